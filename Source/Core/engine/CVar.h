@@ -1,0 +1,91 @@
+#pragma once
+#include <glm/vec2.hpp>
+#include <map>
+#include <string>
+
+namespace KestorEngine {
+
+// A named program-wide setting. Code keeps the pointer Create returns; the
+// configuration file may override the value at start-up and the control
+// panel edits it live. Nothing is saved.
+class CVarT {
+ public:
+  virtual ~CVarT() = default;
+  // Draws the variable's control-panel row with its top-left corner at pos.
+  virtual int DrawGUI(glm::vec2 pos, glm::vec2 size) { return 0; }
+  virtual std::string ToString() { return "N/A"; }
+
+  std::string name;
+};
+
+template <typename T>
+class CVar : public CVarT {
+ public:
+  int DrawGUI(glm::vec2 pos, glm::vec2 size) override { return 0; }
+  std::string ToString() override { return "N/A"; }
+
+  T value{};
+};
+
+// Rows drawn by the immediate-mode widgets: toggle for bools, slider and
+// number field for floats.
+template <>
+int CVar<bool>::DrawGUI(glm::vec2 pos, glm::vec2 size);
+template <>
+int CVar<float>::DrawGUI(glm::vec2 pos, glm::vec2 size);
+template <>
+std::string CVar<bool>::ToString();
+template <>
+std::string CVar<float>::ToString();
+
+// One line of the configuration file cut up by position (not tokenised), so
+// that names may hold spaces.
+struct ConfigLine {
+  std::string type;
+  std::string name;
+  std::string value;
+};
+ConfigLine CutConfigLine(const std::string& line);
+
+class CVarHandler {
+ public:
+  // Row layout of DrawGUI, in pixels.
+  static constexpr float textLen = 100.0f;
+  static constexpr float editLen = 50.0f;
+  static constexpr float rowHeight = 24.0f;
+
+  // Ordered by name; the variables live until exit.
+  static std::map<std::string, CVarT*>& CVarDict();
+
+  // Returns the registered variable of that name untouched, or registers a
+  // new one holding `value`.
+  template <typename T>
+  static CVar<T>* Create(const std::string& name, T value);
+
+  // Applies `path` over the registered variables; a missing file is no error.
+  static void Load(const std::string& path);
+  // Applies one line; `source` and `lineNumber` only label reports.
+  static void ApplyLine(const std::string& line, const std::string& source, int lineNumber);
+
+  static void Save(const std::string& path) {}
+  static std::string Serialize() { return ""; }
+  static void Deserialize(const std::string& text) {}
+};
+
+template <typename T>
+CVar<T>* CVarHandler::Create(const std::string& name, T value) {
+  auto& dict = CVarDict();
+  auto found = dict.find(name);
+  if (found != dict.end()) {
+    // Variables are created in code with fixed types; a mismatch is a
+    // programming error, so a null here would only hide it.
+    return static_cast<CVar<T>*>(found->second);
+  }
+  auto* var = new CVar<T>();
+  var->name = name;
+  var->value = value;
+  dict[name] = var;
+  return var;
+}
+
+}  // namespace KestorEngine

@@ -1,0 +1,105 @@
+#include "engine/Engine.h"
+
+#include <SDL.h>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "engine/CVar.h"
+#include "engine/Debug.h"
+#include "sanegl/GL.h"
+
+namespace KestorEngine {
+
+KestorEngineFlyHahaJk::KestorEngineFlyHahaJk() : Title("I can fly like a real bird!") {}
+
+KestorEngineFlyHahaJk::~KestorEngineFlyHahaJk() {
+  RunStageList(ShutdownList);
+  context.reset();
+  window.reset();
+  SDL_Quit();
+}
+
+void KestorEngineFlyHahaJk::PrepareStageLists() {
+  if (!StartList.empty()) return;
+  StartList.resize(StartListSize);
+  UpdateList.resize(UpdateListSize);
+  ShutdownList.resize(ShutdownListSize);
+}
+
+void RunStageList(std::vector<StageCallback>& list, size_t skip) {
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (i == skip || !list[i]) continue;
+    // Copy first: the callback may resize the list it lives in.
+    StageCallback callback = list[i];
+    callback();
+  }
+}
+
+void KestorEngineFlyHahaJk::Initialize() {
+  CVarHandler::Load("KestorConfig.txt");
+  CVar<glm::vec2>* resolution = CVarHandler::Create<glm::vec2>("Screen Resolution", {1920, 1080});
+  CVar<bool>* fullscreen = CVarHandler::Create<bool>("Fullscreen", false);
+
+  window = std::make_unique<Window>(Title, static_cast<int>(resolution->value.x),
+                                    static_cast<int>(resolution->value.y));
+  if (window->window == nullptr) {
+    // Nothing can be drawn without a window; the reason is already printed.
+    std::exit(1);
+  }
+  window->Fullscreen(fullscreen->value);
+  context = std::make_unique<GLContext>(window.get(), 4, 3);
+  SDL_GL_SetSwapInterval(1);
+
+  const GLubyte* version = glGetString(GL_VERSION);
+  if (version != nullptr) {
+    std::cout << reinterpret_cast<const char*>(version);
+  } else {
+    std::cout.setstate(std::ios::failbit);
+  }
+
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  SDL_GL_SwapWindow(window->window);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+
+  RunStageList(StartList);
+  StartTime = std::chrono::system_clock::now();
+}
+
+void KestorEngineFlyHahaJk::RunGame() {
+  while (Running) {
+    RunStageList(UpdateList, SkippedUpdateIndex);
+  }
+}
+
+float KestorEngineFlyHahaJk::TimeSinceStart() const {
+  auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::system_clock::now() - StartTime);
+  int32_t millis = static_cast<int32_t>(elapsed.count() / 1000000);
+  return static_cast<float>(millis) / 1000.0f;
+}
+
+void KestorEngineFlyHahaJk::CheckSDLError(int line) { ReportSDLError(line); }
+
+void KestorEngineFlyHahaJk::PrintSDL_GL_Attributes() {
+  int value = 0;
+  SDL_GL_GetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, &value);
+  std::cout << "SDL_GL_CONTEXT_MAJOR_VERSION : " << value << std::endl;
+  SDL_GL_GetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, &value);
+  std::cout << "SDL_GL_CONTEXT_MINOR_VERSION: " << value << std::endl;
+}
+
+void KestorEngineFlyHahaJk::SetOpenGLAttributes() {
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+}
+
+std::string BrellInit() {
+  // The draw helpers' set-up joins here once they exist.
+  return "";
+}
+
+}  // namespace KestorEngine

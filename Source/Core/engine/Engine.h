@@ -1,0 +1,58 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/Window.h"
+
+namespace KestorEngine {
+
+// A stage callback; the returned text is discarded by the engine.
+using StageCallback = std::function<std::string()>;
+
+class KestorEngineFlyHahaJk {
+ public:
+  static constexpr size_t StartListSize = 30;
+  static constexpr size_t UpdateListSize = 60;
+  static constexpr size_t ShutdownListSize = 30;
+  // Reserved: never run by RunGame, whatever it holds.
+  static constexpr size_t SkippedUpdateIndex = 25;
+
+  KestorEngineFlyHahaJk();
+  ~KestorEngineFlyHahaJk();
+  KestorEngineFlyHahaJk(const KestorEngineFlyHahaJk&) = delete;
+  KestorEngineFlyHahaJk& operator=(const KestorEngineFlyHahaJk&) = delete;
+
+  // Sizes the three lists once, the first time a system is about to attach.
+  void PrepareStageLists();
+
+  void Initialize();
+  void RunGame();
+  void Quit() { Running = false; }
+  float TimeSinceStart() const;
+
+  void CheckSDLError(int line);
+  void PrintSDL_GL_Attributes();
+  void SetOpenGLAttributes();
+  void SetFullscreen(bool) {}
+
+  std::string Title;
+  std::unique_ptr<Window> window;
+  std::unique_ptr<GLContext> context;
+  bool Running = true;
+  std::chrono::system_clock::time_point StartTime{};
+  std::vector<StageCallback> StartList;
+  std::vector<StageCallback> UpdateList;
+  std::vector<StageCallback> ShutdownList;
+};
+
+// Runs every non-empty entry in index order, re-reading the list after each
+// call; `skip` names an index that is never run (none by default).
+void RunStageList(std::vector<StageCallback>& list, size_t skip = SIZE_MAX);
+
+std::string BrellInit();
+
+}  // namespace KestorEngine

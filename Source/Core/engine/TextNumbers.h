@@ -1,0 +1,14 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace KestorEngine {
+
+// Checked conversions with the standard library's stoi/stof/stoul reading
+// rules (leading white space skipped, trailing text ignored), but reporting
+// failure instead of throwing. Every loader of text data goes through these.
+bool TryParseInt(const std::string& text, int32_t& out);
+bool TryParseUint(const std::string& text, uint32_t& out);
+bool TryParseFloat(const std::string& text, float& out);
+
+}  // namespace KestorEngine

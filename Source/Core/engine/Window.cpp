@@ -1,0 +1,150 @@
+#include "engine/Window.h"
+
+#include <SDL.h>
+#include <SDL_syswm.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "engine/Debug.h"
+#include "engine/Shutter.h"
+#include "sanegl/GL.h"
+
+namespace KestorEngine {
+
+void ReportSDLError(int line) {
+  const char* error = SDL_GetError();
+  if (error != nullptr && *error != '\0') std::cout << "SLD Error : " << error << std::endl;
+  if (line != -1) std::cout << "\nLine : " << line << std::endl;
+  SDL_ClearError();
+}
+
+Window::Window(std::string title, int width, int height) : Title(std::move(title)) {
+  if (SDL_Init(SDL_INIT_VIDEO) < 0) {
+    std::cout << "Failed to init SDL VIDEO/AUDIO\n";
+    SDL_Log("Unable to initialize SDL: %s", SDL_GetError());
+    return;
+  }
+  videoStarted = true;
+  if (width + height != 0) {
+    window = SDL_CreateWindow(Title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                              width, height, SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE);
+  } else {
+    window = SDL_CreateWindow(Title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                              1280, 720,
+                              SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_MAXIMIZED);
+  }
+  if (window == nullptr) {
+    std::cout << "Unable to create window\n";
+    CheckSDLError(150);
+    return;
+  }
+  info = new SDL_SysWMinfo{};
+  info->version.major = 2;
+  info->version.minor = 0;
+  info->version.patch = 9;
+  SDL_GetWindowWMInfo(window, info);
+  int w = 0, h = 0;
+  SDL_GL_GetDrawableSize(window, &w, &h);
+  Shutter::Width(static_cast<float>(w));
+  Shutter::Height(static_cast<float>(h));
+  SDL_SetRelativeMouseMode(SDL_TRUE);
+  std::cout << "W: " << w << std::endl;
+  std::cout << "H: " << h << std::endl;
+}
+
+Window::~Window() {
+  delete info;
+  if (window != nullptr) SDL_DestroyWindow(window);
+  if (videoStarted) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+void Window::Fullscreen(bool on) {
+  if (window == nullptr) return;
+  SDL_SetWindowFullscreen(window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+}
+
+void Window::CheckSDLError(int line) { ReportSDLError(line); }
+
+namespace {
+
+void SetContextVersion(int major, int minor) {
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, major);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, minor);
+}
+
+// Reports the highest version the driver offers and stops the program: the
+// engine cannot run below the version it asked for.
+void ProbeVersions(SDL_Window* window) {
+  std::printf("SDL_GL_CreateContext failed: %s\n", SDL_GetError());
+  std::printf("Starting debug maximum available version check:");
+  for (int major = 4; major >= 2; --major) {
+    for (int minor = 4; minor >= 0; --minor) {
+      SetContextVersion(major, minor);
+      SDL_ClearError();
+      SDL_GLContext probe = SDL_GL_CreateContext(window);
+      std::printf("Version ");
+      if (probe != nullptr) {
+        std::printf("%d.%d is supported!\n", major, minor);
+        SDL_GL_DeleteContext(probe);
+        std::fflush(stdout);
+        std::exit(1);
+      }
+      std::printf("%d.%d not supported.\n", major, minor);
+      std::printf("SDL_GL_CreateContext failed: %s\n", SDL_GetError());
+    }
+  }
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+GLContext::GLContext(Window* window, int major, int minor) {
+  SDL_Window* sdlWindow = window != nullptr ? window->window : nullptr;
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+  SetContextVersion(major, minor);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  SDL_ClearError();
+  context = sdlWindow != nullptr ? SDL_GL_CreateContext(sdlWindow) : nullptr;
+  if (context != nullptr) {
+    std::printf("SDL_GL_CreateContext worked...");
+  } else {
+    if (sdlWindow != nullptr) ProbeVersions(sdlWindow);
+    // Nothing below can work without a context; stop cleanly rather than
+    // let GLEW dereference missing entry points.
+    Debug::Log("No OpenGL context could be created\n");
+    std::exit(1);
+  }
+  std::fflush(stdout);
+  SDL_GL_MakeCurrent(sdlWindow, context);
+  glewExperimental = GL_TRUE;
+  GLenum result = glewInit();
+  Debug::Log("EJISUGEGEHGH");
+  if (result != GLEW_OK) {
+    Debug::Log("NOT OK!!!");
+    std::cout << "GLEW Error: " << glewGetErrorString(result) << std::endl;
+    std::exit(1);
+  }
+  if (!GLEW_VERSION_2_1) Debug::Log("FUUUUFFFFF");
+  // GLEW's experimental path can leave an INVALID_ENUM behind on core
+  // profiles; it is not ours, so drop it before anyone checks.
+  while (glGetError() != GL_NO_ERROR) {
+  }
+  glEnable(GL_DEBUG_OUTPUT);
+  glDebugMessageCallback(reinterpret_cast<GLDEBUGPROC>(&GLContext::MessageCallback), nullptr);
+}
+
+GLContext::~GLContext() {
+  if (context != nullptr) SDL_GL_DeleteContext(context);
+}
+
+void GLContext::MessageCallback(unsigned int source, unsigned int type, unsigned int id,
+                                unsigned int severity, int length, const char* message,
+                                const void* userParam) {
+  if (severity == GL_DEBUG_SEVERITY_NOTIFICATION) return;
+  std::fprintf(stderr, "GL CALLBACK: %s type = 0x%x, severity = 0x%x, message = %s\n",
+               type == GL_DEBUG_TYPE_ERROR ? "** GL ERROR **" : "", type, severity, message);
+}
+
+}  // namespace KestorEngine

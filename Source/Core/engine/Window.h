@@ -1,0 +1,46 @@
+#pragma once
+#include <string>
+
+struct SDL_Window;
+struct SDL_SysWMinfo;
+
+namespace KestorEngine {
+
+// Prints SDL's pending error text (and the line, unless it is -1), then
+// clears it.
+void ReportSDLError(int line);
+
+class Window {
+ public:
+  // A zero size asks for a maximised 1280 x 720 window.
+  Window(std::string title, int width, int height);
+  ~Window();
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+
+  void Fullscreen(bool on);
+  void CheckSDLError(int line);
+
+  std::string Title;
+  SDL_Window* window = nullptr;  // null when SDL or the window failed
+  SDL_SysWMinfo* info = nullptr;
+
+ private:
+  bool videoStarted = false;
+};
+
+class GLContext {
+ public:
+  GLContext(Window* window, int major, int minor);
+  ~GLContext();
+  GLContext(const GLContext&) = delete;
+  GLContext& operator=(const GLContext&) = delete;
+
+  static void MessageCallback(unsigned int source, unsigned int type, unsigned int id,
+                              unsigned int severity, int length, const char* message,
+                              const void* userParam);
+
+  void* context = nullptr;  // SDL_GLContext
+};
+
+}  // namespace KestorEngine

@@ -1,0 +1,30 @@
+#include "renderer/RenderSettings.h"
+
+namespace KestorEngine {
+
+// Order matters: it is the registration order, and every one must exist
+// before the configuration file is read.
+CVar<float>* TemporalSSExponent = CVarHandler::Create<float>("Temporal Sample Blend", 0.2f);
+CVar<bool>* MotionBlur = CVarHandler::Create<bool>("Motion Blur", true);
+CVar<bool>* UpdateGI = CVarHandler::Create<bool>("Update GI", true);
+CVar<bool>* UpdateVoxels = CVarHandler::Create<bool>("Update Voxels", true);
+CVar<bool>* UpdateVoxelsHQ = CVarHandler::Create<bool>("Update Voxels HQ", true);
+CVar<bool>* UpdateAcceleration = CVarHandler::Create<bool>("Update Acceleration", true);
+CVar<bool>* RaycastScreen = CVarHandler::Create<bool>("Raycast Screen", true);
+CVar<bool>* RenderGBuffer = CVarHandler::Create<bool>("Render G Buffer", true);
+CVar<bool>* ClearVoxels = CVarHandler::Create<bool>("Clear Voxels", true);
+CVar<bool>* TemporalSS = CVarHandler::Create<bool>("Temporal Sampling", true);
+CVar<bool>* FinalBlitEn = CVarHandler::Create<bool>("Final Blit", true);
+CVar<bool>* DepthPrePass = CVarHandler::Create<bool>("Depth Pre Pass", false);
+CVar<bool>* DeferredOrForward = CVarHandler::Create<bool>("Deferred Render", true);
+CVar<int>* LightingSetup = CVarHandler::Create<int>("LightingSetup", 0);
+CVar<int>* NoiseStyle = CVarHandler::Create<int>("NoiseStyle", 0);
+CVar<bool>* CastGI = CVarHandler::Create<bool>("Cast Bounce/Other", true);
+CVar<bool>* CastSpecular = CVarHandler::Create<bool>("Cast Reflections", true);
+CVar<bool>* CastIS = CVarHandler::Create<bool>("Cast Importance", true);
+CVar<bool>* HQReflections = CVarHandler::Create<bool>("HQ Reflections", true);
+CVar<bool>* VisualizeVoxels = CVarHandler::Create<bool>("Visualize Voxels", false);
+CVar<glm::vec2>* ScreenResolution = CVarHandler::Create<glm::vec2>("Screen Resolution", {1280, 720});
+CVar<bool>* Fullscreen = CVarHandler::Create<bool>("Fullscreen", true);
+
+}  // namespace KestorEngine

@@ -1,0 +1,33 @@
+#pragma once
+#include <glm/vec2.hpp>
+
+#include "engine/CVar.h"
+
+namespace KestorEngine {
+
+// The renderer's switches, registered before main runs so that the
+// configuration file read by Initialize finds them.
+extern CVar<float>* TemporalSSExponent;
+extern CVar<bool>* MotionBlur;
+extern CVar<bool>* UpdateGI;
+extern CVar<bool>* UpdateVoxels;
+extern CVar<bool>* UpdateVoxelsHQ;
+extern CVar<bool>* UpdateAcceleration;
+extern CVar<bool>* RaycastScreen;
+extern CVar<bool>* RenderGBuffer;
+extern CVar<bool>* ClearVoxels;
+extern CVar<bool>* TemporalSS;
+extern CVar<bool>* FinalBlitEn;
+extern CVar<bool>* DepthPrePass;
+extern CVar<bool>* DeferredOrForward;
+extern CVar<int>* LightingSetup;
+extern CVar<int>* NoiseStyle;
+extern CVar<bool>* CastGI;
+extern CVar<bool>* CastSpecular;
+extern CVar<bool>* CastIS;
+extern CVar<bool>* HQReflections;
+extern CVar<bool>* VisualizeVoxels;
+extern CVar<glm::vec2>* ScreenResolution;
+extern CVar<bool>* Fullscreen;
+
+}  // namespace KestorEngine

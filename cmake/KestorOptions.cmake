@@ -1,0 +1,19 @@
+# Compiler flags shared by every target of the project. Targets opt in with
+# kestor_target_defaults() so that third-party code never sees our warnings.
+
+add_library(kestor_warnings INTERFACE)
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  target_compile_options(kestor_warnings INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor -Wno-unused-parameter)
+endif()
+
+add_library(kestor_sanitizers INTERFACE)
+if(KESTOR_SANITIZE)
+  target_compile_options(kestor_sanitizers INTERFACE
+    -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(kestor_sanitizers INTERFACE -fsanitize=address,undefined)
+endif()
+
+function(kestor_target_defaults target)
+  target_link_libraries(${target} PRIVATE kestor_warnings kestor_sanitizers)
+endfunction()

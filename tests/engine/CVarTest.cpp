@@ -1,0 +1,143 @@
+// Guards the configuration file's positional line cutting, the per-type value
+// rules and that bad lines are reported and skipped, never thrown.
+#include <gtest/gtest.h>
+
+#include "engine/CVar.h"
+#include "renderer/RenderSettings.h"
+#include "support/TestFiles.h"
+
+using namespace KestorEngine;
+
+namespace {
+
+std::string Apply(const std::string& line) {
+  KestorTest::CaptureStdout out;
+  CVarHandler::ApplyLine(line, "KestorConfig.txt", 1);
+  return out.Text();
+}
+
+}  // namespace
+
+TEST(ConfigLineCutting, AwkwardLines) {
+  struct Case {
+    const char* line;
+    const char* type;
+    const char* name;
+    const char* value;
+  };
+  const Case cases[] = {
+      {"bool Fullscreen = false;", "bool", "Fullscreen", "false"},
+      {"vec2 Screen Resolution = vec2(1920,1080);", "vec2", "Screen Resolution", "vec2(1920,1080)"},
+      {"int LightingSetup = 2", "int", "LightingSetup", "2"},                // no ";"
+      {"bool Fullscreen = true\r", "bool", "Fullscreen", "true\r"},          // CR kept
+      {"", "", "", ""},
+      {"bool", "bool", "", ""},                                              // no space
+      {"bool Fullscreen", "bool", "", ""},                                   // no "="
+      {"bool Fullscreen =", "bool", "Fullscreen", ""},                       // nothing after "="
+      {"bool  Two  Spaces = true;", "bool", " Two  Spaces", "true"},
+      {"float Temporal Sample Blend = 0.5; trailing", "float", "Temporal Sample Blend", "0.5"},
+      {"bool x=true;", "bool", "", ""},                                       // "=" without spaces
+  };
+  for (const Case& c : cases) {
+    ConfigLine cut = CutConfigLine(c.line);
+    EXPECT_EQ(cut.type, c.type) << c.line;
+    EXPECT_EQ(cut.name, c.name) << c.line;
+    EXPECT_EQ(cut.value, c.value) << c.line;
+  }
+}
+
+TEST(ConfigValues, BoolIsTrueOnlyForTheExactText) {
+  auto* v = CVarHandler::Create<bool>("Test Bool", false);
+  Apply("bool Test Bool = true;");
+  EXPECT_TRUE(v->value);
+  Apply("bool Test Bool = False;");
+  EXPECT_FALSE(v->value);
+  Apply("bool Test Bool = true;");
+  Apply("bool Test Bool = true\r");
+  EXPECT_FALSE(v->value) << "a carriage return makes the value not \"true\"";
+}
+
+TEST(ConfigValues, Vec2ReadsBetweenParenthesesWhateverComesBefore) {
+  auto* v = CVarHandler::Create<glm::vec2>("Test Size", glm::vec2(1, 2));
+  EXPECT_NE(Apply("vec2 Test Size = vec2(800,600);").find("vec2(800,600)\n"), std::string::npos);
+  EXPECT_EQ(v->value, glm::vec2(800, 600));
+  Apply("vec2 Test Size = (640, 480);");
+  EXPECT_EQ(v->value, glm::vec2(640, 480));
+}
+
+TEST(ConfigValues, IntAndFloatFollowTheStandardReadingRules) {
+  auto* i = CVarHandler::Create<int>("Test Int", 0);
+  auto* f = CVarHandler::Create<float>("Test Float", 0.0f);
+  Apply("int Test Int =   42abc;");
+  EXPECT_EQ(i->value, 42);
+  Apply("float Test Float = 0.75;");
+  EXPECT_FLOAT_EQ(f->value, 0.75f);
+}
+
+TEST(ConfigValues, BadNumbersAndTypeMismatchesAreReportedAndIgnored) {
+  auto* i = CVarHandler::Create<int>("Test Int2", 7);
+  auto* v = CVarHandler::Create<glm::vec2>("Test Vec", glm::vec2(3, 4));
+  auto* b = CVarHandler::Create<bool>("Test Flag", true);
+
+  std::string out = Apply("int Test Int2 = many;");
+  EXPECT_EQ(i->value, 7);
+  EXPECT_NE(out.find("KestorConfig.txt:1: \"many\" is not a int value"), std::string::npos) << out;
+
+  out = Apply("int Test Int2 = 99999999999999;");
+  EXPECT_EQ(i->value, 7);
+
+  for (const char* line : {"vec2 Test Vec = vec2(a,b);", "vec2 Test Vec = 800,600;",
+                           "vec2 Test Vec = )1,2(;", "vec2 Test Vec = vec2(1,"}) {
+    out = Apply(line);
+    EXPECT_EQ(v->value, glm::vec2(3, 4)) << line;
+    EXPECT_NE(out.find("is not a vec2 value"), std::string::npos) << line;
+  }
+
+  out = Apply("int Test Flag = 0;");
+  EXPECT_TRUE(b->value) << "an int line must not be written into a bool";
+  EXPECT_NE(out.find("\"Test Flag\" is not a int variable"), std::string::npos) << out;
+}
+
+TEST(ConfigValues, UnknownNamesAndTypeWordsChangeNothingButAreEchoed) {
+  const size_t before = CVarHandler::CVarDict().size();
+  std::string out = Apply("bool Foo = true;");
+  EXPECT_EQ(CVarHandler::CVarDict().size(), before);
+  EXPECT_EQ(out, "true\nFoo\nbool\n");
+  EXPECT_EQ(Apply(""), "\n\n\n");
+  auto* v = CVarHandler::Create<bool>("Test Other", false);
+  Apply("string Test Other = true;");
+  EXPECT_FALSE(v->value);
+}
+
+TEST(ConfigFile, LoadAppliesEveryLineAndCreateKeepsLoadedValues) {
+  KestorTest::TempDir dir;
+  std::string path = dir.Write("KestorConfig.txt",
+                               "bool Fullscreen = false;\n"
+                               "int LightingSetup = 2;\n"
+                               "float Temporal Sample Blend = 0.35;\n"
+                               "vec2 Screen Resolution = vec2(800,600);\n");
+  {
+    KestorTest::CaptureStdout out;
+    CVarHandler::Load(path);
+    CVarHandler::Load(dir.Path() + "/missing.txt");  // silently skipped
+  }
+  EXPECT_FALSE(Fullscreen->value);
+  EXPECT_EQ(LightingSetup->value, 2);
+  EXPECT_FLOAT_EQ(TemporalSSExponent->value, 0.35f);
+  EXPECT_EQ(CVarHandler::Create<glm::vec2>("Screen Resolution", {1920, 1080})->value,
+            glm::vec2(800, 600));
+  EXPECT_EQ(CVarHandler::Create<bool>("Fullscreen", true), Fullscreen);
+}
+
+TEST(RenderSettings, RegisteredBeforeMainWithTheirDefaults) {
+  auto& dict = CVarHandler::CVarDict();
+  EXPECT_EQ(dict.at("Temporal Sample Blend"), TemporalSSExponent);
+  EXPECT_FLOAT_EQ(TemporalSSExponent->value, 0.2f);
+  EXPECT_FALSE(DepthPrePass->value);
+  EXPECT_FALSE(VisualizeVoxels->value);
+  EXPECT_TRUE(Fullscreen->value);
+  EXPECT_EQ(ScreenResolution->value, glm::vec2(1280, 720));
+  EXPECT_EQ(TemporalSSExponent->ToString(), "FLOAT");
+  EXPECT_EQ(Fullscreen->ToString(), "BOOL");
+  EXPECT_EQ(LightingSetup->ToString(), "N/A");
+}

@@ -1,0 +1,87 @@
+#include "support/GLTestContext.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+
+#include "engine/Debug.h"
+#include "sanegl/GL.h"
+
+namespace KestorTest {
+
+namespace {
+
+SDL_Window* window = nullptr;
+SDL_GLContext context = nullptr;
+unsigned long debugErrors = 0;
+
+void GLAPIENTRY CountDebugErrors(GLenum, GLenum type, GLuint, GLenum severity, GLsizei,
+                                 const GLchar* message, const void*) {
+  if (type == GL_DEBUG_TYPE_ERROR) {
+    ++debugErrors;
+    std::fprintf(stderr, "GL debug error: %s\n", message);
+  }
+}
+
+}  // namespace
+
+bool EnsureGLContext() {
+  if (context != nullptr) {
+    SDL_GL_MakeCurrent(window, context);
+    return true;
+  }
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+    std::fprintf(stderr, "SDL_Init failed (is there a display?): %s\n", SDL_GetError());
+    return false;
+  }
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  window = SDL_CreateWindow("KestorEngine test", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+                            64, 64, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+  if (window == nullptr) {
+    std::fprintf(stderr, "Test window failed: %s\n", SDL_GetError());
+    return false;
+  }
+  context = SDL_GL_CreateContext(window);
+  if (context == nullptr) {
+    std::fprintf(stderr, "Test GL 4.3 core context failed: %s\n", SDL_GetError());
+    return false;
+  }
+  SDL_GL_MakeCurrent(window, context);
+  glewExperimental = GL_TRUE;
+  if (glewInit() != GLEW_OK) {
+    std::fprintf(stderr, "glewInit failed in the test context\n");
+    return false;
+  }
+  while (glGetError() != GL_NO_ERROR) {
+  }
+  glEnable(GL_DEBUG_OUTPUT);
+  glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
+  glDebugMessageCallback(&CountDebugErrors, nullptr);
+  return true;
+}
+
+SDL_Window* TestWindow() { return window; }
+
+void GLTest::SetUp() {
+  ASSERT_TRUE(EnsureGLContext()) << "GL tests need a display (run them under xvfb-run)";
+  ForgetGLErrors();
+}
+
+void GLTest::TearDown() {
+  if (context == nullptr) return;
+  KestorEngine::Debug::_CheckGLError("test", 0);
+  EXPECT_EQ(KestorEngine::Debug::GLErrorCount(), 0u) << "the engine reported GL errors";
+  EXPECT_EQ(debugErrors, 0u) << "the driver reported GL errors";
+}
+
+void GLTest::ForgetGLErrors() {
+  while (glGetError() != GL_NO_ERROR) {
+  }
+  KestorEngine::Debug::ResetGLErrorCount();
+  debugErrors = 0;
+}
+
+}  // namespace KestorTest
