@@ -118,9 +118,9 @@ TEST(StageLists, InsertionAt16ShiftsLaterEntriesAndTheListIsReReadAfterEachCall)
 }
 
 TEST(StageLists, LaterAttachmentToTheSameIndexReplacesTheEarlier) {
+  std::vector<int> log;  // outlives the engine, whose destructor runs the list again
   KestorEngineFlyHahaJk engine;
   engine.PrepareStageLists();
-  std::vector<int> log;
   engine.ShutdownList[10] = Record(log, 1);
   engine.ShutdownList[10] = Record(log, 2);
   RunStageList(engine.ShutdownList);
