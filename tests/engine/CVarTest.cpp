@@ -127,6 +127,12 @@ TEST(ConfigFile, LoadAppliesEveryLineAndCreateKeepsLoadedValues) {
   EXPECT_EQ(CVarHandler::Create<glm::vec2>("Screen Resolution", {1920, 1080})->value,
             glm::vec2(800, 600));
   EXPECT_EQ(CVarHandler::Create<bool>("Fullscreen", true), Fullscreen);
+
+  // Later tests in the same process expect the defaults.
+  Fullscreen->value = true;
+  LightingSetup->value = 0;
+  TemporalSSExponent->value = 0.2f;
+  ScreenResolution->value = glm::vec2(1280, 720);
 }
 
 TEST(RenderSettings, RegisteredBeforeMainWithTheirDefaults) {

@@ -118,13 +118,14 @@ TEST(StageLists, InsertionAt16ShiftsLaterEntriesAndTheListIsReReadAfterEachCall)
 }
 
 TEST(StageLists, LaterAttachmentToTheSameIndexReplacesTheEarlier) {
+  std::vector<int> log;  // outlives the engine, whose destructor runs the list again
   KestorEngineFlyHahaJk engine;
   engine.PrepareStageLists();
-  std::vector<int> log;
   engine.ShutdownList[10] = Record(log, 1);
   engine.ShutdownList[10] = Record(log, 2);
   RunStageList(engine.ShutdownList);
   EXPECT_EQ(log, std::vector<int>{2});
+  engine.ShutdownList.clear();
 }
 
 TEST(StageLists, DestructorRunsTheShutdownList) {

@@ -1,0 +1,61 @@
+#include "engine/File.h"
+
+#include <iostream>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace KestorEngine {
+
+namespace {
+
+std::string FindExecutableDirectory() {
+  std::string executable = File::find_executable();
+  if (executable.empty()) {
+    // Without it the assets cannot be found beside the program; the working
+    // directory is the next best guess.
+    std::cerr << "Could not find the running executable; looking for CompiledAssets in the "
+                 "working directory\n";
+    return ".";
+  }
+  return File::GetDirectory(executable);
+}
+
+}  // namespace
+
+std::string File::ExecutablePath = FindExecutableDirectory() + File::PathSeparator;
+std::string File::AssetsPath = File::ExecutablePath + "CompiledAssets" + File::PathSeparator;
+
+#ifdef _WIN32
+std::string File::find_executable() {
+  char buffer[512];
+  DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
+  if (length == 0 || length >= sizeof(buffer)) return "";
+  return std::string(buffer, length);
+}
+#else
+std::string File::find_executable() {
+  // readlink neither terminates the text nor says whether it was cut short,
+  // so grow the buffer until the link fits with room to spare.
+  std::vector<char> buffer(512);
+  while (buffer.size() <= 65536) {
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return "";
+    if (static_cast<size_t>(length) < buffer.size()) return std::string(buffer.data(), length);
+    buffer.resize(buffer.size() * 2);
+  }
+  return "";
+}
+#endif
+
+std::string File::GetDirectory(const std::string& path) {
+  size_t last = path.find_last_of("/\\");
+  if (last == std::string::npos) return path;
+  return path.substr(0, last);
+}
+
+}  // namespace KestorEngine
