@@ -26,6 +26,11 @@ std::string& IncludeDir() {
   return dir;
 }
 
+void RemoveIncludeDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(IncludeDir(), ec);
+}
+
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
@@ -37,6 +42,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
       (std::filesystem::temp_directory_path() / "kestor-script-fuzz-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) std::abort();
   IncludeDir() = pattern + "/";
+  std::atexit(RemoveIncludeDir);
   const std::string& dir = IncludeDir();
   WriteFile(dir + "common.inc", "float lerp1(float a, float b, float t) { return a + (b - a) * t; }");
   WriteFile(dir + "self.inc", "# using self float s() { return 1; }");
