@@ -396,6 +396,29 @@ TEST(ScriptNesting, HostileDepthEndsInAnError) {
   EXPECT_EQ(script.ParseTokens(script.ParseSource("float f() { return ((1)); }")).size(), 1u);
 }
 
+// Each statement looks its first word up among the variables in scope, so
+// their number is bounded to keep long hostile scripts from taking minutes.
+TEST(ScriptNesting, VariablesInScopeAreBounded) {
+  using KestorScriptLimits::kMaxVariables;
+  const std::string tooMany = "Script has more than " + std::to_string(kMaxVariables) +
+                              " variables in scope (not supported), at ";
+  std::string declarations;
+  std::string arguments = "float a0";
+  for (size_t i = 0; i < kMaxVariables; ++i) {
+    declarations += "float v" + std::to_string(i) + "; ";
+    if (i > 0) arguments += ", float a" + std::to_string(i);
+  }
+  const Translation full = Translate("float f() { " + declarations + "v0 = 1; }");
+  EXPECT_EQ(full.printed, "");
+  EXPECT_EQ(full.functions, 1u);
+  EXPECT_EQ(ErrorOf("float f() { " + declarations + "float last; }"), tooMany + "last");
+  // Block scopes end, so their variables no longer count.
+  EXPECT_EQ(Translate("float f() { if (1) { " + declarations + "} float after; }").printed, "");
+
+  EXPECT_EQ(Translate("float f(" + arguments + ") { }").printed, "");
+  EXPECT_EQ(ErrorOf("float f(" + arguments + ", float extra) { }"), tooMany + "extra");
+}
+
 TEST(ScriptNodes, BaseNodeAndComponentWiseVariables) {
   KestorScript script;
   std::vector<KestorVar> vars;
@@ -424,4 +447,30 @@ TEST(ScriptNodes, BaseNodeAndComponentWiseVariables) {
   ASSERT_NE(KestorConstruct::variable(scope, "x"), nullptr);
   EXPECT_EQ(KestorConstruct::variable(scope, "x")->type, "float3") << "innermost wins";
   EXPECT_EQ(KestorConstruct::variable(scope, "z"), nullptr);
+}
+
+// A caller may print a node whose Parse failed; the parts it never reached
+// print as nothing instead of crashing.
+TEST(ScriptNodes, FailedNodesStillPrint) {
+  KestorScript script;
+  script.types = kEngineTypes;
+  std::vector<KestorVar> vars = {KestorVar{"float", "a"}};
+  auto parse = [&](KestorConstruct& node, const char* source) {
+    const Tokens tokens = script.ParseSource(source);
+    unsigned index = 0;
+    return node.Parse(script, tokens, &index, vars);
+  };
+
+  KestorConstructIf branch;
+  EXPECT_NE(parse(branch, "if (a"), "");
+  EXPECT_EQ(branch.Debug(0), "if (a){\n}");
+  KestorConstructForPixel pixels;
+  EXPECT_NE(parse(pixels, "forpixel(p in"), "");
+  EXPECT_EQ(pixels.Debug(0), "forpixel(p in ){\n}");
+  KestorConstructForRange range;
+  EXPECT_NE(parse(range, "forrange(i in (0, 1"), "");
+  EXPECT_EQ(range.Debug(0).substr(0, 24), "for(float tempiblerg = 0");
+  KestorConstructFuncDecl function;
+  EXPECT_NE(parse(function, "float f(float x, float"), "");
+  EXPECT_EQ(function.Debug(0), "float f( float x){\n}");
 }

@@ -95,6 +95,11 @@ std::string NestingError(const Tokens& tokens, unsigned index) {
          At(tokens, index);
 }
 
+std::string TooManyVariablesError(const std::string& name) {
+  return "Script has more than " + std::to_string(KestorScriptLimits::kMaxVariables) +
+         " variables in scope (not supported), at " + name;
+}
+
 // Declarations and loop variables live until the statement that made them
 // ends; this drops them again on every way out.
 class ScopeMark {
@@ -110,6 +115,11 @@ class ScopeMark {
   std::vector<KestorVar>& vars;
   size_t size;
 };
+
+// A node whose Parse failed may lack its body; printing it must still work.
+std::string DebugOf(const KestorConstructStatement* statement, unsigned depth) {
+  return statement != nullptr ? statement->Debug(depth) : "";
+}
 
 }  // namespace
 
@@ -426,7 +436,12 @@ std::string KestorConstructStatement::ParseStatement(KestorScript& script, const
 
   const std::string error = node->Parse(script, tokens, index, *vars);
   if (!error.empty()) return error;
-  if (declaration != nullptr) vars->push_back(KestorVar{declaration->type, declaration->name});
+  if (declaration != nullptr) {
+    if (vars->size() >= KestorScriptLimits::kMaxVariables) {
+      return TooManyVariablesError(declaration->name);
+    }
+    vars->push_back(KestorVar{declaration->type, declaration->name});
+  }
   if (At(tokens, *index) == ";" && Has(tokens, *index)) {
     ++*index;
   } else if (needsSemicolon) {
@@ -520,7 +535,8 @@ std::string KestorConstructIf::Parse(KestorScript& script, const Tokens& tokens,
 }
 
 std::string KestorConstructIf::Debug(unsigned depth) const {
-  std::string text = "if (" + condition.Debug(depth + 1) + "){\n" + thenBranch->Debug(depth + 1);
+  std::string text =
+      "if (" + condition.Debug(depth + 1) + "){\n" + DebugOf(thenBranch.get(), depth + 1);
   if (elseBranch) text += "}\nelse{\n" + elseBranch->Debug(depth + 1);
   return text + "}";
 }
@@ -553,7 +569,8 @@ std::string KestorConstructForPixel::Parse(KestorScript& script, const Tokens& t
 }
 
 std::string KestorConstructForPixel::Debug(unsigned depth) const {
-  return "forpixel(" + variableName + " in " + textureName + "){\n" + body->Debug(depth + 1) + "}";
+  return "forpixel(" + variableName + " in " + textureName + "){\n" +
+         DebugOf(body.get(), depth + 1) + "}";
 }
 
 std::string KestorConstructForRange::Parse(KestorScript& script, const Tokens& tokens,
@@ -597,7 +614,7 @@ std::string KestorConstructForRange::Parse(KestorScript& script, const Tokens& t
 
 std::string KestorConstructForRange::Debug(unsigned depth) const {
   return "for(float tempiblerg = " + start + "; tempiblerg<" + end + ";tempiblerg+=" + step +
-         "){float " + variableName + " = tempiblerg;\n" + body->Debug(depth + 1) + "}";
+         "){float " + variableName + " = tempiblerg;\n" + DebugOf(body.get(), depth + 1) + "}";
 }
 
 // ---------------------------------------------------------------------------
@@ -623,6 +640,9 @@ std::string KestorConstructFuncDecl::Parse(KestorScript& script, const Tokens& t
       argumentTypes.push_back(tokens[(*index)++]);
       if (!IsWord(tokens, *index)) return Got("Expected Argument Name, got ", At(tokens, *index));
       argumentNames.push_back(tokens[(*index)++]);
+      if (argumentNames.size() > KestorScriptLimits::kMaxVariables) {
+        return TooManyVariablesError(argumentNames.back());
+      }
       const std::string& next = At(tokens, *index);
       if (Has(tokens, *index) && (next == "," || next == ")")) {
         ++*index;

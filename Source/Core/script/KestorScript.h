@@ -24,6 +24,10 @@ namespace KestorScriptLimits {
 // Blocks, statements, brackets and call arguments nested inside each other.
 // Parsing, emission and destruction all recurse once per level.
 constexpr unsigned kMaxNesting = 128;
+// Variables in scope at one time (arguments, declarations, loop variables).
+// Every statement looks its first word up among them, so without a bound a
+// long script of declarations and assignments takes quadratic time.
+constexpr size_t kMaxVariables = 1024;
 // Include files open inside each other at one time.
 constexpr size_t kMaxIncludeDepth = 32;
 // Include files opened while preprocessing one script, repeats counted, so a
