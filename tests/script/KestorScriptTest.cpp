@@ -48,6 +48,9 @@ TEST(ScriptTokens, CharacterRules) {
       {"a ! b", {"a", "b"}},  // a lone "!" only separates
       {"a!", {"a"}},          // "!=" does not fit at the end
       {"a=", {"a", "="}},
+      {"a===b", {"a", "==", "=", "b"}},  // longest form first, then what is left
+      {"a<==b", {"a", "<=", "=", "b"}},
+      {"a=<b", {"a", "=", "<", "b"}},
       {"-1", {"-", "1"}},
       {"a//b", {"a", "/", "/", "b"}},
       {"col.rgb = 1.5;", {"col.rgb", "=", "1.5", ";"}},
@@ -106,6 +109,20 @@ TEST(ScriptIncludes, SplicedInPlaceAndRecursively) {
   EXPECT_EQ(Preprocess("# using twice # using twice", dir.Path(), &printed),
             (Tokens{"r", "r", "r", "r"}));
   EXPECT_EQ(printed, "");
+}
+
+// An include is a closed unit: its text is tokenised on its own, and a
+// directive left open at its end cannot reach into the file that includes it.
+TEST(ScriptIncludes, IncludedTextStaysInsideItsFile) {
+  KestorTest::TempDir dir;
+  dir.Write("open.inc", "x \"two words");   // unterminated literal at the end
+  dir.Write("hash.inc", "h #");
+  dir.Write("using.inc", "u # using");
+  dir.Write("common.inc", "c");
+
+  EXPECT_EQ(Preprocess("# using open y", dir.Path()), (Tokens{"x", "two words", "y"}));
+  EXPECT_EQ(Preprocess("# using hash using common", dir.Path()), (Tokens{"h", "using", "common"}));
+  EXPECT_EQ(Preprocess("# using using common", dir.Path()), (Tokens{"u", "common"}));
 }
 
 TEST(ScriptIncludes, DirectivesWithoutAFileVanishQuietly) {
