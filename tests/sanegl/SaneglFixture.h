@@ -33,6 +33,37 @@ inline bool IsOn(GLenum capability) { return glIsEnabled(capability) == GL_TRUE;
 
 inline std::uint64_t Calls(SaneGL::GLCall kind) { return SaneGL::CallCounts()[kind]; }
 
+// A 64x64 colour and depth-stencil target. The test window has no stencil
+// bits, and GL clamps the stencil reference it reports to them.
+struct StencilTarget {
+  SaneGL::Framebuffer framebuffer = SaneGL::Framebuffer::Create();
+  GLuint color = 0;
+  GLuint depthStencil = 0;
+
+  StencilTarget() {
+    glGenTextures(1, &color);
+    glBindTexture(GL_TEXTURE_2D, color);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 64, 64, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glGenTextures(1, &depthStencil);
+    glBindTexture(GL_TEXTURE_2D, depthStencil);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH24_STENCIL8, 64, 64, 0, GL_DEPTH_STENCIL,
+                 GL_UNSIGNED_INT_24_8, nullptr);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    framebuffer.BindTexture(0, static_cast<int>(color), 0);
+    framebuffer.BindTexture(SaneGL::Attachment::DepthAttachment, static_cast<int>(depthStencil), 0);
+    framebuffer.BindTexture(SaneGL::Attachment::StencilAttachment, static_cast<int>(depthStencil),
+                            0);
+  }
+  ~StencilTarget() {
+    SaneGL::Framebuffer::ForgetTexture(static_cast<int>(color));
+    SaneGL::Framebuffer::ForgetTexture(static_cast<int>(depthStencil));
+    glDeleteTextures(1, &color);
+    glDeleteTextures(1, &depthStencil);
+  }
+  StencilTarget(const StencilTarget&) = delete;
+  StencilTarget& operator=(const StencilTarget&) = delete;
+};
+
 // A linked program from vertex and fragment text; fails the test otherwise.
 inline SaneGL::Program MakeProgram(const std::string& vertex, const std::string& fragment) {
   SaneGL::Shader vs = SaneGL::Shader::Create(SaneGL::ShaderType::VertexShader);

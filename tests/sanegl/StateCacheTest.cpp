@@ -43,6 +43,9 @@ void RequestUnusualState() {
 }
 
 void ExpectGLHoldsUnusualState() {
+  // Also makes the driver look at the bound target's stencil bits, which
+  // bound the stencil reference it reports.
+  ASSERT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
   GLfloat color[4];
   glGetFloatv(GL_COLOR_CLEAR_VALUE, color);
   EXPECT_FLOAT_EQ(color[0], 0.25f);
@@ -112,12 +115,17 @@ void ExpectGLHoldsDefaults() {
 // ---- Synchronisation by difference -------------------------------------------
 
 TEST_F(StateCacheTest, SyncLeavesGLInTheRequestedStateForEveryFieldGroup) {
+  KestorTest::StencilTarget target;
+  BindFramebuffer(target.framebuffer);
   RequestUnusualState();
   StateSync();
   ExpectGLHoldsUnusualState();
+  EXPECT_EQ(GetInt(GL_FRAMEBUFFER_BINDING), static_cast<GLint>(target.framebuffer.glID()));
 }
 
 TEST_F(StateCacheTest, ForcedSyncRepairsStateChangedBehindTheCache) {
+  KestorTest::StencilTarget target;
+  BindFramebuffer(target.framebuffer);
   RequestUnusualState();
   StateSync();
   glDisable(GL_BLEND);
@@ -213,6 +221,8 @@ TEST_F(StateCacheTest, DepthTestAlwaysSwitchesTheTestOffAndKeepsTheFunction) {
 }
 
 TEST_F(StateCacheTest, NoneAlwaysAndDisabledKeepTheStoredValues) {
+  KestorTest::StencilTarget target;
+  BindFramebuffer(target.framebuffer);
   CullFace(FaceSide::FrontAndBack);
   StencilFunc(ValueComparison::Greater, 9, 0x70);
   LogicOp(LogicOps::Nand);
@@ -222,6 +232,7 @@ TEST_F(StateCacheTest, NoneAlwaysAndDisabledKeepTheStoredValues) {
   StencilFunc(ValueComparison::Always, 1, 1);
   LogicOp(LogicOps::Disabled);
   StateSync();
+  ASSERT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
   EXPECT_FALSE(IsOn(GL_CULL_FACE));
   EXPECT_EQ(GetInt(GL_CULL_FACE_MODE), GL_FRONT_AND_BACK);
   EXPECT_FALSE(IsOn(GL_STENCIL_TEST));
@@ -310,7 +321,7 @@ TEST_F(StateCacheTest, UnbalancedPopIsReportedAndTheBottomRecordStays) {
 }
 
 TEST_F(StateCacheTest, RecordsOnTheStackHoldReferences) {
-  Program program = Program::Create();
+  Program program = KestorTest::MakeProgram(KestorTest::kVertexText, KestorTest::kFragmentText);
   UseProgram(program);
   EXPECT_EQ(program.References(), 2);
   StatePush();

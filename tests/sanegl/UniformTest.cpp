@@ -23,7 +23,7 @@ TEST(UniformTest, ValuesLieOverTheIdentityAndCompareWithoutLocation) {
   EXPECT_EQ(unit.value[0], 4.0f);
   Uniform plain;
   EXPECT_EQ(plain.location, -1);
-  EXPECT_TRUE(plain == Uniform(-1, 0.0f));
+  EXPECT_TRUE(plain == Uniform(-1, 1.0f)) << "the identity's first element";
 }
 
 class UniformUploadTest : public KestorTest::SaneGLFixture {};

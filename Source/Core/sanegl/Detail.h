@@ -16,9 +16,9 @@ namespace detail {
 // call may be made then.
 bool ContextAlive();
 
-// Binds the buffer to GL_ELEMENT_ARRAY_BUFFER at once, into whatever vertex
-// array GL has bound, and records it in the mirror.
-void BindElementBufferNow(const Buffer& buffer);
+// Makes `buffer` the element buffer of `array`: recorded there, and bound
+// into it at once when it is the vertex array GL has bound.
+void SetElementBuffer(VertexArrayState& array, const Buffer& buffer);
 
 }  // namespace detail
 }  // namespace SaneGL

@@ -239,7 +239,14 @@ void Buffer::BufferData(unsigned size, const void* data, BufferUsage usage) {
   if (type == BufferType::ArrayBuffer || type == BufferType::ElementArrayBuffer) {
     StatePush();
     BindBuffer(*this);
-    StateSyncBuffer();
+    if (type == BufferType::ElementArrayBuffer) {
+      // The element binding lives in the bound vertex array. Uploading with
+      // none bound keeps every vertex array's indices where they are.
+      BindVertexArray(VertexArray());
+      StateSyncVertexArray();
+    } else {
+      StateSyncBuffer();
+    }
     if (ContextAlive()) {
       Count(GLCall::BufferData);
       glBufferData(target, size, data, BufferUsageToGL(usage));
@@ -314,13 +321,11 @@ void VertexArray::BindElementArray(const Buffer& buffer) {
   VertexArrayState* array = Use();
   if (array == nullptr) return;
   StatePush();
-  array->elementBuffer = buffer;
   BindVertexArray(*this);
   StateSyncVertexArray();
-  // The synchronisation binds the buffer only when it did not believe it
-  // bound already, and that belief may come from another vertex array:
-  // bind it explicitly so this vertex array really holds it.
-  detail::BindElementBufferNow(buffer);
+  // Recorded only once this vertex array is bound: the cache takes a vertex
+  // array's record as what GL holds inside it.
+  detail::SetElementBuffer(*array, buffer);
   StatePop();
 }
 

@@ -136,9 +136,12 @@ struct VertexArrayState {
 
   unsigned object = 0;
   int id = 0;
-  // The element buffer given to BindElementArray. GL keeps the element
-  // binding inside the vertex array, so the state cache adopts this one into
-  // its mirror whenever it binds the vertex array.
+  // The element buffer GL holds inside this vertex array, as the layer put
+  // it there (BindElementArray, or a sync that bound an element buffer while
+  // this vertex array was bound). Binding the vertex array brings it back
+  // into GL's element binding, so the cache adopts it into its mirror, and
+  // while this vertex array is bound a different requested element buffer
+  // does not replace it.
   Buffer elementBuffer;
 };
 

@@ -464,14 +464,12 @@ void ApplyProgram(const Program& p) {
 }
 
 // Uploads go to the program GL has bound, which the caller has just made
-// the requested one. Location -1 (names the program lacks) is skipped: GL
-// would ignore the call anyway.
+// the requested one. Names the program lacks share location -1, which GL
+// accepts and ignores.
 void UploadPendingUniforms(const Program& p) {
   ProgramState* program = p.Use();
   if (program == nullptr || program->object == 0 || program->pendingUniforms.empty()) return;
-  for (const auto& entry : program->pendingUniforms) {
-    if (entry.first != -1) entry.second.ToGPU();
-  }
+  for (const auto& entry : program->pendingUniforms) entry.second.ToGPU();
   program->pendingUniforms.clear();
 }
 
@@ -499,13 +497,61 @@ void ApplyViewport(const GlobalState& s) {
   SANEGL_CHECK_LIVE();
 }
 
-// Binding a vertex array also switches GL's element binding to the one kept
-// in the vertex array: when it has one recorded, that is what the mirror
-// must believe from now on.
-const Buffer* AdoptElementBuffer(const VertexArray& v, const Buffer* requested) {
-  VertexArrayState* array = v.Use();
-  if (array != nullptr && !array->elementBuffer.Empty()) return &array->elementBuffer;
+// ---- The element binding ------------------------------------------------------
+// GL keeps the element-array binding inside the bound vertex array: binding
+// a vertex array switches it, and binding an element buffer writes it into
+// whichever vertex array is bound. So the mirror's elementArrayBuffer means
+// "what the bound vertex array holds", and every vertex array records what
+// the layer put into it (VertexArrayState::elementBuffer). With no vertex
+// array bound, GL's default one holds it; that is kept here.
+Buffer looseElementBuffer;
+
+Buffer& ElementSlot(const VertexArray& bound) {
+  VertexArrayState* array = bound.Use();
+  return array != nullptr ? array->elementBuffer : looseElementBuffer;
+}
+
+// A vertex array with an element buffer of its own keeps it: binding the
+// requested one instead would overwrite its indices inside GL.
+const Buffer& ElementTarget(const VertexArray& bound, const Buffer& requested) {
+  VertexArrayState* array = bound.Use();
+  if (array != nullptr && !array->elementBuffer.Empty()) return array->elementBuffer;
   return requested;
+}
+
+// Brings GL's element binding (in the vertex array the mirror says is bound)
+// to `requested`, or to that vertex array's own buffer when it has one.
+void SyncElementBuffer(const Buffer& requested, GlobalState& m, bool force) {
+  const Buffer& target = ElementTarget(m.vertexArray, requested);
+  if (!force && target == m.elementArrayBuffer) return;
+  ApplyBuffer(GL_ELEMENT_ARRAY_BUFFER, target);
+  // `target` may be the slot itself; take the reference first.
+  Buffer bound(target);
+  ElementSlot(m.vertexArray) = bound;
+  m.elementArrayBuffer = std::move(bound);
+}
+
+// Steps 25 to 27: vertex array, array buffer, element buffer.
+void SyncArrayBindings(const GlobalState& s, GlobalState& m, bool force) {
+  if (force || s.vertexArray != m.vertexArray) {
+    ApplyVertexArray(s.vertexArray);
+    m.vertexArray = s.vertexArray;
+    // GL now shows the new vertex array's own element binding.
+    m.elementArrayBuffer = ElementSlot(m.vertexArray);
+  }
+  if (force || s.arrayBuffer != m.arrayBuffer) ApplyBuffer(GL_ARRAY_BUFFER, s.arrayBuffer);
+  m.arrayBuffer = s.arrayBuffer;
+  SyncElementBuffer(s.elementArrayBuffer, m, force);
+}
+
+// Copies the requested record into the mirror, except the element binding,
+// which the array bindings above have already set to what GL holds. Handles
+// naming the same object assign without touching their counts, so this is
+// cheap when little changed.
+void StoreMirror(const GlobalState& s, GlobalState& m) {
+  Buffer element = std::move(m.elementArrayBuffer);
+  m = s;
+  m.elementArrayBuffer = std::move(element);
 }
 
 void SyncClearValues(const GlobalState& s, GlobalState& m) {
@@ -535,18 +581,13 @@ void SyncWriteMasks(const GlobalState& s, GlobalState& m) {
 
 void StateSync() {
   if (!detail::ContextAlive()) return;
-  // Compared in place: the requested record cannot change during the sync,
-  // and only the element binding may differ from it (adoption, below).
+  // Compared in place: nothing below edits the requested record.
   const GlobalState& s = Top();
   GlobalState& m = currentState;
   SANEGL_CHECK_LIVE();
 
-  if (!SameColor(s.clearColor, m.clearColor)) ApplyClearColor(s);
-  if (s.clearStencil != m.clearStencil) ApplyClearStencil(s);
-  if (s.clearDepth != m.clearDepth) ApplyClearDepth(s);
-  if (!SameColorMask(s, m)) ApplyColorMask(s);
-  if (s.depthWrite != m.depthWrite) ApplyDepthMask(s);
-  if (s.stencilWrite != m.stencilWrite) ApplyStencilMask(s);
+  SyncClearValues(s, m);
+  SyncWriteMasks(s, m);
   if (s.cullEnabled != m.cullEnabled) ApplyCapability(GL_CULL_FACE, s.cullEnabled);
   if (s.cullMode != m.cullMode) ApplyCullFace(s);
   if (s.depthTestEnabled != m.depthTestEnabled) ApplyCapability(GL_DEPTH_TEST, s.depthTestEnabled);
@@ -566,8 +607,10 @@ void StateSync() {
     ApplyBlendEquation(s);
   }
   if (!SameBlendFunc(s, m)) ApplyBlendFunc(s);
-  // GL has one mode for both faces and it follows the back value; the front
-  // value is only recorded.
+  // The core profile has one mode for both faces. GL follows the back value,
+  // as after a forced sync; the front value is only recorded. Applying a
+  // changed front value would leave GL depending on which field changed
+  // last, so a record with front Line and back Fill could draw lines.
   if (s.polygonModeBack != m.polygonModeBack) ApplyPolygonMode(s.polygonModeBack);
   if (s.stencilTestEnabled != m.stencilTestEnabled) {
     ApplyCapability(GL_STENCIL_TEST, s.stencilTestEnabled);
@@ -575,28 +618,21 @@ void StateSync() {
   if (!SameStencilOp(s, m)) ApplyStencilOp(s);
   if (!SameStencilFunc(s, m)) ApplyStencilFunc(s);
   if (s.program != m.program) ApplyProgram(s.program);
+  // Uniforms go whether or not the program changed: values staged since the
+  // last sync are waiting for it.
   UploadPendingUniforms(s.program);
-
-  const Buffer* element = &s.elementArrayBuffer;
-  if (s.vertexArray != m.vertexArray) {
-    ApplyVertexArray(s.vertexArray);
-    element = AdoptElementBuffer(s.vertexArray, element);
-  }
-  if (s.arrayBuffer != m.arrayBuffer) ApplyBuffer(GL_ARRAY_BUFFER, s.arrayBuffer);
-  if (*element != m.elementArrayBuffer) ApplyBuffer(GL_ELEMENT_ARRAY_BUFFER, *element);
+  SyncArrayBindings(s, m, false);
   if (s.framebuffer != m.framebuffer) ApplyFramebuffer(s.framebuffer);
   if (!SameViewport(s, m)) ApplyViewport(s);
 
-  // Handles naming the same object assign without touching their counts,
-  // so this copy is cheap when little changed.
-  m = s;
-  m.elementArrayBuffer = *element;
+  StoreMirror(s, m);
   SANEGL_CHECK_LIVE();
 }
 
 void StateSyncForce() {
   if (!detail::ContextAlive()) return;
   const GlobalState& s = Top();
+  GlobalState& m = currentState;
   SANEGL_CHECK_LIVE();
   ApplyClearColor(s);
   ApplyClearStencil(s);
@@ -620,12 +656,10 @@ void StateSyncForce() {
   ApplyStencilOp(s);
   ApplyStencilFunc(s);
   ApplyProgram(s.program);
-  ApplyVertexArray(s.vertexArray);
-  ApplyBuffer(GL_ARRAY_BUFFER, s.arrayBuffer);
-  ApplyBuffer(GL_ELEMENT_ARRAY_BUFFER, s.elementArrayBuffer);
+  SyncArrayBindings(s, m, true);
   ApplyFramebuffer(s.framebuffer);
   ApplyViewport(s);
-  currentState = s;
+  StoreMirror(s, m);
   SANEGL_CHECK_LIVE();
 }
 
@@ -644,31 +678,16 @@ void StateSyncBuffer() {
   if (!detail::ContextAlive()) return;
   const GlobalState& s = Top();
   GlobalState& m = currentState;
-  // The vertex array's own element buffer fills an empty element request
-  // only: an element buffer put there explicitly (an upload into it) must
-  // be the one bound.
-  const Buffer* element = &s.elementArrayBuffer;
-  if (element->Empty()) element = AdoptElementBuffer(s.vertexArray, element);
+  // The vertex array stays as GL has it, so the element binding is resolved
+  // against that one, not the requested one.
   if (s.arrayBuffer != m.arrayBuffer) ApplyBuffer(GL_ARRAY_BUFFER, s.arrayBuffer);
-  if (*element != m.elementArrayBuffer) ApplyBuffer(GL_ELEMENT_ARRAY_BUFFER, *element);
   m.arrayBuffer = s.arrayBuffer;
-  m.elementArrayBuffer = *element;
+  SyncElementBuffer(s.elementArrayBuffer, m, false);
 }
 
 void StateSyncVertexArray() {
   if (!detail::ContextAlive()) return;
-  const GlobalState& s = Top();
-  GlobalState& m = currentState;
-  const Buffer* element = &s.elementArrayBuffer;
-  if (s.vertexArray != m.vertexArray) {
-    ApplyVertexArray(s.vertexArray);
-    element = AdoptElementBuffer(s.vertexArray, element);
-  }
-  if (s.arrayBuffer != m.arrayBuffer) ApplyBuffer(GL_ARRAY_BUFFER, s.arrayBuffer);
-  if (*element != m.elementArrayBuffer) ApplyBuffer(GL_ELEMENT_ARRAY_BUFFER, *element);
-  m.vertexArray = s.vertexArray;
-  m.arrayBuffer = s.arrayBuffer;
-  m.elementArrayBuffer = *element;
+  SyncArrayBindings(Top(), currentState, false);
 }
 
 void StateSyncFramebuffer() {
@@ -689,10 +708,13 @@ void Clear(unsigned mask) {
   SANEGL_CHECK_LIVE();
 }
 
-void detail::BindElementBufferNow(const Buffer& buffer) {
-  if (!ContextAlive()) return;
-  ApplyBuffer(GL_ELEMENT_ARRAY_BUFFER, buffer);
-  currentState.elementArrayBuffer = buffer;
+void detail::SetElementBuffer(VertexArrayState& array, const Buffer& buffer) {
+  GlobalState& m = currentState;
+  if (ContextAlive() && m.vertexArray.Use() == &array && buffer != m.elementArrayBuffer) {
+    ApplyBuffer(GL_ELEMENT_ARRAY_BUFFER, buffer);
+    m.elementArrayBuffer = buffer;
+  }
+  array.elementBuffer = buffer;
 }
 
 }  // namespace SaneGL
