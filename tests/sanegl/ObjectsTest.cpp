@@ -167,23 +167,38 @@ TEST_F(ObjectsTest, UploadToAnUnmirroredTargetReachesTheBuffer) {
 // Two meshes made the way the mesh loader makes them, one after the other,
 // then drawn: each must draw with its own index buffer even though GL's
 // element binding lives inside whichever vertex array was bound at the time.
+// A quad made the way the mesh loader makes one: vertices, indices, then
+// the vertex array.
+struct Quad {
+  Buffer vertices = Buffer::Create(BufferType::ArrayBuffer);
+  Buffer indices = Buffer::Create(BufferType::ElementArrayBuffer);
+  VertexArray array = VertexArray::Create();
+};
+
+void Upload(Quad& mesh, float left, float right) {
+  const float corners[] = {left, -1, 0, right, -1, 0, right, 1, 0, left, 1, 0};
+  const unsigned faces[] = {0, 1, 2, 0, 2, 3};
+  mesh.vertices.BufferData(sizeof corners, corners, BufferUsage::StaticDraw);
+  mesh.indices.BufferData(sizeof faces, faces, BufferUsage::StaticDraw);
+  mesh.array.BindElementArray(mesh.indices);
+  mesh.array.VertexAttribPointer(mesh.vertices, 0, 3, DataType::Float, false, 12, nullptr);
+  mesh.array.EnableVertexAttribArray(0);
+}
+
+// The element buffer GL really holds inside a vertex array, read behind the
+// cache's back.
+GLint ElementsInside(const VertexArray& array) {
+  GLint previous = GetInt(GL_VERTEX_ARRAY_BINDING);
+  glBindVertexArray(array.glID());
+  GLint elements = GetInt(GL_ELEMENT_ARRAY_BUFFER_BINDING);
+  glBindVertexArray(static_cast<GLuint>(previous));
+  return elements;
+}
+
 TEST_F(ObjectsTest, MeshesUploadedBackToBackEachDrawWithTheirOwnIndices) {
-  struct Mesh {
-    Buffer vertices = Buffer::Create(BufferType::ArrayBuffer);
-    Buffer indices = Buffer::Create(BufferType::ElementArrayBuffer);
-    VertexArray array = VertexArray::Create();
-  };
-  auto upload = [](Mesh& mesh, float left, float right) {
-    const float corners[] = {left, -1, 0, right, -1, 0, right, 1, 0, left, 1, 0};
-    const unsigned faces[] = {0, 1, 2, 0, 2, 3};
-    mesh.vertices.BufferData(sizeof corners, corners, BufferUsage::StaticDraw);
-    mesh.indices.BufferData(sizeof faces, faces, BufferUsage::StaticDraw);
-    mesh.array.BindElementArray(mesh.indices);
-    mesh.array.VertexAttribPointer(mesh.vertices, 0, 3, DataType::Float, false, 12, nullptr);
-    mesh.array.EnableVertexAttribArray(0);
-  };
   Program program = KestorTest::MakeProgram(KestorTest::kVertexText, KestorTest::kFragmentText);
-  auto draw = [&](Mesh& mesh, glm::vec3 tint) {
+  auto upload = Upload;
+  auto draw = [&](Quad& mesh, glm::vec3 tint) {
     UseProgram(program);
     SetMatrix4("xf", glm::mat4(1.0f));
     SetMatrix3("tilt", glm::mat3(1.0f));
@@ -192,8 +207,8 @@ TEST_F(ObjectsTest, MeshesUploadedBackToBackEachDrawWithTheirOwnIndices) {
     mesh.array.DrawElements(PrimitiveModes::Triangles, 6, DataType::UnsignedInt, nullptr);
   };
 
-  Mesh leftHalf;
-  Mesh rightHalf;
+  Quad leftHalf;
+  Quad rightHalf;
   upload(leftHalf, -1, 0);
   draw(leftHalf, {1, 0, 0});
   upload(rightHalf, 0, 1);
@@ -210,6 +225,55 @@ TEST_F(ObjectsTest, MeshesUploadedBackToBackEachDrawWithTheirOwnIndices) {
   EXPECT_EQ(left[1], 0);
   EXPECT_EQ(right[0], 0);
   EXPECT_EQ(right[1], 255);
+}
+
+// GL stores the element binding inside the bound vertex array, so every
+// element-buffer bind lands in some vertex array. None of the layer's own
+// operations may put the wrong one there.
+TEST_F(ObjectsTest, AVertexArrayKeepsItsIndicesWhateverIsBoundAroundIt) {
+  Quad mesh;
+  Upload(mesh, -1, 1);  // attribute setup after BindElementArray
+  EXPECT_EQ(ElementsInside(mesh.array), static_cast<GLint>(mesh.indices.glID()));
+
+  // Indices uploaded for another mesh while this vertex array is bound.
+  ASSERT_EQ(CurrentState().vertexArray, mesh.array);
+  Buffer other = Buffer::Create(BufferType::ElementArrayBuffer);
+  other.BufferData(12, nullptr, BufferUsage::StaticDraw);
+  EXPECT_EQ(ElementsInside(mesh.array), static_cast<GLint>(mesh.indices.glID()));
+
+  // Requested alongside an element buffer of its own: the vertex array's
+  // wins, in the plain and the forced sync, and the mirror says so.
+  BindVertexArray(mesh.array);
+  BindBuffer(other);
+  StateSync();
+  EXPECT_EQ(ElementsInside(mesh.array), static_cast<GLint>(mesh.indices.glID()));
+  EXPECT_EQ(CurrentState().elementArrayBuffer, mesh.indices);
+  EXPECT_EQ(RequestedState().elementArrayBuffer, other);
+  StateSyncForce();
+  EXPECT_EQ(ElementsInside(mesh.array), static_cast<GLint>(mesh.indices.glID()));
+  ResetCallCounts();
+  StateSync();
+  EXPECT_EQ(CallCounts().Changes(), 0u);
+}
+
+TEST_F(ObjectsTest, RequestedVertexArrayDrawsAgainAndAgain) {
+  Program program = KestorTest::MakeProgram(KestorTest::kVertexText, KestorTest::kFragmentText);
+  Quad mesh;
+  Upload(mesh, -1, 1);
+  UseProgram(program);
+  BindVertexArray(mesh.array);
+  SetMatrix4("xf", glm::mat4(1.0f));
+  SetMatrix3("tilt", glm::mat3(1.0f));
+  SetFloat("gain", 1.0f);
+  SetVector("tint", glm::vec3(0, 0, 1));
+  Clear(ClearTypes::Color | ClearTypes::Depth);
+  for (int i = 0; i < 3; ++i) {
+    mesh.array.DrawElements(PrimitiveModes::Triangles, 6, DataType::UnsignedInt, nullptr);
+  }
+  unsigned char pixel[4] = {};
+  glReadPixels(32, 32, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+  EXPECT_EQ(pixel[2], 255);
+  // The fixture fails the test on the GL error a draw without indices gives.
 }
 
 // ---- Framebuffer caching -----------------------------------------------------

@@ -292,17 +292,22 @@ TEST_F(StateCacheTest, PopLeavesGLInTheRecordBelowWithTheFewestCalls) {
 }
 
 TEST_F(StateCacheTest, RevertDropsEveryChangeSinceThePush) {
-  Blend(true);
   StatePush();
   RequestUnusualState();
-  Blend(false);
+  StateSync();
   StateRevert();
-  EXPECT_TRUE(RequestedState().blendEnabled);
+  EXPECT_EQ(StateDepth(), 3u);
   EXPECT_EQ(RequestedState().viewwidth, 64);
   EXPECT_EQ(RequestedState().cullMode, FaceSide::Back);
-  EXPECT_EQ(StateDepth(), 3u);
+  StateSync();
+  ExpectGLHoldsDefaults();
+
+  // The reverted record equals the one below it, so popping to that costs
+  // nothing.
   StatePop();
-  EXPECT_TRUE(RequestedState().blendEnabled);
+  ResetCallCounts();
+  StateSync();
+  EXPECT_EQ(CallCounts().Changes(), 0u);
 }
 
 TEST_F(StateCacheTest, UnbalancedPopIsReportedAndTheBottomRecordStays) {
