@@ -148,6 +148,11 @@ void StateRevert();
 
 // ---- Synchronisation ---------------------------------------------------------
 // Without a current GL context these do nothing at all.
+//
+// The element-array binding is the one field GL keeps per vertex array. A
+// vertex array that has an element buffer of its own (VertexArrayState::
+// elementBuffer) keeps it: while it is bound, the mirror's element binding
+// is that buffer and a different requested one is not bound over it.
 
 // Every field, by difference, plus the upload of the requested program's
 // pending uniforms.
@@ -158,7 +163,9 @@ void StateSyncForce();
 void StateSyncClear();
 // Write masks.
 void StateSyncDraw();
+// Array and element bindings, leaving the vertex array GL has bound.
 void StateSyncBuffer();
+// Vertex array, then the array and element bindings.
 void StateSyncVertexArray();
 void StateSyncFramebuffer();
 // Kept for callers that mark these points; nothing reaches GL here.
