@@ -4,7 +4,11 @@
 add_library(kestor_warnings INTERFACE)
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   target_compile_options(kestor_warnings INTERFACE
-    -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor -Wno-unused-parameter)
+    -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Wno-unused-parameter)
+endif()
+# clang has no -Wshadow=local (it would warn about the unknown option instead).
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(kestor_warnings INTERFACE -Wshadow=local)
 endif()
 
 add_library(kestor_sanitizers INTERFACE)
