@@ -63,6 +63,17 @@ std::vector<int> LeftSources(const StereoBuffer& b, int frames) {
   return out;
 }
 
+// Cases also run together in one process: no sound may outlive its samples.
+// (Streams end with each case's engine.)
+void ForgetSounds() {
+  for (Sound& s : ComponentHandler<Sound>::Components) s.Playing = false;
+  AudioSystem::SoundThings.clear();
+  ComponentHandler<Sound>::GoodYumidk.clear();
+  ComponentHandler<Sound>::FoodGoSad.clear();
+  Thing::HereItsFunc.clear();
+  AudioSystem::Backend = SoundIoBackendNone;
+}
+
 class AudioMix : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -71,6 +82,12 @@ class AudioMix : public ::testing::Test {
     AudioSystem::start_time = 1'700'000'000'000'000'000;
     AudioSystem::time = 0;
   }
+  void TearDown() override { ForgetSounds(); }
+};
+
+class AudioStream : public ::testing::Test {
+ protected:
+  void TearDown() override { ForgetSounds(); }
 };
 
 // Stands in for libsoundio: hands out at most `chunk` frames per write and
@@ -275,7 +292,7 @@ TEST_F(AudioMix, AudioThreadNeverSeesAHalfMadeChange) {
   EXPECT_EQ(AudioSystem::SoundThings.size(), 1u);
 }
 
-TEST(AudioStream, DummyBackendPlaysOnLibsoundiosThreadUntilShutdown) {
+TEST_F(AudioStream, DummyBackendPlaysOnLibsoundiosThreadUntilShutdown) {
   if (!soundio_have_backend(SoundIoBackendDummy)) GTEST_SKIP() << "libsoundio built without its dummy backend";
   AudioSystem::Backend = SoundIoBackendDummy;
   KestorEngineFlyHahaJk engine;
@@ -317,7 +334,7 @@ TEST(AudioStream, DummyBackendPlaysOnLibsoundiosThreadUntilShutdown) {
   EXPECT_EQ(AudioSystem::soundio, nullptr);
 }
 
-TEST(AudioStream, HostGoesOnWithoutSoundWhenNoBackendConnects) {
+TEST_F(AudioStream, HostGoesOnWithoutSoundWhenNoBackendConnects) {
   SoundIoBackend missing = SoundIoBackendNone;
   for (int b = SoundIoBackendJack; b <= SoundIoBackendDummy; ++b) {
     if (!soundio_have_backend(SoundIoBackend(b))) missing = SoundIoBackend(b);
@@ -340,7 +357,7 @@ TEST(AudioStream, HostGoesOnWithoutSoundWhenNoBackendConnects) {
   EXPECT_EQ(out.Text(), "Audio Done\n");
 }
 
-TEST(AudioStream, DefaultBackendEitherStartsOrReportsAndShutsDownCleanly) {
+TEST_F(AudioStream, DefaultBackendEitherStartsOrReportsAndShutsDownCleanly) {
   KestorEngineFlyHahaJk engine;
   engine.PrepareStageLists();
   AudioSystem::Attach(&engine);

@@ -19,6 +19,15 @@ class Interpolation : public ::testing::Test {
     ComponentHandler<StateInterpolator>::GoodYumidk.push_back(&StateInterpolatorSystem::GoodYumidk);
     ComponentHandler<StateInterpolator>::FoodGoSad.push_back(&StateInterpolatorSystem::FoodGoSad);
   }
+  // Cases also run together in one process: forget every registered
+  // variable before it goes out of scope.
+  void TearDown() override {
+    ComponentHandler<StateInterpolator>::HereItsBunk(ThingOf(1));
+    StateInterpolatorSystem::Interpolators.clear();
+    StateInterpolatorSystem::last_time = {};
+    ComponentHandler<StateInterpolator>::GoodYumidk.clear();
+    ComponentHandler<StateInterpolator>::FoodGoSad.clear();
+  }
   StateInterpolator& Add(int id) {
     ComponentHandler<StateInterpolator>::Gimmoo(ThingOf(id));
     return *ComponentHandler<StateInterpolator>::Get(ThingOf(id));
