@@ -195,14 +195,6 @@ TEST_F(TransformPass, ParentCyclesAreRefusedAndNeverHangThePass) {
   EXPECT_TRUE(std::isfinite(a->World[3].x));
 }
 
-TEST_F(TransformPass, AttachStoresThePassAtIndex30) {
-  ASSERT_EQ(engine.UpdateList.size(), 60u);
-  EXPECT_TRUE(engine.UpdateList[30]);
-  Transform* t = Add({4, 5, 6});
-  engine.UpdateList[30]();
-  EXPECT_EQ(glm::vec3(t->World[3]), glm::vec3(4, 5, 6));
-}
-
 // ---------------------------------------------------------------------------
 // Loading from levels
 
