@@ -199,7 +199,7 @@ TEST_F(InputPump, TextAndDroppedFilesTravelWithTheirActions) {
   Push(text);
   SDL_Event drop{};
   drop.type = SDL_DROPFILE;
-  drop.drop.file = SDL_strdup("/tmp/street.xml");
+  drop.drop.file = SDL_strdup("levels/street.xml");
   Push(drop);
   SDL_Event dropText{};
   dropText.type = SDL_DROPTEXT;
@@ -208,8 +208,8 @@ TEST_F(InputPump, TextAndDroppedFilesTravelWithTheirActions) {
   Pump();
   EXPECT_EQ(Names(), (List{"<6>", "TextInput", "<4>", "DropFile"}));
   EXPECT_STREQ(IS::InputEvents[1].textInput.text, "é!");
-  EXPECT_EQ(IS::InputEvents[2].text, "/tmp/street.xml");
-  EXPECT_EQ(IS::InputEvents[3].text, "/tmp/street.xml");
+  EXPECT_EQ(IS::InputEvents[2].text, "levels/street.xml");
+  EXPECT_EQ(IS::InputEvents[3].text, "levels/street.xml");
   EXPECT_EQ(IS::InputEvents[2].drop.file, nullptr) << "SDL's copy is gone; only the text remains";
 }
 
