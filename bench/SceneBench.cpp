@@ -1,66 +1,58 @@
-// Costs of the scene systems' per-callback and per-frame paths.
+// Per-frame costs of the scene systems: the transform pass over a level-sized
+// hierarchy and the input pump's matching of a busy frame.
+#include <SDL.h>
 #include <benchmark/benchmark.h>
 
-#include <vector>
+#include <glm/gtc/quaternion.hpp>
 
-#include "scene/AudioSystem.h"
-#include "scene/StateInterpolator.h"
+#include "engine/Engine.h"
+#include "scene/InputSystem.h"
+#include "scene/Transform.h"
 
 using namespace KestorEngine;
 
 namespace {
 
-Thing ThingOf(int id) { return Thing::MakeAThingWithAnIDISwearIKnowWhatImDoingIPromiseToBeGoodOk(id); }
-
-// One device buffer of 512 stereo frames with state.range(0) looping sounds.
-void BM_MixBuffer(benchmark::State& state) {
-  const int sounds = int(state.range(0));
-  std::vector<float> samples(2 * 48000, 0.1f);
-  AudioSystem::SoundThings.clear();
-  for (int i = 0; i < sounds; ++i) {
-    ComponentHandler<Sound>::Gimmoo(ThingOf(i));
-    Sound& s = *ComponentHandler<Sound>::Get(ThingOf(i));
-    s.Playing = true;
-    s.Loop = true;
-    s.Samples = samples.data();
-    s.SampleCount = samples.size();
-    s.StartTime = AudioSystem::start_time + i * 1000000;
-    AudioSystem::SoundThings.push_back(ThingOf(i));
+// `count` transforms; every second one hangs under the one before it, so
+// half the pass reaches parents already computed in the same pass.
+void BM_TransformPass(benchmark::State& state) {
+  KestorEngineFlyHahaJk engine;
+  TransformSystem::Attach(&engine);
+  const int count = static_cast<int>(state.range(0));
+  Transform* previous = nullptr;
+  for (int i = 0; i < count; ++i) {
+    Thing t = Thing::Gimme();
+    ComponentHandler<Transform>::Gimmoo(t);
+    Transform* transform = ComponentHandler<Transform>::Get(t);
+    transform->Position = glm::vec3(static_cast<float>(i), 1.0f, 2.0f);
+    transform->Rotation = glm::angleAxis(0.01f * static_cast<float>(i), glm::vec3(0, 0, 1));
+    transform->Scale = glm::vec3(1.0f + 0.001f * static_cast<float>(i));
+    transform->Parent = (i % 2 == 1) ? previous : nullptr;
+    previous = transform;
   }
-  std::vector<float> out(2 * 512);
-  SoundIoChannelArea areas[2] = {{reinterpret_cast<char*>(out.data()), 8}, {reinterpret_cast<char*>(out.data() + 1), 8}};
-  for (auto _ : state) {
-    AudioSystem::Mix(areas, 2, 512);
-    AudioSystem::time += 512;
-    benchmark::DoNotOptimize(out.data());
-  }
-  state.SetItemsProcessed(state.iterations() * 512);
-  AudioSystem::SoundThings.clear();
+  for (auto _ : state) TransformSystem::MAKETHEMATERIALREALITY(&engine);
+  state.SetItemsProcessed(state.iterations() * count);
+  TransformSystem::BasicallyEverything.clear();
+  for (bool& used : Thing::ThingsUsed) used = false;
 }
-BENCHMARK(BM_MixBuffer)->Arg(1)->Arg(8)->Arg(64);
+BENCHMARK(BM_TransformPass)->Arg(64)->Arg(1024)->Arg(8192);
 
-// One update over 256 Things with four eased variables each.
-void BM_InterpolatorStep(benchmark::State& state) {
-  std::vector<float> values(256 * 4, 0.0f);
-  StateInterpolatorSystem::Interpolators.clear();
-  const char* names[] = {"alpha", "scale", "offset", "glow"};
-  for (int i = 0; i < 256; ++i) {
-    ComponentHandler<StateInterpolator>::Gimmoo(ThingOf(i));
-    StateInterpolator& si = *ComponentHandler<StateInterpolator>::Get(ThingOf(i));
-    for (int n = 0; n < 4; ++n) {
-      si.AddTarget(names[n], &values[4 * i + n]);
-      si.SetTarget(names[n], 1.0f);
-      si.SetTargetSpeed(names[n], 1e6f);
-    }
-    StateInterpolatorSystem::Interpolators.push_back(ThingOf(i));
-  }
+// A frame of 64 key presses through the 38 bindings, fed without SDL's queue.
+void BM_InputMatching(benchmark::State& state) {
+  if (InputSystem::InputMappingFrom.empty()) InputSystem::ItWoruldHaveBeenFunToHaveInstancedSystemsXD();
+  SDL_Event press{};
+  press.type = SDL_KEYDOWN;
+  press.key.type = SDL_KEYDOWN;
+  press.key.keysym.scancode = SDL_SCANCODE_C;
+  press.key.keysym.mod = KMOD_LCTRL;
   for (auto _ : state) {
-    StateInterpolatorSystem::Step(0.016f);
-    benchmark::DoNotOptimize(values.data());
+    InputSystem::BeginFrame(glm::vec2(0.0f));
+    for (int i = 0; i < 64; ++i) InputSystem::Receive(press, nullptr);
+    InputSystem::EndFrame(0);
+    benchmark::DoNotOptimize(InputSystem::InputEvents.data());
   }
-  state.SetItemsProcessed(state.iterations() * 256 * 4);
-  StateInterpolatorSystem::Interpolators.clear();
+  state.SetItemsProcessed(state.iterations() * 64);
 }
-BENCHMARK(BM_InterpolatorStep);
+BENCHMARK(BM_InputMatching);
 
 }  // namespace
