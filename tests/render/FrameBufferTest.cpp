@@ -241,6 +241,17 @@ TEST_F(FrameBufferTest, DestroyingASavedTargetEmptiesTheStackAndFreesItsSlot) {
   EXPECT_EQ(GetInt(GL_DRAW_FRAMEBUFFER_BINDING), 0);
 }
 
+TEST_F(FrameBufferTest, ATargetDestroyedMidPassLeavesTheCurrentPassBound) {
+  auto current = Target(8, 8), elsewhere = Target(8, 8);
+  FrameBuffer fbCurrent, fbElsewhere;
+  fbElsewhere.ActivateRenderTargets({elsewhere.get()});
+  fbCurrent.ActivateRenderTargets({current.get()});
+  elsewhere.reset();
+  ClearTo({0, 1, 0, 1});
+  EXPECT_EQ(ReadTexels(*current, GL_RGBA, GL_UNSIGNED_BYTE, 8 * 8 * 4), Fill(64, {0, 255, 0, 255}));
+  FrameBuffer::ClearRenderTargets();
+}
+
 TEST_F(FrameBufferTest, IncompleteCombinationsAreReportedAndTheRunGoesOn) {
   auto plain = Target(8, 8);
   RenderTexture multisampled(8, 8, TextureFormats::RGBA8);

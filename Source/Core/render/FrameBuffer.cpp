@@ -355,19 +355,25 @@ void FrameBuffer::ForgetTexture(const Texbit* t) {
 
   // Detach it everywhere: GL keeps a deleted texture's storage alive for as
   // long as any framebuffer still holds it.
+  bool detached = false;
   for (FrameBuffer* framebuffer : LiveFrameBuffers()) {
     for (size_t slot = 0; slot < framebuffer->Targets.size(); ++slot) {
       if (framebuffer->Targets[slot] != t) continue;
       framebuffer->Targets[slot] = nullptr;
       framebuffer->slots[slot] = SlotAttachment{};
       framebuffer->FBO.BindTexture(static_cast<int>(slot), 0, 0);
+      detached = true;
     }
     if (framebuffer->DepthTex == t) {
       framebuffer->DepthTex = nullptr;
       framebuffer->FBO.BindTexture(SaneGL::Attachment::DepthAttachment, 0, 0);
       framebuffer->FBO.BindTexture(SaneGL::Attachment::StencilAttachment, 0, 0);
+      detached = true;
     }
   }
+  // Detaching binds each framebuffer in turn; clears (which sync no
+  // framebuffer) must still reach the current pass.
+  if (detached) SaneGL::StateSyncFramebuffer();
 }
 
 }  // namespace KestorEngine
