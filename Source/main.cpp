@@ -1,9 +1,15 @@
 // The composition root: which component types a level may name, which
 // systems run and in what order. Nothing else in the engine knows this.
+#include <glm/gtc/quaternion.hpp>
+
 #include "engine/Engine.h"
 #include "engine/Resource.h"
 #include "engine/Scene.h"
+#include "scene/Camera.h"
+#include "scene/FlyCam.h"
 #include "scene/InputSystem.h"
+#include "scene/Lighting.h"
+#include "scene/Transform.h"
 
 using namespace KestorEngine;
 
@@ -17,16 +23,42 @@ void AttachSystem() {
   System::Attach(Engine);
 }
 
+// The fly camera's Thing, placed at the street's corner looking down the lane.
+void BuildCamera() {
+  Thing thing = Thing::Gimme();
+  ComponentHandler<Transform>::Gimmoo(thing);
+  ComponentHandler<Camera>::Gimmoo(thing);
+  ComponentHandler<FlyCam>::Gimmoo(thing);
+
+  Camera* camera = ComponentHandler<Camera>::Get(thing);
+  camera->FocalLength(24);
+  camera->UpdatePerspectiveMatrix();
+
+  Transform* transform = ComponentHandler<Transform>::Get(thing);
+  transform->Position = glm::vec3(2.66f, -5.22f, 1.23f);
+  const glm::quat aboutZ(0.93937272f, 0.0f, 0.0f, 0.34289780f);  // 40.107 degrees, w first
+  const glm::quat aboutX(0.77418178f, 0.63296336f, 0.0f, 0.0f);  // 78.538 degrees
+  transform->Rotation = aboutZ * transform->Rotation * aboutX;
+}
+
 }  // namespace
 
 int main(int, char**) {
   Engine = new KestorEngineFlyHahaJk();
 
+  Transform::Attach();
+  LightField::Attach();
+  ISArea::Attach();
+  ISContainer::Attach();
+
   AttachSystem<InputSystem>();
+  AttachSystem<TransformSystem>();
+  AttachSystem<FlyCamSystem>();
 
   Engine->Initialize();
   // Held for the whole run; released only after the engine is gone.
   Resource<Scene> level = Resources<Scene>::Get("StreetTest");
+  BuildCamera();
 
   Engine->RunGame();
 

@@ -1,16 +1,18 @@
-// Costs of the per-draw shader path: making a pass current on an existing
-// variant with a frame's typical buffers (variant key, lookup, staging of
-// every value), and hashing a camera's uniform buffer.
+// Costs of the texture paths a frame runs many times: binding through the
+// unit allocator, and a frame's worth of pooled render passes once the pool
+// is warm (which should allocate nothing and attach nothing new).
 #include <benchmark/benchmark.h>
 
 #include <SDL.h>
 
 #include <iostream>
+#include <memory>
 #include <sstream>
+#include <vector>
 
-#include "render/Shader.h"
-#include "render/ShaderPass.h"
-#include "render/ShaderUniform.h"
+#include "render/FrameBuffer.h"
+#include "render/RenderTextureGuy.h"
+#include "render/Texbit.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
 
@@ -18,6 +20,7 @@ using namespace KestorEngine;
 
 namespace {
 
+// A hidden window with a GL 4.3 core context, made once for the whole run.
 bool EnsureContext() {
   static bool ready = [] {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
@@ -30,105 +33,94 @@ bool EnsureContext() {
     SDL_GLContext context = SDL_GL_CreateContext(window);
     if (context == nullptr || SDL_GL_MakeCurrent(window, context) != 0) return false;
     glewExperimental = GL_TRUE;
-    return glewInit() == GLEW_OK;
+    if (glewInit() != GLEW_OK) return false;
+    SaneGL::Viewport(0, 0, 64, 64);
+    SaneGL::StateSyncForce();
+    return true;
   }();
   return ready;
 }
 
-// The matrices, rays and sizes the renderer puts in a camera's buffer.
-void FillCamera(UniformBuffer& camera) {
-  glm::mat4 m(1.0f);
-  m[3] = glm::vec4(1, 2, 3, 1);
-  for (const char* name : {"_WorldToView_Past", "_WorldToView", "_AAWorldToView_Past",
-                           "_AAWorldToView", "_InvWorldToView_Past", "_InvWorldToView",
-                           "_AAInvWorldToView_Past", "_AAInvWorldToView", "_WorldToCamera"}) {
-    camera.SetMatrix4(name, m);
-  }
-  camera.SetVector("_AAJitter", glm::vec2(0.25f, -0.25f));
-  camera.SetVector("_CameraPos", glm::vec3(1, 2, 3));
-  for (const char* name : {"RayTopLeft", "RayTopRight", "RayBottomLeft", "RayBottomRight",
-                           "RayCenter"}) {
-    camera.SetVector(name, glm::vec3(0.5f, 0.5f, -1.0f));
-  }
-  camera.SetVector("ScreenSize", glm::vec4(1280, 720, 1.0f / 1280, 1.0f / 720));
+bool Skip(benchmark::State& state) {
+  if (EnsureContext()) return false;
+  state.SkipWithError("no GL context (run under a display)");
+  return true;
 }
 
-const char* const kDrawShader = R"(<Shader Name="Bench"><Uniforms/><Passes><Pass Name="Deferred">
-<V>#version 430 core
-in vec3 position;
-uniform mat4 _LocalToWorld;
-uniform mat4 _WorldToView;
-void main() { gl_Position = _WorldToView * _LocalToWorld * vec4(position, 1.0); }
-</V><F>#version 430 core
-[PreCompile] uniform float Exposure;
-uniform vec4 Tint;
-uniform vec3 _CameraPos;
-uniform vec4 Time;
-out vec4 color;
-void main() { color = Tint * Exposure + vec4(_CameraPos, Time.x); }
-</F></Pass></Passes></Shader>)";
+// The engine's progress lines would drown the report.
+struct QuietStdout {
+  std::ostringstream sink;
+  std::streambuf* previous = std::cout.rdbuf(sink.rdbuf());
+  ~QuietStdout() { std::cout.rdbuf(previous); }
+};
 
-// `throughShader` adds what Shader::Use does around the pass: the throttled
-// file check (a clock read) and the pass lookup by name.
-void UseExistingVariant(benchmark::State& state, bool throughShader) {
-  if (!EnsureContext()) {
-    state.SkipWithError("no GL context (run under a display)");
-    return;
+std::vector<std::unique_ptr<Texbit>> MakeTextures(int count) {
+  std::vector<std::unique_ptr<Texbit>> textures;
+  for (int i = 0; i < count; ++i) {
+    textures.push_back(std::make_unique<Texbit>(4, 4));
+    textures.back()->ToGPU();
   }
-  std::ostringstream quiet;
-  std::streambuf* console = std::cout.rdbuf(quiet.rdbuf());
-  Shader shader;
-  shader.LoadFromSource(kDrawShader);
+  return textures;
+}
 
-  UniformBuffer time, camera, draw, material;
-  time.SetVector("Time", glm::vec4(1, 0, 0, 60));
-  time.SetFloat("Exposure", 1.5f);
-  FillCamera(camera);
-  draw.SetMatrix4("_LocalToWorld", glm::mat4(2.0f));
-  material.SetVector("Tint", glm::vec4(1, 0.5f, 0.25f, 1));
-  material.SetFloat("Roughness", 0.5f);
-  for (UniformBuffer* buffer : {&time, &camera, &draw}) buffer->CalculateHash();
-  std::vector<UniformBuffer*> buffers{&time, &camera, &draw, &material};
-  shader.Use(&buffers);  // builds the variant
-  SaneGL::StateSync();
-  std::cout.rdbuf(console);
+// Re-binding a texture that holds its unit: allocator bookkeeping only.
+void BM_BindAlreadyBound(benchmark::State& state) {
+  if (Skip(state)) return;
+  QuietStdout quiet;
+  auto textures = MakeTextures(16);
+  size_t next = 0;
+  for (auto _ : state) {
+    textures[next]->ToGPU();
+    next = (next + 1) % textures.size();
+  }
+}
+BENCHMARK(BM_BindAlreadyBound);
 
-  ShaderPass* pass = shader.Passes.at(DefaultPass);
+// One texture more than there are units, bound round-robin: every bind
+// evicts the least recently used one and re-binds on GL.
+void BM_BindWithEviction(benchmark::State& state) {
+  if (Skip(state)) return;
+  QuietStdout quiet;
+  auto textures = MakeTextures(Texbit::TextureUnits + 1);
+  size_t next = 0;
+  for (auto _ : state) {
+    textures[next]->ToGPU();
+    next = (next + 1) % textures.size();
+  }
+}
+BENCHMARK(BM_BindWithEviction);
+
+// A small frame: a G-buffer pass of three targets with depth, a nested
+// attachment-less pass, a half-size post pass, everything handed back.
+void BM_PooledFrame(benchmark::State& state) {
+  if (Skip(state)) return;
+  QuietStdout quiet;
+  DepthTexture depth(64, 64);
+  auto frame = [&depth] {
+    RenderTexture* albedo = RenderTextureGuy::GrabTex(64, 64, TextureFormats::RGBA8);
+    RenderTexture* normal = RenderTextureGuy::GrabTex(64, 64, TextureFormats::RGBA16F);
+    RenderTexture* motion = RenderTextureGuy::GrabTex(64, 64, TextureFormats::RG16F);
+    RenderTexture* post = RenderTextureGuy::GrabTex(32, 32, TextureFormats::RGBA16F);
+    RenderTextureGuy::UseTexs({albedo, normal, motion}, &depth);
+    RenderTextureGuy::UseTex(64, 64);
+    RenderTextureGuy::UseTexDone();
+    RenderTextureGuy::UseTexDone();
+    RenderTextureGuy::UseTex(post);
+    RenderTextureGuy::UseTexDone();
+    for (RenderTexture* t : {albedo, normal, motion, post}) RenderTextureGuy::Done(t);
+  };
+  frame();  // the first frame allocates and attaches
+  const size_t pooled = RenderTextureGuy::Cache.size();
   SaneGL::ResetCallCounts();
-  for (auto _ : state) {
-    if (throughShader) {
-      shader.Use(&buffers);
-    } else {
-      pass->Use(&buffers);
-    }
-    benchmark::ClobberMemory();
-  }
-  state.counters["GL calls/iter"] = benchmark::Counter(
+  for (auto _ : state) frame();
+  state.counters["SaneGL calls/frame"] = benchmark::Counter(
       static_cast<double>(SaneGL::CallCounts().Changes()), benchmark::Counter::kAvgIterations);
-  size_t values = 0;
-  for (UniformBuffer* buffer : buffers) values += buffer->Uniforms.size();
-  state.counters["values"] = static_cast<double>(values);
-
-  std::cout.rdbuf(quiet.rdbuf());
-  SaneGL::UseProgram(SaneGL::Program());
-  SaneGL::StateSync();
-  std::cout.rdbuf(console);
+  state.counters["attachments/frame"] = benchmark::Counter(
+      static_cast<double>(SaneGL::CallCounts()[SaneGL::GLCall::FramebufferTexture]),
+      benchmark::Counter::kAvgIterations);
+  if (RenderTextureGuy::Cache.size() != pooled) state.SkipWithError("a warm frame allocated");
+  RenderTextureGuy::Deinitialize();
 }
-void BM_ShaderPassUseExistingVariant(benchmark::State& state) { UseExistingVariant(state, false); }
-BENCHMARK(BM_ShaderPassUseExistingVariant);
-
-void BM_ShaderUseExistingVariant(benchmark::State& state) { UseExistingVariant(state, true); }
-BENCHMARK(BM_ShaderUseExistingVariant);
-
-void BM_UniformBufferCalculateHashCamera(benchmark::State& state) {
-  UniformBuffer camera;
-  FillCamera(camera);
-  for (auto _ : state) {
-    camera.CalculateHash();
-    benchmark::DoNotOptimize(camera.Hash);
-  }
-  state.counters["entries"] = static_cast<double>(camera.Uniforms.size());
-}
-BENCHMARK(BM_UniformBufferCalculateHashCamera);
+BENCHMARK(BM_PooledFrame);
 
 }  // namespace

@@ -1,0 +1,135 @@
+#include "scene/Camera.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <glm/geometric.hpp>
+#include <glm/gtc/matrix_transform.hpp>
+#include <glm/matrix.hpp>
+
+#include "engine/Shutter.h"
+#include "scene/Transform.h"
+
+namespace KestorEngine {
+
+namespace {
+
+bool AllFinite(const glm::mat4& m) {
+  for (int c = 0; c < 4; ++c) {
+    for (int r = 0; r < 4; ++r) {
+      if (!std::isfinite(m[c][r])) return false;
+    }
+  }
+  return true;
+}
+
+// One random jitter component in [-1, 1]. RAND_MAX differs between C
+// libraries (32767 on some, 2^31 - 1 on others), so scale by it rather than
+// by a fixed number.
+float JitterFrom(int r) {
+  return static_cast<float>(2.0 * (static_cast<double>(r) / RAND_MAX - 0.5));
+}
+
+// Column-major, [column][row]; right-handed view, clip depth -1 to 1.
+glm::mat4 Perspective(float fovy, float aspect, float n, float f) {
+  float h = std::tan(fovy / 2.0f);
+  glm::mat4 m(0.0f);
+  m[0][0] = 1.0f / (aspect * h);
+  m[1][1] = 1.0f / h;
+  m[2][2] = -(f + n) / (f - n);
+  m[2][3] = -1.0f;
+  m[3][2] = -2.0f * f * n / (f - n);
+  return m;
+}
+
+const glm::mat4& ViewOf(const Transform* t) {
+  static const glm::mat4 identity(1.0f);
+  return t != nullptr ? t->WorldInverse : identity;
+}
+
+}  // namespace
+
+glm::mat4 perspectiveJittered(float fovy, float aspect, float zNear, float zFar, glm::vec2 jitter) {
+  float top = std::tan(fovy / 2.0f) * zNear;
+  float bottom = -top;
+  float right = aspect * top;
+  float left = -right;
+  float dx = (right - left) * jitter.x / Shutter::Width();
+  float dy = (top - bottom) * jitter.y / Shutter::Height();
+  return glm::frustum(left - dx, right - dx, bottom - dy, top - dy, zNear, zFar);
+}
+
+float Camera::FocalLength(float f) {
+  FieldOfView = 2.0f * std::atan(SensorSize / (2.0f * f));
+  FocalLengthValue = f;
+  return FieldOfView;
+}
+
+void Camera::UpdatePerspectiveMatrix() {
+  JitteredProjectionPast = JitteredProjection;
+  ProjectionPast = Projection;
+  ++FrameCount;
+
+  // Drawn in this order whatever Jitter says: the renderer reseeds rand()
+  // and relies on a fixed number of draws per camera.
+  int r1 = std::rand();
+  int r2 = std::rand();
+  glm::vec2 jitter(JitterFrom(r2), JitterFrom(r1));
+  JitterOffset = Jitter ? jitter : glm::vec2(0.0f);
+
+  if (Orthographic != 0) {
+    float left = OrthoRect.x, bottom = OrthoRect.y, right = OrthoRect.z, top = OrthoRect.w;
+    if (right == left || top == bottom || Far == Near) return;
+    glm::mat4 ortho = glm::ortho(left, right, bottom, top, Near, Far);
+    if (AllFinite(ortho)) Projection = ortho;
+    return;
+  }
+
+  float width = Shutter::Width();
+  float height = Shutter::Height();
+  // A minimised window reports a zero-height drawable; aspect would be inf
+  // and the projection singular.
+  if (!(width > 0.0f) || !(height > 0.0f) || Far == Near) return;
+  float aspect = width / height;
+  glm::mat4 projection = Perspective(FieldOfView, aspect, Near, Far);
+  glm::mat4 jittered = perspectiveJittered(FieldOfView, aspect, Near, Far, jitter);
+  if (!AllFinite(projection) || !AllFinite(jittered)) return;
+  Projection = projection;
+  JitteredProjection = jittered;
+}
+
+glm::vec3 Camera::ScreenToWorldPoint(glm::vec3 p, const glm::mat4& view) const {
+  glm::vec4 clip(2.0f * p.x - 1.0f, 2.0f * p.y - 1.0f, 2.0f * p.z - 1.0f, 1.0f);
+  glm::vec4 world = glm::inverse(Projection * view) * clip;
+  return glm::vec3(world) / world.w;
+}
+
+glm::vec2 Camera::WorldPointToScreen(glm::vec3 p, const glm::mat4& view) const {
+  glm::vec4 clip = Projection * view * glm::vec4(p, 1.0f);
+  return glm::vec2((clip.x / clip.w + 1.0f) * 0.5f, (clip.y / clip.w + 1.0f) * 0.5f);
+}
+
+glm::vec3 Camera::PointToVector(glm::vec2 s, const Transform* t) const {
+  const glm::mat4& view = ViewOf(t);
+  glm::vec3 nearPoint = ScreenToWorldPoint(glm::vec3(s, 0.0f), view);
+  glm::vec3 farPoint = ScreenToWorldPoint(glm::vec3(s, 1.0f), view);
+  return glm::normalize(farPoint - nearPoint);
+}
+
+Ray Camera::PointToRay(glm::vec2 s, const Transform* t) const {
+  Ray ray;
+  if (Orthographic == 0) {
+    ray.Direction = PointToVector(s, t);
+    ray.Origin = t != nullptr ? t->Position : glm::vec3(0.0f);
+    return ray;
+  }
+  float u = OrthoRect.x + (OrthoRect.z - OrthoRect.x) * s.x;
+  float v = OrthoRect.y + (OrthoRect.w - OrthoRect.y) * s.y;
+  glm::mat4 world = t != nullptr ? t->World : glm::mat4(1.0f);
+  glm::vec4 a = world * glm::vec4(u, v, -2.0f, 1.0f);
+  glm::vec4 b = world * glm::vec4(u, v, -3.0f, 1.0f);
+  ray.Origin = glm::vec3(a);
+  ray.Direction = glm::vec3((b - a) / glm::length(b - a));
+  return ray;
+}
+
+}  // namespace KestorEngine
