@@ -1,0 +1,153 @@
+#include "render/MeshData.h"
+
+#include <tinyxml2.h>
+
+#include <algorithm>
+#include <type_traits>
+#include <utility>
+
+#include <glm/common.hpp>
+
+#include "engine/Debug.h"
+#include "engine/TextHelpers.h"
+
+namespace KestorEngine {
+
+namespace {
+
+const char* TextOf(const tinyxml2::XMLElement* element) {
+  const char* text = element->GetText();
+  return text != nullptr ? text : "";
+}
+
+void Report(const std::string& path, const std::string& problem) {
+  Debug::Log(path + ": " + problem + ", the mesh stays empty\n");
+}
+
+}  // namespace
+
+bool ReadMeshFile(const std::string& path, MeshLists& out) {
+  tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
+  if (document.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) {
+    std::string reason = document.ErrorName();
+    if (document.ErrorLineNum() > 0) reason += " at line " + std::to_string(document.ErrorLineNum());
+    Report(path, "cannot read the mesh (" + reason + ")");
+    return false;
+  }
+  const tinyxml2::XMLElement* mesh = document.FirstChildElement("Mesh");
+  if (mesh == nullptr) {
+    Report(path, "no \"Mesh\" element");
+    return false;
+  }
+  const tinyxml2::XMLElement* base = mesh->FirstChildElement("Base");
+  if (base == nullptr) {
+    Report(path, "no \"Base\" element in \"Mesh\"");
+    return false;
+  }
+  const tinyxml2::XMLElement* vertices = base->FirstChildElement("Vertices");
+  const tinyxml2::XMLElement* faces = base->FirstChildElement("Faces");
+  const tinyxml2::XMLElement* uv1 = base->FirstChildElement("UV1");
+  const tinyxml2::XMLElement* normals = base->FirstChildElement("Normals");
+  for (auto [element, name] : {std::pair{vertices, "Vertices"}, {faces, "Faces"}, {uv1, "UV1"}}) {
+    if (element == nullptr) {
+      Report(path, std::string("no \"") + name + "\" element in \"Base\"");
+      return false;
+    }
+  }
+
+  MeshLists read;
+  auto numbers = [&](const tinyxml2::XMLElement* element, const char* name, auto& list) {
+    bool ok = false;
+    if constexpr (std::is_same_v<std::decay_t<decltype(list)>, std::vector<float>>) {
+      ok = TrySplitToFloat(TextOf(element), list);
+    } else {
+      ok = TrySplitToUint(TextOf(element), list);
+    }
+    if (!ok) {
+      Report(path, std::string("\"") + name + "\" (line " + std::to_string(element->GetLineNum()) +
+                       ") holds a piece that is not a number");
+    }
+    return ok;
+  };
+  if (!numbers(vertices, "Vertices", read.Vertices) || !numbers(faces, "Faces", read.Faces) ||
+      !numbers(uv1, "UV1", read.UV1)) {
+    return false;
+  }
+  read.HasUV1 = true;
+  if (normals != nullptr) {
+    if (!numbers(normals, "Normals", read.Normals)) return false;
+    read.HasNormals = true;
+  }
+
+  std::string problem = CheckMeshLists(read.Vertices, read.Faces,
+                                       read.HasNormals ? &read.Normals : nullptr, &read.UV1);
+  if (problem.empty() && read.Faces.size() % 3 != 0) {
+    problem = "\"Faces\" holds " + std::to_string(read.Faces.size()) +
+              " indices, not whole triangles";
+  }
+  if (!problem.empty()) {
+    Report(path, problem);
+    return false;
+  }
+  out = std::move(read);
+  return true;
+}
+
+std::string CheckMeshLists(const std::vector<float>& vertices, const std::vector<uint32_t>& faces,
+                           const std::vector<float>* normals, const std::vector<float>* uv1) {
+  const size_t count = vertices.size() / 3;
+  if (normals != nullptr && normals->size() < count * 3) {
+    return std::to_string(normals->size()) + " normal floats for " + std::to_string(count) +
+           " vertices (3 each)";
+  }
+  if (uv1 != nullptr && uv1->size() < count * 2) {
+    return std::to_string(uv1->size()) + " texture coordinate floats for " +
+           std::to_string(count) + " vertices (2 each)";
+  }
+  auto beyond = std::find_if(faces.begin(), faces.end(), [count](uint32_t i) { return i >= count; });
+  if (beyond != faces.end()) {
+    return "face index " + std::to_string(*beyond) + " (entry " +
+           std::to_string(beyond - faces.begin()) + ") is past the last of " +
+           std::to_string(count) + " vertices";
+  }
+  return "";
+}
+
+VertexLayout MeshVertexLayout(bool hasNormals, bool hasUV1) {
+  VertexLayout layout;
+  if (hasNormals) {
+    layout.NormalOffset = layout.Stride;
+    layout.Stride += 3;
+  }
+  if (hasUV1) {
+    layout.UVOffset = layout.Stride;
+    layout.Stride += 2;
+  }
+  return layout;
+}
+
+void InterleaveVertices(const VertexLayout& layout, size_t vertexCount,
+                        const std::vector<float>& vertices, const std::vector<float>& normals,
+                        const std::vector<float>& uv1, std::vector<float>& out) {
+  const size_t stride = static_cast<size_t>(layout.Stride);
+  out.assign(vertexCount * stride, 0.0f);
+  for (size_t i = 0; i < vertexCount; ++i) {
+    float* vertex = out.data() + i * stride;
+    std::copy_n(vertices.data() + i * 3, 3, vertex);
+    if (layout.NormalOffset >= 0) std::copy_n(normals.data() + i * 3, 3, vertex + layout.NormalOffset);
+    if (layout.UVOffset >= 0) std::copy_n(uv1.data() + i * 2, 2, vertex + layout.UVOffset);
+  }
+}
+
+void ComputeBounds(const std::vector<float>& vertices, size_t vertexCount, glm::vec3& boundsMin,
+                   glm::vec3& boundsMax) {
+  boundsMin = glm::vec3(10000.0f);
+  boundsMax = glm::vec3(-10000.0f);
+  for (size_t i = 0; i < vertexCount; ++i) {
+    glm::vec3 position(vertices[i * 3], vertices[i * 3 + 1], vertices[i * 3 + 2]);
+    boundsMin = glm::min(boundsMin, position);
+    boundsMax = glm::max(boundsMax, position);
+  }
+}
+
+}  // namespace KestorEngine

@@ -1,0 +1,176 @@
+// Guards the uniform value hashes that select program variants (signed zero,
+// component order, textures and arrays) and the replace-by-name rules of
+// uniform buffers.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "render/ShaderUniform.h"
+
+using namespace KestorEngine;
+
+namespace {
+
+constexpr uint64_t kGolden = 0x9e3779b9ull;
+
+uint64_t Fold(std::initializer_list<float> values) {
+  uint64_t seed = 0;
+  for (float v : values) seed = HashCombine(seed, HashFloat(v));
+  return seed;
+}
+
+// Texture uniforms only carry the pointer here; it is never dereferenced.
+Texbit* FakeTexture(int which) {
+  static int storage[2];
+  return reinterpret_cast<Texbit*>(&storage[which]);
+}
+
+}  // namespace
+
+TEST(ShaderUniformHash, CombiningStepWrapsOn64Bits) {
+  EXPECT_EQ(HashCombine(0, 0), kGolden);
+  uint64_t seed = 0xffffffffffffffffull;
+  uint64_t expected = seed ^ (5 + kGolden + (seed << 6) + (seed >> 2));
+  EXPECT_EQ(HashCombine(seed, 5), expected);
+}
+
+TEST(ShaderUniformHash, PositiveAndNegativeZeroPickTheSameVariant) {
+  ShaderUniform plus(0.0f), minus(-0.0f);
+  plus.CalculateHash();
+  minus.CalculateHash();
+  EXPECT_EQ(plus.ValueHash, kGolden);
+  EXPECT_EQ(minus.ValueHash, kGolden);
+
+  ShaderUniform vector(glm::vec2(-0.0f, 1.0f)), same(glm::vec2(0.0f, 1.0f));
+  vector.CalculateHash();
+  same.CalculateHash();
+  EXPECT_EQ(vector.ValueHash, same.ValueHash);
+}
+
+TEST(ShaderUniformHash, ComponentOrderMatters) {
+  ShaderUniform a(glm::vec2(1, 2)), b(glm::vec2(2, 1));
+  a.CalculateHash();
+  b.CalculateHash();
+  EXPECT_NE(a.ValueHash, b.ValueHash);
+  EXPECT_EQ(a.ValueHash, Fold({1, 2}));
+
+  ShaderUniform v4(glm::vec4(1, 2, 3, 4));
+  v4.CalculateHash();
+  EXPECT_EQ(v4.ValueHash, Fold({1, 2, 3, 4}));
+}
+
+TEST(ShaderUniformHash, MatricesHashColumnByColumn) {
+  glm::mat3 m(1.0f);
+  m[1][0] = 7.0f;  // column 1, row 0
+  ShaderUniform u(m);
+  u.CalculateHash();
+  EXPECT_EQ(u.ValueHash, Fold({1, 0, 0, 7, 1, 0, 0, 0, 1}));
+
+  glm::mat4 m4(2.0f);
+  m4[3][1] = 5.0f;
+  ShaderUniform u4(m4);
+  u4.CalculateHash();
+  EXPECT_EQ(u4.ValueHash, Fold({2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 0, 5, 0, 2}));
+}
+
+TEST(ShaderUniformHash, ArraysHashElementAfterElementAndEmptyIsZero) {
+  ShaderUniform floats(std::vector<float>{1, 2, 3});
+  floats.CalculateHash();
+  EXPECT_EQ(floats.ValueHash, Fold({1, 2, 3}));
+
+  ShaderUniform vectors(std::vector<glm::vec3>{{1, 2, 3}, {4, 5, 6}});
+  vectors.CalculateHash();
+  EXPECT_EQ(vectors.ValueHash, Fold({1, 2, 3, 4, 5, 6}));
+
+  ShaderUniform empty(std::vector<glm::mat4>{});
+  empty.CalculateHash();
+  EXPECT_EQ(empty.ValueHash, 0u);
+  ShaderUniform mats(std::vector<glm::mat4>{glm::mat4(1.0f)});
+  mats.CalculateHash();
+  EXPECT_NE(mats.ValueHash, 0u);
+}
+
+TEST(ShaderUniformHash, TexturesNeverDistinguishVariants) {
+  ShaderUniform texture("Albedo", FakeTexture(0));
+  texture.CalculateHash();
+  EXPECT_EQ(texture.ValueHash, 0u);
+  texture.TexturePointer = FakeTexture(1);
+  texture.CalculateHash();
+  EXPECT_EQ(texture.ValueHash, 0u);
+}
+
+TEST(ShaderUniformHash, ValueHashIsStaleUntilRecalculated) {
+  ShaderUniform u("Gain", 2.0f);
+  EXPECT_EQ(u.ValueHash, 0u) << "a fresh uniform is not hashed";
+  u.CalculateHash();
+  uint64_t two = u.ValueHash;
+  u.FloatValue = 3.0f;
+  EXPECT_EQ(u.ValueHash, two);
+  u.CalculateHash();
+  EXPECT_NE(u.ValueHash, two);
+
+  ShaderUniform copy = u.CopyPolite();
+  EXPECT_EQ(copy.ValueHash, 0u);
+  EXPECT_EQ(copy.FloatValue, 3.0f);
+  EXPECT_EQ(copy.NameHash, std::hash<std::string>{}("Gain"));
+}
+
+TEST(ShaderUniform, NamedConstructorsHashTheNameOnly) {
+  ShaderUniform unnamed(glm::vec3(1));
+  EXPECT_EQ(unnamed.NameHash, 0u);
+  EXPECT_EQ(unnamed.Type, TypeVector3);
+  ShaderUniform named("_CameraPos", glm::vec3(1));
+  EXPECT_EQ(named.NameHash, std::hash<std::string>{}("_CameraPos"));
+  named.SetUniformName("Other");
+  EXPECT_EQ(named.NameHash, std::hash<std::string>{}("Other"));
+
+  ShaderUniform declared(TypeMatrix4);
+  EXPECT_EQ(declared.Type, TypeMatrix4);
+  EXPECT_EQ(declared.Matrix4Value, glm::mat4(1.0f));
+}
+
+TEST(UniformBuffer, SetterReplacesTheEntryWithAFreshOneOfItsKind) {
+  UniformBuffer buffer;
+  buffer.SetFloat("X", 4.0f);
+  buffer.CalculateHash();
+  buffer.SetVector("X", glm::vec3(1, 2, 3));
+  ASSERT_EQ(buffer.Uniforms.size(), 1u);
+  const ShaderUniform& entry = buffer.Uniforms.at("X");
+  EXPECT_EQ(entry.Type, TypeVector3);
+  EXPECT_EQ(entry.FloatValue, 0.0f) << "other value fields return to their defaults";
+  EXPECT_EQ(entry.Vector3Value, glm::vec3(1, 2, 3));
+  EXPECT_EQ(entry.ValueHash, 0u);
+  EXPECT_EQ(entry.NameHash, std::hash<std::string>{}("X"));
+}
+
+TEST(UniformBuffer, IngestKeepsBothHashesAndReplacesTheType) {
+  UniformBuffer buffer;
+  buffer.SetFloat("Y", 1.0f);
+  ShaderUniform hashed("Y", glm::vec2(3, 4));
+  hashed.CalculateHash();
+  buffer.Ingest(hashed);
+  ASSERT_EQ(buffer.Uniforms.size(), 1u);
+  EXPECT_EQ(buffer.Uniforms.at("Y").Type, TypeVector2);
+  EXPECT_EQ(buffer.Uniforms.at("Y").ValueHash, hashed.ValueHash);
+  EXPECT_EQ(buffer.Uniforms.at("Y").NameHash, hashed.NameHash);
+}
+
+TEST(UniformBuffer, BufferHashCombinesEntryHashes) {
+  UniformBuffer empty;
+  empty.CalculateHash();
+  EXPECT_EQ(empty.Hash, 0u);
+
+  UniformBuffer a, b;
+  for (UniformBuffer* buffer : {&a, &b}) {
+    buffer->SetFloat("Exposure", 1.5f);
+    buffer->SetVector("Tint", glm::vec4(1, 0.5f, 0.25f, 1));
+    buffer->SetMatrix4("_WorldToView", glm::mat4(3.0f));
+    buffer->CalculateHash();
+  }
+  for (const auto& [name, entry] : a.Uniforms) EXPECT_EQ(entry.ValueHash, b.Uniforms.at(name).ValueHash);
+
+  UniformBuffer one;
+  one.SetFloat("Only", 2.0f);
+  one.CalculateHash();
+  EXPECT_EQ(one.Hash, HashCombine(0, one.Uniforms.at("Only").ValueHash));
+}
