@@ -5,10 +5,12 @@
 #include "engine/Engine.h"
 #include "engine/Resource.h"
 #include "engine/Scene.h"
+#include "render/DrawSystem.h"
 #include "scene/Camera.h"
 #include "scene/FlyCam.h"
 #include "scene/InputSystem.h"
 #include "scene/Lighting.h"
+#include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
 
 using namespace KestorEngine;
@@ -47,12 +49,18 @@ int main(int, char**) {
   Engine = new KestorEngineFlyHahaJk();
 
   Transform::Attach();
+  MeshRenderer::Attach();
   LightField::Attach();
   ISArea::Attach();
   ISContainer::Attach();
 
+  // Systems write fixed slots of the stage lists; the fly camera inserts its
+  // slot, moving every later one up, so it attaches last.
   AttachSystem<InputSystem>();
+  // RenderSystem, GUI and IMGUI attach here, in that order, once they exist.
+  AttachSystem<DrawSystem>();
   AttachSystem<TransformSystem>();
+  AttachSystem<MeshRendererSystem>();
   AttachSystem<FlyCamSystem>();
 
   Engine->Initialize();

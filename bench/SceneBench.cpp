@@ -1,12 +1,19 @@
 // Per-frame costs of the scene systems: the transform pass over a level-sized
-// hierarchy and the input pump's matching of a busy frame.
+// hierarchy, the input pump's matching of a busy frame, and the mesh
+// renderers filling the draw queue and the renderer ordering it.
 #include <SDL.h>
 #include <benchmark/benchmark.h>
 
 #include <glm/gtc/quaternion.hpp>
 
+#include <algorithm>
+#include <iostream>
+#include <vector>
+
 #include "engine/Engine.h"
+#include "render/DrawSystem.h"
 #include "scene/InputSystem.h"
+#include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
 
 using namespace KestorEngine;
@@ -54,5 +61,42 @@ void BM_InputMatching(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 64);
 }
 BENCHMARK(BM_InputMatching);
+
+// `count` renderers over 8 materials, as a level shares them. One frame:
+// submission, the renderer's sorted copy, and the clear.
+void BM_MeshRendererFrame(benchmark::State& state) {
+  KestorEngineFlyHahaJk engine;
+  TransformSystem::Attach(&engine);
+  MeshRendererSystem::Attach(&engine);
+  std::vector<Resource<Material>> materials;
+  for (int i = 0; i < 8; ++i) materials.push_back(Resources<Material>::Make("Bench" + std::to_string(i)));
+  Resource<Mesh> mesh = Resources<Mesh>::Make("BenchMesh");
+  const int count = static_cast<int>(state.range(0));
+  std::vector<Thing> things;
+  {
+    // Every renderer starts on the fallback material, which prints as it loads.
+    std::streambuf* console = std::cout.rdbuf(nullptr);
+    for (int i = 0; i < count; ++i) {
+      Thing t = Thing::Gimme();
+      things.push_back(t);
+      ComponentHandler<Transform>::Gimmoo(t);
+      ComponentHandler<MeshRenderer>::Gimmoo(t);
+      MeshRenderer* r = ComponentHandler<MeshRenderer>::Get(t);
+      r->Mesh = mesh;
+      r->Materials = {materials[static_cast<size_t>(i) % materials.size()]};
+    }
+    std::cout.rdbuf(console);
+  }
+  for (auto _ : state) {
+    MeshRendererSystem::MAKEITpretty(&engine);
+    std::vector<DrawEntry> sorted = DrawSystem::drawthings;
+    std::sort(sorted.begin(), sorted.end(), DrawsBefore);
+    benchmark::DoNotOptimize(sorted.data());
+    DrawSystem::ClearCache();
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+  for (Thing t : things) Thing::HereItsBunk(t);
+}
+BENCHMARK(BM_MeshRendererFrame)->Arg(13)->Arg(1024);
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "engine/CVar.h"
 #include "engine/Debug.h"
+#include "render/Draw.h"
 #include "sanegl/GL.h"
 
 namespace KestorEngine {
@@ -63,6 +64,9 @@ void KestorEngineFlyHahaJk::Initialize() {
   SDL_GL_SwapWindow(window->window);
   Debug::_CheckGLError("RELEASE", __LINE__);
 
+  // The quad exists before any start callback, so start-up code may blit.
+  Draw::Initialize();
+
   RunStageList(StartList);
   StartTime = std::chrono::system_clock::now();
 }
@@ -98,7 +102,7 @@ void KestorEngineFlyHahaJk::SetOpenGLAttributes() {
 }
 
 std::string BrellInit() {
-  // The draw helpers' set-up joins here once they exist.
+  Draw::Initialize();
   return "";
 }
 
