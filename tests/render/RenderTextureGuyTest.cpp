@@ -1,13 +1,16 @@
 // Guards the render-texture pool: reuse only on identical requests, the
-// budget and its least-recently-used sweep, stand-ins when nothing fits, and
-// the bookkeeping that ties the three lists together.
+// budget and its least-recently-used sweep, stand-ins when nothing fits, the
+// bookkeeping that ties the three lists together, and the framebuffers its
+// passes share.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "engine/Shutter.h"
+#include "render/FrameBuffer.h"
 #include "render/RenderTextureGuy.h"
-#include "support/GLTestContext.h"
+#include "sanegl/SaneglFixture.h"
 #include "support/TestFiles.h"
 
 using namespace KestorEngine;
@@ -15,11 +18,30 @@ using KestorTest::CaptureStdout;
 
 namespace {
 
-class RenderTextureGuyTest : public KestorTest::GLTest {
+class RenderTextureGuyTest : public KestorTest::SaneGLFixture {
  protected:
+  void SetUp() override {
+    SaneGLFixture::SetUp();
+    Shutter::Width(64);
+    Shutter::Height(64);
+  }
   void TearDown() override {
     RenderTextureGuy::Deinitialize();
-    GLTest::TearDown();
+    RenderTextureGuy::MaximumRamUsage = 10200;
+    RenderTextureGuy::SweepHeadroom = 200;
+    SaneGLFixture::TearDown();
+  }
+
+  static std::vector<GLint> Viewport() {
+    std::vector<GLint> v(4);
+    glGetIntegerv(GL_VIEWPORT, v.data());
+    return v;
+  }
+  static GLint DepthAttachment() {
+    GLint name = 0;
+    glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT,
+                                          GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME, &name);
+    return name;
   }
 };
 
@@ -139,12 +161,102 @@ TEST_F(RenderTextureGuyTest, DeinitializeReportsChargesItCannotAccountFor) {
   // A caller that turns mipmaps on makes the texture look bigger (5 MiB)
   // than it was charged (4).
   t = RenderTextureGuy::GrabTex(1024, 1024, TextureFormats::RGBA8);
+  ASSERT_NE(t, nullptr);
   t->Mipmaps = true;
   CaptureStdout out;
   RenderTextureGuy::Deinitialize();
   EXPECT_NE(out.Text().find("Render Texture Guy - There's been a leak! Aaaahhh -1Mbmbmb\n"),
             std::string::npos);
   EXPECT_EQ(RenderTextureGuy::CurrentRamUsage, 0);
+}
+
+TEST_F(RenderTextureGuyTest, PassesShareFramebuffersOfTheirSize) {
+  RenderTexture* a = RenderTextureGuy::GrabTex(8, 8, TextureFormats::RGBA8);
+  RenderTexture* b = RenderTextureGuy::GrabTex(8, 8, TextureFormats::RGBA16F);
+  RenderTexture* big = RenderTextureGuy::GrabTex(16, 16, TextureFormats::RGBA8);
+  CaptureStdout out;
+  RenderTextureGuy::UseTex(a);
+  RenderTextureGuy::UseTexDone();
+  RenderTextureGuy::UseTex(b);
+  RenderTextureGuy::UseTexDone();
+  EXPECT_EQ(CountOf(out.Text(), "New Framebuffer!"), 1);
+  EXPECT_EQ(RenderTextureGuy::TheViewer.front()->Targets, (std::vector<RenderTexture*>{a, b}));
+
+  RenderTextureGuy::UseTex(big);
+  EXPECT_EQ(CountOf(out.Text(), "New Framebuffer!"), 2);
+  EXPECT_EQ(RenderTextureGuy::TheViewer.size(), 2u);
+  EXPECT_EQ(KestorTest::GetInt(GL_DRAW_FRAMEBUFFER_BINDING),
+            static_cast<GLint>(RenderTextureGuy::TheViewer.back()->FBO.glID()));
+  RenderTextureGuy::UseTexDone();
+  EXPECT_EQ(KestorTest::GetInt(GL_DRAW_FRAMEBUFFER_BINDING), 0);
+
+  // A request that got nothing still pairs with its UseTexDone.
+  RenderTextureGuy::UseTex(nullptr);
+  RenderTextureGuy::UseTexDone();
+  EXPECT_TRUE(FrameBuffer::ActiveFrameBufferStack.empty());
+}
+
+TEST_F(RenderTextureGuyTest, NestedPassesComeBackWithTheirAreaAndDepth) {
+  RenderTexture* a = RenderTextureGuy::GrabTex(8, 8, TextureFormats::RGBA8);
+  RenderTexture* b = RenderTextureGuy::GrabTex(8, 8, TextureFormats::RGBA8);
+  DepthTexture depth(8, 8);
+  RenderTextureGuy::UseTexs({a}, &depth);
+  EXPECT_EQ(DepthAttachment(), static_cast<GLint>(depth.ID));
+  RenderTextureGuy::UseTex(32, 16);
+  EXPECT_EQ(Viewport(), (std::vector<GLint>{0, 0, 32, 16}));
+  RenderTextureGuy::UseTexs({b});
+  ASSERT_EQ(RenderTextureGuy::TheViewer.size(), 1u) << "b shares a's framebuffer";
+  EXPECT_EQ(DepthAttachment(), 0);
+
+  RenderTextureGuy::UseTexDone();
+  EXPECT_EQ(FrameBuffer::ActiveFrameBuffer, RenderTextureGuy::genericDude);
+  EXPECT_EQ(Viewport(), (std::vector<GLint>{0, 0, 32, 16}));
+  RenderTextureGuy::UseTexDone();
+  EXPECT_EQ(FrameBuffer::ActiveFrameBufferTextures, (std::vector<RenderTexture*>{a}));
+  EXPECT_EQ(DepthAttachment(), static_cast<GLint>(depth.ID));
+  EXPECT_EQ(Viewport(), (std::vector<GLint>{0, 0, 8, 8}));
+  RenderTextureGuy::UseTexDone();
+  EXPECT_EQ(FrameBuffer::ActiveFrameBuffer, nullptr);
+  EXPECT_EQ(Viewport(), (std::vector<GLint>{0, 0, 64, 64}));
+}
+
+TEST_F(RenderTextureGuyTest, ASweptTargetIsDetachedAndItsFramebufferServesAgain) {
+  RenderTextureGuy::MaximumRamUsage = 1;
+  RenderTextureGuy::SweepHeadroom = 0;
+  RenderTexture* old = GrabMiB();
+  RenderTextureGuy::UseTex(old);
+  RenderTextureGuy::UseTexDone();
+  RenderTextureGuy::Done(old);
+
+  RenderTexture* fresh = RenderTextureGuy::GrabTex(512, 512, TextureFormats::RG16F);
+  ASSERT_NE(fresh, nullptr);
+  ASSERT_EQ(RenderTextureGuy::Cache.size(), 1u) << "the old target was swept";
+  FrameBuffer* shared = RenderTextureGuy::TheViewer.front();
+  EXPECT_EQ(shared->CarriedCount(), 0);
+
+  CaptureStdout out;
+  RenderTextureGuy::UseTex(fresh);
+  EXPECT_EQ(CountOf(out.Text(), "New Framebuffer!"), 0);
+  GLint name = 0;
+  glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0,
+                                        GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME, &name);
+  EXPECT_EQ(name, static_cast<GLint>(fresh->ID));
+  EXPECT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
+  RenderTextureGuy::UseTexDone();
+}
+
+TEST_F(RenderTextureGuyTest, ForceClearDropsTexturesStillHandedOut) {
+  RenderTexture* kept = GrabMiB();
+  RenderTextureGuy::Done(GrabMiB());
+  RenderTextureGuy::UseTex(kept);
+  RenderTextureGuy::ForceClear();
+  EXPECT_TRUE(RenderTextureGuy::Cache.empty());
+  EXPECT_TRUE(RenderTextureGuy::TheViewer.empty());
+  EXPECT_TRUE(FrameBuffer::ActiveFrameBufferStack.empty());
+  EXPECT_EQ(FrameBuffer::ActiveFrameBuffer, nullptr);
+  EXPECT_EQ(RenderTextureGuy::CurrentRamUsage, 1) << "the one handed out stays charged";
+  delete kept;
+  RenderTextureGuy::CurrentRamUsage = 0;
 }
 
 TEST(FormatGolfScore, RanksChannelsBeforeBitDepth) {

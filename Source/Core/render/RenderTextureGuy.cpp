@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "engine/Debug.h"
+#include "render/FrameBuffer.h"
+
 namespace KestorEngine {
 
 std::vector<RenderTexture*> RenderTextureGuy::Cache;
@@ -202,7 +205,130 @@ std::string RenderTextureGuy::Deinitialize() {
   return "";
 }
 
-void RenderTextureGuy::DeleteFrameBuffers() {}
+void RenderTextureGuy::ForceClear() {
+  for (size_t i = 0; i < Cache.size(); ++i) {
+    if (CacheUsed[i]) continue;
+    CurrentRamUsage -= Cache[i]->GetRamUsageGPU();
+    delete Cache[i];
+  }
+  Cache.clear();
+  CacheUsed.clear();
+  CacheAccessOrder.clear();
+  DeleteFrameBuffers();
+  FrameBuffer::ForgetPasses();
+}
+
+void RenderTextureGuy::DeleteFrameBuffers() {
+  for (FrameBuffer* framebuffer : TheViewer) delete framebuffer;
+  TheViewer.clear();
+  delete genericDude;
+  genericDude = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Passes
+
+void RenderTextureGuy::UseTex(RenderTexture* t) {
+  FrameBuffer::SaveState();
+  if (t == nullptr) {
+    std::cout << "RenderTextureGuy: no texture to render into, the targets stay as they were"
+              << std::endl;
+    return;
+  }
+  for (FrameBuffer* framebuffer : TheViewer) {
+    const RenderTexture* first = framebuffer->FirstTarget();
+    const bool carries = std::find(framebuffer->Targets.begin(), framebuffer->Targets.end(), t) !=
+                         framebuffer->Targets.end();
+    const bool room = carries || framebuffer->CarriedCount() < FrameBuffer::MaxAssignedRenderTextures;
+    const bool fits = first == nullptr || (first->Width == t->Width && first->Height == t->Height &&
+                                           first->Samples == t->Samples);
+    if (room && fits) {
+      // A single-texture pass has no depth; one left by an earlier pass
+      // would test against unrelated depths.
+      framebuffer->HasDepth = false;
+      framebuffer->DepthTex = nullptr;
+      framebuffer->ActivateRenderTarget(t, true);
+      return;
+    }
+  }
+  std::cout << "New Framebuffer!" << std::endl;
+  auto* framebuffer = new FrameBuffer();
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  framebuffer->ActivateRenderTarget(t, true);
+  TheViewer.push_back(framebuffer);
+}
+
+void RenderTextureGuy::UseTexs(const std::vector<RenderTexture*>& textures,
+                               const std::vector<int>& layers, const std::vector<int>& mips,
+                               DepthTexture* depth) {
+  FrameBuffer::SaveState();
+  if (textures.empty() || textures.front() == nullptr) {
+    std::cout << "RenderTextureGuy: no texture to render into, the targets stay as they were"
+              << std::endl;
+    return;
+  }
+  const RenderTexture* first = textures.front();
+  const int mip = mips.empty() ? 0 : mips.front();
+  const bool is3D = layers.empty() && first->Depth > 0;
+
+  FrameBuffer* chosen = nullptr;
+  for (FrameBuffer* framebuffer : TheViewer) {
+    const RenderTexture* carried = framebuffer->FirstTarget();
+    const bool fits = carried == nullptr ||
+                      (framebuffer->Is3D == is3D && framebuffer->Width == (first->Width >> mip) &&
+                       framebuffer->Height == (first->Height >> mip) &&
+                       carried->Samples == first->Samples);
+    bool carriesAll = true;
+    for (RenderTexture* t : textures) {
+      carriesAll = carriesAll && std::find(framebuffer->Targets.begin(), framebuffer->Targets.end(),
+                                           t) != framebuffer->Targets.end();
+    }
+    const bool room = framebuffer->CarriedCount() + static_cast<int>(textures.size()) <=
+                          FrameBuffer::MaxAssignedRenderTextures ||
+                      carriesAll;
+    if (fits && room) {
+      chosen = framebuffer;
+      chosen->HasDepth = depth != nullptr;
+      chosen->DepthTex = depth;
+      break;
+    }
+  }
+  const bool created = chosen == nullptr;
+  if (created) {
+    std::cout << "New Framebuffer!" << std::endl;
+    chosen = new FrameBuffer(depth != nullptr, depth);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+  }
+  if (layers.empty()) {
+    chosen->ActivateRenderTargets(textures, mips);
+  } else {
+    chosen->Activate3DRenderTargets(textures, layers, mips);
+  }
+  if (created) TheViewer.push_back(chosen);
+}
+
+void RenderTextureGuy::UseTexs(const std::vector<RenderTexture*>& textures) {
+  UseTexs(textures, {}, {}, nullptr);
+}
+
+void RenderTextureGuy::UseTexs(const std::vector<RenderTexture*>& textures, DepthTexture* depth) {
+  UseTexs(textures, {}, {}, depth);
+}
+
+void RenderTextureGuy::UseTexs(const std::vector<RenderTexture*>& textures,
+                               const std::vector<int>& layers, DepthTexture* depth) {
+  UseTexs(textures, layers, {}, depth);
+}
+
+void RenderTextureGuy::UseTex(int w, int h) { UseTex(w, h, 0); }
+
+void RenderTextureGuy::UseTex(int w, int h, int samples) {
+  FrameBuffer::SaveState();
+  if (genericDude == nullptr) genericDude = new FrameBuffer();
+  genericDude->ActivateEmpty(w, h, samples);
+}
+
+void RenderTextureGuy::UseTexDone() { FrameBuffer::RestoreState(); }
 
 int RenderTextureGuy::FormatGolfScore(TextureFormats candidate, TextureFormats requested) {
   const ChannelsAndBits c = Describe(candidate);

@@ -11,6 +11,7 @@
 
 #include "engine/Debug.h"
 #include "engine/File.h"
+#include "render/FrameBuffer.h"
 #include "sanegl/GL.h"
 
 namespace KestorEngine {
@@ -149,12 +150,17 @@ void Texbit::LoadImage(const std::string& name) {
 
 Texbit::~Texbit() {
   std::cout << "Deleting " << AddressOf(this) << std::endl;
+  // Detached while the GL name still means this texture.
+  FrameBuffer::ForgetTexture(this);
   RemoveBind(this);
   if (White_ == this) White_ = nullptr;
   if (HaveContext()) {
     glDeleteTextures(1, &ID);
     CHECK_GL();
   }
+  // GL may hand the name to the next texture; no cached attachment may then
+  // claim that one is already attached.
+  SaneGL::Framebuffer::ForgetTexture(static_cast<int>(ID));
   if (decoded != nullptr) stbi_image_free(decoded);
 }
 

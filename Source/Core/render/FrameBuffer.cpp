@@ -1,0 +1,379 @@
+#include "render/FrameBuffer.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "engine/Debug.h"
+#include "engine/Shutter.h"
+#include "sanegl/GL.h"
+
+namespace KestorEngine {
+
+#define CHECK_GL() Debug::_CheckGLError("RELEASE", __LINE__)
+
+FrameBuffer* FrameBuffer::ActiveFrameBuffer = nullptr;
+std::vector<RenderTexture*> FrameBuffer::ActiveFrameBufferTextures;
+std::deque<FrameBuffer*> FrameBuffer::ActiveFrameBufferStack;
+std::deque<std::vector<RenderTexture*>> FrameBuffer::ActiveFrameBufferTexturesStack;
+int FrameBuffer::MaxAssignedRenderTextures = 8;
+FrameBuffer::PassDetails FrameBuffer::activePass;
+std::deque<FrameBuffer::PassDetails> FrameBuffer::passStack;
+
+namespace {
+
+// Every live FrameBuffer, so that a dying texture can be detached from all.
+std::vector<FrameBuffer*>& LiveFrameBuffers() {
+  static std::vector<FrameBuffer*> live;
+  return live;
+}
+
+const char* IncompleteStatusName(GLenum status) {
+  switch (status) {
+    case GL_FRAMEBUFFER_INCOMPLETE_ATTACHMENT: return "GL_FRAMEBUFFER_INCOMPLETE_ATTACHMENT";
+    case GL_FRAMEBUFFER_INCOMPLETE_MISSING_ATTACHMENT:
+      return "GL_FRAMEBUFFER_INCOMPLETE_MISSING_ATTACHMENT";
+    case GL_FRAMEBUFFER_INCOMPLETE_DRAW_BUFFER: return "GL_FRAMEBUFFER_INCOMPLETE_DRAW_BUFFER";
+    case GL_FRAMEBUFFER_INCOMPLETE_READ_BUFFER: return "GL_FRAMEBUFFER_INCOMPLETE_READ_BUFFER";
+    case GL_FRAMEBUFFER_UNSUPPORTED: return "GL_FRAMEBUFFER_UNSUPPORTED";
+    case GL_FRAMEBUFFER_INCOMPLETE_MULTISAMPLE: return "GL_FRAMEBUFFER_INCOMPLETE_MULTISAMPLE";
+    case GL_FRAMEBUFFER_INCOMPLETE_LAYER_TARGETS:
+      return "GL_FRAMEBUFFER_INCOMPLETE_LAYER_TARGETS";
+    default: return nullptr;
+  }
+}
+
+bool Contains(const std::vector<RenderTexture*>& list, const Texbit* t) {
+  return std::find(list.begin(), list.end(), t) != list.end();
+}
+
+bool HasStencil(TextureFormats format) {
+  return format == TextureFormats::Depth24Stencil8 || format == TextureFormats::Depth32FStencil8;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction
+
+FrameBuffer::FrameBuffer() : FrameBuffer(false, nullptr) {}
+
+FrameBuffer::FrameBuffer(bool hasDepth) : FrameBuffer(hasDepth, nullptr) {}
+
+FrameBuffer::FrameBuffer(bool hasDepth, DepthTexture* d)
+    : FBO(SaneGL::Framebuffer::Create()), HasDepth(hasDepth), DepthTex(hasDepth ? d : nullptr) {
+  GLint maxDrawBuffers = 0;
+  glGetIntegerv(GL_MAX_DRAW_BUFFERS, &maxDrawBuffers);
+  CHECK_GL();
+  if (maxDrawBuffers > 0) MaxAssignedRenderTextures = maxDrawBuffers;
+  LiveFrameBuffers().push_back(this);
+}
+
+FrameBuffer::~FrameBuffer() {
+  auto& live = LiveFrameBuffers();
+  live.erase(std::remove(live.begin(), live.end(), this), live.end());
+  // As with a destroyed texture: no restore may bring back a dead target.
+  if (std::find(ActiveFrameBufferStack.begin(), ActiveFrameBufferStack.end(), this) !=
+      ActiveFrameBufferStack.end()) {
+    ClearSavedStates();
+  }
+  if (ActiveFrameBuffer == this) ClearRenderTargets();
+}
+
+// ---------------------------------------------------------------------------
+// Activation
+
+unsigned FrameBuffer::ActivateRenderTargetsGeneric(int w, int h,
+                                                   const std::vector<RenderTexture*>& requested,
+                                                   const std::vector<int>& requestedLayers,
+                                                   const std::vector<int>& requestedMips,
+                                                   int samples) {
+  // A null entry (a pool request that got nothing) is dropped with its layer
+  // and mip so the rest of the pass still lines up.
+  std::vector<RenderTexture*> textures;
+  std::vector<int> layers, mips;
+  const bool perLayer = !requested.empty() && requestedLayers.size() == requested.size();
+  for (size_t i = 0; i < requested.size(); ++i) {
+    if (requested[i] == nullptr) {
+      std::cout << "FrameBuffer " << Name << ": render target " << i << " is missing, skipped"
+                << std::endl;
+      continue;
+    }
+    textures.push_back(requested[i]);
+    if (perLayer) layers.push_back(requestedLayers[i]);
+    if (i < requestedMips.size()) mips.push_back(requestedMips[i]);
+  }
+  if (!perLayer) layers = requestedLayers;
+
+  ActiveFrameBuffer = this;
+  ActiveFrameBufferTextures = textures;
+  activePass = PassDetails{layers, mips, w, h, samples, HasDepth, DepthTex};
+
+  // The viewport goes through the state layer too, so its mirror stays true.
+  SaneGL::BindFramebuffer(FBO);
+  SaneGL::Viewport(0, 0, w, h);
+  SaneGL::StateSync();
+
+  unsigned result = GL_COLOR_ATTACHMENT0;
+  if (textures.empty()) {
+    FBO.DrawBuffers({});
+    FBO.FramebufferParameter(SaneGL::FramebufferParameters::DefaultWidth, w);
+    FBO.FramebufferParameter(SaneGL::FramebufferParameters::DefaultHeight, h);
+    FBO.FramebufferParameter(SaneGL::FramebufferParameters::DefaultSamples, samples);
+  } else {
+    std::vector<unsigned> drawBuffers;
+    for (size_t i = 0; i < textures.size(); ++i) {
+      RenderTexture* t = textures[i];
+      // Only a texture with storage can be attached.
+      if (!t->StorageMade) t->ToGPU();
+      // Never sample a texture while it is written: take it off its unit.
+      if (t->CurrentBind >= 0) {
+        glActiveTexture(Texbit::GetBindEnum(t->CurrentBind));
+        CHECK_GL();
+        glBindTexture(t->Target(), 0);
+        CHECK_GL();
+        Texbit::RemoveBind(t);
+      }
+      const int mip = i < mips.size() ? mips[i] : 0;
+      Width = t->Width >> mip;
+      Height = t->Height >> mip;
+      Is3D = layers.empty() && t->Depth > 0;
+
+      auto found = std::find(Targets.begin(), Targets.end(), t);
+      int slot;
+      if (found != Targets.end()) {
+        slot = static_cast<int>(found - Targets.begin());
+        // Without explicit layers or mips the slot stays as attached; an
+        // explicit choice that differs is attached anew.
+        SlotAttachment wanted = slots[slot];
+        if (perLayer) {
+          wanted = {mip, layers[i]};
+        } else {
+          wanted.layer = -1;
+          if (i < mips.size()) wanted.level = mip;
+        }
+        if (wanted.level != slots[slot].level || wanted.layer != slots[slot].layer) {
+          Attach(slot, t, wanted.level, wanted.layer);
+        }
+      } else {
+        auto hole = std::find(Targets.begin(), Targets.end(), nullptr);
+        if (hole != Targets.end()) {
+          slot = static_cast<int>(hole - Targets.begin());
+          *hole = t;
+        } else {
+          if (static_cast<int>(Targets.size()) >= MaxAssignedRenderTextures) {
+            std::cout << "Too many Render Textures assigned to this Framebuffer aaah!" << std::endl;
+          }
+          slot = static_cast<int>(Targets.size());
+          Targets.push_back(t);
+          slots.emplace_back();
+        }
+        std::cout << "ASSSIGNED TEXTUE!!!!" << std::endl;
+        std::cout << "ASSSIGNED TEXTUE!!!!" << std::endl;
+        std::cout << "ASSSIGNED TEXTUE!!!!" << std::endl;
+        std::cout << static_cast<const void*>(t) << std::endl;
+        Attach(slot, t, mip, perLayer ? layers[i] : -1);
+      }
+      drawBuffers.push_back(static_cast<unsigned>(slot));
+    }
+    AttachDepth();
+    result = GetAttachmentEnum(static_cast<int>(drawBuffers.front()));
+    FBO.DrawBuffers(drawBuffers);
+  }
+
+  const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
+  CHECK_GL();
+  // Reported, not fatal: draws into it fail with a GL error of their own.
+  if (const char* name = IncompleteStatusName(status)) {
+    std::cout << "GL_" << name << " - " << Name << std::endl;
+  }
+  return result;
+}
+
+void FrameBuffer::Attach(int slot, RenderTexture* t, int level, int layer) {
+  if (layer >= 0) {
+    FBO.BindTextureLayer(slot, static_cast<int>(t->ID), level, layer);
+  } else {
+    // The state layer skips re-attaching the texture a slot already holds,
+    // whatever the level: clear the slot first to move it to another level.
+    const SaneGL::FramebufferState* state = FBO.Use();
+    if (state != nullptr && state->colorAttachments[slot] == static_cast<int>(t->ID)) {
+      FBO.BindTexture(slot, 0, 0);
+    }
+    FBO.BindTexture(slot, static_cast<int>(t->ID), level);
+  }
+  slots[slot] = {level, layer};
+}
+
+void FrameBuffer::AttachDepth() {
+  using SaneGL::Attachment;
+  if (!HasDepth || DepthTex == nullptr) {
+    FBO.BindTexture(Attachment::DepthAttachment, 0, 0);
+    FBO.BindTexture(Attachment::StencilAttachment, 0, 0);
+    return;
+  }
+  if (!DepthTex->StorageMade) DepthTex->ToGPU();
+  const int id = static_cast<int>(DepthTex->ID);
+  // A previous depth texture's stencil (or depth) must not linger beside it.
+  if (DepthTex->Format == TextureFormats::Stencil8) {
+    FBO.BindTexture(Attachment::DepthAttachment, 0, 0);
+    FBO.BindTexture(Attachment::StencilAttachment, id, 0);
+  } else {
+    FBO.BindTexture(Attachment::DepthAttachment, id, 0);
+    FBO.BindTexture(Attachment::StencilAttachment, HasStencil(DepthTex->Format) ? id : 0, 0);
+  }
+}
+
+unsigned FrameBuffer::ActivateRenderTargets(const std::vector<RenderTexture*>& textures) {
+  return ActivateRenderTargets(textures, {});
+}
+
+unsigned FrameBuffer::ActivateRenderTargets(const std::vector<RenderTexture*>& textures,
+                                            const std::vector<int>& mips) {
+  return Activate3DRenderTargets(textures, {}, mips);
+}
+
+unsigned FrameBuffer::Activate3DRenderTargets(const std::vector<RenderTexture*>& textures,
+                                              const std::vector<int>& layers) {
+  return Activate3DRenderTargets(textures, layers, {});
+}
+
+unsigned FrameBuffer::Activate3DRenderTargets(const std::vector<RenderTexture*>& textures,
+                                              const std::vector<int>& layers,
+                                              const std::vector<int>& mips) {
+  // The viewport covers the first texture at the level drawn into.
+  int w = Width, h = Height;
+  if (!textures.empty() && textures.front() != nullptr) {
+    const int mip = mips.empty() ? 0 : mips.front();
+    w = textures.front()->Width >> mip;
+    h = textures.front()->Height >> mip;
+  }
+  return ActivateRenderTargetsGeneric(w, h, textures, layers, mips, 0);
+}
+
+void FrameBuffer::ActivateRenderTarget(RenderTexture* t, bool setReadBuffer) {
+  const unsigned attachment = ActivateRenderTargets({t});
+  if (setReadBuffer) {
+    glReadBuffer(attachment);
+    CHECK_GL();
+  }
+}
+
+void FrameBuffer::ActivateEmpty(int w, int h) { ActivateEmpty(w, h, 0); }
+
+void FrameBuffer::ActivateEmpty(int w, int h, int samples) {
+  ActivateRenderTargetsGeneric(w, h, {}, {}, {}, samples);
+}
+
+// ---------------------------------------------------------------------------
+// The current pass and its save stack
+
+void FrameBuffer::SaveState() {
+  ActiveFrameBufferStack.push_back(ActiveFrameBuffer);
+  ActiveFrameBufferTexturesStack.push_back(ActiveFrameBufferTextures);
+  passStack.push_back(activePass);
+}
+
+void FrameBuffer::RestoreState() {
+  if (ActiveFrameBufferStack.empty() || ActiveFrameBufferTexturesStack.empty() || passStack.empty()) {
+    // Emptied by a destroyed target: the window is the only safe place.
+    ClearSavedStates();
+    ClearRenderTargets();
+    return;
+  }
+  FrameBuffer* saved = ActiveFrameBufferStack.back();
+  const std::vector<RenderTexture*> textures = ActiveFrameBufferTexturesStack.back();
+  const PassDetails pass = passStack.back();
+  ActiveFrameBufferStack.pop_back();
+  ActiveFrameBufferTexturesStack.pop_back();
+  passStack.pop_back();
+
+  if (saved == nullptr) {
+    ClearRenderTargets();
+    return;
+  }
+  saved->HasDepth = pass.hasDepth;
+  saved->DepthTex = pass.depth;
+  saved->ActivateRenderTargetsGeneric(pass.width, pass.height, textures, pass.layers, pass.mips,
+                                      pass.samples);
+}
+
+void FrameBuffer::ClearRenderTargets() {
+  ActiveFrameBuffer = nullptr;
+  ActiveFrameBufferTextures.clear();
+  activePass = PassDetails{};
+  SaneGL::UnbindFramebuffer();
+  SaneGL::Viewport(0, 0, static_cast<int>(Shutter::Width()), static_cast<int>(Shutter::Height()));
+  SaneGL::StateSync();
+}
+
+void FrameBuffer::ForgetPasses() {
+  ActiveFrameBuffer = nullptr;
+  ActiveFrameBufferTextures.clear();
+  activePass = PassDetails{};
+  ClearSavedStates();
+}
+
+void FrameBuffer::ClearSavedStates() {
+  ActiveFrameBufferStack.clear();
+  ActiveFrameBufferTexturesStack.clear();
+  passStack.clear();
+}
+
+unsigned FrameBuffer::GetDrawBufferEnum(int i) {
+  if (i >= 1 && i <= 15) return GL_COLOR_ATTACHMENT0 + i;
+  return GL_COLOR_ATTACHMENT0;
+}
+
+unsigned FrameBuffer::GetAttachmentEnum(int i) { return GetDrawBufferEnum(i); }
+
+RenderTexture* FrameBuffer::FirstTarget() const {
+  for (RenderTexture* t : Targets) {
+    if (t != nullptr) return t;
+  }
+  return nullptr;
+}
+
+int FrameBuffer::CarriedCount() const {
+  return static_cast<int>(std::count_if(Targets.begin(), Targets.end(),
+                                        [](const RenderTexture* t) { return t != nullptr; }));
+}
+
+void FrameBuffer::ForgetTexture(const Texbit* t) {
+  bool saved = false;
+  for (const auto& list : ActiveFrameBufferTexturesStack) saved = saved || Contains(list, t);
+  for (const PassDetails& pass : passStack) saved = saved || pass.depth == t;
+  if (saved) ClearSavedStates();
+
+  auto& current = ActiveFrameBufferTextures;
+  for (size_t i = current.size(); i-- > 0;) {
+    if (current[i] != t) continue;
+    current.erase(current.begin() + i);
+    if (activePass.layers.size() > i) activePass.layers.erase(activePass.layers.begin() + i);
+    if (activePass.mips.size() > i) activePass.mips.erase(activePass.mips.begin() + i);
+  }
+  if (activePass.depth == t) activePass.depth = nullptr;
+
+  // Detach it everywhere: GL keeps a deleted texture's storage alive for as
+  // long as any framebuffer still holds it.
+  bool detached = false;
+  for (FrameBuffer* framebuffer : LiveFrameBuffers()) {
+    for (size_t slot = 0; slot < framebuffer->Targets.size(); ++slot) {
+      if (framebuffer->Targets[slot] != t) continue;
+      framebuffer->Targets[slot] = nullptr;
+      framebuffer->slots[slot] = SlotAttachment{};
+      framebuffer->FBO.BindTexture(static_cast<int>(slot), 0, 0);
+      detached = true;
+    }
+    if (framebuffer->DepthTex == t) {
+      framebuffer->DepthTex = nullptr;
+      framebuffer->FBO.BindTexture(SaneGL::Attachment::DepthAttachment, 0, 0);
+      framebuffer->FBO.BindTexture(SaneGL::Attachment::StencilAttachment, 0, 0);
+      detached = true;
+    }
+  }
+  // Detaching binds each framebuffer in turn; clears (which sync no
+  // framebuffer) must still reach the current pass.
+  if (detached) SaneGL::StateSyncFramebuffer();
+}
+
+}  // namespace KestorEngine
