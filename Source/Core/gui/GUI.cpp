@@ -209,8 +209,30 @@ glm::mat4 GUI::RectangleMatrix(glm::vec2 pos, glm::vec2 size) {
   return glm::scale(glm::translate(glm::mat4(1.0f), glm::vec3(c.x, c.y, Layer)), glm::vec3(h.x, h.y, 1.0f));
 }
 
-glm::mat4 GUI::PixelProjection() {
-  return glm::ortho(0.0f, Shutter::Width(), 0.0f, Shutter::Height(), 0.01f, 300.0f);
+glm::mat4 GUI::PixelProjection(glm::vec2 size) {
+  // The clip planes of a default camera: the GUI layer (-4) lies between.
+  return glm::ortho(0.0f, size.x, 0.0f, size.y, 0.01f, 300.0f);
+}
+
+glm::mat4 GUI::PixelProjection() { return PixelProjection(glm::vec2(Shutter::Width(), Shutter::Height())); }
+
+void GUI::DrawQueuedNow(glm::vec2 targetSize) {
+  Begin(glm::vec2(0.0f), targetSize);
+  UniformBuffer camera;
+  camera.SetMatrix4("_WorldToView", PixelProjection(targetSize));
+  // A copy: drawing must not be disturbed by anything queueing meanwhile.
+  std::vector<DrawEntry> queue = DrawSystem::guidrawthings;
+  for (DrawEntry& entry : queue) {
+    Resource<Shader>& shader = std::get<4>(entry);
+    Resource<Mesh>& mesh = std::get<0>(entry);
+    if (!shader || !mesh) continue;
+    std::vector<UniformBuffer*> buffers;
+    if (std::get<5>(entry) != nullptr) buffers.push_back(std::get<5>(entry));
+    buffers.push_back(&std::get<6>(entry));
+    buffers.push_back(&camera);
+    shader->Use(&buffers);
+    Draw::DrawMesh(mesh, std::get<2>(entry), std::get<1>(entry));
+  }
 }
 
 void GUI::DrawStyle(glm::vec2 pos, glm::vec2 size, GUIStyle* style) {
@@ -297,7 +319,8 @@ glm::vec2 GUI::AlignText(glm::vec2 pos, glm::vec2 size, const GUIStyle& style, c
 
 void GUI::DrawText(glm::vec2 pos, glm::vec2 size, GUIStyle* style, std::string text) {
   if (style == nullptr) return;
-  DrawText(AlignText(pos, size, *style, text), style->TextSize, std::move(text));
+  const glm::vec2 at = AlignText(pos, size, *style, text);
+  DrawText(at, style->TextSize, std::move(text));
 }
 
 void GUI::DrawText(glm::vec2 pos, float size, std::string text) {

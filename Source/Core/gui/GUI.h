@@ -73,8 +73,16 @@ class GUI {
   static glm::mat4 RectangleMatrix(glm::vec2 pos, glm::vec2 size);
   // The box-alignment step of DrawText: where the text's bottom-left goes.
   static glm::vec2 AlignText(glm::vec2 pos, glm::vec2 size, const GUIStyle& style, const std::string& text);
-  // Window pixels (origin bottom-left) to clip space, for immediate draws.
+  // Pixels (origin bottom-left) of a target of `size` to clip space; without
+  // a size, of the window (Shutter). Immediate draws use the window's.
+  static glm::mat4 PixelProjection(glm::vec2 size);
   static glm::mat4 PixelProjection();
+
+  // Draws DrawSystem's GUI queue at once, in queue order, over a target of
+  // `targetSize` pixels, with the GUI state of Begin. The renderer has its
+  // own GUI pass; this one is for programs without it (tools, examples,
+  // tests). The queue is left as it is.
+  static void DrawQueuedNow(glm::vec2 targetSize);
 
   static GUIStyleCollection Default;
   static GUIStyleCollection Bright;
