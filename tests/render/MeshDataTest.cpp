@@ -36,22 +36,6 @@ class MeshFileTest : public ::testing::Test {
 
 }  // namespace
 
-TEST(MeshVertexLayout, StrideAndOffsetsFollowTheChannels) {
-  VertexLayout plain = MeshVertexLayout(false, false);
-  EXPECT_EQ(plain.Stride, 3);
-  EXPECT_EQ(plain.NormalOffset, -1);
-  EXPECT_EQ(plain.UVOffset, -1);
-
-  VertexLayout uvOnly = MeshVertexLayout(false, true);
-  EXPECT_EQ(uvOnly.Stride * 4, 20);
-  EXPECT_EQ(uvOnly.UVOffset * 4, 12);
-
-  VertexLayout full = MeshVertexLayout(true, true);
-  EXPECT_EQ(full.Stride * 4, 32);
-  EXPECT_EQ(full.NormalOffset * 4, 12);
-  EXPECT_EQ(full.UVOffset * 4, 24);
-}
-
 TEST(MeshVertexStream, InterleavesPositionNormalUVPerVertex) {
   std::vector<float> vertices{1, 2, 3, 4, 5, 6, 7};  // the seventh float is no vertex
   std::vector<float> normals{0, 0, 1, 0, 1, 0};
@@ -127,13 +111,3 @@ TEST_F(MeshFileTest, BadNumbersShortChannelsAndStrayIndicesAreRejected) {
                     lists, "\"Faces\" holds 4 indices, not whole triangles"));
 }
 
-TEST(MeshLists, CheckCatchesWhatWouldBeReadOutOfBounds) {
-  std::vector<float> vertices{0, 0, 0, 1, 1, 1};
-  std::vector<float> normals{0, 0, 1, 0, 0, 1};
-  std::vector<float> uv{0, 0, 1, 1};
-  EXPECT_EQ(CheckMeshLists(vertices, {0, 1, 1}, &normals, &uv), "");
-  EXPECT_EQ(CheckMeshLists(vertices, {0, 1, 1}, nullptr, nullptr), "");
-  std::vector<float> shortNormals{0, 0, 1};
-  EXPECT_NE(CheckMeshLists(vertices, {0, 1, 1}, &shortNormals, &uv), "");
-  EXPECT_NE(CheckMeshLists(vertices, {0, 1, 7}, nullptr, nullptr), "");
-}

@@ -27,13 +27,6 @@ Texbit* FakeTexture(int which) {
 
 }  // namespace
 
-TEST(ShaderUniformHash, CombiningStepWrapsOn64Bits) {
-  EXPECT_EQ(HashCombine(0, 0), kGolden);
-  uint64_t seed = 0xffffffffffffffffull;
-  uint64_t expected = seed ^ (5 + kGolden + (seed << 6) + (seed >> 2));
-  EXPECT_EQ(HashCombine(seed, 5), expected);
-}
-
 TEST(ShaderUniformHash, PositiveAndNegativeZeroPickTheSameVariant) {
   ShaderUniform plus(0.0f), minus(-0.0f);
   plus.CalculateHash();
@@ -113,20 +106,6 @@ TEST(ShaderUniformHash, ValueHashIsStaleUntilRecalculated) {
   EXPECT_EQ(copy.ValueHash, 0u);
   EXPECT_EQ(copy.FloatValue, 3.0f);
   EXPECT_EQ(copy.NameHash, std::hash<std::string>{}("Gain"));
-}
-
-TEST(ShaderUniform, NamedConstructorsHashTheNameOnly) {
-  ShaderUniform unnamed(glm::vec3(1));
-  EXPECT_EQ(unnamed.NameHash, 0u);
-  EXPECT_EQ(unnamed.Type, TypeVector3);
-  ShaderUniform named("_CameraPos", glm::vec3(1));
-  EXPECT_EQ(named.NameHash, std::hash<std::string>{}("_CameraPos"));
-  named.SetUniformName("Other");
-  EXPECT_EQ(named.NameHash, std::hash<std::string>{}("Other"));
-
-  ShaderUniform declared(TypeMatrix4);
-  EXPECT_EQ(declared.Type, TypeMatrix4);
-  EXPECT_EQ(declared.Matrix4Value, glm::mat4(1.0f));
 }
 
 TEST(UniformBuffer, SetterReplacesTheEntryWithAFreshOneOfItsKind) {

@@ -7,7 +7,6 @@
 #include "engine/File.h"
 #include "render/MeshData.h"
 #include "render/ShaderVariant.h"
-#include "sanegl/StateCache.h"
 
 namespace KestorEngine {
 

@@ -1,0 +1,121 @@
+// Guards material files: the settings table (parts count, isFloat, textures,
+// the declared type never changing), the fallbacks to the "Error" shader for
+// unusable files, reporting of non-numbers, and sharing through the cache.
+#include <gtest/gtest.h>
+
+#include "engine/Resource.h"
+#include "render/Material.h"
+#include "render/RenderGL.h"
+#include "render/Texbit.h"
+
+using namespace KestorEngine;
+using KestorTest::CaptureStdout;
+using KestorTest::ShaderFile;
+
+namespace {
+
+class MaterialTest : public KestorTest::RenderGLTest {
+ protected:
+  void SetUp() override {
+    RenderGLTest::SetUp();
+    assets.WriteShader("Lit", ShaderFile("Lit",
+                                         "<Float Uniform=\"Gain\"/><Vector3 Uniform=\"Colour\"/>"
+                                         "<Vector4 Uniform=\"Tint\"/><Vector2 Uniform=\"Offset\"/>"
+                                         "<Texture Uniform=\"Albedo\"/><Float Uniform=\"Rough\"/>",
+                                         ""));
+  }
+  std::string WriteMaterial(const std::string& name, const std::string& text) {
+    return assets.Write("Materials/" + name + ".xml", text);
+  }
+};
+
+}  // namespace
+
+TEST(MaterialIsFloat, WholeTextMustBeOneNumber) {
+  for (const char* yes : {"0.5", "-2", "1e3", "3.", ".25", "+4"}) EXPECT_TRUE(isFloat(yes)) << yes;
+  for (const char* no : {"", " 0.5", "0.5 ", "abc", "1,2", "1.5f", "White.bmp", "-"}) {
+    EXPECT_FALSE(isFloat(no)) << "'" << no << "'";
+  }
+}
+
+TEST_F(MaterialTest, SettingsFollowTheTableAndNeverChangeTheType) {
+  WriteMaterial("Painted",
+                "<Material Shader=\"Lit\"><Settings Gain=\"0.5\" Colour=\"1, 0.5, 0\" Tint=\"0.5\" "
+                "Offset=\"1,2,3,4,5\" Unknown=\"3\" Rough=\" 0.5\" Albedo=\"White.bmp\" "
+                "Empty=\"\"/></Material>");
+  CaptureStdout out;
+  Material material("Painted");
+  const auto& buffer = material.Buffer.Uniforms;
+  ASSERT_EQ(buffer.size(), 6u) << "one entry per declaration, none for unknown settings";
+  EXPECT_EQ(buffer.at("Gain").FloatValue, 0.5f);
+  EXPECT_EQ(buffer.at("Colour").Vector3Value, glm::vec3(1, 0.5f, 0));
+  EXPECT_EQ(buffer.at("Colour").Type, TypeVector3);
+  // A single number on a vector writes the float field, which the vector
+  // declaration does not use.
+  EXPECT_EQ(buffer.at("Tint").Vector4Value, glm::vec4(0));
+  EXPECT_EQ(buffer.at("Tint").FloatValue, 0.5f);
+  EXPECT_EQ(buffer.at("Tint").Type, TypeVector4);
+  EXPECT_EQ(buffer.at("Offset").Vector2Value, glm::vec2(0)) << "five parts change nothing";
+  EXPECT_EQ(buffer.at("Albedo").TextureResource.Name(), "White.bmp");
+  EXPECT_EQ(buffer.at("Rough").TextureResource.Name(), " 0.5") << "a leading blank is no number";
+  EXPECT_EQ(buffer.at("Rough").Type, TypeFloat);
+  for (const auto& entry : buffer) EXPECT_EQ(entry.second.ValueHash, 0u);
+
+  const std::string text = out.Text();
+  EXPECT_NE(text.find("1, 0.5, 0NodeNameColour\n3\n1\n 0.5\n 0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("3NodeNameUnknown\n"), std::string::npos);
+  EXPECT_NE(text.find("NodeNameEmpty\n"), std::string::npos);
+  EXPECT_NE(text.find("Name:Gain\nType:0\nType2:0\n"), std::string::npos);
+  EXPECT_EQ(text.find("Loading" + assets.Path("Materials/Painted.xml") + "\nLit\nUniforms?\n"), 0u);
+}
+
+TEST_F(MaterialTest, MissingShaderAttributeAndSettingsGiveTheErrorShaderDefaults) {
+  WriteMaterial("Plain", "<Material/>");
+  CaptureStdout out;
+  Material material("Plain");
+  EXPECT_EQ(material.ShaderResource.Name(), "Error");
+  EXPECT_EQ(material.ShaderResource->Name, "Error");
+  EXPECT_EQ(material.Buffer.Uniforms.size(), material.ShaderResource->Uniforms.size());
+}
+
+TEST_F(MaterialTest, UnusableFilesAreReportedAndUseTheErrorShader) {
+  WriteMaterial("NotXml", "<Material Shader=\"Lit\"");
+  WriteMaterial("Wrong", "<Surface Shader=\"Lit\"/>");
+  for (const char* name : {"Absent", "NotXml", "Wrong"}) {
+    CaptureStdout out;
+    Material material(name);
+    EXPECT_EQ(material.ShaderResource.Name(), "Error") << name;
+    EXPECT_NE(out.Text().find(assets.Path("Materials/" + std::string(name) + ".xml") + ": "),
+              std::string::npos)
+        << out.Text();
+    EXPECT_NE(out.Text().find("using the \"Error\" shader\n"), std::string::npos);
+  }
+}
+
+TEST_F(MaterialTest, NonNumberPartIsReportedAndTheSettingSkipped) {
+  WriteMaterial("Typo", "<Material Shader=\"Lit\"><Settings Colour=\"1,x,0\" Gain=\"2\"/></Material>");
+  CaptureStdout out;
+  Material material("Typo");
+  EXPECT_EQ(material.Buffer.Uniforms.at("Colour").Vector3Value, glm::vec3(0));
+  EXPECT_EQ(material.Buffer.Uniforms.at("Gain").FloatValue, 2.0f) << "the other settings apply";
+  EXPECT_NE(out.Text().find("setting \"Colour\": part 2 (\"x\") is not a number, skipped"),
+            std::string::npos)
+      << out.Text();
+}
+
+TEST_F(MaterialTest, SharedThroughTheCacheAndBuiltFromAShaderHandle) {
+  WriteMaterial("Shared", "<Material Shader=\"Lit\"/>");
+  CaptureStdout out;
+  {
+    Resource<Material> a = Resources<Material>::Get("Shared");
+    Resource<Material> b = Resources<Material>::Get("Shared");
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(KestorTest::CountOf(out.Text(), "Loading" + assets.Path("Materials/Shared.xml")), 1);
+
+    Material fromShader(a->ShaderResource);
+    EXPECT_EQ(fromShader.Buffer.Uniforms.size(), 6u);
+    EXPECT_EQ(fromShader.Buffer.Uniforms.at("Colour").Type, TypeVector3);
+    EXPECT_EQ(Resources<Shader>::Count("Lit"), 2);
+  }
+  EXPECT_EQ(Resources<Shader>::Count("Lit"), 0) << "the last material released its shader";
+}
