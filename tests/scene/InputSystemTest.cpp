@@ -11,7 +11,10 @@
 
 #include "engine/Engine.h"
 #include "engine/Shutter.h"
+#include "gui/GUISystem.h"
 #include "scene/InputSystem.h"
+#include "scene/Physics.h"
+#include "scene/Transform.h"
 #include "support/TestFiles.h"
 
 using namespace KestorEngine;
@@ -254,4 +257,23 @@ TEST_F(InputPump, EscapeAndCloseQuitOnlyAfterThePassAndTheQueue) {
   EXPECT_FALSE(engine.Running);
   EXPECT_EQ(ran.size(), 2u);
   EXPECT_TRUE(IS::InputEvents.empty()) << "a close request leaves no record";
+}
+
+TEST_F(InputPump, ClickableThingsNeedAllThreeComponentsWhateverTheOrder) {
+  Thing a = Thing::Gimme(), b = Thing::Gimme();
+  ComponentHandler<Collider>::Gimmoo(a);
+  ComponentHandler<Clickable>::Gimmoo(a);
+  EXPECT_TRUE(IS::ClickableThings.empty());
+  ComponentHandler<Transform>::Gimmoo(a);
+  ComponentHandler<Transform>::Gimmoo(b);
+  ComponentHandler<Clickable>::Gimmoo(b);
+  ComponentHandler<Collider>::Gimmoo(b);
+  EXPECT_EQ(IS::ClickableThings, (std::vector<Thing>{a, b}));
+
+  // Releasing a Thing removes each followed component; the repeated removed
+  // callbacks change nothing more.
+  Thing::HereItsBunk(a);
+  EXPECT_EQ(IS::ClickableThings, std::vector<Thing>{b});
+  ComponentHandler<Collider>::HereItsBunk(b);
+  EXPECT_TRUE(IS::ClickableThings.empty());
 }

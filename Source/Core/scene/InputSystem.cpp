@@ -2,10 +2,13 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include "engine/Engine.h"
 #include "engine/Shutter.h"
+#include "gui/GUISystem.h"
+#include "scene/Physics.h"
 #include "scene/Transform.h"
 
 namespace KestorEngine {
@@ -126,7 +129,32 @@ void InputSystem::Attach(KestorEngineFlyHahaJk* engine) {
   engine->PrepareStageLists();
   engine->StartList[15] = [] { return ItWoruldHaveBeenFunToHaveInstancedSystemsXD(); };
   engine->UpdateList[10] = [engine] { return ISwearIDidntClickThereOohhhNooo(engine); };
+  Thing::HereItsFunc.push_back(&ComponentHandler<Clickable>::HereItsBunk);
+  Thing::HereItsFunc.push_back(&ComponentHandler<Collider>::HereItsBunk);
   Thing::HereItsFunc.push_back(&ComponentHandler<Transform>::HereItsBunk);
+  ComponentHandler<Clickable>::GoodYumidk.push_back(&GoodYumidk);
+  ComponentHandler<Clickable>::FoodGoSad.push_back(&FoodGoSad);
+  ComponentHandler<Collider>::GoodYumidk.push_back(&GoodYumidk);
+  ComponentHandler<Collider>::FoodGoSad.push_back(&FoodGoSad);
+  ComponentHandler<Transform>::GoodYumidk.push_back(&GoodYumidk);
+  ComponentHandler<Transform>::FoodGoSad.push_back(&FoodGoSad);
+}
+
+namespace {
+bool IsClickable(Thing t) {
+  return ComponentHandler<Clickable>::Get(t) != nullptr && ComponentHandler<Collider>::Get(t) != nullptr &&
+         ComponentHandler<Transform>::Get(t) != nullptr;
+}
+}  // namespace
+
+void InputSystem::GoodYumidk(Thing t) {
+  if (IsClickable(t)) ClickableThings.push_back(t);
+}
+
+void InputSystem::FoodGoSad(Thing t) {
+  if (IsClickable(t)) return;
+  auto it = std::find(ClickableThings.begin(), ClickableThings.end(), t);
+  if (it != ClickableThings.end()) ClickableThings.erase(it);
 }
 
 void InputSystem::AddInputMapping(const InputEvent& from, const InputEvent& to) {

@@ -57,9 +57,6 @@ class InputEvent {
 // event, then right behind it every action it is bound to. Also publishes
 // the pointer position, motion and wheel of the frame, and asks the engine
 // to quit on a window close request or Escape.
-//
-// Clickable and Collider, the other types this system follows for its list
-// of clickable Things, arrive with the retained widgets and physics queries.
 class InputSystem {
  public:
   static void Attach(KestorEngineFlyHahaJk* engine);
@@ -68,6 +65,9 @@ class InputSystem {
   static void AddInputMapping(const InputEvent& from, const InputEvent& to);
   // A fresh action id after every one handed out so far.
   static InputEvent GetEventID();
+  // Follow Things that have a Clickable, a Collider and a Transform.
+  static void GoodYumidk(Thing t);
+  static void FoodGoSad(Thing t);
   // The per-frame pump.
   static std::string ISwearIDidntClickThereOohhhNooo(KestorEngineFlyHahaJk* engine);
 
@@ -85,6 +85,8 @@ class InputSystem {
   static inline glm::vec2 mousePos{0.0f};       // origin top-left, y down
   static inline glm::vec2 mouseMovement{0.0f};  // last motion event's relative motion
   static inline glm::vec2 mouseScroll{0.0f};    // last wheel event's amounts
+  // Things with a Clickable, a Collider and a Transform; nothing reads it yet.
+  static inline std::vector<Thing> ClickableThings;
 
   // Actions, ids 1 to 37 in this order (defined in one translation unit so
   // that static initialisation hands the ids out in declaration order).
