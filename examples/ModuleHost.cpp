@@ -7,7 +7,8 @@
 //
 // Each change is printed on its own line ("clicked N", the slider's own
 // "Value:" line, "eased V"), so scripted clicks can be checked from the
-// console; "ready ..." gives the widgets' window pixels once it starts.
+// console; "ready ..." gives the widgets' window pixels once the first frame
+// is on screen.
 //
 //   ModuleHost [width height]     (default 800 x 600; Escape quits)
 #include <SDL.h>
@@ -63,6 +64,7 @@ struct Host {
   int clicks = 0;
   float knobValue = 0.0f;   // eased in place by the interpolator
   bool easedReported = true;
+  bool shown = false;       // the first frame is on screen
 };
 
 Host host;
@@ -253,6 +255,8 @@ void QueueReadout() {
 // values, then its own values (the widget styles), then the camera's.
 // The draw queue is not used: a queued request keeps its material's buffer
 // but not the renderer's own values, so the styles would not reach it.
+void ReportLayout();
+
 std::string DrawFrame() {
   int w = 0, h = 0;
   SDL_GL_GetDrawableSize(host.engine->window->window, &w, &h);
@@ -286,13 +290,17 @@ std::string DrawFrame() {
   QueueReadout();
   GUI::DrawQueuedNow(glm::vec2(static_cast<float>(w), static_cast<float>(h)));
   SDL_GL_SwapWindow(host.engine->window->window);
+  // Only now is there something to point at.
+  if (!host.shown) {
+    host.shown = true;
+    ReportLayout();
+  }
   // No vertical sync under a virtual display: keep the loop from spinning.
   SDL_Delay(15);
   return "";
 }
 
 void ReportLayout() {
-  TransformSystem::TraverseTransforms(Of<Transform>(host.camera));
   const Camera* camera = Of<Camera>(host.camera);
   const glm::mat4& view = Of<Transform>(host.camera)->WorldInverse;
   auto pixel = [&](glm::vec3 p) {
@@ -377,7 +385,6 @@ int main(int argc, char** argv) {
   SaneGL::StateSyncForce();
   BuildScene();
   std::cout << std::endl;
-  ReportLayout();
 
   engine->RunGame();
   delete engine;

@@ -42,11 +42,14 @@ window=$(xdotool search --name "Kestor module host" 2> /dev/null | head -n 1)
 [ -n "$window" ] || fail "no window"
 # ready button X,Y slider X0,Y0 X1,Y1 sound on|off (window pixels)
 read -r _ _ button _ from to _ _ <<< "$(grep -a '^ready ' "$scratch/out")"
+xdotool windowraise "$window" 2> /dev/null
 
+# The pump reads the pointer before the frame's events: let a frame or two
+# see it over the widget before the button goes down.
 xdotool mousemove --window "$window" "${button%,*}" "${button#*,}"
-sleep 0.3
+sleep 1
 xdotool mousedown 1
-sleep 0.2
+sleep 0.3
 xdotool mouseup 1
 await '^clicked 1$'
 
@@ -55,7 +58,7 @@ x0=${from%,*}
 y0=${from#*,}
 x1=${to%,*}
 xdotool mousemove --window "$window" $((x0 + (x1 - x0) / 4)) "$y0"
-sleep 0.3
+sleep 1
 xdotool click 1
 await '^Value:0\.2[3-7]'
 await '^eased 0\.2[3-7]$'
