@@ -2,11 +2,10 @@
 // texts are cached (the steady state), and laying out a string that is new.
 #include <benchmark/benchmark.h>
 
-#include <SDL.h>
-
 #include <string>
 #include <vector>
 
+#include "BenchContext.h"
 #include "engine/CVar.h"
 #include "engine/Shutter.h"
 #include "gui/GUI.h"
@@ -14,7 +13,6 @@
 #include "render/Draw.h"
 #include "render/DrawSystem.h"
 #include "render/Mesh.h"
-#include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
 #include "scene/InputSystem.h"
 
@@ -22,19 +20,10 @@ using namespace KestorEngine;
 
 namespace {
 
-// A hidden window with a GL 4.3 core context and the GUI initialised, once.
+// The shared context with the GUI initialised in it, once.
 bool EnsureGui() {
   static bool ready = [] {
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-    SDL_Window* window = SDL_CreateWindow("GUI bench", 0, 0, 64, 64, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-    if (window == nullptr) return false;
-    SDL_GLContext context = SDL_GL_CreateContext(window);
-    if (context == nullptr || SDL_GL_MakeCurrent(window, context) != 0) return false;
-    glewExperimental = GL_TRUE;
-    if (glewInit() != GLEW_OK) return false;
+    if (!KestorBench::EnsureGLContext()) return false;
     SaneGL::StateSyncForce();
     Shutter::Width(1280.0f);
     Shutter::Height(720.0f);
