@@ -5,6 +5,8 @@
 #include "engine/Engine.h"
 #include "engine/Resource.h"
 #include "engine/Scene.h"
+#include "gui/GUI.h"
+#include "gui/IMGUI.h"
 #include "render/DrawSystem.h"
 #include "scene/Camera.h"
 #include "scene/FlyCam.h"
@@ -57,7 +59,9 @@ int main(int, char**) {
   // Systems write fixed slots of the stage lists; the fly camera inserts its
   // slot, moving every later one up, so it attaches last.
   AttachSystem<InputSystem>();
-  // RenderSystem, GUI and IMGUI attach here, in that order, once they exist.
+  // RenderSystem attaches here, before the GUI, once it exists.
+  AttachSystem<GUI>();
+  AttachSystem<IMGUI>();
   AttachSystem<DrawSystem>();
   AttachSystem<TransformSystem>();
   AttachSystem<MeshRendererSystem>();

@@ -12,6 +12,9 @@ void ReportSDLError(int line);
 
 class Window {
  public:
+  // Pointer shapes a frame may ask for (IMGUI::SetCursor); 0 is the arrow.
+  enum Cursors : int { Arrow = 0, IBeam, Wait, Crosshair, SizeWE, SizeNS, SizeAll, Hand, No };
+
   // A zero size asks for a maximised 1280 x 720 window.
   Window(std::string title, int width, int height);
   ~Window();

@@ -1,0 +1,79 @@
+// The control-panel rows of configuration variables: the toggle flips a bool,
+// the slider and the number field edit one float, a committed non-number
+// leaves the value alone, and two float rows never share an edit.
+#include <gtest/gtest.h>
+
+#include "WidgetFrames.h"
+#include "engine/CVar.h"
+
+using namespace KestorEngine;
+using KestorTest::WidgetFrames;
+
+using CVarRows = WidgetFrames;
+
+namespace {
+
+const glm::vec2 RowSize(290.0f, 24.0f);
+
+}  // namespace
+
+TEST_F(CVarRows, ToggleSquareFlipsTheBool) {
+  CVar<bool>* flag = CVarHandler::Create<bool>("Row Test Toggle", false);
+  const glm::vec2 row(10.0f, 100.0f);
+  Frame(glm::vec2(288.0f, 110.0f), {Press()});
+  EXPECT_EQ(flag->DrawGUI(row, RowSize), 0);
+  EXPECT_TRUE(flag->value);
+  Frame(glm::vec2(288.0f, 110.0f), {Hold()});
+  flag->DrawGUI(row, RowSize);
+  EXPECT_TRUE(flag->value);  // only the press toggles
+  Frame(glm::vec2(50.0f, 110.0f), {Press()});  // on the label
+  flag->DrawGUI(row, RowSize);
+  EXPECT_TRUE(flag->value);
+}
+
+TEST_F(CVarRows, SliderAndFieldEditOneFloatAndNonNumbersAreIgnored) {
+  CVar<float>* blend = CVarHandler::Create<float>("Row Test Blend", 0.2f);
+  const glm::vec2 row(10.0f, 100.0f);
+  // Slider from x 110, 140 wide.
+  Frame(glm::vec2(145.0f, 110.0f), {Press()});
+  blend->DrawGUI(row, RowSize);
+  EXPECT_FLOAT_EQ(blend->value, 0.25f);
+  Frame(glm::vec2(145.0f, 110.0f), {Release()});
+  blend->DrawGUI(row, RowSize);
+
+  auto edit = [&](const std::string& typed) {
+    Frame(glm::vec2(270.0f, 110.0f), {Press()});  // the field, x 250 to 300
+    blend->DrawGUI(row, RowSize);
+    std::vector<InputEvent> keys(4, InputSystem::TextInputBackspace);  // "0.25" has four bytes
+    keys.push_back(Typed(typed));
+    Frame(glm::vec2(270.0f, 110.0f), keys);
+    blend->DrawGUI(row, RowSize);
+    EXPECT_EQ(IMGUI::stringedit, typed);
+    Frame(glm::vec2(500.0f, 500.0f), {Press()});
+    blend->DrawGUI(row, RowSize);
+  };
+  edit("abc");
+  EXPECT_FLOAT_EQ(blend->value, 0.25f);
+  edit("nan");
+  EXPECT_FLOAT_EQ(blend->value, 0.25f);
+  edit("0.75");
+  EXPECT_FLOAT_EQ(blend->value, 0.75f);
+}
+
+TEST_F(CVarRows, TwoFloatRowsKeepTheirEditsApart) {
+  CVar<float>* a = CVarHandler::Create<float>("Row Test A", 0.25f);
+  CVar<float>* b = CVarHandler::Create<float>("Row Test B", 0.5f);
+  const glm::vec2 rowA(10.0f, 100.0f), rowB(10.0f, 60.0f);
+  auto draw = [&] {
+    a->DrawGUI(rowA, RowSize);
+    b->DrawGUI(rowB, RowSize);
+  };
+  Frame(glm::vec2(270.0f, 110.0f), {Press()});
+  draw();
+  Frame(glm::vec2(270.0f, 110.0f), {Typed("9")});
+  draw();
+  Frame(glm::vec2(500.0f, 500.0f), {Press()});
+  draw();
+  EXPECT_FLOAT_EQ(a->value, 0.259f);
+  EXPECT_FLOAT_EQ(b->value, 0.5f);
+}
