@@ -3,7 +3,6 @@
 // is warm (which should allocate nothing and attach nothing new).
 #include <benchmark/benchmark.h>
 
-#include <SDL.h>
 
 #include <iostream>
 #include <memory>
@@ -13,6 +12,7 @@
 #include "render/FrameBuffer.h"
 #include "render/RenderTextureGuy.h"
 #include "render/Texbit.h"
+#include "BenchContext.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
 
@@ -20,20 +20,10 @@ using namespace KestorEngine;
 
 namespace {
 
-// A hidden window with a GL 4.3 core context, made once for the whole run.
+// The pool's passes start from a known viewport and a forced sync.
 bool EnsureContext() {
   static bool ready = [] {
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-    SDL_Window* window = SDL_CreateWindow("Render bench", 0, 0, 64, 64,
-                                          SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-    if (window == nullptr) return false;
-    SDL_GLContext context = SDL_GL_CreateContext(window);
-    if (context == nullptr || SDL_GL_MakeCurrent(window, context) != 0) return false;
-    glewExperimental = GL_TRUE;
-    if (glewInit() != GLEW_OK) return false;
+    if (!KestorBench::EnsureGLContext()) return false;
     SaneGL::Viewport(0, 0, 64, 64);
     SaneGL::StateSyncForce();
     return true;

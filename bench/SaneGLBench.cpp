@@ -3,8 +3,8 @@
 // microsecond.
 #include <benchmark/benchmark.h>
 
-#include <SDL.h>
 
+#include "BenchContext.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
 
@@ -12,23 +12,7 @@ using namespace SaneGL;
 
 namespace {
 
-// A hidden window with a GL 4.3 core context, made once for the whole run.
-bool EnsureContext() {
-  static bool ready = [] {
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-    SDL_Window* window = SDL_CreateWindow("SaneGL bench", 0, 0, 64, 64,
-                                          SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-    if (window == nullptr) return false;
-    SDL_GLContext context = SDL_GL_CreateContext(window);
-    if (context == nullptr || SDL_GL_MakeCurrent(window, context) != 0) return false;
-    glewExperimental = GL_TRUE;
-    return glewInit() == GLEW_OK;
-  }();
-  return ready;
-}
+bool EnsureContext() { return KestorBench::EnsureGLContext(); }
 
 // A frame's typical requested state: a program, a vertex array with its
 // index buffer, a framebuffer, blending and a viewport, so that all five

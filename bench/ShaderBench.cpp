@@ -3,7 +3,6 @@
 // every value), and hashing a camera's uniform buffer.
 #include <benchmark/benchmark.h>
 
-#include <SDL.h>
 
 #include <iostream>
 #include <sstream>
@@ -11,6 +10,7 @@
 #include "render/Shader.h"
 #include "render/ShaderPass.h"
 #include "render/ShaderUniform.h"
+#include "BenchContext.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
 
@@ -18,22 +18,7 @@ using namespace KestorEngine;
 
 namespace {
 
-bool EnsureContext() {
-  static bool ready = [] {
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-    SDL_Window* window = SDL_CreateWindow("Shader bench", 0, 0, 64, 64,
-                                          SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-    if (window == nullptr) return false;
-    SDL_GLContext context = SDL_GL_CreateContext(window);
-    if (context == nullptr || SDL_GL_MakeCurrent(window, context) != 0) return false;
-    glewExperimental = GL_TRUE;
-    return glewInit() == GLEW_OK;
-  }();
-  return ready;
-}
+bool EnsureContext() { return KestorBench::EnsureGLContext(); }
 
 // The matrices, rays and sizes the renderer puts in a camera's buffer.
 void FillCamera(UniformBuffer& camera) {

@@ -214,6 +214,10 @@ TEST_F(GuiGL, PanelPixelsShowCornersOutlineAndText) {
     GUI::DrawStyle(glm::vec2(100.0f, 36.0f), glm::vec2(20.0f, 20.0f), &fade);
     GUI::DrawText(glm::vec2(8.0f, 36.0f), 18.0f, "Hi");
     GUI::DrawQueuedNow(glm::vec2(128.0f, 64.0f));
+    GUIStyle now = fade;
+    now.TopColor = now.BottomColor = glm::vec4(0.0f, 1.0f, 0.0f, 1.0f);
+    GUI::Begin(glm::vec2(0.0f), glm::vec2(128.0f, 64.0f));
+    GUI::DrawStyleNow(glm::vec2(0.0f, 40.0f), glm::vec2(6.0f, 6.0f), &now);  // drawn at once, on top
   });
 
   auto rgba = [&](int x, int y) {
@@ -241,6 +245,8 @@ TEST_F(GuiGL, PanelPixelsShowCornersOutlineAndText) {
   }
   EXPECT_GT(lit, 20);  // "Hi" at 18 px
   EXPECT_EQ(rgba(126, 62), glm::ivec4(0));
+  EXPECT_EQ(rgba(2, 42), glm::ivec4(0, 255, 0, 255));
+  EXPECT_EQ(rgba(7, 42), glm::ivec4(0));
 }
 
 TEST_F(GuiGL, FreeTypeTextIsDrawnCachedAndSwept) {

@@ -3,9 +3,11 @@
 // editing and commits, and the styles each state is drawn in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "WidgetFrames.h"
+#include "engine/Engine.h"
 #include "engine/Shutter.h"
 #include "gui/GUI.h"
 #include "gui/IMGUI.h"
@@ -36,6 +38,33 @@ TEST_F(InputCapture, PointerIsFlippedAndTakeAllHidesEverything) {
   EXPECT_TRUE(IMGUI::InputEvents.empty());
   EXPECT_EQ(IMGUI::Button(glm::vec2(0.0f), glm::vec2(800.0f, 600.0f), "window", nullptr), 0);
   EXPECT_EQ(QueuedTopColor(0), ContentTop);
+}
+
+TEST(StageSlots, GuiAndWidgetsRunWhereTheFrameExpectsThem) {
+  KestorEngineFlyHahaJk engine;
+  GUI::Attach(&engine);
+  IMGUI::Attach(&engine);
+  EXPECT_TRUE(engine.StartList[25] && engine.ShutdownList[10] && engine.UpdateList[5] && engine.UpdateList[15] &&
+              engine.UpdateList[55]);
+  EXPECT_EQ(std::count_if(engine.UpdateList.begin(), engine.UpdateList.end(),
+                          [](const StageCallback& c) { return static_cast<bool>(c); }),
+            3);
+
+  // Slot 5 clears the marks; slot 55 drops what nothing marked since.
+  GUI::TextCache["shown"];
+  GUI::TextCache["gone"];
+  GUI::TextUsed["shown"] = true;
+  GUI::TextUsed["gone"] = true;
+  engine.UpdateList[5]();
+  GUI::TextUsed["shown"] = true;  // drawn this frame
+  engine.UpdateList[55]();
+  EXPECT_EQ(GUI::TextCache.count("shown"), 1u);
+  EXPECT_EQ(GUI::TextCache.count("gone"), 0u);
+
+  InputSystem::mousePos = glm::vec2(3.0f, 4.0f);
+  Shutter::Height(100.0f);
+  engine.UpdateList[15]();
+  EXPECT_EQ(IMGUI::mousePos, glm::vec2(3.0f, 96.0f));
 }
 
 using ButtonWidget = WidgetFrames;

@@ -224,6 +224,7 @@ class DrawHelpers : public KestorTest::GLTest {
  protected:
   void SetUp() override {
     GLTest::SetUp();
+    if (HasFatalFailure()) return;
     assets.WriteShader("Probe", ShaderFile("Probe", "",
                                            GraphicsPass("Matrices", kMatrixVertex, kMatrixFragment) +
                                                GraphicsPass("Sizes", KestorTest::kPassThroughVertex,

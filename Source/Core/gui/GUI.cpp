@@ -217,6 +217,9 @@ glm::mat4 GUI::PixelProjection(glm::vec2 size) {
 glm::mat4 GUI::PixelProjection() { return PixelProjection(glm::vec2(Shutter::Width(), Shutter::Height())); }
 
 void GUI::DrawQueuedNow(glm::vec2 targetSize) {
+  // The caller's requested state comes back afterwards.
+  SaneGL::StatePush();
+  SaneGL::ColorWrite(true, true, true, true);
   Begin(glm::vec2(0.0f), targetSize);
   UniformBuffer camera;
   camera.SetMatrix4("_WorldToView", PixelProjection(targetSize));
@@ -233,6 +236,7 @@ void GUI::DrawQueuedNow(glm::vec2 targetSize) {
     shader->Use(&buffers);
     Draw::DrawMesh(mesh, std::get<2>(entry), std::get<1>(entry));
   }
+  SaneGL::StatePop();
 }
 
 void GUI::DrawStyle(glm::vec2 pos, glm::vec2 size, GUIStyle* style) {

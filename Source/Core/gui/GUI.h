@@ -81,7 +81,8 @@ class GUI {
   // Draws DrawSystem's GUI queue at once, in queue order, over a target of
   // `targetSize` pixels, with the GUI state of Begin. The renderer has its
   // own GUI pass; this one is for programs without it (tools, examples,
-  // tests). The queue is left as it is.
+  // tests). The queue and the caller's requested GL state are left as they
+  // were.
   static void DrawQueuedNow(glm::vec2 targetSize);
 
   static GUIStyleCollection Default;

@@ -524,7 +524,7 @@ int IMGUI::DropZone(glm::vec2 pos, glm::vec2 size, std::string* path) {
 namespace {
 
 void PrintVec3(const char* label, glm::vec3 v) {
-  std::printf("%s\nvec3(%f, %f, %f)\n", label, v.x, v.y, v.z);
+  std::printf("%svec3(%f, %f, %f)\n", label, v.x, v.y, v.z);
   std::fflush(stdout);
 }
 

@@ -1,6 +1,5 @@
 #include "render/Draw.h"
 
-#include <cmath>
 #include <vector>
 
 #include <glm/geometric.hpp>
@@ -8,6 +7,7 @@
 #include <glm/vec4.hpp>
 
 #include "engine/Debug.h"
+#include "engine/MathChecks.h"
 #include "render/ShaderUniform.h"
 #include "render/Texbit.h"
 #include "sanegl/StateCache.h"
@@ -27,15 +27,6 @@ namespace {
 std::size_t mainTex = 0;
 std::size_t mainTexSize = 0;
 std::size_t mainTex3DSize = 0;
-
-bool AllFinite(const glm::mat3& m) {
-  for (int c = 0; c < 3; ++c) {
-    for (int r = 0; r < 3; ++r) {
-      if (!std::isfinite(m[c][r])) return false;
-    }
-  }
-  return true;
-}
 
 }  // namespace
 

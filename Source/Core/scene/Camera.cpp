@@ -7,20 +7,12 @@
 #include <glm/matrix.hpp>
 
 #include "engine/Shutter.h"
+#include "engine/MathChecks.h"
 #include "scene/Transform.h"
 
 namespace KestorEngine {
 
 namespace {
-
-bool AllFinite(const glm::mat4& m) {
-  for (int c = 0; c < 4; ++c) {
-    for (int r = 0; r < 4; ++r) {
-      if (!std::isfinite(m[c][r])) return false;
-    }
-  }
-  return true;
-}
 
 // One random jitter component in [-1, 1]. RAND_MAX differs between C
 // libraries (32767 on some, 2^31 - 1 on others), so scale by it rather than

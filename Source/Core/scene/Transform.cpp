@@ -8,20 +8,12 @@
 
 #include "engine/Debug.h"
 #include "engine/Engine.h"
+#include "engine/MathChecks.h"
 #include "engine/Scene.h"
 
 namespace KestorEngine {
 
 namespace {
-
-bool AllFinite(const glm::mat4& m) {
-  for (int c = 0; c < 4; ++c) {
-    for (int r = 0; r < 4; ++r) {
-      if (!std::isfinite(m[c][r])) return false;
-    }
-  }
-  return true;
-}
 
 // World-to-local for a matrix whose bottom row is (0, 0, 0, 1). A singular
 // 3 x 3 block (a zero scale) has no inverse; the caller keeps the last one.
