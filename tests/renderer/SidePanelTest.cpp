@@ -55,8 +55,9 @@ TEST_F(SidePanel, RowsSitWhereTheLayoutPutsThem) {
   LightingSetup->value = 7;  // no preset: nothing to look up
   Frame(glm::vec2(-50.0f, -50.0f));
   RenderSidePanel();
-  EXPECT_TRUE(Queued(glm::vec2(0.0f), glm::vec2(300.0f, H)));
-  EXPECT_EQ(std::get<2>(DrawSystem::guidrawthings.at(0)), GUI::RectangleMatrix(glm::vec2(0.0f), glm::vec2(300.0f, H)));
+  // The background goes first, under every row.
+  EXPECT_EQ(std::get<2>(DrawSystem::guidrawthings.at(0)),
+            GUI::RectangleMatrix(glm::vec2(0.0f), glm::vec2(300.0f, H)));
   for (float fromTop : {72.0f, 96.0f, 120.0f, 720.0f, 744.0f, 768.0f, 792.0f}) {
     EXPECT_TRUE(Queued(Row(fromTop), RowSize)) << fromTop;  // may lie below the window
   }

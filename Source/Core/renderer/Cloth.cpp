@@ -45,6 +45,13 @@ void EnsureParticleStorage() {
   P.Radius.resize(ParticleArrays::Capacity);
 }
 
+// Simulated particles that the store actually holds (none before the first
+// particle is added).
+std::uint32_t SimulatedInStore() {
+  const ParticleArrays& P = Particles();
+  return std::min<std::uint32_t>(P.SimulatedCount, static_cast<std::uint32_t>(P.Position.size()));
+}
+
 // Past this many cells from the origin a coordinate no longer converts to an
 // int cell; such a particle has flown off and collides with nothing.
 constexpr float FarthestCell = 1.0e8f;
@@ -226,7 +233,7 @@ void Simulate(float h) {
   if (!(h > 0.0f) || !std::isfinite(h)) return;
   ParticleArrays& P = Particles();
   ClothState& state = Cloth();
-  const std::uint32_t n = std::min<std::uint32_t>(P.SimulatedCount, static_cast<std::uint32_t>(P.Position.size()));
+  const std::uint32_t n = SimulatedInStore();
 
   for (std::uint32_t i = 0; i < n; ++i) {
     P.Velocity[i].z += P.InverseMass[i] * Gravity * h;
@@ -282,7 +289,7 @@ void UpdateParticlesDisplay(float dt) {
   Resource<Mesh>& display = ParticlesDisplay();
   if (!display) return;
   const ParticleArrays& P = Particles();
-  const std::uint32_t n = std::min<std::uint32_t>(P.SimulatedCount, static_cast<std::uint32_t>(P.Position.size()));
+  const std::uint32_t n = SimulatedInStore();
   Mesh& mesh = *display;
   mesh.Vertices.resize(3 * static_cast<size_t>(n));
   mesh.Normals.resize(3 * static_cast<size_t>(n));
