@@ -211,7 +211,10 @@ void SolveConstraints(std::vector<DistanceConstraint>* list, int iteration, bool
     const float wb = P.InverseMass[constraint.B];
     const float s = wa + wb;
     if (s == 0.0f) continue;
-    const float kPrime = std::pow(1.0f - constraint.Stiffness, exponent);
+    // Full stiffness (every constraint the curtain makes) needs no power;
+    // above 1 the base would go negative and the power NaN.
+    const float kPrime =
+        constraint.Stiffness >= 1.0f ? 0.0f : std::pow(1.0f - std::max(constraint.Stiffness, 0.0f), exponent);
     const float c = (1.0f - kPrime) / s;
     glm::vec3& pa = P.Velocity[constraint.A];
     glm::vec3& pb = P.Velocity[constraint.B];
