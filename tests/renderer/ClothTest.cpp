@@ -182,6 +182,12 @@ TEST_F(ClothSolver, HalfStiffnessMovesHalfWayOnTheFirstIteration) {
   std::vector<DistanceConstraint> list{{a, b, 0.5f, 0.05f}};
   SolveConstraints(&list, 0, false);
   EXPECT_NEAR(Gap(), 0.075f, 1e-6f);
+
+  // A stiffness above 1 acts as 1 rather than raising a negative base.
+  Pair(0.1f, 0.5f, 0.5f);
+  list = {{a, b, 1.5f, 0.05f}};
+  SolveConstraints(&list, 0, false);
+  EXPECT_NEAR(Gap(), 0.05f, 1e-6f);
 }
 
 TEST_F(ClothSolver, TwoPinnedParticlesAreSkipped) {
