@@ -330,6 +330,8 @@ class ClothFrames : public KestorTest::GLTest {
 
 TEST_F(ClothFrames, HotkeysCreateDetachBreakAndDelete) {
   Run();  // nothing held, nothing there
+  Press({SDL_SCANCODE_Y, SDL_SCANCODE_B, SDL_SCANCODE_I});
+  Run();  // nothing to detach, break or delete yet
   EXPECT_EQ(Particles().Count, 0u);
   EXPECT_TRUE(Particles().Position.empty());
 
