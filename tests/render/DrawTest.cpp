@@ -89,11 +89,11 @@ TEST_F(DrawQueue, ShaderFormsKeepThePointerOrACopy) {
 
 TEST_F(DrawQueue, MaterialAloneIsASnapshotWithAMapItIsLive) {
   Resource<Material> material = TintMaterial("QueueMat", 1.0f);
-  const UniformMap unused{{"Tint", ShaderUniform("Tint", 9.0f)}};
+  const UniformMap own{{"Tint", ShaderUniform("Tint", 9.0f)}};
 
   DrawSystem::QueueDraw(mesh, -1, Now, Past, material);
-  DrawSystem::QueueDraw(mesh, -1, Now, Past, material, unused);
-  DrawSystem::QueueDraw(mesh, -1, Now, Past, material, unused, false, false);
+  DrawSystem::QueueDraw(mesh, -1, Now, Past, material, own);
+  DrawSystem::QueueDraw(mesh, -1, Now, Past, material, own, false, false);
   // A preset changing the material between queueing and drawing.
   material->Buffer.SetFloat("Tint", 2.0f);
 
@@ -105,7 +105,7 @@ TEST_F(DrawQueue, MaterialAloneIsASnapshotWithAMapItIsLive) {
   for (int i : {1, 2}) {
     ASSERT_EQ(std::get<5>(q[i]), &material->Buffer) << i;
     EXPECT_EQ(TintOf(*std::get<5>(q[i])), 2.0f) << i;
-    EXPECT_TRUE(std::get<6>(q[i]).Uniforms.empty()) << "the map is not used: " << i;
+    EXPECT_EQ(TintOf(std::get<6>(q[i])), 9.0f) << "the renderer's own values ride along: " << i;
   }
   EXPECT_TRUE(std::get<7>(q[1]) && std::get<8>(q[1]));
   EXPECT_FALSE(std::get<7>(q[2]) || std::get<8>(q[2]));

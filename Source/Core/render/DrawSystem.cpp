@@ -32,6 +32,15 @@ UniformBuffer CopyOf(const Resource<Material>& material) {
   return material ? material->Buffer : UniformBuffer();
 }
 
+// A renderer's own uniforms (the retained widgets write their style there)
+// travel as the entry's own buffer; dropping them would leave every widget
+// drawn in its material's look whatever its state.
+UniformBuffer OwnBuffer(const UniformMap& uniforms) {
+  UniformBuffer own;
+  own.Uniforms = uniforms;
+  return own;
+}
+
 }  // namespace
 
 // std::greater gives a total order over unrelated pointers, where the plain
@@ -90,16 +99,16 @@ void DrawSystem::QueueDraw(Resource<Mesh> mesh, int submesh, glm::mat4 localToWo
 
 void DrawSystem::QueueDraw(Resource<Mesh> mesh, int submesh, glm::mat4 localToWorld,
                            glm::mat4 localToWorldPast, Resource<Material> material,
-                           const UniformMap&) {
+                           const UniformMap& uniforms) {
   Push(drawthings, std::move(mesh), submesh, localToWorld, localToWorldPast, ShaderOf(material),
-       BufferOf(material), UniformBuffer(), true, true);
+       BufferOf(material), OwnBuffer(uniforms), true, true);
 }
 
 void DrawSystem::QueueDraw(Resource<Mesh> mesh, int submesh, glm::mat4 localToWorld,
                            glm::mat4 localToWorldPast, Resource<Material> material,
-                           const UniformMap&, bool camera, bool voxel) {
+                           const UniformMap& uniforms, bool camera, bool voxel) {
   Push(drawthings, std::move(mesh), submesh, localToWorld, localToWorldPast, ShaderOf(material),
-       BufferOf(material), UniformBuffer(), camera, voxel);
+       BufferOf(material), OwnBuffer(uniforms), camera, voxel);
 }
 
 // ---------------------------------------------------------------------------
@@ -141,16 +150,16 @@ void DrawSystem::QueueDrawGUI(Resource<Mesh> mesh, int submesh, glm::mat4 localT
 
 void DrawSystem::QueueDrawGUI(Resource<Mesh> mesh, int submesh, glm::mat4 localToWorld,
                               glm::mat4 localToWorldPast, Resource<Material> material,
-                              const UniformMap&) {
+                              const UniformMap& uniforms) {
   Push(guidrawthings, std::move(mesh), submesh, localToWorld, localToWorldPast,
-       ShaderOf(material), BufferOf(material), UniformBuffer(), true, true);
+       ShaderOf(material), BufferOf(material), OwnBuffer(uniforms), true, true);
 }
 
 void DrawSystem::QueueDrawGUI(Resource<Mesh> mesh, int submesh, glm::mat4 localToWorld,
                               glm::mat4 localToWorldPast, Resource<Material> material,
-                              const UniformMap&, bool camera, bool voxel) {
+                              const UniformMap& uniforms, bool camera, bool voxel) {
   Push(guidrawthings, std::move(mesh), submesh, localToWorld, localToWorldPast,
-       ShaderOf(material), BufferOf(material), UniformBuffer(), camera, voxel);
+       ShaderOf(material), BufferOf(material), OwnBuffer(uniforms), camera, voxel);
 }
 
 }  // namespace KestorEngine

@@ -58,7 +58,7 @@ class DrawSystem {
   static void QueueDraw(Resource<Mesh> mesh, int submesh, glm::mat4 localToWorld,
                         glm::mat4 localToWorldPast, Resource<Material> material);
   // The material's live buffer: edits before the renderer runs are drawn.
-  // The map is accepted for the callers' convenience and not used.
+  // The map becomes the entry's own buffer (a renderer's per-Thing values).
   static void QueueDraw(Resource<Mesh> mesh, int submesh, glm::mat4 localToWorld,
                         glm::mat4 localToWorldPast, Resource<Material> material,
                         const UniformMap& uniforms);
