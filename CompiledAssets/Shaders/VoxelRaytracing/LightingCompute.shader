@@ -1,0 +1,190 @@
+<?xml version="1.0" encoding="UTF-8"?>
+<!--
+  Screen lighting: one invocation per pixel of the G-buffer (20 x 20 groups).
+  Rays are marched in voxel units through the light field: the distance
+  volume says how far a step may go, the colour volume (alpha = occupied)
+  says what a ray hits. Per pixel and frame:
+    - direct light from one area light of ISUniforms picked at random (its
+      weight scaled by the count), with a shadow ray to a random point of the
+      area; a ray that leaves the volume towards an area outside it (the sun)
+      sees SunRadiance, one that reaches an area inside sees the voxels it hits
+      there (the lamp bulbs voxelise with their emission);
+    - one cosine-distributed bounce ray (sky where it leaves the volume);
+    - one reflection ray for glossy surfaces.
+  The noise is averaged by the temporal pass. Step counts stay small so that
+  a software rasteriser keeps up.
+-->
+<Shader Name="LightingCompute">
+  <Passes>
+    <Pass Name="GlobalIllumination">
+      <Compute>
+#version 430 core
+layout(local_size_x = 20, local_size_y = 20) in;
+layout(rgba16f) writeonly uniform image2D img_output;
+layout(r8) readonly uniform image3D _LightFieldDistanceImage;
+uniform sampler2D Normals;
+uniform sampler2D Albedo;
+uniform sampler2D LinearDepth;
+uniform sampler3D _LightField;
+uniform mat4 _LightFieldWorldToLocal = mat4(1.0);
+uniform vec3 _LightFieldTexSize = vec3(1.0);
+uniform mat4 _InvWorldToView = mat4(1.0);
+uniform vec3 _CameraPos = vec3(0.0);
+uniform vec4 Time = vec4(0.0);
+uniform float _CastGI = 1.0;
+uniform float _CastSpecular = 1.0;
+uniform float _CastIS = 1.0;
+uniform float _VisualizeVoxels = 0.0;
+uniform int ISCount = 0;
+uniform float ISTypes[16];
+uniform vec3 ISPositions[16];
+uniform vec3 ISSizes1[16];
+uniform vec3 ISSizes2[16];
+
+const vec3 SunRadiance = vec3(1.0, 0.78, 0.55) * 260.0;
+const float EmitterGain = 24.0;
+const int ShadowSteps = 28;
+const int BounceSteps = 18;
+
+uint seed;
+float rnd() {
+  seed = seed * 747796405u + 2891336453u;
+  uint w = ((seed >> ((seed >> 28u) + 4u)) ^ seed) * 277803737u;
+  return float((w >> 22u) ^ w) / 4294967295.0;
+}
+
+vec3 sky(vec3 d) {
+  float up = clamp(d.z, -1.0, 1.0);
+  vec3 horizon = vec3(0.55, 0.42, 0.34);
+  vec3 zenith = vec3(0.16, 0.25, 0.45);
+  vec3 ground = vec3(0.08, 0.07, 0.06);
+  return up >= 0.0 ? mix(horizon, zenith, sqrt(up)) : mix(horizon * 0.4, ground, sqrt(-up));
+}
+
+vec3 toVoxel(vec3 world) {
+  vec3 local = (_LightFieldWorldToLocal * vec4(world, 1.0)).xyz;
+  return (local * 0.5 + 0.5) * _LightFieldTexSize;
+}
+
+bool inside(vec3 v) { return all(greaterThanEqual(v, vec3(0.0))) && all(lessThan(v, _LightFieldTexSize)); }
+
+// Marches from voxel position `o` along `d` (voxel units, normalised) for at
+// most `maxT`. Returns the hit voxel's rgba (a = 1) or a = 0 for no hit;
+// `t` ends where the march stopped.
+vec4 march(vec3 o, vec3 d, float maxT, int steps, out float t) {
+  t = 0.0;
+  for (int i = 0; i < steps; ++i) {
+    vec3 p = o + d * t;
+    if (!inside(p) || t > maxT) return vec4(0.0);
+    ivec3 c = ivec3(p);
+    float dist = imageLoad(_LightFieldDistanceImage, c).r * 255.0;
+    if (dist < 0.5) {
+      vec4 v = texelFetch(_LightField, c, 0);
+      if (v.a > 0.5) return vec4(v.rgb, 1.0);
+      dist = 1.0;
+    }
+    t += max(dist - 0.5, 0.75);
+  }
+  return vec4(0.0);
+}
+
+void main() {
+  ivec2 pixel = ivec2(gl_GlobalInvocationID.xy);
+  ivec2 size = imageSize(img_output);
+  if (any(greaterThanEqual(pixel, size))) return;
+  vec2 uv = (vec2(pixel) + 0.5) / vec2(size);
+  seed = uint(pixel.x) * 1973u + uint(pixel.y) * 9277u + uint(Time.w) * 26699u;
+  rnd();
+
+  vec4 farPoint = _InvWorldToView * vec4(uv * 2.0 - 1.0, 1.0, 1.0);
+  vec3 view = normalize(farPoint.xyz / farPoint.w - _CameraPos);
+  float distance = texelFetch(LinearDepth, pixel, 0).r;
+  if (distance <= 0.0) {
+    imageStore(img_output, pixel, vec4(sky(view), 1.0));
+    return;
+  }
+  vec4 packedNormal = texelFetch(Normals, pixel, 0);
+  vec3 n = normalize(packedNormal.xyz * 2.0 - 1.0);
+  float roughness = packedNormal.a;
+  vec3 albedo = texelFetch(Albedo, pixel, 0).rgb;
+  vec3 world = _CameraPos + view * distance;
+
+  // Voxel space is anisotropic (the box is not a cube); directions are
+  // carried over through the same matrix.
+  mat3 toVox = mat3(_LightFieldWorldToLocal) * 0.5;
+  toVox = mat3(toVox[0] * _LightFieldTexSize, toVox[1] * _LightFieldTexSize, toVox[2] * _LightFieldTexSize);
+  vec3 start = toVoxel(world) + normalize(toVox * n) * 1.2;
+
+  vec3 diffuseLight = vec3(0.0);
+  if (_CastIS > 0.5 && ISCount > 0) {
+    int pick = min(int(rnd() * float(ISCount)), ISCount - 1);
+    vec3 target;
+    float solidAngle;
+    float reach;
+    if (ISTypes[pick] < 1.5) {
+      float r = ISSizes1[pick].x;
+      vec3 jitter = normalize(vec3(rnd(), rnd(), rnd()) - 0.5) * r * 0.8;
+      target = ISPositions[pick] + jitter;
+      float d2 = max(dot(target - world, target - world), 1e-4);
+      solidAngle = min(3.14159 * r * r / d2, 6.2832);
+      reach = r;
+    } else {
+      target = ISPositions[pick] + ISSizes1[pick] * rnd() + ISSizes2[pick] * rnd();
+      vec3 area = cross(ISSizes1[pick], ISSizes2[pick]);
+      vec3 toLight = target - world;
+      float d2 = max(dot(toLight, toLight), 1e-4);
+      float cosLight = abs(dot(normalize(area), normalize(toLight)));
+      solidAngle = min(length(area) * cosLight / d2, 6.2832);
+      reach = 0.0;
+    }
+    vec3 l = normalize(target - world);
+    float cosN = dot(n, l);
+    if (cosN > 0.0) {
+      vec3 vt = toVoxel(target);
+      vec3 dv = vt - start;
+      float lengthV = length(dv);
+      vec3 dirV = dv / max(lengthV, 1e-4);
+      // How far short of the target a hit still counts as the light itself.
+      float slack = length(toVox * vec3(reach)) + 1.5;
+      float t;
+      vec4 hit = march(start, dirV, lengthV + 1.0, ShadowSteps, t);
+      vec3 radiance = vec3(0.0);
+      if (hit.a > 0.5) {
+        if (t > lengthV - slack) radiance = hit.rgb * EmitterGain;
+      } else if (!inside(vt)) {
+        radiance = SunRadiance;
+      }
+      diffuseLight += radiance * solidAngle * cosN * float(ISCount);
+    }
+  }
+
+  if (_CastGI > 0.5) {
+    // Cosine-distributed direction about the normal.
+    float a = rnd() * 6.2832;
+    float r = sqrt(rnd());
+    vec3 t1 = normalize(abs(n.z) < 0.9 ? cross(n, vec3(0, 0, 1)) : cross(n, vec3(1, 0, 0)));
+    vec3 t2 = cross(n, t1);
+    vec3 d = normalize(t1 * cos(a) * r + t2 * sin(a) * r + n * sqrt(1.0 - r * r));
+    float t;
+    vec4 hit = march(start, normalize(toVox * d), 1e4, BounceSteps, t);
+    // Sky light is dimmed: the sun already arrives through the direct term.
+    diffuseLight += hit.a > 0.5 ? hit.rgb * 3.14159 : sky(d) * 3.14159 * 0.8;
+  }
+
+  vec3 colour = albedo * diffuseLight / 3.14159;
+
+  if (_CastSpecular > 0.5 && roughness < 0.5) {
+    vec3 jitter = (vec3(rnd(), rnd(), rnd()) - 0.5) * roughness;
+    vec3 d = normalize(reflect(view, n) + jitter);
+    float t;
+    vec4 hit = march(start, normalize(toVox * d), 1e4, BounceSteps, t);
+    vec3 reflected = hit.a > 0.5 ? hit.rgb : sky(d);
+    float fresnel = 0.04 + 0.96 * pow(1.0 - max(dot(-view, n), 0.0), 5.0);
+    colour += reflected * fresnel * (1.0 - roughness * 2.0);
+  }
+  imageStore(img_output, pixel, vec4(colour, 1.0));
+}
+      </Compute>
+    </Pass>
+  </Passes>
+</Shader>
