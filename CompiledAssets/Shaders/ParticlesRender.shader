@@ -5,9 +5,10 @@
   occupancy so that the lighting sees the curtain.
 -->
 <Shader Name="ParticlesRender">
+  <Uniforms/>
   <Passes>
     <Pass Name="Deferred">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 in vec3 position;
 uniform mat4 _LocalToWorld = mat4(1.0);
@@ -25,8 +26,8 @@ void main() {
   gl_Position = clipNow;
   gl_PointSize = clamp(40.0 / max(clipNow.w, 0.1), 1.0, 32.0);
 }
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 in vec4 clipNow;
 in vec4 clipPast;
@@ -45,10 +46,10 @@ void main() {
   AlbedoOut = vec4(0.55, 0.12, 0.1, 1.0);
   DepthOut = length(worldPosition - _CameraPos);
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
     <Pass Name="VoxelizeMidAndColor">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 in vec3 position;
 uniform mat4 _LightFieldWorldToLocal = mat4(1.0);
@@ -60,8 +61,8 @@ void main() {
   gl_Position = vec4(0.0, 0.0, 0.0, 1.0);
   gl_PointSize = 1.0;
 }
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 flat in ivec3 Voxel;
 uniform vec3 _LightFieldTexSize = vec3(1.0);
@@ -72,10 +73,10 @@ void main() {
   imageStore(_RayTexImage, Voxel, vec4(0.05, 0.01, 0.01, 1.0));
   imageStore(_RayTexImageAlpM2, Voxel, vec4(1.0));
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
     <Pass Name="VoxelizeDetail">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 in vec3 position;
 uniform mat4 _LightFieldWorldToLocal = mat4(1.0);
@@ -87,8 +88,8 @@ void main() {
   gl_Position = vec4(0.0, 0.0, 0.0, 1.0);
   gl_PointSize = 1.0;
 }
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 flat in ivec3 Voxel;
 uniform vec3 _LightFieldDistTexSize = vec3(1.0);
@@ -97,7 +98,7 @@ void main() {
   if (any(lessThan(Voxel, ivec3(0))) || any(greaterThanEqual(Voxel, ivec3(_LightFieldDistTexSize)))) return;
   imageStore(_RayTexImageAlp, Voxel, vec4(1.0));
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
   </Passes>
 </Shader>

@@ -28,7 +28,7 @@
   </Uniforms>
   <Passes>
     <Pass Name="Deferred">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 in vec3 position;
 in vec3 normal;
@@ -51,8 +51,8 @@ void main() {
   clipPast = _WorldToView_Past * _LocalToWorld_Past * vec4(position, 1.0);
   gl_Position = clipNow;
 }
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 in vec3 worldNormal;
 in vec4 clipNow;
@@ -78,10 +78,10 @@ void main() {
   // Clip w is never 0 for a visible fragment; the past one is guarded.
   MotionOut = (clipNow.xy / clipNow.w - clipPast.xy / max(abs(clipPast.w), 1e-6)) * 0.5;
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
     <Pass Name="Forward">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 in vec3 position;
 in vec3 normal;
@@ -105,8 +105,8 @@ void main() {
   clipPast = _WorldToView_Past * _LocalToWorld_Past * vec4(position, 1.0);
   gl_Position = clipNow;
 }
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 in vec3 worldPosition;
 in vec3 worldNormal;
@@ -148,10 +148,10 @@ void main() {
   ColorOut = vec4(direct + ambient + EmissionColor * Strength, 1.0);
   MotionOut = (clipNow.xy / clipNow.w - clipPast.xy / max(abs(clipPast.w), 1e-6)) * 0.5;
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
     <Pass Name="Emission">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 in vec3 position;
 uniform mat4 _LocalToWorld = mat4(1.0);
@@ -159,8 +159,8 @@ uniform mat4 _WorldToView = mat4(1.0);
 void main() {
   gl_Position = _WorldToView * _LocalToWorld * vec4(position, 1.0);
 }
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 uniform vec3 EmissionColor = vec3(0.0);
 uniform float Strength = 0.0;
@@ -168,10 +168,10 @@ layout(location = 0) out vec4 EmittedOut;
 void main() {
   EmittedOut = vec4(EmissionColor * Strength, 0.0);
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
     <Pass Name="Depth">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 in vec3 position;
 uniform mat4 _LocalToWorld = mat4(1.0);
@@ -179,15 +179,15 @@ uniform mat4 _WorldToView = mat4(1.0);
 void main() {
   gl_Position = _WorldToView * _LocalToWorld * vec4(position, 1.0);
 }
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 void main() {
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
     <Pass Name="LightmapGI">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 in vec3 position;
 in vec3 normal;
@@ -198,8 +198,8 @@ void main() {
   worldNormal = _LocalToWorldNormal * normal;
   gl_Position = vec4(fract(uv) * 2.0 - 1.0, 0.0, 1.0);
 }
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 in vec3 worldNormal;
 uniform vec3 Color = vec3(0.8);
@@ -209,16 +209,16 @@ void main() {
   vec3 sky = mix(vec3(0.10, 0.08, 0.06), vec3(0.20, 0.26, 0.38), n.z * 0.5 + 0.5);
   LightOut = vec4(Color * sky, 1.0);
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
     <Pass Name="VoxelizeMidAndColor">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 uniform vec3 _LightFieldTexSize = vec3(1.0);
 #define VOXEL_RES _LightFieldTexSize
 #include "VoxelRaytracing/VoxelizeVertex"
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 in vec3 Voxel;
 in vec3 Normal;
@@ -256,22 +256,22 @@ void main() {
   imageStore(_RayTexImageAlpM6, v >> 4, vec4(1.0));
   imageStore(_RayTexImageAlpM7, v >> 5, vec4(1.0));
 }
-      </Fragment>
-      <Geometry>
+      ]]></Fragment>
+      <Geometry><![CDATA[
 #version 430 core
 uniform vec3 _LightFieldTexSize = vec3(1.0);
 #define VOXEL_RES _LightFieldTexSize
 #include "VoxelRaytracing/VoxelizeGeometry"
-      </Geometry>
+      ]]></Geometry>
     </Pass>
     <Pass Name="VoxelizeDetail">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 uniform vec3 _LightFieldDistTexSize = vec3(1.0);
 #define VOXEL_RES _LightFieldDistTexSize
 #include "VoxelRaytracing/VoxelizeVertex"
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 in vec3 Voxel;
 in vec3 Normal;
@@ -287,13 +287,13 @@ void main() {
   ivec3 f = v >> 1;
   if (f.z < 80) imageStore(fieldskipBinaryAWrite, f, uvec4(1u << ((v.x & 1) | ((v.y & 1) << 1) | ((v.z & 1) << 2))));
 }
-      </Fragment>
-      <Geometry>
+      ]]></Fragment>
+      <Geometry><![CDATA[
 #version 430 core
 uniform vec3 _LightFieldDistTexSize = vec3(1.0);
 #define VOXEL_RES _LightFieldDistTexSize
 #include "VoxelRaytracing/VoxelizeGeometry"
-      </Geometry>
+      ]]></Geometry>
     </Pass>
   </Passes>
 </Shader>

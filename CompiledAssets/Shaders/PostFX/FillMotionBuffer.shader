@@ -6,9 +6,10 @@
   (current minus previous position), like the G-buffer writes it.
 -->
 <Shader Name="FillMotionBuffer">
+  <Uniforms/>
   <Passes>
     <Pass Name="Deferred">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 in vec3 position;
 in vec2 uv;
@@ -17,8 +18,8 @@ void main() {
   NDC = position.xy;
   gl_Position = vec4(position.xy, 1.0, 1.0);
 }
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 in vec2 NDC;
 uniform mat4 _InvWorldToView = mat4(1.0);
@@ -33,7 +34,7 @@ void main() {
   vec2 pastNDC = past.xy / max(abs(past.w), 1e-6);
   MotionOut = (NDC - pastNDC) * 0.5;
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
   </Passes>
 </Shader>

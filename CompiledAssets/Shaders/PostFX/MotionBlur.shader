@@ -10,10 +10,10 @@
   </Uniforms>
   <Passes>
     <Pass Name="Deferred">
-      <Vertex>
+      <Vertex><![CDATA[
 #include "PostFX/ScreenQuad"
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 in vec2 UV;
 uniform sampler2D _MainTex;
@@ -42,7 +42,7 @@ void main() {
   c *= 1.0 - 0.35 * dot(d, d);
   ColorOut = vec4(pow(c, vec3(1.0 / 2.2)), 1.0);
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
   </Passes>
 </Shader>

@@ -12,10 +12,10 @@
   </Uniforms>
   <Passes>
     <Pass Name="Deferred">
-      <Vertex>
+      <Vertex><![CDATA[
 #include "PostFX/ScreenQuad"
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 in vec2 UV;
 uniform sampler2D _MainTex;
@@ -57,7 +57,7 @@ void main() {
   float moved = length(motion / texel);
   NewnessOut = valid ? min(age + 0.125, 1.0) * (moved > 2.0 ? 0.5 : 1.0) : 0.125;
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
   </Passes>
 </Shader>

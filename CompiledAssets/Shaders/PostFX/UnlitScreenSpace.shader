@@ -6,10 +6,10 @@
   </Uniforms>
   <Passes>
     <Pass Name="Deferred">
-      <Vertex>
+      <Vertex><![CDATA[
 #include "PostFX/ScreenQuad"
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 in vec2 UV;
 uniform sampler2D _MainTex;
@@ -17,7 +17,7 @@ layout(location = 0) out vec4 ColorOut;
 void main() {
   ColorOut = vec4(textureLod(_MainTex, UV, 0.0).rgb, 1.0);
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
   </Passes>
 </Shader>

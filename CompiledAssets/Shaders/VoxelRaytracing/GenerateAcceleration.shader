@@ -13,15 +13,15 @@
   </Uniforms>
   <Passes>
     <Pass Name="Deferred">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 in vec3 position;
 in vec2 uv;
 void main() {
   gl_Position = vec4(position.xy, 0.0, 1.0);
 }
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 uniform sampler3D _MainTex;
 flat in int Slice;
@@ -51,8 +51,8 @@ void main() {
   }
   DistanceOut = distance;
 }
-      </Fragment>
-      <Geometry>
+      ]]></Fragment>
+      <Geometry><![CDATA[
 #version 430 core
 layout(triangles) in;
 layout(triangle_strip, max_vertices = 192) out;
@@ -70,7 +70,7 @@ void main() {
     EndPrimitive();
   }
 }
-      </Geometry>
+      ]]></Geometry>
     </Pass>
   </Passes>
 </Shader>

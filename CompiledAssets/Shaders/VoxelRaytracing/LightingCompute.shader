@@ -15,9 +15,10 @@
   a software rasteriser keeps up.
 -->
 <Shader Name="LightingCompute">
+  <Uniforms/>
   <Passes>
     <Pass Name="GlobalIllumination">
-      <Compute>
+      <Compute><![CDATA[
 #version 430 core
 layout(local_size_x = 20, local_size_y = 20) in;
 layout(rgba16f) writeonly uniform image2D img_output;
@@ -184,7 +185,7 @@ void main() {
   }
   imageStore(img_output, pixel, vec4(colour, 1.0));
 }
-      </Compute>
+      ]]></Compute>
     </Pass>
   </Passes>
 </Shader>
