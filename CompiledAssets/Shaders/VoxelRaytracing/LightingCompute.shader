@@ -118,7 +118,26 @@ void main() {
 
   vec3 diffuseLight = vec3(0.0);
   if (_CastIS > 0.5 && ISCount > 0) {
-    int pick = min(int(rnd() * float(ISCount)), ISCount - 1);
+    // Pick an area in proportion to a rough unshadowed estimate of what it
+    // brings (radiance guess x solid angle), so the sun is not sampled as
+    // rarely as a dim window.
+    float weights[16];
+    float total = 0.0;
+    for (int i = 0; i < ISCount; ++i) {
+      vec3 c = ISTypes[i] < 1.5 ? ISPositions[i] : ISPositions[i] + (ISSizes1[i] + ISSizes2[i]) * 0.5;
+      float d2 = max(dot(c - world, c - world), 0.01);
+      float a = ISTypes[i] < 1.5 ? 3.14159 * ISSizes1[i].x * ISSizes1[i].x : length(cross(ISSizes1[i], ISSizes2[i]));
+      float guess = inside(toVoxel(c)) ? EmitterGain * 4.0 : SunRadiance.r;
+      weights[i] = max(guess * a / d2 * (dot(n, normalize(c - world)) > -0.2 ? 1.0 : 0.05), 1e-6);
+      total += weights[i];
+    }
+    float u = rnd() * total;
+    int pick = ISCount - 1;
+    for (int i = 0; i < ISCount; ++i) {
+      if (u < weights[i]) { pick = i; break; }
+      u -= weights[i];
+    }
+    float pickWeight = total / weights[pick];
     vec3 target;
     float solidAngle;
     float reach;
@@ -155,7 +174,7 @@ void main() {
       } else if (!inside(vt)) {
         radiance = SunRadiance;
       }
-      diffuseLight += radiance * solidAngle * cosN * float(ISCount);
+      diffuseLight += radiance * solidAngle * cosN * pickWeight;
     }
   }
 
