@@ -42,7 +42,7 @@ uniform vec3 ISPositions[16];
 uniform vec3 ISSizes1[16];
 uniform vec3 ISSizes2[16];
 
-const vec3 SunRadiance = vec3(1.0, 0.78, 0.55) * 260.0;
+const vec3 SunRadiance = vec3(1.0, 0.78, 0.55) * 170.0;
 const float EmitterGain = 24.0;
 const int ShadowSteps = 28;
 const int BounceSteps = 18;
@@ -73,16 +73,18 @@ bool inside(vec3 v) { return all(greaterThanEqual(v, vec3(0.0))) && all(lessThan
 // most `maxT`. Returns the hit voxel's rgba (a = 1) or a = 0 for no hit;
 // `t` ends where the march stopped.
 vec4 march(vec3 o, vec3 d, float maxT, int steps, out float t) {
+  // Alpha of a hit: 1 for a surface, 2 for an emitting one.
   t = 0.0;
   for (int i = 0; i < steps; ++i) {
     vec3 p = o + d * t;
     if (!inside(p) || t > maxT) return vec4(0.0);
     ivec3 c = ivec3(p);
     float dist = imageLoad(_LightFieldDistanceImage, c).r * 255.0;
-    if (dist < 0.5) {
+    // The first voxel or so is the surface the ray leaves: the voxelised
+    // wall is up to a voxel thicker than the real one.
+    if (dist < 0.5 && t >= 1.5) {
       vec4 v = texelFetch(_LightField, c, 0);
-      if (v.a > 0.5) return vec4(v.rgb, 1.0);
-      dist = 1.0;
+      if (v.a > 0.5) return v;
     }
     t += max(dist - 0.5, 0.75);
   }
@@ -114,7 +116,7 @@ void main() {
   // carried over through the same matrix.
   mat3 toVox = mat3(_LightFieldWorldToLocal) * 0.5;
   toVox = mat3(toVox[0] * _LightFieldTexSize, toVox[1] * _LightFieldTexSize, toVox[2] * _LightFieldTexSize);
-  vec3 start = toVoxel(world) + normalize(toVox * n) * 1.2;
+  vec3 start = toVoxel(world) + normalize(toVox * n) * 0.75;
 
   vec3 diffuseLight = vec3(0.0);
   if (_CastIS > 0.5 && ISCount > 0) {
@@ -127,7 +129,11 @@ void main() {
       vec3 c = ISTypes[i] < 1.5 ? ISPositions[i] : ISPositions[i] + (ISSizes1[i] + ISSizes2[i]) * 0.5;
       float d2 = max(dot(c - world, c - world), 0.01);
       float a = ISTypes[i] < 1.5 ? 3.14159 * ISSizes1[i].x * ISSizes1[i].x : length(cross(ISSizes1[i], ISSizes2[i]));
-      float guess = inside(toVoxel(c)) ? EmitterGain * 4.0 : SunRadiance.r;
+      // Inside the volume an area is as bright as what voxelised there with
+      // an emission (alpha 2); outside, it is the sun.
+      vec3 vc = toVoxel(c);
+      vec4 there = inside(vc) ? texelFetch(_LightField, ivec3(vc), 0) : vec4(0.0);
+      float guess = !inside(vc) ? SunRadiance.r : (there.a > 1.5 ? EmitterGain * max(dot(there.rgb, vec3(0.3, 0.5, 0.2)), 0.05) : 0.0);
       weights[i] = max(guess * a / d2 * (dot(n, normalize(c - world)) > -0.2 ? 1.0 : 0.05), 1e-6);
       total += weights[i];
     }
@@ -138,6 +144,7 @@ void main() {
       u -= weights[i];
     }
     float pickWeight = total / weights[pick];
+    if (total < 1e-3) pickWeight = 0.0;
     vec3 target;
     float solidAngle;
     float reach;
@@ -170,7 +177,7 @@ void main() {
       vec4 hit = march(start, dirV, lengthV + 1.0, ShadowSteps, t);
       vec3 radiance = vec3(0.0);
       if (hit.a > 0.5) {
-        if (t > lengthV - slack) radiance = hit.rgb * EmitterGain;
+        if (hit.a > 1.5 && t > lengthV - slack) radiance = hit.rgb * EmitterGain;
       } else if (!inside(vt)) {
         radiance = SunRadiance;
       }
