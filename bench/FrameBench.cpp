@@ -92,11 +92,14 @@ void BM_StreetFrame(benchmark::State& state) {
   for (auto _ : state) frame();
   if (off != nullptr) off->value = true;
 }
-// Targets made at the first size are kept (as in the program): one width.
+// Targets made at the first size are kept (as in the program), so run one
+// width per process (--benchmark_filter=BM_StreetFrame/320 or /1280).
 // Second argument: 0 everything on, then without colour voxelisation, detail
 // voxelisation, distance pass, lighting compute, temporal pass.
 BENCHMARK(BM_StreetFrame)
     ->ArgsProduct({{320}, {0, 1, 2, 3, 4, 5}})
+    ->Args({1280, 0})
+    ->Args({1280, 4})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10)
     ->UseRealTime();

@@ -1,9 +1,10 @@
 <?xml version="1.0" encoding="UTF-8"?>
 <!--
   The street's surface shader: one colour, a roughness and an emission per
-  material, lit by a low sun and a sky/ground ambient. Deliberately plain and
-  self-contained (no includes) so that every pass compiles on any GL 4.3
-  driver; the renderer's full lighting replaces it.
+  material. The deferred path writes the G-buffer that the lighting compute
+  shades; the forward path lights with a fixed low sun and a sky/ground
+  ambient. The voxelisation passes share their vertex and geometry stages
+  through includes.
 
   Passes and their colour targets:
     Deferred  0: normal packed into 0..1, roughness in alpha

@@ -9,7 +9,8 @@
       area; a ray that leaves the volume towards an area outside it (the sun)
       sees SunRadiance, one that reaches an area inside sees the voxels it hits
       there (the lamp bulbs voxelise with their emission);
-    - one cosine-distributed bounce ray (sky where it leaves the volume);
+    - one cosine-distributed bounce ray on every other pixel (sky where it
+      leaves the volume);
     - one reflection ray for glossy surfaces.
   The noise is averaged by the temporal pass. Step counts stay small so that
   a software rasteriser keeps up.
@@ -44,8 +45,8 @@ uniform vec3 ISSizes2[16];
 
 const vec3 SunRadiance = vec3(1.0, 0.78, 0.55) * 170.0;
 const float EmitterGain = 24.0;
-const int ShadowSteps = 28;
-const int BounceSteps = 18;
+const int ShadowSteps = 24;
+const int BounceSteps = 14;
 
 uint seed;
 float rnd() {
@@ -185,7 +186,10 @@ void main() {
     }
   }
 
-  if (_CastGI > 0.5) {
+  // The bounce ray is traced on half the pixels each frame (a checkerboard
+  // that flips every frame) at twice the weight; the temporal pass fills in.
+  bool traceBounce = ((pixel.x ^ pixel.y ^ int(Time.w)) & 1) == 0;
+  if (_CastGI > 0.5 && traceBounce) {
     // Cosine-distributed direction about the normal.
     float a = rnd() * 6.2832;
     float r = sqrt(rnd());
@@ -195,7 +199,7 @@ void main() {
     float t;
     vec4 hit = march(start, normalize(toVox * d), 1e4, BounceSteps, t);
     // Sky light is dimmed: the sun already arrives through the direct term.
-    diffuseLight += hit.a > 0.5 ? hit.rgb * 3.14159 : sky(d) * 3.14159 * 0.8;
+    diffuseLight += (hit.a > 0.5 ? hit.rgb * 3.14159 : sky(d) * 3.14159 * 0.8) * 2.0;
   }
 
   vec3 colour = albedo * diffuseLight / 3.14159;
