@@ -76,7 +76,8 @@ void BM_StreetFrame(benchmark::State& state) {
   FlyCamSystem::pause = false;
 
   // The second argument switches one stage off to show its share.
-  CVar<bool>* stages[] = {nullptr, UpdateVoxels, UpdateVoxelsHQ, UpdateAcceleration, RaycastScreen, TemporalSS};
+  CVar<bool>* stages[] = {nullptr,      UpdateVoxels, UpdateVoxelsHQ, UpdateAcceleration, RaycastScreen,
+                          TemporalSS, CastIS,       CastGI,         CastSpecular};
   CVar<bool>* off = stages[state.range(1)];
   if (off != nullptr) off->value = false;
 
@@ -95,11 +96,11 @@ void BM_StreetFrame(benchmark::State& state) {
 // Targets made at the first size are kept (as in the program), so run one
 // width per process (--benchmark_filter=BM_StreetFrame/320 or /1280).
 // Second argument: 0 everything on, then without colour voxelisation, detail
-// voxelisation, distance pass, lighting compute, temporal pass.
+// voxelisation, distance pass, lighting compute, temporal pass, and within
+// the lighting the area lights, the bounce and the reflections.
 BENCHMARK(BM_StreetFrame)
     ->ArgsProduct({{320}, {0, 1, 2, 3, 4, 5}})
-    ->Args({1280, 0})
-    ->Args({1280, 4})
+    ->ArgsProduct({{1280}, {0, 4, 6, 7, 8}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10)
     ->UseRealTime();

@@ -2,8 +2,8 @@
 <!--
   Temporal accumulation: this frame's lit colour blended into the reprojected
   history, the history clamped to the current 3 x 3 neighbourhood so that
-  moving edges do not smear. TemporalSSExponent is the weight of the new
-  frame; "Newness" counts how long a pixel has been stable (target 1).
+  moving edges do not smear. TemporalSSExponent sets the weight of the
+  new frame; "Newness" counts how long a pixel has been stable (target 1).
 -->
 <Shader Name="TemporalSupersample">
   <Uniforms>
@@ -52,7 +52,9 @@ void main() {
   vec3 centre = (lo + hi) * 0.5;
   vec3 extent = (hi - lo) * 0.5 * 1.6 + 0.02;
   history = clamp(history, centre - extent, centre + extent);
-  float weight = valid ? max(TemporalSSExponent, 1.0 / (age * 8.0 + 1.0)) : 1.0;
+  // A pixel new to the history takes the current frame; one that has been
+  // stable for eight frames takes about a third of the blend setting.
+  float weight = valid ? mix(1.0, TemporalSSExponent * 0.35, age) : 1.0;
   ColorOut = vec4(mix(history, current, clamp(weight, 0.02, 1.0)), 1.0);
   float moved = length(motion / texel);
   NewnessOut = valid ? min(age + 0.125, 1.0) * (moved > 2.0 ? 0.5 : 1.0) : 0.125;
