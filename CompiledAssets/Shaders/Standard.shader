@@ -13,7 +13,8 @@
     Emission  0: emitted light (added)
     Depth     depth only
     LightmapGI           the surface laid out by its UVs, albedo x sky
-    VoxelizeMidAndColor  image stores: radiance + occupancy of the light field
+    VoxelizeMidAndColor  image stores: radiance + occupancy of the light field,
+                         emitters alone into level 1
     VoxelizeDetail       image stores: occupancy at twice the resolution
   Matrices left unset stay identities, so a draw without a camera is in clip
   space.
@@ -247,10 +248,11 @@ void main() {
   // by the sky and a share of unshadowed sun (one bounce, approximated).
   vec3 sky = mix(vec3(0.10, 0.08, 0.06), vec3(0.20, 0.26, 0.38), n.z * 0.5 + 0.5);
   vec3 radiance = EmissionColor * Strength + albedo * (sky + vec3(0.6, 0.45, 0.3) * max(dot(n, SunDirection), 0.0));
-  // Alpha 2 marks an emitter, which the lighting may treat as a light.
+  // Alpha 2 marks an emitter. Level 1 holds emitters only, so that a lamp's
+  // cage drawn into the same voxel cannot hide the bulb from the lighting.
   float kind = Strength > 0.0 ? 2.0 : 1.0;
   imageStore(_RayTexImage, v, vec4(radiance, kind));
-  imageStore(_RayTexImageM2, v >> 1, vec4(radiance, kind));
+  if (Strength > 0.0) imageStore(_RayTexImageM2, v >> 1, vec4(EmissionColor * Strength, 2.0));
   // Occupancy mips: level 1 of the skip volume has the field's resolution.
   imageStore(_RayTexImageAlpM2, v, vec4(1.0));
   imageStore(_RayTexImageAlpM3, v >> 1, vec4(1.0));

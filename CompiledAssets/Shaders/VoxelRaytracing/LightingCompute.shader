@@ -8,7 +8,7 @@
       weight scaled by the count), with a shadow ray to a random point of the
       area; a ray that leaves the volume towards an area outside it (the sun)
       sees SunRadiance, one that reaches an area inside sees the voxels it hits
-      there (the lamp bulbs voxelise with their emission);
+      there (the lamp bulbs voxelise their emission into level 1);
     - one cosine-distributed bounce ray on every other pixel (sky where it
       leaves the volume);
     - one reflection ray for glossy surfaces.
@@ -44,7 +44,7 @@ uniform vec3 ISSizes1[16];
 uniform vec3 ISSizes2[16];
 
 const vec3 SunRadiance = vec3(1.0, 0.78, 0.55) * 170.0;
-const float EmitterGain = 24.0;
+const float EmitterGain = 80.0;
 const int ShadowSteps = 24;
 const int BounceSteps = 14;
 
@@ -133,7 +133,7 @@ void main() {
       // Inside the volume an area is as bright as what voxelised there with
       // an emission (alpha 2); outside, it is the sun.
       vec3 vc = toVoxel(c);
-      vec4 there = inside(vc) ? texelFetch(_LightField, ivec3(vc), 0) : vec4(0.0);
+      vec4 there = inside(vc) ? texelFetch(_LightField, ivec3(vc) >> 1, 1) : vec4(0.0);
       float guess = !inside(vc) ? SunRadiance.r : (there.a > 1.5 ? EmitterGain * max(dot(there.rgb, vec3(0.3, 0.5, 0.2)), 0.05) : 0.0);
       weights[i] = max(guess * a / d2 * (dot(n, normalize(c - world)) > -0.2 ? 1.0 : 0.05), 1e-6);
       total += weights[i];
@@ -177,10 +177,13 @@ void main() {
       float t;
       vec4 hit = march(start, dirV, lengthV + 1.0, ShadowSteps, t);
       vec3 radiance = vec3(0.0);
-      if (hit.a > 0.5) {
-        if (hit.a > 1.5 && t > lengthV - slack) radiance = hit.rgb * EmitterGain;
-      } else if (!inside(vt)) {
-        radiance = SunRadiance;
+      if (!inside(vt)) {
+        if (hit.a < 0.5) radiance = SunRadiance;
+      } else if (hit.a < 0.5 || t > lengthV - slack) {
+        // Reached the area: it shines with what emitted there (level 1 of
+        // the volume holds the emitters alone).
+        vec4 emitter = texelFetch(_LightField, ivec3(vt) >> 1, 1);
+        if (emitter.a > 1.5) radiance = emitter.rgb * EmitterGain;
       }
       diffuseLight += radiance * solidAngle * cosN * pickWeight;
     }

@@ -278,6 +278,15 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   const bool particles = display && Particles().Count != 0 && particlesRender;
 
   if (UpdateVoxels->value) {
+    // This frame's scene replaces the last but one: without the clear a
+    // moved object, or a lamp switched off, would stay in the volume.
+    SaneGL::ClearColor(glm::vec4(0.0f));
+    auto* back = static_cast<RenderTexture*>(l->VolumeBack);
+    for (int k = 0; k <= 1; ++k) {
+      RenderTextureGuy::UseTexs({back}, {}, {k}, nullptr);
+      SaneGL::Clear(GL_COLOR_BUFFER_BIT);
+      RenderTextureGuy::UseTexDone();
+    }
     SaneGL::StatePush();
     RenderTextureGuy::UseTex(l->VolumeBack->Width, l->VolumeBack->Height, std::min(maxSamples, 16));
     voxel.SetTexture("_RayTex", first->VolumeBack);
