@@ -44,9 +44,13 @@ void main() {
   // Level 1 of the skip volume has the field's resolution.
   if (texelFetch(_MainTex, voxel, 1).r == 0.0) {
     distance = 1u;
-    for (int k = 2; k <= 4; ++k) {
-      if (!emptyAround(voxel >> (k - 1), k)) break;
-      distance = uint(1 << (k - 1));
+    // Coarsest first: emptiness around a coarse cell implies it around the
+    // finer ones inside, and most of the volume is open air.
+    for (int k = 4; k >= 2; --k) {
+      if (emptyAround(voxel >> (k - 1), k)) {
+        distance = uint(1 << (k - 1));
+        break;
+      }
     }
   }
   DistanceOut = distance;
