@@ -8,6 +8,7 @@
 #include "gui/GUI.h"
 #include "gui/IMGUI.h"
 #include "render/DrawSystem.h"
+#include "renderer/RenderSystem.h"
 #include "scene/Camera.h"
 #include "scene/FlyCam.h"
 #include "scene/InputSystem.h"
@@ -59,7 +60,7 @@ int main(int, char**) {
   // Systems write fixed slots of the stage lists; the fly camera inserts its
   // slot, moving every later one up, so it attaches last.
   AttachSystem<InputSystem>();
-  // RenderSystem attaches here, before the GUI, once it exists.
+  AttachSystem<RenderSystem>();
   AttachSystem<GUI>();
   AttachSystem<IMGUI>();
   AttachSystem<DrawSystem>();

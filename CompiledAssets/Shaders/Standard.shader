@@ -1,15 +1,21 @@
 <?xml version="1.0" encoding="UTF-8"?>
 <!--
   The street's surface shader: one colour, a roughness and an emission per
-  material, lit by a low sun and a sky/ground ambient. Deliberately plain and
-  self-contained (no includes) so that every pass compiles on any GL 4.3
-  driver; the renderer's full lighting replaces it.
+  material. The deferred path writes the G-buffer that the lighting compute
+  shades; the forward path lights with a fixed low sun and a sky/ground
+  ambient. The voxelisation passes share their vertex and geometry stages
+  through includes.
 
   Passes and their colour targets:
-    Deferred  0: normal packed into 0..1   1: screen motion
+    Deferred  0: normal packed into 0..1, roughness in alpha
+              1: screen motion  2: albedo  3: distance from the camera
     Forward   0: lit colour                1: screen motion
     Emission  0: emitted light (added)
     Depth     depth only
+    LightmapGI           the surface laid out by its UVs, albedo x sky
+    VoxelizeMidAndColor  image stores: radiance + occupancy of the light field,
+                         emitters alone into level 1
+    VoxelizeDetail       image stores: occupancy at twice the resolution
   Matrices left unset stay identities, so a draw without a camera is in clip
   space.
 -->
@@ -24,7 +30,7 @@
   </Uniforms>
   <Passes>
     <Pass Name="Deferred">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 in vec3 position;
 in vec3 normal;
@@ -35,32 +41,49 @@ uniform mat3 _LocalToWorldNormal = mat3(1.0);
 uniform mat4 _WorldToView = mat4(1.0);
 uniform mat4 _WorldToView_Past = mat4(1.0);
 out vec3 worldNormal;
+out vec3 worldPosition;
+out vec2 texcoord;
 out vec4 clipNow;
 out vec4 clipPast;
 void main() {
   worldNormal = _LocalToWorldNormal * normal;
+  worldPosition = (_LocalToWorld * vec4(position, 1.0)).xyz;
+  texcoord = uv;
   clipNow = _WorldToView * _LocalToWorld * vec4(position, 1.0);
   clipPast = _WorldToView_Past * _LocalToWorld_Past * vec4(position, 1.0);
   gl_Position = clipNow;
 }
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 in vec3 worldNormal;
 in vec4 clipNow;
 in vec4 clipPast;
+in vec3 worldPosition;
+in vec2 texcoord;
+uniform vec3 Color = vec3(0.8);
+uniform float Roughness = 0.5;
+uniform sampler2D AlbedoMap;
+uniform vec3 _CameraPos = vec3(0.0);
 layout(location = 0) out vec4 NormalOut;
 layout(location = 1) out vec2 MotionOut;
+layout(location = 2) out vec4 AlbedoOut;
+layout(location = 3) out float DepthOut;
 void main() {
   vec3 n = normalize(worldNormal);
-  NormalOut = vec4(n * 0.5 + 0.5, 1.0);
+  // Two bits of roughness ride in the normal's alpha (0, 1/3, 2/3, 1).
+  NormalOut = vec4(n * 0.5 + 0.5, clamp(Roughness, 0.0, 1.0));
+  AlbedoOut = vec4(Color * texture(AlbedoMap, texcoord).rgb, 1.0);
+  // Distance from the camera, not view depth: the lighting walks the pixel's
+  // ray by this much to find the surface.
+  DepthOut = length(worldPosition - _CameraPos);
   // Clip w is never 0 for a visible fragment; the past one is guarded.
   MotionOut = (clipNow.xy / clipNow.w - clipPast.xy / max(abs(clipPast.w), 1e-6)) * 0.5;
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
     <Pass Name="Forward">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 in vec3 position;
 in vec3 normal;
@@ -84,8 +107,8 @@ void main() {
   clipPast = _WorldToView_Past * _LocalToWorld_Past * vec4(position, 1.0);
   gl_Position = clipNow;
 }
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 in vec3 worldPosition;
 in vec3 worldNormal;
@@ -127,10 +150,10 @@ void main() {
   ColorOut = vec4(direct + ambient + EmissionColor * Strength, 1.0);
   MotionOut = (clipNow.xy / clipNow.w - clipPast.xy / max(abs(clipPast.w), 1e-6)) * 0.5;
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
     <Pass Name="Emission">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 in vec3 position;
 uniform mat4 _LocalToWorld = mat4(1.0);
@@ -138,8 +161,8 @@ uniform mat4 _WorldToView = mat4(1.0);
 void main() {
   gl_Position = _WorldToView * _LocalToWorld * vec4(position, 1.0);
 }
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 uniform vec3 EmissionColor = vec3(0.0);
 uniform float Strength = 0.0;
@@ -147,10 +170,10 @@ layout(location = 0) out vec4 EmittedOut;
 void main() {
   EmittedOut = vec4(EmissionColor * Strength, 0.0);
 }
-      </Fragment>
+      ]]></Fragment>
     </Pass>
     <Pass Name="Depth">
-      <Vertex>
+      <Vertex><![CDATA[
 #version 430 core
 in vec3 position;
 uniform mat4 _LocalToWorld = mat4(1.0);
@@ -158,12 +181,124 @@ uniform mat4 _WorldToView = mat4(1.0);
 void main() {
   gl_Position = _WorldToView * _LocalToWorld * vec4(position, 1.0);
 }
-      </Vertex>
-      <Fragment>
+      ]]></Vertex>
+      <Fragment><![CDATA[
 #version 430 core
 void main() {
 }
-      </Fragment>
+      ]]></Fragment>
+    </Pass>
+    <Pass Name="LightmapGI">
+      <Vertex><![CDATA[
+#version 430 core
+in vec3 position;
+in vec3 normal;
+in vec2 uv;
+uniform mat3 _LocalToWorldNormal = mat3(1.0);
+out vec3 worldNormal;
+void main() {
+  worldNormal = _LocalToWorldNormal * normal;
+  gl_Position = vec4(fract(uv) * 2.0 - 1.0, 0.0, 1.0);
+}
+      ]]></Vertex>
+      <Fragment><![CDATA[
+#version 430 core
+in vec3 worldNormal;
+uniform vec3 Color = vec3(0.8);
+layout(location = 0) out vec4 LightOut;
+void main() {
+  vec3 n = normalize(worldNormal);
+  vec3 sky = mix(vec3(0.10, 0.08, 0.06), vec3(0.20, 0.26, 0.38), n.z * 0.5 + 0.5);
+  LightOut = vec4(Color * sky, 1.0);
+}
+      ]]></Fragment>
+    </Pass>
+    <Pass Name="VoxelizeMidAndColor">
+      <Vertex><![CDATA[
+#version 430 core
+uniform vec3 _LightFieldTexSize = vec3(1.0);
+#define VOXEL_RES _LightFieldTexSize
+#include "VoxelRaytracing/VoxelizeVertex"
+      ]]></Vertex>
+      <Fragment><![CDATA[
+#version 430 core
+in vec3 Voxel;
+in vec3 Normal;
+in vec2 UV;
+uniform vec3 _LightFieldTexSize = vec3(1.0);
+uniform vec3 Color = vec3(0.8);
+uniform vec3 EmissionColor = vec3(0.0);
+uniform float Strength = 0.0;
+uniform sampler2D AlbedoMap;
+layout(rgba16f) writeonly uniform image3D _RayTexImage;
+layout(rgba16f) writeonly uniform image3D _RayTexImageM2;
+layout(r8) writeonly uniform image3D _RayTexImageAlpM2;
+layout(r8) writeonly uniform image3D _RayTexImageAlpM3;
+layout(r8) writeonly uniform image3D _RayTexImageAlpM4;
+layout(r8) writeonly uniform image3D _RayTexImageAlpM5;
+layout(r8) writeonly uniform image3D _RayTexImageAlpM6;
+layout(r8) writeonly uniform image3D _RayTexImageAlpM7;
+const vec3 SunDirection = vec3(0.5645, -0.7527, 0.3387);
+void main() {
+  ivec3 v = ivec3(floor(Voxel));
+  if (any(lessThan(v, ivec3(0))) || any(greaterThanEqual(v, ivec3(_LightFieldTexSize)))) return;
+  vec3 n = normalize(Normal);
+  vec3 albedo = Color * texture(AlbedoMap, UV).rgb;
+  // What a ray that hits this voxel sees: the emission, plus the surface lit
+  // by the sky and a share of unshadowed sun (one bounce, approximated).
+  vec3 sky = mix(vec3(0.10, 0.08, 0.06), vec3(0.20, 0.26, 0.38), n.z * 0.5 + 0.5);
+  vec3 radiance = EmissionColor * Strength + albedo * (sky + vec3(0.6, 0.45, 0.3) * max(dot(n, SunDirection), 0.0));
+  // Alpha 2 marks an emitter. Level 1 holds emitters only, so that a lamp's
+  // cage drawn into the same voxel cannot hide the bulb from the lighting.
+  float kind = Strength > 0.0 ? 2.0 : 1.0;
+  imageStore(_RayTexImage, v, vec4(radiance, kind));
+  if (Strength > 0.0) imageStore(_RayTexImageM2, v >> 1, vec4(EmissionColor * Strength, 2.0));
+  // Occupancy mips: level 1 of the skip volume has the field's resolution.
+  imageStore(_RayTexImageAlpM2, v, vec4(1.0));
+  imageStore(_RayTexImageAlpM3, v >> 1, vec4(1.0));
+  imageStore(_RayTexImageAlpM4, v >> 2, vec4(1.0));
+  imageStore(_RayTexImageAlpM5, v >> 3, vec4(1.0));
+  imageStore(_RayTexImageAlpM6, v >> 4, vec4(1.0));
+  imageStore(_RayTexImageAlpM7, v >> 5, vec4(1.0));
+}
+      ]]></Fragment>
+      <Geometry><![CDATA[
+#version 430 core
+uniform vec3 _LightFieldTexSize = vec3(1.0);
+#define VOXEL_RES _LightFieldTexSize
+#include "VoxelRaytracing/VoxelizeGeometry"
+      ]]></Geometry>
+    </Pass>
+    <Pass Name="VoxelizeDetail">
+      <Vertex><![CDATA[
+#version 430 core
+uniform vec3 _LightFieldDistTexSize = vec3(1.0);
+#define VOXEL_RES _LightFieldDistTexSize
+#include "VoxelRaytracing/VoxelizeVertex"
+      ]]></Vertex>
+      <Fragment><![CDATA[
+#version 430 core
+in vec3 Voxel;
+in vec3 Normal;
+in vec2 UV;
+uniform vec3 _LightFieldDistTexSize = vec3(1.0);
+layout(r8) writeonly uniform image3D _RayTexImageAlp;
+layout(r32ui) writeonly uniform uimage3D fieldskipBinaryAWrite;
+void main() {
+  ivec3 v = ivec3(floor(Voxel));
+  if (any(lessThan(v, ivec3(0))) || any(greaterThanEqual(v, ivec3(_LightFieldDistTexSize)))) return;
+  imageStore(_RayTexImageAlp, v, vec4(1.0));
+  // One word per field voxel, marking which of its eight halves is solid.
+  ivec3 f = v >> 1;
+  if (f.z < 80) imageStore(fieldskipBinaryAWrite, f, uvec4(1u << ((v.x & 1) | ((v.y & 1) << 1) | ((v.z & 1) << 2))));
+}
+      ]]></Fragment>
+      <Geometry><![CDATA[
+#version 430 core
+uniform vec3 _LightFieldDistTexSize = vec3(1.0);
+#define VOXEL_RES _LightFieldDistTexSize
+#include "VoxelRaytracing/VoxelizeGeometry"
+      ]]></Geometry>
     </Pass>
   </Passes>
 </Shader>

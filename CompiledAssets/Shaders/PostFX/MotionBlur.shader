@@ -1,0 +1,48 @@
+<?xml version="1.0" encoding="UTF-8"?>
+<!--
+  Presentation to the window: a short blur along the screen motion, exposure,
+  a filmic tone curve (ACES fitted), a light vignette and the sRGB encode
+  (the window's framebuffer is not an sRGB one).
+-->
+<Shader Name="MotionBlur">
+  <Uniforms>
+    <Texture Uniform="_MainTex" IsLinear="True"/>
+  </Uniforms>
+  <Passes>
+    <Pass Name="Deferred">
+      <Vertex><![CDATA[
+#include "PostFX/ScreenQuad"
+      ]]></Vertex>
+      <Fragment><![CDATA[
+#version 430 core
+in vec2 UV;
+uniform sampler2D _MainTex;
+uniform sampler2D MotionVectors;
+layout(location = 0) out vec4 ColorOut;
+
+const float Exposure = 1.1;
+
+vec3 aces(vec3 x) {
+  return clamp((x * (2.51 * x + 0.03)) / (x * (2.43 * x + 0.59) + 0.14), 0.0, 1.0);
+}
+
+void main() {
+  vec2 motion = textureLod(MotionVectors, UV, 0.0).xy;
+  // Tame the blur: a fast turn should streak, not smear the whole frame.
+  float len = length(motion);
+  if (len > 0.03) motion *= 0.03 / len;
+  vec3 c = vec3(0.0);
+  for (int i = 0; i < 4; ++i) {
+    c += textureLod(_MainTex, UV - motion * (float(i) / 4.0), 0.0).rgb;
+  }
+  c *= 0.25;
+  if (any(isnan(c))) c = vec3(0.0);
+  c = aces(max(c, 0.0) * Exposure);
+  vec2 d = UV - 0.5;
+  c *= 1.0 - 0.35 * dot(d, d);
+  ColorOut = vec4(pow(c, vec3(1.0 / 2.2)), 1.0);
+}
+      ]]></Fragment>
+    </Pass>
+  </Passes>
+</Shader>

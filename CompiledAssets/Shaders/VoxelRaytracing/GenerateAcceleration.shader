@@ -1,0 +1,80 @@
+<?xml version="1.0" encoding="UTF-8"?>
+<!--
+  The distance volume: for each voxel of the light field, how many voxels a
+  ray may advance without missing geometry (0: occupied). Built from the
+  occupancy mips of the skip volume (_MainTex, twice the field's resolution):
+  if the 3 x 3 x 3 cells of mip k around the voxel are all empty, nothing
+  lies within 2^(k-1) voxels. The quad is repeated once per slice by the
+  geometry stage (gl_Layer).
+-->
+<Shader Name="GenerateAcceleration">
+  <Uniforms>
+    <Texture Uniform="_MainTex" IsLinear="True"/>
+  </Uniforms>
+  <Passes>
+    <Pass Name="Deferred">
+      <Vertex><![CDATA[
+#version 430 core
+in vec3 position;
+in vec2 uv;
+void main() {
+  gl_Position = vec4(position.xy, 0.0, 1.0);
+}
+      ]]></Vertex>
+      <Fragment><![CDATA[
+#version 430 core
+uniform sampler3D _MainTex;
+flat in int Slice;
+layout(location = 0) out uint DistanceOut;
+
+bool emptyAround(ivec3 cell, int level) {
+  ivec3 size = textureSize(_MainTex, level);
+  for (int z = -1; z <= 1; ++z)
+    for (int y = -1; y <= 1; ++y)
+      for (int x = -1; x <= 1; ++x) {
+        ivec3 c = clamp(cell + ivec3(x, y, z), ivec3(0), size - 1);
+        if (texelFetch(_MainTex, c, level).r > 0.0) return false;
+      }
+  return true;
+}
+
+void main() {
+  ivec3 voxel = ivec3(ivec2(gl_FragCoord.xy), Slice);
+  uint distance = 0u;
+  // Level 1 of the skip volume has the field's resolution.
+  if (texelFetch(_MainTex, voxel, 1).r == 0.0) {
+    distance = 1u;
+    // Coarsest first: emptiness around a coarse cell implies it around the
+    // finer ones inside, and most of the volume is open air.
+    for (int k = 4; k >= 2; --k) {
+      if (emptyAround(voxel >> (k - 1), k)) {
+        distance = uint(1 << (k - 1));
+        break;
+      }
+    }
+  }
+  DistanceOut = distance;
+}
+      ]]></Fragment>
+      <Geometry><![CDATA[
+#version 430 core
+layout(triangles) in;
+layout(triangle_strip, max_vertices = 192) out;
+uniform vec3 _LightFieldTexSize = vec3(1.0);
+flat out int Slice;
+void main() {
+  int slices = min(int(_LightFieldTexSize.z), 64);
+  for (int s = 0; s < slices; ++s) {
+    for (int i = 0; i < 3; ++i) {
+      Slice = s;
+      gl_Layer = s;
+      gl_Position = gl_in[i].gl_Position;
+      EmitVertex();
+    }
+    EndPrimitive();
+  }
+}
+      ]]></Geometry>
+    </Pass>
+  </Passes>
+</Shader>

@@ -1,0 +1,578 @@
+#include "renderer/RenderSystem.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iomanip>
+#include <iostream>
+#include <functional>
+#include <sstream>
+
+#include <glm/gtc/matrix_inverse.hpp>
+
+#include "engine/CVar.h"
+#include "engine/Component.h"
+#include "engine/Debug.h"
+#include "engine/Engine.h"
+#include "engine/Shutter.h"
+#include "gui/GUI.h"
+#include "render/Draw.h"
+#include "render/RenderTextureGuy.h"
+#include "render/ShaderVariant.h"
+#include "render/Texbit.h"
+#include "renderer/Cloth.h"
+#include "renderer/RenderSettings.h"
+#include "renderer/SidePanel.h"
+#include "sanegl/GL.h"
+#include "sanegl/SaneGL.h"
+#include "scene/Camera.h"
+#include "scene/FlyCam.h"
+#include "scene/Lighting.h"
+#include "scene/Transform.h"
+
+namespace KestorEngine {
+
+namespace {
+
+template <typename T>
+bool Has(Thing t) {
+  return ComponentHandler<T>::Get(t) != nullptr;
+}
+
+void AddOnce(std::vector<Thing>& list, Thing t) {
+  if (std::find(list.begin(), list.end(), t) == list.end()) list.push_back(t);
+}
+
+void RemoveFirst(std::vector<Thing>& list, Thing t) {
+  auto found = std::find(list.begin(), list.end(), t);
+  if (found != list.end()) list.erase(found);
+}
+
+float Now(KestorEngineFlyHahaJk* engine) { return engine != nullptr ? engine->TimeSinceStart() : 0.0f; }
+
+float Flag(CVar<bool>* v) { return v != nullptr && v->value ? 1.0f : 0.0f; }
+
+// The program the last Shader::Use made current, or 0 when the pass is
+// missing or failed to build: raw uniform and image calls need a real one.
+unsigned CurrentProgram() {
+  ShaderVariant* v = ShaderVariant::Current;
+  if (v == nullptr || v->Failed()) return 0;
+  return v->Program.glID();
+}
+
+// Material buffers may be absent (code can queue without one): such an
+// entry simply draws with the values of the other buffers.
+std::vector<UniformBuffer*> WithoutNulls(std::initializer_list<UniformBuffer*> list) {
+  std::vector<UniformBuffer*> out;
+  for (UniformBuffer* b : list) {
+    if (b != nullptr) out.push_back(b);
+  }
+  return out;
+}
+
+void DrawEntryNow(DrawEntry& e, const std::string& pass, std::vector<UniformBuffer*> buffers) {
+  Resource<Shader>& shader = std::get<4>(e);
+  if (!shader) return;
+  shader->Use(pass, &buffers);
+  Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
+}
+
+UniformBuffer PastMatrices(const DrawEntry& e) {
+  UniformBuffer draw;
+  draw.SetMatrix4("_LocalToWorld_Past", std::get<3>(e));
+  draw.SetMatrix4("_WorldToLocal_Past", Draw::AffineInverse(std::get<3>(e)).WorldToLocal);
+  return draw;
+}
+
+bool Emits(const DrawEntry& e) {
+  UniformBuffer* shared = std::get<5>(e);
+  if (shared == nullptr) return false;
+  auto found = shared->Uniforms.find("Strength");
+  return found != shared->Uniforms.end() && found->second.Type == TypeFloat &&
+         found->second.FloatValue != 0.0f;
+}
+
+// The importance-sampling arrays reach GL as raw array uploads: the buffer
+// staging skips arrays, and baking them into the source would compile a
+// program whenever an area moves.
+void UploadISArrays(unsigned program, UniformBuffer& is) {
+  if (program == 0) return;
+  auto types = is.Uniforms.find("ISTypes");
+  int count = types == is.Uniforms.end() ? 0 : static_cast<int>(types->second.FloatValues.size());
+  count = std::min(count, 16);
+  glProgramUniform1i(program, glGetUniformLocation(program, "ISCount"), count);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  if (count == 0) return;
+  glProgramUniform1fv(program, glGetUniformLocation(program, "ISTypes"), count,
+                      types->second.FloatValues.data());
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  for (const char* name : {"ISPositions", "ISSizes1", "ISSizes2"}) {
+    const std::vector<glm::vec3>& v = is.Uniforms[name].Vector3Values;
+    if (static_cast<int>(v.size()) < count) continue;
+    glProgramUniform3fv(program, glGetUniformLocation(program, name), count, &v[0].x);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+  }
+}
+
+}  // namespace
+
+void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
+  engine->UpdateList[UpdateSlot] = [engine]() { return MAKEITpretty(engine); };
+  ComponentHandler<Camera>::GoodYumidk.push_back(&GoodYumidk);
+  ComponentHandler<Camera>::FoodGoSad.push_back(&FoodGoSad);
+  ComponentHandler<Transform>::GoodYumidk.push_back(&GoodYumidk);
+  ComponentHandler<Transform>::FoodGoSad.push_back(&FoodGoSad);
+  ComponentHandler<LightField>::GoodYumidk.push_back(&GoodYumidk);
+  ComponentHandler<LightField>::FoodGoSad.push_back(&FoodGoSad);
+  ComponentHandler<ISArea>::GoodYumidk.push_back(&GoodYumidk);
+  ComponentHandler<ISArea>::FoodGoSad.push_back(&FoodGoSad);
+  Thing::HereItsFunc.push_back(&ComponentHandler<Camera>::HereItsBunk);
+  Thing::HereItsFunc.push_back(&ComponentHandler<Transform>::HereItsBunk);
+  Thing::HereItsFunc.push_back(&ComponentHandler<LightField>::HereItsBunk);
+  Thing::HereItsFunc.push_back(&ComponentHandler<ISArea>::HereItsBunk);
+}
+
+void RenderSystem::GoodYumidk(Thing t) {
+  if (!Has<Transform>(t)) return;
+  if (Has<Camera>(t)) AddOnce(CameraThings, t);
+  if (Has<LightField>(t)) AddOnce(LitThings, t);
+  if (Has<ISArea>(t)) AddOnce(BrightThings, t);
+}
+
+void RenderSystem::FoodGoSad(Thing t) {
+  // A Thing losing one component drops out of every list, also of those whose
+  // components it keeps: the next matching add puts it back.
+  if (Has<Transform>(t) && Has<Camera>(t) && Has<LightField>(t)) return;
+  RemoveFirst(CameraThings, t);
+  RemoveFirst(LitThings, t);
+  RemoveFirst(BrightThings, t);
+}
+
+void RenderSystem::SetupShaderResources() {
+  UnlitScreenSpace = Resources<Shader>::Get("PostFX/UnlitScreenSpace");
+  particlesRender = Resources<Shader>::Get("ParticlesRender");
+  LightingStencil = Resources<Shader>::Get("VoxelRaytracing/LightingCompute");
+  TemporallyAntialias = Resources<Shader>::Get("PostFX/TemporalSupersample");
+  FinalBlit = Resources<Shader>::Get("PostFX/MotionBlur");
+  FieldDistanceGenerateAccurate = Resources<Shader>::Get("VoxelRaytracing/GenerateAcceleration");
+  FillMotionBuffer = Resources<Shader>::Get("PostFX/FillMotionBuffer");
+}
+
+float RenderSystem::SimulationStep(float now) {
+  CPUFPSWaiter = now;
+  float dt = 0.016f;
+  if (lastFrameFinish > 0.0f && now > 8.0f) dt = std::min(CPUFPSWaiter - lastFrameFinish, 0.02f);
+  lastFrameFinish = now;
+  frameCounter += 1;
+  return dt;
+}
+
+void RenderSystem::CountFrame(float now) {
+  averageFPS += 1.0f;
+  if (now - FPSWaiter > 1.0f) {
+    lastFPS = (now - FPSWaiter) / averageFPS * 1000.0f;
+    FPSWaiter = now;
+    CPUlastFPS = CPUaverageFPS / averageFPS * 1000.0f;
+    CPUaverageFPS = 0.0f;
+    averageFPS = 0.0f;
+  }
+}
+
+std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
+  RenderFrame(engine);
+  CPUaverageFPS += Now(engine) - CPUFPSWaiter;
+  SDL_GL_SetSwapInterval(0);
+  if (engine != nullptr && engine->window != nullptr && engine->window->window != nullptr) {
+    SDL_GL_SwapWindow(engine->window->window);
+  }
+  CountFrame(Now(engine));
+  return "";
+}
+
+void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
+  if (FlyCamSystem::pause) RenderSidePanel();
+
+  const float dt = SimulationStep(Now(engine));
+
+  // The cloth collides with the first light field's occupancy.
+  Texbit* skip = nullptr;
+  glm::mat4 fieldLocalToWorld(1.0f);
+  if (!LitThings.empty()) {
+    LightField* l = ComponentHandler<LightField>::Get(LitThings.front());
+    Transform* lt = ComponentHandler<Transform>::Get(LitThings.front());
+    if (l != nullptr) skip = l->SkipVolume;
+    if (lt != nullptr) fieldLocalToWorld = lt->World;
+  }
+  glm::vec3 cameraPosition(0.0f);
+  if (!CameraThings.empty()) {
+    if (Transform* ct = ComponentHandler<Transform>::Get(CameraThings.front())) cameraPosition = ct->Position;
+  }
+  ClothFrame(SDL_GetKeyboardState(nullptr), dt, cameraPosition, skip, fieldLocalToWorld);
+
+  SetupRandomUVs();
+  SetupShaderResources();
+  SetupLightmap();
+
+  SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
+  SaneGL::CullFace(SaneGL::FaceSide::Back);
+  SaneGL::Blend(false);
+  SaneGL::DepthWrite(true);
+  SaneGL::StateSyncForce();
+
+  std::vector<DrawEntry> queue = DrawSystem::drawthings;
+  std::sort(queue.begin(), queue.end(), DrawsBefore);
+
+  UniformBuffer time;
+  time.SetVector("Time", glm::vec4(Now(engine), 0.0f, 0.0f, static_cast<float>(frameCounter)));
+  time.CalculateHash();
+
+  UniformBuffer is;
+  FillISUniforms(is);
+  is.CalculateHash();
+  UniformBuffer quickray;
+  FillQuickrayUniforms(quickray);
+
+  UniformBuffer field;
+  for (Thing t : std::vector<Thing>(LitThings)) LightFieldStage(t, queue, time, is, quickray, field);
+
+  for (Thing t : std::vector<Thing>(CameraThings)) RenderCamera(t, queue, time, is, quickray, field);
+
+  QueueFrameRateText();
+  DrawGUI();
+}
+
+void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, UniformBuffer& time,
+                                UniformBuffer& is, UniformBuffer& quickray, UniformBuffer& field) {
+  Camera* c = ComponentHandler<Camera>::Get(thing);
+  Transform* T = ComponentHandler<Transform>::Get(thing);
+  if (c == nullptr || T == nullptr) return;
+
+  c->UpdatePerspectiveMatrix();
+  const int w = ScreenResolution->value.x != 0.0f ? static_cast<int>(ScreenResolution->value.x)
+                                                  : static_cast<int>(Shutter::Width());
+  const int h = ScreenResolution->value.y != 0.0f ? static_cast<int>(ScreenResolution->value.y)
+                                                  : static_cast<int>(Shutter::Height());
+  if (w <= 0 || h <= 0) return;
+  const int sw = std::max(1, static_cast<int>(c->RenderScale * w));
+  const int sh = std::max(1, static_cast<int>(h * c->RenderScale));
+
+  UniformBuffer camera;
+  const glm::mat4 view = c->Matrix(T->WorldInverse);
+  const glm::mat4 viewPast = c->Matrix_Past(T->WorldInversePast);
+  const glm::mat4 aa = c->MatrixJittered(T->WorldInverse);
+  const glm::mat4 aaPast = c->MatrixJittered_Past(T->WorldInversePast);
+  camera.SetMatrix4("_WorldToView_Past", viewPast);
+  camera.SetMatrix4("_WorldToView", view);
+  camera.SetMatrix4("_AAWorldToView_Past", aaPast);
+  camera.SetMatrix4("_AAWorldToView", aa);
+  camera.SetVector("_AAJitter", c->JitterOffset);
+  camera.SetMatrix4("_InvWorldToView_Past", glm::inverse(viewPast));
+  camera.SetMatrix4("_InvWorldToView", glm::inverse(view));
+  camera.SetMatrix4("_AAInvWorldToView_Past", glm::inverse(aaPast));
+  camera.SetMatrix4("_AAInvWorldToView", glm::inverse(aa));
+  camera.SetMatrix4("_WorldToCamera", T->WorldInverse);
+  camera.SetVector("_CameraPos", T->Position);
+  camera.SetVector("RayTopLeft", c->PointToVector({0.0f, 1.0f}, T));
+  camera.SetVector("RayTopRight", c->PointToVector({1.0f, 1.0f}, T));
+  camera.SetVector("RayBottomLeft", c->PointToVector({0.0f, 0.0f}, T));
+  camera.SetVector("RayBottomRight", c->PointToVector({1.0f, 0.0f}, T));
+  camera.SetVector("RayCenter", c->PointToVector({0.5f, 0.5f}, T));
+  camera.SetVector("ScreenSize", glm::vec4(w, h, 1.0f / w, 1.0f / h));
+  camera.CalculateHash();
+
+  if (c->OldLayer1 == nullptr) {
+    c->OldLayer1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
+    c->OldLayer2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F);
+    c->OldDepth1 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
+    c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
+    c->Newness1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::R16F);
+    c->Newness2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::R16F);
+    std::cout << "Creating Camer astuff!" << std::endl;
+    std::cout << "OldLayer1: " << reinterpret_cast<std::uintptr_t>(c->OldLayer1) << std::endl;
+    std::cout << "OldLayer2: " << reinterpret_cast<std::uintptr_t>(c->OldLayer2) << std::endl;
+    std::cout << "OldDepth1: " << reinterpret_cast<std::uintptr_t>(c->OldDepth1) << std::endl;
+    std::cout << "OldDepth2: " << reinterpret_cast<std::uintptr_t>(c->OldDepth2) << std::endl;
+    std::cout << "Newness2: " << reinterpret_cast<std::uintptr_t>(c->Newness2) << std::endl;
+    std::cout << "Newness1: " << reinterpret_cast<std::uintptr_t>(c->Newness1) << std::endl;
+  }
+  auto* oldLayer1 = static_cast<RenderTexture*>(c->OldLayer1);
+  auto* newness1 = static_cast<RenderTexture*>(c->Newness1);
+
+  RenderTexture* normals = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::RGB10A2);
+  RenderTexture* albedo = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::RGB8);
+  RenderTexture* linearDepth = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R16F);
+  if (Layer1 == nullptr) {
+    Layer1 = new RenderTexture(sw, sh, TextureFormats::RGBA16F);
+    Layer1->ToGPU();
+  }
+  RenderTexture* temporal = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
+  RenderTexture* motion = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::RG16F);
+  if (BufferDepthLayer1 == nullptr) {
+    BufferDepthLayer1 = new DepthTexture(sw, sh, TextureFormats::Depth24Stencil8);
+    BufferDepthLayer1->ToGPU();
+  }
+  // The pool answers with null when its budget is gone; a frame without its
+  // targets is skipped rather than drawn into whatever is bound.
+  auto handBack = [&]() {
+    for (RenderTexture* t : {normals, linearDepth, albedo, temporal, motion}) {
+      if (t != nullptr) RenderTextureGuy::Done(t);
+    }
+  };
+  if (normals == nullptr || albedo == nullptr || linearDepth == nullptr || temporal == nullptr ||
+      motion == nullptr || oldLayer1 == nullptr || newness1 == nullptr) {
+    handBack();
+    return;
+  }
+
+  const bool deferred = DeferredOrForward->value;
+  auto cameraDraws = [&](const std::string& pass, bool rehash,
+                         const std::function<std::vector<UniformBuffer*>(DrawEntry&, UniformBuffer&)>& list,
+                         const std::function<bool(DrawEntry&)>& filter) {
+    for (DrawEntry& e : queue) {
+      if (!std::get<7>(e) || !filter(e)) continue;
+      if (rehash) std::get<6>(e).CalculateHash();
+      UniformBuffer draw = PastMatrices(e);
+      DrawEntryNow(e, pass, list(e, draw));
+    }
+  };
+  auto all = [](DrawEntry&) { return true; };
+
+  if (DepthPrePass->value) {
+    RenderTextureGuy::UseTexs({linearDepth}, BufferDepthLayer1);
+    SaneGL::ColorWrite(false, false, false, false);
+    SaneGL::DepthWrite(true);
+    SaneGL::CullFace(SaneGL::FaceSide::None);
+    SaneGL::Clear(GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    cameraDraws("Depth", true,
+                [&](DrawEntry&, UniformBuffer& d) { return WithoutNulls({&time, &camera, &field, &d}); }, all);
+    RenderTextureGuy::UseTexDone();
+  }
+
+  bool scenePassOpen = false;
+  if (!deferred) {
+    RenderTextureGuy::UseTexs({Layer1, motion}, BufferDepthLayer1);
+    scenePassOpen = true;
+    SaneGL::ClearColor(glm::vec4(0.0f));
+    SaneGL::ColorWrite(true, true, true, true);
+    SaneGL::DepthWrite(true);
+    SaneGL::CullFace(SaneGL::FaceSide::None);
+    // The forward pass draws no background; the sky comes from the clear.
+    SaneGL::Clear(DepthPrePass->value ? GL_COLOR_BUFFER_BIT
+                                      : GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    cameraDraws("Forward", true,
+                [&](DrawEntry& e, UniformBuffer& d) {
+                  return WithoutNulls({&time, &camera, &d, &field, &std::get<6>(e), std::get<5>(e), &is});
+                },
+                all);
+  } else if (RenderGBuffer->value) {
+    // Albedo and linear depth ride along as targets 2 and 3 of the G-buffer:
+    // the lighting compute reads them instead of reconstructing from depth.
+    RenderTextureGuy::UseTexs({normals, motion, albedo, linearDepth}, BufferDepthLayer1);
+    scenePassOpen = true;
+    SaneGL::ClearColor(glm::vec4(0.0f));
+    SaneGL::ColorWrite(true, true, true, true);
+    SaneGL::DepthWrite(true);
+    SaneGL::CullFace(SaneGL::FaceSide::None);
+    SaneGL::Clear(DepthPrePass->value ? GL_COLOR_BUFFER_BIT
+                                      : GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    cameraDraws("Deferred", true,
+                [&](DrawEntry& e, UniformBuffer& d) {
+                  return WithoutNulls({&time, &camera, &field, &d, &std::get<6>(e), std::get<5>(e)});
+                },
+                all);
+  }
+  if (scenePassOpen) {
+    Resource<Mesh>& display = ParticlesDisplay();
+    if (display && Particles().Count != 0 && particlesRender) {
+      std::vector<UniformBuffer*> list = {&time, &camera, &field};
+      glPointSize(32.0f);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+      glEnable(GL_PROGRAM_POINT_SIZE);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
+      particlesRender->Use("Deferred", &list);
+      Draw::DrawMesh(display, glm::mat4(1.0f), -1);
+      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
+    }
+    RenderTextureGuy::UseTexDone();
+  }
+
+  // Lighting.
+  RenderTextureGuy::UseTexs({Layer1}, BufferDepthLayer1);
+  SaneGL::ColorWrite(true, true, true, true);
+  UniformBuffer surface;
+  surface.SetTexture("Newness", newness1);
+  surface.SetTexture("MotionVectors", motion);
+  surface.SetTexture("BufferFinalLastFrame", oldLayer1);
+  surface.SetTexture("BufferDepth", BufferDepthLayer1);
+  surface.SetTexture("Normals", normals);
+  surface.SetTexture("Albedo", albedo);
+  surface.SetTexture("LinearDepth", linearDepth);
+  surface.SetTexture("LastBufferDepth", c->OldDepth1);
+  surface.SetTexture("BufferFinalLastFrame2", c->OldLayer2);
+  surface.SetFloat("THISLIGHT", -1.0f);
+  surface.CalculateHash();
+  if (RaycastScreen->value && deferred && !VisualizeVoxels->value) {
+    SaneGL::ClearColor(glm::vec4(0.0f));
+    SaneGL::Clear(GL_COLOR_BUFFER_BIT);
+    std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface, &quickray, &is};
+    LightField* first = LitThings.empty() ? nullptr : ComponentHandler<LightField>::Get(LitThings.front());
+    // Without a voxelised light field there is nothing to march: the pass is
+    // skipped and the lit colour stays black (emission still shows).
+    const bool haveField = first != nullptr && first->DistanceVolume != nullptr && first->SkipVolume != nullptr;
+    if (LightingStencil && haveField) {
+      LightingStencil->Use("GlobalIllumination", &list);
+      SaneGL::StateSync();
+      const unsigned program = CurrentProgram();
+      if (program != 0 && ShaderVariant::Current->IsCompute()) {
+        glBindImageTexture(0, Layer1->ID, 0, GL_FALSE, 0, GL_WRITE_ONLY, GL_RGBA16F);
+        Debug::_CheckGLError("RELEASE", __LINE__);
+        glProgramUniform1i(program, glGetUniformLocation(program, "img_output"), 0);
+        Debug::_CheckGLError("RELEASE", __LINE__);
+        glBindImageTexture(1, first->DistanceVolume->ID, 0, GL_TRUE, 0, GL_READ_ONLY, GL_R8);
+        Debug::_CheckGLError("RELEASE", __LINE__);
+        glBindImageTexture(2, first->SkipVolume->ID, 0, GL_TRUE, 0, GL_READ_ONLY, GL_R8);
+        Debug::_CheckGLError("RELEASE", __LINE__);
+        glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldDistanceImage"), 1);
+        Debug::_CheckGLError("RELEASE", __LINE__);
+        glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldSkipImage"), 2);
+        Debug::_CheckGLError("RELEASE", __LINE__);
+        UploadISArrays(program, is);
+        glDispatchCompute(static_cast<unsigned>(Layer1->Width / 20), static_cast<unsigned>(Layer1->Height / 20), 1);
+        Debug::_CheckGLError("RELEASE", __LINE__);
+        glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+        Debug::_CheckGLError("RELEASE", __LINE__);
+      }
+    }
+    SaneGL::Blend(true);
+    SaneGL::BlendFuncSeparate(SaneGL::BlendFunction::One, SaneGL::BlendFunction::One,
+                              SaneGL::BlendFunction::One, SaneGL::BlendFunction::One);
+    cameraDraws("Emission", true,
+                [&](DrawEntry& e, UniformBuffer& d) {
+                  return WithoutNulls({&time, &camera, &field, &d, &std::get<6>(e), std::get<5>(e)});
+                },
+                Emits);
+  }
+  SaneGL::Blend(false);
+  SaneGL::StateSync();
+  RenderTextureGuy::UseTexDone();
+
+  if (UpdateGI->value && TempLightmapStopgapShit != nullptr) {
+    SaneGL::StatePush();
+    RenderTextureGuy::UseTexs({TempLightmapStopgapShit}, {}, {2}, nullptr);
+    SaneGL::Viewport(0, 0, 256, 256);
+    SaneGL::ColorWrite(true, true, true, true);
+    SaneGL::CullFace(SaneGL::FaceSide::None);
+    SaneGL::StateSync();
+    surface.SetFloat("PatchLowestMip", 2.0f);
+    surface.SetFloat("PatchLastMip", 2.0f);
+    surface.SetFloat("PatchSub", 2.0f);
+    surface.CalculateHash();
+    cameraDraws("LightmapGI", false,
+                [&](DrawEntry& e, UniformBuffer& d) {
+                  return WithoutNulls({&time, &camera, &field, &d, &surface, &std::get<6>(e), &is, std::get<5>(e)});
+                },
+                all);
+    RenderTextureGuy::UseTexDone();
+    SaneGL::StatePop();
+  }
+
+  {
+    RenderTextureGuy::UseTexs({motion}, BufferDepthLayer1);
+    std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
+    if (FillMotionBuffer) {
+      FillMotionBuffer->Use(&list);
+      Draw::Blit(Layer1);
+    }
+    RenderTextureGuy::UseTexDone();
+    SaneGL::DepthWrite(true);
+    SaneGL::StateSync();
+  }
+
+  surface.SetFloat("TemporalSSExponent", TemporalSSExponent->value);
+  surface.CalculateHash();
+
+  if (TemporalSS->value && TemporallyAntialias) {
+    RenderTextureGuy::UseTexs({temporal, newness1});
+    std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
+    TemporallyAntialias->Use(&list);
+    Draw::Blit(Layer1);
+    RenderTextureGuy::UseTexDone();
+  }
+
+  // The whole-screen passes below run without depth testing; going through
+  // the cache keeps its mirror honest (the next frame forces it anyway).
+  SaneGL::DepthTest(SaneGL::ValueComparison::Always);
+  SaneGL::StateSync();
+
+  if (TemporalSS->value && UnlitScreenSpace) {
+    RenderTextureGuy::UseTex(oldLayer1);
+    std::vector<UniformBuffer*> list = {&time, &surface};
+    UnlitScreenSpace->Use(&list);
+    Draw::Blit(temporal);
+    RenderTextureGuy::UseTexDone();
+  }
+
+  if (FinalBlitEn->value && FinalBlit) {
+    std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
+    FinalBlit->Use(&list);
+    Draw::Blit(TemporalSS->value ? static_cast<Texbit*>(temporal) : static_cast<Texbit*>(Layer1));
+  }
+  SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
+
+  handBack();
+}
+
+void RenderSystem::QueueFrameRateText() {
+  std::ostringstream a;
+  a << std::fixed << std::setprecision(0) << (1000.0f / lastFPS) << "fps";
+  std::ostringstream b;
+  b << std::fixed << std::setprecision(2) << lastFPS << "ms";
+  GUIStyle style = GUI::Default.Click;
+  style.HAlign = FlyCamSystem::pause ? GUIStyle::TextHAlign::Right : GUIStyle::TextHAlign::Left;
+  const float x = FlyCamSystem::pause ? Shutter::Width() - 100.0f : 0.0f;
+  const float H = Shutter::Height();
+  GUI::DrawText(glm::vec2(x, H - 24.0f), glm::vec2(100.0f, 24.0f), &style, a.str());
+  GUI::DrawText(glm::vec2(x, H - 48.0f), glm::vec2(100.0f, 24.0f), &style, b.str());
+}
+
+void RenderSystem::DrawGUI() {
+  // Pixel-space orthographic projection, premultiplied blending, no depth.
+  SaneGL::CullFace(SaneGL::FaceSide::None);
+  SaneGL::DepthTest(SaneGL::ValueComparison::Always);
+  SaneGL::Blend(true);
+  SaneGL::BlendEquationSeparate(SaneGL::BlendEquation::Add, SaneGL::BlendEquation::Add);
+  SaneGL::BlendFuncSeparate(SaneGL::BlendFunction::One, SaneGL::BlendFunction::OneMinusSrcAlpha,
+                            SaneGL::BlendFunction::SrcAlpha, SaneGL::BlendFunction::OneMinusSrcAlpha);
+  SaneGL::Multisample(false);
+  SaneGL::ColorWrite(true, true, true, true);
+  SaneGL::Viewport(0, 0, static_cast<int>(Shutter::Width()), static_cast<int>(Shutter::Height()));
+  SaneGL::StateSync();
+
+  UniformBuffer gui;
+  const glm::mat4 projection = GUI::PixelProjection();
+  gui.SetMatrix4("_WorldToView_Past", projection);
+  gui.SetMatrix4("_WorldToView", projection);
+  gui.SetMatrix4("_InvWorldToView", Draw::AffineInverse(projection).WorldToLocal);
+  gui.SetMatrix4("_WorldToCamera", glm::mat4(1.0f));
+  gui.SetVector("_CameraPos", glm::vec3(0.0f));
+
+  std::vector<DrawEntry> queue = DrawSystem::guidrawthings;
+  for (DrawEntry& e : queue) {
+    Resource<Shader>& shader = std::get<4>(e);
+    if (!shader) continue;
+    std::vector<UniformBuffer*> list = WithoutNulls({std::get<5>(e), &std::get<6>(e), &gui});
+    shader->Use(&list);
+    SaneGL::SetMatrix4("_LocalToWorld_Past", std::get<3>(e));
+    SaneGL::SetMatrix4("_WorldToLocal_Past", Draw::AffineInverse(std::get<3>(e)).WorldToLocal);
+    if (std::get<0>(e)) Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
+  }
+  SaneGL::Blend(false);
+  SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
+  SaneGL::Multisample(true);
+  SaneGL::StateSync();
+}
+
+}  // namespace KestorEngine

@@ -1,0 +1,95 @@
+#pragma once
+// The frame: voxelise the light fields, render every camera through the
+// deferred pipeline (G-buffer, lighting compute, emission, lightmap, motion,
+// temporal supersampling, presentation), draw the GUI queue on top and swap.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include <glm/mat3x3.hpp>
+#include <glm/vec3.hpp>
+
+#include "engine/Resource.h"
+#include "engine/Thing.h"
+#include "render/DrawSystem.h"
+#include "render/Shader.h"
+#include "render/ShaderUniform.h"
+
+namespace KestorEngine {
+
+class KestorEngineFlyHahaJk;
+class LightField;
+class Transform;
+class Texbit;
+class RenderTexture;
+class DepthTexture;
+
+class RenderSystem {
+ public:
+  static constexpr std::size_t UpdateSlot = 45;
+
+  static void Attach(KestorEngineFlyHahaJk* engine);
+  static void GoodYumidk(Thing t);
+  static void FoodGoSad(Thing t);
+
+  // One whole frame, swap included (the window of `engine`, when it has one).
+  static std::string MAKEITpretty(KestorEngineFlyHahaJk* engine);
+  // The frame up to the GUI pass, without the swap and statistics: what a
+  // test or benchmark without a window of its own needs.
+  static void RenderFrame(KestorEngineFlyHahaJk* engine);
+
+  static void SetupShaderResources();
+  static void SetupRandomUVs();
+  static void SetupLightmap();
+  // Three numbers in 0..1 to a point of the unit ball (not normalised).
+  static glm::vec3 SphereSample(glm::vec3 u);
+
+  // Uniform buffers of the global-illumination inputs.
+  static void FillISUniforms(UniformBuffer& is);
+  static void FillQuickrayUniforms(UniformBuffer& quickray);
+  static void FillFieldUniforms(UniformBuffer& field, LightField& l, const Transform& t);
+  // The light-field stage for one Thing of LitThings.
+  static void LightFieldStage(Thing t, std::vector<DrawEntry>& queue, UniformBuffer& time,
+                              UniformBuffer& is, UniformBuffer& quickray, UniformBuffer& field);
+
+  // Frame timing: the clamped simulation step for a frame starting at `now`
+  // and the per-second averages, kept in the statics below.
+  static float SimulationStep(float now);
+  static void CountFrame(float now);
+
+  static inline std::vector<Thing> CameraThings;
+  static inline std::vector<Thing> LitThings;
+  static inline std::vector<Thing> BrightThings;
+
+  static inline float lastFrameFinish = -1.0f;
+  static inline float CPUFPSWaiter = 0.0f;
+  static inline float FPSWaiter = 0.0f;
+  static inline float CPUaverageFPS = 0.0f;
+  static inline float averageFPS = 0.0f;
+  static inline float lastFPS = 16.0f;
+  static inline float CPUlastFPS = 16.0f;
+  static inline int frameCounter = 0;
+  static inline bool maswap = false;
+
+  static inline Resource<Shader> UnlitScreenSpace;
+  static inline Resource<Shader> particlesRender;
+  static inline Resource<Shader> LightingStencil;
+  static inline Resource<Shader> TemporallyAntialias;
+  static inline Resource<Shader> FinalBlit;
+  static inline Resource<Shader> FieldDistanceGenerateAccurate;
+  static inline Resource<Shader> FillMotionBuffer;
+
+  static inline RenderTexture* Layer1 = nullptr;
+  static inline DepthTexture* BufferDepthLayer1 = nullptr;
+  static inline Texbit* RandomUVs = nullptr;
+  static inline RenderTexture* TempLightmapStopgapShit = nullptr;
+  static inline std::vector<unsigned> RandomUVsData;
+
+ private:
+  static void RenderCamera(Thing t, std::vector<DrawEntry>& queue, UniformBuffer& time,
+                           UniformBuffer& is, UniformBuffer& quickray, UniformBuffer& field);
+  static void QueueFrameRateText();
+  static void DrawGUI();
+};
+
+}  // namespace KestorEngine

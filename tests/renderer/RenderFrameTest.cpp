@@ -1,0 +1,152 @@
+// Whole frames of a tiny scene in the test context's window: a camera, a
+// small light field, a lit cube and an area light.
+#include <gtest/gtest.h>
+
+#include <glm/gtc/matrix_transform.hpp>
+
+#include "engine/Component.h"
+#include "engine/Shutter.h"
+#include "engine/Thing.h"
+#include "render/Draw.h"
+#include "render/DrawSystem.h"
+#include "render/Material.h"
+#include "render/Mesh.h"
+#include "render/Texbit.h"
+#include "renderer/RenderSettings.h"
+#include "renderer/RenderSystem.h"
+#include "sanegl/GL.h"
+#include "scene/Camera.h"
+#include "scene/FlyCam.h"
+#include "scene/Lighting.h"
+#include "scene/Transform.h"
+#include "support/GLTestContext.h"
+
+using namespace KestorEngine;
+
+namespace {
+
+class RenderFrame : public KestorTest::GLTest {
+ protected:
+  void SetUp() override {
+    GLTest::SetUp();
+    Draw::Initialize();
+    Shutter::Width(64.0f);
+    Shutter::Height(64.0f);
+    ScreenResolution->value = glm::vec2(64.0f, 64.0f);
+    FlyCamSystem::pause = false;
+    RenderSystem::CameraThings.clear();
+    RenderSystem::LitThings.clear();
+    RenderSystem::BrightThings.clear();
+
+    camera = Make();
+    ComponentHandler<Camera>::Gimmoo(camera);
+    Camera* c = ComponentHandler<Camera>::Get(camera);
+    c->FocalLength(24.0f);
+    Transform* ct = ComponentHandler<Transform>::Get(camera);
+    // Looking along +Y from (0, -4, 0): the view's -Z turned onto +Y.
+    ct->Position = glm::vec3(0.0f, -4.0f, 0.0f);
+    ct->World = glm::translate(glm::mat4(1.0f), ct->Position) *
+                glm::rotate(glm::mat4(1.0f), glm::radians(90.0f), glm::vec3(1.0f, 0.0f, 0.0f));
+    ct->WorldPast = ct->World;
+    ct->WorldInverse = glm::inverse(ct->World);
+    ct->WorldInversePast = ct->WorldInverse;
+    RenderSystem::CameraThings.push_back(camera);
+
+    field = Make();
+    ComponentHandler<LightField>::Gimmoo(field);
+    ComponentHandler<LightField>::Get(field)->Resolution = glm::vec3(8.0f, 8.0f, 8.0f);
+    ComponentHandler<LightField>::Get(field)->RayStepFactor = 1.0f;
+    SetWorld(field, glm::scale(glm::mat4(1.0f), glm::vec3(6.0f)));
+    RenderSystem::LitThings.push_back(field);
+
+    area = Make();
+    ComponentHandler<ISArea>::Gimmoo(area);
+    SetWorld(area, glm::translate(glm::mat4(1.0f), glm::vec3(20.0f, -20.0f, 20.0f)));
+    RenderSystem::BrightThings.push_back(area);
+
+    material = Resources<Material>::Get("Brick");
+    cube = Resources<Mesh>::Get("Cube");
+  }
+
+  void TearDown() override {
+    DrawSystem::ClearCache();
+    for (Thing t : {camera, field, area}) {
+      ComponentHandler<Camera>::HereItsBunk(t);
+      ComponentHandler<LightField>::HereItsBunk(t);
+      ComponentHandler<ISArea>::HereItsBunk(t);
+      ComponentHandler<Transform>::HereItsBunk(t);
+    }
+    RenderSystem::CameraThings.clear();
+    RenderSystem::LitThings.clear();
+    RenderSystem::BrightThings.clear();
+    GLTest::TearDown();
+  }
+
+  static Thing Make() {
+    Thing t = Thing::Gimme();
+    ComponentHandler<Transform>::Gimmoo(t);
+    return t;
+  }
+  static void SetWorld(Thing t, const glm::mat4& m) {
+    Transform* x = ComponentHandler<Transform>::Get(t);
+    x->World = x->WorldPast = m;
+    x->WorldInverse = x->WorldInversePast = glm::inverse(m);
+    x->Scale = glm::vec3(m[0][0], m[1][1], m[2][2]);
+  }
+
+  void Frame() {
+    DrawSystem::ClearCache();
+    glm::mat4 m = glm::scale(glm::mat4(1.0f), glm::vec3(1.5f));
+    DrawSystem::QueueDraw(cube, -1, m, m, material, {}, true, true);
+    RenderSystem::RenderFrame(nullptr);
+  }
+
+  glm::vec4 CentrePixel() {
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+    float px[4] = {0, 0, 0, 0};
+    glReadPixels(32, 32, 1, 1, GL_RGBA, GL_FLOAT, px);
+    return glm::vec4(px[0], px[1], px[2], px[3]);
+  }
+
+  Thing camera, field, area;
+  Resource<Material> material;
+  Resource<Mesh> cube;
+};
+
+}  // namespace
+
+TEST_F(RenderFrame, ATinySceneReachesTheWindowLit) {
+  ASSERT_TRUE(material);
+  ASSERT_TRUE(cube);
+  for (int i = 0; i < 3; ++i) Frame();
+  const glm::vec4 centre = CentrePixel();
+  EXPECT_GT(centre.r + centre.g + centre.b, 0.02f) << "the cube in the middle is lit";
+  LightField* l = ComponentHandler<LightField>::Get(field);
+  ASSERT_NE(l->SkipVolume, nullptr);
+  EXPECT_EQ(l->SkipVolume->Width, 16);
+  EXPECT_EQ(l->SkipBits->Depth, 80);
+  EXPECT_EQ(l->VoxelPhase, 3);
+}
+
+TEST_F(RenderFrame, EachSwitchedOffStageStillRendersCleanly) {
+  struct Toggle {
+    CVar<bool>* var;
+    bool value;
+  };
+  for (Toggle t : {Toggle{DeferredOrForward, false}, Toggle{TemporalSS, false}, Toggle{FinalBlitEn, false},
+                   Toggle{DepthPrePass, true}, Toggle{VisualizeVoxels, true}, Toggle{UpdateGI, false}}) {
+    const bool before = t.var->value;
+    t.var->value = t.value;
+    Frame();
+    Frame();
+    t.var->value = before;
+  }
+  Frame();
+}
+
+TEST_F(RenderFrame, WithoutALightFieldTheLightingIsSkippedSafely) {
+  ComponentHandler<LightField>::HereItsBunk(field);
+  RenderSystem::LitThings.clear();
+  Frame();
+  Frame();
+}

@@ -1,0 +1,200 @@
+// The renderer's bookkeeping and the numbers it hands to the lighting
+// shaders: system lists, frame timing, area lights, ray frames, light-field
+// uniforms.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include <glm/geometric.hpp>
+#include <glm/gtc/quaternion.hpp>
+
+#include "engine/Component.h"
+#include "engine/Thing.h"
+#include "renderer/RenderSystem.h"
+#include "scene/Camera.h"
+#include "scene/Lighting.h"
+#include "scene/Transform.h"
+
+using namespace KestorEngine;
+
+namespace {
+
+struct Lists : ::testing::Test {
+  static void SetUpTestSuite() {
+    static bool attached = false;
+    if (attached) return;
+    attached = true;
+    // Only the list callbacks; the frame slot needs an engine.
+    ComponentHandler<Camera>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
+    ComponentHandler<Camera>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
+    ComponentHandler<Transform>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
+    ComponentHandler<Transform>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
+    ComponentHandler<LightField>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
+    ComponentHandler<LightField>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
+    ComponentHandler<ISArea>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
+    ComponentHandler<ISArea>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
+  }
+  void SetUp() override {
+    RenderSystem::CameraThings.clear();
+    RenderSystem::LitThings.clear();
+    RenderSystem::BrightThings.clear();
+  }
+};
+
+size_t Count(const std::vector<Thing>& list, Thing t) { return std::count(list.begin(), list.end(), t); }
+
+}  // namespace
+
+TEST_F(Lists, ThingsJoinTheListsOfTheirComponentsOnceAndOnlyWithATransform) {
+  Thing t = Thing::Gimme();
+  ComponentHandler<Camera>::Gimmoo(t);
+  EXPECT_TRUE(RenderSystem::CameraThings.empty()) << "a camera without a transform is not drawn";
+  ComponentHandler<Transform>::Gimmoo(t);
+  ComponentHandler<ISArea>::Gimmoo(t);
+  EXPECT_EQ(Count(RenderSystem::CameraThings, t), 1u);
+  EXPECT_EQ(Count(RenderSystem::BrightThings, t), 1u);
+  EXPECT_EQ(Count(RenderSystem::LitThings, t), 0u);
+
+  // Removing the area drops the Thing from every list; re-adding restores.
+  ComponentHandler<ISArea>::HereItsBunk(t);
+  EXPECT_EQ(Count(RenderSystem::CameraThings, t), 0u);
+  EXPECT_EQ(Count(RenderSystem::BrightThings, t), 0u);
+  ComponentHandler<ISArea>::Gimmoo(t);
+  EXPECT_EQ(Count(RenderSystem::CameraThings, t), 1u);
+  EXPECT_EQ(Count(RenderSystem::BrightThings, t), 1u);
+
+  ComponentHandler<ISArea>::HereItsBunk(t);
+  ComponentHandler<Camera>::HereItsBunk(t);
+  ComponentHandler<Transform>::HereItsBunk(t);
+}
+
+TEST(FrameStatistics, StepIsFixedForEightSecondsThenClampedAndAveragesAreMillisecondsPerFrame) {
+  RenderSystem::lastFrameFinish = -1.0f;
+  RenderSystem::frameCounter = 0;
+  EXPECT_FLOAT_EQ(RenderSystem::SimulationStep(20.0f), 0.016f) << "first frame";
+  EXPECT_FLOAT_EQ(RenderSystem::SimulationStep(20.1f), 0.02f) << "a slow frame is clamped";
+  EXPECT_NEAR(RenderSystem::SimulationStep(20.105f), 0.005f, 1e-4);
+  EXPECT_EQ(RenderSystem::frameCounter, 3);
+  RenderSystem::lastFrameFinish = 1.0f;
+  EXPECT_FLOAT_EQ(RenderSystem::SimulationStep(1.5f), 0.016f) << "start-up keeps the fixed step";
+
+  RenderSystem::FPSWaiter = 10.0f;
+  RenderSystem::averageFPS = 0.0f;
+  RenderSystem::CPUaverageFPS = 0.0f;
+  RenderSystem::lastFPS = 16.0f;
+  for (int i = 1; i <= 49; ++i) {
+    RenderSystem::CPUaverageFPS += 0.01f;
+    RenderSystem::CountFrame(10.0f + i * 0.02f);
+  }
+  EXPECT_FLOAT_EQ(RenderSystem::lastFPS, 16.0f) << "no report before a second has passed";
+  RenderSystem::CPUaverageFPS += 0.01f;
+  RenderSystem::CountFrame(11.02f);
+  EXPECT_NEAR(RenderSystem::lastFPS, 1020.0f / 50.0f, 1e-3);
+  EXPECT_NEAR(RenderSystem::CPUlastFPS, 10.0f, 1e-3);
+  EXPECT_EQ(RenderSystem::averageFPS, 0.0f);
+  EXPECT_EQ(RenderSystem::CPUaverageFPS, 0.0f);
+}
+
+TEST(AreaLights, PointAndParallelogramAreasGiveTheirCentreRadiusAndEdges) {
+  RenderSystem::BrightThings.clear();
+  Thing point = Thing::Gimme();
+  ComponentHandler<Transform>::Gimmoo(point);
+  ComponentHandler<ISArea>::Gimmoo(point);
+  Transform* pt = ComponentHandler<Transform>::Get(point);
+  pt->World = glm::mat4(2.0f);
+  pt->World[3][3] = 1.0f;
+  ComponentHandler<ISArea>::Get(point)->AreaType = 0;
+
+  Thing quad = Thing::Gimme();
+  ComponentHandler<Transform>::Gimmoo(quad);
+  ComponentHandler<ISArea>::Gimmoo(quad);
+  ComponentHandler<Transform>::Get(quad)->World = glm::mat4(1.0f);
+  ComponentHandler<ISArea>::Get(quad)->AreaType = 1;
+
+  Thing odd = Thing::Gimme();
+  ComponentHandler<Transform>::Gimmoo(odd);
+  ComponentHandler<ISArea>::Gimmoo(odd);
+  ComponentHandler<ISArea>::Get(odd)->AreaType = 7;
+
+  RenderSystem::BrightThings = {point, quad, odd};
+  RenderSystem::maswap = false;
+  UniformBuffer is;
+  RenderSystem::FillISUniforms(is);
+  EXPECT_EQ(is.Uniforms["ISTypes"].FloatValues, (std::vector<float>{1.0f, 2.0f})) << "unknown types add nothing";
+  const auto& pos = is.Uniforms["ISPositions"].Vector3Values;
+  const auto& s1 = is.Uniforms["ISSizes1"].Vector3Values;
+  const auto& s2 = is.Uniforms["ISSizes2"].Vector3Values;
+  ASSERT_EQ(pos.size(), 2u);
+  EXPECT_EQ(pos[0], glm::vec3(0.0f));
+  EXPECT_EQ(s1[0], glm::vec3(2.0f));
+  EXPECT_EQ(s2[0], glm::vec3(0.0f));
+  EXPECT_EQ(pos[1], glm::vec3(-1.0f, 1.0f, 0.0f));
+  EXPECT_EQ(s1[1], glm::vec3(2.0f, 0.0f, 0.0f));
+  EXPECT_EQ(s2[1], glm::vec3(0.0f, -2.0f, 0.0f));
+  EXPECT_TRUE(is.Uniforms["ISSamples"].FloatValues.empty());
+  EXPECT_EQ(is.Uniforms["Swap"].FloatValue, 0.0f);
+
+  RenderSystem::BrightThings.clear();
+  UniformBuffer next;
+  RenderSystem::FillISUniforms(next);
+  EXPECT_EQ(next.Uniforms["Swap"].FloatValue, 1.0f) << "the flag alternates also without areas";
+  EXPECT_TRUE(next.Uniforms["ISTypes"].FloatValues.empty());
+
+  for (Thing t : {point, quad, odd}) {
+    ComponentHandler<ISArea>::HereItsBunk(t);
+    ComponentHandler<Transform>::HereItsBunk(t);
+  }
+}
+
+TEST(RayFrames, AreOrthonormalAndTheSameEveryFrame) {
+  UniformBuffer a, b;
+  RenderSystem::FillQuickrayUniforms(a);
+  std::rand();  // whatever ran in between must not matter
+  RenderSystem::FillQuickrayUniforms(b);
+  for (int i = 0; i < 10; ++i) {
+    const std::string name = "QuickrayMat" + std::to_string(i);
+    ASSERT_EQ(a.Uniforms.count(name), 1u) << name;
+    const glm::mat3 m = a.Uniforms[name].Matrix3Value;
+    EXPECT_EQ(m, b.Uniforms[name].Matrix3Value) << name;
+    const glm::mat3 identity = glm::transpose(m) * m;
+    for (int c = 0; c < 3; ++c) {
+      for (int r = 0; r < 3; ++r) EXPECT_NEAR(identity[c][r], c == r ? 1.0f : 0.0f, 1e-5f) << name;
+    }
+  }
+}
+
+TEST(RayFrames, SphereSampleStaysInTheUnitBallWithTheSignOfItsThirdNumber) {
+  for (float x : {0.0f, 0.3f, 1.0f}) {
+    for (float y : {0.0f, 0.5f, 1.0f}) {
+      EXPECT_LE(glm::length(RenderSystem::SphereSample({x, y, 0.9f})), 1.0f + 1e-5f);
+      EXPECT_GE(RenderSystem::SphereSample({x, y, 0.9f}).z, 0.0f);
+      EXPECT_LE(RenderSystem::SphereSample({x, y, 0.1f}).z, 0.0f);
+      EXPECT_FALSE(std::isnan(RenderSystem::SphereSample({x, y, 0.0f}).z));
+    }
+  }
+}
+
+TEST(FieldUniforms, WorkedNumbersOfACubicField) {
+  LightField l;
+  l.Resolution = glm::vec3(64.0f);
+  l.RayStepFactor = 1.0f;
+  l.RayStepMultiplier = 32.0f;
+  l.VoxelPhase = 255;
+  l.WorldToLocalPast = glm::mat4(3.0f);
+  Transform t;
+  t.Scale = glm::vec3(10.0f);
+  UniformBuffer field;
+  RenderSystem::FillFieldUniforms(field, l, t);
+  EXPECT_NEAR(field.Uniforms["_LightFieldRayStep"].FloatValue, 10.0f, 1e-5f);
+  EXPECT_NEAR(field.Uniforms["_LightFieldInvTexSizeBias"].Vector3Value.x, 1.2f / 64.0f, 1e-7f);
+  EXPECT_EQ(field.Uniforms["_LightFieldDistTexSize"].Vector3Value, glm::vec3(128.0f));
+  EXPECT_EQ(field.Uniforms["_LightFieldInvWorldSize"].Vector3Value, glm::vec3(0.1f));
+  EXPECT_EQ(field.Uniforms["voxelPhase"].FloatValue, 1.0f);
+  EXPECT_EQ(field.Uniforms["_LightFieldWorldToLocal"].Matrix4Value, glm::mat4(3.0f))
+      << "the lighting reads the volume voxelised with last frame's matrix";
+
+  LightField empty;
+  UniformBuffer none;
+  RenderSystem::FillFieldUniforms(none, empty, t);
+  EXPECT_EQ(none.Uniforms["_LightFieldRayStep"].FloatValue, 0.0f) << "no resolution, no division by zero";
+}
