@@ -52,8 +52,6 @@ void RemoveFirst(std::vector<Thing>& list, Thing t) {
 
 float Now(KestorEngineFlyHahaJk* engine) { return engine != nullptr ? engine->TimeSinceStart() : 0.0f; }
 
-float Flag(CVar<bool>* v) { return v != nullptr && v->value ? 1.0f : 0.0f; }
-
 // The program the last Shader::Use made current, or 0 when the pass is
 // missing or failed to build: raw uniform and image calls need a real one.
 unsigned CurrentProgram() {
