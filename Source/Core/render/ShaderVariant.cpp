@@ -1,6 +1,7 @@
 #include "render/ShaderVariant.h"
 
 #include <iostream>
+#include <string>
 
 #include "engine/Debug.h"
 #include "render/ShaderUniform.h"
@@ -41,7 +42,10 @@ ShaderVariant::ShaderVariant(const std::string& name, const std::string& vertexT
 
   Program.LinkProgram();
   if (Program.GetProgramiv(SaneGL::ProgramParameter::LinkStatus) != 0) {
-    Debug::Log(Program.GetProgramBinary());
+    // The driver's binary is machine code: written raw it garbles the
+    // console, so only its size is reported.
+    Debug::Log("Linked " + Name + " (" + std::to_string(Program.GetProgramBinary().size()) +
+               " byte program binary)\n");
   } else {
     Errors = "Error linking " + Name + ":\t" + Program.GetProgramInfoLog();
     Debug::Log(Errors);
