@@ -44,8 +44,8 @@ ShaderVariant::ShaderVariant(const std::string& name, const std::string& vertexT
   if (Program.GetProgramiv(SaneGL::ProgramParameter::LinkStatus) != 0) {
     // The driver's binary is machine code: written raw it garbles the
     // console, so only its size is reported.
-    Debug::Log("Linked " + Name + " (" + std::to_string(Program.GetProgramBinary().size()) +
-               " byte program binary)\n");
+    Debug::Log("Linked, program binary of " +
+               std::to_string(Program.GetProgramBinary().size()) + " bytes\n");
   } else {
     Errors = "Error linking " + Name + ":\t" + Program.GetProgramInfoLog();
     Debug::Log(Errors);
