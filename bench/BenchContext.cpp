@@ -17,8 +17,7 @@ bool EnsureGLContext() {
     if (window == nullptr) return false;
     SDL_GLContext context = SDL_GL_CreateContext(window);
     if (context == nullptr || SDL_GL_MakeCurrent(window, context) != 0) return false;
-    glewExperimental = GL_TRUE;
-    return glewInit() == GLEW_OK;
+    return InitGLEW() == GLEW_OK;
   }();
   return ready;
 }

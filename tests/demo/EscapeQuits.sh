@@ -27,9 +27,12 @@ for _ in $(seq 1 60); do
     status=$?
     break
   fi
-  window=$(xdotool search --name "I can fly like a real bird!" 2> /dev/null | head -n 1)
-  if [ -n "$window" ] && grep -q "Loading meh" "$scratch/out"; then
-    xdotool key --window "$window" Escape 2> /dev/null
+  # Only this program's windows: other tests' engines use the same title.
+  windows=$(xdotool search --pid "$pid" --name "I can fly like a real bird!" 2> /dev/null)
+  if [ -n "$windows" ] && grep -q "Loading meh" "$scratch/out"; then
+    for window in $windows; do
+      xdotool key --window "$window" Escape 2> /dev/null
+    done
   fi
   sleep 1
 done

@@ -35,8 +35,7 @@ bool CreateContextOnce() {
   context = SDL_GL_CreateContext(window);
   if (context != nullptr) {
     SDL_GL_MakeCurrent(window, context);
-    glewExperimental = GL_TRUE;
-    const GLenum glew = glewInit();
+    const GLenum glew = InitGLEW();
     if (glew == GLEW_OK) return true;
     std::fprintf(stderr, "glewInit failed in the test context: %s\n",
                  reinterpret_cast<const char*>(glewGetErrorString(glew)));

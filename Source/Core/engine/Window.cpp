@@ -118,8 +118,7 @@ GLContext::GLContext(Window* window, int major, int minor) {
   }
   std::fflush(stdout);
   SDL_GL_MakeCurrent(sdlWindow, context);
-  glewExperimental = GL_TRUE;
-  GLenum result = glewInit();
+  GLenum result = InitGLEW();
   Debug::Log("EJISUGEGEHGH");
   if (result != GLEW_OK) {
     Debug::Log("NOT OK!!!");
