@@ -349,16 +349,21 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   }
 
   bool scenePassOpen = false;
-  if (!deferred) {
-    RenderTextureGuy::UseTexs({Layer1, motion}, BufferDepthLayer1);
+  // The forward and deferred passes open alike: cleared colour targets, and
+  // depth kept only when the pre-pass has just written it. Neither draws a
+  // background; the sky comes from the clear.
+  auto openScenePass = [&](const std::vector<RenderTexture*>& targets) {
+    RenderTextureGuy::UseTexs(targets, BufferDepthLayer1);
     scenePassOpen = true;
     SaneGL::ClearColor(glm::vec4(0.0f));
     SaneGL::ColorWrite(true, true, true, true);
     SaneGL::DepthWrite(true);
     SaneGL::CullFace(SaneGL::FaceSide::None);
-    // The forward pass draws no background; the sky comes from the clear.
     SaneGL::Clear(DepthPrePass->value ? GL_COLOR_BUFFER_BIT
                                       : GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+  };
+  if (!deferred) {
+    openScenePass({Layer1, motion});
     cameraDraws("Forward", true,
                 [&](DrawEntry& e, UniformBuffer& d) {
                   return WithoutNulls({&time, &camera, &d, &field, &std::get<6>(e), std::get<5>(e), &is});
@@ -367,14 +372,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   } else if (RenderGBuffer->value) {
     // Albedo and linear depth ride along as targets 2 and 3 of the G-buffer:
     // the lighting compute reads them instead of reconstructing from depth.
-    RenderTextureGuy::UseTexs({normals, motion, albedo, linearDepth}, BufferDepthLayer1);
-    scenePassOpen = true;
-    SaneGL::ClearColor(glm::vec4(0.0f));
-    SaneGL::ColorWrite(true, true, true, true);
-    SaneGL::DepthWrite(true);
-    SaneGL::CullFace(SaneGL::FaceSide::None);
-    SaneGL::Clear(DepthPrePass->value ? GL_COLOR_BUFFER_BIT
-                                      : GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    openScenePass({normals, motion, albedo, linearDepth});
     cameraDraws("Deferred", true,
                 [&](DrawEntry& e, UniformBuffer& d) {
                   return WithoutNulls({&time, &camera, &field, &d, &std::get<6>(e), std::get<5>(e)});
