@@ -20,6 +20,12 @@ namespace KestorEngine {
 
 namespace {
 
+// The size lines every sized constructor prints.
+void PrintSize(int w, int h) {
+  std::cout << "w!" << w << std::endl;
+  std::cout << "h!" << h << std::endl;
+}
+
 // One row per TextureFormats value, in enumeration order.
 const TextureFormatInfo formatTable[] = {
     {GL_UNSIGNED_BYTE, GL_RED, GL_R8, 1},                                      // R8
@@ -92,28 +98,24 @@ Texbit::Texbit() {
 Texbit::Texbit(int w, int h) : Width(w), Height(h) {
   MakeName();
   std::cout << "MadeID!" << ID << std::endl;
-  std::cout << "w!" << w << std::endl;
-  std::cout << "h!" << h << std::endl;
+  PrintSize(w, h);
 }
 
 Texbit::Texbit(int w, int h, int d) : Width(w), Height(h), Depth(d) {
   MakeName();
   std::cout << "MadeID!" << ID << std::endl;
-  std::cout << "w!" << w << std::endl;
-  std::cout << "h!" << h << std::endl;
+  PrintSize(w, h);
   std::cout << "d!" << d << std::endl;
 }
 
 Texbit::Texbit(int w, int h, TextureFormats f) : Format(f), Width(w), Height(h) {
   MakeName();
-  std::cout << "w!" << w << std::endl;
-  std::cout << "h!" << h << std::endl;
+  PrintSize(w, h);
 }
 
 Texbit::Texbit(int w, int h, int d, TextureFormats f) : Format(f), Width(w), Height(h), Depth(d) {
   MakeName();
-  std::cout << "w!" << w << std::endl;
-  std::cout << "h!" << h << std::endl;
+  PrintSize(w, h);
 }
 
 Texbit::Texbit(std::string name) {
@@ -164,41 +166,38 @@ Texbit::~Texbit() {
   if (decoded != nullptr) stbi_image_free(decoded);
 }
 
+namespace {
+
+// Render and depth targets are sampled texel for texel and rewritten every
+// frame, so they start unfiltered and without a mip chain.
+void MakeTarget(Texbit& t, int w, int h, TextureFormats format) {
+  t.Width = w;
+  t.Height = h;
+  t.Format = format;
+  t.FilterMode = 0;
+  t.Mipmaps = false;
+}
+
+}  // namespace
+
 RenderTexture::RenderTexture(int w, int h) {
-  Width = w;
-  Height = h;
-  FilterMode = 0;
-  Mipmaps = false;
+  MakeTarget(*this, w, h, Format);
   std::cout << "YOU MADE ME!!!" << std::endl;
 }
 
 RenderTexture::RenderTexture(int w, int h, TextureFormats f) {
-  Width = w;
-  Height = h;
-  Format = f;
-  FilterMode = 0;
-  Mipmaps = false;
-  std::cout << "w!" << w << std::endl;
-  std::cout << "h!" << h << std::endl;
+  MakeTarget(*this, w, h, f);
+  PrintSize(w, h);
 }
 
 DepthTexture::DepthTexture(int w, int h) {
-  Width = w;
-  Height = h;
-  Format = TextureFormats::Depth32F;
-  FilterMode = 0;
-  Mipmaps = false;
+  MakeTarget(*this, w, h, TextureFormats::Depth32F);
   std::cout << "YOU MADE ME DEPTH!!!" << std::endl;
 }
 
 DepthTexture::DepthTexture(int w, int h, TextureFormats f) {
-  Width = w;
-  Height = h;
-  Format = f;
-  FilterMode = 0;
-  Mipmaps = false;
-  std::cout << "w!" << w << std::endl;
-  std::cout << "h!" << h << std::endl;
+  MakeTarget(*this, w, h, f);
+  PrintSize(w, h);
 }
 
 // ---------------------------------------------------------------------------
