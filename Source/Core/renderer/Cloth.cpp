@@ -20,6 +20,10 @@
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/vec4.hpp>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/Debug.h"
 #include "render/Mesh.h"
 #include "render/Texbit.h"
@@ -61,19 +65,33 @@ struct Link {
 };
 
 // A simulated particle near an occupied scene texel.
+// A simulated particle that may meet an occupied scene texel during a step.
 struct Contact {
   std::uint32_t Particle;
   glm::vec3 Centre;  // of the texel's box, world
-  glm::vec3 Normal;  // world, pointing out of the box, as found
   std::uint8_t Faces;
+  // Of the latest substep: the push out of the box, world, and how deep it
+  // went at the first sweep (0: they did not meet).
+  glm::vec3 Normal;
+  float Depth;
 };
 
 // Reused from substep to substep, so steady stepping allocates nothing.
 struct Scratch {
   std::vector<std::uint32_t> linkOrder;  // indices into the constraints, by colour
+  std::vector<std::uint32_t> colourEnd;  // where each colour's run in linkOrder ends
   std::size_t orderedFrom = std::numeric_limits<std::size_t>::max();
-  std::vector<Link> links;
+  std::size_t preparedFrom = std::numeric_limits<std::size_t>::max();
+  // The links of a substep, full-stiffness ones as parallel arrays in runs
+  // of one colour (runEnd), the rest as they are.
+  std::vector<std::uint32_t> linkA, linkB, runEnd;
+  std::vector<float> linkRest, linkShareA, linkShareB;
+  std::vector<Link> softLinks;
+  // Predicted positions while the sweeps run, each padded to four floats
+  // (the fourth 0) so a particle moves with one vector load and store.
+  std::vector<glm::vec4> points;
   std::vector<Link> pushes;
+  std::vector<float> pushDepths;  // overlap of each push as found
   std::vector<Contact> contacts;
   // Self-collision grid: the particles filed, each cell's first entry in
   // inCell, a fill cursor per cell, and the particles too wide to file.
@@ -83,6 +101,8 @@ struct Scratch {
   std::vector<std::uint32_t> inCell;
   std::vector<glm::vec3> cellPosition;
   std::vector<float> cellRadius;
+  std::vector<glm::ivec3> cellCoord;
+  std::vector<glm::ivec3> filedCell;
   std::vector<std::uint32_t> wide;
 };
 
@@ -295,10 +315,9 @@ void CreateCollisionStructureFromVoxels(Texbit* volume, const glm::mat4& localTo
 
 namespace {
 
-Link MakeLink(std::uint32_t a, std::uint32_t b, float rest, float stiffness) {
-  const ParticleArrays& P = Particles();
-  const float s = P.InverseMass[a] + P.InverseMass[b];
-  return {a, b, rest, P.InverseMass[a] / s, P.InverseMass[b] / s, stiffness};
+Link MakeLink(const float* inverseMass, std::uint32_t a, std::uint32_t b, float rest, float stiffness) {
+  const float s = inverseMass[a] + inverseMass[b];
+  return {a, b, rest, inverseMass[a] / s, inverseMass[b] / s, stiffness};
 }
 
 // Pairs of simulated particles whose predicted spheres overlap. Each particle
@@ -313,10 +332,12 @@ void FindSelfCollisions(std::uint32_t n, Scratch& w) {
   const glm::vec3* p = P.Velocity.data();
   const float* radius = P.Radius.data();
   const float* inverseMass = P.InverseMass.data();
-  auto touching = [&](std::uint32_t k, std::uint32_t l) {
+  auto touching = [&](std::uint32_t k, std::uint32_t l, float distance2) {
     const float s = inverseMass[k] + inverseMass[l];
     if (s == 0.0f) return;
-    w.pushes.push_back({k, l, radius[k] + radius[l], inverseMass[k] / s, inverseMass[l] / s, 1.0f});
+    const float reach = radius[k] + radius[l];
+    w.pushes.push_back({k, l, reach, inverseMass[k] / s, inverseMass[l] / s, 1.0f});
+    w.pushDepths.push_back(reach - std::sqrt(distance2));
   };
 
   w.wide.clear();
@@ -348,12 +369,14 @@ void FindSelfCollisions(std::uint32_t n, Scratch& w) {
       if (static_cast<double>(dims.x) * dims.y * dims.z <= std::max<double>(8.0 * n, 1 << 18)) break;
       cell *= 2.0f;
     }
-    auto cellOf = [&](const glm::vec3& q) { return glm::min(glm::ivec3((q - low) / cell), dims - 1); };
-    auto linear = [&](const glm::ivec3& c) {
-      return static_cast<std::size_t>(c.x) + dims.x * (static_cast<std::size_t>(c.y) + static_cast<std::size_t>(dims.y) * c.z);
-    };
-    w.cellStart.assign(static_cast<std::size_t>(dims.x) * dims.y * dims.z + 1, 0);
-    for (std::uint32_t i : w.filed) ++w.cellStart[linear(cellOf(p[i])) + 1];
+    const std::uint32_t strideY = dims.x, strideZ = dims.x * dims.y;
+    w.cellStart.assign(static_cast<std::size_t>(strideZ) * dims.z + 1, 0);
+    w.filedCell.resize(w.filed.size());
+    for (std::size_t f = 0; f < w.filed.size(); ++f) {
+      const glm::ivec3 c = glm::min(glm::ivec3((p[w.filed[f]] - low) / cell), dims - 1);
+      w.filedCell[f] = c;
+      ++w.cellStart[c.x + strideY * c.y + strideZ * c.z + 1];
+    }
     for (std::size_t c = 1; c < w.cellStart.size(); ++c) w.cellStart[c] += w.cellStart[c - 1];
     w.cellNext.assign(w.cellStart.begin(), w.cellStart.end() - 1);
     // Positions and radii copied in cell order, so the candidates of a cell
@@ -361,11 +384,15 @@ void FindSelfCollisions(std::uint32_t n, Scratch& w) {
     w.inCell.resize(w.filed.size());
     w.cellPosition.resize(w.filed.size());
     w.cellRadius.resize(w.filed.size());
-    for (std::uint32_t i : w.filed) {
-      const std::uint32_t slot = w.cellNext[linear(cellOf(p[i]))]++;
+    w.cellCoord.resize(w.filed.size());
+    for (std::size_t f = 0; f < w.filed.size(); ++f) {
+      const glm::ivec3 c = w.filedCell[f];
+      const std::uint32_t slot = w.cellNext[c.x + strideY * c.y + strideZ * c.z]++;
+      const std::uint32_t i = w.filed[f];
       w.inCell[slot] = i;
       w.cellPosition[slot] = p[i];
       w.cellRadius[slot] = radius[i];
+      w.cellCoord[slot] = c;
     }
     auto against = [&](std::uint32_t s, std::uint32_t from, std::uint32_t to) {
       const glm::vec3 ps = w.cellPosition[s];
@@ -373,22 +400,24 @@ void FindSelfCollisions(std::uint32_t n, Scratch& w) {
       for (std::uint32_t t = from; t < to; ++t) {
         const glm::vec3 d = ps - w.cellPosition[t];
         const float reach = rs + w.cellRadius[t];
-        if (reach * reach > glm::dot(d, d)) touching(w.inCell[s], w.inCell[t]);
+        const float distance2 = glm::dot(d, d);
+        if (reach * reach > distance2) touching(w.inCell[s], w.inCell[t], distance2);
       }
     };
     const std::uint32_t filed = static_cast<std::uint32_t>(w.filed.size());
     for (std::uint32_t s = 0; s < filed; ++s) {
-      const glm::ivec3 c = cellOf(w.cellPosition[s]);
-      const std::size_t own = linear(c);
+      const glm::ivec3 c = w.cellCoord[s];
+      const std::uint32_t own = c.x + strideY * c.y + strideZ * c.z;
       against(s, s + 1, w.cellStart[own + 1]);
       if (c.x + 1 < dims.x) against(s, w.cellStart[own + 1], w.cellStart[own + 2]);
       // The rows after this one in y, z order: (y + 1, z), then (y - 1 .. y + 1, z + 1);
       // the three cells of a row lie one after another.
       const int fromX = std::max(c.x - 1, 0), toX = std::min(c.x + 1, dims.x - 1);
-      for (int row = 0; row < 4; ++row) {
-        const glm::ivec3 o(fromX, row == 0 ? c.y + 1 : c.y + row - 2, row == 0 ? c.z : c.z + 1);
-        if (o.y < 0 || o.y >= dims.y || o.z >= dims.z) continue;
-        const std::size_t first = linear(o);
+      const int rows[4][2] = {{1, 0}, {-1, 1}, {0, 1}, {1, 1}};
+      for (const auto& row : rows) {
+        const int y = c.y + row[0], z = c.z + row[1];
+        if (y < 0 || y >= dims.y || z >= dims.z) continue;
+        const std::uint32_t first = fromX + strideY * y + strideZ * z;
         against(s, w.cellStart[first], w.cellStart[first + (toX - fromX) + 1]);
       }
     }
@@ -399,9 +428,18 @@ void FindSelfCollisions(std::uint32_t n, Scratch& w) {
       if (i == big || (radius[i] > WideRadius && i < big)) continue;
       const glm::vec3 d = p[big] - p[i];
       const float reach = radius[big] + radius[i];
-      if (reach * reach > glm::dot(d, d)) touching(big, i);
+      const float distance2 = glm::dot(d, d);
+      if (reach * reach > distance2) touching(big, i, distance2);
     }
   }
+}
+
+glm::vec3 ToBox(const SceneVoxels& scene, const glm::vec3& v) {
+  return glm::vec3(glm::dot(v, scene.Axis[0]), glm::dot(v, scene.Axis[1]), glm::dot(v, scene.Axis[2]));
+}
+
+glm::vec3 FromBox(const SceneVoxels& scene, const glm::vec3& v) {
+  return v.x * scene.Axis[0] + v.y * scene.Axis[1] + v.z * scene.Axis[2];
 }
 
 // Where a particle meets a texel's box, in the box's frame (half extents e):
@@ -409,8 +447,9 @@ void FindSelfCollisions(std::uint32_t n, Scratch& w) {
 // A box pushes only through its exposed faces; a particle inside leaves by
 // the exposed face it came in through (`before`, its position at the start
 // of the substep, lies beyond it), else by the nearest one.
-bool BoxContact(const glm::vec3& a, const glm::vec3& before, const glm::vec3& e, float r, std::uint8_t faces,
-                glm::vec3& normal, float& depth) {
+bool BoxContact(const SceneVoxels& scene, const glm::vec3& a, const glm::vec3& beforeWorld, float r,
+                std::uint8_t faces, glm::vec3& normal, float& depth) {
+  const glm::vec3 e = scene.HalfExtent;
   if (std::fabs(a.x) > e.x || std::fabs(a.y) > e.y || std::fabs(a.z) > e.z) {
     const glm::vec3 gap = a - glm::clamp(a, -e, e);
     const float gap2 = glm::dot(gap, gap);
@@ -425,6 +464,7 @@ bool BoxContact(const glm::vec3& a, const glm::vec3& before, const glm::vec3& e,
     depth = r - distance;
     return true;
   }
+  const glm::vec3 before = ToBox(scene, beforeWorld);
   float best = std::numeric_limits<float>::max();
   bool bestCameThrough = false;
   for (int k = 0; k < 3; ++k) {
@@ -445,42 +485,34 @@ bool BoxContact(const glm::vec3& a, const glm::vec3& before, const glm::vec3& e,
   return best != std::numeric_limits<float>::max();
 }
 
-glm::vec3 ToBox(const SceneVoxels& scene, const glm::vec3& v) {
-  return glm::vec3(glm::dot(v, scene.Axis[0]), glm::dot(v, scene.Axis[1]), glm::dot(v, scene.Axis[2]));
-}
-
-// Simulated particles that meet, or nearly meet, an occupied scene texel,
-// looked up directly in the texel grid.
+// The occupied scene texels each simulated particle could meet during the
+// coming step, looked up directly in the texel grid: those within the
+// particle's reach, which is its radius, twice over for what the solver may
+// push it by, plus how far its velocity and gravity carry it in a step.
 void FindSceneContacts(std::uint32_t n, Scratch& w) {
+  w.contacts.clear();
   const SceneVoxels& scene = Cloth().scene;
   if (scene.Empty()) return;
   const ParticleArrays& P = Particles();
   const glm::vec3 texelsPerMetre = 0.5f / glm::max(scene.HalfExtent, glm::vec3(1e-9f));
-  // A little beyond the radius, so a particle pushed towards a texel during
-  // the sweeps still meets it.
-  constexpr float Reach = 1.5f;
+  const glm::mat3 toTexel(scene.WorldToTexel);
+  const glm::vec3 shift(scene.WorldToTexel[3]);
+  const std::size_t W = scene.Size.x, H = scene.Size.y;
+  const float fall = -Gravity * FixedStep * FixedStep;
   for (std::uint32_t i = 0; i < n; ++i) {
     if (P.InverseMass[i] == 0.0f) continue;
-    const glm::vec3 p = P.Velocity[i];
-    const glm::vec3 q(scene.WorldToTexel * glm::vec4(p, 1.0f));
+    const glm::vec3 q = toTexel * P.Position[i] + shift;
     if (!(std::fabs(q.x) < FarthestPoint && std::fabs(q.y) < FarthestPoint && std::fabs(q.z) < FarthestPoint)) continue;
-    const float reach = P.Radius[i] * Reach;
+    const float reach = 2.0f * P.Radius[i] + glm::length(P.Velocity[i]) * FixedStep + fall;
     const glm::vec3 r = reach * texelsPerMetre;
     const glm::ivec3 low = glm::max(glm::ivec3(glm::floor(q - r)), glm::ivec3(0));
     const glm::ivec3 high = glm::min(glm::ivec3(glm::floor(q + r)), scene.Size - 1);
     for (int z = low.z; z <= high.z; ++z) {
       for (int y = low.y; y <= high.y; ++y) {
         for (int x = low.x; x <= high.x; ++x) {
-          const glm::ivec3 t(x, y, z);
-          const std::uint8_t cell = scene.At(t);
-          if (!(cell & SceneVoxels::Occupied)) continue;
-          const glm::vec3 centre = scene.Centre(t);
-          glm::vec3 normal;
-          float depth;
-          if (BoxContact(ToBox(scene, p - centre), ToBox(scene, P.Position[i] - centre), scene.HalfExtent, reach,
-                         cell, normal, depth)) {
-            const glm::vec3 n = normal.x * scene.Axis[0] + normal.y * scene.Axis[1] + normal.z * scene.Axis[2];
-            w.contacts.push_back({i, centre, n, cell});
+          const std::uint8_t cell = scene.Cells[x + W * (y + H * z)];
+          if (cell & SceneVoxels::Occupied) {
+            w.contacts.push_back({i, scene.Centre(glm::ivec3(x, y, z)), cell, glm::vec3(0.0f), 0.0f});
           }
         }
       }
@@ -514,85 +546,202 @@ void ColourLinks(const std::vector<DistanceConstraint>& constraints, Scratch& w)
   }
   w.linkOrder.resize(constraints.size());
   for (std::size_t k = 0; k < constraints.size(); ++k) w.linkOrder[start[colour[k]]++] = static_cast<std::uint32_t>(k);
+  w.colourEnd.assign(start, start + 32);
   w.orderedFrom = constraints.size();
 }
 
-template <bool PushOnly>
-void SolveLinks(const std::vector<Link>& links, glm::vec3* p, int iteration) {
-  const float exponent = 1.0f / static_cast<float>(iteration + 1);
+glm::vec3 At(const glm::vec3& p) { return p; }
+glm::vec3 At(const glm::vec4& p) { return glm::vec3(p); }
+void Move(glm::vec3& p, const glm::vec3& by) { p += by; }
+void Move(glm::vec4& p, const glm::vec3& by) { p += glm::vec4(by, 0.0f); }
+
+// One link between predicted positions: full stiffness pulls the ends to the
+// rest length (squeezed ones back by CompressionStiffness only), each end by
+// its share; a push only ever pushes apart.
+template <bool PushOnly, typename Point>
+void SolveLink(Point* p, std::uint32_t a, std::uint32_t b, float rest, float shareA, float shareB, float k) {
+  const Point d = p[a] - p[b];
+  const float length2 = glm::dot(d, d);
+  // Coincident particles give no direction to move along; leave them for
+  // another constraint to separate rather than spread NaN.
+  if (!(length2 > 0.0f)) return;
+  const float length = std::sqrt(length2);
+  const float e0 = (length - rest) / length;
+  // Written without branches: in a heap, stretched and squeezed links
+  // alternate at random and a mispredicted branch costs more than both.
+  const float e = k * (PushOnly ? std::min(e0, 0.0f) : std::max(e0, 0.0f) + CompressionStiffness * std::min(e0, 0.0f));
+  p[a] -= shareA * e * d;
+  p[b] += shareB * e * d;
+}
+
+// A stiffness k below 1 takes 1 - (1 - k)^(1 / (iteration + 1)) of the
+// correction at each sweep.
+float SweepStiffness(float stiffness, int iteration) {
+  if (stiffness >= 1.0f) return 1.0f;
+  return 1.0f - std::pow(1.0f - std::max(stiffness, 0.0f), 1.0f / static_cast<float>(iteration + 1));
+}
+
+template <bool PushOnly, typename Point>
+void SolveLinks(const std::vector<Link>& links, Point* p, int iteration) {
   for (const Link& link : links) {
-    const glm::vec3 d = p[link.A] - p[link.B];
-    const float length2 = glm::dot(d, d);
-    // Coincident particles give no direction to move along; leave them for
-    // another constraint to separate rather than spread NaN.
-    if (!(length2 > 0.0f && length2 < std::numeric_limits<float>::max())) continue;
-    const float length = std::sqrt(length2);
-    float e = (length - link.RestLength) / length;
-    if (PushOnly) {
-      e = std::min(e, 0.0f);
-    } else if (e < 0.0f) {
-      e *= CompressionStiffness;
-    }
-    if (link.Stiffness < 1.0f) e *= 1.0f - std::pow(1.0f - std::max(link.Stiffness, 0.0f), exponent);
-    p[link.A] -= link.ShareA * e * d;
-    p[link.B] += link.ShareB * e * d;
+    SolveLink<PushOnly>(p, link.A, link.B, link.RestLength, link.ShareA, link.ShareB,
+                        SweepStiffness(link.Stiffness, iteration));
   }
 }
 
-// Pushes overlapping particles apart, then holds back their slide past each
-// other by friction, so that layers of a heap of cloth stop moving.
-void SolvePushes(const std::vector<Link>& pushes, glm::vec3* p, const glm::vec3* start) {
-  for (const Link& push : pushes) {
+#if defined(__SSE2__)
+// Lane L of a four-link batch: its ends moved by their shares along d.
+template <int L>
+inline void MoveEnds(float* base, std::uint32_t a, std::uint32_t b, __m128 d, __m128 ea, __m128 eb) {
+  constexpr int lane = L | (L << 2) | (L << 4) | (L << 6);
+  float* pa = base + 4 * std::size_t{a};
+  float* pb = base + 4 * std::size_t{b};
+  _mm_storeu_ps(pa, _mm_sub_ps(_mm_loadu_ps(pa), _mm_mul_ps(_mm_shuffle_ps(ea, ea, lane), d)));
+  _mm_storeu_ps(pb, _mm_add_ps(_mm_loadu_ps(pb), _mm_mul_ps(_mm_shuffle_ps(eb, eb, lane), d)));
+}
+#endif
+
+// The full-stiffness links, run by run. No particle appears twice in a run,
+// so four links at a time can be loaded, solved and stored together.
+void SolveStiffLinks(const Scratch& w, glm::vec4* p) {
+  std::uint32_t k = 0;
+  for (std::uint32_t end : w.runEnd) {
+#if defined(__SSE2__)
+    float* base = &p[0].x;
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 squeeze = _mm_set1_ps(CompressionStiffness);
+    for (; k + 4 <= end; k += 4) {
+      const std::uint32_t* A = &w.linkA[k];
+      const std::uint32_t* B = &w.linkB[k];
+      const __m128 d0 = _mm_sub_ps(_mm_loadu_ps(base + 4 * std::size_t{A[0]}), _mm_loadu_ps(base + 4 * std::size_t{B[0]}));
+      const __m128 d1 = _mm_sub_ps(_mm_loadu_ps(base + 4 * std::size_t{A[1]}), _mm_loadu_ps(base + 4 * std::size_t{B[1]}));
+      const __m128 d2 = _mm_sub_ps(_mm_loadu_ps(base + 4 * std::size_t{A[2]}), _mm_loadu_ps(base + 4 * std::size_t{B[2]}));
+      const __m128 d3 = _mm_sub_ps(_mm_loadu_ps(base + 4 * std::size_t{A[3]}), _mm_loadu_ps(base + 4 * std::size_t{B[3]}));
+      // Lanes to links: x, y, z of the four differences.
+      const __m128 t0 = _mm_unpacklo_ps(d0, d1), t1 = _mm_unpacklo_ps(d2, d3);
+      const __m128 t2 = _mm_unpackhi_ps(d0, d1), t3 = _mm_unpackhi_ps(d2, d3);
+      const __m128 dx = _mm_movelh_ps(t0, t1), dy = _mm_movehl_ps(t1, t0), dz = _mm_movelh_ps(t2, t3);
+      const __m128 length2 =
+          _mm_add_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)), _mm_mul_ps(dz, dz));
+      const __m128 length = _mm_sqrt_ps(length2);
+      const __m128 e0 = _mm_div_ps(_mm_sub_ps(length, _mm_loadu_ps(&w.linkRest[k])), length);
+      __m128 e = _mm_add_ps(_mm_max_ps(e0, zero), _mm_mul_ps(squeeze, _mm_min_ps(e0, zero)));
+      e = _mm_and_ps(e, _mm_cmpgt_ps(length2, zero));  // coincident (or NaN): no move
+      const __m128 ea = _mm_mul_ps(e, _mm_loadu_ps(&w.linkShareA[k]));
+      const __m128 eb = _mm_mul_ps(e, _mm_loadu_ps(&w.linkShareB[k]));
+      MoveEnds<0>(base, A[0], B[0], d0, ea, eb);
+      MoveEnds<1>(base, A[1], B[1], d1, ea, eb);
+      MoveEnds<2>(base, A[2], B[2], d2, ea, eb);
+      MoveEnds<3>(base, A[3], B[3], d3, ea, eb);
+    }
+#endif
+    for (; k < end; ++k) {
+      SolveLink<false>(p, w.linkA[k], w.linkB[k], w.linkRest[k], w.linkShareA[k], w.linkShareB[k], 1.0f);
+    }
+  }
+}
+
+// Coulomb friction, once a substep: of what has moved a particle (or a pair,
+// relative to each other) along a contact's face, as much is taken back as
+// the contact's push allows. A contact that pushed by `depth` holds a slide
+// of up to StaticFriction x depth, and slows a longer one by KineticFriction
+// x depth.
+glm::vec3 FrictionHold(const glm::vec3& moved, const glm::vec3& normal, float depth) {
+  const glm::vec3 slide = moved - glm::dot(moved, normal) * normal;
+  const float slide2 = glm::dot(slide, slide);
+  if (!(slide2 > 0.0f) || !(depth > 0.0f)) return glm::vec3(0.0f);
+  const float length = std::sqrt(slide2);
+  if (length <= StaticFriction * depth) return slide;
+  return slide * std::min(1.0f, KineticFriction * depth / length);
+}
+
+// For self-collisions: layers of a heap of cloth stop sliding over each other.
+void PushFriction(const std::vector<Link>& pushes, const std::vector<float>& depths, glm::vec3* p,
+                  const glm::vec3* start) {
+  for (std::size_t k = 0; k < pushes.size(); ++k) {
+    const Link& push = pushes[k];
     const glm::vec3 d = p[push.A] - p[push.B];
     const float length2 = glm::dot(d, d);
-    if (!(length2 > 0.0f && length2 < push.RestLength * push.RestLength)) continue;
-    const float length = std::sqrt(length2);
-    const glm::vec3 n = d / length;
-    const float depth = push.RestLength - length;
-    p[push.A] += push.ShareA * depth * n;
-    p[push.B] -= push.ShareB * depth * n;
-
-    const glm::vec3 moved = (p[push.A] - start[push.A]) - (p[push.B] - start[push.B]);
-    const glm::vec3 slide = moved - glm::dot(moved, n) * n;
-    const float slide2 = glm::dot(slide, slide);
-    if (slide2 == 0.0f) continue;
-    const float slideLength = std::sqrt(slide2);
-    const glm::vec3 held =
-        slideLength <= StaticFriction * depth ? slide : slide * std::min(1.0f, KineticFriction * depth / slideLength);
+    if (!(length2 > 0.0f)) continue;
+    const glm::vec3 held = FrictionHold((p[push.A] - start[push.A]) - (p[push.B] - start[push.B]),
+                                        d / std::sqrt(length2), depths[k]);
     p[push.A] -= push.ShareA * held;
     p[push.B] += push.ShareB * held;
   }
 }
 
-// Pushes each contact's particle out of its texel's box, then holds back its
-// slide along the face by friction.
-void SolveContacts(const std::vector<Contact>& contacts, glm::vec3* p) {
+// For the scene: a particle lying on the street stays put.
+void ContactFriction(const std::vector<Contact>& contacts, glm::vec3* p, const glm::vec3* start) {
+  for (const Contact& c : contacts) {
+    if (c.Depth > 0.0f) p[c.Particle] -= FrictionHold(p[c.Particle] - start[c.Particle], c.Normal, c.Depth);
+  }
+}
+
+// Pushes each particle out of the boxes it has gone into. `first` records
+// each meeting's depth and push for the friction; `last` records the push of
+// those touching (or all but) for the velocities.
+template <typename Point>
+void SolveContacts(std::vector<Contact>& contacts, Point* p, bool first, bool last) {
   const ParticleArrays& P = Particles();
   const SceneVoxels& scene = Cloth().scene;
   const glm::vec3* start = P.Position.data();
   const float* radius = P.Radius.data();
-  for (const Contact& c : contacts) {
+  // A particle just pushed out sits at exactly its radius from the box.
+  constexpr float TouchSlack = 1.05f;
+  for (Contact& c : contacts) {
     const std::uint32_t i = c.Particle;
+    const float r = last ? radius[i] * TouchSlack : radius[i];
     glm::vec3 normal;
     float depth;
-    if (!BoxContact(ToBox(scene, p[i] - c.Centre), ToBox(scene, start[i] - c.Centre), scene.HalfExtent, radius[i],
-                    c.Faces, normal, depth)) {
+    if (!BoxContact(scene, ToBox(scene, At(p[i]) - c.Centre), start[i] - c.Centre, r, c.Faces, normal, depth)) {
+      if (first) c.Depth = 0.0f;
       continue;
     }
-    const glm::vec3 n = normal.x * scene.Axis[0] + normal.y * scene.Axis[1] + normal.z * scene.Axis[2];
-    p[i] += n * depth;
-
-    const glm::vec3 moved = p[i] - start[i];
-    const glm::vec3 slide = moved - glm::dot(moved, n) * n;
-    const float slide2 = glm::dot(slide, slide);
-    if (slide2 == 0.0f) continue;
-    const float length = std::sqrt(slide2);
-    if (length <= StaticFriction * depth) {
-      p[i] -= slide;
-    } else {
-      p[i] -= slide * std::min(1.0f, KineticFriction * depth / length);
+    const glm::vec3 push = FromBox(scene, normal);
+    if (last) {
+      c.Normal = push;
+      depth -= r - radius[i];
+      if (depth <= 0.0f) continue;
+    }
+    Move(p[i], push * depth);
+    if (first) {
+      c.Depth = depth;
+      c.Normal = push;
     }
   }
+}
+
+// The links as the sweeps read them, in colour runs with each end's share
+// worked out; once a step, as inverse masses change only between frames.
+void PrepareLinks(const std::vector<DistanceConstraint>& constraints, Scratch& w) {
+  if (w.orderedFrom != constraints.size()) ColourLinks(constraints, w);
+  const float* inverseMass = Particles().InverseMass.data();
+  w.linkA.clear();
+  w.linkB.clear();
+  w.linkRest.clear();
+  w.linkShareA.clear();
+  w.linkShareB.clear();
+  w.runEnd.clear();
+  w.softLinks.clear();
+  std::uint32_t k = 0;
+  for (std::uint32_t end : w.colourEnd) {
+    for (; k < end; ++k) {
+      const DistanceConstraint& c = constraints[w.linkOrder[k]];
+      const float s = inverseMass[c.A] + inverseMass[c.B];
+      if (s == 0.0f) continue;
+      if (c.Stiffness < 1.0f) {
+        w.softLinks.push_back(MakeLink(inverseMass, c.A, c.B, c.RestLength, c.Stiffness));
+        continue;
+      }
+      w.linkA.push_back(c.A);
+      w.linkB.push_back(c.B);
+      w.linkRest.push_back(c.RestLength);
+      w.linkShareA.push_back(inverseMass[c.A] / s);
+      w.linkShareB.push_back(inverseMass[c.B] / s);
+    }
+    if (w.runEnd.empty() || w.runEnd.back() != w.linkA.size()) w.runEnd.push_back(static_cast<std::uint32_t>(w.linkA.size()));
+  }
+  w.preparedFrom = constraints.size();
 }
 
 }  // namespace
@@ -607,7 +756,7 @@ void SolveConstraints(std::vector<DistanceConstraint>* list, int iteration, bool
   links.reserve(list->size());
   for (const DistanceConstraint& c : *list) {
     if (P.InverseMass[c.A] + P.InverseMass[c.B] == 0.0f) continue;
-    links.push_back(MakeLink(c.A, c.B, c.RestLength, c.Stiffness));
+    links.push_back(MakeLink(P.InverseMass.data(), c.A, c.B, c.RestLength, c.Stiffness));
   }
   if (pushOnly) {
     SolveLinks<true>(links, P.Velocity.data(), iteration);
@@ -630,29 +779,30 @@ void Simulate(float h) {
     P.Velocity[i] = P.Position[i] + P.Velocity[i] * h;
   }
 
-  if (w.orderedFrom != state.constraints.size()) ColourLinks(state.constraints, w);
-  w.links.clear();
-  for (std::uint32_t k : w.linkOrder) {
-    const DistanceConstraint& c = state.constraints[k];
-    if (P.InverseMass[c.A] + P.InverseMass[c.B] == 0.0f) continue;
-    w.links.push_back(MakeLink(c.A, c.B, c.RestLength, c.Stiffness));
-  }
+  if (w.preparedFrom != state.constraints.size()) PrepareLinks(state.constraints, w);
   w.pushes.clear();
-  w.contacts.clear();
+  w.pushDepths.clear();
   FindSelfCollisions(n, w);
-  FindSceneContacts(n, w);
 
+  w.points.resize(n);
+  for (std::uint32_t i = 0; i < n; ++i) w.points[i] = glm::vec4(p[i], 0.0f);
+  glm::vec4* q = w.points.data();
+  // The scene is met in the first sweep and once more at the end: sweeping
+  // it every time costs much and settles a heap no better.
   for (int iteration = 0; iteration < SolverIterations; ++iteration) {
-    SolveLinks<false>(w.links, p, iteration);
-    SolvePushes(w.pushes, p, P.Position.data());
-    SolveContacts(w.contacts, p);
+    SolveStiffLinks(w, q);
+    SolveLinks<false>(w.softLinks, q, iteration);
+    SolveLinks<true>(w.pushes, q, iteration);
+    if (iteration == 0) SolveContacts(w.contacts, q, true, false);
   }
-  // The sweeps may have pushed a particle into a texel it was not near at
-  // the start. No substep ends inside the scene: the next one could no
-  // longer tell which side it came from.
-  w.contacts.clear();
-  FindSceneContacts(n, w);
-  SolveContacts(w.contacts, p);
+  for (std::uint32_t i = 0; i < n; ++i) p[i] = glm::vec3(q[i]);
+  PushFriction(w.pushes, w.pushDepths, p, P.Position.data());
+  ContactFriction(w.contacts, p, P.Position.data());
+  // What the sweeps and the friction moved last may have gone into the
+  // scene again. No substep ends inside it: the next could no longer tell
+  // which side a particle came from.
+  for (Contact& c : w.contacts) c.Normal = glm::vec3(0.0f);
+  SolveContacts(w.contacts, p, false, true);
 
   const float divisor = state.simsteps < DampedSteps ? DampedDivisor : h;
   glm::vec3* v = P.Velocity.data();
@@ -665,10 +815,11 @@ void Simulate(float h) {
   // substep leaves them moving apart at overlap / h, which a pile landing
   // at speed would turn into a fountain; what touched stops separating.
   const glm::vec3* x = P.Position.data();
+  constexpr float TouchSlack = 1.05f;
   for (const Link& push : w.pushes) {
     const glm::vec3 d = x[push.A] - x[push.B];
     const float length2 = glm::dot(d, d);
-    if (!(length2 > 0.0f)) continue;
+    if (!(length2 > 0.0f) || length2 > push.RestLength * push.RestLength * TouchSlack * TouchSlack) continue;
     const glm::vec3 normal = d / std::sqrt(length2);
     const float apart = glm::dot(v[push.A] - v[push.B], normal);
     if (apart <= 0.0f) continue;
@@ -676,6 +827,7 @@ void Simulate(float h) {
     v[push.B] += push.ShareB * apart * normal;
   }
   for (const Contact& c : w.contacts) {
+    // Normal is zero for a contact not touching at the end.
     const float away = glm::dot(v[c.Particle], c.Normal);
     if (away > 0.0f) v[c.Particle] -= away * c.Normal;
   }
@@ -693,6 +845,8 @@ void StepCloth(const glm::vec3& cameraFrom, const glm::vec3& cameraTo) {
   if (state.stepStart.size() == CurtainParticles && first + CurtainParticles <= P.Count) {
     std::copy(P.Position.begin() + first, P.Position.begin() + first + CurtainParticles, state.stepStart.begin());
   }
+  FindSceneContacts(SimulatedInStore(), Work());
+  PrepareLinks(state.constraints, Work());
   for (int k = 1; k <= Substeps; ++k) {
     const float f = static_cast<float>(k) / Substeps;
     P.Velocity[0] = glm::vec3(0.0f);
