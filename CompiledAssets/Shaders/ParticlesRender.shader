@@ -12,7 +12,8 @@
     VoxelizeMidAndColor  image stores: radiance + occupancy of the light field
     VoxelizeDetail       image stores: occupancy at twice the resolution
   The voxelisation passes turn every particle into one point (a geometry
-  stage), so they do not depend on how the triangles are rasterised.
+  stage), so they do not depend on how the triangles are rasterised. A
+  pass's stages come in the order vertex, fragment, geometry.
 -->
 <Shader Name="ParticlesRender">
   <Uniforms/>
@@ -137,12 +138,6 @@ void main() {
   gl_Position = vec4(0.0, 0.0, 0.0, 1.0);
 }
       ]]></Vertex>
-      <Geometry><![CDATA[
-#version 430 core
-uniform vec3 _LightFieldTexSize = vec3(1.0);
-#define VOXEL_RES _LightFieldTexSize
-#include "ClothVoxelPoints"
-      ]]></Geometry>
       <Fragment><![CDATA[
 #version 430 core
 flat in ivec3 Voxel;
@@ -176,6 +171,12 @@ void main() {
   imageStore(_RayTexImageAlpM7, v >> 5, vec4(1.0));
 }
       ]]></Fragment>
+      <Geometry><![CDATA[
+#version 430 core
+uniform vec3 _LightFieldTexSize = vec3(1.0);
+#define VOXEL_RES _LightFieldTexSize
+#include "ClothVoxelPoints"
+      ]]></Geometry>
     </Pass>
     <Pass Name="VoxelizeDetail">
       <Vertex><![CDATA[
@@ -196,12 +197,6 @@ void main() {
   gl_Position = vec4(0.0, 0.0, 0.0, 1.0);
 }
       ]]></Vertex>
-      <Geometry><![CDATA[
-#version 430 core
-uniform vec3 _LightFieldDistTexSize = vec3(1.0);
-#define VOXEL_RES _LightFieldDistTexSize
-#include "ClothVoxelPoints"
-      ]]></Geometry>
       <Fragment><![CDATA[
 #version 430 core
 flat in ivec3 Voxel;
@@ -219,6 +214,12 @@ void main() {
   if (f.z < 80) imageStore(fieldskipBinaryAWrite, f, uvec4(1u << ((v.x & 1) | ((v.y & 1) << 1) | ((v.z & 1) << 2))));
 }
       ]]></Fragment>
+      <Geometry><![CDATA[
+#version 430 core
+uniform vec3 _LightFieldDistTexSize = vec3(1.0);
+#define VOXEL_RES _LightFieldDistTexSize
+#include "ClothVoxelPoints"
+      ]]></Geometry>
     </Pass>
   </Passes>
 </Shader>

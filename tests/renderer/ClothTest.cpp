@@ -269,6 +269,29 @@ TEST_F(ClothScene, SceneParticlesSitOnTheVoxelisedFloor) {
   EXPECT_NEAR(high.y, 1.0f, voxel);
 }
 
+TEST_F(ClothScene, TheCurtainIsVoxelisedIntoTheLightField) {
+  Uint8 keys[SDL_NUM_SCANCODES] = {};
+  keys[SDL_SCANCODE_C] = 1;
+  ClothFrame(keys, 1.0f, glm::vec3(0.0f, 0.0f, 20.0f), nullptr, glm::mat4(1.0f));
+  ASSERT_EQ(Particles().Count, 1 + CurtainParticles);
+  DrawSystem::ClearCache();
+  RenderSystem::RenderFrame(nullptr);
+
+  // Occupancy at twice the field's resolution, where the middle of the
+  // curtain hangs.
+  Texbit* skip = ComponentHandler<LightField>::Get(field)->SkipVolume;
+  ASSERT_NE(skip, nullptr);
+  std::vector<float> texels(static_cast<std::size_t>(skip->Width) * skip->Height * skip->Depth);
+  glActiveTexture(Texbit::GetBindEnum(skip->CurrentBind));
+  glBindTexture(GL_TEXTURE_3D, skip->ID);
+  glGetTexImage(GL_TEXTURE_3D, 0, GL_RED, GL_FLOAT, texels.data());
+  const glm::vec3 middle = Particles().Position[Top(Strands / 2) + StrandParticles / 2];
+  const glm::vec3 local(glm::inverse(ComponentHandler<Transform>::Get(field)->World) * glm::vec4(middle, 1.0f));
+  const glm::ivec3 t((local * 0.5f + 0.5f) * glm::vec3(skip->Width, skip->Height, skip->Depth));
+  EXPECT_GT(texels[t.x + static_cast<std::size_t>(skip->Width) * (t.y + static_cast<std::size_t>(skip->Height) * t.z)],
+            0.0f);
+}
+
 // ---------------------------------------------------------------------------
 // The curtain against the street
 
