@@ -56,6 +56,7 @@ int main(int, char**) {
   LightField::Attach();
   ISArea::Attach();
   ISContainer::Attach();
+  Sky::Attach();
 
   // Systems write fixed slots of the stage lists; the fly camera inserts its
   // slot, moving every later one up, so it attaches last.

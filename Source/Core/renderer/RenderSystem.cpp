@@ -92,10 +92,11 @@ bool Emits(const DrawEntry& e) {
          found->second.FloatValue != 0.0f;
 }
 
-// The importance-sampling arrays reach GL as raw array uploads: the buffer
-// staging skips arrays, and baking them into the source would compile a
-// program whenever an area moves.
-void UploadISArrays(unsigned program, UniformBuffer& is) {
+}  // namespace
+
+// Baking the area arrays into the source would compile a program whenever an
+// area moves; raw uploads keep one program.
+void RenderSystem::UploadISArrays(unsigned program, UniformBuffer& is) {
   if (program == 0) return;
   auto types = is.Uniforms.find("ISTypes");
   int count = types == is.Uniforms.end() ? 0 : static_cast<int>(types->second.FloatValues.size());
@@ -106,15 +107,15 @@ void UploadISArrays(unsigned program, UniformBuffer& is) {
   glProgramUniform1fv(program, glGetUniformLocation(program, "ISTypes"), count,
                       types->second.FloatValues.data());
   Debug::_CheckGLError("RELEASE", __LINE__);
-  for (const char* name : {"ISPositions", "ISSizes1", "ISSizes2"}) {
-    const std::vector<glm::vec3>& v = is.Uniforms[name].Vector3Values;
+  for (const char* name : {"ISPositions", "ISSizes1", "ISSizes2", "ISRadiance"}) {
+    auto found = is.Uniforms.find(name);
+    if (found == is.Uniforms.end()) continue;
+    const std::vector<glm::vec3>& v = found->second.Vector3Values;
     if (static_cast<int>(v.size()) < count) continue;
     glProgramUniform3fv(program, glGetUniformLocation(program, name), count, &v[0].x);
     Debug::_CheckGLError("RELEASE", __LINE__);
   }
 }
-
-}  // namespace
 
 void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
   engine->UpdateList[UpdateSlot] = [engine]() { return MAKEITpretty(engine); };
@@ -126,6 +127,9 @@ void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
   ComponentHandler<LightField>::FoodGoSad.push_back(&FoodGoSad);
   ComponentHandler<ISArea>::GoodYumidk.push_back(&GoodYumidk);
   ComponentHandler<ISArea>::FoodGoSad.push_back(&FoodGoSad);
+  ComponentHandler<Sky>::GoodYumidk.push_back(&GoodYumidk);
+  ComponentHandler<Sky>::FoodGoSad.push_back(&FoodGoSad);
+  Thing::HereItsFunc.push_back(&ComponentHandler<Sky>::HereItsBunk);
   Thing::HereItsFunc.push_back(&ComponentHandler<Camera>::HereItsBunk);
   Thing::HereItsFunc.push_back(&ComponentHandler<Transform>::HereItsBunk);
   Thing::HereItsFunc.push_back(&ComponentHandler<LightField>::HereItsBunk);
@@ -133,6 +137,8 @@ void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
 }
 
 void RenderSystem::GoodYumidk(Thing t) {
+  // A sky is everywhere: it needs no place.
+  if (Has<Sky>(t)) AddOnce(SkyThings, t);
   if (!Has<Transform>(t)) return;
   if (Has<Camera>(t)) AddOnce(CameraThings, t);
   if (Has<LightField>(t)) AddOnce(LitThings, t);
@@ -140,6 +146,7 @@ void RenderSystem::GoodYumidk(Thing t) {
 }
 
 void RenderSystem::FoodGoSad(Thing t) {
+  if (!Has<Sky>(t)) RemoveFirst(SkyThings, t);
   // A Thing losing one component drops out of every list, also of those whose
   // components it keeps: the next matching add puts it back.
   if (Has<Transform>(t) && Has<Camera>(t) && Has<LightField>(t)) return;
@@ -228,6 +235,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
 
   UniformBuffer is;
   FillISUniforms(is);
+  MatchAreaEmitters(is, queue);
   is.CalculateHash();
   UniformBuffer quickray;
   FillQuickrayUniforms(quickray);
@@ -410,7 +418,9 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   surface.SetTexture("BufferFinalLastFrame2", c->OldLayer2);
   surface.SetFloat("THISLIGHT", -1.0f);
   surface.CalculateHash();
-  if (RaycastScreen->value && deferred && !VisualizeVoxels->value) {
+  // "Visualize Voxels" runs the lighting compute in its voxel-showing mode
+  // and leaves the emission out: the voxels carry their own.
+  if (RaycastScreen->value && deferred) {
     SaneGL::ClearColor(glm::vec4(0.0f));
     SaneGL::Clear(GL_COLOR_BUFFER_BIT);
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface, &quickray, &is};
@@ -445,11 +455,13 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     SaneGL::Blend(true);
     SaneGL::BlendFuncSeparate(SaneGL::BlendFunction::One, SaneGL::BlendFunction::One,
                               SaneGL::BlendFunction::One, SaneGL::BlendFunction::One);
-    cameraDraws("Emission", true,
-                [&](DrawEntry& e, UniformBuffer& d) {
-                  return WithoutNulls({&time, &camera, &field, &d, &std::get<6>(e), std::get<5>(e)});
-                },
-                Emits);
+    if (!VisualizeVoxels->value) {
+      cameraDraws("Emission", true,
+                  [&](DrawEntry& e, UniformBuffer& d) {
+                    return WithoutNulls({&time, &camera, &field, &d, &std::get<6>(e), std::get<5>(e)});
+                  },
+                  Emits);
+    }
   }
   SaneGL::Blend(false);
   SaneGL::StateSync();
