@@ -18,6 +18,7 @@
 #version 430 core
 layout(local_size_x = 4, local_size_y = 4, local_size_z = 4) in;
 layout(rgba16f) writeonly uniform image3D _RadianceOut;
+layout(rgba16f) writeonly uniform image3D _IrradianceOut;
 uniform vec4 Time = vec4(0.0);
 #include "VoxelRaytracing/LightField"
 
@@ -33,6 +34,7 @@ void main() {
   vec4 albedo = unpackUnorm4x8(m.x);
   if (albedo.a < 0.5) {
     imageStore(_RadianceOut, v, vec4(0.0));
+    imageStore(_IrradianceOut, v, vec4(0.0));
     return;
   }
   vec3 n = unpackSnorm4x8(m.y).xyz;
@@ -44,13 +46,16 @@ void main() {
   vec3 centre = vec3(v) + 0.5;
   vec3 o = centre + normalize(toVoxelDir(n));
   vec3 p = toWorld(centre);
-  vec3 E = directIrradiance(p, n, o, 0, 0u, Steps);
+  vec3 direct = directIrradiance(p, n, o, 0, 0u, Steps);
+  vec3 indirect = vec3(0.0);
   for (int k = 0; k < GatherRays; ++k) {
-    E += PI / float(GatherRays) * incomingRadiance(o, cosineDirection(n), n, false, false, Steps);
+    indirect += PI / float(GatherRays) * incomingRadiance(o, cosineDirection(n), n, false, false, Steps);
   }
-  vec3 R = albedo.rgb / PI * E;
+  vec3 R = albedo.rgb / PI * (direct + indirect);
   vec4 last = texelFetch(_LightField, v, 0);
   imageStore(_RadianceOut, v, vec4(last.a > 0.5 ? mix(last.rgb, R, Blend) : R, 1.0));
+  vec4 lastIndirect = texelFetch(_LightFieldIrradiance, v, 0);
+  imageStore(_IrradianceOut, v, vec4(lastIndirect.a > 0.5 ? mix(lastIndirect.rgb, indirect, Blend) : indirect, 1.0));
 }
       ]]></Compute>
     </Pass>

@@ -101,13 +101,18 @@ void main() {
     uint turn = uint(Time.w) + (pixelHash ^ (pixelHash >> 7u));
     E += directIrradiance(world, n, o, int(_NoiseStyle + 0.5), turn, ShadowSteps);
   }
-  // The bounce ray is traced on half the pixels each frame (a checkerboard
-  // that flips every frame) at twice the weight; the temporal pass fills in.
-  // It has to stay a per-pixel checkerboard: the temporal pass judges a pixel
-  // by its neighbours, and coarser blocks leave a grid of dark dots.
-  bool traceBounce = ((pixel.x ^ pixel.y ^ int(Time.w)) & 1) == 0;
-  if (_CastGI > 0.5 && traceBounce) {
-    E += PI * incomingRadiance(o, cosineDirection(n), n, false, false, BounceSteps) * 2.0;
+  if (_CastGI > 0.5) {
+    // The indirect light the light injection gathered at the voxels of this
+    // surface, spread smoothly over its pixels. Where no voxel holds this
+    // surface, a bounce ray on half the pixels each frame (a checkerboard
+    // that flips every frame, at twice the weight; the temporal pass fills
+    // in) reads the light the voxels reflect.
+    vec3 indirect;
+    if (indirectFromVoxels(world, n, indirect)) {
+      E += indirect;
+    } else if (((pixel.x ^ pixel.y ^ int(Time.w)) & 1) == 0) {
+      E += PI * incomingRadiance(o, cosineDirection(n), n, false, false, BounceSteps) * 2.0;
+    }
   }
   vec3 colour = albedo / PI * E;
 

@@ -414,9 +414,12 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     l->DistanceVolume = MakeVolume(X, Y, Z, TextureFormats::R8UI, false, 0);
     l->MaterialVolume = MakeVolume(X, Y, Z, TextureFormats::RG32UI, false, 0);
     l->EmissionVolume = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
+    l->IrradianceVolume = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
+    l->IrradianceBack = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
     // The first injection blends into these: start from no light.
-    ClearVolumeLevels(static_cast<RenderTexture*>(l->Volume), 1);
-    ClearVolumeLevels(static_cast<RenderTexture*>(l->VolumeBack), 1);
+    for (Texbit* v : {l->Volume, l->VolumeBack, l->IrradianceVolume, l->IrradianceBack}) {
+      ClearVolumeLevels(static_cast<RenderTexture*>(v), 1);
+    }
   }
   LightField* first = ComponentHandler<LightField>::Get(LitThings.front());
   if (first == nullptr || first->VolumeBack == nullptr || first->MaterialVolume == nullptr) first = l;
@@ -543,22 +546,27 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   Debug::_CheckGLError("RELEASE", __LINE__);
 
   // "Update GI" off leaves the reflected light as it is: frozen, not black.
-  if (UpdateGI->value && InjectLight(*l, time, is, voxel)) std::swap(l->Volume, l->VolumeBack);
+  if (UpdateGI->value && InjectLight(*l, time, is, voxel)) {
+    std::swap(l->Volume, l->VolumeBack);
+    std::swap(l->IrradianceVolume, l->IrradianceBack);
+  }
   l->VoxelPhase += 1;
   if (l->VoxelPhase == 256) l->VoxelPhase = 1;
   SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
 
   // The camera passes read this frame's light, placed as it was voxelised.
   field.SetTexture("_LightField", l->Volume);
+  field.SetTexture("_LightFieldIrradiance", l->IrradianceVolume);
   field.SetMatrix4("_LightFieldWorldToLocal", l->WorldToLocal);
   field.CalculateHash();
 }
 
 bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel) {
   LightInjection = Resources<Shader>::Get("VoxelRaytracing/LightInjection");
-  if (!LightInjection || l.VolumeBack == nullptr) return false;
+  if (!LightInjection || l.VolumeBack == nullptr || l.IrradianceBack == nullptr) return false;
   UniformBuffer inputs;
   inputs.SetTexture("_LightField", l.Volume);
+  inputs.SetTexture("_LightFieldIrradiance", l.IrradianceVolume);
   inputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
   inputs.SetTexture("_LightFieldEmission", l.EmissionVolume);
   inputs.SetTexture("_LightFieldDistance", l.DistanceVolume);
@@ -571,6 +579,10 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   glBindImageTexture(0, l.VolumeBack->ID, 0, GL_TRUE, 0, GL_WRITE_ONLY, GL_RGBA16F);
   Debug::_CheckGLError("RELEASE", __LINE__);
   glProgramUniform1i(program, glGetUniformLocation(program, "_RadianceOut"), 0);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glBindImageTexture(1, l.IrradianceBack->ID, 0, GL_TRUE, 0, GL_WRITE_ONLY, GL_RGBA16F);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glProgramUniform1i(program, glGetUniformLocation(program, "_IrradianceOut"), 1);
   Debug::_CheckGLError("RELEASE", __LINE__);
   UploadISArrays(program, is);
   const auto groups = [](int n) { return static_cast<unsigned>((n + 3) / 4); };

@@ -39,9 +39,13 @@ class LightField : public Component {
   // What the voxelisation writes and the light injection reads: albedo and
   // normal packed per voxel (RG32UI), and emitted radiance (RGBA16F, alpha 1
   // where an ISArea samples the emitter, 2 where none does). Volume and
-  // VolumeBack hold the light the voxels reflect, in the same unit.
+  // VolumeBack hold the light the voxels reflect, in the same unit; the
+  // irradiance pair the light that reaches them from other surfaces and the
+  // sky (the indirect light), which the camera passes spread over pixels.
   Texbit* MaterialVolume = nullptr;
   Texbit* EmissionVolume = nullptr;
+  Texbit* IrradianceVolume = nullptr;
+  Texbit* IrradianceBack = nullptr;
 };
 
 // An emitting area the lighting shaders sample directly. Its geometry comes
