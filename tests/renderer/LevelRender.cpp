@@ -242,3 +242,19 @@ glm::mat4 LevelRender::ViewProjection() const {
 glm::vec3 LevelRender::CameraPosition() const { return ComponentHandler<Transform>::Get(camera)->Position; }
 
 }  // namespace KestorTest
+
+namespace KestorTest {
+
+std::string MeshThing(const std::string& name, const std::string& mesh, const std::string& material,
+                      const std::string& position, bool voxelised) {
+  return "<Thing Name=\"" + name + "\"><Transform Position=\"" + position +
+         "\" Rotation=\"1,0,0,0\" Scale=\"1,1,1\"/><MeshRenderer Mesh=\"" + mesh + "\" Materials=\"" + material +
+         "\" Visible=\"True\" ShadowCast=\"" + (voxelised ? "True" : "False") + "\" BounceCast=\"True\"/></Thing>\n";
+}
+
+std::string FieldThing(const std::string& position, const std::string& scale, const std::string& resolution) {
+  return "<Thing Name=\"Field\"><Transform Position=\"" + position + "\" Rotation=\"1,0,0,0\" Scale=\"" + scale +
+         "\"/><LightField Resolution=\"" + resolution + "\"/></Thing>\n";
+}
+
+}  // namespace KestorTest

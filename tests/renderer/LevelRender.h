@@ -101,3 +101,14 @@ class LevelRender {
 };
 
 }  // namespace KestorTest
+
+namespace KestorTest {
+
+// Level text of a Thing drawing `mesh` with `material` at `position`
+// (drawn by the cameras and voxelised unless said otherwise).
+std::string MeshThing(const std::string& name, const std::string& mesh, const std::string& material,
+                      const std::string& position = "0,0,0", bool voxelised = true);
+// Level text of a light field centred at `position` with half-extents `scale`.
+std::string FieldThing(const std::string& position, const std::string& scale, const std::string& resolution);
+
+}  // namespace KestorTest

@@ -112,26 +112,6 @@ glm::vec3 SampleEmitters(const std::vector<TraceTriangle>& tris, const Emitters&
 
 }  // namespace
 
-glm::vec3 DebugNEE(const std::vector<TraceTriangle>& tris, glm::vec3 x, glm::vec3 n) {
-  Emitters emitters;
-  for (size_t i = 0; i < tris.size(); ++i) {
-    if (tris[i].Emission == glm::vec3(0.0f)) continue;
-    emitters.Area += 0.5f * glm::length(glm::cross(tris[i].B - tris[i].A, tris[i].C - tris[i].A));
-    emitters.Index.push_back(static_cast<int>(i));
-    emitters.Cumulative.push_back(emitters.Area);
-  }
-  Random r(5);
-  glm::vec3 s(0);
-  for (int i = 0; i < 1000; ++i) s += SampleEmitters(tris, emitters, x, n, r);
-  printf("area %f count %zu\n", emitters.Area, emitters.Index.size());
-  return s / 1000.0f;
-}
-int DebugIntersect(const std::vector<TraceTriangle>& tris, glm::vec3 o, glm::vec3 d, float maxT, float* t) {
-  Hit h = Intersect(tris, o, d, maxT);
-  *t = h.T;
-  return h.Index;
-}
-
 TraceScene TraceScene::FromLoadedThings() {
   TraceScene scene;
   for (Thing t : MeshRendererSystem::MeshyThings) {

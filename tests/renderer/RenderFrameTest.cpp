@@ -43,6 +43,7 @@ class RenderFrame : public KestorTest::GLTest {
     RenderSystem::CameraThings.clear();
     RenderSystem::LitThings.clear();
     RenderSystem::BrightThings.clear();
+    RenderSystem::SkyThings.clear();
 
     camera = Make();
     ComponentHandler<Camera>::Gimmoo(camera);
@@ -70,6 +71,13 @@ class RenderFrame : public KestorTest::GLTest {
     SetWorld(area, glm::translate(glm::mat4(1.0f), glm::vec3(20.0f, -20.0f, 20.0f)));
     RenderSystem::BrightThings.push_back(area);
 
+    // The only light: a sun behind the camera's left shoulder.
+    ComponentHandler<Sky>::Gimmoo(area);
+    Sky* sky = ComponentHandler<Sky>::Get(area);
+    sky->SunDirection = glm::vec3(-0.3f, -1.0f, 0.5f);
+    sky->SunStrength = 30000.0f;
+    RenderSystem::SkyThings.push_back(area);
+
     material = Resources<Material>::Get("Brick");
     cube = Resources<Mesh>::Get("Cube");
   }
@@ -80,11 +88,13 @@ class RenderFrame : public KestorTest::GLTest {
       ComponentHandler<Camera>::HereItsBunk(t);
       ComponentHandler<LightField>::HereItsBunk(t);
       ComponentHandler<ISArea>::HereItsBunk(t);
+      ComponentHandler<Sky>::HereItsBunk(t);
       ComponentHandler<Transform>::HereItsBunk(t);
     }
     RenderSystem::CameraThings.clear();
     RenderSystem::LitThings.clear();
     RenderSystem::BrightThings.clear();
+    RenderSystem::SkyThings.clear();
     GLTest::TearDown();
   }
 
@@ -241,7 +251,7 @@ TEST_F(RenderFrame, TheLightedImageIsFencedForTheBlendingAndSamplingThatFollow) 
   Frame();
   __glewMemoryBarrier = realBarrier;
   __glewDispatchCompute = realDispatch;
-  ASSERT_EQ(dispatches, 1) << "the lighting compute ran";
+  ASSERT_EQ(dispatches, 2) << "the light injection, then the lighting compute ran";
   ASSERT_FALSE(barriers.empty());
   const GLbitfield needed = GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT | GL_TEXTURE_FETCH_BARRIER_BIT;
   EXPECT_EQ(barriers.front() & needed, needed);

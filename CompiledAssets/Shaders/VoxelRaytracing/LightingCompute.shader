@@ -32,12 +32,14 @@ uniform sampler2D LinearDepth;
 uniform mat4 _InvWorldToView = mat4(1.0);
 uniform vec3 _CameraPos = vec3(0.0);
 uniform vec4 Time = vec4(0.0);
-uniform float _CastGI = 1.0;
-uniform float _CastSpecular = 1.0;
-uniform float _CastIS = 1.0;
-uniform float _HQReflections = 1.0;
-uniform float _VisualizeVoxels = 0.0;
-uniform float _NoiseStyle = 0.0;
+// The panel's switches are compiled in: a CPU driver pays for the code of
+// a branch not taken, so each setting gets a program without the others.
+[PreCompile] uniform float _CastGI;
+[PreCompile] uniform float _CastSpecular;
+[PreCompile] uniform float _CastIS;
+[PreCompile] uniform float _HQReflections;
+[PreCompile] uniform float _VisualizeVoxels;
+[PreCompile] uniform float _NoiseStyle;
 #include "VoxelRaytracing/LightField"
 
 const int ShadowSteps = 96;
@@ -101,29 +103,43 @@ void main() {
     uint turn = uint(Time.w) + (pixelHash ^ (pixelHash >> 7u));
     E += directIrradiance(world, n, o, int(_NoiseStyle + 0.5), turn, ShadowSteps);
   }
+  // One secondary ray at most per pixel and frame, so that its march is
+  // one loop: the bounce, for pixels whose surface no voxel holds (on half
+  // of them each frame, a checkerboard that flips every frame, at twice the
+  // weight), or the reflection of a glossy surface; a pixel that wants both
+  // takes them in turn.
+  bool bounce = false;
   if (_CastGI > 0.5) {
     // The indirect light the light injection gathered at the voxels of this
-    // surface, spread smoothly over its pixels. Where no voxel holds this
-    // surface, a bounce ray on half the pixels each frame (a checkerboard
-    // that flips every frame, at twice the weight; the temporal pass fills
-    // in) reads the light the voxels reflect.
+    // surface, spread smoothly over its pixels.
     vec3 indirect;
     if (indirectFromVoxels(world, n, indirect)) {
       E += indirect;
-    } else if (((pixel.x ^ pixel.y ^ int(Time.w)) & 1) == 0) {
-      E += PI * incomingRadiance(o, cosineDirection(n), n, false, false, BounceSteps) * 2.0;
+    } else {
+      bounce = ((pixel.x ^ pixel.y ^ int(Time.w)) & 1) == 0;
     }
   }
+  bool glossy = _CastSpecular > 0.5 && roughness < 0.5;
   vec3 colour = albedo / PI * E;
-
-  if (_CastSpecular > 0.5 && roughness < 0.5) {
-    vec3 jitter = (vec3(rnd(), rnd(), rnd()) - 0.5) * roughness;
-    vec3 d = normalize(reflect(view, n) + jitter);
-    if (dot(d, n) < 0.0) d = reflect(d, n);
-    vec3 reflected = _HQReflections > 0.5 ? incomingRadiance(o, d, n, true, true, ReflectionSteps)
-                                          : skyRadiance(d) + sunDiscRadiance(d);
-    float fresnel = 0.04 + 0.96 * pow(1.0 - max(dot(-view, n), 0.0), 5.0);
-    colour += reflected * fresnel * (1.0 - roughness * 2.0);
+  if (bounce || glossy) {
+    bool both = bounce && glossy;
+    bool reflection = glossy && (!bounce || (int(Time.w) & 2) == 0);
+    vec3 d = cosineDirection(n);
+    if (reflection) {
+      vec3 jitter = (vec3(rnd(), rnd(), rnd()) - 0.5) * roughness;
+      d = normalize(reflect(view, n) + jitter);
+      if (dot(d, n) < 0.0) d = reflect(d, n);
+    }
+    vec3 L = reflection && _HQReflections < 0.5
+                 ? skyRadiance(d) + sunDiscRadiance(d)
+                 : incomingRadiance(o, d, n, reflection, reflection, reflection ? ReflectionSteps : BounceSteps);
+    float weight = both ? 2.0 : 1.0;
+    if (reflection) {
+      float fresnel = 0.04 + 0.96 * pow(1.0 - max(dot(-view, n), 0.0), 5.0);
+      colour += L * (fresnel * (1.0 - roughness * 2.0) * weight);
+    } else {
+      colour += albedo * L * (2.0 * weight);
+    }
   }
   imageStore(img_output, pixel, vec4(colour, 1.0));
 }

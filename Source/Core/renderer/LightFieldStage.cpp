@@ -237,6 +237,30 @@ void RenderSystem::MatchAreaEmitters(UniformBuffer& is, std::vector<DrawEntry>& 
   is.SetVectorArray("ISRadiance", radiance);
 }
 
+float RenderSystem::LightPower(UniformBuffer& is, const std::vector<DrawEntry>& queue) {
+  double power = 0.0;
+  const std::vector<float>& types = is.Uniforms["ISTypes"].FloatValues;
+  const std::vector<glm::vec3>& sizes1 = is.Uniforms["ISSizes1"].Vector3Values;
+  const std::vector<glm::vec3>& sizes2 = is.Uniforms["ISSizes2"].Vector3Values;
+  const std::vector<glm::vec3>& radiance = is.Uniforms["ISRadiance"].Vector3Values;
+  for (size_t i = 0; i < types.size() && i < sizes1.size() && i < sizes2.size() && i < radiance.size(); ++i) {
+    const float area = types[i] < 1.5f ? 4.0f * 3.14159265f * sizes1[i].x * sizes1[i].x
+                                       : glm::length(glm::cross(sizes1[i], sizes2[i]));
+    power += Luminance(radiance[i]) * area;
+  }
+  if (const Sky* sky = ActiveSky()) {
+    power += Luminance(sky->SunIrradiance()) + 3.14159265f * Luminance(sky->ZenithColor + sky->HorizonColor) * sky->SkyStrength;
+  }
+  for (const DrawEntry& e : queue) {
+    const float emitted = Luminance(EmittedRadiance(e));
+    glm::vec3 lo, hi;
+    if (emitted <= 0.0f || !EntryBounds(e, lo, hi)) continue;
+    const glm::vec3 size = hi - lo;
+    power += emitted * (size.x * size.y + size.y * size.z + size.z * size.x);
+  }
+  return static_cast<float>(power);
+}
+
 Sky* RenderSystem::ActiveSky() {
   for (Thing t : SkyThings) {
     if (Sky* s = ComponentHandler<Sky>::Get(t)) return s;
@@ -546,6 +570,9 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   Debug::_CheckGLError("RELEASE", __LINE__);
 
   // "Update GI" off leaves the reflected light as it is: frozen, not black.
+  const float power = LightPower(is, queue);
+  if (std::abs(power - l->LightPower) > SettleChange * std::max(power, l->LightPower)) l->Settling = SettleFrames;
+  l->LightPower = power;
   if (UpdateGI->value && InjectLight(*l, time, is, voxel)) {
     std::swap(l->Volume, l->VolumeBack);
     std::swap(l->IrradianceVolume, l->IrradianceBack);
@@ -564,29 +591,75 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
 bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel) {
   LightInjection = Resources<Shader>::Get("VoxelRaytracing/LightInjection");
   if (!LightInjection || l.VolumeBack == nullptr || l.IrradianceBack == nullptr) return false;
+  // The list of voxels to light: a count of work groups (an indirect
+  // dispatch's three numbers), the count of voxels, then one word each.
+  static SaneGL::Buffer list;
+  static size_t capacity = 0;
+  const size_t voxels = static_cast<size_t>(l.VolumeBack->Width) * l.VolumeBack->Height * l.VolumeBack->Depth;
+  if (list.Empty() || capacity < voxels) {
+    list = SaneGL::Buffer::Create(SaneGL::BufferType::ShaderStorageBuffer);
+    capacity = voxels;
+    list.BufferData(static_cast<unsigned>(16 + 4 * capacity), nullptr, SaneGL::BufferUsage::DynamicCopy);
+  }
+  const GLuint header[4] = {0, 1, 1, 0};
+  glBindBuffer(GL_SHADER_STORAGE_BUFFER, list.glID());
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glBufferSubData(GL_SHADER_STORAGE_BUFFER, 0, sizeof(header), header);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 0, list.glID());
+  Debug::_CheckGLError("RELEASE", __LINE__);
+
   UniformBuffer inputs;
   inputs.SetTexture("_LightField", l.Volume);
   inputs.SetTexture("_LightFieldIrradiance", l.IrradianceVolume);
   inputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
   inputs.SetTexture("_LightFieldEmission", l.EmissionVolume);
   inputs.SetTexture("_LightFieldDistance", l.DistanceVolume);
+  // While the light settles every voxel is relit each frame from this
+  // frame's light alone.
+  const bool settling = l.Settling > 0;
+  if (settling) --l.Settling;
+  inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(InjectionShare));
+  inputs.SetVector("_InjectionBlend", settling ? glm::vec2(1.0f) : glm::vec2(0.75f, 0.5f));
   inputs.CalculateHash();
-  std::vector<UniformBuffer*> list = {&time, &voxel, &is, &inputs};
-  LightInjection->Use("Inject", &list);
+  std::vector<UniformBuffer*> buffers = {&time, &voxel, &is, &inputs};
+  auto bindOutputs = [&](unsigned program) {
+    glBindImageTexture(0, l.VolumeBack->ID, 0, GL_TRUE, 0, GL_WRITE_ONLY, GL_RGBA16F);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glProgramUniform1i(program, glGetUniformLocation(program, "_RadianceOut"), 0);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glBindImageTexture(1, l.IrradianceBack->ID, 0, GL_TRUE, 0, GL_WRITE_ONLY, GL_RGBA16F);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glProgramUniform1i(program, glGetUniformLocation(program, "_IrradianceOut"), 1);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glBindImageTexture(2, l.DistanceVolume->ID, 0, GL_TRUE, 0, GL_READ_ONLY, GL_R8);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldDistanceImage"), 2);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+  };
+
+  LightInjection->Use("Select", &buffers);
   SaneGL::StateSync();
-  const unsigned program = CurrentProgram();
+  unsigned program = CurrentProgram();
   if (program == 0 || !ShaderVariant::Current->IsCompute()) return false;
-  glBindImageTexture(0, l.VolumeBack->ID, 0, GL_TRUE, 0, GL_WRITE_ONLY, GL_RGBA16F);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  glProgramUniform1i(program, glGetUniformLocation(program, "_RadianceOut"), 0);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  glBindImageTexture(1, l.IrradianceBack->ID, 0, GL_TRUE, 0, GL_WRITE_ONLY, GL_RGBA16F);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  glProgramUniform1i(program, glGetUniformLocation(program, "_IrradianceOut"), 1);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  UploadISArrays(program, is);
+  bindOutputs(program);
   const auto groups = [](int n) { return static_cast<unsigned>((n + 3) / 4); };
   glDispatchCompute(groups(l.VolumeBack->Width), groups(l.VolumeBack->Height), groups(l.VolumeBack->Depth));
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glMemoryBarrier(GL_COMMAND_BARRIER_BIT | GL_SHADER_STORAGE_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+
+  LightInjection->Use("Inject", &buffers);
+  SaneGL::StateSync();
+  program = CurrentProgram();
+  if (program == 0 || !ShaderVariant::Current->IsCompute()) return false;
+  bindOutputs(program);
+  UploadISArrays(program, is);
+  glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, list.glID());
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glDispatchComputeIndirect(0);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, 0);
   Debug::_CheckGLError("RELEASE", __LINE__);
   glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);

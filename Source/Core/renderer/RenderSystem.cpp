@@ -96,24 +96,39 @@ bool Emits(const DrawEntry& e) {
 }  // namespace
 
 // Baking the area arrays into the source would compile a program whenever an
-// area moves; raw uploads keep one program.
+// area moves; raw uploads keep one program. Areas that found no emitter
+// (radiance 0) are left out: every area costs the lighting shaders work on
+// every pixel.
 void RenderSystem::UploadISArrays(unsigned program, UniformBuffer& is) {
   if (program == 0) return;
-  auto types = is.Uniforms.find("ISTypes");
-  int count = types == is.Uniforms.end() ? 0 : static_cast<int>(types->second.FloatValues.size());
-  count = std::min(count, 16);
+  auto array = [&](const char* name) -> const ShaderUniform* {
+    auto found = is.Uniforms.find(name);
+    return found == is.Uniforms.end() ? nullptr : &found->second;
+  };
+  const ShaderUniform* types = array("ISTypes");
+  const ShaderUniform* radiance = array("ISRadiance");
+  std::vector<size_t> kept;
+  if (types != nullptr) {
+    for (size_t i = 0; i < types->FloatValues.size() && kept.size() < 16; ++i) {
+      const bool dark = radiance != nullptr && i < radiance->Vector3Values.size() &&
+                        radiance->Vector3Values[i] == glm::vec3(0.0f);
+      if (!dark) kept.push_back(i);
+    }
+  }
+  const int count = static_cast<int>(kept.size());
   glProgramUniform1i(program, glGetUniformLocation(program, "ISCount"), count);
   Debug::_CheckGLError("RELEASE", __LINE__);
   if (count == 0) return;
-  glProgramUniform1fv(program, glGetUniformLocation(program, "ISTypes"), count,
-                      types->second.FloatValues.data());
+  std::vector<float> keptTypes;
+  for (size_t i : kept) keptTypes.push_back(types->FloatValues[i]);
+  glProgramUniform1fv(program, glGetUniformLocation(program, "ISTypes"), count, keptTypes.data());
   Debug::_CheckGLError("RELEASE", __LINE__);
   for (const char* name : {"ISPositions", "ISSizes1", "ISSizes2", "ISRadiance"}) {
-    auto found = is.Uniforms.find(name);
-    if (found == is.Uniforms.end()) continue;
-    const std::vector<glm::vec3>& v = found->second.Vector3Values;
-    if (static_cast<int>(v.size()) < count) continue;
-    glProgramUniform3fv(program, glGetUniformLocation(program, name), count, &v[0].x);
+    const ShaderUniform* values = array(name);
+    if (values == nullptr || values->Vector3Values.size() < types->FloatValues.size()) continue;
+    std::vector<glm::vec3> keptValues;
+    for (size_t i : kept) keptValues.push_back(values->Vector3Values[i]);
+    glProgramUniform3fv(program, glGetUniformLocation(program, name), count, &keptValues[0].x);
     Debug::_CheckGLError("RELEASE", __LINE__);
   }
 }

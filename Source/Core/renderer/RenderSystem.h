@@ -70,8 +70,17 @@ class RenderSystem {
   static void LightFieldStage(Thing t, std::vector<DrawEntry>& queue, UniformBuffer& time,
                               UniformBuffer& is, UniformBuffer& quickray, UniformBuffer& field);
   // Gives every occupied voxel of `l` the light it reflects, into
-  // VolumeBack; false when the pass could not run (no swap then).
+  // VolumeBack; false when the pass could not run (no swap then). Each
+  // voxel is relit every InjectionShare frames, in turn.
+  static inline int InjectionShare = 2;
   static bool InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel);
+  // A rough measure of all the light in the scene: area lights (radiance x
+  // area), the sun's irradiance, the sky and every emissive entry of `queue`.
+  static float LightPower(UniformBuffer& is, const std::vector<DrawEntry>& queue);
+  // Frames of relighting without history after the light changed by more
+  // than SettleChange of itself.
+  static constexpr int SettleFrames = 6;
+  static constexpr float SettleChange = 0.05f;
 
   // Frame timing: the clamped simulation step for a frame starting at `now`
   // and the per-second averages, kept in the statics below.

@@ -46,6 +46,11 @@ class LightField : public Component {
   Texbit* EmissionVolume = nullptr;
   Texbit* IrradianceVolume = nullptr;
   Texbit* IrradianceBack = nullptr;
+  // How much light the scene held when last seen (a rough power), and for
+  // how many more frames the injection relights every voxel without history
+  // after it changed a lot: a lamp switched off leaves at once.
+  float LightPower = -1.0f;
+  int Settling = 0;
 };
 
 // An emitting area the lighting shaders sample directly. Its geometry comes
