@@ -12,7 +12,8 @@
     Forward   0: lit colour                1: screen motion
     Emission  0: emitted light (added)
     Depth     depth only
-    LightmapGI           the surface laid out by its UVs, albedo x sky
+    LightmapGI           the surface seen from above over the light field's
+                         box, albedo x sky
     VoxelizeMidAndColor  image stores: radiance + occupancy of the light field,
                          emitters alone into level 1
     VoxelizeDetail       image stores: occupancy at twice the resolution
@@ -193,12 +194,16 @@ void main() {
 #version 430 core
 in vec3 position;
 in vec3 normal;
-in vec2 uv;
+uniform mat4 _LocalToWorld = mat4(1.0);
 uniform mat3 _LocalToWorldNormal = mat3(1.0);
+uniform mat4 _LightFieldWorldToLocal = mat4(1.0);
 out vec3 worldNormal;
 void main() {
   worldNormal = _LocalToWorldNormal * normal;
-  gl_Position = vec4(fract(uv) * 2.0 - 1.0, 0.0, 1.0);
+  // Laid out from above over the light field's box (x, y in -1..1): the
+  // meshes' UVs tile, and a tiling layout folds every repeat onto the map.
+  vec3 field = (_LightFieldWorldToLocal * _LocalToWorld * vec4(position, 1.0)).xyz;
+  gl_Position = vec4(clamp(field.xy, -1.0, 1.0), 0.0, 1.0);
 }
       ]]></Vertex>
       <Fragment><![CDATA[

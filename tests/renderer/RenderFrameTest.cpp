@@ -2,6 +2,9 @@
 // small light field, a lit cube and an area light.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
 #include <glm/gtc/matrix_transform.hpp>
 
 #include "engine/Component.h"
@@ -12,6 +15,7 @@
 #include "render/Material.h"
 #include "render/Mesh.h"
 #include "render/Texbit.h"
+#include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "sanegl/GL.h"
@@ -20,6 +24,7 @@
 #include "scene/Lighting.h"
 #include "scene/Transform.h"
 #include "support/GLTestContext.h"
+#include "render/RenderAssets.h"
 
 using namespace KestorEngine;
 
@@ -149,4 +154,39 @@ TEST_F(RenderFrame, WithoutALightFieldTheLightingIsSkippedSafely) {
   RenderSystem::LitThings.clear();
   Frame();
   Frame();
+}
+
+TEST_F(RenderFrame, PassTimersNameThePassesThatRanAndTheLightmapRunsOnlyForAReader) {
+  auto timed = [] {
+    glFinish();
+    PassTimers::Collect();
+    std::set<std::string> names;
+    for (const PassTimers::Figure& f : PassTimers::Totals()) {
+      if (f.Frames > 0 && f.TotalMs >= 0.0) names.insert(f.Name);
+    }
+    return names;
+  };
+  PassTimers::Reset();
+  for (int i = 0; i < 3; ++i) Frame();
+  std::set<std::string> names = timed();
+  for (const char* pass : {"Voxels", "Distance", "Voxel detail", "G-buffer", "Lighting", "Emission", "Motion",
+                           "Temporal", "History", "Present", "GUI"}) {
+    EXPECT_EQ(names.count(pass), 1u) << pass;
+  }
+  EXPECT_EQ(names.count("Lightmap"), 0u) << "no shipped shader samples the lightmap";
+
+  // A surface whose G-buffer pass samples the lightmap brings the pass back.
+  Resource<Shader> reader = Resources<Shader>::Make("LightmapReader");
+  reader->LoadFromSource(KestorTest::ShaderFile(
+      "LightmapReader", "",
+      KestorTest::GraphicsPass("Deferred", KestorTest::kPassThroughVertex,
+                               "#version 430 core\nuniform sampler2D TempLightmapStopgap;\n"
+                               "out vec4 c;\nvoid main() { c = texture(TempLightmapStopgap, vec2(0.5)); }\n")));
+  for (int i = 0; i < 3; ++i) {
+    DrawSystem::ClearCache();
+    glm::mat4 m = glm::scale(glm::mat4(1.0f), glm::vec3(0.2f));
+    DrawSystem::QueueDraw(cube, -1, m, m, reader, UniformBuffer(), true, false);
+    RenderSystem::RenderFrame(nullptr);
+  }
+  EXPECT_EQ(timed().count("Lightmap"), 1u);
 }

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <functional>
 #include <sstream>
+#include <unordered_map>
 
 #include <glm/gtc/matrix_inverse.hpp>
 
@@ -23,6 +24,7 @@
 #include "render/ShaderVariant.h"
 #include "render/Texbit.h"
 #include "renderer/Cloth.h"
+#include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
 #include "sanegl/GL.h"
@@ -70,10 +72,24 @@ std::vector<UniformBuffer*> WithoutNulls(std::initializer_list<UniformBuffer*> l
   return out;
 }
 
+// Which programs of this frame sample the lightmap. Asked of GL once per
+// program and frame, so a shader edited to read it (or no longer to) is
+// noticed at the next frame.
+struct LightmapReaders {
+  std::unordered_map<unsigned, bool> Checked;
+  bool Any = false;
+};
+
+LightmapReaders& Readers() {
+  static LightmapReaders* r = new LightmapReaders();
+  return *r;
+}
+
 void DrawEntryNow(DrawEntry& e, const std::string& pass, std::vector<UniformBuffer*> buffers) {
   Resource<Shader>& shader = std::get<4>(e);
   if (!shader) return;
   shader->Use(pass, &buffers);
+  if (pass != "LightmapGI") RenderSystem::NoteLightmapReader();
   Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
 }
 
@@ -158,6 +174,18 @@ void RenderSystem::SetupShaderResources() {
   FillMotionBuffer = Resources<Shader>::Get("PostFX/FillMotionBuffer");
 }
 
+void RenderSystem::NoteLightmapReader() {
+  const unsigned program = CurrentProgram();
+  if (program == 0) return;
+  auto found = Readers().Checked.find(program);
+  if (found == Readers().Checked.end()) {
+    const bool reads = glGetUniformLocation(program, "TempLightmapStopgap") >= 0;
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    found = Readers().Checked.emplace(program, reads).first;
+  }
+  Readers().Any = Readers().Any || found->second;
+}
+
 float RenderSystem::SimulationStep(float now) {
   CPUFPSWaiter = now;
   float dt = 0.016f;
@@ -212,6 +240,10 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   SetupRandomUVs();
   SetupShaderResources();
   SetupLightmap();
+  // The lightmap is drawn for last frame's readers: it is a frame late for
+  // them either way, and then the pass order does not matter.
+  LightmapRead = Readers().Any;
+  Readers() = LightmapReaders();
 
   SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
   SaneGL::CullFace(SaneGL::FaceSide::Back);
@@ -238,7 +270,11 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   for (Thing t : std::vector<Thing>(CameraThings)) RenderCamera(t, queue, time, is, quickray, field);
 
   QueueFrameRateText();
+  if (FlyCamSystem::pause) {
+    PassTimers::DrawTable(glm::vec2(Shutter::Width() - 4.0f, Shutter::Height() - 52.0f));
+  }
   DrawGUI();
+  PassTimers::FrameDone();
 }
 
 void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, UniformBuffer& time,
@@ -338,6 +374,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   auto all = [](DrawEntry&) { return true; };
 
   if (DepthPrePass->value) {
+    PassScope timer("Depth pre-pass");
     RenderTextureGuy::UseTexs({linearDepth}, BufferDepthLayer1);
     SaneGL::ColorWrite(false, false, false, false);
     SaneGL::DepthWrite(true);
@@ -353,6 +390,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   // depth kept only when the pre-pass has just written it. Neither draws a
   // background; the sky comes from the clear.
   auto openScenePass = [&](const std::vector<RenderTexture*>& targets) {
+    PassTimers::Begin(deferred ? "G-buffer" : "Forward");
     RenderTextureGuy::UseTexs(targets, BufferDepthLayer1);
     scenePassOpen = true;
     SaneGL::ClearColor(glm::vec4(0.0f));
@@ -393,6 +431,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
       SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
     }
     RenderTextureGuy::UseTexDone();
+    PassTimers::End();
   }
 
   // Lighting.
@@ -419,7 +458,9 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     // skipped and the lit colour stays black (emission still shows).
     const bool haveField = first != nullptr && first->DistanceVolume != nullptr && first->SkipVolume != nullptr;
     if (LightingStencil && haveField) {
+      PassScope timer("Lighting");
       LightingStencil->Use("GlobalIllumination", &list);
+      NoteLightmapReader();
       SaneGL::StateSync();
       const unsigned program = CurrentProgram();
       if (program != 0 && ShaderVariant::Current->IsCompute()) {
@@ -445,6 +486,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     SaneGL::Blend(true);
     SaneGL::BlendFuncSeparate(SaneGL::BlendFunction::One, SaneGL::BlendFunction::One,
                               SaneGL::BlendFunction::One, SaneGL::BlendFunction::One);
+    PassScope timer("Emission");
     cameraDraws("Emission", true,
                 [&](DrawEntry& e, UniformBuffer& d) {
                   return WithoutNulls({&time, &camera, &field, &d, &std::get<6>(e), std::get<5>(e)});
@@ -455,7 +497,9 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   SaneGL::StateSync();
   RenderTextureGuy::UseTexDone();
 
-  if (UpdateGI->value && TempLightmapStopgapShit != nullptr) {
+  // Nothing samples the lightmap in the shipped shaders: then it costs nothing.
+  if (UpdateGI->value && LightmapRead && TempLightmapStopgapShit != nullptr) {
+    PassScope timer("Lightmap");
     SaneGL::StatePush();
     RenderTextureGuy::UseTexs({TempLightmapStopgapShit}, {}, {2}, nullptr);
     SaneGL::Viewport(0, 0, 256, 256);
@@ -476,10 +520,12 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   }
 
   {
+    PassScope timer("Motion");
     RenderTextureGuy::UseTexs({motion}, BufferDepthLayer1);
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     if (FillMotionBuffer) {
       FillMotionBuffer->Use(&list);
+      NoteLightmapReader();
       Draw::Blit(Layer1);
     }
     RenderTextureGuy::UseTexDone();
@@ -491,9 +537,11 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   surface.CalculateHash();
 
   if (TemporalSS->value && TemporallyAntialias) {
+    PassScope timer("Temporal");
     RenderTextureGuy::UseTexs({temporal, newness1});
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     TemporallyAntialias->Use(&list);
+    NoteLightmapReader();
     Draw::Blit(Layer1);
     RenderTextureGuy::UseTexDone();
   }
@@ -504,6 +552,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   SaneGL::StateSync();
 
   if (TemporalSS->value && UnlitScreenSpace) {
+    PassScope timer("History");
     RenderTextureGuy::UseTex(oldLayer1);
     std::vector<UniformBuffer*> list = {&time, &surface};
     UnlitScreenSpace->Use(&list);
@@ -512,8 +561,10 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   }
 
   if (FinalBlitEn->value && FinalBlit) {
+    PassScope timer("Present");
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     FinalBlit->Use(&list);
+    NoteLightmapReader();
     Draw::Blit(TemporalSS->value ? static_cast<Texbit*>(temporal) : static_cast<Texbit*>(Layer1));
   }
   SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
@@ -535,6 +586,7 @@ void RenderSystem::QueueFrameRateText() {
 }
 
 void RenderSystem::DrawGUI() {
+  PassScope timer("GUI");
   // Pixel-space orthographic projection, premultiplied blending, no depth.
   SaneGL::CullFace(SaneGL::FaceSide::None);
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);

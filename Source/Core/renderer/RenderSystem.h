@@ -39,6 +39,9 @@ class RenderSystem {
   static void RenderFrame(KestorEngineFlyHahaJk* engine);
 
   static void SetupShaderResources();
+  // Called after a program of the frame is made current: notes whether it
+  // samples the lightmap, which is drawn only while something does.
+  static void NoteLightmapReader();
   static void SetupRandomUVs();
   static void SetupLightmap();
   // Three numbers in 0..1 to a point of the unit ball (not normalised).
@@ -70,6 +73,8 @@ class RenderSystem {
   static inline float CPUlastFPS = 16.0f;
   static inline int frameCounter = 0;
   static inline bool maswap = false;
+  // Some program sampled the lightmap in the previous frame.
+  static inline bool LightmapRead = false;
 
   static inline Resource<Shader> UnlitScreenSpace;
   static inline Resource<Shader> particlesRender;
