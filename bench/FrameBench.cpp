@@ -15,10 +15,12 @@
 #include <SDL.h>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -145,8 +147,7 @@ void Frame() {
   glFinish();
 }
 
-// The window at w x h, and the renderer's size-bound targets made anew when
-// the size changed (they follow the first size otherwise).
+// The window at w x h; the renderer's targets follow it.
 void SizeTo(int w, int h) {
   int cw = 0, ch = 0;
   SDL_GetWindowSize(engine->window->window, &cw, &ch);
@@ -161,56 +162,81 @@ void SizeTo(int w, int h) {
     Shutter::Height(static_cast<float>(h));
   }
   ScreenResolution->value = glm::vec2(w, h);
-  if (RenderSystem::Layer1 != nullptr && (RenderSystem::Layer1->Width != w || RenderSystem::Layer1->Height != h)) {
-    delete RenderSystem::Layer1;
-    RenderSystem::Layer1 = nullptr;
-    delete RenderSystem::BufferDepthLayer1;
-    RenderSystem::BufferDepthLayer1 = nullptr;
-    for (Thing t : RenderSystem::CameraThings) {
-      Camera* c = ComponentHandler<Camera>::Get(t);
-      for (Texbit** history : {&c->OldLayer1, &c->OldLayer2, &c->OldDepth1, &c->OldDepth2, &c->Newness1,
-                               &c->Newness2}) {
-        if (*history != nullptr) RenderTextureGuy::Done(static_cast<RenderTexture*>(*history));
-        *history = nullptr;
-      }
-    }
-  }
 }
 
+// Per-pass milliseconds per frame over the frames run by `run`.
+std::map<std::string, double> PassesOver(int frames, const std::function<void()>& run) {
+  glFinish();
+  PassTimers::Collect();
+  std::map<std::string, double> before;
+  for (const PassTimers::Figure& f : PassTimers::Totals()) before[f.Name] = f.TotalMs;
+  run();
+  glFinish();
+  PassTimers::Collect();
+  std::map<std::string, double> out;
+  for (const PassTimers::Figure& f : PassTimers::Totals()) {
+    const double ms = (f.TotalMs - before[f.Name]) / frames;
+    if (ms > 0.0) out[f.Name] = ms;
+  }
+  return out;
+}
+
+void Report(benchmark::State& state, const std::map<std::string, double>& passes) {
+  double sum = 0.0;
+  for (const auto& [name, ms] : passes) {
+    state.counters[name] = ms;
+    sum += ms;
+  }
+  state.counters["passes"] = sum;
+}
+
+// Arguments: width (height 9/16 of it), the stage switched off (row of
+// Stages), the render scale in percent.
 void BM_Frame(benchmark::State& state) {
   const int w = static_cast<int>(state.range(0));
   const int h = w * 9 / 16;
-  if (!StartDemo(w, h)) {
-    state.SkipWithError("no window (run under a display)");
-    return;
-  }
   const Stage& stage = Stages[state.range(1)];
-  state.SetLabel(stage.Label);
+  const float scale = static_cast<float>(state.range(2)) / 100.0f;
+  state.SetLabel(std::string(stage.Label) + (state.range(2) != 100 ? ", scale " + std::to_string(scale).substr(0, 4) : ""));
   QuietStdout quiet;
   FlyCamSystem::pause = false;
   SizeTo(w, h);
+  TargetFrameTime->value = 0.0f;
+  RenderScale->value = scale;
   CVar<bool>* off = stage.Switch != nullptr ? *stage.Switch : nullptr;
   if (off != nullptr) off->value = false;
 
   // The history settles and the pool fills in the first frames.
   for (int i = 0; i < 4; ++i) Frame();
-  PassTimers::Collect();
-  std::map<std::string, double> before;
-  for (const PassTimers::Figure& f : PassTimers::Totals()) before[f.Name] = f.TotalMs;
-
-  for (auto _ : state) Frame();
-
-  PassTimers::Collect();
-  const double frames = static_cast<double>(state.iterations());
-  double sum = 0.0;
-  for (const PassTimers::Figure& f : PassTimers::Totals()) {
-    const double ms = (f.TotalMs - before[f.Name]) / frames;
-    if (ms <= 0.0) continue;
-    state.counters[f.Name] = ms;
-    sum += ms;
-  }
-  state.counters["passes"] = sum;
+  Report(state, PassesOver(static_cast<int>(state.max_iterations), [&] {
+           for (auto _ : state) Frame();
+         }));
   if (off != nullptr) off->value = true;
+  RenderScale->value = 1.0f;
+}
+
+// The automatic scale: "Target Frame Time" set, a few seconds to settle,
+// then frames as in BM_Frame. Reports the scale it settled at and the
+// frames per second of wall time.
+void BM_Target(benchmark::State& state) {
+  const int w = static_cast<int>(state.range(0));
+  const int h = w * 9 / 16;
+  QuietStdout quiet;
+  FlyCamSystem::pause = false;
+  SizeTo(w, h);
+  RenderScale->value = 1.0f;
+  TargetFrameTime->value = static_cast<float>(state.range(1));
+  const auto settle = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - settle < std::chrono::seconds(8)) Frame();
+  const auto start = std::chrono::steady_clock::now();
+  Report(state, PassesOver(static_cast<int>(state.max_iterations), [&] {
+           for (auto _ : state) Frame();
+         }));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  state.counters["fps"] = static_cast<double>(state.iterations()) / seconds;
+  state.counters["render_scale"] = RenderScale->value;
+  TargetFrameTime->value = 0.0f;
+  RenderScale->value = 1.0f;
 }
 
 // The window's pixels below the frame-rate text, 8-bit RGB, read before the
@@ -237,6 +263,8 @@ void BM_Convergence(benchmark::State& state) {
   QuietStdout quiet;
   FlyCamSystem::pause = false;
   SizeTo(w, h);
+  RenderScale->value = 1.0f;
+  TargetFrameTime->value = 0.0f;
   auto render = [&] {
     TransformSystem::MAKETHEMATERIALREALITY(engine);
     MeshRendererSystem::MAKEITpretty(engine);
@@ -276,15 +304,24 @@ bool SoftwareGL() {
          std::strstr(renderer, "softpipe") != nullptr;
 }
 
-// Every size and every stage switch; 1920 x 1080 only on a real GPU.
+// Every size and every stage switch; 1920 x 1080 only on a real GPU. Then
+// the render scales, the automatic scale and the convergence of a still
+// picture.
 void Register() {
   std::vector<int> widths = {640, 1280};
   if (!SoftwareGL()) widths.push_back(1920);
   auto* b = benchmark::RegisterBenchmark("Frame", BM_Frame);
   for (int w : widths) {
-    for (int s = 0; s < StageCount; ++s) b->Args({w, s});
+    for (int s = 0; s < StageCount; ++s) b->Args({w, s, 100});
   }
+  b->Args({1280, 0, 50})->Args({1280, 0, 25})->Args({640, 0, 50});
   b->Unit(benchmark::kMillisecond)->Iterations(8)->MeasureProcessCPUTime()->UseRealTime();
+  benchmark::RegisterBenchmark("Target", BM_Target)
+      ->Args({1280, 100})
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(8)
+      ->MeasureProcessCPUTime()
+      ->UseRealTime();
   benchmark::RegisterBenchmark("Convergence", BM_Convergence)->Arg(640)->Iterations(1)->Unit(benchmark::kMillisecond);
 }
 

@@ -204,7 +204,24 @@ void RenderSystem::CountFrame(float now) {
     CPUlastFPS = CPUaverageFPS / averageFPS * 1000.0f;
     CPUaverageFPS = 0.0f;
     averageFPS = 0.0f;
+    if (TargetFrameTime->value > 0.0f) {
+      RenderScale->value = NextRenderScale(RenderScale->value, TargetFrameTime->value, lastFPS);
+    }
   }
+}
+
+float RenderSystem::NextRenderScale(float scale, float targetMs, float frameMs) {
+  if (!(targetMs > 0.0f) || !(frameMs > 0.0f) || !std::isfinite(frameMs)) return scale;
+  scale = std::isfinite(scale) ? std::clamp(scale, MinRenderScale, 1.0f) : 1.0f;
+  // Within 5 % of the target the scale holds, so it does not hunt.
+  const float ratio = targetMs / frameMs;
+  if (std::abs(ratio - 1.0f) < 0.05f) return scale;
+  // Pixel work goes with the square of the scale; a frame also has a part
+  // that no scale changes, so one step at most halves or doubles the pixels.
+  float next = scale * std::sqrt(std::clamp(ratio, 0.5f, 2.0f));
+  // Steps of 0.05: every new size remakes the scene targets.
+  next = std::round(next * 20.0f) / 20.0f;
+  return std::clamp(next, MinRenderScale, 1.0f);
 }
 
 std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
@@ -271,9 +288,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   for (Thing t : std::vector<Thing>(CameraThings)) RenderCamera(t, queue, time, is, quickray, field);
 
   QueueFrameRateText();
-  if (FlyCamSystem::pause) {
-    PassTimers::DrawTable(glm::vec2(Shutter::Width() - 4.0f, Shutter::Height() - 52.0f));
-  }
+  if (FlyCamSystem::pause) QueuePerformancePanel();
   DrawGUI();
   PassTimers::FrameDone();
 }
@@ -284,6 +299,12 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   Transform* T = ComponentHandler<Transform>::Get(thing);
   if (c == nullptr || T == nullptr) return;
 
+  // The scene renders at the scale and jittered by a sub-pixel offset each
+  // frame; the temporal pass puts the samples back together at full size.
+  if (!std::isfinite(RenderScale->value)) RenderScale->value = 1.0f;
+  RenderScale->value = std::clamp(RenderScale->value, MinRenderScale, 1.0f);
+  c->RenderScale = RenderScale->value;
+  c->Jitter = TemporalSS->value;
   c->UpdatePerspectiveMatrix();
   // A side of 0, or one no window could have, means the window's.
   int w = PixelSide(ScreenResolution->value.x, 0);
@@ -297,13 +318,16 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   UniformBuffer camera;
   const glm::mat4 view = c->Matrix(T->WorldInverse);
   const glm::mat4 viewPast = c->Matrix_Past(T->WorldInversePast);
-  const glm::mat4 aa = c->MatrixJittered(T->WorldInverse);
-  const glm::mat4 aaPast = c->MatrixJittered_Past(T->WorldInversePast);
+  // Without the temporal pass nothing would put jittered frames together.
+  const glm::mat4 aa = c->Jitter ? c->MatrixJittered(T->WorldInverse) : view;
+  const glm::mat4 aaPast = c->Jitter ? c->MatrixJittered_Past(T->WorldInversePast) : viewPast;
   camera.SetMatrix4("_WorldToView_Past", viewPast);
   camera.SetMatrix4("_WorldToView", view);
   camera.SetMatrix4("_AAWorldToView_Past", aaPast);
   camera.SetMatrix4("_AAWorldToView", aa);
-  camera.SetVector("_AAJitter", c->JitterOffset);
+  // In pixels of the scaled targets, where the temporal pass needs them.
+  camera.SetVector("_AAJitter", c->JitterOffset * glm::vec2(sw / std::max(1.0f, Shutter::Width()),
+                                                            sh / std::max(1.0f, Shutter::Height())));
   camera.SetMatrix4("_InvWorldToView_Past", glm::inverse(viewPast));
   camera.SetMatrix4("_InvWorldToView", glm::inverse(view));
   camera.SetMatrix4("_AAInvWorldToView_Past", glm::inverse(aaPast));
@@ -320,14 +344,21 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
 
   // The history follows the render size (a resized window with "Screen
   // Resolution" (0, 0)): the old textures go back to the pool.
-  if (c->OldLayer1 != nullptr && (c->OldLayer1->Width != w || c->OldLayer1->Height != h ||
-                                  c->OldDepth1 == nullptr || c->OldDepth1->Width != sw ||
-                                  c->OldDepth1->Height != sh)) {
-    for (Texbit** history : {&c->OldLayer1, &c->OldLayer2, &c->OldDepth1, &c->OldDepth2, &c->Newness1,
-                             &c->Newness2}) {
-      if (*history != nullptr) RenderTextureGuy::Done(static_cast<RenderTexture*>(*history));
-      *history = nullptr;
+  auto release = [](std::initializer_list<Texbit**> textures) {
+    for (Texbit** t : textures) {
+      if (*t != nullptr) RenderTextureGuy::Done(static_cast<RenderTexture*>(*t));
+      *t = nullptr;
     }
+  };
+  if (c->OldLayer1 != nullptr && (c->OldLayer1->Width != w || c->OldLayer1->Height != h)) {
+    release({&c->OldLayer1, &c->OldLayer2, &c->OldDepth1, &c->OldDepth2, &c->Newness1, &c->Newness2});
+  }
+  // A new render scale keeps the full-size history: the picture stays and
+  // sharpens again instead of starting over.
+  if (c->OldLayer1 != nullptr && (c->OldDepth1 == nullptr || c->OldDepth1->Width != sw || c->OldDepth1->Height != sh)) {
+    release({&c->OldDepth1, &c->OldDepth2});
+    c->OldDepth1 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
+    c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
   }
   if (c->OldLayer1 == nullptr) {
     c->OldLayer1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
@@ -615,6 +646,16 @@ void RenderSystem::QueueFrameRateText() {
   const float H = Shutter::Height();
   GUI::DrawText(glm::vec2(x, H - 24.0f), glm::vec2(100.0f, 24.0f), &style, a.str());
   GUI::DrawText(glm::vec2(x, H - 48.0f), glm::vec2(100.0f, 24.0f), &style, b.str());
+}
+
+void RenderSystem::QueuePerformancePanel() {
+  // Bottom-right, clear of the control panel on the left and of the frame
+  // rate at the top: the two scale rows, the pass timers above them.
+  const glm::vec2 row(290.0f, 48.0f);
+  const float x = Shutter::Width() - row.x - 4.0f;
+  TargetFrameTime->DrawGUI(glm::vec2(x, 0.0f), row);
+  RenderScale->DrawGUI(glm::vec2(x, row.y), row);
+  PassTimers::DrawTable(glm::vec2(Shutter::Width() - 4.0f, 2.0f * row.y + 4.0f + PassTimers::TableSize().y));
 }
 
 void RenderSystem::DrawGUI() {

@@ -64,6 +64,10 @@ class RenderSystem {
   // and the per-second averages, kept in the statics below.
   static float SimulationStep(float now);
   static void CountFrame(float now);
+  // The render scale for the next second, from this second's frame time and
+  // the target (both milliseconds).
+  static float NextRenderScale(float scale, float targetMs, float frameMs);
+  static constexpr float MinRenderScale = 0.25f;
 
   static inline std::vector<Thing> CameraThings;
   static inline std::vector<Thing> LitThings;
@@ -99,6 +103,8 @@ class RenderSystem {
   static void RenderCamera(Thing t, std::vector<DrawEntry>& queue, UniformBuffer& time,
                            UniformBuffer& is, UniformBuffer& quickray, UniformBuffer& field);
   static void QueueFrameRateText();
+  // While paused: "Render Scale", "Target Frame Time" and the pass timers.
+  static void QueuePerformancePanel();
   static void DrawGUI();
 };
 
