@@ -23,6 +23,7 @@
 #include "render/ShaderVariant.h"
 #include "render/Texbit.h"
 #include "renderer/Cloth.h"
+#include "renderer/FrameCapture.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
 #include "sanegl/GL.h"
@@ -179,7 +180,9 @@ void RenderSystem::CountFrame(float now) {
 }
 
 std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
+  FrameCapture::BeginFrame(engine);
   RenderFrame(engine);
+  FrameCapture::TakePresented(static_cast<int>(Shutter::Width()), static_cast<int>(Shutter::Height()));
   CPUaverageFPS += Now(engine) - CPUFPSWaiter;
   SDL_GL_SetSwapInterval(0);
   if (engine != nullptr && engine->window != nullptr && engine->window->window != nullptr) {
@@ -190,7 +193,7 @@ std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
 }
 
 void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
-  if (FlyCamSystem::pause) RenderSidePanel();
+  if (FlyCamSystem::pause && ShowOverlay) RenderSidePanel();
 
   const float dt = SimulationStep(Now(engine));
 
@@ -237,7 +240,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
 
   for (Thing t : std::vector<Thing>(CameraThings)) RenderCamera(t, queue, time, is, quickray, field);
 
-  QueueFrameRateText();
+  if (ShowOverlay) QueueFrameRateText();
   DrawGUI();
 }
 
@@ -436,7 +439,11 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
         glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldSkipImage"), 2);
         Debug::_CheckGLError("RELEASE", __LINE__);
         UploadISArrays(program, is);
-        glDispatchCompute(static_cast<unsigned>(Layer1->Width / 20), static_cast<unsigned>(Layer1->Height / 20), 1);
+        // A group covers 20 x 20 pixels; the last row and column of groups
+        // reach past the edge (the shader skips those pixels) so that sizes
+        // that are no multiple of 20 are lit to the border.
+        glDispatchCompute(static_cast<unsigned>((Layer1->Width + 19) / 20),
+                          static_cast<unsigned>((Layer1->Height + 19) / 20), 1);
         Debug::_CheckGLError("RELEASE", __LINE__);
         glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
         Debug::_CheckGLError("RELEASE", __LINE__);
@@ -511,10 +518,12 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     RenderTextureGuy::UseTexDone();
   }
 
+  Texbit* finalInput = TemporalSS->value ? static_cast<Texbit*>(temporal) : static_cast<Texbit*>(Layer1);
+  if (FrameCapture::Capturing() && thing == CameraThings.front()) FrameCapture::TakeLinear(*finalInput);
   if (FinalBlitEn->value && FinalBlit) {
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     FinalBlit->Use(&list);
-    Draw::Blit(TemporalSS->value ? static_cast<Texbit*>(temporal) : static_cast<Texbit*>(Layer1));
+    Draw::Blit(finalInput);
   }
   SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
 
