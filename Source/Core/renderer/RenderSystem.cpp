@@ -25,6 +25,7 @@
 #include "render/ShaderVariant.h"
 #include "render/Texbit.h"
 #include "renderer/Cloth.h"
+#include "renderer/FrameCapture.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
@@ -225,7 +226,9 @@ float RenderSystem::NextRenderScale(float scale, float targetMs, float frameMs) 
 }
 
 std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
+  FrameCapture::BeginFrame(engine);
   RenderFrame(engine);
+  FrameCapture::TakePresented(static_cast<int>(Shutter::Width()), static_cast<int>(Shutter::Height()));
   CPUaverageFPS += Now(engine) - CPUFPSWaiter;
   SDL_GL_SetSwapInterval(0);
   if (engine != nullptr && engine->window != nullptr && engine->window->window != nullptr) {
@@ -236,7 +239,7 @@ std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
 }
 
 void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
-  if (FlyCamSystem::pause) RenderSidePanel();
+  if (FlyCamSystem::pause && ShowOverlay) RenderSidePanel();
 
   const float dt = SimulationStep(Now(engine));
 
@@ -287,8 +290,8 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
 
   for (Thing t : std::vector<Thing>(CameraThings)) RenderCamera(t, queue, time, is, quickray, field);
 
-  QueueFrameRateText();
-  if (FlyCamSystem::pause) QueuePerformancePanel();
+  if (ShowOverlay) QueueFrameRateText();
+  if (ShowOverlay && FlyCamSystem::pause) QueuePerformancePanel();
   DrawGUI();
   PassTimers::FrameDone();
 }
@@ -623,12 +626,14 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     RenderTextureGuy::UseTexDone();
   }
 
+  Texbit* finalInput = TemporalSS->value ? static_cast<Texbit*>(temporal) : static_cast<Texbit*>(Layer1);
+  if (FrameCapture::Capturing() && thing == CameraThings.front()) FrameCapture::TakeLinear(*finalInput);
   if (FinalBlitEn->value && FinalBlit) {
     PassScope timer("Present");
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     FinalBlit->Use(&list);
     NoteLightmapReader();
-    Draw::Blit(TemporalSS->value ? static_cast<Texbit*>(temporal) : static_cast<Texbit*>(Layer1));
+    Draw::Blit(finalInput);
   }
   SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
 

@@ -84,6 +84,8 @@ class RenderSystem {
   static inline bool maswap = false;
   // Some program sampled the lightmap in the previous frame.
   static inline bool LightmapRead = false;
+  // The control panel and the frame-rate text; off for clean captures.
+  static inline bool ShowOverlay = true;
 
   static inline Resource<Shader> UnlitScreenSpace;
   static inline Resource<Shader> particlesRender;
