@@ -2,6 +2,9 @@
 // small light field, a lit cube and an area light.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 #include <glm/gtc/matrix_transform.hpp>
 
 #include "engine/Component.h"
@@ -14,7 +17,10 @@
 #include "render/Texbit.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
+#include "render/RenderTextureGuy.h"
+#include "render/TextureReadback.h"
 #include "sanegl/GL.h"
+#include "sanegl/SaneGL.h"
 #include "scene/Camera.h"
 #include "scene/FlyCam.h"
 #include "scene/Lighting.h"
@@ -108,6 +114,19 @@ class RenderFrame : public KestorTest::GLTest {
     return glm::vec4(px[0], px[1], px[2], px[3]);
   }
 
+  // Channel `channel` of level 0 of a float texture, row by row.
+  static std::vector<float> Channel(Texbit* t, int channels, int channel) {
+    const size_t texels = static_cast<size_t>(t->Width) * t->Height;
+    std::vector<uint8_t> raw = KestorTest::ReadTexels(*t, channels == 1 ? GL_RED : GL_RGBA, GL_FLOAT,
+                                                      texels * channels * sizeof(float));
+    std::vector<float> out(texels);
+    for (size_t i = 0; i < texels; ++i) {
+      std::memcpy(&out[i], &raw[(i * channels + channel) * sizeof(float)], sizeof(float));
+    }
+    return out;
+  }
+  static float Centre(Texbit* t) { return Channel(t, 1, 0)[t->Width * (t->Height / 2) + t->Width / 2]; }
+
   Thing camera, field, area;
   Resource<Material> material;
   Resource<Mesh> cube;
@@ -149,4 +168,102 @@ TEST_F(RenderFrame, WithoutALightFieldTheLightingIsSkippedSafely) {
   RenderSystem::LitThings.clear();
   Frame();
   Frame();
+}
+
+TEST_F(RenderFrame, TheLitColourDepthAndHistoryFollowTheRenderSize) {
+  ScreenResolution->value = glm::vec2(40.0f, 24.0f);
+  Frame();
+  ScreenResolution->value = glm::vec2(0.0f, 0.0f);  // the window's size, 64 x 64
+  Frame();
+  Frame();
+  Camera* c = ComponentHandler<Camera>::Get(camera);
+  for (Texbit* t : {static_cast<Texbit*>(RenderSystem::Layer1), static_cast<Texbit*>(RenderSystem::BufferDepthLayer1),
+                    c->OldLayer1, c->OldDepth1, c->Newness1, c->Newness2}) {
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->Width, 64);
+    EXPECT_EQ(t->Height, 64);
+  }
+  const glm::vec4 centre = CentrePixel();
+  EXPECT_GT(centre.r + centre.g + centre.b, 0.02f) << "the cube fills the middle, not a corner";
+}
+
+TEST_F(RenderFrame, TheLightingWritesEveryPixelOfASizeNotAMultipleOfTwenty) {
+  ScreenResolution->value = glm::vec2(50.0f, 41.0f);
+  Frame();
+  const std::vector<float> alpha = Channel(RenderSystem::Layer1, 4, 3);
+  ASSERT_EQ(alpha.size(), 50u * 41u);
+  int unwritten = 0;
+  for (float a : alpha) unwritten += a < 0.5f;
+  EXPECT_EQ(unwritten, 0) << "the top rows and right columns are lit too";
+}
+
+TEST_F(RenderFrame, TheTemporalPassReadsLastFramesNewnessAndWritesTheOther) {
+  Frame();
+  Camera* c = ComponentHandler<Camera>::Get(camera);
+  // Start both from "new to the history".
+  SaneGL::ClearColor(glm::vec4(0.0f));
+  for (Texbit* t : {c->Newness1, c->Newness2}) {
+    ASSERT_NE(t, nullptr);
+    RenderTextureGuy::UseTex(static_cast<RenderTexture*>(t));
+    SaneGL::Clear(GL_COLOR_BUFFER_BIT);
+    RenderTextureGuy::UseTexDone();
+  }
+  Frame();
+  Frame();
+  // A still camera ages each pixel by 1/8 a frame.
+  EXPECT_FLOAT_EQ(Centre(c->Newness1), 0.25f) << "this frame's";
+  EXPECT_FLOAT_EQ(Centre(c->Newness2), 0.125f) << "last frame's, kept apart";
+}
+
+namespace {
+
+std::vector<GLbitfield> barriers;
+int dispatches = 0;
+PFNGLMEMORYBARRIERPROC realBarrier = nullptr;
+PFNGLDISPATCHCOMPUTEPROC realDispatch = nullptr;
+void GLAPIENTRY SpyBarrier(GLbitfield bits) {
+  barriers.push_back(bits);
+  realBarrier(bits);
+}
+void GLAPIENTRY SpyDispatch(GLuint x, GLuint y, GLuint z) {
+  ++dispatches;
+  barriers.clear();
+  realDispatch(x, y, z);
+}
+
+}  // namespace
+
+TEST_F(RenderFrame, TheLightedImageIsFencedForTheBlendingAndSamplingThatFollow) {
+  realBarrier = __glewMemoryBarrier;
+  realDispatch = __glewDispatchCompute;
+  __glewMemoryBarrier = &SpyBarrier;
+  __glewDispatchCompute = &SpyDispatch;
+  Frame();
+  __glewMemoryBarrier = realBarrier;
+  __glewDispatchCompute = realDispatch;
+  ASSERT_EQ(dispatches, 1) << "the lighting compute ran";
+  ASSERT_FALSE(barriers.empty());
+  const GLbitfield needed = GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT | GL_TEXTURE_FETCH_BARRIER_BIT;
+  EXPECT_EQ(barriers.front() & needed, needed);
+}
+
+TEST_F(RenderFrame, ALightFieldResolutionOutsideTheContextsLimitsIsClampedAndRendersCleanly) {
+  GLint max3D = 0;
+  glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &max3D);
+  for (glm::vec3 asked : {glm::vec3(1.0f), glm::vec3(static_cast<float>(max3D) * 2.0f, 2.0f, 2.0f)}) {
+    Thing other = Make();
+    ComponentHandler<LightField>::Gimmoo(other);
+    ComponentHandler<LightField>::Get(other)->Resolution = asked;
+    SetWorld(other, glm::scale(glm::mat4(1.0f), glm::vec3(6.0f)));
+    RenderSystem::LitThings = {other};
+    Frame();
+    Frame();
+    LightField* l = ComponentHandler<LightField>::Get(other);
+    ASSERT_NE(l->SkipVolume, nullptr);
+    EXPECT_LE(l->SkipVolume->Width, max3D);
+    EXPECT_GE(l->Volume->Width, 2);
+    EXPECT_EQ(l->Resolution.x, static_cast<float>(l->Volume->Width)) << "the uniforms describe the volume";
+    ComponentHandler<LightField>::HereItsBunk(other);
+    ComponentHandler<Transform>::HereItsBunk(other);
+  }
 }

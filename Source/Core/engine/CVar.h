@@ -27,8 +27,9 @@ class CVar : public CVarT {
   T value{};
 };
 
-// Rows drawn by the immediate-mode widgets: toggle for bools, slider and
-// number field for floats.
+// Rows drawn by the immediate-mode widgets: toggle for bools (a filled mark
+// when on), slider and number field for floats (the name on a line of its
+// own when the row is two lines tall).
 template <>
 int CVar<bool>::DrawGUI(glm::vec2 pos, glm::vec2 size);
 template <>

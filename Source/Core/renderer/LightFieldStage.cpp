@@ -75,6 +75,13 @@ void BindDetailImages(unsigned program, LightField& first) {
   BindImage(program, "fieldskipBinaryAWrite", 1, first.SkipBits, 0, GL_R32UI);
 }
 
+int Max3DTextureSize() {
+  GLint size = 0;
+  glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &size);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  return size;
+}
+
 int MaxSamples() {
   GLint samples = 1;
   glGetIntegerv(GL_MAX_SAMPLES, &samples);
@@ -180,6 +187,30 @@ void RenderSystem::FillFieldUniforms(UniformBuffer& field, LightField& l, const 
   field.SetFloat("_NoiseStyle", static_cast<float>(NoiseStyle->value));
 }
 
+glm::ivec3 RenderSystem::FieldVolumeSize(glm::vec3 resolution, int max3DSize) {
+  // The occupancy volume doubles every axis, so half the largest 3D texture
+  // is the ceiling; level 1 of the colour volume is rendered into, so two
+  // voxels is the floor.
+  const float ceiling = static_cast<float>(std::max(2, max3DSize / 2));
+  glm::ivec3 size(0);
+  for (int axis = 0; axis < 3; ++axis) {
+    if (!(resolution[axis] >= 1.0f)) return glm::ivec3(0);
+    size[axis] = std::max(2, static_cast<int>(std::min(resolution[axis], ceiling)));
+  }
+  // A size the driver accepts may still be more memory than it has: the
+  // volumes together take about 40 bytes a voxel.
+  const double voxels = static_cast<double>(size.x) * size.y * size.z;
+  if (voxels > kMaxFieldVoxels) {
+    const double shrink = std::cbrt(kMaxFieldVoxels / voxels);
+    // The cube root is not exact: a side that should come out whole must not
+    // lose a voxel to rounding.
+    for (int axis = 0; axis < 3; ++axis) {
+      size[axis] = std::max(2, static_cast<int>(size[axis] * shrink + 1e-6));
+    }
+  }
+  return size;
+}
+
 void RenderSystem::SetupRandomUVs() {
   if (RandomUVs != nullptr) return;
   const int W = std::max(1, static_cast<int>(Shutter::Width()));
@@ -225,13 +256,22 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   LightField* l = ComponentHandler<LightField>::Get(thing);
   Transform* T = ComponentHandler<Transform>::Get(thing);
   if (l == nullptr || T == nullptr) return;
-  const int X = static_cast<int>(l->Resolution.x);
-  const int Y = static_cast<int>(l->Resolution.y);
-  const int Z = static_cast<int>(l->Resolution.z);
   // A field without voxels has nothing to render into.
-  if (X <= 0 || Y <= 0 || Z <= 0) return;
+  if (FieldVolumeSize(l->Resolution, 2).x == 0) return;
 
   if (l->VolumeBack == nullptr) {
+    const glm::ivec3 size = FieldVolumeSize(l->Resolution, Max3DTextureSize());
+    const glm::ivec3 asked(glm::min(l->Resolution, glm::vec3(1e9f)));
+    if (size != asked) {
+      std::cout << "LightField of Thing " << thing.ID << ": resolution " << l->Resolution.x << ","
+                << l->Resolution.y << "," << l->Resolution.z << " is outside 2 to "
+                << std::max(2, Max3DTextureSize() / 2) << " voxels per axis or over "
+                << static_cast<long>(kMaxFieldVoxels) << " in all; using " << size.x << "," << size.y << ","
+                << size.z << std::endl;
+    }
+    // The uniforms describe the volumes that exist.
+    l->Resolution = glm::vec3(size);
+    const int X = size.x, Y = size.y, Z = size.z;
     l->VolumeBack = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, true, 0);
     l->Volume = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, true, 0);
     l->FogVolume = MakeVolume(64, 64, 64, TextureFormats::RGBA16F, false, 1);

@@ -16,6 +16,7 @@
 #include "engine/Component.h"
 #include "engine/Debug.h"
 #include "engine/Engine.h"
+#include "engine/MathChecks.h"
 #include "engine/Shutter.h"
 #include "gui/GUI.h"
 #include "render/Draw.h"
@@ -141,12 +142,12 @@ void RenderSystem::GoodYumidk(Thing t) {
 }
 
 void RenderSystem::FoodGoSad(Thing t) {
-  // A Thing losing one component drops out of every list, also of those whose
-  // components it keeps: the next matching add puts it back.
-  if (Has<Transform>(t) && Has<Camera>(t) && Has<LightField>(t)) return;
-  RemoveFirst(CameraThings, t);
-  RemoveFirst(LitThings, t);
-  RemoveFirst(BrightThings, t);
+  // Each list loses the Thing only when its own pair of components is broken:
+  // a camera that also carried an area light keeps rendering without it.
+  const bool placed = Has<Transform>(t);
+  if (!placed || !Has<Camera>(t)) RemoveFirst(CameraThings, t);
+  if (!placed || !Has<LightField>(t)) RemoveFirst(LitThings, t);
+  if (!placed || !Has<ISArea>(t)) RemoveFirst(BrightThings, t);
 }
 
 void RenderSystem::SetupShaderResources() {
@@ -249,13 +250,14 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   if (c == nullptr || T == nullptr) return;
 
   c->UpdatePerspectiveMatrix();
-  const int w = ScreenResolution->value.x != 0.0f ? static_cast<int>(ScreenResolution->value.x)
-                                                  : static_cast<int>(Shutter::Width());
-  const int h = ScreenResolution->value.y != 0.0f ? static_cast<int>(ScreenResolution->value.y)
-                                                  : static_cast<int>(Shutter::Height());
+  // A side of 0, or one no window could have, means the window's.
+  int w = PixelSide(ScreenResolution->value.x, 0);
+  int h = PixelSide(ScreenResolution->value.y, 0);
+  if (w == 0) w = static_cast<int>(Shutter::Width());
+  if (h == 0) h = static_cast<int>(Shutter::Height());
   if (w <= 0 || h <= 0) return;
-  const int sw = std::max(1, static_cast<int>(c->RenderScale * w));
-  const int sh = std::max(1, static_cast<int>(h * c->RenderScale));
+  const int sw = std::max(1, PixelSide(c->RenderScale * w, w));
+  const int sh = std::max(1, PixelSide(h * c->RenderScale, h));
 
   UniformBuffer camera;
   const glm::mat4 view = c->Matrix(T->WorldInverse);
@@ -281,6 +283,17 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   camera.SetVector("ScreenSize", glm::vec4(w, h, 1.0f / w, 1.0f / h));
   camera.CalculateHash();
 
+  // The history follows the render size (a resized window with "Screen
+  // Resolution" (0, 0)): the old textures go back to the pool.
+  if (c->OldLayer1 != nullptr && (c->OldLayer1->Width != w || c->OldLayer1->Height != h ||
+                                  c->OldDepth1 == nullptr || c->OldDepth1->Width != sw ||
+                                  c->OldDepth1->Height != sh)) {
+    for (Texbit** history : {&c->OldLayer1, &c->OldLayer2, &c->OldDepth1, &c->OldDepth2, &c->Newness1,
+                             &c->Newness2}) {
+      if (*history != nullptr) RenderTextureGuy::Done(static_cast<RenderTexture*>(*history));
+      *history = nullptr;
+    }
+  }
   if (c->OldLayer1 == nullptr) {
     c->OldLayer1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
     c->OldLayer2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F);
@@ -297,11 +310,24 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     std::cout << "Newness1: " << reinterpret_cast<std::uintptr_t>(c->Newness1) << std::endl;
   }
   auto* oldLayer1 = static_cast<RenderTexture*>(c->OldLayer1);
+  // The temporal pass reads the newness of the last frame and writes this
+  // frame's into the other texture; the two trade places after it.
   auto* newness1 = static_cast<RenderTexture*>(c->Newness1);
+  auto* newness2 = static_cast<RenderTexture*>(c->Newness2);
 
   RenderTexture* normals = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::RGB10A2);
   RenderTexture* albedo = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::RGB8);
   RenderTexture* linearDepth = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R16F);
+  // The lit colour and the scene depth are made again when the render size
+  // changes; a stale size would squeeze the scene into a corner.
+  if (Layer1 != nullptr && (Layer1->Width != sw || Layer1->Height != sh)) {
+    delete Layer1;
+    Layer1 = nullptr;
+  }
+  if (BufferDepthLayer1 != nullptr && (BufferDepthLayer1->Width != sw || BufferDepthLayer1->Height != sh)) {
+    delete BufferDepthLayer1;
+    BufferDepthLayer1 = nullptr;
+  }
   if (Layer1 == nullptr) {
     Layer1 = new RenderTexture(sw, sh, TextureFormats::RGBA16F);
     Layer1->ToGPU();
@@ -320,7 +346,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     }
   };
   if (normals == nullptr || albedo == nullptr || linearDepth == nullptr || temporal == nullptr ||
-      motion == nullptr || oldLayer1 == nullptr || newness1 == nullptr) {
+      motion == nullptr || oldLayer1 == nullptr || newness1 == nullptr || newness2 == nullptr) {
     handBack();
     return;
   }
@@ -437,9 +463,14 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
         glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldSkipImage"), 2);
         Debug::_CheckGLError("RELEASE", __LINE__);
         UploadISArrays(program, is);
-        glDispatchCompute(static_cast<unsigned>(Layer1->Width / 20), static_cast<unsigned>(Layer1->Height / 20), 1);
+        // Groups of 20 x 20 pixels, rounded up: the shader skips what lies
+        // outside the image.
+        glDispatchCompute(static_cast<unsigned>((Layer1->Width + 19) / 20),
+                          static_cast<unsigned>((Layer1->Height + 19) / 20), 1);
         Debug::_CheckGLError("RELEASE", __LINE__);
-        glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+        // The emission blends into the written image and later passes sample it.
+        glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT |
+                        GL_TEXTURE_FETCH_BARRIER_BIT);
         Debug::_CheckGLError("RELEASE", __LINE__);
       }
     }
@@ -492,11 +523,12 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   surface.CalculateHash();
 
   if (TemporalSS->value && TemporallyAntialias) {
-    RenderTextureGuy::UseTexs({temporal, newness1});
+    RenderTextureGuy::UseTexs({temporal, newness2});
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     TemporallyAntialias->Use(&list);
     Draw::Blit(Layer1);
     RenderTextureGuy::UseTexDone();
+    std::swap(c->Newness1, c->Newness2);
   }
 
   // The whole-screen passes below run without depth testing; going through

@@ -48,6 +48,11 @@ class RenderSystem {
   static void FillISUniforms(UniformBuffer& is);
   static void FillQuickrayUniforms(UniformBuffer& quickray);
   static void FillFieldUniforms(UniformBuffer& field, LightField& l, const Transform& t);
+  // The volume size of a light field: each axis of `resolution` within 2 and
+  // half of `max3DSize` (GL_MAX_3D_TEXTURE_SIZE), the whole shrunk evenly to
+  // kMaxFieldVoxels; all zero when an axis is below one voxel (or NaN).
+  static constexpr double kMaxFieldVoxels = 16777216.0;
+  static glm::ivec3 FieldVolumeSize(glm::vec3 resolution, int max3DSize);
   // The light-field stage for one Thing of LitThings.
   static void LightFieldStage(Thing t, std::vector<DrawEntry>& queue, UniformBuffer& time,
                               UniformBuffer& is, UniformBuffer& quickray, UniformBuffer& field);
