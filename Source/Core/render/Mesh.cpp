@@ -24,7 +24,7 @@ Mesh::Mesh(std::string name) {
     ToGPU();
     return;
   }
-  path = File::AssetsPath + "Meshes" + File::PathSeparator + name + ".fml";
+  path = File::Find("Meshes", name + ".fml");
   Debug::Log("Loading Mesh: " + path);
   std::cout << "blerg";
   std::cout.flush();

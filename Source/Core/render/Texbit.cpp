@@ -124,7 +124,7 @@ Texbit::Texbit(std::string name) {
 }
 
 void Texbit::LoadImage(const std::string& name) {
-  const std::string path = File::AssetsPath + "Textures" + File::PathSeparator + name;
+  const std::string path = File::Find("Textures", name);
   int w = 0, h = 0, channels = 0;
   unsigned char* pixels = nullptr;
   if (stbi_info(path.c_str(), &w, &h, &channels) != 0) {

@@ -24,6 +24,7 @@
 #include "render/ShaderVariant.h"
 #include "render/Texbit.h"
 #include "renderer/Cloth.h"
+#include "renderer/FrameCapture.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
 #include "sanegl/GL.h"
@@ -181,7 +182,9 @@ void RenderSystem::CountFrame(float now) {
 }
 
 std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
+  FrameCapture::BeginFrame(engine);
   RenderFrame(engine);
+  FrameCapture::TakePresented(static_cast<int>(Shutter::Width()), static_cast<int>(Shutter::Height()));
   CPUaverageFPS += Now(engine) - CPUFPSWaiter;
   SDL_GL_SetSwapInterval(0);
   if (engine != nullptr && engine->window != nullptr && engine->window->window != nullptr) {
@@ -192,7 +195,7 @@ std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
 }
 
 void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
-  if (FlyCamSystem::pause) RenderSidePanel();
+  if (FlyCamSystem::pause && ShowOverlay) RenderSidePanel();
 
   const float dt = SimulationStep(Now(engine));
 
@@ -239,7 +242,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
 
   for (Thing t : std::vector<Thing>(CameraThings)) RenderCamera(t, queue, time, is, quickray, field);
 
-  QueueFrameRateText();
+  if (ShowOverlay) QueueFrameRateText();
   DrawGUI();
 }
 
@@ -544,10 +547,12 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     RenderTextureGuy::UseTexDone();
   }
 
+  Texbit* finalInput = TemporalSS->value ? static_cast<Texbit*>(temporal) : static_cast<Texbit*>(Layer1);
+  if (FrameCapture::Capturing() && thing == CameraThings.front()) FrameCapture::TakeLinear(*finalInput);
   if (FinalBlitEn->value && FinalBlit) {
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     FinalBlit->Use(&list);
-    Draw::Blit(TemporalSS->value ? static_cast<Texbit*>(temporal) : static_cast<Texbit*>(Layer1));
+    Draw::Blit(finalInput);
   }
   SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
 

@@ -75,6 +75,8 @@ class RenderSystem {
   static inline float CPUlastFPS = 16.0f;
   static inline int frameCounter = 0;
   static inline bool maswap = false;
+  // The control panel and the frame-rate text; off for clean captures.
+  static inline bool ShowOverlay = true;
 
   static inline Resource<Shader> UnlitScreenSpace;
   static inline Resource<Shader> particlesRender;
