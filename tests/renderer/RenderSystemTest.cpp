@@ -1,6 +1,6 @@
 // The renderer's bookkeeping and the numbers it hands to the lighting
 // shaders: system lists, frame timing, area lights, ray frames, light-field
-// uniforms.
+// uniforms; and every system's Attach as the first of a host.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,10 +9,18 @@
 #include <glm/gtc/quaternion.hpp>
 
 #include "engine/Component.h"
+#include "engine/Engine.h"
 #include "engine/Thing.h"
+#include "gui/GUI.h"
+#include "gui/IMGUI.h"
+#include "render/DrawSystem.h"
 #include "renderer/RenderSystem.h"
+#include "scene/AudioSystem.h"
 #include "scene/Camera.h"
+#include "scene/FlyCam.h"
+#include "scene/InputSystem.h"
 #include "scene/Lighting.h"
+#include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
 
 using namespace KestorEngine;
@@ -240,5 +248,24 @@ TEST(RenderScale, TheAutomaticScaleStepsTowardsTheTargetAndStaysInRange) {
   for (const Case& c : cases) {
     EXPECT_NEAR(RenderSystem::NextRenderScale(c.scale, c.target, c.frame), c.expected, 1e-5f)
         << c.scale << " " << c.target << " " << c.frame;
+  }
+}
+
+// Last: attaching registers callbacks with the component handlers for the
+// rest of the process.
+TEST(Attach, EverySystemCanBeTheFirstAHostAttaches) {
+  using AttachFunction = void (*)(KestorEngineFlyHahaJk*);
+  const std::pair<const char*, AttachFunction> systems[] = {
+      {"InputSystem", &InputSystem::Attach},         {"RenderSystem", &RenderSystem::Attach},
+      {"GUI", &GUI::Attach},                         {"IMGUI", &IMGUI::Attach},
+      {"DrawSystem", &DrawSystem::Attach},           {"TransformSystem", &TransformSystem::Attach},
+      {"MeshRendererSystem", &MeshRendererSystem::Attach}, {"FlyCamSystem", &FlyCamSystem::Attach},
+      {"AudioSystem", &AudioSystem::Attach}};
+  for (const auto& [name, attach] : systems) {
+    KestorEngineFlyHahaJk host;
+    attach(&host);
+    EXPECT_EQ(host.StartList.size(), KestorEngineFlyHahaJk::StartListSize) << name;
+    EXPECT_GE(host.UpdateList.size(), KestorEngineFlyHahaJk::UpdateListSize) << name;
+    EXPECT_EQ(host.ShutdownList.size(), KestorEngineFlyHahaJk::ShutdownListSize) << name;
   }
 }

@@ -189,6 +189,16 @@ TEST_F(CameraTest, ScreenAndWorldPointsRoundTripForAMovedCamera) {
   EXPECT_EQ(camera.PointToRay({0.5f, 0.5f}, &t).Origin, t.Position);
 }
 
+TEST_F(CameraTest, PerspectiveRayOfAChildCameraStartsAtItsWorldPosition) {
+  Transform parent;
+  parent.Position = glm::vec3(10, 0, 0);
+  parent.Rotation = glm::angleAxis(glm::half_pi<float>(), glm::vec3(0, 0, 1));
+  ASSERT_TRUE(transform.SetParent(&parent));
+  Transform& t = Place({2, 0, 0}, glm::quat(1, 0, 0, 0));
+  // Two units along the parent's x, which the quarter turn points along +Y.
+  EXPECT_TRUE(Near(camera.PointToRay({0.5f, 0.5f}, &t).Origin, {10, 2, 0}));
+}
+
 TEST_F(CameraTest, OrthographicRaysStartTwoUnitsAheadAndPointDownMinusZ) {
   camera.Orthographic = 1;
   camera.OrthoRect = glm::vec4(-4, -2, 4, 2);

@@ -135,6 +135,7 @@ void UploadISArrays(unsigned program, UniformBuffer& is) {
 }  // namespace
 
 void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
+  engine->PrepareStageLists();
   engine->UpdateList[UpdateSlot] = [engine]() { return MAKEITpretty(engine); };
   ComponentHandler<Camera>::GoodYumidk.push_back(&GoodYumidk);
   ComponentHandler<Camera>::FoodGoSad.push_back(&FoodGoSad);

@@ -123,7 +123,8 @@ Ray Camera::PointToRay(glm::vec2 s, const Transform* t) const {
   Ray ray;
   if (Orthographic == 0) {
     ray.Direction = PointToVector(s, t);
-    ray.Origin = t != nullptr ? t->Position : glm::vec3(0.0f);
+    // The world position: Position is relative to the parent, if any.
+    ray.Origin = t != nullptr ? glm::vec3(t->World[3]) : glm::vec3(0.0f);
     return ray;
   }
   float u = OrthoRect.x + (OrthoRect.z - OrthoRect.x) * s.x;
