@@ -189,7 +189,7 @@ TEST_F(RenderFrame, PassTimersNameThePassesThatRanAndTheLightmapRunsOnlyForARead
   for (int i = 0; i < 3; ++i) Frame();
   std::set<std::string> names = timed();
   for (const char* pass : {"Voxels", "Distance", "Voxel detail", "G-buffer", "Lighting", "Emission", "Motion",
-                           "Temporal", "History", "Present", "GUI"}) {
+                           "Temporal", "Present", "GUI"}) {
     EXPECT_EQ(names.count(pass), 1u) << pass;
   }
   EXPECT_EQ(names.count("Lightmap"), 0u) << "no shipped shader samples the lightmap";

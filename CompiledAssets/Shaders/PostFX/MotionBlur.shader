@@ -31,11 +31,14 @@ void main() {
   // Tame the blur: a fast turn should streak, not smear the whole frame.
   float len = length(motion);
   if (len > 0.03) motion *= 0.03 / len;
-  vec3 c = vec3(0.0);
-  for (int i = 0; i < 4; ++i) {
-    c += textureLod(_MainTex, UV - motion * (float(i) / 4.0), 0.0).rgb;
+  vec3 c = textureLod(_MainTex, UV, 0.0).rgb;
+  // Under half a pixel of motion the taps would land on the same texel.
+  if (len * float(textureSize(_MainTex, 0).x) > 0.5) {
+    for (int i = 1; i < 4; ++i) {
+      c += textureLod(_MainTex, UV - motion * (float(i) / 4.0), 0.0).rgb;
+    }
+    c *= 0.25;
   }
-  c *= 0.25;
   if (any(isnan(c))) c = vec3(0.0);
   c = aces(max(c, 0.0) * Exposure);
   vec2 d = UV - 0.5;

@@ -366,7 +366,9 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   }
   if (c->OldLayer1 == nullptr) {
     c->OldLayer1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
-    c->OldLayer2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F);
+    // The two trade places every frame: the temporal pass reads one and
+    // writes the other, so the history needs no copy.
+    c->OldLayer2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
     c->OldDepth1 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
     c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
     c->Newness1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::R16F);
@@ -402,7 +404,6 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     Layer1 = new RenderTexture(sw, sh, TextureFormats::RGBA16F);
     Layer1->ToGPU();
   }
-  RenderTexture* temporal = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
   RenderTexture* motion = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::RG16F);
   if (BufferDepthLayer1 == nullptr) {
     BufferDepthLayer1 = new DepthTexture(sw, sh, TextureFormats::Depth24Stencil8);
@@ -411,12 +412,13 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   // The pool answers with null when its budget is gone; a frame without its
   // targets is skipped rather than drawn into whatever is bound.
   auto handBack = [&]() {
-    for (RenderTexture* t : {normals, linearDepth, albedo, temporal, motion}) {
+    for (RenderTexture* t : {normals, linearDepth, albedo, motion}) {
       if (t != nullptr) RenderTextureGuy::Done(t);
     }
   };
-  if (normals == nullptr || albedo == nullptr || linearDepth == nullptr || temporal == nullptr ||
-      motion == nullptr || oldLayer1 == nullptr || newness1 == nullptr || newness2 == nullptr) {
+  auto* oldLayer2 = static_cast<RenderTexture*>(c->OldLayer2);
+  if (normals == nullptr || albedo == nullptr || linearDepth == nullptr || motion == nullptr ||
+      oldLayer1 == nullptr || oldLayer2 == nullptr || newness1 == nullptr || newness2 == nullptr) {
     handBack();
     return;
   }
@@ -507,7 +509,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   surface.SetTexture("Albedo", albedo);
   surface.SetTexture("LinearDepth", linearDepth);
   surface.SetTexture("LastBufferDepth", c->OldDepth1);
-  surface.SetTexture("BufferFinalLastFrame2", c->OldLayer2);
+  // "BufferFinalLastFrame2" is not bound: it is the temporal pass's target.
   surface.SetFloat("THISLIGHT", -1.0f);
   surface.CalculateHash();
   if (RaycastScreen->value && deferred && !VisualizeVoxels->value) {
@@ -604,13 +606,14 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
 
   if (TemporalSS->value && TemporallyAntialias) {
     PassScope timer("Temporal");
-    RenderTextureGuy::UseTexs({temporal, newness2});
+    RenderTextureGuy::UseTexs({oldLayer2, newness2});
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     TemporallyAntialias->Use(&list);
     NoteLightmapReader();
     Draw::Blit(Layer1);
     RenderTextureGuy::UseTexDone();
     std::swap(c->Newness1, c->Newness2);
+    std::swap(c->OldLayer1, c->OldLayer2);
   }
 
   // The whole-screen passes below run without depth testing; going through
@@ -618,16 +621,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);
   SaneGL::StateSync();
 
-  if (TemporalSS->value && UnlitScreenSpace) {
-    PassScope timer("History");
-    RenderTextureGuy::UseTex(oldLayer1);
-    std::vector<UniformBuffer*> list = {&time, &surface};
-    UnlitScreenSpace->Use(&list);
-    Draw::Blit(temporal);
-    RenderTextureGuy::UseTexDone();
-  }
-
-  Texbit* finalInput = TemporalSS->value ? static_cast<Texbit*>(temporal) : static_cast<Texbit*>(Layer1);
+  Texbit* finalInput = TemporalSS->value ? c->OldLayer1 : static_cast<Texbit*>(Layer1);
   if (FrameCapture::Capturing() && thing == CameraThings.front()) FrameCapture::TakeLinear(*finalInput);
   if (FinalBlitEn->value && FinalBlit) {
     PassScope timer("Present");
