@@ -365,10 +365,12 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
   }
   if (c->OldLayer1 == nullptr) {
-    c->OldLayer1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
+    // Four channels and one level: a software rasteriser reads and writes
+    // those fastest, and nothing samples a smaller level of the history.
+    c->OldLayer1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGBA16F);
     // The two trade places every frame: the temporal pass reads one and
     // writes the other, so the history needs no copy.
-    c->OldLayer2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
+    c->OldLayer2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGBA16F);
     c->OldDepth1 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
     c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
     c->Newness1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::R16F);
@@ -402,6 +404,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   }
   if (Layer1 == nullptr) {
     Layer1 = new RenderTexture(sw, sh, TextureFormats::RGBA16F);
+    Layer1->Mipmaps = false;  // only level 0 is ever written or read
     Layer1->ToGPU();
   }
   RenderTexture* motion = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::RG16F);
@@ -602,6 +605,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   }
 
   surface.SetFloat("TemporalSSExponent", TemporalSSExponent->value);
+  surface.SetFloat("TemporalUpsampling", sw != w || sh != h ? 1.0f : 0.0f);
   surface.CalculateHash();
 
   if (TemporalSS->value && TemporallyAntialias) {
