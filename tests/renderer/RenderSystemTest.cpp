@@ -230,6 +230,27 @@ TEST(FieldUniforms, WorkedNumbersOfACubicField) {
   EXPECT_EQ(none.Uniforms["_LightFieldRayStep"].FloatValue, 0.0f) << "no resolution, no division by zero";
 }
 
+TEST(RenderScale, TheAutomaticScaleStepsTowardsTheTargetAndStaysInRange) {
+  struct Case {
+    float scale, target, frame, expected;
+  };
+  const Case cases[] = {
+      {1.0f, 0.0f, 400.0f, 1.0f},     // no target: left alone
+      {1.0f, 100.0f, 0.0f, 1.0f},     // no measurement yet
+      {1.0f, 100.0f, 400.0f, 0.7f},   // four times too slow: at most half the pixels a step
+      {0.5f, 100.0f, 50.0f, 0.7f},    // twice too fast: twice the pixels
+      {0.5f, 100.0f, 80.0f, 0.55f},   // room for 25 % more pixels, rounded to a step
+      {0.6f, 100.0f, 103.0f, 0.6f},   // within 5 %: holds
+      {0.25f, 100.0f, 900.0f, 0.25f}, // never below a quarter
+      {1.0f, 100.0f, 10.0f, 1.0f},    // never above the window
+      {0.05f, 100.0f, 100.0f, 0.25f}, // an out-of-range setting is brought back
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(RenderSystem::NextRenderScale(c.scale, c.target, c.frame), c.expected, 1e-5f)
+        << c.scale << " " << c.target << " " << c.frame;
+  }
+}
+
 // Last: attaching registers callbacks with the component handlers for the
 // rest of the process.
 TEST(Attach, EverySystemCanBeTheFirstAHostAttaches) {
