@@ -21,6 +21,7 @@
 #include "scene/Lighting.h"
 #include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
+#include "scene/Viewpoint.h"
 
 using namespace KestorEngine;
 
@@ -34,9 +35,17 @@ void AttachSystem() {
   System::Attach(Engine);
 }
 
-// The fly camera's Thing: where the command line puts it, else at the
-// street's corner looking down the lane.
-void BuildCamera(const LaunchOptions& options) {
+// The level's wish for where the camera starts, if it has one.
+const Viewpoint* LevelViewpoint(const Scene& level) {
+  for (const auto& named : level.Things) {
+    if (const Viewpoint* view = ComponentHandler<Viewpoint>::Get(named.second)) return view;
+  }
+  return nullptr;
+}
+
+// The fly camera's Thing: where the command line puts it, else where the
+// level's Viewpoint says, else at the street's corner looking down the lane.
+void BuildCamera(const LaunchOptions& options, const Viewpoint* view) {
   Thing thing = Thing::Gimme();
   ComponentHandler<Transform>::Gimmoo(thing);
   ComponentHandler<Camera>::Gimmoo(thing);
@@ -44,13 +53,25 @@ void BuildCamera(const LaunchOptions& options) {
 
   Camera* camera = ComponentHandler<Camera>::Get(thing);
   camera->FocalLength(24);
-  if (options.FieldOfView) camera->FieldOfView = glm::radians(*options.FieldOfView);
+  if (options.FieldOfView) {
+    camera->FieldOfView = glm::radians(*options.FieldOfView);
+  } else if (view != nullptr && view->FieldOfView > 0.0f) {
+    camera->FieldOfView = glm::radians(view->FieldOfView);
+  }
   camera->UpdatePerspectiveMatrix();
 
   Transform* transform = ComponentHandler<Transform>::Get(thing);
-  if (options.Camera) {
-    transform->Position = options.Camera->Position;
-    transform->Rotation = options.Camera->Rotation();
+  if (options.Camera || view != nullptr) {
+    CameraPose pose;
+    if (options.Camera) {
+      pose = *options.Camera;
+    } else {
+      pose.Position = view->Position;
+      pose.Yaw = view->Yaw;
+      pose.Pitch = view->Pitch;
+    }
+    transform->Position = pose.Position;
+    transform->Rotation = pose.Rotation();
     return;
   }
   transform->Position = glm::vec3(2.66f, -5.22f, 1.23f);
@@ -78,6 +99,7 @@ int main(int argc, char** argv) {
   LightField::Attach();
   ISArea::Attach();
   ISContainer::Attach();
+  Viewpoint::Attach();
 
   // Systems write fixed slots of the stage lists; the fly camera inserts its
   // slot, moving every later one up, so it attaches last.
@@ -102,7 +124,7 @@ int main(int argc, char** argv) {
     LightingSetup->value = *options.Preset;
     ApplyLightingPreset(*options.Preset);
   }
-  BuildCamera(options);
+  BuildCamera(options, level ? LevelViewpoint(*level) : nullptr);
 
   Engine->RunGame();
 
