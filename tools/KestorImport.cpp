@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   }
   std::cout << "Wrote " << result.LevelPath << ": " << result.Things << " Things, " << result.Meshes << " meshes, "
             << result.Materials << " materials, " << result.Textures << " textures, " << result.Areas
-            << " area lights, " << (result.Camera ? "a camera" : "no camera") << "\n"
+            << " area lights; the view is " << result.Camera << "\n"
             << "See it with: KestorEngine --level " << result.LevelPath << "\n";
   return 0;
 }

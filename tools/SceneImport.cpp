@@ -126,6 +126,7 @@ struct Scene {
   std::vector<Thing> Things;
   std::vector<Area> Areas;
   std::optional<View> Camera;
+  std::string CameraFrom;  // where the camera came from, for the summary
   glm::vec3 BoundsMin{INFINITY}, BoundsMax{-INFINITY};
   glm::vec3 FieldCentre{0.0f}, FieldHalf{1.0f};
   glm::ivec3 FieldResolution{4};
@@ -224,8 +225,8 @@ bool Reader::Read(Scene& scene) {
   if (scene.Meshes.empty()) Problem("holds no triangles in any node");
   if (!result.Problems.empty()) return false;
   ReadAreas(scene);
-  ReadCamera(scene);
   FitField(scene);
+  ReadCamera(scene);
   for (unsigned i = 0; i < source->mNumLights; ++i) {
     Note("light \"" + std::string(source->mLights[i]->mName.C_Str()) +
          "\" skipped: the engine is lit by emissive surfaces (give the lamp's mesh an emissive material)");
@@ -520,18 +521,30 @@ void Reader::ReadCamera(Scene& scene) {
         view.FieldOfView = glm::degrees(vertical);
       }
       scene.Camera = view;
+      scene.CameraFrom = "the source's camera";
       return;
     }
     Note("camera \"" + std::string(c.mName.C_Str()) + "\" skipped: it has no usable position or direction");
   }
+  View view;
   if (options.CameraPosition) {
-    View view;
     view.Position = *options.CameraPosition;
     view.Yaw = options.CameraYaw;
     view.Pitch = options.CameraPitch;
     view.FieldOfView = options.FieldOfView.value_or(0.0f);
-    scene.Camera = view;
+    scene.CameraFrom = "the camera given";
+  } else {
+    // Nothing says where to look: from the front (-Y), a little above, far
+    // enough back that the scene's bounding sphere fits a 60 degree view.
+    const glm::vec3 centre = (scene.BoundsMin + scene.BoundsMax) * 0.5f;
+    const float radius = std::max(glm::length(scene.BoundsMax - scene.BoundsMin) * 0.5f, 1e-3f);
+    view.Pitch = -15.0f;
+    view.FieldOfView = 60.0f;
+    const glm::vec3 look(0.0f, std::cos(glm::radians(view.Pitch)), std::sin(glm::radians(view.Pitch)));
+    view.Position = centre - look * (radius / std::sin(glm::radians(view.FieldOfView * 0.5f)));
+    scene.CameraFrom = "a camera that sees the whole scene";
   }
+  scene.Camera = view;
 }
 
 // A box around everything, a voxel or two of room on each side, cut into
@@ -558,6 +571,14 @@ void Reader::FitField(Scene& scene) {
     scene.FieldHalf[axis] = count * voxel * 0.5f;
   }
   scene.FieldCentre = (scene.BoundsMin + scene.BoundsMax) * 0.5f;
+  // The camera's far plane (300 units) ends the view, and the fly speed is
+  // a few units a second: a scene hundreds of units across was most likely
+  // modelled in centimetres or millimetres.
+  if (longest > 100.0f) {
+    Note("the scene is " + std::to_string(static_cast<int>(longest)) +
+         " units across while the engine's camera sees 300 units far and flies 3 a second; if its unit is "
+         "the centimetre or the millimetre, import it with --scale 0.01 or --scale 0.001");
+  }
 }
 
 // ---- The engine's file texts ------------------------------------------------
@@ -804,13 +825,13 @@ ImportResult ImportScene(const ImportOptions& options) {
     return result;
   }
   result.Ok = true;
-  result.LevelPath = (out / "Levels" / (name + ".xml")).string();
+  result.LevelPath = (out / "Levels" / (name + ".xml")).lexically_normal().string();
   result.Things = static_cast<int>(scene.Things.size());
   result.Meshes = static_cast<int>(scene.Meshes.size());
   result.Materials = static_cast<int>(used.size());
   result.Textures = static_cast<int>(scene.Textures.size());
   result.Areas = static_cast<int>(scene.Areas.size());
-  result.Camera = scene.Camera.has_value();
+  result.Camera = scene.CameraFrom;
   return result;
 }
 

@@ -3,7 +3,9 @@
 // engine's own files under an asset folder OUT:
 //   OUT/Levels/<Name>.xml           the Things with their transforms, a light
 //                                   field fitted to the scene, an ISArea per
-//                                   emissive surface, the source's camera
+//                                   emissive surface, a Viewpoint (the
+//                                   source's camera, the one given, or one
+//                                   that sees the whole scene)
 //   OUT/Meshes/<Name>/<Mesh>.fml    one per node, one index list per material
 //   OUT/Materials/<Name>/<Mat>.xml  on Standard.shader
 //   OUT/Textures/<Name>/<file>      the base-colour images, copied
@@ -26,7 +28,8 @@ struct ImportOptions {
   bool ZUp = false;     // the source's up axis is Z (else Y, as OBJ and glTF have it)
   float Scale = 1.0f;   // source units to metres
   // Used when the source has no camera: engine coordinates (Z up) and
-  // degrees, as the engine's --camera and --fov take them.
+  // degrees, as the engine's --camera and --fov take them. Without either,
+  // the level gets a view of the whole scene from the front (-Y).
   std::optional<glm::vec3> CameraPosition;
   float CameraYaw = 0.0f;
   float CameraPitch = 0.0f;
@@ -41,7 +44,7 @@ struct ImportResult {
   std::vector<std::string> Notes;
   std::string LevelPath;  // where the level was written
   int Things = 0, Meshes = 0, Materials = 0, Textures = 0, Areas = 0;
-  bool Camera = false;
+  std::string Camera;  // where the level's Viewpoint came from
 };
 
 ImportResult ImportScene(const ImportOptions& options);

@@ -260,6 +260,19 @@ TEST(SceneImport, ObjBecomesSubmeshesMaterialsTextureAreaAndField) {
   ExpectNear(level["Camera"]["Viewpoint"]["FieldOfView"], {50}, "field of view");
   EXPECT_FALSE(fs::exists(out / "Meshes/room/Stale.fml"));
 
+  // Without a camera, one from the front that sees the whole scene: the
+  // bounds' centre (0, 0, 1) lies straight ahead, 15 degrees down.
+  options.CameraPosition.reset();
+  options.Name = "room2";
+  ASSERT_TRUE(ImportScene(options).Ok);
+  LevelMap framed = ReadLevel(out / "Levels/room2.xml");
+  ExpectNear(framed["Camera"]["Viewpoint"]["Yaw"], {0}, "framing yaw");
+  ExpectNear(framed["Camera"]["Viewpoint"]["Pitch"], {-15}, "framing pitch");
+  const std::vector<float> eye = Numbers(framed["Camera"]["Viewpoint"]["Position"]);
+  const glm::vec3 toCentre = glm::normalize(glm::vec3(0, 0, 1) - glm::vec3(eye[0], eye[1], eye[2]));
+  EXPECT_NEAR(toCentre.z, -std::sin(glm::radians(15.0f)), 1e-4f);
+  EXPECT_NEAR(toCentre.x, 0.0f, 1e-4f);
+
   EXPECT_EQ(RunLevel(result.LevelPath, dir.Path()), "");
 }
 
@@ -354,4 +367,20 @@ TEST(SceneImport, AreaFitsTheSmallestRectangleOfATurnedPanel) {
   EXPECT_NEAR(std::max(r.HalfU, r.HalfV), 1.0f, 1e-5f);
   EXPECT_NEAR(std::min(r.HalfU, r.HalfV), 0.5f, 1e-5f);
   EXPECT_NEAR(glm::length(glm::cross(r.U, r.V) - glm::vec3(0, 0, -1)), 0.0f, 1e-5f) << "(U, V, -normal) is a proper turn";
+}
+
+TEST(SceneImport, ShippedCornellBoxIsTheImportOfItsObj) {
+  KestorTest::TempDir dir;
+  const std::string command = std::string("'") + KESTOR_SOURCE_DIR + "/examples/CornellBox/convert.sh' '" +
+                              KESTOR_IMPORT_PROGRAM + "' '" + dir.Path() + "' > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  const fs::path shipped = fs::path(KESTOR_SOURCE_DIR) / "CompiledAssets";
+  for (const char* folder : {"Meshes/CornellBox", "Materials/CornellBox"}) {
+    EXPECT_EQ(Files(shipped / folder), Files(fs::path(dir.Path()) / folder)) << folder;
+  }
+  for (const std::string& file : Files(fs::path(dir.Path()))) {
+    if (fs::is_directory(fs::path(dir.Path()) / file)) continue;
+    EXPECT_EQ(Read(shipped / file), Read(fs::path(dir.Path()) / file))
+        << file << " differs from a fresh import: run examples/CornellBox/convert.sh and commit the result";
+  }
 }

@@ -30,10 +30,24 @@ std::string FindExecutableDirectory() {
   return File::GetDirectory(executable);
 }
 
+// Beside the program (the build tree), else where an installation puts them
+// for <prefix>/bin/<program>: <prefix>/share/KestorEngine/CompiledAssets.
+std::string FindAssets(const std::string& executablePath) {
+  const std::string beside = executablePath + "CompiledAssets" + File::PathSeparator;
+  std::error_code error;
+  if (std::filesystem::is_directory(beside, error)) return beside;
+  const std::filesystem::path installed =
+      std::filesystem::path(executablePath + "..") / "share" / "KestorEngine" / "CompiledAssets";
+  if (std::filesystem::is_directory(installed, error)) {
+    return installed.lexically_normal().string() + File::PathSeparator;
+  }
+  return beside;
+}
+
 }  // namespace
 
 std::string File::ExecutablePath = FindExecutableDirectory() + File::PathSeparator;
-std::string File::AssetsPath = File::ExecutablePath + "CompiledAssets" + File::PathSeparator;
+std::string File::AssetsPath = FindAssets(File::ExecutablePath);
 std::string File::SceneAssetsPath;
 
 std::string File::Find(const std::string& folder, const std::string& file) {

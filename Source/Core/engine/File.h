@@ -17,8 +17,10 @@ class File {
   // Folder of the running executable, ending in PathSeparator. Computed
   // once at start-up.
   static std::string ExecutablePath;
-  // ExecutablePath + "CompiledAssets" + PathSeparator. Tests point it at a
-  // scratch folder to load files of their own.
+  // ExecutablePath + "CompiledAssets" + PathSeparator; for an installed
+  // program whose folder has none, <prefix>/share/KestorEngine/CompiledAssets
+  // (the program in <prefix>/bin). Tests point it at a scratch folder to
+  // load files of their own.
   static std::string AssetsPath;
   // Asset folder of a level loaded from a path (a user's own scene), ending
   // in PathSeparator; empty when none. Its files are found before the
