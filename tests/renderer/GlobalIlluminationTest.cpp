@@ -11,7 +11,6 @@
 
 #include <glm/geometric.hpp>
 
-#include "CornellBox.h"
 #include "engine/Component.h"
 #include "render/Material.h"
 #include "renderer/LevelRender.h"
@@ -76,7 +75,7 @@ class GlobalIllumination : public GLTest {};
 TEST_F(GlobalIllumination, CornellBoxMatchesOurPathTracer) {
   LevelRender r(64, 64);
   r.Load("CornellBox");
-  r.Look(KestorTools::CornellCameraPosition(), KestorTools::CornellCameraTarget(), KestorTools::CornellCameraFov);
+  r.LookFromViewpoint("Camera");
   // Light bounces once more each frame: thirty frames settle it.
   r.Frames(30);
   const LinearImage engine = r.Average(32);
@@ -164,7 +163,7 @@ TEST_F(GlobalIllumination, AClosedGlowingBoxSettlesAtEmissionOverOneMinusAlbedo)
 TEST_F(GlobalIllumination, ALightSwitchedOffLeavesTheRoomWithinAFewFrames) {
   LevelRender r(32, 32);
   r.Load("CornellBox");
-  r.Look(KestorTools::CornellCameraPosition(), KestorTools::CornellCameraTarget(), KestorTools::CornellCameraFov);
+  r.LookFromViewpoint("Camera");
   r.Frames(20);
   const float before = glm::length(r.Average(4).Mean());
   MeshRenderer* light = ComponentHandler<MeshRenderer>::Get(r.Find("Light"));

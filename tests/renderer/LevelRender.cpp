@@ -5,11 +5,12 @@
 #include <filesystem>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 #include <glm/geometric.hpp>
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/quaternion.hpp>
 
-#define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
 
 #include "engine/Component.h"
@@ -31,6 +32,7 @@
 #include "scene/Lighting.h"
 #include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
+#include "scene/Viewpoint.h"
 
 using namespace KestorEngine;
 
@@ -150,6 +152,7 @@ LevelRender::LevelRender(int w, int h) : width(w), height(h), held(new Held) {
   LightField::Attach();
   ISArea::Attach();
   Sky::Attach();
+  Viewpoint::Attach();
   held->engine->PrepareStageLists();
   RenderSystem::Attach(held->engine);
   TransformSystem::Attach(held->engine);
@@ -195,6 +198,17 @@ void LevelRender::Look(glm::vec3 from, glm::vec3 at, float verticalFovDegrees) {
   c->FieldOfView = glm::radians(verticalFovDegrees);
   c->Near = 0.01f;
   c->Far = 100.0f;
+}
+
+void LevelRender::LookFromViewpoint(const std::string& name) {
+  const Viewpoint* v = ComponentHandler<Viewpoint>::Get(Find(name));
+  if (v == nullptr) {
+    ADD_FAILURE() << "the level has no Viewpoint on \"" << name << "\"";
+    return;
+  }
+  const float yaw = glm::radians(v->Yaw), pitch = glm::radians(v->Pitch);
+  const glm::vec3 forward(std::sin(yaw) * std::cos(pitch), std::cos(yaw) * std::cos(pitch), std::sin(pitch));
+  Look(v->Position, v->Position + forward, v->FieldOfView > 0.0f ? v->FieldOfView : 60.0f);
 }
 
 void LevelRender::Frame() {

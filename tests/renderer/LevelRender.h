@@ -75,6 +75,8 @@ class LevelRender {
   void Load(const std::string& level);
   // A still camera at `from` looking at `at` (Z up).
   void Look(glm::vec3 from, glm::vec3 at, float verticalFovDegrees);
+  // The camera the level's Thing `name` suggests with its Viewpoint.
+  void LookFromViewpoint(const std::string& name);
   KestorEngine::Thing Find(const std::string& name) const;
 
   void Frame();

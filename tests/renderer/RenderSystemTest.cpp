@@ -1,6 +1,7 @@
 // The renderer's bookkeeping and the numbers it hands to the lighting
 // shaders: system lists, frame timing, area lights and the emitters they
-// take their radiance from, the sky, ray frames, light-field uniforms.
+// take their radiance from, the sky, ray frames, light-field uniforms; and
+// every system's Attach as the first of a host.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,12 +11,20 @@
 #include <glm/gtc/quaternion.hpp>
 
 #include "engine/Component.h"
+#include "engine/Engine.h"
 #include "engine/Thing.h"
+#include "gui/GUI.h"
+#include "gui/IMGUI.h"
+#include "render/DrawSystem.h"
 #include "render/Mesh.h"
 #include "support/GLTestContext.h"
 #include "renderer/RenderSystem.h"
+#include "scene/AudioSystem.h"
 #include "scene/Camera.h"
+#include "scene/FlyCam.h"
+#include "scene/InputSystem.h"
 #include "scene/Lighting.h"
+#include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
 
 using namespace KestorEngine;
@@ -288,5 +297,45 @@ TEST_F(AreaEmitters, AnAreaShinesWithTheBrightestEmitterItMeetsAndMarksIt) {
   const float sampled[] = {0.0f, 1.0f, 0.0f, 0.0f, 0.0f};
   for (size_t i = 0; i < queue.size(); ++i) {
     EXPECT_EQ(std::get<6>(queue[i]).Uniforms["_AreaSampled"].FloatValue, sampled[i]) << "entry " << i;
+  }
+}
+
+TEST(RenderScale, TheAutomaticScaleStepsTowardsTheTargetAndStaysInRange) {
+  struct Case {
+    float scale, target, frame, expected;
+  };
+  const Case cases[] = {
+      {1.0f, 0.0f, 400.0f, 1.0f},     // no target: left alone
+      {1.0f, 100.0f, 0.0f, 1.0f},     // no measurement yet
+      {1.0f, 100.0f, 400.0f, 0.7f},   // four times too slow: at most half the pixels a step
+      {0.5f, 100.0f, 50.0f, 0.7f},    // twice too fast: twice the pixels
+      {0.5f, 100.0f, 80.0f, 0.55f},   // room for 25 % more pixels, rounded to a step
+      {0.6f, 100.0f, 103.0f, 0.6f},   // within 5 %: holds
+      {0.25f, 100.0f, 900.0f, 0.25f}, // never below a quarter
+      {1.0f, 100.0f, 10.0f, 1.0f},    // never above the window
+      {0.05f, 100.0f, 100.0f, 0.25f}, // an out-of-range setting is brought back
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(RenderSystem::NextRenderScale(c.scale, c.target, c.frame), c.expected, 1e-5f)
+        << c.scale << " " << c.target << " " << c.frame;
+  }
+}
+
+// Last: attaching registers callbacks with the component handlers for the
+// rest of the process.
+TEST(Attach, EverySystemCanBeTheFirstAHostAttaches) {
+  using AttachFunction = void (*)(KestorEngineFlyHahaJk*);
+  const std::pair<const char*, AttachFunction> systems[] = {
+      {"InputSystem", &InputSystem::Attach},         {"RenderSystem", &RenderSystem::Attach},
+      {"GUI", &GUI::Attach},                         {"IMGUI", &IMGUI::Attach},
+      {"DrawSystem", &DrawSystem::Attach},           {"TransformSystem", &TransformSystem::Attach},
+      {"MeshRendererSystem", &MeshRendererSystem::Attach}, {"FlyCamSystem", &FlyCamSystem::Attach},
+      {"AudioSystem", &AudioSystem::Attach}};
+  for (const auto& [name, attach] : systems) {
+    KestorEngineFlyHahaJk host;
+    attach(&host);
+    EXPECT_EQ(host.StartList.size(), KestorEngineFlyHahaJk::StartListSize) << name;
+    EXPECT_GE(host.UpdateList.size(), KestorEngineFlyHahaJk::UpdateListSize) << name;
+    EXPECT_EQ(host.ShutdownList.size(), KestorEngineFlyHahaJk::ShutdownListSize) << name;
   }
 }

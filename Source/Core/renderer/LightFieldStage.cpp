@@ -28,6 +28,7 @@
 #include "render/ShaderVariant.h"
 #include "render/Texbit.h"
 #include "renderer/Cloth.h"
+#include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "sanegl/GL.h"
@@ -479,6 +480,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   const bool particles = display && Particles().Count != 0 && particlesRender;
 
   if (UpdateVoxels->value) {
+    PassScope timer("Voxels");
     // This frame's materials replace the last: a moved object, or a lamp
     // switched off, must not stay in the volume.
     ClearIntegerVolume(static_cast<RenderTexture*>(l->MaterialVolume));
@@ -524,6 +526,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);
 
   if (UpdateAcceleration->value && FieldDistanceGenerateAccurate) {
+    PassScope timer("Distance");
     // The image writes above must land before the distance pass samples them.
     glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
     Debug::_CheckGLError("RELEASE", __LINE__);
@@ -534,6 +537,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     RenderTextureGuy::UseTexDone();
   }
 
+  PassTimers::Begin("Voxel detail");
   SaneGL::StatePush();
   RenderTextureGuy::UseTex(l->SkipVolume->Width, l->SkipVolume->Height, std::min(maxSamples, 8));
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);
@@ -565,6 +569,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   }
   RenderTextureGuy::UseTexDone();
   SaneGL::StatePop();
+  PassTimers::End();
   // Make this frame's image writes visible to the passes that follow.
   glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
@@ -573,9 +578,12 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   const float power = LightPower(is, queue);
   if (std::abs(power - l->LightPower) > SettleChange * std::max(power, l->LightPower)) l->Settling = SettleFrames;
   l->LightPower = power;
-  if (UpdateGI->value && InjectLight(*l, time, is, voxel)) {
-    std::swap(l->Volume, l->VolumeBack);
-    std::swap(l->IrradianceVolume, l->IrradianceBack);
+  if (UpdateGI->value) {
+    PassScope timer("Light injection");
+    if (InjectLight(*l, time, is, voxel)) {
+      std::swap(l->Volume, l->VolumeBack);
+      std::swap(l->IrradianceVolume, l->IrradianceBack);
+    }
   }
   l->VoxelPhase += 1;
   if (l->VoxelPhase == 256) l->VoxelPhase = 1;
