@@ -272,8 +272,10 @@ TEST_F(RenderFrame, AStillPictureSettlesFarBelowTheFrameToFrameNoiseOfTheLightin
   }
   ASSERT_GT(litChange, 0.0) << "the lighting of one frame is noisy";
   // Settled, a frame moves the picture by about 1/90 of the lighting's own
-  // change (a history weighted at a fixed 7 % gave 1/25).
-  EXPECT_LT(shownChange, 0.02 * litChange);
+  // change (a history weighted at a fixed 7 % gave 1/25), or by no more than
+  // the half-float history's own step at these values (about 1e-4), now
+  // that the lighting's indirect part is smooth.
+  EXPECT_LT(shownChange, 0.02 * litChange + 1e-4);
 }
 
 TEST_F(RenderFrame, TheLightingWritesEveryPixelOfASizeNotAMultipleOfTwenty) {

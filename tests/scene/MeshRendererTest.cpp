@@ -249,6 +249,7 @@ TEST_F(StreetLevel, LoadsWithoutProblemsAndItsShadersCompile) {
   LightField::Attach();
   ISArea::Attach();
   ISContainer::Attach();
+  Sky::Attach();
   KestorEngineFlyHahaJk engine;
   MeshRendererSystem::Attach(&engine);
   CaptureStdout capture;
