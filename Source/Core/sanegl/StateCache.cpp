@@ -697,6 +697,15 @@ void StateSyncFramebuffer() {
   currentState.framebuffer = s.framebuffer;
 }
 
+void AdoptContextDebugOutput() {
+  if (!detail::ContextAlive()) return;
+  Count(GLCall::Query);
+  const bool on = glIsEnabled(GL_DEBUG_OUTPUT) == GL_TRUE;
+  SANEGL_CHECK_LIVE();
+  for (GlobalState& s : States) s.debugOuputEnabled = on;
+  currentState.debugOuputEnabled = on;
+}
+
 void StateSyncRender() {}
 void StateSyncShaderCore() {}
 

@@ -168,6 +168,11 @@ void StateSyncBuffer();
 // Vertex array, then the array and element bindings.
 void StateSyncVertexArray();
 void StateSyncFramebuffer();
+// Takes GL_DEBUG_OUTPUT as the current context has it into every record and
+// the mirror, so that no synchronisation, forced or not, switches off the
+// debug output a context was created with. Call it once the context is set
+// up; DebugOutput still changes it on purpose.
+void AdoptContextDebugOutput();
 // Kept for callers that mark these points; nothing reaches GL here.
 void StateSyncRender();
 void StateSyncShaderCore();
