@@ -42,10 +42,6 @@ const char* IncompleteStatusName(GLenum status) {
   }
 }
 
-bool Contains(const std::vector<RenderTexture*>& list, const Texbit* t) {
-  return std::find(list.begin(), list.end(), t) != list.end();
-}
-
 bool HasStencil(TextureFormats format) {
   return format == TextureFormats::Depth24Stencil8 || format == TextureFormats::Depth32FStencil8;
 }
@@ -338,20 +334,21 @@ int FrameBuffer::CarriedCount() const {
                                         [](const RenderTexture* t) { return t != nullptr; }));
 }
 
-void FrameBuffer::ForgetTexture(const Texbit* t) {
-  bool saved = false;
-  for (const auto& list : ActiveFrameBufferTexturesStack) saved = saved || Contains(list, t);
-  for (const PassDetails& pass : passStack) saved = saved || pass.depth == t;
-  if (saved) ClearSavedStates();
-
-  auto& current = ActiveFrameBufferTextures;
-  for (size_t i = current.size(); i-- > 0;) {
-    if (current[i] != t) continue;
-    current.erase(current.begin() + i);
-    if (activePass.layers.size() > i) activePass.layers.erase(activePass.layers.begin() + i);
-    if (activePass.mips.size() > i) activePass.mips.erase(activePass.mips.begin() + i);
+void FrameBuffer::DropTarget(std::vector<RenderTexture*>& textures, PassDetails& pass, const Texbit* t) {
+  for (size_t i = textures.size(); i-- > 0;) {
+    if (textures[i] != t) continue;
+    textures.erase(textures.begin() + i);
+    if (pass.layers.size() > i) pass.layers.erase(pass.layers.begin() + i);
+    if (pass.mips.size() > i) pass.mips.erase(pass.mips.begin() + i);
   }
-  if (activePass.depth == t) activePass.depth = nullptr;
+  if (pass.depth == t) pass.depth = nullptr;
+}
+
+void FrameBuffer::ForgetTexture(const Texbit* t) {
+  // Saved passes lose only this target: a restore brings back the rest.
+  const size_t saved = std::min(ActiveFrameBufferTexturesStack.size(), passStack.size());
+  for (size_t k = 0; k < saved; ++k) DropTarget(ActiveFrameBufferTexturesStack[k], passStack[k], t);
+  DropTarget(ActiveFrameBufferTextures, activePass, t);
 
   // Detach it everywhere: GL keeps a deleted texture's storage alive for as
   // long as any framebuffer still holds it.

@@ -61,8 +61,8 @@ class FrameBuffer {
   int CarriedCount() const;
 
   // Texbit's destructor calls this: a dying texture is detached from every
-  // framebuffer and dropped from the current pass, and a save stack that
-  // names it is emptied, so that no later restore re-attaches it.
+  // framebuffer and dropped from the current pass and from every saved one
+  // (with its layer and mip), so that no later restore re-attaches it.
   static void ForgetTexture(const Texbit* t);
   // Forgets the current pass and every saved one without touching GL (the
   // pool's ForceClear).
@@ -110,6 +110,7 @@ class FrameBuffer {
     int layer = -1;
   };
 
+  static void DropTarget(std::vector<RenderTexture*>& textures, PassDetails& pass, const Texbit* t);
   void Attach(int slot, RenderTexture* t, int level, int layer);
   void AttachDepth();
   static void ClearSavedStates();
