@@ -283,14 +283,17 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   camera.CalculateHash();
 
   // The history follows the render size (a resized window with "Screen
-  // Resolution" (0, 0)): the old textures go back to the pool.
-  if (c->OldLayer1 != nullptr && (c->OldLayer1->Width != w || c->OldLayer1->Height != h ||
-                                  c->OldDepth1 == nullptr || c->OldDepth1->Width != sw ||
-                                  c->OldDepth1->Height != sh)) {
-    for (Texbit** history : {&c->OldLayer1, &c->OldLayer2, &c->OldDepth1, &c->OldDepth2, &c->Newness1,
-                             &c->Newness2}) {
-      if (*history != nullptr) RenderTextureGuy::Done(static_cast<RenderTexture*>(*history));
-      *history = nullptr;
+  // Resolution" (0, 0)), and is kept only whole (the pool may refuse a
+  // part): otherwise it goes back to the pool and is asked for again.
+  Texbit** history[] = {&c->OldLayer1, &c->OldLayer2, &c->OldDepth1, &c->OldDepth2, &c->Newness1, &c->Newness2};
+  bool historyFits = true;
+  for (Texbit** t : history) historyFits = historyFits && *t != nullptr;
+  historyFits = historyFits && c->OldLayer1->Width == w && c->OldLayer1->Height == h &&
+                c->OldDepth1->Width == sw && c->OldDepth1->Height == sh;
+  if (!historyFits) {
+    for (Texbit** t : history) {
+      if (*t != nullptr) RenderTextureGuy::Done(static_cast<RenderTexture*>(*t));
+      *t = nullptr;
     }
   }
   if (c->OldLayer1 == nullptr) {
