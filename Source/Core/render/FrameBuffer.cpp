@@ -11,20 +11,24 @@ namespace KestorEngine {
 
 #define CHECK_GL() Debug::_CheckGLError("RELEASE", __LINE__)
 
+// The registries below are never destroyed: textures held by other statics
+// (component arrays, through materials) die during process exit, after any
+// registry of ours would have, and report to them from their destructors.
 FrameBuffer* FrameBuffer::ActiveFrameBuffer = nullptr;
-std::vector<RenderTexture*> FrameBuffer::ActiveFrameBufferTextures;
-std::deque<FrameBuffer*> FrameBuffer::ActiveFrameBufferStack;
-std::deque<std::vector<RenderTexture*>> FrameBuffer::ActiveFrameBufferTexturesStack;
+std::vector<RenderTexture*>& FrameBuffer::ActiveFrameBufferTextures = *new std::vector<RenderTexture*>();
+std::deque<FrameBuffer*>& FrameBuffer::ActiveFrameBufferStack = *new std::deque<FrameBuffer*>();
+std::deque<std::vector<RenderTexture*>>& FrameBuffer::ActiveFrameBufferTexturesStack =
+    *new std::deque<std::vector<RenderTexture*>>();
 int FrameBuffer::MaxAssignedRenderTextures = 8;
-FrameBuffer::PassDetails FrameBuffer::activePass;
-std::deque<FrameBuffer::PassDetails> FrameBuffer::passStack;
+FrameBuffer::PassDetails& FrameBuffer::activePass = *new FrameBuffer::PassDetails();
+std::deque<FrameBuffer::PassDetails>& FrameBuffer::passStack = *new std::deque<FrameBuffer::PassDetails>();
 
 namespace {
 
 // Every live FrameBuffer, so that a dying texture can be detached from all.
 std::vector<FrameBuffer*>& LiveFrameBuffers() {
-  static std::vector<FrameBuffer*> live;
-  return live;
+  static auto* live = new std::vector<FrameBuffer*>();
+  return *live;
 }
 
 const char* IncompleteStatusName(GLenum status) {

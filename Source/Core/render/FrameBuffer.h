@@ -79,11 +79,12 @@ class FrameBuffer {
   bool HasDepth = false;
   DepthTexture* DepthTex = nullptr;  // not owned
 
-  // Null means the window.
+  // Null means the window. The registries live until the process ends
+  // (never destroyed), so textures dying at exit can still report to them.
   static FrameBuffer* ActiveFrameBuffer;
-  static std::vector<RenderTexture*> ActiveFrameBufferTextures;
-  static std::deque<FrameBuffer*> ActiveFrameBufferStack;
-  static std::deque<std::vector<RenderTexture*>> ActiveFrameBufferTexturesStack;
+  static std::vector<RenderTexture*>& ActiveFrameBufferTextures;
+  static std::deque<FrameBuffer*>& ActiveFrameBufferStack;
+  static std::deque<std::vector<RenderTexture*>>& ActiveFrameBufferTexturesStack;
   // Colour slots one framebuffer should carry: GL_MAX_DRAW_BUFFERS, read by
   // every constructor.
   static int MaxAssignedRenderTextures;
@@ -100,8 +101,8 @@ class FrameBuffer {
     bool hasDepth = false;
     DepthTexture* depth = nullptr;
   };
-  static PassDetails activePass;
-  static std::deque<PassDetails> passStack;
+  static PassDetails& activePass;
+  static std::deque<PassDetails>& passStack;
 
   // How each colour slot is attached now: mip level, and the layer or -1 for
   // the whole (layered) texture.
