@@ -10,6 +10,7 @@
 #include "engine/Shutter.h"
 #include "render/FrameBuffer.h"
 #include "render/TextureReadback.h"
+#include "render/RenderGL.h"
 #include "sanegl/SaneglFixture.h"
 #include "support/TestFiles.h"
 
@@ -24,6 +25,7 @@ class FrameBufferTest : public KestorTest::SaneGLFixture {
  protected:
   void SetUp() override {
     SaneGLFixture::SetUp();
+    KestorTest::ResetRenderStatics();
     Shutter::Width(64);
     Shutter::Height(64);
   }

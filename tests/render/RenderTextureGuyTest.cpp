@@ -10,6 +10,7 @@
 #include "engine/Shutter.h"
 #include "render/FrameBuffer.h"
 #include "render/RenderTextureGuy.h"
+#include "render/RenderGL.h"
 #include "sanegl/SaneglFixture.h"
 #include "support/TestFiles.h"
 
@@ -22,6 +23,7 @@ class RenderTextureGuyTest : public KestorTest::SaneGLFixture {
  protected:
   void SetUp() override {
     SaneGLFixture::SetUp();
+    KestorTest::ResetRenderStatics();
     Shutter::Width(64);
     Shutter::Height(64);
   }

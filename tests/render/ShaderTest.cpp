@@ -260,6 +260,7 @@ TEST(ShaderReload, FileThatBreaksAndIsFixedRecovers) {
 
 TEST(ShaderFile, ErrorShaderIsLoadedOnceFromTheShippedAssets) {
   CaptureStdout out;
+  delete Shader::ErrorShader;  // an earlier test of this process may have made it
   Shader* first = Shader::GetErrorShader();
   Shader* second = Shader::GetErrorShader();
   EXPECT_EQ(first, second);

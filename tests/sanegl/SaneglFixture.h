@@ -15,6 +15,8 @@ class SaneGLFixture : public GLTest {
   void SetUp() override {
     GLTest::SetUp();
     if (HasFatalFailure()) return;
+    // Whatever an earlier test of this process left requested starts over.
+    SaneGL::ResetStateStack();
     SaneGL::Viewport(0, 0, 64, 64);
     SaneGL::StateSyncForce();
     SaneGL::ResetCallCounts();

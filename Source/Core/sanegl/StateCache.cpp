@@ -706,6 +706,14 @@ void AdoptContextDebugOutput() {
   currentState.debugOuputEnabled = on;
 }
 
+void ResetStateStack() {
+  States.clear();
+  States.emplace_back();
+  States.emplace_back();
+  currentState = GlobalState();
+  AdoptContextDebugOutput();
+}
+
 void StateSyncRender() {}
 void StateSyncShaderCore() {}
 
