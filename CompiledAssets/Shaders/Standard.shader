@@ -12,12 +12,14 @@
     Forward   0: lit colour                1: screen motion
     Emission  0: emitted light (added)
     Depth     depth only
-    LightmapGI           the surface laid out by its UVs, albedo x sky
+    LightmapGI           the surface seen from above over the light field's
+                         box, albedo x sky
     VoxelizeMidAndColor  image stores: radiance + occupancy of the light field,
                          emitters alone into level 1
     VoxelizeDetail       image stores: occupancy at twice the resolution
   Matrices left unset stay identities, so a draw without a camera is in clip
-  space.
+  space. The camera passes draw with _AAWorldToView (this frame's sub-pixel
+  jitter) and compute motion with the unjittered matrices.
 -->
 <Shader Name="Standard">
   <Uniforms>
@@ -40,6 +42,7 @@ uniform mat4 _LocalToWorld_Past = mat4(1.0);
 uniform mat3 _LocalToWorldNormal = mat3(1.0);
 uniform mat4 _WorldToView = mat4(1.0);
 uniform mat4 _WorldToView_Past = mat4(1.0);
+uniform mat4 _AAWorldToView = mat4(1.0);
 out vec3 worldNormal;
 out vec3 worldPosition;
 out vec2 texcoord;
@@ -47,11 +50,13 @@ out vec4 clipNow;
 out vec4 clipPast;
 void main() {
   worldNormal = _LocalToWorldNormal * normal;
-  worldPosition = (_LocalToWorld * vec4(position, 1.0)).xyz;
+  vec4 world = _LocalToWorld * vec4(position, 1.0);
+  worldPosition = world.xyz;
   texcoord = uv;
-  clipNow = _WorldToView * _LocalToWorld * vec4(position, 1.0);
+  // Drawn at this frame's sub-pixel offset; the motion stays unjittered.
+  clipNow = _WorldToView * world;
   clipPast = _WorldToView_Past * _LocalToWorld_Past * vec4(position, 1.0);
-  gl_Position = clipNow;
+  gl_Position = _AAWorldToView * world;
 }
       ]]></Vertex>
       <Fragment><![CDATA[
@@ -93,6 +98,7 @@ uniform mat4 _LocalToWorld_Past = mat4(1.0);
 uniform mat3 _LocalToWorldNormal = mat3(1.0);
 uniform mat4 _WorldToView = mat4(1.0);
 uniform mat4 _WorldToView_Past = mat4(1.0);
+uniform mat4 _AAWorldToView = mat4(1.0);
 out vec3 worldPosition;
 out vec3 worldNormal;
 out vec2 texcoord;
@@ -105,7 +111,7 @@ void main() {
   texcoord = uv;
   clipNow = _WorldToView * world;
   clipPast = _WorldToView_Past * _LocalToWorld_Past * vec4(position, 1.0);
-  gl_Position = clipNow;
+  gl_Position = _AAWorldToView * world;
 }
       ]]></Vertex>
       <Fragment><![CDATA[
@@ -157,9 +163,9 @@ void main() {
 #version 430 core
 in vec3 position;
 uniform mat4 _LocalToWorld = mat4(1.0);
-uniform mat4 _WorldToView = mat4(1.0);
+uniform mat4 _AAWorldToView = mat4(1.0);
 void main() {
-  gl_Position = _WorldToView * _LocalToWorld * vec4(position, 1.0);
+  gl_Position = _AAWorldToView * _LocalToWorld * vec4(position, 1.0);
 }
       ]]></Vertex>
       <Fragment><![CDATA[
@@ -177,9 +183,9 @@ void main() {
 #version 430 core
 in vec3 position;
 uniform mat4 _LocalToWorld = mat4(1.0);
-uniform mat4 _WorldToView = mat4(1.0);
+uniform mat4 _AAWorldToView = mat4(1.0);
 void main() {
-  gl_Position = _WorldToView * _LocalToWorld * vec4(position, 1.0);
+  gl_Position = _AAWorldToView * _LocalToWorld * vec4(position, 1.0);
 }
       ]]></Vertex>
       <Fragment><![CDATA[
@@ -193,12 +199,16 @@ void main() {
 #version 430 core
 in vec3 position;
 in vec3 normal;
-in vec2 uv;
+uniform mat4 _LocalToWorld = mat4(1.0);
 uniform mat3 _LocalToWorldNormal = mat3(1.0);
+uniform mat4 _LightFieldWorldToLocal = mat4(1.0);
 out vec3 worldNormal;
 void main() {
   worldNormal = _LocalToWorldNormal * normal;
-  gl_Position = vec4(fract(uv) * 2.0 - 1.0, 0.0, 1.0);
+  // Laid out from above over the light field's box (x, y in -1..1): the
+  // meshes' UVs tile, and a tiling layout folds every repeat onto the map.
+  vec3 field = (_LightFieldWorldToLocal * _LocalToWorld * vec4(position, 1.0)).xyz;
+  gl_Position = vec4(clamp(field.xy, -1.0, 1.0), 0.0, 1.0);
 }
       ]]></Vertex>
       <Fragment><![CDATA[

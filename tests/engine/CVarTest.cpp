@@ -160,3 +160,40 @@ TEST(RenderSettings, RegisteredBeforeMainWithTheirDefaults) {
   EXPECT_EQ(Fullscreen->ToString(), "BOOL");
   EXPECT_EQ(LightingSetup->ToString(), "N/A");
 }
+
+TEST(ConfigValues, SetFromTextReadsTheWholeValueByTheVariablesOwnType) {
+  auto* b = CVarHandler::Create<bool>("Text Bool", false);
+  auto* i = CVarHandler::Create<int>("Text Int", 7);
+  auto* f = CVarHandler::Create<float>("Text Float", 0.5f);
+  auto* v = CVarHandler::Create<glm::vec2>("Text Vec2", glm::vec2(1.0f));
+  struct Case {
+    const char* name;
+    const char* text;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"Text Bool", "true", true},   {"Text Bool", "0", true},      {"Text Bool", "True", false},
+      {"Text Int", "-3", true},      {"Text Int", "3.5", false},    {"Text Int", "99999999999", false},
+      {"Text Float", "2.5", true},   {"Text Float", "2.5f", false}, {"Text Float", " 1", false},
+      {"Text Float", "inf", false},  {"Text Vec2", "4,5", true},    {"Text Vec2", "(6,7)", true},
+      {"Text Vec2", "8", false},     {"No Such", "1", false},
+  };
+  for (const Case& c : cases) {
+    std::string problem;
+    EXPECT_EQ(CVarHandler::SetFromText(c.name, c.text, problem, false), c.ok) << c.name << "=" << c.text;
+    EXPECT_EQ(problem.empty(), c.ok) << problem;
+  }
+  EXPECT_FALSE(b->value) << "checking alone changes nothing";
+  EXPECT_EQ(i->value, 7);
+
+  std::string problem;
+  EXPECT_TRUE(CVarHandler::SetFromText("Text Bool", "1", problem));
+  EXPECT_TRUE(CVarHandler::SetFromText("Text Int", "-3", problem));
+  EXPECT_TRUE(CVarHandler::SetFromText("Text Float", "2.5", problem));
+  EXPECT_TRUE(CVarHandler::SetFromText("Text Vec2", "(6,7)", problem));
+  EXPECT_FALSE(CVarHandler::SetFromText("Text Int", "x", problem));
+  EXPECT_TRUE(b->value);
+  EXPECT_EQ(i->value, -3);
+  EXPECT_EQ(f->value, 2.5f);
+  EXPECT_EQ(v->value, glm::vec2(6.0f, 7.0f));
+}

@@ -1,6 +1,6 @@
 // The renderer's bookkeeping and the numbers it hands to the lighting
 // shaders: system lists, frame timing, area lights, ray frames, light-field
-// uniforms.
+// uniforms; and every system's Attach as the first of a host.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,10 +9,18 @@
 #include <glm/gtc/quaternion.hpp>
 
 #include "engine/Component.h"
+#include "engine/Engine.h"
 #include "engine/Thing.h"
+#include "gui/GUI.h"
+#include "gui/IMGUI.h"
+#include "render/DrawSystem.h"
 #include "renderer/RenderSystem.h"
+#include "scene/AudioSystem.h"
 #include "scene/Camera.h"
+#include "scene/FlyCam.h"
+#include "scene/InputSystem.h"
 #include "scene/Lighting.h"
+#include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
 
 using namespace KestorEngine;
@@ -220,4 +228,44 @@ TEST(FieldUniforms, WorkedNumbersOfACubicField) {
   UniformBuffer none;
   RenderSystem::FillFieldUniforms(none, empty, t);
   EXPECT_EQ(none.Uniforms["_LightFieldRayStep"].FloatValue, 0.0f) << "no resolution, no division by zero";
+}
+
+TEST(RenderScale, TheAutomaticScaleStepsTowardsTheTargetAndStaysInRange) {
+  struct Case {
+    float scale, target, frame, expected;
+  };
+  const Case cases[] = {
+      {1.0f, 0.0f, 400.0f, 1.0f},     // no target: left alone
+      {1.0f, 100.0f, 0.0f, 1.0f},     // no measurement yet
+      {1.0f, 100.0f, 400.0f, 0.7f},   // four times too slow: at most half the pixels a step
+      {0.5f, 100.0f, 50.0f, 0.7f},    // twice too fast: twice the pixels
+      {0.5f, 100.0f, 80.0f, 0.55f},   // room for 25 % more pixels, rounded to a step
+      {0.6f, 100.0f, 103.0f, 0.6f},   // within 5 %: holds
+      {0.25f, 100.0f, 900.0f, 0.25f}, // never below a quarter
+      {1.0f, 100.0f, 10.0f, 1.0f},    // never above the window
+      {0.05f, 100.0f, 100.0f, 0.25f}, // an out-of-range setting is brought back
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(RenderSystem::NextRenderScale(c.scale, c.target, c.frame), c.expected, 1e-5f)
+        << c.scale << " " << c.target << " " << c.frame;
+  }
+}
+
+// Last: attaching registers callbacks with the component handlers for the
+// rest of the process.
+TEST(Attach, EverySystemCanBeTheFirstAHostAttaches) {
+  using AttachFunction = void (*)(KestorEngineFlyHahaJk*);
+  const std::pair<const char*, AttachFunction> systems[] = {
+      {"InputSystem", &InputSystem::Attach},         {"RenderSystem", &RenderSystem::Attach},
+      {"GUI", &GUI::Attach},                         {"IMGUI", &IMGUI::Attach},
+      {"DrawSystem", &DrawSystem::Attach},           {"TransformSystem", &TransformSystem::Attach},
+      {"MeshRendererSystem", &MeshRendererSystem::Attach}, {"FlyCamSystem", &FlyCamSystem::Attach},
+      {"AudioSystem", &AudioSystem::Attach}};
+  for (const auto& [name, attach] : systems) {
+    KestorEngineFlyHahaJk host;
+    attach(&host);
+    EXPECT_EQ(host.StartList.size(), KestorEngineFlyHahaJk::StartListSize) << name;
+    EXPECT_GE(host.UpdateList.size(), KestorEngineFlyHahaJk::UpdateListSize) << name;
+    EXPECT_EQ(host.ShutdownList.size(), KestorEngineFlyHahaJk::ShutdownListSize) << name;
+  }
 }

@@ -70,6 +70,13 @@ class CVarHandler {
   static void Load(const std::string& path);
   // Applies one line; `source` and `lineNumber` only label reports.
   static void ApplyLine(const std::string& line, const std::string& source, int lineNumber);
+  // Sets the registered variable `name` from `text`, read as the variable's
+  // own type: bool "true", "false", "1" or "0"; a whole int or float; vec2
+  // "x,y" (or "(x,y)"). An unknown name or a value that does not read in full
+  // changes nothing, returns false and says why in `problem`. With `apply`
+  // false it only checks.
+  static bool SetFromText(const std::string& name, const std::string& text, std::string& problem,
+                          bool apply = true);
 
   static void ReportTypeClash(const std::string& name, const char* asked, const CVarT* registered);
 

@@ -53,7 +53,11 @@ void CheckedWindowSize(CVar<glm::vec2>& resolution, int& width, int& height) {
 }
 
 void KestorEngineFlyHahaJk::Initialize() {
-  CVarHandler::Load("KestorConfig.txt");
+  CVarHandler::Load(ConfigPath);
+  for (const auto& [name, value] : ConfigOverrides) {
+    std::string problem;
+    if (!CVarHandler::SetFromText(name, value, problem)) std::cout << "Command line: " << problem << ", ignored" << std::endl;
+  }
   CVar<glm::vec2>* resolution = CVarHandler::Create<glm::vec2>("Screen Resolution", {1920, 1080});
   CVar<bool>* fullscreen = CVarHandler::Create<bool>("Fullscreen", false);
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <glm/vec2.hpp>
@@ -43,6 +44,11 @@ class KestorEngineFlyHahaJk {
   void PrintSDL_GL_Attributes();
   void SetOpenGLAttributes();
   void SetFullscreen(bool) {}
+
+  // Read by Initialize: the configuration file, then these (variable, value
+  // text) pairs over it in order, so the command line beats the file.
+  std::string ConfigPath = "KestorConfig.txt";
+  std::vector<std::pair<std::string, std::string>> ConfigOverrides;
 
   std::string Title;
   std::unique_ptr<Window> window;

@@ -62,7 +62,13 @@ Scene::~Scene() {
 }
 
 std::string Scene::LevelPath(const std::string& name) {
-  return File::AssetsPath + "Levels" + File::PathSeparator + name + ".xml";
+  // A level file named by its path (a scene of the user's own) is read as given.
+  const std::string extension = ".xml";
+  if (name.size() > extension.size() &&
+      name.compare(name.size() - extension.size(), extension.size(), extension) == 0) {
+    return name;
+  }
+  return File::Find("Levels", name + ".xml");
 }
 
 void Scene::Report(const std::string& problem) {

@@ -58,7 +58,7 @@ void Shader::Load(const std::string& name) {
   std::cout << "filename" << File::PathSeparator << "\n";
   std::cout << "filename" << name << "\n";
   std::cout << "filename" << ".shader" << "\n";
-  Filename = File::AssetsPath + "Shaders" + File::PathSeparator + name + ".shader";
+  Filename = File::Find("Shaders", name + ".shader");
   std::cout << "Filename: " << Filename << "\n";
   Reload();
   std::cout << Name;

@@ -47,7 +47,7 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 }
 
 std::string IncludePath(const std::string& name) {
-  return File::AssetsPath + "Shaders" + File::PathSeparator + name + ".glinc";
+  return File::Find("Shaders", name + ".glinc");
 }
 
 void Report(const std::string& owner, const std::string& problem) {

@@ -9,9 +9,11 @@
 #include <glm/vec4.hpp>
 
 #include "engine/Debug.h"
+#include "gui/IMGUI.h"
 #include "render/Mesh.h"
 #include "render/Texbit.h"
 #include "sanegl/GL.h"
+#include "scene/InputSystem.h"
 
 namespace KestorEngine {
 
@@ -315,7 +317,12 @@ void ClothFrame(const Uint8* keys, float dt, const glm::vec3& cameraPosition, Te
                 const glm::mat4& fieldLocalToWorld) {
   ParticleArrays& P = Particles();
   ClothState& state = Cloth();
-  auto held = [keys](int scancode) { return keys != nullptr && keys[scancode] != 0; };
+  // A hotkey acts in every frame it is held and in the frame of a tap too
+  // short to be seen held; typed into a panel field, it is text.
+  const bool typing = IMGUI::CurrentlyPreoccupied();
+  auto held = [keys, typing](int scancode) {
+    return !typing && InputSystem::PressedThisFrame(static_cast<SDL_Scancode>(scancode), keys);
+  };
 
   if (held(KeyDelete)) {
     ResetParticles();

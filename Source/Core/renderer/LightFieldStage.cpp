@@ -17,6 +17,7 @@
 #include "render/ShaderVariant.h"
 #include "render/Texbit.h"
 #include "renderer/Cloth.h"
+#include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "sanegl/GL.h"
@@ -318,6 +319,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   const bool particles = display && Particles().Count != 0 && particlesRender;
 
   if (UpdateVoxels->value) {
+    PassScope timer("Voxels");
     // This frame's scene replaces the last but one: without the clear a
     // moved object, or a lamp switched off, would stay in the volume.
     SaneGL::ClearColor(glm::vec4(0.0f));
@@ -368,6 +370,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);
 
   if (UpdateAcceleration->value && FieldDistanceGenerateAccurate) {
+    PassScope timer("Distance");
     // The image writes above must land before the distance pass samples them.
     glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
     Debug::_CheckGLError("RELEASE", __LINE__);
@@ -378,6 +381,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     RenderTextureGuy::UseTexDone();
   }
 
+  PassTimers::Begin("Voxel detail");
   SaneGL::StatePush();
   RenderTextureGuy::UseTex(l->SkipVolume->Width, l->SkipVolume->Height, std::min(maxSamples, 8));
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);
@@ -409,6 +413,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   }
   RenderTextureGuy::UseTexDone();
   SaneGL::StatePop();
+  PassTimers::End();
   // Make this frame's image writes visible to the lighting passes that follow.
   glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <functional>
 #include <sstream>
+#include <unordered_map>
 
 #include <glm/gtc/matrix_inverse.hpp>
 
@@ -24,6 +25,8 @@
 #include "render/ShaderVariant.h"
 #include "render/Texbit.h"
 #include "renderer/Cloth.h"
+#include "renderer/FrameCapture.h"
+#include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
 #include "sanegl/GL.h"
@@ -71,10 +74,24 @@ std::vector<UniformBuffer*> WithoutNulls(std::initializer_list<UniformBuffer*> l
   return out;
 }
 
+// Which programs of this frame sample the lightmap. Asked of GL once per
+// program and frame, so a shader edited to read it (or no longer to) is
+// noticed at the next frame.
+struct LightmapReaders {
+  std::unordered_map<unsigned, bool> Checked;
+  bool Any = false;
+};
+
+LightmapReaders& Readers() {
+  static LightmapReaders* r = new LightmapReaders();
+  return *r;
+}
+
 void DrawEntryNow(DrawEntry& e, const std::string& pass, std::vector<UniformBuffer*> buffers) {
   Resource<Shader>& shader = std::get<4>(e);
   if (!shader) return;
   shader->Use(pass, &buffers);
+  if (pass != "LightmapGI") RenderSystem::NoteLightmapReader();
   Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
 }
 
@@ -118,6 +135,7 @@ void UploadISArrays(unsigned program, UniformBuffer& is) {
 }  // namespace
 
 void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
+  engine->PrepareStageLists();
   engine->UpdateList[UpdateSlot] = [engine]() { return MAKEITpretty(engine); };
   ComponentHandler<Camera>::GoodYumidk.push_back(&GoodYumidk);
   ComponentHandler<Camera>::FoodGoSad.push_back(&FoodGoSad);
@@ -159,6 +177,18 @@ void RenderSystem::SetupShaderResources() {
   FillMotionBuffer = Resources<Shader>::Get("PostFX/FillMotionBuffer");
 }
 
+void RenderSystem::NoteLightmapReader() {
+  const unsigned program = CurrentProgram();
+  if (program == 0) return;
+  auto found = Readers().Checked.find(program);
+  if (found == Readers().Checked.end()) {
+    const bool reads = glGetUniformLocation(program, "TempLightmapStopgap") >= 0;
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    found = Readers().Checked.emplace(program, reads).first;
+  }
+  Readers().Any = Readers().Any || found->second;
+}
+
 float RenderSystem::SimulationStep(float now) {
   CPUFPSWaiter = now;
   float dt = 0.016f;
@@ -176,11 +206,30 @@ void RenderSystem::CountFrame(float now) {
     CPUlastFPS = CPUaverageFPS / averageFPS * 1000.0f;
     CPUaverageFPS = 0.0f;
     averageFPS = 0.0f;
+    if (TargetFrameTime->value > 0.0f) {
+      RenderScale->value = NextRenderScale(RenderScale->value, TargetFrameTime->value, lastFPS);
+    }
   }
 }
 
+float RenderSystem::NextRenderScale(float scale, float targetMs, float frameMs) {
+  if (!(targetMs > 0.0f) || !(frameMs > 0.0f) || !std::isfinite(frameMs)) return scale;
+  scale = std::isfinite(scale) ? std::clamp(scale, MinRenderScale, 1.0f) : 1.0f;
+  // Within 5 % of the target the scale holds, so it does not hunt.
+  const float ratio = targetMs / frameMs;
+  if (std::abs(ratio - 1.0f) < 0.05f) return scale;
+  // Pixel work goes with the square of the scale; a frame also has a part
+  // that no scale changes, so one step at most halves or doubles the pixels.
+  float next = scale * std::sqrt(std::clamp(ratio, 0.5f, 2.0f));
+  // Steps of 0.05: every new size remakes the scene targets.
+  next = std::round(next * 20.0f) / 20.0f;
+  return std::clamp(next, MinRenderScale, 1.0f);
+}
+
 std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
+  FrameCapture::BeginFrame(engine);
   RenderFrame(engine);
+  FrameCapture::TakePresented(static_cast<int>(Shutter::Width()), static_cast<int>(Shutter::Height()));
   CPUaverageFPS += Now(engine) - CPUFPSWaiter;
   SDL_GL_SetSwapInterval(0);
   if (engine != nullptr && engine->window != nullptr && engine->window->window != nullptr) {
@@ -191,7 +240,7 @@ std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
 }
 
 void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
-  if (FlyCamSystem::pause) RenderSidePanel();
+  if (FlyCamSystem::pause && ShowOverlay) RenderSidePanel();
 
   const float dt = SimulationStep(Now(engine));
 
@@ -213,6 +262,10 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   SetupRandomUVs();
   SetupShaderResources();
   SetupLightmap();
+  // The lightmap is drawn for last frame's readers: it is a frame late for
+  // them either way, and then the pass order does not matter.
+  LightmapRead = Readers().Any;
+  Readers() = LightmapReaders();
 
   SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
   SaneGL::CullFace(SaneGL::FaceSide::Back);
@@ -238,8 +291,10 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
 
   for (Thing t : std::vector<Thing>(CameraThings)) RenderCamera(t, queue, time, is, quickray, field);
 
-  QueueFrameRateText();
+  if (ShowOverlay) QueueFrameRateText();
+  if (ShowOverlay && FlyCamSystem::pause) QueuePerformancePanel();
   DrawGUI();
+  PassTimers::FrameDone();
 }
 
 void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, UniformBuffer& time,
@@ -248,6 +303,12 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   Transform* T = ComponentHandler<Transform>::Get(thing);
   if (c == nullptr || T == nullptr) return;
 
+  // The scene renders at the scale and jittered by a sub-pixel offset each
+  // frame; the temporal pass puts the samples back together at full size.
+  if (!std::isfinite(RenderScale->value)) RenderScale->value = 1.0f;
+  RenderScale->value = std::clamp(RenderScale->value, MinRenderScale, 1.0f);
+  c->RenderScale = RenderScale->value;
+  c->Jitter = TemporalSS->value;
   c->UpdatePerspectiveMatrix();
   // A side of 0, or one no window could have, means the window's.
   int w = PixelSide(ScreenResolution->value.x, 0);
@@ -261,13 +322,16 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   UniformBuffer camera;
   const glm::mat4 view = c->Matrix(T->WorldInverse);
   const glm::mat4 viewPast = c->Matrix_Past(T->WorldInversePast);
-  const glm::mat4 aa = c->MatrixJittered(T->WorldInverse);
-  const glm::mat4 aaPast = c->MatrixJittered_Past(T->WorldInversePast);
+  // Without the temporal pass nothing would put jittered frames together.
+  const glm::mat4 aa = c->Jitter ? c->MatrixJittered(T->WorldInverse) : view;
+  const glm::mat4 aaPast = c->Jitter ? c->MatrixJittered_Past(T->WorldInversePast) : viewPast;
   camera.SetMatrix4("_WorldToView_Past", viewPast);
   camera.SetMatrix4("_WorldToView", view);
   camera.SetMatrix4("_AAWorldToView_Past", aaPast);
   camera.SetMatrix4("_AAWorldToView", aa);
-  camera.SetVector("_AAJitter", c->JitterOffset);
+  // In pixels of the scaled targets, where the temporal pass needs them.
+  camera.SetVector("_AAJitter", c->JitterOffset * glm::vec2(sw / std::max(1.0f, Shutter::Width()),
+                                                            sh / std::max(1.0f, Shutter::Height())));
   camera.SetMatrix4("_InvWorldToView_Past", glm::inverse(viewPast));
   camera.SetMatrix4("_InvWorldToView", glm::inverse(view));
   camera.SetMatrix4("_AAInvWorldToView_Past", glm::inverse(aaPast));
@@ -284,21 +348,32 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
 
   // The history follows the render size (a resized window with "Screen
   // Resolution" (0, 0)), and is kept only whole (the pool may refuse a
-  // part): otherwise it goes back to the pool and is asked for again.
-  Texbit** history[] = {&c->OldLayer1, &c->OldLayer2, &c->OldDepth1, &c->OldDepth2, &c->Newness1, &c->Newness2};
-  bool historyFits = true;
-  for (Texbit** t : history) historyFits = historyFits && *t != nullptr;
-  historyFits = historyFits && c->OldLayer1->Width == w && c->OldLayer1->Height == h &&
-                c->OldDepth1->Width == sw && c->OldDepth1->Height == sh;
-  if (!historyFits) {
-    for (Texbit** t : history) {
+  // part): otherwise the old textures go back to the pool.
+  auto release = [](std::initializer_list<Texbit**> textures) {
+    for (Texbit** t : textures) {
       if (*t != nullptr) RenderTextureGuy::Done(static_cast<RenderTexture*>(*t));
       *t = nullptr;
     }
+  };
+  const bool partial = c->OldLayer1 == nullptr || c->OldLayer2 == nullptr || c->Newness1 == nullptr ||
+                       c->Newness2 == nullptr;
+  if (partial || c->OldLayer1->Width != w || c->OldLayer1->Height != h) {
+    release({&c->OldLayer1, &c->OldLayer2, &c->OldDepth1, &c->OldDepth2, &c->Newness1, &c->Newness2});
+  }
+  // A new render scale keeps the full-size history: the picture stays and
+  // sharpens again instead of starting over.
+  if (c->OldLayer1 != nullptr && (c->OldDepth1 == nullptr || c->OldDepth1->Width != sw || c->OldDepth1->Height != sh)) {
+    release({&c->OldDepth1, &c->OldDepth2});
+    c->OldDepth1 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
+    c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
   }
   if (c->OldLayer1 == nullptr) {
-    c->OldLayer1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
-    c->OldLayer2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F);
+    // Four channels and one level: a software rasteriser reads and writes
+    // those fastest, and nothing samples a smaller level of the history.
+    c->OldLayer1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGBA16F);
+    // The two trade places every frame: the temporal pass reads one and
+    // writes the other, so the history needs no copy.
+    c->OldLayer2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGBA16F);
     c->OldDepth1 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
     c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
     c->Newness1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::R16F);
@@ -332,9 +407,9 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   }
   if (Layer1 == nullptr) {
     Layer1 = new RenderTexture(sw, sh, TextureFormats::RGBA16F);
+    Layer1->Mipmaps = false;  // only level 0 is ever written or read
     Layer1->ToGPU();
   }
-  RenderTexture* temporal = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
   RenderTexture* motion = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::RG16F);
   if (BufferDepthLayer1 == nullptr) {
     BufferDepthLayer1 = new DepthTexture(sw, sh, TextureFormats::Depth24Stencil8);
@@ -343,12 +418,13 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   // The pool answers with null when its budget is gone; a frame without its
   // targets is skipped rather than drawn into whatever is bound.
   auto handBack = [&]() {
-    for (RenderTexture* t : {normals, linearDepth, albedo, temporal, motion}) {
+    for (RenderTexture* t : {normals, linearDepth, albedo, motion}) {
       if (t != nullptr) RenderTextureGuy::Done(t);
     }
   };
-  if (normals == nullptr || albedo == nullptr || linearDepth == nullptr || temporal == nullptr ||
-      motion == nullptr || oldLayer1 == nullptr || newness1 == nullptr || newness2 == nullptr) {
+  auto* oldLayer2 = static_cast<RenderTexture*>(c->OldLayer2);
+  if (normals == nullptr || albedo == nullptr || linearDepth == nullptr || motion == nullptr ||
+      oldLayer1 == nullptr || oldLayer2 == nullptr || newness1 == nullptr || newness2 == nullptr) {
     handBack();
     return;
   }
@@ -367,6 +443,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   auto all = [](DrawEntry&) { return true; };
 
   if (DepthPrePass->value) {
+    PassScope timer("Depth pre-pass");
     RenderTextureGuy::UseTexs({linearDepth}, BufferDepthLayer1);
     SaneGL::ColorWrite(false, false, false, false);
     SaneGL::DepthWrite(true);
@@ -382,6 +459,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   // depth kept only when the pre-pass has just written it. Neither draws a
   // background; the sky comes from the clear.
   auto openScenePass = [&](const std::vector<RenderTexture*>& targets) {
+    PassTimers::Begin(deferred ? "G-buffer" : "Forward");
     RenderTextureGuy::UseTexs(targets, BufferDepthLayer1);
     scenePassOpen = true;
     SaneGL::ClearColor(glm::vec4(0.0f));
@@ -422,6 +500,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
       SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
     }
     RenderTextureGuy::UseTexDone();
+    PassTimers::End();
   }
 
   // Lighting.
@@ -436,7 +515,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   surface.SetTexture("Albedo", albedo);
   surface.SetTexture("LinearDepth", linearDepth);
   surface.SetTexture("LastBufferDepth", c->OldDepth1);
-  surface.SetTexture("BufferFinalLastFrame2", c->OldLayer2);
+  // "BufferFinalLastFrame2" is not bound: it is the temporal pass's target.
   surface.SetFloat("THISLIGHT", -1.0f);
   surface.CalculateHash();
   if (RaycastScreen->value && deferred && !VisualizeVoxels->value) {
@@ -448,7 +527,9 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     // skipped and the lit colour stays black (emission still shows).
     const bool haveField = first != nullptr && first->DistanceVolume != nullptr && first->SkipVolume != nullptr;
     if (LightingStencil && haveField) {
+      PassScope timer("Lighting");
       LightingStencil->Use("GlobalIllumination", &list);
+      NoteLightmapReader();
       SaneGL::StateSync();
       const unsigned program = CurrentProgram();
       if (program != 0 && ShaderVariant::Current->IsCompute()) {
@@ -479,6 +560,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     SaneGL::Blend(true);
     SaneGL::BlendFuncSeparate(SaneGL::BlendFunction::One, SaneGL::BlendFunction::One,
                               SaneGL::BlendFunction::One, SaneGL::BlendFunction::One);
+    PassScope timer("Emission");
     cameraDraws("Emission", true,
                 [&](DrawEntry& e, UniformBuffer& d) {
                   return WithoutNulls({&time, &camera, &field, &d, &std::get<6>(e), std::get<5>(e)});
@@ -489,7 +571,9 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   SaneGL::StateSync();
   RenderTextureGuy::UseTexDone();
 
-  if (UpdateGI->value && TempLightmapStopgapShit != nullptr) {
+  // Nothing samples the lightmap in the shipped shaders: then it costs nothing.
+  if (UpdateGI->value && LightmapRead && TempLightmapStopgapShit != nullptr) {
+    PassScope timer("Lightmap");
     SaneGL::StatePush();
     RenderTextureGuy::UseTexs({TempLightmapStopgapShit}, {}, {2}, nullptr);
     SaneGL::Viewport(0, 0, 256, 256);
@@ -510,10 +594,12 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   }
 
   {
+    PassScope timer("Motion");
     RenderTextureGuy::UseTexs({motion}, BufferDepthLayer1);
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     if (FillMotionBuffer) {
       FillMotionBuffer->Use(&list);
+      NoteLightmapReader();
       Draw::Blit(Layer1);
     }
     RenderTextureGuy::UseTexDone();
@@ -522,15 +608,19 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   }
 
   surface.SetFloat("TemporalSSExponent", TemporalSSExponent->value);
+  surface.SetFloat("TemporalUpsampling", sw != w || sh != h ? 1.0f : 0.0f);
   surface.CalculateHash();
 
   if (TemporalSS->value && TemporallyAntialias) {
-    RenderTextureGuy::UseTexs({temporal, newness2});
+    PassScope timer("Temporal");
+    RenderTextureGuy::UseTexs({oldLayer2, newness2});
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     TemporallyAntialias->Use(&list);
+    NoteLightmapReader();
     Draw::Blit(Layer1);
     RenderTextureGuy::UseTexDone();
     std::swap(c->Newness1, c->Newness2);
+    std::swap(c->OldLayer1, c->OldLayer2);
   }
 
   // The whole-screen passes below run without depth testing; going through
@@ -538,18 +628,14 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);
   SaneGL::StateSync();
 
-  if (TemporalSS->value && UnlitScreenSpace) {
-    RenderTextureGuy::UseTex(oldLayer1);
-    std::vector<UniformBuffer*> list = {&time, &surface};
-    UnlitScreenSpace->Use(&list);
-    Draw::Blit(temporal);
-    RenderTextureGuy::UseTexDone();
-  }
-
+  Texbit* finalInput = TemporalSS->value ? c->OldLayer1 : static_cast<Texbit*>(Layer1);
+  if (FrameCapture::Capturing() && thing == CameraThings.front()) FrameCapture::TakeLinear(*finalInput);
   if (FinalBlitEn->value && FinalBlit) {
+    PassScope timer("Present");
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     FinalBlit->Use(&list);
-    Draw::Blit(TemporalSS->value ? static_cast<Texbit*>(temporal) : static_cast<Texbit*>(Layer1));
+    NoteLightmapReader();
+    Draw::Blit(finalInput);
   }
   SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
 
@@ -569,7 +655,18 @@ void RenderSystem::QueueFrameRateText() {
   GUI::DrawText(glm::vec2(x, H - 48.0f), glm::vec2(100.0f, 24.0f), &style, b.str());
 }
 
+void RenderSystem::QueuePerformancePanel() {
+  // Bottom-right, clear of the control panel on the left and of the frame
+  // rate at the top: the two scale rows, the pass timers above them.
+  const glm::vec2 row(290.0f, 48.0f);
+  const float x = Shutter::Width() - row.x - 4.0f;
+  TargetFrameTime->DrawGUI(glm::vec2(x, 0.0f), row);
+  RenderScale->DrawGUI(glm::vec2(x, row.y), row);
+  PassTimers::DrawTable(glm::vec2(Shutter::Width() - 4.0f, 2.0f * row.y + 4.0f + PassTimers::TableSize().y));
+}
+
 void RenderSystem::DrawGUI() {
+  PassScope timer("GUI");
   // Pixel-space orthographic projection, premultiplied blending, no depth.
   SaneGL::CullFace(SaneGL::FaceSide::None);
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);

@@ -39,6 +39,9 @@ class RenderSystem {
   static void RenderFrame(KestorEngineFlyHahaJk* engine);
 
   static void SetupShaderResources();
+  // Called after a program of the frame is made current: notes whether it
+  // samples the lightmap, which is drawn only while something does.
+  static void NoteLightmapReader();
   static void SetupRandomUVs();
   static void SetupLightmap();
   // Three numbers in 0..1 to a point of the unit ball (not normalised).
@@ -61,6 +64,10 @@ class RenderSystem {
   // and the per-second averages, kept in the statics below.
   static float SimulationStep(float now);
   static void CountFrame(float now);
+  // The render scale for the next second, from this second's frame time and
+  // the target (both milliseconds).
+  static float NextRenderScale(float scale, float targetMs, float frameMs);
+  static constexpr float MinRenderScale = 0.25f;
 
   static inline std::vector<Thing> CameraThings;
   static inline std::vector<Thing> LitThings;
@@ -75,6 +82,10 @@ class RenderSystem {
   static inline float CPUlastFPS = 16.0f;
   static inline int frameCounter = 0;
   static inline bool maswap = false;
+  // Some program sampled the lightmap in the previous frame.
+  static inline bool LightmapRead = false;
+  // The control panel and the frame-rate text; off for clean captures.
+  static inline bool ShowOverlay = true;
 
   static inline Resource<Shader> UnlitScreenSpace;
   static inline Resource<Shader> particlesRender;
@@ -94,6 +105,8 @@ class RenderSystem {
   static void RenderCamera(Thing t, std::vector<DrawEntry>& queue, UniformBuffer& time,
                            UniformBuffer& is, UniformBuffer& quickray, UniformBuffer& field);
   static void QueueFrameRateText();
+  // While paused: "Render Scale", "Target Frame Time" and the pass timers.
+  static void QueuePerformancePanel();
   static void DrawGUI();
 };
 

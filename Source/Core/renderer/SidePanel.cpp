@@ -124,6 +124,8 @@ void SetShown(Scene& level, const std::string& name, bool shown) {
 
 }  // namespace
 
+int LightingPresetCount() { return PresetCount; }
+
 void ApplyLightingPreset(int index) {
   if (index < 0 || index >= PresetCount) return;
   if (Scene::ActiveScenes.empty() || Scene::ActiveScenes[0] == nullptr) {

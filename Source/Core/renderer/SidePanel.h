@@ -42,5 +42,7 @@ void RenderSidePanel();
 // Applies lighting preset `index` (0-3) to the named Things of the first
 // active level.
 void ApplyLightingPreset(int index);
+// How many presets there are (they are numbered from 0).
+int LightingPresetCount();
 
 }  // namespace KestorEngine
