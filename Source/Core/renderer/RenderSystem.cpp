@@ -347,14 +347,17 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   camera.CalculateHash();
 
   // The history follows the render size (a resized window with "Screen
-  // Resolution" (0, 0)): the old textures go back to the pool.
+  // Resolution" (0, 0)), and is kept only whole (the pool may refuse a
+  // part): otherwise the old textures go back to the pool.
   auto release = [](std::initializer_list<Texbit**> textures) {
     for (Texbit** t : textures) {
       if (*t != nullptr) RenderTextureGuy::Done(static_cast<RenderTexture*>(*t));
       *t = nullptr;
     }
   };
-  if (c->OldLayer1 != nullptr && (c->OldLayer1->Width != w || c->OldLayer1->Height != h)) {
+  const bool partial = c->OldLayer1 == nullptr || c->OldLayer2 == nullptr || c->Newness1 == nullptr ||
+                       c->Newness2 == nullptr;
+  if (partial || c->OldLayer1->Width != w || c->OldLayer1->Height != h) {
     release({&c->OldLayer1, &c->OldLayer2, &c->OldDepth1, &c->OldDepth2, &c->Newness1, &c->Newness2});
   }
   // A new render scale keeps the full-size history: the picture stays and
