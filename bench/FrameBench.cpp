@@ -1,26 +1,52 @@
-// Whole frames of the demonstration street at a small resolution: level
-// transforms, mesh submission and the full render pipeline (voxelisation,
-// G-buffer, lighting compute, post passes), finished on the GPU each frame.
+// The demonstration's frame as a user gets it: the program's own systems in
+// a real window, every update stage run (input, fly camera, transforms, mesh
+// submission, render, GUI, swap), the street level, the start camera.
+//
+// CPU is process CPU over all threads: a software GL driver does most of its
+// work on threads of its own. Each row also carries the pass timers (ms per
+// frame, GL timer queries) and the wall time. Repetitions run in random
+// order, so a slow spell of a shared machine spreads over all rows.
+//
+//   FrameBench [google-benchmark flags]
+//   --benchmark_filter=Frame/640   one size only
+//   --benchmark_repetitions=N      default 3
 #include <benchmark/benchmark.h>
 
+#include <SDL.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
 #include <iostream>
+#include <map>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include <glm/gtc/quaternion.hpp>
 
-#include "BenchContext.h"
+#include "engine/CVar.h"
 #include "engine/Component.h"
 #include "engine/Engine.h"
 #include "engine/Resource.h"
 #include "engine/Scene.h"
 #include "engine/Shutter.h"
-#include "render/Draw.h"
+#include "gui/GUI.h"
+#include "gui/IMGUI.h"
 #include "render/DrawSystem.h"
+#include "render/RenderTextureGuy.h"
+#include "render/Texbit.h"
+#include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "sanegl/GL.h"
 #include "scene/Camera.h"
 #include "scene/FlyCam.h"
+#include "scene/InputSystem.h"
 #include "scene/Lighting.h"
 #include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
@@ -29,80 +55,307 @@ using namespace KestorEngine;
 
 namespace {
 
+double ProcessCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+std::string LoadAverage() {
+  std::ifstream f("/proc/loadavg");
+  std::string a, b, c;
+  f >> a >> b >> c;
+  return a + " " + b + " " + c;
+}
+
 struct QuietStdout {
   std::ostringstream sink;
   std::streambuf* previous = std::cout.rdbuf(sink.rdbuf());
   ~QuietStdout() { std::cout.rdbuf(previous); }
 };
 
-void BM_StreetFrame(benchmark::State& state) {
-  if (!KestorBench::EnsureGLContext()) {
-    state.SkipWithError("no GL context (run under a display)");
-    return;
+// The switches, one per stage: row 0 has everything on, row k the k-th off.
+struct Stage {
+  const char* Label;
+  CVar<bool>** Switch;
+};
+const Stage Stages[] = {
+    {"all on", nullptr},
+    {"no voxels", &UpdateVoxels},
+    {"no voxel detail", &UpdateVoxelsHQ},
+    {"no distance", &UpdateAcceleration},
+    {"no G-buffer", &RenderGBuffer},
+    {"no lighting", &RaycastScreen},
+    {"no lightmap", &UpdateGI},
+    {"no temporal", &TemporalSS},
+    {"no present", &FinalBlitEn},
+    {"no area lights", &CastIS},
+    {"no bounce", &CastGI},
+    {"no reflections", &CastSpecular},
+};
+constexpr int StageCount = sizeof(Stages) / sizeof(Stages[0]);
+
+KestorEngineFlyHahaJk* engine = nullptr;
+double startupCpu = 0.0;
+
+// The program's composition (as main builds it), the level and the start
+// camera, made once; the first frame is timed as the start-up.
+bool StartDemo(int w, int h) {
+  if (engine != nullptr) return engine->window != nullptr;
+  QuietStdout quiet;
+  engine = new KestorEngineFlyHahaJk();
+  Transform::Attach();
+  MeshRenderer::Attach();
+  LightField::Attach();
+  ISArea::Attach();
+  ISContainer::Attach();
+  auto attach = [](void (*a)(KestorEngineFlyHahaJk*)) {
+    engine->PrepareStageLists();
+    a(engine);
+  };
+  attach(&InputSystem::Attach);
+  attach(&RenderSystem::Attach);
+  attach(&GUI::Attach);
+  attach(&IMGUI::Attach);
+  attach(&DrawSystem::Attach);
+  attach(&TransformSystem::Attach);
+  attach(&MeshRendererSystem::Attach);
+  attach(&FlyCamSystem::Attach);
+  ScreenResolution->value = glm::vec2(w, h);
+  Fullscreen->value = false;
+  engine->Initialize();
+  static Resource<Scene> level = Resources<Scene>::Get("StreetTest");
+  Thing t = Thing::Gimme();
+  ComponentHandler<Transform>::Gimmoo(t);
+  ComponentHandler<Camera>::Gimmoo(t);
+  ComponentHandler<FlyCam>::Gimmoo(t);
+  ComponentHandler<Camera>::Get(t)->FocalLength(24.0f);
+  ComponentHandler<Camera>::Get(t)->UpdatePerspectiveMatrix();
+  Transform* x = ComponentHandler<Transform>::Get(t);
+  x->Position = glm::vec3(2.66f, -5.22f, 1.23f);
+  x->Rotation = glm::quat(0.93937272f, 0.0f, 0.0f, 0.34289780f) * x->Rotation *
+                glm::quat(0.77418178f, 0.63296336f, 0.0f, 0.0f);
+  RunStageList(engine->UpdateList, KestorEngineFlyHahaJk::SkippedUpdateIndex);
+  glFinish();
+  startupCpu = ProcessCpuSeconds();
+  return true;
+}
+
+void Frame() {
+  RunStageList(engine->UpdateList, KestorEngineFlyHahaJk::SkippedUpdateIndex);
+  glFinish();
+}
+
+// The window at w x h; the renderer's targets follow it.
+void SizeTo(int w, int h) {
+  int cw = 0, ch = 0;
+  SDL_GetWindowSize(engine->window->window, &cw, &ch);
+  if (cw != w || ch != h) {
+    SDL_SetWindowSize(engine->window->window, w, h);
+    for (int i = 0; i < 20 && (static_cast<int>(Shutter::Width()) != w || static_cast<int>(Shutter::Height()) != h);
+         ++i) {
+      SDL_Delay(10);
+      Frame();
+    }
+    Shutter::Width(static_cast<float>(w));
+    Shutter::Height(static_cast<float>(h));
   }
+  ScreenResolution->value = glm::vec2(w, h);
+}
+
+// Per-pass milliseconds per frame over the frames run by `run`.
+std::map<std::string, double> PassesOver(int frames, const std::function<void()>& run) {
+  glFinish();
+  PassTimers::Collect();
+  std::map<std::string, double> before;
+  for (const PassTimers::Figure& f : PassTimers::Totals()) before[f.Name] = f.TotalMs;
+  run();
+  glFinish();
+  PassTimers::Collect();
+  std::map<std::string, double> out;
+  for (const PassTimers::Figure& f : PassTimers::Totals()) {
+    const double ms = (f.TotalMs - before[f.Name]) / frames;
+    if (ms > 0.0) out[f.Name] = ms;
+  }
+  return out;
+}
+
+void Report(benchmark::State& state, const std::map<std::string, double>& passes) {
+  double sum = 0.0;
+  for (const auto& [name, ms] : passes) {
+    state.counters[name] = ms;
+    sum += ms;
+  }
+  state.counters["passes"] = sum;
+}
+
+// Arguments: width (height 9/16 of it), the stage switched off (row of
+// Stages), the render scale in percent.
+void BM_Frame(benchmark::State& state) {
+  const int w = static_cast<int>(state.range(0));
+  const int h = w * 9 / 16;
+  const Stage& stage = Stages[state.range(1)];
+  const float scale = static_cast<float>(state.range(2)) / 100.0f;
+  state.SetLabel(std::string(stage.Label) + (state.range(2) != 100 ? ", scale " + std::to_string(scale).substr(0, 4) : ""));
+  QuietStdout quiet;
+  FlyCamSystem::pause = false;
+  SizeTo(w, h);
+  TargetFrameTime->value = 0.0f;
+  RenderScale->value = scale;
+  CVar<bool>* off = stage.Switch != nullptr ? *stage.Switch : nullptr;
+  if (off != nullptr) off->value = false;
+
+  // The history settles and the pool fills in the first frames.
+  for (int i = 0; i < 4; ++i) Frame();
+  Report(state, PassesOver(static_cast<int>(state.max_iterations), [&] {
+           for (auto _ : state) Frame();
+         }));
+  if (off != nullptr) off->value = true;
+  RenderScale->value = 1.0f;
+}
+
+// The automatic scale: "Target Frame Time" set, a few seconds to settle,
+// then frames as in BM_Frame. Reports the scale it settled at and the
+// frames per second of wall time.
+void BM_Target(benchmark::State& state) {
   const int w = static_cast<int>(state.range(0));
   const int h = w * 9 / 16;
   QuietStdout quiet;
-  static KestorEngineFlyHahaJk* engine = [] {
-    auto* e = new KestorEngineFlyHahaJk();
-    Transform::Attach();
-    MeshRenderer::Attach();
-    LightField::Attach();
-    ISArea::Attach();
-    ISContainer::Attach();
-    e->PrepareStageLists();
-    RenderSystem::Attach(e);
-    TransformSystem::Attach(e);
-    MeshRendererSystem::Attach(e);
-    Draw::Initialize();
-    return e;
-  }();
-  static Resource<Scene> level = Resources<Scene>::Get("StreetTest");
-  static Thing camera = [] {
-    Thing t = Thing::Gimme();
-    ComponentHandler<Transform>::Gimmoo(t);
-    ComponentHandler<Camera>::Gimmoo(t);
-    ComponentHandler<Camera>::Get(t)->FocalLength(24.0f);
-    Transform* x = ComponentHandler<Transform>::Get(t);
-    x->Position = glm::vec3(2.66f, -5.22f, 1.23f);
-    x->Rotation = glm::quat(0.93937272f, 0.0f, 0.0f, 0.34289780f) * x->Rotation *
-                  glm::quat(0.77418178f, 0.63296336f, 0.0f, 0.0f);
-    return t;
-  }();
-  (void)camera;
-  Shutter::Width(static_cast<float>(w));
-  Shutter::Height(static_cast<float>(h));
-  ScreenResolution->value = glm::vec2(w, h);
   FlyCamSystem::pause = false;
+  SizeTo(w, h);
+  RenderScale->value = 1.0f;
+  TargetFrameTime->value = static_cast<float>(state.range(1));
+  const auto settle = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - settle < std::chrono::seconds(8)) Frame();
+  const auto start = std::chrono::steady_clock::now();
+  Report(state, PassesOver(static_cast<int>(state.max_iterations), [&] {
+           for (auto _ : state) Frame();
+         }));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  state.counters["fps"] = static_cast<double>(state.iterations()) / seconds;
+  state.counters["render_scale"] = RenderScale->value;
+  TargetFrameTime->value = 0.0f;
+  RenderScale->value = 1.0f;
+}
 
-  // The second argument switches one stage off to show its share.
-  CVar<bool>* stages[] = {nullptr,      UpdateVoxels, UpdateVoxelsHQ, UpdateAcceleration, RaycastScreen,
-                          TemporalSS, CastIS,       CastGI,         CastSpecular};
-  CVar<bool>* off = stages[state.range(1)];
-  if (off != nullptr) off->value = false;
+// The window's pixels below the frame-rate text, 8-bit RGB, read before the
+// swap (the GUI pass has drawn by then; the text rows are left out).
+std::vector<unsigned char> ScenePixels(int w, int h) {
+  const int rows = h - 48;
+  std::vector<unsigned char> px(static_cast<size_t>(w) * rows * 3);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, w, rows, GL_RGB, GL_UNSIGNED_BYTE, px.data());
+  return px;
+}
 
-  auto frame = [&] {
+// A still camera after the history has settled: the mean absolute change
+// between consecutive frames and the per-pixel standard deviation over ten
+// frames, in 8-bit levels of the presented picture.
+void BM_Convergence(benchmark::State& state) {
+  const int w = static_cast<int>(state.range(0));
+  const int h = w * 9 / 16;
+  if (engine == nullptr || engine->window == nullptr) {
+    state.SkipWithError("no window (run under a display)");
+    return;
+  }
+  QuietStdout quiet;
+  FlyCamSystem::pause = false;
+  SizeTo(w, h);
+  RenderScale->value = 1.0f;
+  TargetFrameTime->value = 0.0f;
+  auto render = [&] {
     TransformSystem::MAKETHEMATERIALREALITY(engine);
     MeshRendererSystem::MAKEITpretty(engine);
     RenderSystem::RenderFrame(engine);
     DrawSystem::ClearCache();
     glFinish();
   };
-  // The first frames compile the programs and fill the pool.
-  for (int i = 0; i < 3; ++i) frame();
-  for (auto _ : state) frame();
-  if (off != nullptr) off->value = true;
+  std::vector<std::vector<unsigned char>> frames;
+  for (auto _ : state) {
+    for (int i = 0; i < 40; ++i) render();
+    for (int i = 0; i < 10; ++i) {
+      render();
+      frames.push_back(ScenePixels(w, h));
+    }
+  }
+  const size_t n = frames[0].size();
+  double change = 0.0, deviation = 0.0;
+  for (size_t k = 1; k < frames.size(); ++k) {
+    for (size_t i = 0; i < n; ++i) change += std::abs(int(frames[k][i]) - int(frames[k - 1][i]));
+  }
+  for (size_t i = 0; i < n; ++i) {
+    double sum = 0.0, sq = 0.0;
+    for (const auto& f : frames) {
+      sum += f[i];
+      sq += double(f[i]) * f[i];
+    }
+    const double mean = sum / frames.size();
+    deviation += std::sqrt(std::max(0.0, sq / frames.size() - mean * mean));
+  }
+  state.counters["mean_abs_change"] = change / (double(n) * (frames.size() - 1));
+  state.counters["pixel_stddev"] = deviation / double(n);
 }
-// Targets made at the first size are kept (as in the program), so run one
-// width per process (--benchmark_filter=BM_StreetFrame/320 or /1280).
-// Second argument: 0 everything on, then without colour voxelisation, detail
-// voxelisation, distance pass, lighting compute, temporal pass, and within
-// the lighting the area lights, the bounce and the reflections.
-BENCHMARK(BM_StreetFrame)
-    ->ArgsProduct({{320}, {0, 1, 2, 3, 4, 5}})
-    ->ArgsProduct({{1280}, {0, 4, 6, 7, 8}})
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(10)
-    ->UseRealTime();
+
+bool SoftwareGL() {
+  const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+  return renderer == nullptr || std::strstr(renderer, "llvmpipe") != nullptr ||
+         std::strstr(renderer, "softpipe") != nullptr;
+}
+
+// Every size and every stage switch; 1920 x 1080 only on a real GPU. Then
+// the render scales, the automatic scale and the convergence of a still
+// picture.
+void Register() {
+  std::vector<int> widths = {640, 1280};
+  if (!SoftwareGL()) widths.push_back(1920);
+  auto* b = benchmark::RegisterBenchmark("Frame", BM_Frame);
+  for (int w : widths) {
+    for (int s = 0; s < StageCount; ++s) b->Args({w, s, 100});
+  }
+  b->Args({1280, 0, 50})->Args({1280, 0, 25})->Args({640, 0, 50});
+  // At a quarter of the pixels the full-size passes weigh most.
+  b->Args({1280, 7, 25})->Args({1280, 8, 25});
+  b->Unit(benchmark::kMillisecond)->Iterations(8)->MeasureProcessCPUTime()->UseRealTime();
+  benchmark::RegisterBenchmark("Target", BM_Target)
+      ->Args({1280, 100})
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(8)
+      ->MeasureProcessCPUTime()
+      ->UseRealTime();
+  benchmark::RegisterBenchmark("Convergence", BM_Convergence)->Arg(640)->Iterations(1)->Unit(benchmark::kMillisecond);
+}
 
 }  // namespace
+
+int main(int argc, char** argv) {
+  // Random interleaving unless the caller says otherwise.
+  std::vector<char*> args(argv, argv + argc);
+  static char interleave[] = "--benchmark_enable_random_interleaving=true";
+  static char repetitions[] = "--benchmark_repetitions=3";
+  auto given = [&](const char* flag) {
+    for (int i = 1; i < argc; ++i) {
+      if (std::strstr(argv[i], flag) != nullptr) return true;
+    }
+    return false;
+  };
+  if (!given("random_interleaving")) args.insert(args.begin() + 1, interleave);
+  if (!given("repetitions")) args.insert(args.begin() + 1, repetitions);
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  benchmark::AddCustomContext("loadavg at start", LoadAverage());
+  if (StartDemo(640, 360)) {
+    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    benchmark::AddCustomContext("GL renderer", renderer != nullptr ? renderer : "?");
+    benchmark::AddCustomContext("start-up to the first frame, process CPU s", std::to_string(startupCpu));
+    Register();
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  std::cout << "loadavg at end: " << LoadAverage() << "\n";
+  benchmark::Shutdown();
+  // The engine's teardown chatter is not part of the report.
+  std::cout.rdbuf(nullptr);
+  return 0;
+}

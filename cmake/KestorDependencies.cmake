@@ -10,6 +10,10 @@ find_package(glm REQUIRED)
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 pkg_check_modules(LCMS2 REQUIRED IMPORTED_TARGET lcms2)
+# The program's command line (header-only).
+find_package(CLI11 CONFIG REQUIRED)
+# Scene import (KestorImport).
+find_package(assimp CONFIG REQUIRED)
 
 # stb ships headers only; the decoder's implementation is compiled once inside
 # the engine library.

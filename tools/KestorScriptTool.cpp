@@ -2,9 +2,9 @@
 //
 //   KestorScriptTool [-I DIR] [-t TYPES] SCRIPT
 //
-// Exit status: 0 translated, 1 the script has an error (parse error or an
-// include that was refused, cyclic or too large), 2 bad arguments or an
-// unreadable script file. Problems go to standard error as "SCRIPT: line";
+// Exit status: 0 translated, 1 the script has an error (a parse error, a
+// character outside the language, a limit, or an include that was refused,
+// cyclic or too large), 2 bad arguments or an unreadable script file. Problems go to standard error as "SCRIPT: line";
 // standard output carries only the translation, and nothing when it failed.
 #include <filesystem>
 #include <iostream>
@@ -94,7 +94,14 @@ int Run(int argc, char** argv) {
 
   std::string source;
   std::string problem;
-  if (!KestorScript::ReadScriptFile(scriptPath, source, problem)) {
+  bool tooLarge = false;
+  if (!KestorScript::ReadScriptFile(scriptPath, source, problem, &tooLarge)) {
+    if (tooLarge) {
+      // A limit of the language, like the token and nesting limits.
+      std::cerr << scriptPath << ": Script file is larger than "
+                << KestorScriptLimits::kMaxFileBytes << " bytes (not supported)\n";
+      return kScriptError;
+    }
     std::cerr << "KestorScriptTool: " << problem << "\n";
     return kUsageError;
   }
@@ -106,7 +113,9 @@ int Run(int argc, char** argv) {
     DiscardBuffer discard;
     std::streambuf* previous = std::cout.rdbuf(&discard);
     const auto tokens = script.PreprocessTokens(script.ParseSource(source), includeDir);
-    functions = script.ParseTokens(tokens);
+    // What is left of a script after a problem here is not the script as
+    // written: parsing it would add errors caused by the first.
+    if (script.errors.empty()) functions = script.ParseTokens(tokens);
     std::cout.rdbuf(previous);
   }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <type_traits>
 
@@ -42,6 +43,21 @@ std::string Join(const std::vector<T>& values) {
 
 }  // namespace
 
+void MeshBuilder::Submesh(int index) {
+  current = static_cast<size_t>(std::max(index, 0));
+  if (submeshes.size() <= current) submeshes.resize(current + 1);
+}
+
+MeshLists MeshBuilder::Lists() const {
+  MeshLists out = lists;
+  for (const std::vector<uint32_t>& faces : submeshes) {
+    out.Faces.insert(out.Faces.end(), faces.begin(), faces.end());
+    out.SubmeshSizes.push_back(static_cast<uint32_t>(faces.size()));
+  }
+  if (out.SubmeshSizes.size() == 1) out.SubmeshSizes.clear();
+  return out;
+}
+
 uint32_t MeshBuilder::Vertex(glm::vec3 position, glm::vec3 normal, glm::vec2 uv) {
   const uint32_t index = static_cast<uint32_t>(lists.Vertices.size() / 3);
   const glm::vec3 n = glm::normalize(normal);
@@ -55,7 +71,7 @@ void MeshBuilder::Triangle(uint32_t a, uint32_t b, uint32_t c) {
   const glm::vec3 pa = At(lists.Vertices, a);
   const glm::vec3 area = glm::cross(At(lists.Vertices, b) - pa, At(lists.Vertices, c) - pa);
   if (glm::length(area) < 1e-9f) return;
-  lists.Faces.insert(lists.Faces.end(), {a, b, c});
+  submeshes[current].insert(submeshes[current].end(), {a, b, c});
 }
 
 void MeshBuilder::Polygon(const std::vector<glm::vec3>& corners, glm::vec3 normal) {
@@ -212,9 +228,18 @@ int CountWindingFaults(const MeshLists& mesh) {
 }
 
 std::string FmlText(const MeshLists& mesh) {
+  std::string faces;
+  std::vector<uint32_t> sizes = mesh.SubmeshSizes;
+  if (sizes.empty()) sizes.push_back(static_cast<uint32_t>(mesh.Faces.size()));
+  size_t start = 0;
+  for (uint32_t size : sizes) {
+    const auto from = mesh.Faces.begin() + static_cast<std::ptrdiff_t>(start);
+    faces += "    <Faces>" + Join(std::vector<uint32_t>(from, from + size)) + "</Faces>\n";
+    start += size;
+  }
   return "<Mesh>\n  <Base>\n    <Vertices>" + Join(mesh.Vertices) + "</Vertices>\n    <Normals>" +
-         Join(mesh.Normals) + "</Normals>\n    <UV1>" + Join(mesh.UV1) + "</UV1>\n    <Faces>" +
-         Join(mesh.Faces) + "</Faces>\n  </Base>\n</Mesh>\n";
+         Join(mesh.Normals) + "</Normals>\n    <UV1>" + Join(mesh.UV1) + "</UV1>\n" + faces +
+         "  </Base>\n</Mesh>\n";
 }
 
 }  // namespace KestorTools

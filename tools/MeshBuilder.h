@@ -16,7 +16,10 @@ struct MeshLists {
   std::vector<float> Vertices;  // 3 per vertex
   std::vector<float> Normals;   // 3 per vertex
   std::vector<float> UV1;       // 2 per vertex
-  std::vector<uint32_t> Faces;  // 3 per triangle
+  std::vector<uint32_t> Faces;  // 3 per triangle, submesh after submesh
+  // Indices in each submesh when there are several (each is written as its
+  // own index list and drawn with its own material); empty for one.
+  std::vector<uint32_t> SubmeshSizes;
 };
 
 // One point of a surface of revolution: distance from the axis, height, and
@@ -29,6 +32,10 @@ struct ProfilePoint {
 
 class MeshBuilder {
  public:
+  // Triangles from now on go into submesh `index` (0 until the first call);
+  // the mesh gets as many index lists as the highest index used plus one.
+  void Submesh(int index);
+
   uint32_t Vertex(glm::vec3 position, glm::vec3 normal, glm::vec2 uv);
   // Skips triangles of no area (the poles of a sphere, for instance).
   void Triangle(uint32_t a, uint32_t b, uint32_t c);
@@ -58,16 +65,20 @@ class MeshBuilder {
   void Cone(glm::vec3 base, float radius, float height, int segments);
   void Sphere(glm::vec3 centre, float radius, int rings, int segments);
 
-  const MeshLists& Lists() const { return lists; }
+  // The mesh with its index lists in submesh order.
+  MeshLists Lists() const;
 
  private:
-  MeshLists lists;
+  MeshLists lists;  // Faces unused: triangles wait in their submesh
+  std::vector<std::vector<uint32_t>> submeshes{1};
+  size_t current = 0;
 };
 
 // Triangles whose winding disagrees with the mean of their vertex normals.
 int CountWindingFaults(const MeshLists& mesh);
 
-// The .fml text: numbers with at most four decimals, no trailing zeros.
+// The .fml text: numbers with at most four decimals, no trailing zeros; one
+// "Faces" element per submesh.
 std::string FmlText(const MeshLists& mesh);
 
 }  // namespace KestorTools

@@ -9,7 +9,8 @@
     Deferred  0: normal facing the eye packed into 0..1, roughness in alpha
               1: screen motion  2: albedo  3: distance from the camera
     Forward   0: lit colour                1: screen motion
-    VoxelizeMidAndColor  image stores: radiance + occupancy of the light field
+    VoxelizeMidAndColor  image stores: material (albedo, normal) + occupancy
+                         of the light field
     VoxelizeDetail       image stores: occupancy at twice the resolution
   The voxelisation passes turn every particle into one point (a geometry
   stage), so they do not depend on how the triangles are rasterised. A
@@ -144,7 +145,7 @@ flat in ivec3 Voxel;
 in vec3 Normal;
 in vec2 UV;
 uniform vec3 _LightFieldTexSize = vec3(1.0);
-layout(rgba16f) writeonly uniform image3D _RayTexImage;
+layout(rg32ui) writeonly uniform uimage3D _MaterialImage;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM2;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM3;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM4;
@@ -152,17 +153,14 @@ layout(r8) writeonly uniform image3D _RayTexImageAlpM5;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM6;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM7;
 #include "ClothFabric"
-const vec3 SunDirection = vec3(0.5645, -0.7527, 0.3387);
 void main() {
   ivec3 v = Voxel;
   if (any(lessThan(v, ivec3(0))) || any(greaterThanEqual(v, ivec3(_LightFieldTexSize)))) return;
-  vec3 n = normalize(Normal);
-  vec3 albedo = FabricAlbedo(UV);
-  // As Standard's surfaces: what a ray that hits this voxel sees, the cloth
-  // lit by the sky and a share of unshadowed sun, on whichever side faces it.
-  vec3 sky = mix(vec3(0.10, 0.08, 0.06), vec3(0.20, 0.26, 0.38), n.z * 0.5 + 0.5);
-  vec3 radiance = albedo * (sky + vec3(0.6, 0.45, 0.3) * abs(dot(n, SunDirection)));
-  imageStore(_RayTexImage, v, vec4(radiance, 1.0));
+  // As Standard's surfaces: what the light injection needs, the albedo (kept
+  // below 1) and the normal; it lights the cloth's front, the side the fresh
+  // curtain turns to the street.
+  vec3 albedo = clamp(FabricAlbedo(UV), 0.0, 0.98);
+  imageStore(_MaterialImage, v, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(normalize(Normal), 0.0)), 0u, 0u));
   imageStore(_RayTexImageAlpM2, v, vec4(1.0));
   imageStore(_RayTexImageAlpM3, v >> 1, vec4(1.0));
   imageStore(_RayTexImageAlpM4, v >> 2, vec4(1.0));

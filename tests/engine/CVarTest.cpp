@@ -135,6 +135,19 @@ TEST(ConfigFile, LoadAppliesEveryLineAndCreateKeepsLoadedValues) {
   ScreenResolution->value = glm::vec2(1280, 720);
 }
 
+TEST(ConfigFile, CreateWithAnotherTypeGetsAVariableOfItsOwnAndALine) {
+  CVar<bool>* flag = CVarHandler::Create<bool>("Clash Test", true);
+  KestorTest::CaptureStdout out;
+  CVar<glm::vec2>* pair = CVarHandler::Create<glm::vec2>("Clash Test", glm::vec2(3.0f, 4.0f));
+  ASSERT_NE(static_cast<CVarT*>(pair), static_cast<CVarT*>(flag));
+  EXPECT_EQ(pair->value, glm::vec2(3.0f, 4.0f));
+  pair->value = glm::vec2(1e9f, 1e9f);
+  EXPECT_TRUE(flag->value) << "the bool is untouched";
+  EXPECT_EQ(CVarHandler::CVarDict().at("Clash Test"), flag);
+  EXPECT_NE(out.Text().find("CVar \"Clash Test\" is a bool, not a vec2"), std::string::npos) << out.Text();
+  EXPECT_EQ(CVarHandler::Create<bool>("Clash Test", false), flag) << "the same type still shares";
+}
+
 TEST(RenderSettings, RegisteredBeforeMainWithTheirDefaults) {
   auto& dict = CVarHandler::CVarDict();
   EXPECT_EQ(dict.at("Temporal Sample Blend"), TemporalSSExponent);
@@ -146,4 +159,41 @@ TEST(RenderSettings, RegisteredBeforeMainWithTheirDefaults) {
   EXPECT_EQ(TemporalSSExponent->ToString(), "FLOAT");
   EXPECT_EQ(Fullscreen->ToString(), "BOOL");
   EXPECT_EQ(LightingSetup->ToString(), "N/A");
+}
+
+TEST(ConfigValues, SetFromTextReadsTheWholeValueByTheVariablesOwnType) {
+  auto* b = CVarHandler::Create<bool>("Text Bool", false);
+  auto* i = CVarHandler::Create<int>("Text Int", 7);
+  auto* f = CVarHandler::Create<float>("Text Float", 0.5f);
+  auto* v = CVarHandler::Create<glm::vec2>("Text Vec2", glm::vec2(1.0f));
+  struct Case {
+    const char* name;
+    const char* text;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"Text Bool", "true", true},   {"Text Bool", "0", true},      {"Text Bool", "True", false},
+      {"Text Int", "-3", true},      {"Text Int", "3.5", false},    {"Text Int", "99999999999", false},
+      {"Text Float", "2.5", true},   {"Text Float", "2.5f", false}, {"Text Float", " 1", false},
+      {"Text Float", "inf", false},  {"Text Vec2", "4,5", true},    {"Text Vec2", "(6,7)", true},
+      {"Text Vec2", "8", false},     {"No Such", "1", false},
+  };
+  for (const Case& c : cases) {
+    std::string problem;
+    EXPECT_EQ(CVarHandler::SetFromText(c.name, c.text, problem, false), c.ok) << c.name << "=" << c.text;
+    EXPECT_EQ(problem.empty(), c.ok) << problem;
+  }
+  EXPECT_FALSE(b->value) << "checking alone changes nothing";
+  EXPECT_EQ(i->value, 7);
+
+  std::string problem;
+  EXPECT_TRUE(CVarHandler::SetFromText("Text Bool", "1", problem));
+  EXPECT_TRUE(CVarHandler::SetFromText("Text Int", "-3", problem));
+  EXPECT_TRUE(CVarHandler::SetFromText("Text Float", "2.5", problem));
+  EXPECT_TRUE(CVarHandler::SetFromText("Text Vec2", "(6,7)", problem));
+  EXPECT_FALSE(CVarHandler::SetFromText("Text Int", "x", problem));
+  EXPECT_TRUE(b->value);
+  EXPECT_EQ(i->value, -3);
+  EXPECT_EQ(f->value, 2.5f);
+  EXPECT_EQ(v->value, glm::vec2(6.0f, 7.0f));
 }

@@ -17,12 +17,20 @@ const glm::vec2 RowSize(290.0f, 24.0f);
 
 }  // namespace
 
-TEST_F(CVarRows, ToggleSquareFlipsTheBool) {
+TEST_F(CVarRows, ToggleSquareFlipsTheBoolAndShowsAMarkWhenOn) {
   CVar<bool>* flag = CVarHandler::Create<bool>("Row Test Toggle", false);
   const glm::vec2 row(10.0f, 100.0f);
+  Frame(glm::vec2(50.0f, 110.0f));
+  flag->DrawGUI(row, RowSize);
+  EXPECT_EQ(DrawSystem::guidrawthings.size(), 1u);  // the empty box
   Frame(glm::vec2(288.0f, 110.0f), {Press()});
   EXPECT_EQ(flag->DrawGUI(row, RowSize), 0);
   EXPECT_TRUE(flag->value);
+  // The box, then a filled mark inside it, drawn in the frame of the press.
+  ASSERT_EQ(DrawSystem::guidrawthings.size(), 2u);
+  EXPECT_EQ(std::get<2>(DrawSystem::guidrawthings[1]),
+            GUI::RectangleMatrix(glm::vec2(282.0f, 106.0f), glm::vec2(12.0f)));
+  EXPECT_EQ(QueuedTopColor(1), GUI::Default.Click.OutlineColor);
   Frame(glm::vec2(288.0f, 110.0f), {Hold()});
   flag->DrawGUI(row, RowSize);
   EXPECT_TRUE(flag->value);  // only the press toggles
@@ -58,6 +66,12 @@ TEST_F(CVarRows, SliderAndFieldEditOneFloatAndNonNumbersAreIgnored) {
   EXPECT_FLOAT_EQ(blend->value, 0.25f);
   edit("0.75");
   EXPECT_FLOAT_EQ(blend->value, 0.75f);
+
+  // Two lines tall: the name has the top line, the slider the whole width
+  // of the bottom one (x 10 to 250).
+  Frame(glm::vec2(70.0f, 110.0f), {Press()});
+  blend->DrawGUI(row, glm::vec2(290.0f, 48.0f));
+  EXPECT_FLOAT_EQ(blend->value, 0.25f);
 }
 
 TEST_F(CVarRows, TwoFloatRowsKeepTheirEditsApart) {

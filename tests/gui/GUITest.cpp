@@ -96,10 +96,10 @@ TEST_F(GuiGL, BitmapFontLayoutNumbers) {
   EXPECT_FLOAT_EQ(mesh->UV1[7], 160.0f / 256.0f);
   const std::vector<uint32_t> firstQuad = {0, 1, 2, 1, 3, 2};
   EXPECT_TRUE(std::equal(firstQuad.begin(), firstQuad.end(), mesh->Faces.begin()));
-  // The newline's slot stays empty; 'c' starts line 1, above line 0.
+  // The newline's slot stays empty; 'c' starts line 1, below line 0.
   for (size_t f = 12; f < 24; ++f) EXPECT_EQ(mesh->Vertices[2 * 12 + (f - 12)], 0.0f);
-  EXPECT_EQ(Vertex(*mesh, 12), glm::vec2(0.0f, 64.0f));
-  EXPECT_EQ(Vertex(*mesh, 15), glm::vec2(18.125f, 32.0f));
+  EXPECT_EQ(Vertex(*mesh, 12), glm::vec2(0.0f, 0.0f));
+  EXPECT_EQ(Vertex(*mesh, 15), glm::vec2(18.125f, -32.0f));
 
   // A control byte and a byte above 127 draw nothing but keep their place.
   font.FillMesh(mesh.get(), std::string("\x01\xC3Z"), 24.0f);
@@ -149,8 +149,9 @@ TEST_F(GuiGL, TextAlignsInItsBox) {
   style.HAlign = GUIStyle::TextHAlign::Right;
   style.VAlign = GUIStyle::TextVAlign::Top;
   GUI::DrawText(pos, size, &style, "abc\nd");
-  // The last line ends at the right edge; the two-line block's top at the top.
-  EXPECT_EQ(Translation(Queued(0)), glm::vec3(210.0f - 18.125f, 120.0f - 64.0f, -4.0f));
+  // The last line ends at the right edge; the first line, on top of the
+  // block, touches the box's top.
+  EXPECT_EQ(Translation(Queued(0)), glm::vec3(210.0f - 18.125f, 120.0f - 32.0f, -4.0f));
 
   style.HAlign = GUIStyle::TextHAlign::Center;
   style.VAlign = GUIStyle::TextVAlign::Center;
@@ -165,36 +166,36 @@ TEST_F(GuiGL, TextAlignsInItsBox) {
   EXPECT_EQ(std::get<6>(Queued(2)).Uniforms.at("_MainTex").TexturePointer, GUI::CourierNew->Texture);
 }
 
-TEST_F(GuiGL, TextMeshIsKeptWhileDrawnAndDroppedAfterAFrameWithout) {
+TEST_F(GuiGL, TextMeshIsKeptPerSizeWhileDrawnAndDroppedAfterAFrameWithout) {
   auto frame = [](const std::function<void()>& draws) {
     GUI::PreUpdate(nullptr);
     draws();
     DrawSystem::ClearCache();  // slot 46, before the GUI update
     GUI::Update(nullptr);
   };
-  const float small = 14.0f / 24.0f * 32.0f;  // line height at 14 px
-  frame([] {
-    GUI::DrawText(glm::vec2(0.0f), 14.0f, "hello");
-    GUI::DrawText(glm::vec2(0.0f, 30.0f), 28.0f, "hello");  // same key: same mesh
-  });
-  ASSERT_EQ(GUI::TextCache.size(), 1u);
-  Resource<Mesh> kept = GUI::TextCache.at("hello");
-  EXPECT_FLOAT_EQ(kept->Vertices[1], small);
-  EXPECT_EQ(Resources<Mesh>::Count("GUIGO:hello"), 2);  // the cache and `kept`
+  // Line height of the text mesh queued n-th this frame.
+  auto queuedHeight = [](size_t n) { return std::get<0>(Queued(n))->Vertices[1]; };
+  const float small = 14.0f / 24.0f * 32.0f, large = 28.0f / 24.0f * 32.0f;
 
-  frame([] { GUI::DrawText(glm::vec2(0.0f), 28.0f, "hello"); });
-  EXPECT_EQ(GUI::TextCache.at("hello"), kept);
-  EXPECT_FLOAT_EQ(kept->Vertices[1], small);
+  frame([&] {
+    GUI::DrawText(glm::vec2(0.0f), 14.0f, "hello");
+    GUI::DrawText(glm::vec2(0.0f, 30.0f), 28.0f, "hello");
+    EXPECT_FLOAT_EQ(queuedHeight(0), small);
+    EXPECT_FLOAT_EQ(queuedHeight(1), large) << "each size keeps its own layout";
+  });
+  ASSERT_EQ(GUI::TextCache.size(), 2u);
+  Resource<Mesh> kept = GUI::TextCache.begin()->second;
+  frame([&] {
+    GUI::DrawText(glm::vec2(0.0f), 14.0f, "hello");
+    GUI::DrawText(glm::vec2(0.0f), 28.0f, "hello");
+    EXPECT_TRUE(std::get<0>(Queued(0)) == kept || std::get<0>(Queued(1)) == kept) << "reused while drawn";
+  });
+  EXPECT_EQ(GUI::TextCache.size(), 2u);
 
   frame([] { GUI::DrawText(glm::vec2(0.0f), 14.0f, "other"); });
-  EXPECT_EQ(GUI::TextCache.count("hello"), 0u);
-  EXPECT_EQ(GUI::TextUsed.count("hello"), 0u);
-  EXPECT_EQ(Resources<Mesh>::Count("GUIGO:hello"), 1);  // only `kept` now
-  kept = Resource<Mesh>();
-  EXPECT_EQ(Resources<Mesh>::Count("GUIGO:hello"), 0);
-
-  frame([] { GUI::DrawText(glm::vec2(0.0f), 28.0f, "hello"); });
-  EXPECT_FLOAT_EQ(GUI::TextCache.at("hello")->Vertices[1], 28.0f / 24.0f * 32.0f);  // laid out anew
+  EXPECT_EQ(GUI::TextCache.size(), 1u);
+  EXPECT_EQ(GUI::TextUsed.size(), 1u);
+  EXPECT_EQ(Resources<Mesh>::Count(kept.Name()), 1) << "only this handle is left";
 }
 
 TEST_F(GuiGL, PanelPixelsShowCornersOutlineAndText) {
@@ -261,6 +262,10 @@ TEST_F(GuiGL, FreeTypeTextIsDrawnCachedAndSwept) {
                   GUIStyle::TextVAlign::Center, 24.0f, "Kestor");
   });
   EXPECT_EQ(GUI::FancyTextCache.size(), 1u);
+  // Another size is other pixels, not the cached ones.
+  GUI::DrawText(font, glm::vec2(64.0f, 32.0f), glm::vec2(128.0f, 64.0f), GUIStyle::TextHAlign::Center,
+                GUIStyle::TextVAlign::Center, 12.0f, "Kestor");
+  EXPECT_EQ(GUI::FancyTextCache.size(), 2u);
   int lit = 0;
   for (int y = 0; y < 64; ++y) {
     for (int x = 0; x < 128; ++x) lit += picture.At(x, y)[3] > 128 ? 1 : 0;
@@ -268,7 +273,7 @@ TEST_F(GuiGL, FreeTypeTextIsDrawnCachedAndSwept) {
   EXPECT_GT(lit, 40);
 
   GUI::Update(nullptr);
-  EXPECT_EQ(GUI::FancyTextCache.size(), 1u);
+  EXPECT_EQ(GUI::FancyTextCache.size(), 2u);
   GUI::PreUpdate(nullptr);
   GUI::Update(nullptr);
   EXPECT_TRUE(GUI::FancyTextCache.empty());

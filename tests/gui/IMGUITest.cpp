@@ -51,15 +51,16 @@ TEST(StageSlots, GuiAndWidgetsRunWhereTheFrameExpectsThem) {
             3);
 
   // Slot 5 clears the marks; slot 55 drops what nothing marked since.
-  GUI::TextCache["shown"];
-  GUI::TextCache["gone"];
-  GUI::TextUsed["shown"] = true;
-  GUI::TextUsed["gone"] = true;
+  const decltype(GUI::TextCache)::key_type shown{"shown"}, gone{"gone"};
+  GUI::TextCache[shown];
+  GUI::TextCache[gone];
+  GUI::TextUsed[shown] = true;
+  GUI::TextUsed[gone] = true;
   engine.UpdateList[5]();
-  GUI::TextUsed["shown"] = true;  // drawn this frame
+  GUI::TextUsed[shown] = true;  // drawn this frame
   engine.UpdateList[55]();
-  EXPECT_EQ(GUI::TextCache.count("shown"), 1u);
-  EXPECT_EQ(GUI::TextCache.count("gone"), 0u);
+  EXPECT_EQ(GUI::TextCache.count(shown), 1u);
+  EXPECT_EQ(GUI::TextCache.count(gone), 0u);
 
   InputSystem::mousePos = glm::vec2(3.0f, 4.0f);
   Shutter::Height(100.0f);
@@ -99,7 +100,7 @@ TEST_F(ButtonWidget, SelectableButtonAnswersInThePressFrameOfAnyButton) {
   const glm::vec2 pos(0.0f), size(24.0f), inside(12.0f, 12.0f);
   for (const InputEvent& press :
        {InputSystem::PossibleActionClick, InputSystem::PossibleAdditionalActionClick, InputSystem::ContextClick}) {
-    Frame(inside, {press});
+    Frame(inside, {AtPointer(press)});
     InputEvent* event = nullptr;
     EXPECT_EQ(IMGUI::SelectableButton(pos, size, false, &event), 3);
     EXPECT_EQ(event, &IMGUI::InputEvents[0]);
@@ -112,6 +113,19 @@ TEST_F(ButtonWidget, SelectableButtonAnswersInThePressFrameOfAnyButton) {
   Frame(glm::vec2(100.0f), {Press()});
   EXPECT_EQ(IMGUI::SelectableButton(pos, size, true), 0);
   EXPECT_EQ(QueuedTopColor(0), ClickTop);  // selected shows pressed
+}
+
+TEST_F(ButtonWidget, PressesAndReleasesHitWhereTheirOwnEventsHappened) {
+  // A slow frame: the click fell on the first button, then the pointer moved
+  // on to the second before the widgets ran.
+  const glm::vec2 first(10.0f, 10.0f), second(200.0f, 10.0f), size(100.0f, 30.0f);
+  const glm::vec2 onFirst(50.0f, 20.0f), onSecond(250.0f, 20.0f);
+  Frame(onSecond, {At(Press(), onFirst), At(Release(), onFirst)});
+  EXPECT_EQ(IMGUI::Button(first, size, "first", nullptr), 3);
+  EXPECT_EQ(IMGUI::Button(second, size, "second", nullptr), 0);
+  EXPECT_EQ(QueuedTopColor(1), HoverTop) << "the second is only hovered";
+  EXPECT_EQ(IMGUI::SelectableButton(first, size, false), 3);
+  EXPECT_EQ(IMGUI::SelectableButton(second, size, false), 0);
 }
 
 using SliderWidget = WidgetFrames;
@@ -249,6 +263,29 @@ TEST_F(TextField, EditsABufferAndCommitsOnClickOutside) {
   Frame(outside, {InputSystem::TextInputBackspace});
   IMGUI::TextInput(pos, size, &value, true);
   EXPECT_EQ(value, "");  // in place: edits land at once
+}
+
+TEST_F(TextField, ClickingIntoAFieldDrawnEarlierCommitsTheEditedOne) {
+  const glm::vec2 size(100.0f, 24.0f), firstPos(10.0f, 10.0f), secondPos(10.0f, 50.0f);
+  const glm::vec2 inFirst(20.0f, 20.0f), inSecond(20.0f, 60.0f);
+  std::string first = "one", second = "two";
+  auto draw = [&](int expectFirst, int expectSecond) {
+    EXPECT_EQ(IMGUI::TextInput(firstPos, size, &first, false), expectFirst);
+    EXPECT_EQ(IMGUI::TextInput(secondPos, size, &second, false), expectSecond);
+  };
+  Frame(inSecond, {Press()});
+  draw(0, 4);
+  Frame(inSecond, {Typed("!")});
+  draw(0, 2);
+  // The first field is drawn before the second: the second never sees this
+  // click as one outside itself, yet its edit must not be lost.
+  Frame(inFirst, {Press()});
+  draw(4, 3);
+  EXPECT_EQ(second, "two!");
+  EXPECT_EQ(IMGUI::globalstring, &first);
+  EXPECT_EQ(IMGUI::stringedit, "one");
+  Frame(inFirst);
+  draw(2, 0);
 }
 
 TEST_F(TextField, BackspaceRemovesAWholeCharacter) {

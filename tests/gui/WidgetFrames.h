@@ -21,6 +21,7 @@ namespace KestorTest {
 class WidgetFrames : public ::testing::Test {
  protected:
   static constexpr float WindowHeight = 600.0f;
+  static inline const glm::ivec2 PointerMark{-1000000, -1000000};
 
   void SetUp() override {
     using namespace KestorEngine;
@@ -39,18 +40,34 @@ class WidgetFrames : public ::testing::Test {
   }
 
   // Starts a frame with the pointer at `gui` (GUI pixels, y up) and these
-  // events, as the input pump and ReceiveInputs would leave them.
+  // events, as the input pump and ReceiveInputs would leave them. Button
+  // actions made by AtPointer happened where the pointer ends the frame.
   void Frame(glm::vec2 gui, std::vector<KestorEngine::InputEvent> events = {}) {
     using namespace KestorEngine;
     DrawSystem::ClearCache();
-    InputSystem::mousePos = glm::vec2(gui.x, WindowHeight - gui.y);
+    InputSystem::mousePos = Window(gui);
+    for (InputEvent& e : events) {
+      if (e.pos == PointerMark) e.pos = glm::ivec2(InputSystem::mousePos);
+    }
     InputSystem::InputEvents = std::move(events);
     IMGUI::ReceiveInputs();
   }
 
-  static KestorEngine::InputEvent Press() { return KestorEngine::InputSystem::PossibleActionClick; }
+  // GUI pixels to the pump's window pixels (y down).
+  static glm::vec2 Window(glm::vec2 gui) { return glm::vec2(gui.x, WindowHeight - gui.y); }
+  static KestorEngine::InputEvent AtPointer(KestorEngine::InputEvent action) {
+    action.pos = PointerMark;
+    return action;
+  }
+  // A button action that happened at `gui`, wherever the pointer ends up.
+  static KestorEngine::InputEvent At(KestorEngine::InputEvent action, glm::vec2 gui) {
+    action.pos = glm::ivec2(Window(gui));
+    return action;
+  }
+
+  static KestorEngine::InputEvent Press() { return AtPointer(KestorEngine::InputSystem::PossibleActionClick); }
   static KestorEngine::InputEvent Hold() { return KestorEngine::InputSystem::ActionHold; }
-  static KestorEngine::InputEvent Release() { return KestorEngine::InputSystem::ActionClick; }
+  static KestorEngine::InputEvent Release() { return AtPointer(KestorEngine::InputSystem::ActionClick); }
   static KestorEngine::InputEvent Typed(const std::string& text) {
     KestorEngine::InputEvent e = KestorEngine::InputSystem::TextInput;
     snprintf(e.textInput.text, sizeof e.textInput.text, "%s", text.c_str());

@@ -79,6 +79,22 @@ TEST_F(MeshFileTest, ReadsEveryChannelAndToleratesBlanksBeforeNumbers) {
   EXPECT_TRUE(noNormals.Normals.empty());
 }
 
+TEST_F(MeshFileTest, SeveralIndexListsAreSubmeshesInFileOrder) {
+  const std::string quad =
+      "<Vertices>0,0,0, 1,0,0, 1,1,0, 0,1,0</Vertices><UV1>0,0,1,0,1,1,0,1</UV1>";
+  MeshLists lists;
+  ASSERT_TRUE(Read(Fml(quad + "<Faces>0,1,2</Faces><Normals>0,0,1,0,0,1,0,0,1,0,0,1</Normals>"
+                              "<Faces></Faces><Faces>0,2,3, 2,1,0</Faces>"),
+                   lists));
+  EXPECT_EQ(lists.Faces, (std::vector<uint32_t>{0, 1, 2, 0, 2, 3, 2, 1, 0}));
+  EXPECT_EQ(lists.SubmeshSizes, (std::vector<uint32_t>{3, 0, 6}));
+  EXPECT_TRUE(lists.HasNormals);
+
+  // A list that is no whole triangles is named by its line.
+  EXPECT_FALSE(Read(Fml(quad + "<Faces>0,1,2</Faces>\n<Faces>0,1</Faces>"), lists,
+                    "\"Faces\" (line 2) holds 2 indices, not whole triangles"));
+}
+
 TEST_F(MeshFileTest, StructuralProblemsAreReported) {
   MeshLists lists;
   lists.Vertices = {9, 9, 9};
@@ -108,6 +124,6 @@ TEST_F(MeshFileTest, BadNumbersShortChannelsAndStrayIndicesAreRejected) {
   EXPECT_FALSE(Read(Fml("<Vertices>0,0,0,1,1,1</Vertices><Faces>0,1,2</Faces><UV1>0,0,1,1</UV1>"),
                     lists, "face index 2 (entry 2) is past the last of 2 vertices"));
   EXPECT_FALSE(Read(Fml("<Vertices>0,0,0,1,1,1</Vertices><Faces>0,1,1,0</Faces><UV1>0,0,1,1</UV1>"),
-                    lists, "\"Faces\" holds 4 indices, not whole triangles"));
+                    lists, "\"Faces\" (line 1) holds 4 indices, not whole triangles"));
 }
 

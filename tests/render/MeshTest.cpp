@@ -144,6 +144,7 @@ TEST_F(MeshTest, SubmeshRangesDrawTheirSliceAndNothingPastTheUpload) {
   assets.CopyShipped("Meshes/Cube.fml");
   CaptureStdout out;
   Mesh mesh("Cube");
+  Shader::GetErrorShader()->Use(nullptr);  // no program, no draw at all
   SaneGL::ResetCallCounts();
   mesh.Draw(0);
   EXPECT_EQ(Draws(), 1u);
@@ -161,6 +162,15 @@ TEST_F(MeshTest, SubmeshRangesDrawTheirSliceAndNothingPastTheUpload) {
   mesh.SubmeshStarts = {0, 40};
   mesh.Draw(2);
   EXPECT_EQ(Draws(), 3u);
+
+  // A file of several index lists: one range each, in file order.
+  assets.Write("Meshes/Parts.fml", "<Mesh><Base><Vertices>0,0,0,1,0,0,0,1,0</Vertices><UV1>0,0,1,0,0,1</UV1>"
+                                    "<Faces>0,1,2,0,2,1</Faces><Faces>1,2,0</Faces></Base></Mesh>");
+  Mesh parts("Parts");
+  EXPECT_EQ(parts.SubmeshCount, 2u);
+  EXPECT_EQ(parts.SubmeshStarts, (std::vector<uint32_t>{0, 6}));
+  EXPECT_EQ(parts.SubmeshCounts, (std::vector<int32_t>{6, 3}));
+  EXPECT_EQ(parts.Faces.size(), 9u);
 }
 
 TEST_F(MeshTest, ErrorMaterialDrawsTheCheckerWhereTheCubeIs) {

@@ -1,18 +1,30 @@
 // The renderer's bookkeeping and the numbers it hands to the lighting
-// shaders: system lists, frame timing, area lights, ray frames, light-field
-// uniforms.
+// shaders: system lists, frame timing, area lights and the emitters they
+// take their radiance from, the sky, ray frames, light-field uniforms; and
+// every system's Attach as the first of a host.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include <glm/geometric.hpp>
+#include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/quaternion.hpp>
 
 #include "engine/Component.h"
+#include "engine/Engine.h"
 #include "engine/Thing.h"
+#include "gui/GUI.h"
+#include "gui/IMGUI.h"
+#include "render/DrawSystem.h"
+#include "render/Mesh.h"
+#include "support/GLTestContext.h"
 #include "renderer/RenderSystem.h"
+#include "scene/AudioSystem.h"
 #include "scene/Camera.h"
+#include "scene/FlyCam.h"
+#include "scene/InputSystem.h"
 #include "scene/Lighting.h"
+#include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
 
 using namespace KestorEngine;
@@ -33,11 +45,14 @@ struct Lists : ::testing::Test {
     ComponentHandler<LightField>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
     ComponentHandler<ISArea>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
     ComponentHandler<ISArea>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
+    ComponentHandler<Sky>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
+    ComponentHandler<Sky>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
   }
   void SetUp() override {
     RenderSystem::CameraThings.clear();
     RenderSystem::LitThings.clear();
     RenderSystem::BrightThings.clear();
+    RenderSystem::SkyThings.clear();
   }
 };
 
@@ -55,17 +70,19 @@ TEST_F(Lists, ThingsJoinTheListsOfTheirComponentsOnceAndOnlyWithATransform) {
   EXPECT_EQ(Count(RenderSystem::BrightThings, t), 1u);
   EXPECT_EQ(Count(RenderSystem::LitThings, t), 0u);
 
-  // Removing the area drops the Thing from every list; re-adding restores.
+  // Losing the area leaves the camera rendering; losing the transform
+  // breaks every pair.
   ComponentHandler<ISArea>::HereItsBunk(t);
-  EXPECT_EQ(Count(RenderSystem::CameraThings, t), 0u);
+  EXPECT_EQ(Count(RenderSystem::CameraThings, t), 1u) << "a camera that loses an area still renders";
   EXPECT_EQ(Count(RenderSystem::BrightThings, t), 0u);
   ComponentHandler<ISArea>::Gimmoo(t);
-  EXPECT_EQ(Count(RenderSystem::CameraThings, t), 1u);
-  EXPECT_EQ(Count(RenderSystem::BrightThings, t), 1u);
+  ComponentHandler<Camera>::HereItsBunk(t);
+  EXPECT_EQ(Count(RenderSystem::CameraThings, t), 0u);
+  EXPECT_EQ(Count(RenderSystem::BrightThings, t), 1u) << "an area that loses a camera still lights";
+  ComponentHandler<Transform>::HereItsBunk(t);
+  EXPECT_EQ(Count(RenderSystem::BrightThings, t), 0u);
 
   ComponentHandler<ISArea>::HereItsBunk(t);
-  ComponentHandler<Camera>::HereItsBunk(t);
-  ComponentHandler<Transform>::HereItsBunk(t);
 }
 
 TEST(FrameStatistics, StepIsFixedForEightSecondsThenClampedAndAveragesAreMillisecondsPerFrame) {
@@ -93,6 +110,24 @@ TEST(FrameStatistics, StepIsFixedForEightSecondsThenClampedAndAveragesAreMillise
   EXPECT_NEAR(RenderSystem::CPUlastFPS, 10.0f, 1e-3);
   EXPECT_EQ(RenderSystem::averageFPS, 0.0f);
   EXPECT_EQ(RenderSystem::CPUaverageFPS, 0.0f);
+}
+
+TEST_F(Lists, ASkyNeedsNoPlaceAndTheFirstOneLightsTheFrame) {
+  Thing first = Thing::Gimme(), second = Thing::Gimme();
+  ComponentHandler<Sky>::Gimmoo(first);
+  ComponentHandler<Sky>::Gimmoo(second);
+  EXPECT_EQ(RenderSystem::SkyThings, (std::vector<Thing>{first, second}));
+  EXPECT_EQ(RenderSystem::ActiveSky(), ComponentHandler<Sky>::Get(first));
+  ComponentHandler<Sky>::HereItsBunk(first);
+  EXPECT_EQ(RenderSystem::ActiveSky(), ComponentHandler<Sky>::Get(second));
+  ComponentHandler<Sky>::HereItsBunk(second);
+  EXPECT_EQ(RenderSystem::ActiveSky(), nullptr);
+
+  UniformBuffer field;
+  RenderSystem::FillSkyUniforms(field, nullptr);
+  for (const char* name : {"_SkyZenith", "_SkyHorizon", "_SkyGround", "_SunRadiance", "_SunIrradiance"}) {
+    EXPECT_EQ(field.Uniforms[name].Vector3Value, glm::vec3(0.0f)) << name << ": without a sky it is black";
+  }
 }
 
 TEST(AreaLights, PointAndParallelogramAreasGiveTheirCentreRadiusAndEdges) {
@@ -174,6 +209,27 @@ TEST(RayFrames, SphereSampleStaysInTheUnitBallWithTheSignOfItsThirdNumber) {
   }
 }
 
+TEST(FieldVolumeSize, StaysWithinTheContextAndTheLevelsThePassesUse) {
+  struct Case {
+    glm::vec3 asked;
+    int max3D;
+    glm::ivec3 size;
+  } cases[] = {
+      {{64, 64, 32}, 2048, {64, 64, 32}},
+      {{64.7f, 8, 8}, 2048, {64, 8, 8}},
+      {{1, 1, 1}, 2048, {2, 2, 2}},               // level 1 of the colour volume exists
+      {{4096, 4096, 64}, 2048, {645, 645, 40}},  // per axis, then the voxel budget
+      {{100000, 100000, 100000}, 2048, {256, 256, 256}},
+      {{1e30f, 4, 4}, 16384, {8192, 4, 4}},
+      {{0.5f, 8, 8}, 2048, {0, 0, 0}},
+      {{NAN, 8, 8}, 2048, {0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RenderSystem::FieldVolumeSize(c.asked, c.max3D), c.size)
+        << c.asked.x << "," << c.asked.y << "," << c.asked.z;
+  }
+}
+
 TEST(FieldUniforms, WorkedNumbersOfACubicField) {
   LightField l;
   l.Resolution = glm::vec3(64.0f);
@@ -197,4 +253,89 @@ TEST(FieldUniforms, WorkedNumbersOfACubicField) {
   UniformBuffer none;
   RenderSystem::FillFieldUniforms(none, empty, t);
   EXPECT_EQ(none.Uniforms["_LightFieldRayStep"].FloatValue, 0.0f) << "no resolution, no division by zero";
+}
+
+namespace {
+
+class AreaEmitters : public KestorTest::GLTest {};
+
+}  // namespace
+
+TEST_F(AreaEmitters, AnAreaShinesWithTheBrightestEmitterItMeetsAndMarksIt) {
+  // A unit cube mesh placed by each entry's matrix.
+  Resource<Mesh> cube = Resources<Mesh>::Make("AreaEmitterCube", new Mesh());
+  cube->BoundsMin = glm::vec3(-0.5f);
+  cube->BoundsMax = glm::vec3(0.5f);
+  auto material = [](glm::vec3 emission, float strength) {
+    UniformBuffer b;
+    b.SetVector("EmissionColor", emission);
+    b.SetFloat("Strength", strength);
+    return b;
+  };
+  UniformBuffer dim = material(glm::vec3(1.0f), 5.0f), bright = material(glm::vec3(1.0f, 0.5f, 0.0f), 20.0f),
+                far = material(glm::vec3(1.0f), 100.0f), dark = material(glm::vec3(0.0f), 0.0f);
+  auto at = [](glm::vec3 p) { return glm::translate(glm::mat4(1.0f), p); };
+  std::vector<DrawEntry> queue = {
+      {cube, -1, at({0.0f, 0.0f, 0.2f}), glm::mat4(1.0f), {}, &dim, {}, true, true},
+      {cube, -1, at({0.0f, 0.3f, 0.0f}), glm::mat4(1.0f), {}, &bright, {}, false, true},
+      {cube, -1, at({50.0f, 0.0f, 0.0f}), glm::mat4(1.0f), {}, &far, {}, true, true},
+      {cube, -1, at({0.0f, 0.0f, 0.0f}), glm::mat4(1.0f), {}, &dark, {}, true, true},
+      // Neither drawn nor voxelised: a hidden emitter lights nothing.
+      {cube, -1, at({0.0f, 0.0f, 0.0f}), glm::mat4(1.0f), {}, &far, {}, false, false},
+  };
+  UniformBuffer is;
+  // A ball at the cubes, a parallelogram far from every emitter.
+  is.SetFloatArray("ISTypes", {1.0f, 2.0f});
+  is.SetVectorArray("ISPositions", {glm::vec3(0.0f), glm::vec3(-20.0f, 0.0f, 0.0f)});
+  is.SetVectorArray("ISSizes1", {glm::vec3(0.2f), glm::vec3(1.0f, 0.0f, 0.0f)});
+  is.SetVectorArray("ISSizes2", {glm::vec3(0.0f), glm::vec3(0.0f, 1.0f, 0.0f)});
+  RenderSystem::MatchAreaEmitters(is, queue);
+  const auto& radiance = is.Uniforms["ISRadiance"].Vector3Values;
+  ASSERT_EQ(radiance.size(), 2u);
+  EXPECT_EQ(radiance[0], glm::vec3(20.0f, 10.0f, 0.0f));
+  EXPECT_EQ(radiance[1], glm::vec3(0.0f)) << "no emitter near it";
+  const float sampled[] = {0.0f, 1.0f, 0.0f, 0.0f, 0.0f};
+  for (size_t i = 0; i < queue.size(); ++i) {
+    EXPECT_EQ(std::get<6>(queue[i]).Uniforms["_AreaSampled"].FloatValue, sampled[i]) << "entry " << i;
+  }
+}
+
+TEST(RenderScale, TheAutomaticScaleStepsTowardsTheTargetAndStaysInRange) {
+  struct Case {
+    float scale, target, frame, expected;
+  };
+  const Case cases[] = {
+      {1.0f, 0.0f, 400.0f, 1.0f},     // no target: left alone
+      {1.0f, 100.0f, 0.0f, 1.0f},     // no measurement yet
+      {1.0f, 100.0f, 400.0f, 0.7f},   // four times too slow: at most half the pixels a step
+      {0.5f, 100.0f, 50.0f, 0.7f},    // twice too fast: twice the pixels
+      {0.5f, 100.0f, 80.0f, 0.55f},   // room for 25 % more pixels, rounded to a step
+      {0.6f, 100.0f, 103.0f, 0.6f},   // within 5 %: holds
+      {0.25f, 100.0f, 900.0f, 0.25f}, // never below a quarter
+      {1.0f, 100.0f, 10.0f, 1.0f},    // never above the window
+      {0.05f, 100.0f, 100.0f, 0.25f}, // an out-of-range setting is brought back
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(RenderSystem::NextRenderScale(c.scale, c.target, c.frame), c.expected, 1e-5f)
+        << c.scale << " " << c.target << " " << c.frame;
+  }
+}
+
+// Last: attaching registers callbacks with the component handlers for the
+// rest of the process.
+TEST(Attach, EverySystemCanBeTheFirstAHostAttaches) {
+  using AttachFunction = void (*)(KestorEngineFlyHahaJk*);
+  const std::pair<const char*, AttachFunction> systems[] = {
+      {"InputSystem", &InputSystem::Attach},         {"RenderSystem", &RenderSystem::Attach},
+      {"GUI", &GUI::Attach},                         {"IMGUI", &IMGUI::Attach},
+      {"DrawSystem", &DrawSystem::Attach},           {"TransformSystem", &TransformSystem::Attach},
+      {"MeshRendererSystem", &MeshRendererSystem::Attach}, {"FlyCamSystem", &FlyCamSystem::Attach},
+      {"AudioSystem", &AudioSystem::Attach}};
+  for (const auto& [name, attach] : systems) {
+    KestorEngineFlyHahaJk host;
+    attach(&host);
+    EXPECT_EQ(host.StartList.size(), KestorEngineFlyHahaJk::StartListSize) << name;
+    EXPECT_GE(host.UpdateList.size(), KestorEngineFlyHahaJk::UpdateListSize) << name;
+    EXPECT_EQ(host.ShutdownList.size(), KestorEngineFlyHahaJk::ShutdownListSize) << name;
+  }
 }

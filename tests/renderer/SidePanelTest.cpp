@@ -1,8 +1,10 @@
-// The control panel: where its rows sit, buttons that take effect in the
-// frame they are pressed, the depth pre-pass it forces, and the lighting
-// presets applied to the shipped level (including a level that lacks some of
+// The control panel: rows that never overlap at any window height, buttons
+// that take effect in the frame they are pressed, the depth pre-pass it
+// forces, and the lighting presets applied to the shipped level (including a level that lacks some of
 // the named Things, which must be told once and skipped).
 #include <gtest/gtest.h>
+
+#include <iterator>
 
 #include <memory>
 #include <sstream>
@@ -45,45 +47,96 @@ bool Queued(glm::vec2 pos, glm::vec2 size) {
 class SidePanel : public KestorTest::WidgetFrames {
  protected:
   const float H = WindowHeight;
-  // Rows from the top are placed by their distance from the top edge.
-  glm::vec2 Row(float fromTop) const { return glm::vec2(10.0f, H - fromTop); }
-  glm::vec2 Inside(float fromTop) const { return Row(fromTop) + glm::vec2(100.0f, 12.0f); }
-  const glm::vec2 RowSize{290.0f, 24.0f};
+  // The row of that kind and index in the layout of this window.
+  PanelRow Row(PanelRow::Kind what, int index) const {
+    for (const PanelRow& row : SidePanelLayout(H).Rows) {
+      if (row.What == what && row.Index == index) return row;
+    }
+    ADD_FAILURE() << "no such row";
+    return {};
+  }
+  glm::vec2 Inside(const PanelRow& row) const { return row.Pos + glm::vec2(100.0f, 12.0f); }
 };
 
-TEST_F(SidePanel, RowsSitWhereTheLayoutPutsThem) {
+static bool Overlap(glm::vec2 aPos, glm::vec2 aSize, glm::vec2 bPos, glm::vec2 bSize) {
+  return aPos.x < bPos.x + bSize.x && bPos.x < aPos.x + aSize.x && aPos.y < bPos.y + bSize.y &&
+         bPos.y < aPos.y + aSize.y;
+}
+
+TEST(SidePanelLayout, NoRowsOverlapAndEveryPresetIsInsideTheWindow) {
+  for (int height = 600; height <= 1400; ++height) {
+    const float H = static_cast<float>(height);
+    const PanelLayout layout = SidePanelLayout(H);
+    const bool boxed = layout.HelpBoxSize.y > 0.0f;
+    int presets = 0;
+    for (size_t i = 0; i < layout.Rows.size(); ++i) {
+      const PanelRow& a = layout.Rows[i];
+      const bool inBox = a.What == PanelRow::Kind::Help && boxed;
+      const glm::vec2 areaPos = inBox ? layout.HelpBoxPos : glm::vec2(0.0f);
+      const glm::vec2 areaSize = inBox ? layout.HelpBoxSize : glm::vec2(300.0f, H);
+      ASSERT_TRUE(a.Pos.x >= areaPos.x && a.Pos.y >= areaPos.y && a.Pos.x + a.Size.x <= areaPos.x + areaSize.x &&
+                  a.Pos.y + a.Size.y <= areaPos.y + areaSize.y)
+          << height << " px: row " << i << " \"" << a.Text << "\" leaves its area";
+      for (size_t j = i + 1; j < layout.Rows.size(); ++j) {
+        const PanelRow& b = layout.Rows[j];
+        ASSERT_FALSE(Overlap(a.Pos, a.Size, b.Pos, b.Size)) << height << " px: rows " << i << " and " << j;
+      }
+      if (a.What == PanelRow::Kind::Preset) ++presets;
+    }
+    EXPECT_EQ(presets, 4) << height;
+    EXPECT_EQ(layout.Rows.size(), 34u) << height;
+    if (boxed) {
+      EXPECT_GE(layout.HelpBoxPos.x, 300.0f) << height;
+    }
+  }
+  // The three sizes people run at: the default window keeps the help beside
+  // the panel, a full-HD one keeps the original rows.
+  EXPECT_GT(SidePanelLayout(720).HelpBoxSize.y, 0.0f);
+  EXPECT_GT(SidePanelLayout(768).HelpBoxSize.y, 0.0f);
+  EXPECT_EQ(SidePanelLayout(900).HelpBoxSize.y, 0.0f);
+  const PanelLayout tall = SidePanelLayout(1080);
+  const float fromTop[] = {72, 96, 120, 168, 192, 216, 264, 312, 360, 384, 408, 456, 480, 504,
+                           528, 552, 576, 624, 648, 672, 720, 744, 768, 792};
+  for (size_t i = 0; i < std::size(fromTop); ++i) {
+    EXPECT_EQ(tall.Rows.at(i + 1).Pos, glm::vec2(10.0f, 1080.0f - fromTop[i])) << fromTop[i];
+  }
+  EXPECT_EQ(tall.Rows.at(0).Pos, glm::vec2(10.0f, 1080.0f - 48.0f));  // the blend slider, two rows
+}
+
+TEST_F(SidePanel, DrawsTheLayoutsRows) {
   LightingSetup->value = 7;  // no preset: nothing to look up
   Frame(glm::vec2(-50.0f, -50.0f));
   RenderSidePanel();
   // The background goes first, under every row.
   EXPECT_EQ(std::get<2>(DrawSystem::guidrawthings.at(0)),
             GUI::RectangleMatrix(glm::vec2(0.0f), glm::vec2(300.0f, H)));
-  for (float fromTop : {72.0f, 96.0f, 120.0f, 720.0f, 744.0f, 768.0f, 792.0f}) {
-    EXPECT_TRUE(Queued(Row(fromTop), RowSize)) << fromTop;  // may lie below the window
-  }
-  // The bool rows' toggles sit at the right end of their row.
-  for (float fromTop : {168.0f, 192.0f, 216.0f, 264.0f, 312.0f}) {
-    EXPECT_TRUE(Queued(Row(fromTop) + glm::vec2(266.0f, 0.0f), glm::vec2(24.0f))) << fromTop;
-  }
-  for (int i = 0; i < 9; ++i) {
-    EXPECT_TRUE(Queued(glm::vec2(276.0f, 24.0f * i), glm::vec2(24.0f))) << i;
+  const PanelLayout layout = SidePanelLayout(H);
+  EXPECT_TRUE(Queued(layout.HelpBoxPos, layout.HelpBoxSize));
+  for (const PanelRow& row : layout.Rows) {
+    if (row.What == PanelRow::Kind::NoiseStyle || row.What == PanelRow::Kind::Preset) {
+      EXPECT_TRUE(Queued(row.Pos, row.Size)) << row.Text;
+    } else if (row.What == PanelRow::Kind::Variable && row.Size.y == 24.0f) {
+      // A toggle at the right end of its row.
+      EXPECT_TRUE(Queued(row.Pos + glm::vec2(266.0f, 0.0f), glm::vec2(24.0f))) << row.Variable->name;
+    }
   }
 }
 
 TEST_F(SidePanel, ButtonsTakeEffectInTheFrameTheyArePressed) {
   LightingSetup->value = 7;
   NoiseStyle->value = 0;
-  Frame(Inside(120.0f), {Press()});
+  Frame(Inside(Row(PanelRow::Kind::NoiseStyle, 2)), {Press()});
   RenderSidePanel();
   EXPECT_EQ(NoiseStyle->value, 2);
 
   // Pressing "Sunset": the variable changes and the preset is applied in the
   // same frame; with no level loaded that is told once, not every frame.
   KestorTest::CaptureStdout out;
-  Frame(Inside(792.0f), {Press()});
+  const PanelRow sunset = Row(PanelRow::Kind::Preset, 3);
+  Frame(Inside(sunset), {Press()});
   RenderSidePanel();
   EXPECT_EQ(LightingSetup->value, 3);
-  Frame(Inside(792.0f));
+  Frame(Inside(sunset));
   RenderSidePanel();
   const std::string text = out.Text();
   EXPECT_EQ(Lines(text), 1) << text;

@@ -3,6 +3,8 @@
 // degenerate sizes that must never leave inf or NaN in a projection.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <cmath>
 #include <cstdlib>
 #include <glm/gtc/quaternion.hpp>
@@ -64,8 +66,7 @@ TEST_F(CameraTest, FocalLength24At1280x720) {
   EXPECT_EQ(p[2][0], 0.0f);
 }
 
-TEST_F(CameraTest, JitterShiftsWithinAPixelAndIsPublishedOnlyWhenAsked) {
-  std::srand(7);
+TEST_F(CameraTest, JitterCoversThePixelEvenlyWithinHalfAScaledPixelAndIsPublishedOnlyWhenAsked) {
   glm::mat4 previous = camera.Projection;
   glm::mat4 previousJittered = camera.JitteredProjection;
   camera.UpdatePerspectiveMatrix();
@@ -76,15 +77,26 @@ TEST_F(CameraTest, JitterShiftsWithinAPixelAndIsPublishedOnlyWhenAsked) {
   EXPECT_NE(camera.JitteredProjection, camera.Projection) << "the jittered matrix is built either way";
 
   camera.Jitter = true;
-  for (int i = 0; i < 200; ++i) {
-    camera.UpdatePerspectiveMatrix();
-    glm::vec2 j = camera.JitterOffset;
-    ASSERT_LE(std::fabs(j.x), 1.0f) << i;
-    ASSERT_LE(std::fabs(j.y), 1.0f) << i;
-    // Off-centre terms of a frustum moved by j pixels: -2 j / size.
-    ASSERT_NEAR(camera.JitteredProjection[2][0], -2.0f * j.x / 1280.0f, 1e-6f);
-    ASSERT_NEAR(camera.JitteredProjection[2][1], -2.0f * j.y / 720.0f, 1e-6f);
-    ASSERT_NEAR(camera.JitteredProjection[0][0], camera.Projection[0][0], 1e-5f);
+  for (float scale : {1.0f, 0.5f}) {
+    camera.RenderScale = scale;
+    std::srand(7);  // the renderer reseeds every frame: the offsets must still move
+    glm::vec2 sum(0.0f);
+    std::vector<glm::vec2> seen;
+    for (int i = 0; i < 16; ++i) {
+      camera.UpdatePerspectiveMatrix();
+      const glm::vec2 j = camera.JitterOffset;
+      ASSERT_LE(std::fabs(j.x), 0.5f / scale) << i;
+      ASSERT_LE(std::fabs(j.y), 0.5f / scale) << i;
+      // Off-centre terms of a frustum moved by j pixels: -2 j / size.
+      ASSERT_NEAR(camera.JitteredProjection[2][0], -2.0f * j.x / 1280.0f, 1e-6f);
+      ASSERT_NEAR(camera.JitteredProjection[2][1], -2.0f * j.y / 720.0f, 1e-6f);
+      ASSERT_NEAR(camera.JitteredProjection[0][0], camera.Projection[0][0], 1e-5f);
+      for (glm::vec2 s : seen) ASSERT_NE(s, j) << "offsets repeat only after a full cycle";
+      seen.push_back(j);
+      sum += j * scale;
+    }
+    EXPECT_NEAR(sum.x / 16.0f, 0.0f, 0.04f) << "centred on the pixel";
+    EXPECT_NEAR(sum.y / 16.0f, 0.0f, 0.04f);
   }
 }
 
@@ -175,6 +187,16 @@ TEST_F(CameraTest, ScreenAndWorldPointsRoundTripForAMovedCamera) {
   // Float inverses over a 30000:1 clip range carry about 1e-5 of error.
   EXPECT_TRUE(Near(camera.PointToVector({0.5f, 0.5f}, &t), -(turn * glm::vec3(0, 0, 1)), 1e-4f));
   EXPECT_EQ(camera.PointToRay({0.5f, 0.5f}, &t).Origin, t.Position);
+}
+
+TEST_F(CameraTest, PerspectiveRayOfAChildCameraStartsAtItsWorldPosition) {
+  Transform parent;
+  parent.Position = glm::vec3(10, 0, 0);
+  parent.Rotation = glm::angleAxis(glm::half_pi<float>(), glm::vec3(0, 0, 1));
+  ASSERT_TRUE(transform.SetParent(&parent));
+  Transform& t = Place({2, 0, 0}, glm::quat(1, 0, 0, 0));
+  // Two units along the parent's x, which the quarter turn points along +Y.
+  EXPECT_TRUE(Near(camera.PointToRay({0.5f, 0.5f}, &t).Origin, {10, 2, 0}));
 }
 
 TEST_F(CameraTest, OrthographicRaysStartTwoUnitsAheadAndPointDownMinusZ) {

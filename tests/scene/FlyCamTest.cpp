@@ -1,6 +1,7 @@
-// Guards the fly camera frame by frame with synthetic key state and mouse
-// values: the P toggle, pausing, key movement, mouse look without roll, the
-// wheel's glide and its decay, Things without a transform, and the stage
+// Guards the fly camera frame by frame with synthetic key state, key-press
+// records and mouse values: the P toggle (held, tapped, typed into a field),
+// pausing, key movement, mouse look without roll, the wheel's glide and its
+// decay at any frame rate, Things without a transform, and the stage
 // insertion that moves every later system up one place.
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -9,10 +10,12 @@
 #include <glm/gtx/string_cast.hpp>
 
 #include "engine/Engine.h"
+#include "gui/IMGUI.h"
 #include "scene/Camera.h"
 #include "scene/FlyCam.h"
 #include "scene/InputSystem.h"
 #include "scene/Transform.h"
+#include "support/EngineStatics.h"
 
 using namespace KestorEngine;
 
@@ -26,6 +29,12 @@ namespace {
 class FlyCamTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    KestorTest::ForgetFollowers<Transform, FlyCam>();
+    FlyCamSystem::BasicallyEverything.clear();
+    FlyCamSystem::pause = true;
+    offP = true;
+    lastTime = velocity = scroll = 0.0f;
+    TransformSystem::BasicallyEverything.clear();
     FlyCamSystem::Attach(&engine);
     TransformSystem::Attach(&engine);
     camera = Thing::Gimme();
@@ -35,7 +44,8 @@ class FlyCamTest : public ::testing::Test {
 
   Transform& T(Thing t) { return *ComponentHandler<Transform>::Get(t); }
 
-  // One frame 1/60 s after the last, so each step counts 1.
+  // One frame 1/60 s after the last, so each step counts 1. Presses made
+  // with Pressed since the last frame are this frame's records.
   void Frame(std::initializer_list<SDL_Scancode> held = {}, glm::vec2 motion = {}, float wheel = 0) {
     uint8_t keys[SDL_NUM_SCANCODES] = {};
     for (SDL_Scancode key : held) keys[key] = 1;
@@ -43,6 +53,15 @@ class FlyCamTest : public ::testing::Test {
     InputSystem::mouseScroll = glm::vec2(0, wheel);
     ++frame;
     FlyCamSystem::Fly(keys, frame / 60.0f);
+    InputSystem::InputEvents.clear();
+  }
+  // A key-down record, as the pump leaves it for a press (or an auto-repeat).
+  static void Pressed(SDL_Scancode key, bool repeat = false) {
+    SDL_KeyboardEvent down{};
+    down.type = SDL_KEYDOWN;
+    down.repeat = repeat ? 1 : 0;
+    down.keysym.scancode = key;
+    InputSystem::InputEvents.emplace_back(down);
   }
   void Unpause() {
     Frame({SDL_SCANCODE_P});
@@ -65,6 +84,45 @@ TEST_F(FlyCamTest, HeldPTogglesOncePerPress) {
   EXPECT_FALSE(FlyCamSystem::pause);
   Frame({SDL_SCANCODE_P});
   EXPECT_TRUE(FlyCamSystem::pause);
+}
+
+TEST_F(FlyCamTest, EachPressRecordActsOnceEvenWhenReleasedWithinTheFrame) {
+  // Pressed and held on, auto-repeating: one toggle.
+  Pressed(SDL_SCANCODE_P);
+  Frame({SDL_SCANCODE_P});
+  EXPECT_FALSE(FlyCamSystem::pause);
+  Pressed(SDL_SCANCODE_P, true);
+  Frame({SDL_SCANCODE_P});
+  Frame({SDL_SCANCODE_P});
+  EXPECT_FALSE(FlyCamSystem::pause) << "an auto-repeat is no press";
+  Frame();
+
+  // Taps between two pumps: the key is no longer held when the camera runs.
+  Pressed(SDL_SCANCODE_P);
+  Frame();
+  EXPECT_TRUE(FlyCamSystem::pause);
+  Pressed(SDL_SCANCODE_P);
+  Pressed(SDL_SCANCODE_P);
+  Frame();
+  EXPECT_TRUE(FlyCamSystem::pause) << "two taps in one frame toggle twice";
+  Pressed(SDL_SCANCODE_P);
+  Frame();
+  ASSERT_FALSE(FlyCamSystem::pause);
+
+  // A W tap moves the camera for the frame it fell in.
+  Pressed(SDL_SCANCODE_W);
+  Frame();
+  EXPECT_TRUE(Near(T(camera).Position, {0, 0, -0.05f}));
+
+  // Typed into a panel field, P is text: neither its record nor holding it
+  // toggles, and a P still held when the typing ends waits for its release.
+  std::string field;
+  IMGUI::globalstring = &field;
+  Pressed(SDL_SCANCODE_P);
+  Frame({SDL_SCANCODE_P});
+  IMGUI::globalstring = nullptr;
+  Frame({SDL_SCANCODE_P});
+  EXPECT_FALSE(FlyCamSystem::pause);
 }
 
 TEST_F(FlyCamTest, PausedFramesMoveNothingAndLoseTheirWheel) {
@@ -130,12 +188,51 @@ TEST_F(FlyCamTest, OneWheelStepGlidesForwardAndDecays) {
   EXPECT_LT(z, -0.01f);
 }
 
+TEST_F(FlyCamTest, OneWheelStepGlidesAsFarAndAsLongAtThreeAsAtSixtyFramesASecond) {
+  Unpause();
+  struct Glide {
+    float distance;  // forward, once it has died out
+    float ninety;    // seconds after the wheel's frame to cover 90 % of it
+  };
+  float now = frame / 60.0f;
+  uint8_t keys[SDL_NUM_SCANCODES] = {};
+  auto glide = [&](float fps) {
+    T(camera).Position = glm::vec3(0);
+    velocity = scroll = 0;
+    InputSystem::mouseScroll = glm::vec2(0, 1);
+    FlyCamSystem::Fly(keys, now += 1 / fps);
+    InputSystem::mouseScroll = glm::vec2(0);
+    std::vector<float> covered{0};  // after each frame
+    for (int f = 0; f < 30 * fps; ++f) {
+      FlyCamSystem::Fly(keys, now += 1 / fps);
+      covered.push_back(-T(camera).Position.z);
+    }
+    Glide g{covered.back(), 0};
+    for (size_t f = 1; f < covered.size(); ++f) {
+      if (covered[f] < 0.9f * g.distance) continue;
+      // Between two frames the camera moves at the later one's speed.
+      float part = (0.9f * g.distance - covered[f - 1]) / (covered[f] - covered[f - 1]);
+      g.ninety = (f - 1 + part) / fps;
+      break;
+    }
+    return g;
+  };
+  const Glide fast = glide(60), slow = glide(3);
+  // 0.025 per tick of speed, fed 0.5 x 0.1 per tick, both decaying by 0.9 a
+  // tick: 0.025 x 0.05 / (1 - 0.9)^2.
+  EXPECT_NEAR(fast.distance, 0.125f, 1e-4f);
+  EXPECT_NEAR(slow.distance, fast.distance, 0.1f * fast.distance);
+  EXPECT_NEAR(slow.ninety, fast.ninety, 0.1f * fast.ninety);
+  EXPECT_NEAR(fast.ninety, 0.62f, 0.02f);
+}
+
 TEST_F(FlyCamTest, ThingsWithoutATransformAreSkippedAndMomentumAdvancesOncePerFrame) {
   Thing bare = Thing::Gimme();
   ComponentHandler<FlyCam>::Gimmoo(bare);
   Thing second = Thing::Gimme();
   ComponentHandler<Transform>::Gimmoo(second);
   ComponentHandler<FlyCam>::Gimmoo(second);
+  ComponentHandler<FlyCam>::Gimmoo(second);  // added again: still listed once
   ASSERT_EQ(FlyCamSystem::BasicallyEverything, (std::vector<Thing>{camera, bare, second}));
 
   Unpause();

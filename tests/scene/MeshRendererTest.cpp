@@ -1,7 +1,8 @@
 // Guards the mesh renderers: which Things are listed (order, duplicates,
-// removal), what each frame submits (first material's live buffer, flags,
-// the ErrorMat fallback instead of reading an empty list), the spin rule,
-// and loading renderers from levels, the shipped street included.
+// removal), what each frame submits (each submesh with its material's live
+// buffer, flags, the ErrorMat fallback instead of reading an empty list),
+// the spin rule, and loading renderers from levels, the shipped street
+// included.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -18,6 +19,7 @@
 #include "scene/Lighting.h"
 #include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
+#include "support/EngineStatics.h"
 #include "support/GLTestContext.h"
 
 using namespace KestorEngine;
@@ -48,6 +50,14 @@ class MeshRenderers : public KestorTest::LevelTest {
     assets.Write("Meshes/Tri.fml",
                  "<Mesh><Base><Vertices>0,0,0,1,0,0,0,1,0</Vertices><UV1>0,0,1,0,0,1</UV1>"
                  "<Faces>0,1,2</Faces></Base></Mesh>");
+    assets.Write("Meshes/ThreeParts.fml",
+                 "<Mesh><Base><Vertices>0,0,0,1,0,0,0,1,0</Vertices><UV1>0,0,1,0,0,1</UV1>"
+                 "<Faces>0,1,2</Faces><Faces>0,2,1</Faces><Faces>1,2,0</Faces></Base></Mesh>");
+    // What earlier tests of this process queued, attached and left in the
+    // renderers of ids they released.
+    DrawSystem::ClearCache();
+    for (MeshRenderer& r : ComponentHandler<MeshRenderer>::Components) r = MeshRenderer();
+    KestorTest::ForgetFollowers<Transform, MeshRenderer>();
     Transform::Attach();
     MeshRenderer::Attach();
     TransformSystem::Attach(&engine);
@@ -101,7 +111,7 @@ TEST_F(MeshRenderers, ListedOnceEitherOrderAndDroppedWhenEitherGoes) {
   EXPECT_EQ(Listed(), (std::vector<Thing>{last}));
 }
 
-TEST_F(MeshRenderers, EachFrameQueuesTheFirstMaterialsLiveBufferAndTheFlags) {
+TEST_F(MeshRenderers, EachFrameQueuesEverySubmeshWithItsMaterialsLiveBufferAndTheFlags) {
   Thing t = Make(true, true);
   MeshRenderer* r = ComponentHandler<MeshRenderer>::Get(t);
   {
@@ -114,6 +124,7 @@ TEST_F(MeshRenderers, EachFrameQueuesTheFirstMaterialsLiveBufferAndTheFlags) {
   ComponentHandler<Transform>::Get(t)->Position = glm::vec3(1, 2, 3);
   Frame();
 
+  // One index list: the whole mesh, once, with the first material.
   ASSERT_EQ(DrawSystem::drawthings.size(), 1u) << "one request per Thing, whatever its flags";
   const DrawEntry& entry = DrawSystem::drawthings[0];
   EXPECT_EQ(std::get<0>(entry), r->Mesh);
@@ -124,6 +135,21 @@ TEST_F(MeshRenderers, EachFrameQueuesTheFirstMaterialsLiveBufferAndTheFlags) {
   EXPECT_EQ(std::get<5>(entry), &r->Materials[0]->Buffer) << "the first material, live";
   EXPECT_FALSE(std::get<7>(entry));
   EXPECT_FALSE(std::get<8>(entry));
+
+  // Three lists and two materials: the third submesh takes the last one.
+  {
+    CaptureStdout quiet;
+    r->Mesh = Resources<Mesh>::Get("ThreeParts");
+  }
+  DrawSystem::ClearCache();
+  Frame();
+  ASSERT_EQ(DrawSystem::drawthings.size(), 3u);
+  for (int k = 0; k < 3; ++k) {
+    const DrawEntry& part = DrawSystem::drawthings[k];
+    EXPECT_EQ(std::get<1>(part), k);
+    EXPECT_EQ(std::get<5>(part), &r->Materials[k == 0 ? 0 : 1]->Buffer) << k;
+    EXPECT_FALSE(std::get<7>(part));
+  }
 }
 
 TEST_F(MeshRenderers, AnEmptiedMaterialListFallsBackToErrorMat) {
@@ -229,6 +255,7 @@ TEST_F(StreetLevel, LoadsWithoutProblemsAndItsShadersCompile) {
   LightField::Attach();
   ISArea::Attach();
   ISContainer::Attach();
+  Sky::Attach();
   KestorEngineFlyHahaJk engine;
   MeshRendererSystem::Attach(&engine);
   CaptureStdout capture;
@@ -239,12 +266,17 @@ TEST_F(StreetLevel, LoadsWithoutProblemsAndItsShadersCompile) {
   for (const char* problem : {".fml: ", ".xml: ", ".shader: ", "Empty material name issue"}) {
     EXPECT_EQ(text.find(problem), std::string::npos) << problem << " in\n" << text;
   }
-  ASSERT_EQ(MeshRendererSystem::MeshyThings.size(), 13u);
+  ASSERT_EQ(MeshRendererSystem::MeshyThings.size(), 14u);
 
   std::vector<UniformBuffer*> none;
   for (Thing t : MeshRendererSystem::MeshyThings) {
     MeshRenderer* r = ComponentHandler<MeshRenderer>::Get(t);
     EXPECT_GT(r->Mesh->Faces.size(), 0u) << r->Mesh.Name();
+    // One material per part, so a part added to a mesh is not silently
+    // drawn with the last material.
+    if (r->Mesh->SubmeshCount > 0) {
+      EXPECT_EQ(r->Materials.size(), r->Mesh->SubmeshCount) << r->Mesh.Name();
+    }
     for (const Resource<Material>& material : r->Materials) {
       Shader& shader = *material->ShaderResource;
       EXPECT_EQ(shader.Name, "Standard") << material.Name();

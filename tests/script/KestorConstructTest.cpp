@@ -239,6 +239,58 @@ TEST(ScriptErrors, EveryTextTheGrammarCanReach) {
   }
 }
 
+// The tokeniser makes more operators than the grammar uses, and keywords are
+// words too: none of them may stand where a name, literal or bound belongs.
+TEST(ScriptErrors, OperatorsAndKeywordsAreNoOperands) {
+  struct Case {
+    const char* body;
+    const char* error;
+  };
+  const std::string factor = "Factor; Expected Function Call, Variable Name or Constant, got ";
+  const Case cases[] = {
+      {"return ==;", "=="},
+      {"return a + ^;", "^"},
+      {"a = !=;", "!="},
+      {"return g(>=, a);", ">="},
+      {"return (+=);", "+="},
+      {"return #;", "#"},
+      {"return return;", "return"},
+      {"a = if;", "if"},
+      {"return b * else;", "else"},
+      {"return in;", "in"},
+      {"return forrange;", "forrange"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ErrorOf(std::string("float f(float a, float b) { ") + c.body + " }"),
+              factor + c.error + " instead")
+        << c.body;
+  }
+  const std::string f = "float f(float a) { ";
+  EXPECT_EQ(ErrorOf(f + "float return; }"),
+            "Variable Declartion; Expected Variable Name, got return instead");
+  EXPECT_EQ(ErrorOf("float if() {}"), "Expected Function Name, got if instead");
+  EXPECT_EQ(ErrorOf("float f(float else) {}"), "Expected Argument Name, got else instead");
+  EXPECT_EQ(ErrorOf(f + "forpixel(p in ^=) {} }"),
+            "Forpixel Setup; Expected Texture Variable Name, got ^= instead");
+  EXPECT_EQ(ErrorOf(f + "forrange(in in (0, 1, 2)) {} }"),
+            "Forpixel Setup; Expected Variable Name, got in instead");
+}
+
+// A zero step would be emitted as a loop that never ends.
+TEST(ScriptErrors, ForrangeRefusesALiteralStepOfZero) {
+  for (const char* step : {"0", "00", "0.0", ".0", "0.", "0e5", "0.0f", "0u", "0x0"}) {
+    EXPECT_EQ(ErrorOf(std::string("float f() { forrange(i in (1, ") + step + ", 8)) {} }"),
+              std::string("Forrange Setup; Expected a step other than 0, got ") + step + " instead")
+        << step;
+  }
+  for (const char* step : {"0.5", "0x0f", "1e5", "a"}) {
+    EXPECT_EQ(Translate(std::string("float f(float a) { forrange(i in (1, ") + step + ", 8)) {} }")
+                  .printed,
+              "")
+        << step;
+  }
+}
+
 TEST(ScriptErrors, TextsOnlyANodeCalledDirectlyCanGive) {
   EXPECT_EQ(ParseAlone<KestorConstructVarDecl>("x k;"),
             "Variable Declartion; Expected Variable Type, got x instead");
@@ -378,7 +430,7 @@ TEST(ScriptNesting, HostileDepthEndsInAnError) {
   EXPECT_EQ(ErrorOf(ifs + "a = 1;"), tooDeep + "a");  // the condition is one level deeper
 
   std::string loops = "float f(float a) { ";
-  for (int i = 0; i < n; ++i) loops += "forrange(i in (0,1,2)) { ";
+  for (int i = 0; i < n / 10; ++i) loops += "forrange(i in (0,1,2)) { ";  // within the token limit
   EXPECT_EQ(ErrorOf(loops), tooDeep + "{");
 
   // Just inside the limit parses, emits and is freed normally.

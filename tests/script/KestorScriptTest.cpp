@@ -16,7 +16,9 @@ namespace {
 
 Tokens Tokenise(const std::string& source) {
   KestorScript script;
-  return script.ParseSource(source);
+  Tokens tokens = script.ParseSource(source);
+  EXPECT_TRUE(script.errors.empty()) << "source: " << source;
+  return tokens;
 }
 
 // Preprocesses `source` against dir, returning the tokens; the console lines
@@ -40,13 +42,11 @@ TEST(ScriptTokens, CharacterRules) {
   };
   const Case cases[] = {
       {"", {}},
-      {" \t\r\n", {}},
+      {" \t\r\n\v\f", {}},
       {"a<=b", {"a", "<=", "b"}},
       {"a< =b", {"a", "<", "=", "b"}},
       {"a+=b", {"a", "+=", "b"}},
       {"x!=y", {"x", "!=", "y"}},
-      {"a ! b", {"a", "b"}},  // a lone "!" only separates
-      {"a!", {"a"}},          // "!=" does not fit at the end
       {"a=", {"a", "="}},
       {"a===b", {"a", "==", "=", "b"}},  // longest form first, then what is left
       {"a<==b", {"a", "<=", "=", "b"}},
@@ -58,9 +58,7 @@ TEST(ScriptTokens, CharacterRules) {
       {"a*=b/=c-=d^=e", {"a", "*=", "b", "/=", "c", "-=", "d", "^=", "e"}},
       {"a==b>=c^d#e", {"a", "==", "b", ">=", "c", "^", "d", "#", "e"}},
       {"a<b>c+d*e", {"a", "<", "b", ">", "c", "+", "d", "*", "e"}},
-      {"a%b&c|d@e", {"a", "b", "c", "d", "e"}},
       {"x=\n=y", {"x", "=", "=", "y"}},
-      {"a\xC3\xA9z", {"a", "z"}},  // bytes outside the classes separate
       {"_Snake_Case9", {"_Snake_Case9"}},
   };
   for (const Case& c : cases) EXPECT_EQ(Tokenise(c.source), c.tokens) << "source: " << c.source;
@@ -79,8 +77,33 @@ TEST(ScriptTokens, StringLiterals) {
       {"\"( , ; # == \"", {"( , ; # == "}},  // separators and operators kept inside
       {"x \"unterminated (", {"x", "unterminated ("}},
       {"x \"", {"x"}},  // an opened literal with nothing in it adds nothing
+      {"\"caf\xC3\xA9 ~!\"", {"caf\xC3\xA9 ~!"}},  // any character inside a literal
   };
   for (const Case& c : cases) EXPECT_EQ(Tokenise(c.source), c.tokens) << "source: " << c.source;
+}
+
+// Dropping such a character would change the meaning ("if (!done)" read as
+// "if (done)"), so the first one refuses the whole text.
+TEST(ScriptTokens, CharactersOutsideTheLanguageAreErrors) {
+  struct Case {
+    std::string source;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"if (!done)", "Line 1: character '!' is not part of the script language"},
+      {"a!", "Line 1: character '!' is not part of the script language"},
+      {"a\n\r\n\"\n\"~x", "Line 4: character '~' is not part of the script language"},
+      {"a % b", "Line 1: character '%' is not part of the script language"},
+      {"caf\xC3\xA9", "Line 1: byte 0xC3 is not part of the script language"},
+      {std::string("a\0b", 3), "Line 1: byte 0x00 is not part of the script language"},
+  };
+  for (const Case& c : cases) {
+    KestorScript script;
+    KestorTest::CaptureStdout out;
+    EXPECT_TRUE(script.ParseSource(c.source).empty()) << c.source;
+    EXPECT_EQ(script.errors, Tokens{c.error}) << c.source;
+    EXPECT_EQ(out.Text(), c.error + "\n") << c.source;
+  }
 }
 
 TEST(ScriptTokens, CharacterClassLookup) {
@@ -125,6 +148,15 @@ TEST(ScriptIncludes, IncludedTextStaysInsideItsFile) {
   EXPECT_EQ(Preprocess("# using using common", dir.Path()), (Tokens{"u", "common"}));
 }
 
+TEST(ScriptIncludes, AnIncludeWithAForeignCharacterIsSkippedWithItsLine) {
+  KestorTest::TempDir dir;
+  dir.Write("bad.inc", "a\nb ~c");
+  Tokens errors;
+  EXPECT_EQ(Preprocess("x # using bad y", dir.Path(), nullptr, &errors), (Tokens{"x", "y"}));
+  EXPECT_EQ(errors, Tokens{"Script include \"bad\" skipped: line 2: character '~' is not part of "
+                           "the script language"});
+}
+
 TEST(ScriptIncludes, DirectivesWithoutAFileVanishQuietly) {
   KestorTest::TempDir dir;
   dir.Write("folder.inc/keep", "");  // a directory is no include file
@@ -163,8 +195,19 @@ TEST(ScriptIncludes, NamesLeavingTheFolderAreRefused) {
     EXPECT_EQ(printed, errors[0] + "\n");
   }
   EXPECT_EQ(Preprocess("# using ok", incDir), (Tokens{"ok"}));
+
   // Unquoted, the name is ".." alone, refused as well; the rest stays text.
   EXPECT_EQ(Preprocess("# using ../secret", incDir), (Tokens{"/", "secret"}));
+
+  // A NUL would cut the path short; the message shows it escaped.
+  const std::string nul =
+      "Script include \"ok\\x00x\" refused: include names may not contain a NUL byte";
+  std::string printed;
+  Tokens errors;
+  EXPECT_EQ(Preprocess(std::string("# using \"ok") + '\0' + "x\"", incDir, &printed, &errors),
+            Tokens{});
+  EXPECT_EQ(errors, Tokens{nul});
+  EXPECT_EQ(printed, nul + "\n");
 }
 
 TEST(ScriptIncludes, CyclesAreReportedAndCut) {
@@ -224,6 +267,12 @@ TEST(ScriptIncludes, GrowthIsBounded) {
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].find("grows past"), std::string::npos) << errors[0];
   EXPECT_LE(wide.size(), kMaxTokens);
+  // The script's own tokens after an include count as well.
+  dir.Write("nearly.inc", std::string(kMaxTokens - 10, ';'));
+  EXPECT_EQ(Preprocess("# using nearly " + std::string(20, ';'), dir.Path(), nullptr, &errors),
+            Tokens(20, ";"));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("grows past"), std::string::npos) << errors[0];
 
   dir.Write("huge.inc", std::string(kMaxFileBytes + 1, ' '));
   EXPECT_TRUE(Preprocess("# using huge", dir.Path(), nullptr, &errors).empty());

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "script/KestorScript.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -99,6 +100,39 @@ TEST_F(ScriptTool, ScriptErrorsExitWithOneAndPrintNothingOnStandardOutput) {
 
   // Missing includes are not errors, as in the engine.
   EXPECT_EQ(RunTool(scratch, "'" + dir.Write("gap.ks", "# using nowhere") + "'").status, 0);
+}
+
+// Problems met before parsing (a foreign character, a limit, a refused
+// include) end the run with their own line alone: what is left of such a
+// script would only add parse errors caused by the first.
+TEST_F(ScriptTool, ProblemsBeforeParsingExitWithOneAndTheirOwnLineAlone) {
+  using namespace KestorEngine::KestorScriptLimits;
+  dir.Write("huge.inc", std::string(kMaxFileBytes + 1, ' '));
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"bang.ks", "float f(float done) {\n  if (!done) return 1;\n}",
+       "Line 2: character '!' is not part of the script language"},
+      {"big.ks", std::string(kMaxFileBytes + 1, ' '),
+       "Script file is larger than " + std::to_string(kMaxFileBytes) + " bytes (not supported)"},
+      {"many.ks", std::string(kMaxTokens + 1, ';'),
+       "Script has more than " + std::to_string(kMaxTokens) + " tokens (not supported)"},
+      {"cut.ks", "float f() # using huge",
+       "Script include \"huge\" skipped: " + dir.Path() + "/huge.inc is larger than " +
+           std::to_string(kMaxFileBytes) + " bytes"},
+      {"nul.ks", std::string("# using \"a") + '\0' + "b\" float f() {}",
+       "Script include \"a\\x00b\" refused: include names may not contain a NUL byte"},
+  };
+  for (const Case& c : cases) {
+    const std::string script = dir.Write(c.name, c.text);
+    const ToolRun run = RunTool(scratch, "'" + script + "'");
+    EXPECT_EQ(run.status, 1) << c.name;
+    EXPECT_EQ(run.out, "") << c.name;
+    EXPECT_EQ(run.err, script + ": " + c.error + "\n") << c.name;
+  }
 }
 
 TEST_F(ScriptTool, BadArgumentsExitWithTwo) {

@@ -44,6 +44,7 @@ TEST(StreetMeshes, ReadBackWhole) {
     EXPECT_TRUE(read.HasNormals) << named.Name;
     EXPECT_EQ(read.Vertices.size(), built.Vertices.size()) << named.Name;
     EXPECT_EQ(read.Faces, built.Faces) << named.Name;
+    EXPECT_EQ(read.SubmeshSizes, built.SubmeshSizes) << named.Name;
     EXPECT_EQ(CountWindingFaults(built), 0) << named.Name;
     for (size_t i = 0; i + 2 < built.Normals.size(); i += 3) {
       const float length = std::hypot(built.Normals[i], built.Normals[i + 1], built.Normals[i + 2]);

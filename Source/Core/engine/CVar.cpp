@@ -1,5 +1,9 @@
 #include "engine/CVar.h"
 
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 
@@ -10,6 +14,19 @@ namespace KestorEngine {
 std::map<std::string, CVarT*>& CVarHandler::CVarDict() {
   static auto* dict = new std::map<std::string, CVarT*>();
   return *dict;
+}
+
+const char* CVarTypeName(const CVarT* var) {
+  if (dynamic_cast<const CVar<bool>*>(var) != nullptr) return CVarTypeName<bool>();
+  if (dynamic_cast<const CVar<int>*>(var) != nullptr) return CVarTypeName<int>();
+  if (dynamic_cast<const CVar<float>*>(var) != nullptr) return CVarTypeName<float>();
+  if (dynamic_cast<const CVar<glm::vec2>*>(var) != nullptr) return CVarTypeName<glm::vec2>();
+  return "other";
+}
+
+void CVarHandler::ReportTypeClash(const std::string& name, const char* asked, const CVarT* registered) {
+  std::cout << "CVar \"" << name << "\" is a " << CVarTypeName(registered) << ", not a " << asked
+            << ": this caller gets a variable of its own" << std::endl;
 }
 
 template <>
@@ -124,6 +141,91 @@ void CVarHandler::ApplyLine(const std::string& line, const std::string& source, 
   }
 
   std::cout << cut.value << std::endl << cut.name << std::endl << cut.type << std::endl;
+}
+
+namespace {
+
+// Whole-text readers: a command line value with anything after the number is
+// more likely a mistake than a number with a comment.
+bool WholeFloat(const std::string& text, float& out) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+  char* end = nullptr;
+  errno = 0;
+  const float value = std::strtof(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(value)) return false;
+  out = value;
+  return true;
+}
+
+bool WholeInt(const std::string& text, int32_t& out) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (end != text.c_str() + text.size() || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) {
+    return false;
+  }
+  out = static_cast<int32_t>(value);
+  return true;
+}
+
+bool WholeVec2(const std::string& whole, glm::vec2& out) {
+  std::string text = whole;
+  if (text.size() >= 2 && text.front() == '(' && text.back() == ')') text = text.substr(1, text.size() - 2);
+  const size_t comma = text.find(',');
+  if (comma == std::string::npos) return false;
+  glm::vec2 v;
+  if (!WholeFloat(text.substr(0, comma), v.x) || !WholeFloat(text.substr(comma + 1), v.y)) return false;
+  out = v;
+  return true;
+}
+
+template <typename T>
+bool SetTyped(CVarT* var, bool (*read)(const std::string&, T&), const std::string& text, bool apply) {
+  auto* typed = dynamic_cast<CVar<T>*>(var);
+  T value{};
+  if (typed == nullptr || !read(text, value)) return false;
+  if (apply) typed->value = value;
+  return true;
+}
+
+bool WholeBool(const std::string& text, bool& out) {
+  if (text != "true" && text != "1" && text != "false" && text != "0") return false;
+  out = text == "true" || text == "1";
+  return true;
+}
+
+}  // namespace
+
+bool CVarHandler::SetFromText(const std::string& name, const std::string& text, std::string& problem,
+                              bool apply) {
+  auto& dict = CVarDict();
+  auto found = dict.find(name);
+  if (found == dict.end()) {
+    problem = "no configuration variable is called \"" + name + "\"";
+    return false;
+  }
+  CVarT* var = found->second;
+  const char* expected = nullptr;
+  bool ok = false;
+  if (dynamic_cast<CVar<bool>*>(var) != nullptr) {
+    expected = "true, false, 1 or 0";
+    ok = SetTyped<bool>(var, &WholeBool, text, apply);
+  } else if (dynamic_cast<CVar<int>*>(var) != nullptr) {
+    expected = "a whole number";
+    ok = SetTyped<int>(var, &WholeInt, text, apply);
+  } else if (dynamic_cast<CVar<float>*>(var) != nullptr) {
+    expected = "a number";
+    ok = SetTyped<float>(var, &WholeFloat, text, apply);
+  } else if (dynamic_cast<CVar<glm::vec2>*>(var) != nullptr) {
+    expected = "two numbers x,y";
+    ok = SetTyped<glm::vec2>(var, &WholeVec2, text, apply);
+  } else {
+    problem = "\"" + name + "\" cannot be set from text";
+    return false;
+  }
+  if (!ok) problem = "\"" + name + "\" takes " + expected + ", not \"" + text + "\"";
+  return ok;
 }
 
 void CVarHandler::Load(const std::string& path) {

@@ -1,6 +1,11 @@
 #include "engine/File.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <system_error>
 #include <vector>
 
 #ifdef _WIN32
@@ -25,10 +30,61 @@ std::string FindExecutableDirectory() {
   return File::GetDirectory(executable);
 }
 
+// Beside the program (the build tree), else where an installation puts them
+// for <prefix>/bin/<program>: <prefix>/share/KestorEngine/CompiledAssets.
+std::string FindAssets(const std::string& executablePath) {
+  const std::string beside = executablePath + "CompiledAssets" + File::PathSeparator;
+  std::error_code error;
+  if (std::filesystem::is_directory(beside, error)) return beside;
+  const std::filesystem::path installed =
+      std::filesystem::path(executablePath + "..") / "share" / "KestorEngine" / "CompiledAssets";
+  if (std::filesystem::is_directory(installed, error)) {
+    return installed.lexically_normal().string() + File::PathSeparator;
+  }
+  return beside;
+}
+
 }  // namespace
 
 std::string File::ExecutablePath = FindExecutableDirectory() + File::PathSeparator;
-std::string File::AssetsPath = File::ExecutablePath + "CompiledAssets" + File::PathSeparator;
+std::string File::AssetsPath = FindAssets(File::ExecutablePath);
+std::string File::SceneAssetsPath;
+
+std::string File::Find(const std::string& folder, const std::string& file) {
+  if (!SceneAssetsPath.empty()) {
+    std::string own = SceneAssetsPath + folder + PathSeparator + file;
+    std::error_code error;
+    if (std::filesystem::is_regular_file(own, error)) return own;
+  }
+  return AssetsPath + folder + PathSeparator + file;
+}
+
+bool File::WriteWhole(const std::string& path, const std::string& bytes, std::string& problem) {
+  const std::string temporary = path + ".writing";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) {
+      problem = std::strerror(errno);
+      return false;
+    }
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+      problem = "the write did not complete";
+      std::error_code ignored;
+      std::filesystem::remove(temporary, ignored);
+      return false;
+    }
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, path, error);
+  if (error) {
+    problem = error.message();
+    std::filesystem::remove(temporary, error);
+    return false;
+  }
+  return true;
+}
 
 #ifdef _WIN32
 std::string File::find_executable() {

@@ -1,6 +1,7 @@
 #pragma once
-// Guards for matrices built from user-driven input (window sizes, scales,
-// clip planes): a non-finite matrix is never stored over a good one.
+// Guards for numbers and matrices built from user-driven input (window sizes,
+// scales, clip planes): a non-finite matrix is never stored over a good one,
+// and no float outside int's range is converted to int.
 #include <cmath>
 #include <glm/mat3x3.hpp>
 #include <glm/mat4x4.hpp>
@@ -23,6 +24,16 @@ inline bool AllFinite(const glm::mat3& m) {
     }
   }
   return true;
+}
+
+// The largest window or render-target side a setting may ask for.
+constexpr float kMaxPixelSide = 16384.0f;
+
+// A size setting as whole pixels, or `fallback` when it is NaN, infinite,
+// negative or above kMaxPixelSide.
+inline int PixelSide(float v, int fallback) {
+  if (!(v >= 0.0f && v <= kMaxPixelSide)) return fallback;
+  return static_cast<int>(v);
 }
 
 }  // namespace KestorEngine

@@ -21,7 +21,8 @@ namespace KestorEngine {
 // only: its Things keep their ids and components.
 class Scene {
  public:
-  // Loads AssetsPath/Levels/<name>.xml.
+  // Loads AssetsPath/Levels/<name>.xml, or the file `name` itself when it
+  // ends in ".xml".
   explicit Scene(std::string name);
   ~Scene();
   Scene(const Scene&) = delete;

@@ -29,11 +29,25 @@ std::map<const CVarT*, std::string>& FieldTexts() {
 
 }  // namespace
 
+// The filled square inside a toggle that is on; off leaves the box empty,
+// so the two read apart at a glance.
+GUIStyle MarkStyle() {
+  GUIStyle mark = GUI::Default.Click;
+  mark.TopColor = mark.BottomColor = mark.OutlineColor;
+  mark.OutlineThickness = 0.0f;
+  mark.BorderRadius = glm::vec4(2.0f);
+  return mark;
+}
+
 template <>
 int CVar<bool>::DrawGUI(glm::vec2 pos, glm::vec2 size) {
   GUIStyle label = LabelStyle();
-  if (IMGUI::SelectableButton(glm::vec2(pos.x + size.x - size.y, pos.y), glm::vec2(size.y, size.y), value) == 3) {
-    value = !value;
+  const glm::vec2 box(pos.x + size.x - size.y, pos.y);
+  if (IMGUI::SelectableButton(box, glm::vec2(size.y, size.y), value) == 3) value = !value;
+  if (value) {
+    GUIStyle mark = MarkStyle();
+    const float inset = std::floor(size.y * 0.25f);
+    GUI::DrawStyle(box + glm::vec2(inset), glm::vec2(size.y - 2.0f * inset), &mark);
   }
   GUI::DrawText(pos, size, &label, name);
   return 0;
@@ -45,8 +59,16 @@ int CVar<float>::DrawGUI(glm::vec2 pos, glm::vec2 size) {
   constexpr float editLen = CVarHandler::editLen;
   constexpr float rowHeight = CVarHandler::rowHeight;
   GUIStyle label = LabelStyle();
-  GUI::DrawText(pos, glm::vec2(textLen, rowHeight), &label, name);
-  IMGUI::Slider(glm::vec2(pos.x + textLen, pos.y), glm::vec2(size.x - textLen - editLen, rowHeight), &value);
+  // A row two lines tall gives the name the whole top line, so a long name
+  // reads in full; one line shares it with the slider.
+  const bool twoLines = size.y >= 2.0f * rowHeight;
+  const float sliderFrom = twoLines ? 0.0f : textLen;
+  if (twoLines) {
+    GUI::DrawText(glm::vec2(pos.x, pos.y + size.y - rowHeight), glm::vec2(size.x, rowHeight), &label, name);
+  } else {
+    GUI::DrawText(pos, glm::vec2(textLen, rowHeight), &label, name);
+  }
+  IMGUI::Slider(glm::vec2(pos.x + sliderFrom, pos.y), glm::vec2(size.x - sliderFrom - editLen, rowHeight), &value);
 
   std::string& field = FieldTexts()[this];
   char shown[64];

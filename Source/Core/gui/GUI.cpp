@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 #include <vector>
 
 #include <glm/ext/matrix_clip_space.hpp>
@@ -61,10 +62,10 @@ Resource<Material> GUI::GenericMat;
 Typeface* GUI::CourierNew = nullptr;
 FT_LibraryRec_* GUI::library = nullptr;
 std::map<std::string, FT_FaceRec_*> GUI::FaceCache;
-std::map<std::string, Resource<Mesh>> GUI::TextCache;
-std::map<std::string, bool> GUI::TextUsed;
-std::map<std::string, Texbit*> GUI::FancyTextCache;
-std::map<std::string, bool> GUI::FancyTextUsed;
+std::map<GUI::TextKey, Resource<Mesh>> GUI::TextCache;
+std::map<GUI::TextKey, bool> GUI::TextUsed;
+std::map<GUI::FancyTextKey, Texbit*> GUI::FancyTextCache;
+std::map<GUI::FancyTextKey, bool> GUI::FancyTextUsed;
 
 namespace {
 
@@ -318,6 +319,10 @@ glm::vec2 GUI::AlignText(glm::vec2 pos, glm::vec2 size, const GUIStyle& style, c
   } else if (style.VAlign == GUIStyle::TextVAlign::Top) {
     at.y = pos.y + size.y - room.y;
   }
+  // That is where the block's bottom goes; text is placed by its first line,
+  // which sits on top of the others.
+  const float lineHeight = CourierNew->MaRoom("", style.TextSize).y;
+  at.y += room.y - lineHeight;
   return at;
 }
 
@@ -329,20 +334,22 @@ void GUI::DrawText(glm::vec2 pos, glm::vec2 size, GUIStyle* style, std::string t
 
 void GUI::DrawText(glm::vec2 pos, float size, std::string text) {
   if (CourierNew == nullptr) return;
+  const TextKey key{text, size};
   Resource<Mesh> mesh;
-  auto cached = TextCache.find(text);
+  auto cached = TextCache.find(key);
   if (cached != TextCache.end()) {
-    // Keyed by the text alone: a later size reuses the first layout until
-    // the text goes out of use for a frame.
     mesh = cached->second;
   } else {
-    mesh = Resources<Mesh>::Make("GUIGO:" + text);
+    // The size is part of the name too: the cache hands out one mesh per name.
+    std::ostringstream name;
+    name << "GUIGO:" << text << '@' << size;
+    mesh = Resources<Mesh>::Make(name.str());
     CourierNew->FillMesh(mesh.Object(), text, size);
     mesh->ToGPU();
     mesh->SubmeshCount = 1;
-    TextCache[text] = mesh;
+    TextCache[key] = mesh;
   }
-  TextUsed[text] = true;
+  TextUsed[key] = true;
   UniformBuffer buffer;
   buffer.SetTexture("_MainTex", CourierNew->Texture);
   glm::mat4 model = glm::translate(glm::mat4(1.0f), glm::vec3(pos.x, pos.y, Layer));
@@ -400,11 +407,11 @@ void GUI::DrawText(std::string font, glm::vec2 pos, glm::vec2 size, GUIStyle::Te
   // no texture of zero size either.
   if (face == nullptr || W <= 0 || H <= 0 || textSize < 1.0f) return;
 
-  const std::string key = font + text;
+  const FancyTextKey key{font, text, textSize, W, H, static_cast<int>(h)};
   auto cached = FancyTextCache.find(key);
   Texbit* texture = nullptr;
   if (cached != FancyTextCache.end()) {
-    // Same font and text give the same pixels: the texture is reused as is.
+    // Same key, same pixels: the texture is reused as is.
     texture = cached->second;
   } else {
     texture = new Texbit(W, H, TextureFormats::R8);

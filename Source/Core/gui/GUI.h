@@ -10,6 +10,7 @@
 // frame that did not draw them.
 #include <map>
 #include <string>
+#include <tuple>
 
 #include <glm/mat4x4.hpp>
 #include <glm/vec2.hpp>
@@ -117,10 +118,33 @@ class GUI {
   // Faces opened so far by path; a face that failed to open is kept as null
   // so it is not tried again.
   static std::map<std::string, FT_FaceRec_*> FaceCache;
-  static std::map<std::string, Resource<Mesh>> TextCache;
-  static std::map<std::string, bool> TextUsed;
-  static std::map<std::string, Texbit*> FancyTextCache;  // owned, with their pixel buffers
-  static std::map<std::string, bool> FancyTextUsed;
+  // A text's layout depends on its size as much as on its bytes: both are
+  // the key, so the same text drawn at two sizes keeps two layouts.
+  struct TextKey {
+    std::string text;
+    float size = 0.0f;
+    bool operator<(const TextKey& other) const {
+      return std::tie(text, size) < std::tie(other.text, other.size);
+    }
+  };
+  // The pixels of FreeType text also depend on the font, the box they are
+  // drawn into and the horizontal alignment.
+  struct FancyTextKey {
+    std::string font;
+    std::string text;
+    float size = 0.0f;
+    int width = 0;
+    int height = 0;
+    int align = 0;
+    bool operator<(const FancyTextKey& other) const {
+      return std::tie(font, text, size, width, height, align) <
+             std::tie(other.font, other.text, other.size, other.width, other.height, other.align);
+    }
+  };
+  static std::map<TextKey, Resource<Mesh>> TextCache;
+  static std::map<TextKey, bool> TextUsed;
+  static std::map<FancyTextKey, Texbit*> FancyTextCache;  // owned, with their pixel buffers
+  static std::map<FancyTextKey, bool> FancyTextUsed;
 
   // Gives the presets their values and builds both themes.
   static void SetUpStyles();

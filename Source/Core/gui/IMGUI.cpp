@@ -56,6 +56,8 @@ std::vector<float> IMGUI::valedits;
 glm::vec2 IMGUI::dragMousePos{0.0f};
 Window::Cursors IMGUI::cursor = Window::Arrow;
 bool IMGUI::globaldragvalid = false;
+bool IMGUI::globalstringinplace = false;
+std::string* IMGUI::committedstring = nullptr;
 
 namespace {
 
@@ -66,6 +68,21 @@ Resource<Shader> UnlitWorldSpaceFromLinear;
 constexpr auto TypingPause = std::chrono::nanoseconds(1000999999);
 
 bool Is(const InputEvent& e, const InputEvent& action) { return e == action; }
+
+bool IsButtonAction(const InputEvent& e) {
+  return Is(e, InputSystem::PossibleActionClick) || Is(e, InputSystem::ActionClick) ||
+         Is(e, InputSystem::PossibleAdditionalActionClick) || Is(e, InputSystem::AdditionalActionClick) ||
+         Is(e, InputSystem::ContextClick) || Is(e, InputSystem::LateContextClick);
+}
+
+// Where a record happened, in GUI pixels. A press or release is tested where
+// its own button event was: in a slow frame the pointer may have moved on
+// (or only just arrived) by the time the widgets run. Everything else (the
+// held button, keys, text) happens where the pointer is now.
+glm::vec2 PointOf(const InputEvent& e) {
+  if (!IsButtonAction(e)) return IMGUI::mousePos;
+  return glm::vec2(static_cast<float>(e.pos.x), Shutter::Height() - static_cast<float>(e.pos.y));
+}
 
 // x of the knob for `v` on a track from min to max.
 float KnobX(glm::vec2 pos, glm::vec2 size, float v, float min, float max) {
@@ -113,6 +130,7 @@ std::string IMGUI::ReceiveInputs() {
     SDL_StopTextInput();
   }
   globalstringvalid = false;
+  committedstring = nullptr;
   InputEvents = InputSystem::InputEvents;
   return "";
 }
@@ -144,25 +162,22 @@ int IMGUI::Button(glm::vec2 pos, glm::vec2 size, std::string label, InputEvent**
 int IMGUI::Button(glm::vec2 pos, glm::vec2 size, std::string label, InputEvent** clickEvent,
                   GUIStyleCollection styles) {
   int result = 0;
-  GUIStyle* style = &styles.Content;
-  if (InRect(mousePos, pos, size)) {
-    style = &styles.Hover;
-    bool pressed = false;
-    for (size_t i = 0; i < InputEvents.size(); ++i) {
-      const InputEvent& e = InputEvents[i];
-      if (Is(e, InputSystem::ActionClick)) {
-        result = 3;
-        // The caller reads the click's position from the input system's own
-        // list, which outlives this frame's copy.
-        if (clickEvent != nullptr) {
-          *clickEvent = i < InputSystem::InputEvents.size() ? &InputSystem::InputEvents[i] : nullptr;
-        }
-      } else if (Is(e, InputSystem::PossibleActionClick) || Is(e, InputSystem::ActionHold)) {
-        pressed = true;
+  bool pressed = false;
+  for (size_t i = 0; i < InputEvents.size(); ++i) {
+    const InputEvent& e = InputEvents[i];
+    if (!InRect(PointOf(e), pos, size)) continue;
+    if (Is(e, InputSystem::ActionClick)) {
+      result = 3;
+      // The caller reads the click's position from the input system's own
+      // list, which outlives this frame's copy.
+      if (clickEvent != nullptr) {
+        *clickEvent = i < InputSystem::InputEvents.size() ? &InputSystem::InputEvents[i] : nullptr;
       }
+    } else if (Is(e, InputSystem::PossibleActionClick) || Is(e, InputSystem::ActionHold)) {
+      pressed = true;
     }
-    if (pressed) style = &styles.Click;
   }
+  GUIStyle* style = pressed ? &styles.Click : (InRect(mousePos, pos, size) ? &styles.Hover : &styles.Content);
   GUI::DrawStyle(pos, size, style);
   GUI::DrawText(pos, size, &styles.Content, label);
   return result;
@@ -179,27 +194,24 @@ int IMGUI::SelectableButton(glm::vec2 pos, glm::vec2 size, bool selected, InputE
 int IMGUI::SelectableButton(glm::vec2 pos, glm::vec2 size, bool selected, InputEvent** clickEvent,
                             GUIStyleCollection styles) {
   int result = 0;
-  const bool inside = InRect(mousePos, pos, size);
-  if (inside) {
-    for (size_t i = 0; i < InputEvents.size(); ++i) {
-      const InputEvent& e = InputEvents[i];
-      const bool additional = Is(e, InputSystem::PossibleAdditionalActionClick);
-      if (Is(e, InputSystem::PossibleActionClick) || additional || Is(e, InputSystem::ContextClick)) {
-        result = 3;
-        if (clickEvent != nullptr) *clickEvent = &InputEvents[i];
-        if (additional) {
-          std::string line;
-          for (int n = 0; n < 20; ++n) line += "PossibleAdditionalActionClick";
-          std::cout << line << std::endl;
-        }
-      }
+  for (size_t i = 0; i < InputEvents.size(); ++i) {
+    const InputEvent& e = InputEvents[i];
+    const bool additional = Is(e, InputSystem::PossibleAdditionalActionClick);
+    if (!(Is(e, InputSystem::PossibleActionClick) || additional || Is(e, InputSystem::ContextClick))) continue;
+    if (!InRect(PointOf(e), pos, size)) continue;
+    result = 3;
+    if (clickEvent != nullptr) *clickEvent = &InputEvents[i];
+    if (additional) {
+      std::string line;
+      for (int n = 0; n < 20; ++n) line += "PossibleAdditionalActionClick";
+      std::cout << line << std::endl;
     }
   }
   GUIStyle* style;
-  if (inside) {
-    style = (selected || result == 3) ? &styles.Click : &styles.Hover;
+  if (selected || result == 3) {
+    style = &styles.Click;
   } else {
-    style = selected ? &styles.Click : &styles.Content;
+    style = InRect(mousePos, pos, size) ? &styles.Hover : &styles.Content;
   }
   GUI::DrawStyle(pos, size, style);
   return result;
@@ -214,29 +226,29 @@ int IMGUI::Slider(glm::vec2 pos, glm::vec2 size, float* value) { return Slider(p
 int IMGUI::Slider(glm::vec2 pos, glm::vec2 size, float* value, GUIStyleCollection styles) {
   GUI::DrawStyle(pos, size, &styles.Content);
   int result = 0;
-  const bool mine = value == globalval && curState == 1;
-  if ((InRect(mousePos, pos, size) && curState == 0) || mine) {
-    if (mine) globaldragvalid = true;
-    bool move = false;
-    for (const InputEvent& e : InputEvents) {
-      if (Is(e, InputSystem::ActionHold)) {
-        if (result < 2) result = 2;
-        move = true;
-      } else if (Is(e, InputSystem::PossibleActionClick)) {
-        StartDrag(1);
-        globalval = value;
-        if (result == 0) result = 1;
-        move = true;
-      } else if (Is(e, InputSystem::ActionClick)) {
-        toState = 0;
-        result = 3;
-        move = true;
-      }
+  auto mine = [&] { return value == globalval && curState == 1; };
+  if (mine()) globaldragvalid = true;
+  bool move = false;
+  for (const InputEvent& e : InputEvents) {
+    // A press here starts the drag, after which the rest of the frame is ours.
+    if (!mine() && !(curState == 0 && InRect(PointOf(e), pos, size))) continue;
+    if (Is(e, InputSystem::ActionHold)) {
+      if (result < 2) result = 2;
+      move = true;
+    } else if (Is(e, InputSystem::PossibleActionClick)) {
+      StartDrag(1);
+      globalval = value;
+      if (result == 0) result = 1;
+      move = true;
+    } else if (Is(e, InputSystem::ActionClick)) {
+      toState = 0;
+      result = 3;
+      move = true;
     }
-    if (move) {
-      float t = size.x != 0.0f ? (mousePos.x - pos.x) / size.x : 0.0f;
-      *value = glm::clamp(t, 0.0f, 1.0f);
-    }
+  }
+  if (move) {
+    float t = size.x != 0.0f ? (mousePos.x - pos.x) / size.x : 0.0f;
+    *value = glm::clamp(t, 0.0f, 1.0f);
   }
   DrawKnob(pos, size, pos.x + (size.x - KnobWidth) * *value, &styles.Click);
   return result;
@@ -251,53 +263,56 @@ int IMGUI::MinMaxSlider(glm::vec2 pos, glm::vec2 size, float min, float max, flo
   const float range = max - min;
   GUI::DrawStyle(pos, size, &styles.Content);
   int result = 0;
-  const bool lowDragged = globalval == low && (curState == 1 || curState == 3 || (curState == 4 && low == high));
-  const bool highDragged = globalval == high && curState == 4;
-  if ((InRect(mousePos, pos, size) && curState == 0) || lowDragged || highDragged) {
-    if (lowDragged || highDragged) globaldragvalid = true;
-    bool move = false;
-    for (const InputEvent& e : InputEvents) {
-      if (Is(e, InputSystem::ActionHold)) {
-        if (result < 2) result = 2;
-        move = true;
-      } else if (Is(e, InputSystem::PossibleActionClick)) {
-        if (OnKnob(mousePos, pos, size, KnobX(pos, size, *low, min, max))) {
-          globalval = low;
-          valedit = *low;
-          StartDrag(3);
-          valedit2 = *high;
-        } else if (OnKnob(mousePos, pos, size, KnobX(pos, size, *high, min, max))) {
-          globalval = high;
-          valedit = *high;
-          StartDrag(4);
-          valedit2 = *low;
-        } else {
-          globalval = low;
-          valedit = *low;
-          StartDrag(1);
-          valedit2 = *high - *low;
-        }
-        dragMousePos = mousePos;
-        if (result == 0) result = 1;
-        move = true;
-      } else if (Is(e, InputSystem::ActionClick)) {
-        toState = 0;
-        result = 3;
-        move = true;
+  auto dragged = [&] {
+    const bool lowDragged = globalval == low && (curState == 1 || curState == 3 || (curState == 4 && low == high));
+    const bool highDragged = globalval == high && curState == 4;
+    return lowDragged || highDragged;
+  };
+  if (dragged()) globaldragvalid = true;
+  bool move = false;
+  for (const InputEvent& e : InputEvents) {
+    const glm::vec2 at = PointOf(e);
+    if (!dragged() && !(curState == 0 && InRect(at, pos, size))) continue;
+    if (Is(e, InputSystem::ActionHold)) {
+      if (result < 2) result = 2;
+      move = true;
+    } else if (Is(e, InputSystem::PossibleActionClick)) {
+      if (OnKnob(at, pos, size, KnobX(pos, size, *low, min, max))) {
+        globalval = low;
+        valedit = *low;
+        StartDrag(3);
+        valedit2 = *high;
+      } else if (OnKnob(at, pos, size, KnobX(pos, size, *high, min, max))) {
+        globalval = high;
+        valedit = *high;
+        StartDrag(4);
+        valedit2 = *low;
+      } else {
+        globalval = low;
+        valedit = *low;
+        StartDrag(1);
+        valedit2 = *high - *low;
       }
+      dragMousePos = at;
+      if (result == 0) result = 1;
+      move = true;
+    } else if (Is(e, InputSystem::ActionClick)) {
+      toState = 0;
+      result = 3;
+      move = true;
     }
-    if (move) {
-      const float d = DragDelta(size, range);
-      if (curState == 1 && globalval == low) {
-        *low = std::min(std::max(valedit + d, min), *high);
-        *high = std::min(*low + valedit2, max);
-      } else if (curState == 4 && globalval == high) {
-        *high = std::min(std::max(valedit + d, *low), max);
-        *low = valedit2;
-      } else if (curState == 3 && globalval == low) {
-        *low = std::min(std::max(valedit + d, min), *high);
-        *high = valedit2;
-      }
+  }
+  if (move) {
+    const float d = DragDelta(size, range);
+    if (curState == 1 && globalval == low) {
+      *low = std::min(std::max(valedit + d, min), *high);
+      *high = std::min(*low + valedit2, max);
+    } else if (curState == 4 && globalval == high) {
+      *high = std::min(std::max(valedit + d, *low), max);
+      *low = valedit2;
+    } else if (curState == 3 && globalval == low) {
+      *low = std::min(std::max(valedit + d, min), *high);
+      *high = valedit2;
     }
   }
   DrawKnob(pos, size, KnobX(pos, size, *low, min, max),
@@ -317,24 +332,30 @@ int IMGUI::GenericSlider(glm::vec2 pos, glm::vec2 size, float min, float max, st
   const float range = max - min;
   GUI::DrawStyle(pos, size, &styles.Content);
   auto holds = [&](float* v) { return std::find(values.begin(), values.end(), v) != values.end(); };
-  const bool groupDragged = curState == 1 && !values.empty() && globalval == values.front();
-  const bool knobDragged = curState == 3 && holds(globalval);
-  if (!((InRect(mousePos, pos, size) && curState == 0) || groupDragged || knobDragged)) {
+  auto dragged = [&] {
+    const bool groupDragged = curState == 1 && !values.empty() && globalval == values.front();
+    const bool knobDragged = curState == 3 && holds(globalval);
+    return groupDragged || knobDragged;
+  };
+  auto reaches = [&](const InputEvent& e) { return dragged() || (curState == 0 && InRect(PointOf(e), pos, size)); };
+  if (!dragged() && std::none_of(InputEvents.begin(), InputEvents.end(), reaches)) {
     for (float* v : values) DrawKnob(pos, size, KnobX(pos, size, *v, min, max), &styles.Hover);
     return 0;
   }
-  if (groupDragged || knobDragged) globaldragvalid = true;
+  if (dragged()) globaldragvalid = true;
 
   int result = 0;
   bool move = false;
   for (const InputEvent& e : InputEvents) {
+    if (!reaches(e)) continue;
+    const glm::vec2 at = PointOf(e);
     if (Is(e, InputSystem::ActionHold)) {
       if (result < 2) result = 2;
       move = true;
     } else if (Is(e, InputSystem::PossibleActionClick)) {
       bool grabbed = false;
       for (float* v : values) {
-        if (OnKnob(mousePos, pos, size, KnobX(pos, size, *v, min, max))) {
+        if (OnKnob(at, pos, size, KnobX(pos, size, *v, min, max))) {
           globalval = v;
           valedit = *v;
           StartDrag(3);
@@ -346,7 +367,7 @@ int IMGUI::GenericSlider(glm::vec2 pos, glm::vec2 size, float min, float max, st
           size_t nearest = 0;
           float best = 1000000.0f;
           for (size_t k = 0; k < values.size(); ++k) {
-            float distance = std::abs(KnobX(pos, size, *values[k], min, max) - mousePos.x);
+            float distance = std::abs(KnobX(pos, size, *values[k], min, max) - at.x);
             if (distance < best) {
               best = distance;
               nearest = k;
@@ -354,7 +375,7 @@ int IMGUI::GenericSlider(glm::vec2 pos, glm::vec2 size, float min, float max, st
           }
           globalval = values[nearest];
           StartDrag(3);
-          float t = size.x != 0.0f ? (mousePos.x - pos.x) / size.x : 0.0f;
+          float t = size.x != 0.0f ? (at.x - pos.x) / size.x : 0.0f;
           *globalval = glm::clamp(min + range * t, min, max);
           valedit = *globalval;
         } else if (behaviour == DragAll) {
@@ -364,7 +385,7 @@ int IMGUI::GenericSlider(glm::vec2 pos, glm::vec2 size, float min, float max, st
           StartDrag(1);
         }
       }
-      dragMousePos = mousePos;
+      dragMousePos = at;
       if (result == 0) result = 1;
       move = true;
     } else if (Is(e, InputSystem::ActionClick)) {
@@ -416,15 +437,27 @@ int IMGUI::TextInput(glm::vec2 pos, glm::vec2 size, std::string* value, bool inP
   std::string& buffer = inPlace ? *value : stringedit;
   const bool inside = InRect(mousePos, pos, size);
   int result = 0;
+  if (committedstring == value) {
+    // Another field took the edit over earlier this frame and committed ours.
+    committedstring = nullptr;
+    result = 3;
+  }
   for (const InputEvent& e : InputEvents) {
     if (Is(e, InputSystem::PossibleActionClick) || Is(e, InputSystem::ContextClick)) {
-      if (inside) {
+      if (InRect(PointOf(e), pos, size)) {
         if (value != globalstring) {
+          // A field drawn later would never see this click as one outside
+          // itself: commit its edit now, before the shared buffer is reused.
+          if (globalstring != nullptr) {
+            if (!globalstringinplace) *globalstring = stringedit;
+            committedstring = globalstring;
+          }
           SDL_StartTextInput();
           buffer = *value;
           result = 4;
         }
         globalstring = value;
+        globalstringinplace = inPlace;
       } else if (globalstring == value) {
         globalstring = nullptr;
         *value = buffer;
@@ -495,9 +528,10 @@ int IMGUI::QuickSelectBox(glm::vec2 pos, glm::vec2 size, unsigned* selected, std
   }
 
   int result = 0;
-  const bool inside = InRect(mousePos, pos, size);
   for (const InputEvent& e : InputEvents) {
-    if (Is(e, InputSystem::ExecuteCommand) || (inside && Is(e, InputSystem::ActionClick))) result = 3;
+    if (Is(e, InputSystem::ExecuteCommand) || (Is(e, InputSystem::ActionClick) && InRect(PointOf(e), pos, size))) {
+      result = 3;
+    }
   }
   GUI::DrawStyle(pos, glm::vec2(size.x, RowHeight), &styles.Click);
   GUI::DrawText(pos, TextSize, prefix);
@@ -546,39 +580,39 @@ int IMGUI::ColorWheel(glm::vec2 pos, glm::vec2 size, glm::vec3* color, GUIStyleC
 
   glm::vec3 hsv = ColorStuff::RGBtoHSV(*color);
   int result = 0;
-  const bool mine = color == globalvec3 && curState == 2;
-  if ((InRect(mousePos, pos, size) && curState == 0) || mine) {
-    if (mine) globaldragvalid = true;
-    bool move = false;
-    for (const InputEvent& e : InputEvents) {
-      const bool press = Is(e, InputSystem::PossibleActionClick);
-      if (press || Is(e, InputSystem::ActionHold)) {
-        if (result < 2) result = 2;
-        move = true;
-      }
-      if (press) {
-        StartDrag(2);
-        globalvec3 = color;
-        std::cout << "hccr,u.dcr.udcr.dgu,.,u.g" << std::endl;
-        // A virtual centre that puts the pointer on the colour's own spot.
-        float a = 2.0f * Pi * hsv.x + Pi;
-        dragMousePos = mousePos - glm::vec2(std::sin(a) * size.x * hsv.y * 2.0f, std::cos(a) * size.y * hsv.y * 2.0f);
-        if (result == 0) result = 1;
-      } else if (Is(e, InputSystem::ActionClick)) {
-        toState = 0;
-        result = 3;
-        move = true;
-      }
+  auto mine = [&] { return color == globalvec3 && curState == 2; };
+  if (mine()) globaldragvalid = true;
+  bool move = false;
+  for (const InputEvent& e : InputEvents) {
+    const glm::vec2 at = PointOf(e);
+    if (!mine() && !(curState == 0 && InRect(at, pos, size))) continue;
+    const bool press = Is(e, InputSystem::PossibleActionClick);
+    if (press || Is(e, InputSystem::ActionHold)) {
+      if (result < 2) result = 2;
+      move = true;
     }
-    if (move && size.x != 0.0f && size.y != 0.0f) {
-      float p = mousePos.y - dragMousePos.y;
-      float q = mousePos.x - dragMousePos.x;
-      hsv.y = std::sqrt((p / size.y * 0.5f) * (p / size.y * 0.5f) + (q / size.x * 0.5f) * (q / size.x * 0.5f));
-      hsv.x = (std::atan2(q, p) + Pi) / (2.0f * Pi);
-      PrintVec3("HSV: ", hsv);
-      *color = ColorStuff::HSVtoRGB(hsv);
-      PrintVec3("RGB: ", *color);
+    if (press) {
+      StartDrag(2);
+      globalvec3 = color;
+      std::cout << "hccr,u.dcr.udcr.dgu,.,u.g" << std::endl;
+      // A virtual centre that puts the pointer on the colour's own spot.
+      float a = 2.0f * Pi * hsv.x + Pi;
+      dragMousePos = at - glm::vec2(std::sin(a) * size.x * hsv.y * 2.0f, std::cos(a) * size.y * hsv.y * 2.0f);
+      if (result == 0) result = 1;
+    } else if (Is(e, InputSystem::ActionClick)) {
+      toState = 0;
+      result = 3;
+      move = true;
     }
+  }
+  if (move && size.x != 0.0f && size.y != 0.0f) {
+    float p = mousePos.y - dragMousePos.y;
+    float q = mousePos.x - dragMousePos.x;
+    hsv.y = std::sqrt((p / size.y * 0.5f) * (p / size.y * 0.5f) + (q / size.x * 0.5f) * (q / size.x * 0.5f));
+    hsv.x = (std::atan2(q, p) + Pi) / (2.0f * Pi);
+    PrintVec3("HSV: ", hsv);
+    *color = ColorStuff::HSVtoRGB(hsv);
+    PrintVec3("RGB: ", *color);
   }
   glm::vec2 marker(centre.x - size.x * std::sin(2.0f * Pi * hsv.x) * hsv.y * 0.5f - 3.0f,
                    centre.y - size.y * std::cos(2.0f * Pi * hsv.x) * hsv.y * 0.5f - 3.0f);

@@ -127,6 +127,11 @@ class IMGUI {
   static Window::Cursors cursor;
   // The dragging widget was drawn since the last ReceiveInputs.
   static bool globaldragvalid;
+  // The edited field changes its string in place (no use of stringedit).
+  static bool globalstringinplace;
+  // A field whose edit another field committed when it took the editing over
+  // this frame; it reports the commit (3) when it is drawn.
+  static std::string* committedstring;
 
  private:
   static void StartDrag(int state);

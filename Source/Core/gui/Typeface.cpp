@@ -82,8 +82,10 @@ void Typeface::FillMesh(Mesh* mesh, const std::string& text, float size) {
       const float dv = GlyphSize.y / static_cast<float>(Texture->Height);
       const float x0 = static_cast<float>(column) * advance;
       const float x1 = static_cast<float>(column + 1) * advance;
-      const float yTop = static_cast<float>(line + 1) * lineHeight;
-      const float yBottom = static_cast<float>(line) * lineHeight;
+      // Lines run down the page: the first sits on the origin, each next
+      // one a line lower.
+      const float yTop = static_cast<float>(1 - line) * lineHeight;
+      const float yBottom = static_cast<float>(-line) * lineHeight;
       const float corners[4][4] = {
           {x0, yTop, u, v}, {x1, yTop, u + du, v}, {x0, yBottom, u, v + dv}, {x1, yBottom, u + du, v + dv}};
       for (int c = 0; c < 4; ++c) {

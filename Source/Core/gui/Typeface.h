@@ -25,7 +25,8 @@ class Typeface {
   float Width(const std::string& text, float size) const;
   // Width of the last line and height of all lines.
   glm::vec2 MaRoom(const std::string& text, float size) const;
-  // One quad per byte; line 0 at y 0 to one line height, later lines above.
+  // One quad per byte; line 0 at y 0 to one line height, each later line
+  // one line height lower.
   // Bytes without a glyph (control characters, bytes above 127) keep an
   // empty quad but still take their advance, as Width counts them.
   void FillMesh(Mesh* mesh, const std::string& text, float size);

@@ -21,7 +21,7 @@ bool isFloat(const std::string& text) {
 }
 
 Material::Material(std::string name) {
-  const std::string path = File::AssetsPath + "Materials" + File::PathSeparator + name + ".xml";
+  const std::string path = File::Find("Materials", name + ".xml");
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
   const bool read = document.LoadFile(path.c_str()) == tinyxml2::XML_SUCCESS;
   std::string shaderName = "Error";

@@ -24,7 +24,7 @@ Mesh::Mesh(std::string name) {
     ToGPU();
     return;
   }
-  path = File::AssetsPath + "Meshes" + File::PathSeparator + name + ".fml";
+  path = File::Find("Meshes", name + ".fml");
   Debug::Log("Loading Mesh: " + path);
   std::cout << "blerg";
   std::cout.flush();
@@ -33,6 +33,15 @@ Mesh::Mesh(std::string name) {
   if (!ReadMeshFile(path, lists)) return;
   Vertices = std::move(lists.Vertices);
   Faces = std::move(lists.Faces);
+  // Several index lists make submeshes 1..n; a single list stays submesh 0
+  // alone, as file meshes always were.
+  uint32_t start = 0;
+  for (uint32_t size : lists.SubmeshSizes) {
+    SubmeshStarts.push_back(start);
+    SubmeshCounts.push_back(static_cast<int32_t>(size));
+    start += size;
+  }
+  SubmeshCount = static_cast<uint32_t>(lists.SubmeshSizes.size());
   UV1 = std::move(lists.UV1);
   HasUV1 = lists.HasUV1;
   if (lists.HasNormals) {

@@ -69,22 +69,27 @@ bool ReadMeshFile(const std::string& path, MeshLists& out) {
     }
     return ok;
   };
-  if (!numbers(vertices, "Vertices", read.Vertices) || !numbers(faces, "Faces", read.Faces) ||
-      !numbers(uv1, "UV1", read.UV1)) {
-    return false;
+  if (!numbers(vertices, "Vertices", read.Vertices) || !numbers(uv1, "UV1", read.UV1)) return false;
+  for (const tinyxml2::XMLElement* list = faces; list != nullptr; list = list->NextSiblingElement("Faces")) {
+    std::vector<uint32_t> indices;
+    if (!numbers(list, "Faces", indices)) return false;
+    if (indices.size() % 3 != 0) {
+      Report(path, "\"Faces\" (line " + std::to_string(list->GetLineNum()) + ") holds " +
+                       std::to_string(indices.size()) + " indices, not whole triangles");
+      return false;
+    }
+    read.Faces.insert(read.Faces.end(), indices.begin(), indices.end());
+    read.SubmeshSizes.push_back(static_cast<uint32_t>(indices.size()));
   }
+  if (read.SubmeshSizes.size() == 1) read.SubmeshSizes.clear();
   read.HasUV1 = true;
   if (normals != nullptr) {
     if (!numbers(normals, "Normals", read.Normals)) return false;
     read.HasNormals = true;
   }
 
-  std::string problem = CheckMeshLists(read.Vertices, read.Faces,
-                                       read.HasNormals ? &read.Normals : nullptr, &read.UV1);
-  if (problem.empty() && read.Faces.size() % 3 != 0) {
-    problem = "\"Faces\" holds " + std::to_string(read.Faces.size()) +
-              " indices, not whole triangles";
-  }
+  const std::string problem = CheckMeshLists(read.Vertices, read.Faces,
+                                             read.HasNormals ? &read.Normals : nullptr, &read.UV1);
   if (!problem.empty()) {
     Report(path, problem);
     return false;

@@ -13,17 +13,22 @@ namespace KestorEngine {
 
 struct MeshLists {
   std::vector<float> Vertices;  // 3 per vertex
-  std::vector<uint32_t> Faces;  // 3 per triangle
+  std::vector<uint32_t> Faces;  // 3 per triangle, every index list in file order
+  // Index count of each list when the file has more than one (each a
+  // submesh, drawn with its own material); empty for a single list.
+  std::vector<uint32_t> SubmeshSizes;
   std::vector<float> Normals;   // 3 per vertex
   std::vector<float> UV1;       // 2 per vertex
   bool HasNormals = false;
   bool HasUV1 = false;
 };
 
-// Reads Meshes/<name>.fml at `path`. Any problem (unreadable file, missing
-// element, a piece that is not a number, normals or UVs shorter than the
-// vertex count, a face index past the last vertex) is reported in one line
-// naming the file, and `out` is left untouched.
+// Reads Meshes/<name>.fml at `path`. "Base" may hold several "Faces"
+// elements: each is one submesh. Any problem (unreadable file, missing
+// element, a piece that is not a number, an index list of no whole
+// triangles, normals or UVs shorter than the vertex count, a face index past
+// the last vertex) is reported in one line naming the file, and `out` is
+// left untouched.
 bool ReadMeshFile(const std::string& path, MeshLists& out);
 
 // Empty when the lists can be uploaded as they are, else what is wrong: a

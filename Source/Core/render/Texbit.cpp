@@ -78,7 +78,9 @@ const TextureFormatInfo& GetTextureFormatInfo(TextureFormats format) {
   return formatTable[index];
 }
 
-std::vector<Texbit*> Texbit::ActiveTextures;
+// Never destroyed: textures held by other statics unbind themselves during
+// process exit.
+std::vector<Texbit*>& Texbit::ActiveTextures = *new std::vector<Texbit*>();
 Texbit* Texbit::White_ = nullptr;
 
 // ---------------------------------------------------------------------------
@@ -124,7 +126,7 @@ Texbit::Texbit(std::string name) {
 }
 
 void Texbit::LoadImage(const std::string& name) {
-  const std::string path = File::AssetsPath + "Textures" + File::PathSeparator + name;
+  const std::string path = File::Find("Textures", name);
   int w = 0, h = 0, channels = 0;
   unsigned char* pixels = nullptr;
   if (stbi_info(path.c_str(), &w, &h, &channels) != 0) {
@@ -152,17 +154,22 @@ void Texbit::LoadImage(const std::string& name) {
 
 Texbit::~Texbit() {
   std::cout << "Deleting " << AddressOf(this) << std::endl;
+  // Without a context (a material's texture released by the component
+  // arrays at exit, after the engine closed its context) the framebuffers
+  // are gone with it and there is nothing to detach; their bookkeeping may
+  // already have been destroyed with the other statics.
+  const bool context = HaveContext();
   // Detached while the GL name still means this texture.
-  FrameBuffer::ForgetTexture(this);
+  if (context) FrameBuffer::ForgetTexture(this);
   RemoveBind(this);
   if (White_ == this) White_ = nullptr;
-  if (HaveContext()) {
+  if (context) {
     glDeleteTextures(1, &ID);
     CHECK_GL();
+    // GL may hand the name to the next texture; no cached attachment may
+    // then claim that one is already attached.
+    SaneGL::Framebuffer::ForgetTexture(static_cast<int>(ID));
   }
-  // GL may hand the name to the next texture; no cached attachment may then
-  // claim that one is already attached.
-  SaneGL::Framebuffer::ForgetTexture(static_cast<int>(ID));
   if (decoded != nullptr) stbi_image_free(decoded);
 }
 

@@ -25,9 +25,11 @@
 #endif
 
 #include "engine/Debug.h"
+#include "gui/IMGUI.h"
 #include "render/Mesh.h"
 #include "render/Texbit.h"
 #include "sanegl/GL.h"
+#include "scene/InputSystem.h"
 
 namespace KestorEngine {
 
@@ -663,10 +665,10 @@ void PushFriction(const std::vector<Link>& pushes, const std::vector<float>& dep
     const glm::vec3 d = p[push.A] - p[push.B];
     const float length2 = glm::dot(d, d);
     if (!(length2 > 0.0f)) continue;
-    const glm::vec3 held = FrictionHold((p[push.A] - start[push.A]) - (p[push.B] - start[push.B]),
+    const glm::vec3 kept = FrictionHold((p[push.A] - start[push.A]) - (p[push.B] - start[push.B]),
                                         d / std::sqrt(length2), depths[k]);
-    p[push.A] -= push.ShareA * held;
-    p[push.B] += push.ShareB * held;
+    p[push.A] -= push.ShareA * kept;
+    p[push.B] += push.ShareB * kept;
   }
 }
 
@@ -967,7 +969,12 @@ void ClothFrame(const Uint8* keys, float now, const glm::vec3& cameraPosition, T
                 const glm::mat4& fieldLocalToWorld) {
   ParticleArrays& P = Particles();
   ClothState& state = Cloth();
-  auto held = [keys](int scancode) { return keys != nullptr && keys[scancode] != 0; };
+  // A hotkey acts in every frame it is held and in the frame of a tap too
+  // short to be seen held; typed into a panel field, it is text.
+  const bool typing = IMGUI::CurrentlyPreoccupied();
+  auto held = [keys, typing](int scancode) {
+    return !typing && InputSystem::PressedThisFrame(static_cast<SDL_Scancode>(scancode), keys);
+  };
 
   if (held(KeyDelete)) {
     ResetParticles();

@@ -26,5 +26,7 @@ CVar<bool>* HQReflections = CVarHandler::Create<bool>("HQ Reflections", true);
 CVar<bool>* VisualizeVoxels = CVarHandler::Create<bool>("Visualize Voxels", false);
 CVar<glm::vec2>* ScreenResolution = CVarHandler::Create<glm::vec2>("Screen Resolution", {1280, 720});
 CVar<bool>* Fullscreen = CVarHandler::Create<bool>("Fullscreen", true);
+CVar<float>* RenderScale = CVarHandler::Create<float>("Render Scale", 1.0f);
+CVar<float>* TargetFrameTime = CVarHandler::Create<float>("Target Frame Time", 0.0f);
 
 }  // namespace KestorEngine

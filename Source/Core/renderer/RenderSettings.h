@@ -29,5 +29,11 @@ extern CVar<bool>* HQReflections;
 extern CVar<bool>* VisualizeVoxels;
 extern CVar<glm::vec2>* ScreenResolution;
 extern CVar<bool>* Fullscreen;
+// Side of the scene's targets against the window, 0.25 to 1; the temporal
+// pass brings the picture back to the window's size.
+extern CVar<float>* RenderScale;
+// Milliseconds a frame may take; above 0 the render scale follows it, once
+// a second. 0 leaves the scale alone.
+extern CVar<float>* TargetFrameTime;
 
 }  // namespace KestorEngine

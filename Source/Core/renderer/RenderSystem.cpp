@@ -9,6 +9,7 @@
 #include <iostream>
 #include <functional>
 #include <sstream>
+#include <unordered_map>
 
 #include <glm/gtc/matrix_inverse.hpp>
 
@@ -16,6 +17,7 @@
 #include "engine/Component.h"
 #include "engine/Debug.h"
 #include "engine/Engine.h"
+#include "engine/MathChecks.h"
 #include "engine/Shutter.h"
 #include "gui/GUI.h"
 #include "render/Draw.h"
@@ -23,6 +25,8 @@
 #include "render/ShaderVariant.h"
 #include "render/Texbit.h"
 #include "renderer/Cloth.h"
+#include "renderer/FrameCapture.h"
+#include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
 #include "sanegl/GL.h"
@@ -70,10 +74,24 @@ std::vector<UniformBuffer*> WithoutNulls(std::initializer_list<UniformBuffer*> l
   return out;
 }
 
+// Which programs of this frame sample the lightmap. Asked of GL once per
+// program and frame, so a shader edited to read it (or no longer to) is
+// noticed at the next frame.
+struct LightmapReaders {
+  std::unordered_map<unsigned, bool> Checked;
+  bool Any = false;
+};
+
+LightmapReaders& Readers() {
+  static LightmapReaders* r = new LightmapReaders();
+  return *r;
+}
+
 void DrawEntryNow(DrawEntry& e, const std::string& pass, std::vector<UniformBuffer*> buffers) {
   Resource<Shader>& shader = std::get<4>(e);
   if (!shader) return;
   shader->Use(pass, &buffers);
+  if (pass != "LightmapGI") RenderSystem::NoteLightmapReader();
   Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
 }
 
@@ -92,31 +110,48 @@ bool Emits(const DrawEntry& e) {
          found->second.FloatValue != 0.0f;
 }
 
-// The importance-sampling arrays reach GL as raw array uploads: the buffer
-// staging skips arrays, and baking them into the source would compile a
-// program whenever an area moves.
-void UploadISArrays(unsigned program, UniformBuffer& is) {
+}  // namespace
+
+// Baking the area arrays into the source would compile a program whenever an
+// area moves; raw uploads keep one program. Areas that found no emitter
+// (radiance 0) are left out: every area costs the lighting shaders work on
+// every pixel.
+void RenderSystem::UploadISArrays(unsigned program, UniformBuffer& is) {
   if (program == 0) return;
-  auto types = is.Uniforms.find("ISTypes");
-  int count = types == is.Uniforms.end() ? 0 : static_cast<int>(types->second.FloatValues.size());
-  count = std::min(count, 16);
+  auto array = [&](const char* name) -> const ShaderUniform* {
+    auto found = is.Uniforms.find(name);
+    return found == is.Uniforms.end() ? nullptr : &found->second;
+  };
+  const ShaderUniform* types = array("ISTypes");
+  const ShaderUniform* radiance = array("ISRadiance");
+  std::vector<size_t> kept;
+  if (types != nullptr) {
+    for (size_t i = 0; i < types->FloatValues.size() && kept.size() < 16; ++i) {
+      const bool dark = radiance != nullptr && i < radiance->Vector3Values.size() &&
+                        radiance->Vector3Values[i] == glm::vec3(0.0f);
+      if (!dark) kept.push_back(i);
+    }
+  }
+  const int count = static_cast<int>(kept.size());
   glProgramUniform1i(program, glGetUniformLocation(program, "ISCount"), count);
   Debug::_CheckGLError("RELEASE", __LINE__);
   if (count == 0) return;
-  glProgramUniform1fv(program, glGetUniformLocation(program, "ISTypes"), count,
-                      types->second.FloatValues.data());
+  std::vector<float> keptTypes;
+  for (size_t i : kept) keptTypes.push_back(types->FloatValues[i]);
+  glProgramUniform1fv(program, glGetUniformLocation(program, "ISTypes"), count, keptTypes.data());
   Debug::_CheckGLError("RELEASE", __LINE__);
-  for (const char* name : {"ISPositions", "ISSizes1", "ISSizes2"}) {
-    const std::vector<glm::vec3>& v = is.Uniforms[name].Vector3Values;
-    if (static_cast<int>(v.size()) < count) continue;
-    glProgramUniform3fv(program, glGetUniformLocation(program, name), count, &v[0].x);
+  for (const char* name : {"ISPositions", "ISSizes1", "ISSizes2", "ISRadiance"}) {
+    const ShaderUniform* values = array(name);
+    if (values == nullptr || values->Vector3Values.size() < types->FloatValues.size()) continue;
+    std::vector<glm::vec3> keptValues;
+    for (size_t i : kept) keptValues.push_back(values->Vector3Values[i]);
+    glProgramUniform3fv(program, glGetUniformLocation(program, name), count, &keptValues[0].x);
     Debug::_CheckGLError("RELEASE", __LINE__);
   }
 }
 
-}  // namespace
-
 void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
+  engine->PrepareStageLists();
   engine->UpdateList[UpdateSlot] = [engine]() { return MAKEITpretty(engine); };
   ComponentHandler<Camera>::GoodYumidk.push_back(&GoodYumidk);
   ComponentHandler<Camera>::FoodGoSad.push_back(&FoodGoSad);
@@ -126,6 +161,9 @@ void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
   ComponentHandler<LightField>::FoodGoSad.push_back(&FoodGoSad);
   ComponentHandler<ISArea>::GoodYumidk.push_back(&GoodYumidk);
   ComponentHandler<ISArea>::FoodGoSad.push_back(&FoodGoSad);
+  ComponentHandler<Sky>::GoodYumidk.push_back(&GoodYumidk);
+  ComponentHandler<Sky>::FoodGoSad.push_back(&FoodGoSad);
+  Thing::HereItsFunc.push_back(&ComponentHandler<Sky>::HereItsBunk);
   Thing::HereItsFunc.push_back(&ComponentHandler<Camera>::HereItsBunk);
   Thing::HereItsFunc.push_back(&ComponentHandler<Transform>::HereItsBunk);
   Thing::HereItsFunc.push_back(&ComponentHandler<LightField>::HereItsBunk);
@@ -133,6 +171,8 @@ void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
 }
 
 void RenderSystem::GoodYumidk(Thing t) {
+  // A sky is everywhere: it needs no place.
+  if (Has<Sky>(t)) AddOnce(SkyThings, t);
   if (!Has<Transform>(t)) return;
   if (Has<Camera>(t)) AddOnce(CameraThings, t);
   if (Has<LightField>(t)) AddOnce(LitThings, t);
@@ -140,12 +180,13 @@ void RenderSystem::GoodYumidk(Thing t) {
 }
 
 void RenderSystem::FoodGoSad(Thing t) {
-  // A Thing losing one component drops out of every list, also of those whose
-  // components it keeps: the next matching add puts it back.
-  if (Has<Transform>(t) && Has<Camera>(t) && Has<LightField>(t)) return;
-  RemoveFirst(CameraThings, t);
-  RemoveFirst(LitThings, t);
-  RemoveFirst(BrightThings, t);
+  if (!Has<Sky>(t)) RemoveFirst(SkyThings, t);
+  // Each list loses the Thing only when its own pair of components is broken:
+  // a camera that also carried an area light keeps rendering without it.
+  const bool placed = Has<Transform>(t);
+  if (!placed || !Has<Camera>(t)) RemoveFirst(CameraThings, t);
+  if (!placed || !Has<LightField>(t)) RemoveFirst(LitThings, t);
+  if (!placed || !Has<ISArea>(t)) RemoveFirst(BrightThings, t);
 }
 
 void RenderSystem::SetupShaderResources() {
@@ -156,6 +197,18 @@ void RenderSystem::SetupShaderResources() {
   FinalBlit = Resources<Shader>::Get("PostFX/MotionBlur");
   FieldDistanceGenerateAccurate = Resources<Shader>::Get("VoxelRaytracing/GenerateAcceleration");
   FillMotionBuffer = Resources<Shader>::Get("PostFX/FillMotionBuffer");
+}
+
+void RenderSystem::NoteLightmapReader() {
+  const unsigned program = CurrentProgram();
+  if (program == 0) return;
+  auto found = Readers().Checked.find(program);
+  if (found == Readers().Checked.end()) {
+    const bool reads = glGetUniformLocation(program, "TempLightmapStopgap") >= 0;
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    found = Readers().Checked.emplace(program, reads).first;
+  }
+  Readers().Any = Readers().Any || found->second;
 }
 
 float RenderSystem::SimulationStep(float now) {
@@ -175,11 +228,30 @@ void RenderSystem::CountFrame(float now) {
     CPUlastFPS = CPUaverageFPS / averageFPS * 1000.0f;
     CPUaverageFPS = 0.0f;
     averageFPS = 0.0f;
+    if (TargetFrameTime->value > 0.0f) {
+      RenderScale->value = NextRenderScale(RenderScale->value, TargetFrameTime->value, lastFPS);
+    }
   }
 }
 
+float RenderSystem::NextRenderScale(float scale, float targetMs, float frameMs) {
+  if (!(targetMs > 0.0f) || !(frameMs > 0.0f) || !std::isfinite(frameMs)) return scale;
+  scale = std::isfinite(scale) ? std::clamp(scale, MinRenderScale, 1.0f) : 1.0f;
+  // Within 5 % of the target the scale holds, so it does not hunt.
+  const float ratio = targetMs / frameMs;
+  if (std::abs(ratio - 1.0f) < 0.05f) return scale;
+  // Pixel work goes with the square of the scale; a frame also has a part
+  // that no scale changes, so one step at most halves or doubles the pixels.
+  float next = scale * std::sqrt(std::clamp(ratio, 0.5f, 2.0f));
+  // Steps of 0.05: every new size remakes the scene targets.
+  next = std::round(next * 20.0f) / 20.0f;
+  return std::clamp(next, MinRenderScale, 1.0f);
+}
+
 std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
+  FrameCapture::BeginFrame(engine);
   RenderFrame(engine);
+  FrameCapture::TakePresented(static_cast<int>(Shutter::Width()), static_cast<int>(Shutter::Height()));
   CPUaverageFPS += Now(engine) - CPUFPSWaiter;
   SDL_GL_SetSwapInterval(0);
   if (engine != nullptr && engine->window != nullptr && engine->window->window != nullptr) {
@@ -190,7 +262,7 @@ std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
 }
 
 void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
-  if (FlyCamSystem::pause) RenderSidePanel();
+  if (FlyCamSystem::pause && ShowOverlay) RenderSidePanel();
 
   // The curtain keeps its own fixed-step clock on the frame's time.
   const float now = Now(engine);
@@ -214,6 +286,10 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   SetupRandomUVs();
   SetupShaderResources();
   SetupLightmap();
+  // The lightmap is drawn for last frame's readers: it is a frame late for
+  // them either way, and then the pass order does not matter.
+  LightmapRead = Readers().Any;
+  Readers() = LightmapReaders();
 
   SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
   SaneGL::CullFace(SaneGL::FaceSide::Back);
@@ -230,6 +306,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
 
   UniformBuffer is;
   FillISUniforms(is);
+  MatchAreaEmitters(is, queue);
   is.CalculateHash();
   UniformBuffer quickray;
   FillQuickrayUniforms(quickray);
@@ -239,8 +316,10 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
 
   for (Thing t : std::vector<Thing>(CameraThings)) RenderCamera(t, queue, time, is, quickray, field);
 
-  QueueFrameRateText();
+  if (ShowOverlay) QueueFrameRateText();
+  if (ShowOverlay && FlyCamSystem::pause) QueuePerformancePanel();
   DrawGUI();
+  PassTimers::FrameDone();
 }
 
 void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, UniformBuffer& time,
@@ -249,25 +328,35 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   Transform* T = ComponentHandler<Transform>::Get(thing);
   if (c == nullptr || T == nullptr) return;
 
+  // The scene renders at the scale and jittered by a sub-pixel offset each
+  // frame; the temporal pass puts the samples back together at full size.
+  if (!std::isfinite(RenderScale->value)) RenderScale->value = 1.0f;
+  RenderScale->value = std::clamp(RenderScale->value, MinRenderScale, 1.0f);
+  c->RenderScale = RenderScale->value;
+  c->Jitter = TemporalSS->value;
   c->UpdatePerspectiveMatrix();
-  const int w = ScreenResolution->value.x != 0.0f ? static_cast<int>(ScreenResolution->value.x)
-                                                  : static_cast<int>(Shutter::Width());
-  const int h = ScreenResolution->value.y != 0.0f ? static_cast<int>(ScreenResolution->value.y)
-                                                  : static_cast<int>(Shutter::Height());
+  // A side of 0, or one no window could have, means the window's.
+  int w = PixelSide(ScreenResolution->value.x, 0);
+  int h = PixelSide(ScreenResolution->value.y, 0);
+  if (w == 0) w = static_cast<int>(Shutter::Width());
+  if (h == 0) h = static_cast<int>(Shutter::Height());
   if (w <= 0 || h <= 0) return;
-  const int sw = std::max(1, static_cast<int>(c->RenderScale * w));
-  const int sh = std::max(1, static_cast<int>(h * c->RenderScale));
+  const int sw = std::max(1, PixelSide(c->RenderScale * w, w));
+  const int sh = std::max(1, PixelSide(h * c->RenderScale, h));
 
   UniformBuffer camera;
   const glm::mat4 view = c->Matrix(T->WorldInverse);
   const glm::mat4 viewPast = c->Matrix_Past(T->WorldInversePast);
-  const glm::mat4 aa = c->MatrixJittered(T->WorldInverse);
-  const glm::mat4 aaPast = c->MatrixJittered_Past(T->WorldInversePast);
+  // Without the temporal pass nothing would put jittered frames together.
+  const glm::mat4 aa = c->Jitter ? c->MatrixJittered(T->WorldInverse) : view;
+  const glm::mat4 aaPast = c->Jitter ? c->MatrixJittered_Past(T->WorldInversePast) : viewPast;
   camera.SetMatrix4("_WorldToView_Past", viewPast);
   camera.SetMatrix4("_WorldToView", view);
   camera.SetMatrix4("_AAWorldToView_Past", aaPast);
   camera.SetMatrix4("_AAWorldToView", aa);
-  camera.SetVector("_AAJitter", c->JitterOffset);
+  // In pixels of the scaled targets, where the temporal pass needs them.
+  camera.SetVector("_AAJitter", c->JitterOffset * glm::vec2(sw / std::max(1.0f, Shutter::Width()),
+                                                            sh / std::max(1.0f, Shutter::Height())));
   camera.SetMatrix4("_InvWorldToView_Past", glm::inverse(viewPast));
   camera.SetMatrix4("_InvWorldToView", glm::inverse(view));
   camera.SetMatrix4("_AAInvWorldToView_Past", glm::inverse(aaPast));
@@ -282,9 +371,34 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   camera.SetVector("ScreenSize", glm::vec4(w, h, 1.0f / w, 1.0f / h));
   camera.CalculateHash();
 
+  // The history follows the render size (a resized window with "Screen
+  // Resolution" (0, 0)), and is kept only whole (the pool may refuse a
+  // part): otherwise the old textures go back to the pool.
+  auto release = [](std::initializer_list<Texbit**> textures) {
+    for (Texbit** t : textures) {
+      if (*t != nullptr) RenderTextureGuy::Done(static_cast<RenderTexture*>(*t));
+      *t = nullptr;
+    }
+  };
+  const bool partial = c->OldLayer1 == nullptr || c->OldLayer2 == nullptr || c->Newness1 == nullptr ||
+                       c->Newness2 == nullptr;
+  if (partial || c->OldLayer1->Width != w || c->OldLayer1->Height != h) {
+    release({&c->OldLayer1, &c->OldLayer2, &c->OldDepth1, &c->OldDepth2, &c->Newness1, &c->Newness2});
+  }
+  // A new render scale keeps the full-size history: the picture stays and
+  // sharpens again instead of starting over.
+  if (c->OldLayer1 != nullptr && (c->OldDepth1 == nullptr || c->OldDepth1->Width != sw || c->OldDepth1->Height != sh)) {
+    release({&c->OldDepth1, &c->OldDepth2});
+    c->OldDepth1 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
+    c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
+  }
   if (c->OldLayer1 == nullptr) {
-    c->OldLayer1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
-    c->OldLayer2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F);
+    // Four channels and one level: a software rasteriser reads and writes
+    // those fastest, and nothing samples a smaller level of the history.
+    c->OldLayer1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGBA16F);
+    // The two trade places every frame: the temporal pass reads one and
+    // writes the other, so the history needs no copy.
+    c->OldLayer2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGBA16F);
     c->OldDepth1 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
     c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
     c->Newness1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::R16F);
@@ -298,16 +412,29 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     std::cout << "Newness1: " << reinterpret_cast<std::uintptr_t>(c->Newness1) << std::endl;
   }
   auto* oldLayer1 = static_cast<RenderTexture*>(c->OldLayer1);
+  // The temporal pass reads the newness of the last frame and writes this
+  // frame's into the other texture; the two trade places after it.
   auto* newness1 = static_cast<RenderTexture*>(c->Newness1);
+  auto* newness2 = static_cast<RenderTexture*>(c->Newness2);
 
   RenderTexture* normals = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::RGB10A2);
   RenderTexture* albedo = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::RGB8);
   RenderTexture* linearDepth = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R16F);
+  // The lit colour and the scene depth are made again when the render size
+  // changes; a stale size would squeeze the scene into a corner.
+  if (Layer1 != nullptr && (Layer1->Width != sw || Layer1->Height != sh)) {
+    delete Layer1;
+    Layer1 = nullptr;
+  }
+  if (BufferDepthLayer1 != nullptr && (BufferDepthLayer1->Width != sw || BufferDepthLayer1->Height != sh)) {
+    delete BufferDepthLayer1;
+    BufferDepthLayer1 = nullptr;
+  }
   if (Layer1 == nullptr) {
     Layer1 = new RenderTexture(sw, sh, TextureFormats::RGBA16F);
+    Layer1->Mipmaps = false;  // only level 0 is ever written or read
     Layer1->ToGPU();
   }
-  RenderTexture* temporal = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
   RenderTexture* motion = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::RG16F);
   if (BufferDepthLayer1 == nullptr) {
     BufferDepthLayer1 = new DepthTexture(sw, sh, TextureFormats::Depth24Stencil8);
@@ -316,12 +443,13 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   // The pool answers with null when its budget is gone; a frame without its
   // targets is skipped rather than drawn into whatever is bound.
   auto handBack = [&]() {
-    for (RenderTexture* t : {normals, linearDepth, albedo, temporal, motion}) {
+    for (RenderTexture* t : {normals, linearDepth, albedo, motion}) {
       if (t != nullptr) RenderTextureGuy::Done(t);
     }
   };
-  if (normals == nullptr || albedo == nullptr || linearDepth == nullptr || temporal == nullptr ||
-      motion == nullptr || oldLayer1 == nullptr || newness1 == nullptr) {
+  auto* oldLayer2 = static_cast<RenderTexture*>(c->OldLayer2);
+  if (normals == nullptr || albedo == nullptr || linearDepth == nullptr || motion == nullptr ||
+      oldLayer1 == nullptr || oldLayer2 == nullptr || newness1 == nullptr || newness2 == nullptr) {
     handBack();
     return;
   }
@@ -340,6 +468,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   auto all = [](DrawEntry&) { return true; };
 
   if (DepthPrePass->value) {
+    PassScope timer("Depth pre-pass");
     RenderTextureGuy::UseTexs({linearDepth}, BufferDepthLayer1);
     SaneGL::ColorWrite(false, false, false, false);
     SaneGL::DepthWrite(true);
@@ -355,6 +484,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   // depth kept only when the pre-pass has just written it. Neither draws a
   // background; the sky comes from the clear.
   auto openScenePass = [&](const std::vector<RenderTexture*>& targets) {
+    PassTimers::Begin(deferred ? "G-buffer" : "Forward");
     RenderTextureGuy::UseTexs(targets, BufferDepthLayer1);
     scenePassOpen = true;
     SaneGL::ClearColor(glm::vec4(0.0f));
@@ -391,6 +521,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
       Draw::DrawMesh(display, glm::mat4(1.0f), -1);
     }
     RenderTextureGuy::UseTexDone();
+    PassTimers::End();
   }
 
   // Lighting.
@@ -405,10 +536,12 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   surface.SetTexture("Albedo", albedo);
   surface.SetTexture("LinearDepth", linearDepth);
   surface.SetTexture("LastBufferDepth", c->OldDepth1);
-  surface.SetTexture("BufferFinalLastFrame2", c->OldLayer2);
+  // "BufferFinalLastFrame2" is not bound: it is the temporal pass's target.
   surface.SetFloat("THISLIGHT", -1.0f);
   surface.CalculateHash();
-  if (RaycastScreen->value && deferred && !VisualizeVoxels->value) {
+  // "Visualize Voxels" runs the lighting compute in its voxel-showing mode
+  // and leaves the emission out: the voxels carry their own.
+  if (RaycastScreen->value && deferred) {
     SaneGL::ClearColor(glm::vec4(0.0f));
     SaneGL::Clear(GL_COLOR_BUFFER_BIT);
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface, &quickray, &is};
@@ -417,7 +550,9 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     // skipped and the lit colour stays black (emission still shows).
     const bool haveField = first != nullptr && first->DistanceVolume != nullptr && first->SkipVolume != nullptr;
     if (LightingStencil && haveField) {
+      PassScope timer("Lighting");
       LightingStencil->Use("GlobalIllumination", &list);
+      NoteLightmapReader();
       SaneGL::StateSync();
       const unsigned program = CurrentProgram();
       if (program != 0 && ShaderVariant::Current->IsCompute()) {
@@ -434,26 +569,36 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
         glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldSkipImage"), 2);
         Debug::_CheckGLError("RELEASE", __LINE__);
         UploadISArrays(program, is);
-        glDispatchCompute(static_cast<unsigned>(Layer1->Width / 20), static_cast<unsigned>(Layer1->Height / 20), 1);
+        // Groups of 20 x 20 pixels, rounded up: the shader skips what lies
+        // outside the image.
+        glDispatchCompute(static_cast<unsigned>((Layer1->Width + 19) / 20),
+                          static_cast<unsigned>((Layer1->Height + 19) / 20), 1);
         Debug::_CheckGLError("RELEASE", __LINE__);
-        glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+        // The emission blends into the written image and later passes sample it.
+        glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT |
+                        GL_TEXTURE_FETCH_BARRIER_BIT);
         Debug::_CheckGLError("RELEASE", __LINE__);
       }
     }
     SaneGL::Blend(true);
     SaneGL::BlendFuncSeparate(SaneGL::BlendFunction::One, SaneGL::BlendFunction::One,
                               SaneGL::BlendFunction::One, SaneGL::BlendFunction::One);
-    cameraDraws("Emission", true,
-                [&](DrawEntry& e, UniformBuffer& d) {
-                  return WithoutNulls({&time, &camera, &field, &d, &std::get<6>(e), std::get<5>(e)});
-                },
-                Emits);
+    if (!VisualizeVoxels->value) {
+      PassScope timer("Emission");
+      cameraDraws("Emission", true,
+                  [&](DrawEntry& e, UniformBuffer& d) {
+                    return WithoutNulls({&time, &camera, &field, &d, &std::get<6>(e), std::get<5>(e)});
+                  },
+                  Emits);
+    }
   }
   SaneGL::Blend(false);
   SaneGL::StateSync();
   RenderTextureGuy::UseTexDone();
 
-  if (UpdateGI->value && TempLightmapStopgapShit != nullptr) {
+  // Nothing samples the lightmap in the shipped shaders: then it costs nothing.
+  if (UpdateGI->value && LightmapRead && TempLightmapStopgapShit != nullptr) {
+    PassScope timer("Lightmap");
     SaneGL::StatePush();
     RenderTextureGuy::UseTexs({TempLightmapStopgapShit}, {}, {2}, nullptr);
     SaneGL::Viewport(0, 0, 256, 256);
@@ -474,10 +619,12 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   }
 
   {
+    PassScope timer("Motion");
     RenderTextureGuy::UseTexs({motion}, BufferDepthLayer1);
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     if (FillMotionBuffer) {
       FillMotionBuffer->Use(&list);
+      NoteLightmapReader();
       Draw::Blit(Layer1);
     }
     RenderTextureGuy::UseTexDone();
@@ -486,14 +633,19 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   }
 
   surface.SetFloat("TemporalSSExponent", TemporalSSExponent->value);
+  surface.SetFloat("TemporalUpsampling", sw != w || sh != h ? 1.0f : 0.0f);
   surface.CalculateHash();
 
   if (TemporalSS->value && TemporallyAntialias) {
-    RenderTextureGuy::UseTexs({temporal, newness1});
+    PassScope timer("Temporal");
+    RenderTextureGuy::UseTexs({oldLayer2, newness2});
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     TemporallyAntialias->Use(&list);
+    NoteLightmapReader();
     Draw::Blit(Layer1);
     RenderTextureGuy::UseTexDone();
+    std::swap(c->Newness1, c->Newness2);
+    std::swap(c->OldLayer1, c->OldLayer2);
   }
 
   // The whole-screen passes below run without depth testing; going through
@@ -501,18 +653,14 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);
   SaneGL::StateSync();
 
-  if (TemporalSS->value && UnlitScreenSpace) {
-    RenderTextureGuy::UseTex(oldLayer1);
-    std::vector<UniformBuffer*> list = {&time, &surface};
-    UnlitScreenSpace->Use(&list);
-    Draw::Blit(temporal);
-    RenderTextureGuy::UseTexDone();
-  }
-
+  Texbit* finalInput = TemporalSS->value ? c->OldLayer1 : static_cast<Texbit*>(Layer1);
+  if (FrameCapture::Capturing() && thing == CameraThings.front()) FrameCapture::TakeLinear(*finalInput);
   if (FinalBlitEn->value && FinalBlit) {
+    PassScope timer("Present");
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     FinalBlit->Use(&list);
-    Draw::Blit(TemporalSS->value ? static_cast<Texbit*>(temporal) : static_cast<Texbit*>(Layer1));
+    NoteLightmapReader();
+    Draw::Blit(finalInput);
   }
   SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
 
@@ -532,7 +680,18 @@ void RenderSystem::QueueFrameRateText() {
   GUI::DrawText(glm::vec2(x, H - 48.0f), glm::vec2(100.0f, 24.0f), &style, b.str());
 }
 
+void RenderSystem::QueuePerformancePanel() {
+  // Bottom-right, clear of the control panel on the left and of the frame
+  // rate at the top: the two scale rows, the pass timers above them.
+  const glm::vec2 row(290.0f, 48.0f);
+  const float x = Shutter::Width() - row.x - 4.0f;
+  TargetFrameTime->DrawGUI(glm::vec2(x, 0.0f), row);
+  RenderScale->DrawGUI(glm::vec2(x, row.y), row);
+  PassTimers::DrawTable(glm::vec2(Shutter::Width() - 4.0f, 2.0f * row.y + 4.0f + PassTimers::TableSize().y));
+}
+
 void RenderSystem::DrawGUI() {
+  PassScope timer("GUI");
   // Pixel-space orthographic projection, premultiplied blending, no depth.
   SaneGL::CullFace(SaneGL::FaceSide::None);
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);

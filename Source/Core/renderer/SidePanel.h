@@ -1,8 +1,39 @@
 #pragma once
 // The control panel shown while the fly camera is paused: render switches,
 // hotkey help and the four lighting presets.
+#include <string>
+#include <vector>
+
+#include <glm/vec2.hpp>
 
 namespace KestorEngine {
+
+class CVarT;
+
+// One row of the panel, in GUI pixels (origin bottom-left).
+struct PanelRow {
+  enum class Kind { Variable, NoiseStyle, Preset, Help };
+  Kind What;
+  int Index;          // noise style, preset or help line number
+  CVarT* Variable;    // for Kind::Variable
+  std::string Text;   // label of a button, or the help line
+  glm::vec2 Pos;
+  glm::vec2 Size;
+};
+
+struct PanelLayout {
+  std::vector<PanelRow> Rows;
+  // The box the help text moves to, beside the panel, when the window is too
+  // short for it in the panel; zero size while it fits.
+  glm::vec2 HelpBoxPos{0.0f};
+  glm::vec2 HelpBoxSize{0.0f};
+};
+
+// Where every row goes in a window of `height` pixels. Tall windows get the
+// panel's original rows; shorter ones shrink the blank rows between groups
+// and, below that, move the help text beside the panel, so rows never
+// overlap and every preset stays inside the window down to 600 pixels.
+PanelLayout SidePanelLayout(float height);
 
 // Queues the panel's widgets into the GUI queue; drawn by this frame's GUI
 // pass.
@@ -11,5 +42,7 @@ void RenderSidePanel();
 // Applies lighting preset `index` (0-3) to the named Things of the first
 // active level.
 void ApplyLightingPreset(int index);
+// How many presets there are (they are numbered from 0).
+int LightingPresetCount();
 
 }  // namespace KestorEngine

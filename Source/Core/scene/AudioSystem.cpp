@@ -75,6 +75,7 @@ class StreamWriter : public AudioWriter {
 }  // namespace
 
 void AudioSystem::Attach(KestorEngineFlyHahaJk* engine) {
+  engine->PrepareStageLists();
   engine->StartList[10] = [] { return Butyeahmaybenot(); };
   engine->UpdateList[50] = [engine] { return ICanHearPianoOutsideMyWindow(engine); };
   engine->ShutdownList[5] = [] { return SeeYa(); };

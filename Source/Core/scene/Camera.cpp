@@ -1,7 +1,6 @@
 #include "scene/Camera.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <glm/geometric.hpp>
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/matrix.hpp>
@@ -14,12 +13,22 @@ namespace KestorEngine {
 
 namespace {
 
-// One random jitter component in [-1, 1]. RAND_MAX differs between C
-// libraries (32767 on some, 2^31 - 1 on others), so scale by it rather than
-// by a fixed number.
-float JitterFrom(int r) {
-  return static_cast<float>(2.0 * (static_cast<double>(r) / RAND_MAX - 0.5));
+// The radical inverse of `index` in `base`: the Halton sequence, whose
+// first points spread evenly over 0..1 whatever their count.
+float Halton(int index, int base) {
+  float result = 0.0f;
+  float f = 1.0f;
+  while (index > 0) {
+    f /= static_cast<float>(base);
+    result += f * static_cast<float>(index % base);
+    index /= base;
+  }
+  return result;
 }
+
+// Sub-pixel offsets repeat after this many frames: enough for the temporal
+// pass to see every part of a pixel, few enough that a still picture settles.
+constexpr int JitterCycle = 16;
 
 // Column-major, [column][row]; right-handed view, clip depth -1 to 1.
 glm::mat4 Perspective(float fovy, float aspect, float n, float f) {
@@ -61,11 +70,19 @@ void Camera::UpdatePerspectiveMatrix() {
   ProjectionPast = Projection;
   ++FrameCount;
 
-  // Drawn in this order whatever Jitter says: the renderer reseeds rand()
-  // and relies on a fixed number of draws per camera.
-  int r1 = std::rand();
-  int r2 = std::rand();
-  glm::vec2 jitter(JitterFrom(r2), JitterFrom(r1));
+  // Offsets from a low-discrepancy sequence, not rand(): the renderer
+  // reseeds rand() every frame, which would give the same offset each time.
+  // Half a pixel either way of the camera's scaled targets, expressed in
+  // drawable pixels (Shutter) like the projection shift below.
+  // Halton(2) puts odd points in the right half of the pixel; taken in this
+  // order, left and right fall on odd and even frames alike, so effects that
+  // alternate every other frame (a checkerboard of rays) do not lock onto
+  // one side and print a fixed pattern.
+  static const int Order[JitterCycle] = {1, 2, 4, 3, 5, 6, 8, 7, 9, 10, 12, 11, 13, 14, 16, 15};
+  const int i = Order[(FrameCount - 1) % JitterCycle];
+  const float scale = RenderScale > 0.0f ? RenderScale : 1.0f;
+  glm::vec2 jitter(Halton(i, 2) - 0.5f, Halton(i, 3) - 0.5f);
+  jitter /= scale;
   JitterOffset = Jitter ? jitter : glm::vec2(0.0f);
 
   if (Orthographic != 0) {
@@ -111,7 +128,8 @@ Ray Camera::PointToRay(glm::vec2 s, const Transform* t) const {
   Ray ray;
   if (Orthographic == 0) {
     ray.Direction = PointToVector(s, t);
-    ray.Origin = t != nullptr ? t->Position : glm::vec3(0.0f);
+    // The world position: Position is relative to the parent, if any.
+    ray.Origin = t != nullptr ? glm::vec3(t->World[3]) : glm::vec3(0.0f);
     return ray;
   }
   float u = OrthoRect.x + (OrthoRect.z - OrthoRect.x) * s.x;

@@ -46,7 +46,7 @@ class Camera : public Component {
 
   float FieldOfView = 2.0f;  // vertical, radians
   float SensorSize = 35.0f;
-  float RenderScale = 1.0f;  // scale of some of the renderer's history targets
+  float RenderScale = 1.0f;  // scale of the renderer's scene targets against the window
   bool Jitter = false;       // publish JitterOffset; the jittered matrix is built either way
 
   // The renderer's per-camera history targets, taken from the render-texture
@@ -65,7 +65,9 @@ class Camera : public Component {
   float Near = 0.01f;
   float Far = 300.0f;
   int32_t FrameCount = 0;             // UpdatePerspectiveMatrix calls
-  glm::vec2 JitterOffset{0.0f};       // pixels, each in [-1, 1]; zero unless Jitter
+  // Drawable pixels, each within half a scaled-target pixel (0.5 / RenderScale);
+  // zero unless Jitter. A cycle of 16 offsets, evenly spread over the pixel.
+  glm::vec2 JitterOffset{0.0f};
   glm::mat4 JitteredProjection{1.0f};
   glm::mat4 Projection{1.0f};
   glm::mat4 JitteredProjectionPast{1.0f};

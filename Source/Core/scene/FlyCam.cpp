@@ -3,10 +3,12 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cmath>
 #include <glm/gtc/quaternion.hpp>
 #include <glm/mat3x3.hpp>
 
 #include "engine/Engine.h"
+#include "gui/IMGUI.h"
 #include "scene/InputSystem.h"
 #include "scene/Transform.h"
 
@@ -17,12 +19,53 @@ namespace {
 constexpr float StepsPerSecond = 60.0f;  // movement constants are per 60th of a second
 constexpr float KeySpeed = 0.05f;
 constexpr float GlideSpeed = 0.025f;
-constexpr float Decay = 0.9f;          // per-frame decay of glide speed and wheel input
+constexpr float Decay = 0.9f;          // decay of glide speed and wheel input per 60th of a second
 constexpr float WheelToVelocity = 0.5f;
 constexpr float WheelIntake = 0.1f;
 
 const glm::vec3 WorldUp(0.0f, 0.0f, 1.0f);
 const glm::vec3 CameraRight(1.0f, 0.0f, 0.0f);
+
+// The wheel's glide runs on its own clock of 60 ticks a second, whatever the
+// frame rate: per tick the camera moves GlideSpeed * velocity, then
+// velocity <- Decay * velocity + WheelToVelocity * scroll and
+// scroll <- Decay * scroll. A frame advances that clock by its own length,
+// part of a tick included (the glide is steady within a tick), so a slow
+// frame lands exactly where the ticks it stands for would have, and a frame
+// of one whole tick is the per-frame rule of a 60 fps frame.
+struct Glide {
+  float distance = 0.0f;  // forward, along the view
+  float velocity;
+  float scroll;
+  float phase;  // how far into its current tick the clock is, 0 to 1
+};
+
+Glide Advance(float velocity, float scroll, float phase, float ticks) {
+  // Frame times carry float rounding: within this much of a tick's end is
+  // its end, so 60 fps frames stay one whole tick each.
+  constexpr float Snap = 1e-3f;
+  Glide g{0.0f, velocity, scroll, phase};
+  if (!std::isfinite(ticks)) return g;
+  while (ticks > 0.0f) {
+    if (g.velocity == 0.0f && g.scroll == 0.0f) {
+      // At rest (or decayed to nothing): only the clock moves on.
+      g.phase = std::fmod(g.phase + ticks, 1.0f);
+      if (g.phase >= 1.0f - Snap) g.phase = 0.0f;
+      break;
+    }
+    const float part = std::min(ticks, 1.0f - g.phase);
+    g.distance += GlideSpeed * g.velocity * part;
+    g.phase += part;
+    ticks -= part;
+    if (g.phase >= 1.0f - Snap) {
+      g.phase = 0.0f;
+      g.velocity = Decay * g.velocity + WheelToVelocity * g.scroll;
+      g.scroll = Decay * g.scroll;
+      if (ticks < Snap) ticks = 0.0f;
+    }
+  }
+  return g;
+}
 
 }  // namespace
 
@@ -37,7 +80,12 @@ void FlyCamSystem::Attach(KestorEngineFlyHahaJk* engine) {
 }
 
 void FlyCamSystem::GoodYumidk(Thing t) {
-  if (ComponentHandler<FlyCam>::Get(t) != nullptr) BasicallyEverything.push_back(t);
+  // Listed once: a FlyCam added again, or a second attach, must not make the
+  // Thing fly twice as fast.
+  if (ComponentHandler<FlyCam>::Get(t) == nullptr) return;
+  if (std::find(BasicallyEverything.begin(), BasicallyEverything.end(), t) == BasicallyEverything.end()) {
+    BasicallyEverything.push_back(t);
+  }
 }
 
 void FlyCamSystem::FoodGoSad(Thing t) {
@@ -57,18 +105,27 @@ void FlyCamSystem::Fly(const uint8_t* keys, float now) {
   float step = (now - lastTime) * StepsPerSecond;
   lastTime = now;
 
-  // One toggle per press, however long P is held.
-  if (!keys[SDL_SCANCODE_P]) {
-    offP = true;
-  } else if (offP) {
-    pause = !pause;
-    offP = false;
+  // One toggle per press: a press seen as an event counts even when it was
+  // released before the frame ended, and a key held over many frames toggles
+  // only at its first press. SDL's held-key array is the fallback for a
+  // press that came without an event. Typed into a panel field, P is text.
+  const bool heldP = keys[SDL_SCANCODE_P] != 0;
+  if (!IMGUI::CurrentlyPreoccupied()) {
+    int toggles = InputSystem::PressesThisFrame(SDL_SCANCODE_P);
+    if (toggles == 0 && heldP && offP) toggles = 1;
+    if (toggles % 2 != 0) pause = !pause;
   }
+  offP = !heldP;
   // Paused frames lose their wheel input; glide and momentum resume as left.
   if (pause) return;
 
+  // A key tapped between two pumps moves the camera for the frame it fell in.
+  auto active = [keys](SDL_Scancode key) { return InputSystem::PressedThisFrame(key, keys); };
+  const bool forward = active(SDL_SCANCODE_W), backward = active(SDL_SCANCODE_S);
+  const bool right = active(SDL_SCANCODE_D), left = active(SDL_SCANCODE_A);
+
   glm::vec2 motion = InputSystem::mouseMovement;
-  float glide = -GlideSpeed * velocity * step;  // the speed before this frame's change
+  const Glide glide = Advance(velocity, scroll, glidePhase, step);
   bool flew = false;
   for (size_t i = 0; i < BasicallyEverything.size(); ++i) {
     Thing thing = BasicallyEverything[i];
@@ -83,21 +140,23 @@ void FlyCamSystem::Fly(const uint8_t* keys, float now) {
     t->Rotation = glm::angleAxis(s * motion.x, WorldUp) * t->Rotation;
     t->Rotation = t->Rotation * glm::angleAxis(s * motion.y, CameraRight);
     glm::mat3 axes = glm::mat3_cast(t->Rotation);
-    glm::vec3 right = axes[0];
+    glm::vec3 rightAxis = axes[0];
     glm::vec3 back = axes[2];
 
-    t->Position += back * glide;
-    if (keys[SDL_SCANCODE_W]) t->Position += back * (-KeySpeed * step);
-    if (keys[SDL_SCANCODE_S]) t->Position += back * (KeySpeed * step);
-    if (keys[SDL_SCANCODE_D]) t->Position += right * (KeySpeed * step);
-    if (keys[SDL_SCANCODE_A]) t->Position += right * (-KeySpeed * step);
+    t->Position -= back * glide.distance;
+    if (forward) t->Position += back * (-KeySpeed * step);
+    if (backward) t->Position += back * (KeySpeed * step);
+    if (right) t->Position += rightAxis * (KeySpeed * step);
+    if (left) t->Position += rightAxis * (-KeySpeed * step);
   }
 
   // Momentum advances once per frame, not once per camera, so a second fly
-  // camera neither speeds up the decay nor reads the wheel twice.
+  // camera neither speeds up the decay nor reads the wheel twice. The
+  // frame's wheel enters at its end, as it did when frames were ticks.
   if (flew) {
-    velocity = Decay * velocity + WheelToVelocity * scroll;
-    scroll = Decay * scroll + WheelIntake * InputSystem::mouseScroll.y;
+    velocity = glide.velocity;
+    scroll = glide.scroll + WheelIntake * InputSystem::mouseScroll.y;
+    glidePhase = glide.phase;
   }
 }
 

@@ -16,9 +16,10 @@ class FlyCam : public Component {
   float Sensitivity = 0.003f;  // radians of turn per pixel of mouse motion
 };
 
-// Moves every fly camera once per frame from the held keys and this frame's
-// mouse motion and wheel. Starts paused (mouse free, control panel up); each
-// press of P toggles.
+// Moves every fly camera once per frame from the keys pressed or held, this
+// frame's mouse motion and its wheel. Starts paused (mouse free, control
+// panel up); each press of P toggles, however short or long, at any frame
+// rate.
 class FlyCamSystem {
  public:
   static void Attach(KestorEngineFlyHahaJk* engine);
@@ -28,7 +29,7 @@ class FlyCamSystem {
 
   // The frame's work without SDL or the clock: `keys` is indexed by SDL
   // scancode (as SDL's keyboard state), `now` is engine time in seconds.
-  // Motion and wheel come from the input system's frame values.
+  // Key presses, motion and wheel come from the input system's frame values.
   static void Fly(const uint8_t* keys, float now);
 
   static inline std::vector<Thing> BasicallyEverything;
@@ -40,5 +41,6 @@ inline bool offP = true;          // P released since the last toggle
 inline float lastTime = 0.0f;     // engine time of the previous update, seconds
 inline float velocity = 0.0f;     // glide speed along the view, fed by the wheel
 inline float scroll = 0.0f;       // smoothed wheel input
+inline float glidePhase = 0.0f;   // how far the glide is into its current 60th of a second
 
 }  // namespace KestorEngine

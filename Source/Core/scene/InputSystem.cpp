@@ -13,6 +13,12 @@
 
 namespace KestorEngine {
 
+namespace {
+// Lock states, not keys being pressed: Num Lock or Caps Lock left on must not
+// stop Ctrl+Z or Backspace from matching.
+constexpr Uint16 LockModifiers = KMOD_NUM | KMOD_CAPS | KMOD_MODE | KMOD_SCROLL;
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // InputEvent
 
@@ -61,7 +67,8 @@ bool InputEvent::operator==(const InputEvent& other) const {
     case Action:
       return id == other.id;
     case KeyboardKind:
-      return key.keysym.scancode == other.key.keysym.scancode && key.keysym.mod == other.key.keysym.mod &&
+      return key.keysym.scancode == other.key.keysym.scancode &&
+             (key.keysym.mod & ~LockModifiers) == (other.key.keysym.mod & ~LockModifiers) &&
              key.type == other.key.type;
     case MouseKind:
       return button.button == other.button.button && button.type == other.button.type &&
@@ -256,7 +263,10 @@ void InputSystem::Receive(SDL_Event& event, KestorEngineFlyHahaJk* engine) {
       if (engine != nullptr) engine->Quit();
       break;
     case SDL_MOUSEMOTION:
-      mouseMovement = glm::vec2(static_cast<float>(event.motion.xrel), static_cast<float>(event.motion.yrel));
+      // Summed: a slow frame holds many motion events, and the camera must
+      // turn by all of them.
+      mouseMovement += glm::vec2(static_cast<float>(event.motion.xrel), static_cast<float>(event.motion.yrel));
+      mousePos = glm::vec2(static_cast<float>(event.motion.x), static_cast<float>(event.motion.y));
       break;
     case SDL_WINDOWEVENT: {
       InputEvent record(event.window);
@@ -273,13 +283,14 @@ void InputSystem::Receive(SDL_Event& event, KestorEngineFlyHahaJk* engine) {
     case SDL_MOUSEBUTTONUP: {
       InputEvent record(event.button);
       record.pos = glm::ivec2(event.button.x, event.button.y);
+      mousePos = glm::vec2(record.pos);
       AppendWithActions(record, [&](InputEvent& a) { a.pos = record.pos; });
       break;
     }
     case SDL_MOUSEWHEEL: {
       InputEvent record(event.wheel);
       record.pos = glm::ivec2(event.wheel.x, event.wheel.y);
-      mouseScroll = glm::vec2(static_cast<float>(event.wheel.x), static_cast<float>(event.wheel.y));
+      mouseScroll += glm::vec2(static_cast<float>(event.wheel.x), static_cast<float>(event.wheel.y));
       AppendWithActions(record, [&](InputEvent& a) { a.pos = record.pos; });
       break;
     }
@@ -304,7 +315,8 @@ void InputSystem::Receive(SDL_Event& event, KestorEngineFlyHahaJk* engine) {
       break;
     case SDL_KEYDOWN: {
       InputEvent record(event.key);
-      // Left and right modifiers count alike; lock-key bits stay and must match.
+      // Left and right modifiers count alike; lock-key bits stay on the
+      // record but are ignored by matching.
       Uint16& mod = record.key.keysym.mod;
       if (mod & KMOD_ALT) mod |= KMOD_ALT;
       if (mod & KMOD_CTRL) mod |= KMOD_CTRL;
@@ -320,6 +332,22 @@ void InputSystem::Receive(SDL_Event& event, KestorEngineFlyHahaJk* engine) {
 
 void InputSystem::EndFrame(uint32_t buttons) {
   if (buttons & SDL_BUTTON_LMASK) AppendWithActions(ActionHold, [](InputEvent&) {});
+}
+
+int InputSystem::PressesThisFrame(SDL_Scancode scancode) {
+  int presses = 0;
+  for (const InputEvent& e : InputEvents) {
+    if (e.kind == InputEvent::KeyboardKind && e.key.type == SDL_KEYDOWN && e.key.repeat == 0 &&
+        e.key.keysym.scancode == scancode) {
+      ++presses;
+    }
+  }
+  return presses;
+}
+
+bool InputSystem::PressedThisFrame(SDL_Scancode scancode, const uint8_t* keys) {
+  if (keys != nullptr && keys[scancode] != 0) return true;
+  return PressesThisFrame(scancode) > 0;
 }
 
 }  // namespace KestorEngine

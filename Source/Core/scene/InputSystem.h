@@ -78,13 +78,24 @@ class InputSystem {
   static void Receive(SDL_Event& event, KestorEngineFlyHahaJk* engine);
   static void EndFrame(uint32_t buttons);
 
+  // Fresh presses of a key among this frame's records: key-downs that are
+  // not auto-repeats. A tap that begins and ends between two pumps never
+  // shows in SDL's held-key array but still counts here, once.
+  static int PressesThisFrame(SDL_Scancode scancode);
+  // Whether a key acts this frame: pressed during it, or held at its end by
+  // `keys` (SDL's keyboard state array, indexed by scancode; null holds
+  // nothing).
+  static bool PressedThisFrame(SDL_Scancode scancode, const uint8_t* keys);
+
   static inline std::vector<InputEvent> InputEvents;
   static inline std::vector<InputEvent> InputMappingFrom;
   static inline std::vector<InputEvent> InputMappingTo;
   static inline uint32_t eventIDCount = 0;
+  // Where the pointer is once the frame's events are drained: the last
+  // motion or button event's position, else where SDL had it at the start.
   static inline glm::vec2 mousePos{0.0f};       // origin top-left, y down
-  static inline glm::vec2 mouseMovement{0.0f};  // last motion event's relative motion
-  static inline glm::vec2 mouseScroll{0.0f};    // last wheel event's amounts
+  static inline glm::vec2 mouseMovement{0.0f};  // relative motion summed over the frame
+  static inline glm::vec2 mouseScroll{0.0f};    // wheel amounts summed over the frame
   // Things with a Clickable, a Collider and a Transform; nothing reads it yet.
   static inline std::vector<Thing> ClickableThings;
 

@@ -106,8 +106,19 @@ std::string MeshRendererSystem::MAKEITpretty(KestorEngineFlyHahaJk*) {
     // Code may have emptied the list after loading; never read past it.
     if (r->Materials.empty()) r->Materials.push_back(Resources<Material>::Get(FallbackMaterial));
 
-    DrawSystem::QueueDraw(r->Mesh, -1, x->World, x->WorldPast, r->Materials[0], r->Uniforms,
-                          r->Visible, r->ShadowCast);
+    // A mesh of several index lists draws each with the material of the same
+    // place in the list; submeshes past the list's end take its last
+    // material, so a shorter list still shows the whole mesh.
+    const int submeshes = r->Mesh ? static_cast<int>(r->Mesh->SubmeshCount) : 0;
+    if (submeshes == 0) {
+      DrawSystem::QueueDraw(r->Mesh, -1, x->World, x->WorldPast, r->Materials[0], r->Uniforms, r->Visible,
+                            r->ShadowCast);
+    }
+    for (int k = 0; k < submeshes; ++k) {
+      const size_t material = std::min(static_cast<size_t>(k), r->Materials.size() - 1);
+      DrawSystem::QueueDraw(r->Mesh, k, x->World, x->WorldPast, r->Materials[material], r->Uniforms, r->Visible,
+                            r->ShadowCast);
+    }
 
     // The request above already holds this frame's matrices: the turn shows
     // from the next transform pass on.

@@ -15,8 +15,9 @@ namespace KestorEngine {
 
 class KestorEngineFlyHahaJk;
 
-// Makes a Thing visible: which mesh, with which materials (only the first is
-// drawn), and in which kinds of pass.
+// Makes a Thing visible: which mesh, with which materials (one per submesh,
+// in order; a mesh of one index list uses the first), and in which kinds of
+// pass.
 class MeshRenderer : public Component {
  public:
   // Every addition starts from the fallback material alone.
@@ -36,8 +37,9 @@ class MeshRenderer : public Component {
   bool BounceCast = true;  // kept for the lighting presets; nothing reads it
 };
 
-// Submits one draw request per Thing that has both a MeshRenderer and a
-// Transform, once per frame.
+// Submits the draw requests of every Thing that has both a MeshRenderer and
+// a Transform, once per frame: one per submesh, or one for a whole mesh of a
+// single index list.
 class MeshRendererSystem {
  public:
   // Update slot 40, after the transform pass (30) and before the renderer (45).

@@ -38,7 +38,10 @@ void StateInterpolatorSystem::FoodGoSad(Thing t) {
 
 std::string StateInterpolatorSystem::demsmooooothanimatosn(KestorEngineFlyHahaJk*) {
   const auto now = std::chrono::system_clock::now();
-  const auto ticks = std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_time).count();
+  // The first update has no previous one to measure from: it moves nothing,
+  // rather than treating the time since the clock's epoch as one step.
+  const bool first = last_time == std::chrono::system_clock::time_point{};
+  const auto ticks = first ? 0 : std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_time).count();
   last_time = now;
   Step(static_cast<float>(ticks) / 1e9f);
   return "";

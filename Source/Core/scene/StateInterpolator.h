@@ -39,7 +39,8 @@ class StateInterpolatorSystem {
  public:
   static void GoodYumidk(Thing t);
   static void FoodGoSad(Thing t);
-  // Steps every variable by the wall-clock time since the previous call.
+  // Steps every variable by the wall-clock time since the previous call (the
+  // first call only starts the clock).
   static std::string demsmooooothanimatosn(KestorEngineFlyHahaJk* engine);
   // One update with a given elapsed time in seconds.
   static void Step(float dt);

@@ -14,6 +14,8 @@
 #include "script/KestorConstruct.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 
 #include "script/KestorScript.h"
 
@@ -38,13 +40,44 @@ const std::string& At(const Tokens& tokens, unsigned index) {
   return Has(tokens, index) ? tokens[index] : EndOfScript();
 }
 
-bool IsReserved(const std::string& token) {
-  return KestorConstruct::inarray(KestorConstruct::ReservedSymbols(), token);
+// Words that start or shape a statement; as an operand they would be
+// emitted into the shader as they are.
+const Tokens& Keywords() {
+  static const Tokens words = {"return", "if", "else", "forrange", "forpixel", "in"};
+  return words;
 }
 
-// A token that may serve as a name, literal or bound.
+// A token that may serve as a name, literal or bound: not a reserved symbol,
+// nor one of the other operators the tokeniser makes ("==", "^" ...), nor a
+// keyword.
 bool IsWord(const Tokens& tokens, unsigned index) {
-  return Has(tokens, index) && !IsReserved(tokens[index]);
+  if (!Has(tokens, index)) return false;
+  const std::string& token = tokens[index];
+  return !KestorConstruct::inarray(KestorConstruct::ReservedSymbols(), token) &&
+         !KestorConstruct::inarray(KestorScript::Operators(), token) &&
+         !KestorConstruct::inarray(Keywords(), token);
+}
+
+// A literal zero in any spelling GLSL reads ("0", "0.0", ".0", "0e5", "0.0f",
+// "0u", "0x0"). A step that is a variable is the script's own business.
+bool IsZeroLiteral(const std::string& token) {
+  if (token.empty() || !(std::isdigit(static_cast<unsigned char>(token[0])) || token[0] == '.')) {
+    return false;
+  }
+  const bool hex = token.size() > 1 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X');
+  // Hexadecimal literals are integers: an "f" there is a digit, not a suffix.
+  const Tokens suffixes = hex ? Tokens{"u", "U"} : Tokens{"lf", "LF", "f", "F", "u", "U"};
+  std::string number = token;
+  for (const std::string& suffix : suffixes) {
+    if (number.size() > suffix.size() &&
+        number.compare(number.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      number.resize(number.size() - suffix.size());
+      break;
+    }
+  }
+  char* end = nullptr;
+  const double value = std::strtod(number.c_str(), &end);
+  return end == number.c_str() + number.size() && value == 0.0;
 }
 
 bool IsType(const KestorScript& script, const Tokens& tokens, unsigned index) {
@@ -168,7 +201,7 @@ KestorConstructFactor::~KestorConstructFactor() = default;
 std::string KestorConstructFactor::Parse(KestorScript& script, const Tokens& tokens,
                                          unsigned* index, std::vector<KestorVar>& vars) {
   const std::string& token = At(tokens, *index);
-  if (!Has(tokens, *index) || (IsReserved(token) && token != "(")) {
+  if (!Has(tokens, *index) || (token != "(" && !IsWord(tokens, *index))) {
     return Got("Factor; Expected Function Call, Variable Name or Constant, got ", token);
   }
   if (token == "(") {
@@ -287,9 +320,9 @@ std::string KestorConstructExpr::Parse(KestorScript& script, const Tokens& token
                                        std::vector<KestorVar>& vars) {
   NestingGuard guard(script);
   if (!guard.Entered()) return NestingError(tokens, *index);
-  // A reserved symbol before "=" (as in "( = 1") is no name; the Factor
+  // A symbol or keyword before "=" (as in "( = 1") is no name; the Factor
   // below reports it.
-  if (At(tokens, *index + 1) == "=" && Has(tokens, *index + 1) && !IsReserved(tokens[*index])) {
+  if (At(tokens, *index + 1) == "=" && Has(tokens, *index + 1) && IsWord(tokens, *index)) {
     assignment = true;
     name = tokens[*index];
     *index += 2;
@@ -603,6 +636,9 @@ std::string KestorConstructForRange::Parse(KestorScript& script, const Tokens& t
     } else {
       if (!IsWord(tokens, *index)) return Got(s.message, At(tokens, *index));
       *s.word = tokens[(*index)++];
+      if (s.word == &step && IsZeroLiteral(step)) {
+        return Got("Forrange Setup; Expected a step other than 0, got ", step);
+      }
     }
   }
 

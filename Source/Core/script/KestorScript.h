@@ -8,7 +8,11 @@
 //   tokens = script.PreprocessTokens(tokens, includeDirectory);
 //   functions = script.ParseTokens(tokens);
 // Nothing here throws; problems are printed as one line each on standard
-// output and also kept in `errors`.
+// output and also kept in `errors`, with control bytes written as \xNN.
+// Check `errors` before parsing: a text with a character outside the
+// language, or over a limit, gives no tokens, and a script whose includes
+// were refused or cut is not the script as written, so parsing it would only
+// add errors caused by the first.
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -33,7 +37,7 @@ constexpr size_t kMaxIncludeDepth = 32;
 // Include files opened while preprocessing one script, repeats counted, so a
 // file that includes another twice, which includes another twice ... stops.
 constexpr size_t kMaxIncludeFiles = 4096;
-// Tokens one script may grow to through includes.
+// Tokens of one script, its own and those its includes add.
 constexpr size_t kMaxTokens = size_t(1) << 20;
 // Size of one script or include file.
 constexpr size_t kMaxFileBytes = size_t(4) << 20;
@@ -49,6 +53,10 @@ class KestorScript {
   // to tell success from failure checks it after the three steps.
   std::vector<std::string> errors;
 
+  // Returns no tokens, and reports the first one with its line, when the text
+  // holds a character outside the language (`!` alone, `~`, `%`, `&`, a
+  // non-ASCII byte ...; any character may stand inside a "string"), and when
+  // it makes more than kMaxTokens tokens.
   std::vector<std::string> ParseSource(const std::string& source);
 
   // `directory` is prefixed to each include name as it is (it carries its own
@@ -63,10 +71,14 @@ class KestorScript {
       const std::vector<std::string>& tokens);
 
   static bool inarray(const std::vector<char>& list, char c);
+  // The operators the tokeniser makes, in the order it tries them.
+  static const std::vector<std::string>& Operators();
 
   // Reads a whole file in binary mode. Fails (with a reason) when the path is
-  // not a regular file, cannot be read or is larger than kMaxFileBytes.
-  static bool ReadScriptFile(const std::string& path, std::string& text, std::string& problem);
+  // not a regular file, cannot be read or is larger than kMaxFileBytes (then
+  // *tooLarge is set).
+  static bool ReadScriptFile(const std::string& path, std::string& text, std::string& problem,
+                             bool* tooLarge = nullptr);
 
   // Parser bookkeeping: every recursive node enters before it recurses and
   // leaves after; Enter refuses past kMaxNesting.
@@ -75,7 +87,7 @@ class KestorScript {
 
  private:
   void Report(const std::string& line);
-  void Splice(const std::vector<std::string>& tokens, const std::string& directory,
+  void Splice(const std::vector<std::string>& tokens, const std::string& directory, size_t after,
               std::vector<std::string>& chain, std::vector<std::string>& out);
 
   unsigned nesting = 0;

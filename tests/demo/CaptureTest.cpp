@@ -1,0 +1,144 @@
+// Runs the program itself on a tiny level of the test's own and reads its
+// captures back: the PNG the user would see and the linear PFM before tone
+// mapping. Also checks that a bad argument stops it before any window opens.
+#include <gtest/gtest.h>
+
+#include <stb_image.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include <glm/trigonometric.hpp>
+#include <glm/vec2.hpp>
+#include <glm/vec3.hpp>
+
+#include "renderer/FrameCapture.h"
+#include "support/TestFiles.h"
+
+using namespace KestorEngine;
+
+namespace {
+
+const int Width = 96;
+const int Height = 64;
+
+// A white floor, and a small bright lamp one unit above its middle.
+const char* const TinyLevel = R"(<Level><Things>
+  <Thing Name="Field"><Transform Position="0,0,1" Rotation="1,0,0,0" Scale="4,4,4"/>
+    <LightField Resolution="16,16,16"/></Thing>
+  <Thing Name="Floor"><Transform Position="0,0,-0.05" Rotation="1,0,0,0" Scale="6,6,0.1"/>
+    <MeshRenderer Mesh="Cube" Materials="TinyWhite" Visible="True" ShadowCast="True" BounceCast="True"/></Thing>
+  <Thing Name="Lamp"><Transform Position="0,0,1" Rotation="1,0,0,0" Scale="0.4,0.4,0.4"/>
+    <MeshRenderer Mesh="Cube" Materials="TinyLamp" Visible="True" ShadowCast="False" BounceCast="True"/></Thing>
+  <Thing Name="LampArea"><Transform Position="0,0,1" Rotation="1,0,0,0" Scale="0.4,0.4,0.4"/>
+    <ISArea Type="0" Samples="8"/></Thing>
+</Things></Level>)";
+
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+ProgramRun RunProgram(const KestorTest::TempDir& dir, const std::string& arguments) {
+  const std::string out = dir.Path() + "/stdout", err = dir.Path() + "/stderr";
+  const std::string command =
+      std::string("'") + KESTOR_ENGINE_PROGRAM + "' " + arguments + " > '" + out + "' 2> '" + err + "'";
+  ProgramRun run;
+  const int raw = std::system(command.c_str());
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  std::ifstream o(out), e(err);
+  std::stringstream os, es;
+  os << o.rdbuf();
+  es << e.rdbuf();
+  run.out = os.str();
+  run.err = es.str();
+  return run;
+}
+
+// Where a world point on the camera's view plane lands, for the camera of
+// the run below: at (0, -4, 1) looking along +Y, 60 degrees of vertical view.
+glm::vec2 PixelOf(glm::vec3 p) {
+  const float depth = p.y + 4.0f;
+  const float t = std::tan(glm::radians(30.0f));
+  const float aspect = static_cast<float>(Width) / Height;
+  return {(0.5f + 0.5f * p.x / (depth * t * aspect)) * Width, (0.5f + 0.5f * (p.z - 1.0f) / (depth * t)) * Height};
+}
+
+// Asset loaders report "<file>: <problem>"; GL errors start "GL_<NAME> - ".
+std::string ProblemLines(const std::string& console) {
+  const std::regex problem(R"(^GL_[A-Z_]+ - |\*\* GL ERROR \*\*|\.(xml|fml|shader|glinc): )");
+  std::istringstream lines(console);
+  std::string line, found;
+  while (std::getline(lines, line)) {
+    if (std::regex_search(line, problem)) found += line + "\n";
+  }
+  return found;
+}
+
+float Luminance(const uint8_t* rgb) { return (rgb[0] + rgb[1] + rgb[2]) / 3.0f; }
+
+}  // namespace
+
+TEST(Program, CapturesTheShownFrameAndItsLinearLight) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
+  KestorTest::TempDir dir;
+  const std::string level = dir.Write("Tiny/Levels/Tiny.xml", TinyLevel);
+  dir.Write("Tiny/Materials/TinyWhite.xml",
+            R"(<Material Shader="Standard"><Settings Color="0.8,0.8,0.8" Roughness="1" Metallic="0"/></Material>)");
+  dir.Write("Tiny/Materials/TinyLamp.xml",
+            R"(<Material Shader="Standard"><Settings Color="1,1,1" Roughness="1" Metallic="0" )"
+            R"(EmissionColor="1,1,1" Strength="40"/></Material>)");
+  const std::string png = dir.Path() + "/shot.png", pfm = dir.Path() + "/shot.pfm";
+
+  ProgramRun run = RunProgram(dir, "--level '" + level + "' --size 96x64 --camera 0,-4,1,0,0 --fov 60 --frames 12 "
+                                "--hide-panel --capture '" + png + "' --capture-hdr '" + pfm + "'");
+  ASSERT_EQ(run.status, 0) << run.out.substr(run.out.size() > 3000 ? run.out.size() - 3000 : 0) << run.err;
+  EXPECT_EQ(ProblemLines(run.out + run.err), "");
+
+  int w = 0, h = 0, channels = 0;
+  stbi_uc* pixels = stbi_load(png.c_str(), &w, &h, &channels, 3);
+  ASSERT_NE(pixels, nullptr) << png;
+  EXPECT_EQ(w, Width);
+  EXPECT_EQ(h, Height);
+  // PNG rows run top first; PixelOf counts from the bottom.
+  auto at = [&](glm::vec2 p) {
+    return pixels + (static_cast<size_t>(Height - 1 - static_cast<int>(p.y)) * Width + static_cast<int>(p.x)) * 3;
+  };
+  const glm::vec2 lamp = PixelOf({0.0f, -0.2f, 1.0f});
+  EXPECT_GT(Luminance(at(lamp)), 200.0f) << "the lamp is seen, near white";
+  EXPECT_GT(Luminance(at(PixelOf({0.0f, 0.0f, 0.0f}))), 10.0f) << "the floor under the lamp is lit";
+  // 96 x 64 is no multiple of the lighting pass's 20-pixel tiles: the last
+  // column of tiles must be lit too.
+  EXPECT_GT(Luminance(at(PixelOf({2.6f, 0.0f, 0.0f}))), 4.0f) << "the floor at the right edge is lit";
+  stbi_image_free(pixels);
+
+  std::ifstream file(pfm, std::ios::binary);
+  std::string header(14, '\0');
+  file.read(header.data(), 14);
+  EXPECT_EQ(header, "PF\n96 64\n-1.0\n") << "colour, width height, little-endian";
+  LinearImage linear;
+  std::string problem;
+  ASSERT_TRUE(FrameCapture::ReadPFM(pfm, linear, problem)) << problem;
+  EXPECT_EQ(linear.Width, Width);
+  EXPECT_EQ(linear.Height, Height);
+  EXPECT_EQ(std::filesystem::file_size(pfm), 14 + static_cast<size_t>(Width) * Height * 12);
+  const float* seen = linear.At(static_cast<int>(lamp.x), static_cast<int>(lamp.y));
+  EXPECT_GT(seen[0], 1.0f) << "the emitter's linear light is not clamped to the display's range";
+  EXPECT_GT(seen[1], 1.0f);
+  EXPECT_GT(seen[2], 1.0f);
+}
+
+TEST(Program, ABadArgumentStopsWithOneLineAndStatusTwo) {
+  KestorTest::TempDir dir;
+  ProgramRun run = RunProgram(dir, "--size 640by360");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "KestorEngine: --size: expected WIDTHxHEIGHT in whole pixels from 1 to 16384, such as "
+                     "1280x720, not \"640by360\"\n");
+  EXPECT_EQ(run.out.find("W: "), std::string::npos) << "no window was opened";
+}

@@ -1,0 +1,97 @@
+// Converts a scene (OBJ, glTF 2.0 or anything else Assimp reads) into a level
+// with its meshes, materials and textures:
+//   KestorImport scene.gltf --out MyAssets
+//   KestorEngine --level MyAssets/Levels/scene.xml
+// Exit status: 0 written, 1 the source cannot be imported (one line per
+// problem, nothing written), 2 bad arguments.
+#include <CLI/CLI.hpp>
+
+#include <cmath>
+#include <iostream>
+
+#include "SceneImport.h"
+
+namespace {
+
+bool ReadPose(const std::string& text, KestorTools::ImportOptions& options) {
+  float v[5];
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%f,%f,%f,%f,%f%c", &v[0], &v[1], &v[2], &v[3], &v[4], &tail) != 5) return false;
+  for (float x : v) {
+    if (!std::isfinite(x)) return false;
+  }
+  if (std::abs(v[4]) > 90.0f) return false;
+  options.CameraPosition = glm::vec3(v[0], v[1], v[2]);
+  options.CameraYaw = v[3];
+  options.CameraPitch = v[4];
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  KestorTools::ImportOptions options;
+  CLI::App app("KestorImport: turns a scene file (OBJ, glTF 2.0 and whatever else Assimp reads) into a level "
+               "of KestorEngine with its meshes, materials on Standard.shader, textures, a light field around "
+               "the scene, an area light for each emissive surface and the source's camera.",
+               "KestorImport");
+  app.footer(
+      "Writes OUT/Levels/NAME.xml and the folders NAME in OUT/Meshes, OUT/Materials and OUT/Textures,\n"
+      "replacing an earlier import of the same name; on any problem nothing is written.\n"
+      "Example:\n"
+      "  KestorImport model.gltf --out MyAssets --voxels 96\n"
+      "  KestorEngine --level MyAssets/Levels/model.xml");
+  std::string camera, up = "y";
+  float fov = 0.0f;
+  app.add_option("SOURCE", options.Source, "the scene file")->required();
+  app.add_option("-o,--out", options.OutDir, "asset folder to write into (default: the current folder)")
+      ->type_name("DIR");
+  app.add_option("-n,--name", options.Name, "the level's name (default: the source's file name)")
+      ->type_name("NAME");
+  app.add_option("--voxels", options.Voxels, "light-field voxels along the scene's longest side (default 64)")
+      ->type_name("N")
+      ->check(CLI::Range(8, 512));
+  app.add_option("--up", up, "the source's up axis: y (OBJ and glTF, the default) or z")
+      ->type_name("y|z")
+      ->check(CLI::IsMember({"y", "z"}));
+  app.add_option("--scale", options.Scale, "source units to metres, such as 0.01 for centimetres (default 1)")
+      ->type_name("S")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--camera", camera,
+                 "camera for a source without one: x,y,z,yaw,pitch in the engine's coordinates (metres and "
+                 "degrees, Z up; yaw 0 looks along +Y, 90 along +X)")
+      ->type_name("x,y,z,yaw,pitch");
+  app.add_option("--fov", fov, "that camera's vertical field of view in degrees")
+      ->type_name("DEG")
+      ->check(CLI::Range(1.0f, 179.0f));
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "KestorImport: " << e.what() << " (--help lists the options)\n";
+    return 2;
+  }
+  options.ZUp = up == "z";
+  if (!camera.empty() && !ReadPose(camera, options)) {
+    std::cerr << "KestorImport: --camera: expected five numbers x,y,z,yaw,pitch with the pitch within 90 "
+                 "degrees, not \""
+              << camera << "\"\n";
+    return 2;
+  }
+  if (app.count("--fov") != 0) options.FieldOfView = fov;
+
+  const KestorTools::ImportResult result = KestorTools::ImportScene(options);
+  for (const std::string& note : result.Notes) std::cout << note << "\n";
+  if (!result.Ok) {
+    for (const std::string& problem : result.Problems) std::cerr << problem << "\n";
+    std::cerr << "KestorImport: nothing written\n";
+    return 1;
+  }
+  std::cout << "Wrote " << result.LevelPath << ": " << result.Things << " Things, " << result.Meshes << " meshes, "
+            << result.Materials << " materials, " << result.Textures << " textures, " << result.Areas
+            << " area lights; the view is " << result.Camera << "\n"
+            << "See it with: KestorEngine --level " << result.LevelPath << "\n";
+  return 0;
+}

@@ -1,0 +1,838 @@
+// Sections: names and numbers | reading the source (materials, textures,
+// nodes and meshes, emissive areas, camera, light field) | the engine's file
+// texts | writing all files at once.
+#include "SceneImport.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <stb_image.h>
+#include <tinyxml2.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include <glm/geometric.hpp>
+#include <glm/gtc/type_ptr.hpp>
+#include <glm/mat3x3.hpp>
+#include <glm/mat4x4.hpp>
+#include <glm/matrix.hpp>
+
+namespace KestorTools {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// ---- Names and numbers ------------------------------------------------------
+
+// Lights the renderer samples directly; more are drawn but not sampled.
+constexpr int SampledAreas = 16;
+// Smoothing angle for normals the source lacks: keeps a box's edges hard
+// while a sphere of a few dozen segments stays round.
+constexpr float SmoothingDegrees = 45.0f;
+
+// A name usable as a file name and inside the comma-separated lists of a
+// level: letters, digits, "_", "-" and "."; anything else becomes "_".
+std::string FileName(const std::string& text, const std::string& fallback) {
+  std::string out;
+  for (char c : text) {
+    const bool plain = std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || (c == '.' && !out.empty());
+    out += plain ? c : '_';
+  }
+  while (!out.empty() && out.back() == '.') out.pop_back();
+  return out.empty() ? fallback : out;
+}
+
+// Makes `name` unique in `taken` by a numbered suffix, and takes it.
+std::string Unique(std::set<std::string>& taken, const std::string& name) {
+  std::string candidate = name;
+  for (int n = 2; taken.count(candidate) != 0; ++n) candidate = name + "_" + std::to_string(n);
+  taken.insert(candidate);
+  return candidate;
+}
+
+// The shortest text that reads back as the same float.
+std::string Number(float value) {
+  if (value == 0.0f) return "0";  // also for -0
+  char buffer[32];
+  auto result = std::to_chars(buffer, buffer + sizeof(buffer), value);
+  return std::string(buffer, result.ptr);
+}
+
+std::string Vec(glm::vec3 v) { return Number(v.x) + "," + Number(v.y) + "," + Number(v.z); }
+
+bool Finite(glm::vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
+glm::mat4 ToGlm(const aiMatrix4x4& m) { return glm::transpose(glm::make_mat4(&m.a1)); }
+
+// ---- Reading the source -----------------------------------------------------
+
+struct Material {
+  std::string Name;  // file name within the scene's folder
+  glm::vec3 Color{0.8f};
+  float Roughness = 1.0f;
+  float Metallic = 0.0f;
+  glm::vec3 EmissionColor{0.0f};
+  float Strength = 0.0f;
+  std::string Texture;  // file name within Textures/<scene>, empty for none
+};
+
+struct Texture {
+  std::string Name;
+  std::string Bytes;
+};
+
+struct Mesh {
+  std::string Name;
+  std::vector<float> Vertices, Normals, UV1;
+  std::vector<uint32_t> Faces;
+  std::vector<uint32_t> SubmeshSizes;  // one per source mesh, in order
+  std::vector<int> Materials;          // index into the scene's materials, per submesh
+};
+
+struct Thing {
+  std::string Name;
+  glm::vec3 Position{0.0f};
+  glm::quat Rotation{1.0f, 0.0f, 0.0f, 0.0f};
+  int Mesh = -1;
+  glm::mat4 World{1.0f};  // position and rotation only: the mesh holds the rest
+};
+
+struct Area {
+  std::string Name;
+  bool Flat = true;  // a parallelogram; else a ball
+  glm::vec3 Position{0.0f};
+  glm::quat Rotation{1.0f, 0.0f, 0.0f, 0.0f};
+  glm::vec3 Scale{1.0f};
+};
+
+struct View {
+  glm::vec3 Position{0.0f};
+  float Yaw = 0.0f, Pitch = 0.0f, FieldOfView = 0.0f;
+};
+
+struct Scene {
+  std::vector<Material> Materials;
+  std::vector<Texture> Textures;
+  std::vector<Mesh> Meshes;
+  std::vector<Thing> Things;
+  std::vector<Area> Areas;
+  std::optional<View> Camera;
+  std::string CameraFrom;  // where the camera came from, for the summary
+  glm::vec3 BoundsMin{INFINITY}, BoundsMax{-INFINITY};
+  glm::vec3 FieldCentre{0.0f}, FieldHalf{1.0f};
+  glm::ivec3 FieldResolution{4};
+};
+
+class Reader {
+ public:
+  Reader(const ImportOptions& options, ImportResult& result) : options(options), result(result) {}
+
+  bool Read(Scene& scene);
+
+ private:
+  void Problem(const std::string& line) { result.Problems.push_back(options.Source + ": " + line); }
+  void Note(const std::string& line) { result.Notes.push_back(options.Source + ": " + line); }
+
+  void ReadMaterials(Scene& scene);
+  std::string ReadTexture(Scene& scene, const aiMaterial& m, const std::string& materialName);
+  void ReadNode(Scene& scene, const aiNode& node, const glm::mat4& parent);
+  int MeshFor(Scene& scene, const aiNode& node, const glm::mat4& bake, bool mirrored, const std::string& name);
+  void ReadAreas(Scene& scene);
+  void ReadCamera(Scene& scene);
+  void FitField(Scene& scene);
+
+  const ImportOptions& options;
+  ImportResult& result;
+  const aiScene* source = nullptr;
+  glm::mat4 toEngine{1.0f};
+  std::set<std::string> thingNames{"LightVolume", "Camera"}, meshNames;
+  // (mesh indices, baked matrix) of each written mesh, so nodes that share
+  // their meshes and scale share one file.
+  std::map<std::pair<std::vector<unsigned>, std::vector<float>>, int> meshByContent;
+  std::vector<std::string> materialTextureKeys;
+};
+
+bool Reader::Read(Scene& scene) {
+  std::error_code error;
+  if (!fs::is_regular_file(options.Source, error)) {
+    Problem("no such file");
+    return false;
+  }
+  Assimp::Importer importer;
+  importer.SetPropertyFloat(AI_CONFIG_PP_GSN_MAX_SMOOTHING_ANGLE, SmoothingDegrees);
+  // Triangles of no area go; points and lines stay, to be refused below.
+  importer.SetPropertyBool(AI_CONFIG_PP_FD_REMOVE, true);
+  source = importer.ReadFile(options.Source, aiProcess_Triangulate | aiProcess_JoinIdenticalVertices |
+                                                 aiProcess_GenSmoothNormals | aiProcess_SortByPType |
+                                                 aiProcess_FindDegenerates | aiProcess_ValidateDataStructure);
+  if (source == nullptr) {
+    std::string why = importer.GetErrorString();
+    std::replace(why.begin(), why.end(), '\n', ' ');
+    const bool empty = why.find("mNumMeshes is 0") != std::string::npos || why.find("too small") != std::string::npos;
+    Problem(empty ? "holds no geometry (" + why + ")" : "cannot be read: " + why);
+    return false;
+  }
+  if (source->mFlags & AI_SCENE_FLAGS_INCOMPLETE || source->mRootNode == nullptr || source->mNumMeshes == 0) {
+    Problem("holds no geometry");
+    return false;
+  }
+
+  // Y up (x, y, z) becomes Z up (x, -z, y): a turn about X that keeps
+  // handedness, so a camera looking along the source's -Z looks along +Y.
+  toEngine = glm::mat4(options.Scale);
+  toEngine[3][3] = 1.0f;
+  if (!options.ZUp) {
+    glm::mat4 turn(1.0f);
+    turn[1] = glm::vec4(0, 0, 1, 0);   // source +Y to +Z
+    turn[2] = glm::vec4(0, -1, 0, 0);  // source +Z to -Y
+    toEngine = turn * toEngine;
+  }
+
+  for (unsigned i = 0; i < source->mNumMeshes; ++i) {
+    const aiMesh& m = *source->mMeshes[i];
+    const std::string label = "mesh \"" + std::string(m.mName.C_Str()) + "\"";
+    if (m.mPrimitiveTypes & (aiPrimitiveType_POINT | aiPrimitiveType_LINE)) {
+      Problem(label + " is made of points or lines, not faces; the engine draws triangles only");
+    }
+    bool finite = true;
+    for (unsigned v = 0; v < m.mNumVertices && finite; ++v) {
+      const aiVector3D& p = m.mVertices[v];
+      finite = std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+      if (finite && m.mNormals != nullptr) {
+        const aiVector3D& n = m.mNormals[v];
+        finite = std::isfinite(n.x) && std::isfinite(n.y) && std::isfinite(n.z);
+      }
+      if (finite && m.mTextureCoords[0] != nullptr) {
+        const aiVector3D& t = m.mTextureCoords[0][v];
+        finite = std::isfinite(t.x) && std::isfinite(t.y);
+      }
+    }
+    if (!finite) Problem(label + " has vertices that are not numbers (NaN or infinite)");
+  }
+  if (!result.Problems.empty()) return false;
+
+  ReadMaterials(scene);
+  ReadNode(scene, *source->mRootNode, glm::mat4(1.0f));
+  if (scene.Meshes.empty()) Problem("holds no triangles in any node");
+  if (!result.Problems.empty()) return false;
+  ReadAreas(scene);
+  FitField(scene);
+  ReadCamera(scene);
+  for (unsigned i = 0; i < source->mNumLights; ++i) {
+    Note("light \"" + std::string(source->mLights[i]->mName.C_Str()) +
+         "\" skipped: the engine is lit by emissive surfaces (give the lamp's mesh an emissive material)");
+  }
+  return result.Problems.empty();
+}
+
+void Reader::ReadMaterials(Scene& scene) {
+  std::set<std::string> names;
+  for (unsigned i = 0; i < source->mNumMaterials; ++i) {
+    const aiMaterial& m = *source->mMaterials[i];
+    Material out;
+    aiString name;
+    m.Get(AI_MATKEY_NAME, name);
+    out.Name = Unique(names, FileName(name.C_Str(), "Material" + std::to_string(i)));
+
+    aiColor4D colour;
+    if (m.Get(AI_MATKEY_BASE_COLOR, colour) == AI_SUCCESS || m.Get(AI_MATKEY_COLOR_DIFFUSE, colour) == AI_SUCCESS) {
+      out.Color = glm::clamp(glm::vec3(colour.r, colour.g, colour.b), 0.0f, 1.0f);
+    }
+    float value = 0.0f;
+    if (m.Get(AI_MATKEY_ROUGHNESS_FACTOR, value) == AI_SUCCESS) {
+      out.Roughness = value;
+    } else if (m.Get(AI_MATKEY_SHININESS, value) == AI_SUCCESS && value > 0.0f) {
+      // A Phong exponent as a roughness: the usual sqrt(2 / (n + 2)).
+      out.Roughness = std::sqrt(2.0f / (value + 2.0f));
+    }
+    out.Roughness = std::clamp(out.Roughness, 0.0f, 1.0f);
+    if (m.Get(AI_MATKEY_METALLIC_FACTOR, value) == AI_SUCCESS) out.Metallic = std::clamp(value, 0.0f, 1.0f);
+
+    // Emitted radiance = Strength x EmissionColor; the colour keeps the hue
+    // with its largest channel at 1 and the strength carries the rest.
+    aiColor3D emissive(0.0f, 0.0f, 0.0f);
+    m.Get(AI_MATKEY_COLOR_EMISSIVE, emissive);
+    float intensity = 1.0f;
+    m.Get(AI_MATKEY_EMISSIVE_INTENSITY, intensity);
+    const glm::vec3 radiance = glm::max(glm::vec3(emissive.r, emissive.g, emissive.b) * intensity, 0.0f);
+    const float peak = std::max({radiance.r, radiance.g, radiance.b});
+    if (std::isfinite(peak) && peak > 0.0f) {
+      out.EmissionColor = radiance / peak;
+      out.Strength = peak;
+    }
+    out.Texture = ReadTexture(scene, m, out.Name);
+    scene.Materials.push_back(out);
+  }
+}
+
+// Copies the material's base-colour image into the scene's textures, once per
+// source image. Returns its file name there; empty for none (or a problem).
+std::string Reader::ReadTexture(Scene& scene, const aiMaterial& m, const std::string& materialName) {
+  aiString path;
+  if (m.GetTexture(aiTextureType_BASE_COLOR, 0, &path) != AI_SUCCESS &&
+      m.GetTexture(aiTextureType_DIFFUSE, 0, &path) != AI_SUCCESS) {
+    return "";
+  }
+  const std::string key = path.C_Str();
+  auto known = std::find(materialTextureKeys.begin(), materialTextureKeys.end(), key);
+  if (known != materialTextureKeys.end()) return scene.Textures[known - materialTextureKeys.begin()].Name;
+
+  Texture texture;
+  std::string stem = "Texture";
+  std::string extension;
+  const aiTexture* embedded = source->GetEmbeddedTexture(path.C_Str());
+  if (embedded != nullptr) {
+    if (embedded->mHeight != 0) {
+      Problem("material \"" + materialName + "\": its embedded image is not in a file format (raw texels)");
+      return "";
+    }
+    texture.Bytes.assign(reinterpret_cast<const char*>(embedded->pcData), embedded->mWidth);
+    stem = FileName(materialName, "Texture");
+    extension = embedded->achFormatHint;
+  } else {
+    std::string relative = key;
+    std::replace(relative.begin(), relative.end(), '\\', '/');
+    // glTF writes file names as URIs: spaces and the like come escaped.
+    std::string decoded;
+    for (size_t i = 0; i < relative.size(); ++i) {
+      if (relative[i] == '%' && i + 2 < relative.size() && std::isxdigit(static_cast<unsigned char>(relative[i + 1])) &&
+          std::isxdigit(static_cast<unsigned char>(relative[i + 2]))) {
+        decoded += static_cast<char>(std::stoi(relative.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else {
+        decoded += relative[i];
+      }
+    }
+    const fs::path folder = fs::path(options.Source).parent_path();
+    fs::path file = folder / relative;
+    std::error_code error;
+    if (!fs::is_regular_file(file, error)) file = folder / decoded;
+    if (!fs::is_regular_file(file, error)) {
+      Problem("material \"" + materialName + "\": its texture \"" + key + "\" does not exist");
+      return "";
+    }
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    texture.Bytes = bytes.str();
+    stem = FileName(file.stem().string(), "Texture");
+    extension = file.extension().string();
+  }
+  int w = 0, h = 0, channels = 0;
+  if (texture.Bytes.empty() ||
+      stbi_info_from_memory(reinterpret_cast<const stbi_uc*>(texture.Bytes.data()), static_cast<int>(texture.Bytes.size()),
+                            &w, &h, &channels) == 0) {
+    Problem("material \"" + materialName + "\": its texture \"" + key +
+            "\" is not an image the engine reads (PNG, JPEG, TGA, BMP, ...)");
+    return "";
+  }
+  std::string suffix = FileName(extension.empty() ? "png" : extension.substr(extension[0] == '.' ? 1 : 0), "png");
+  std::transform(suffix.begin(), suffix.end(), suffix.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::set<std::string> taken;
+  for (const Texture& t : scene.Textures) taken.insert(t.Name);
+  texture.Name = Unique(taken, stem + "." + suffix);
+  scene.Textures.push_back(texture);
+  materialTextureKeys.push_back(key);
+  return texture.Name;
+}
+
+void Reader::ReadNode(Scene& scene, const aiNode& node, const glm::mat4& parent) {
+  const glm::mat4 world = parent * ToGlm(node.mTransformation);
+  if (node.mNumMeshes > 0) {
+    // Position and rotation stay in the Thing's Transform; the node's scale
+    // (and any shear) and the turn into engine axes go into the mesh, so
+    // that level files hold plain poses and meshes are in engine axes.
+    const glm::mat3 a(world);
+    glm::vec3 scale(glm::length(a[0]), glm::length(a[1]), glm::length(a[2]));
+    const float det = glm::determinant(a);
+    if (det < 0.0f) scale.x = -scale.x;
+    glm::mat3 rotation = a;
+    bool rigid = scale.x != 0.0f && scale.y != 0.0f && scale.z != 0.0f;
+    if (rigid) {
+      for (int c = 0; c < 3; ++c) rotation[c] /= scale[c];
+      const glm::mat3 check = glm::transpose(rotation) * rotation;
+      for (int c = 0; c < 3; ++c) {
+        for (int r = 0; r < 3; ++r) rigid = rigid && std::abs(check[c][r] - (c == r ? 1.0f : 0.0f)) < 1e-4f;
+      }
+    }
+    Thing thing;
+    thing.Name = Unique(thingNames, FileName(node.mName.C_Str(), "Node"));
+    glm::mat4 bake = toEngine * world;  // sheared: all of it goes into the mesh
+    if (rigid) {
+      // toEngine is a turn Q times a uniform scale: Q R Q^-1 is the rotation
+      // in engine axes, and the mesh takes toEngine x the node's scale.
+      const glm::mat3 turn = glm::mat3(toEngine) / options.Scale;
+      const glm::mat3 engineRotation = turn * rotation * glm::transpose(turn);
+      thing.Position = glm::vec3(toEngine * world[3]);
+      thing.Rotation = glm::normalize(glm::quat_cast(engineRotation));
+      thing.World = glm::mat4(engineRotation);
+      thing.World[3] = glm::vec4(thing.Position, 1.0f);
+      glm::mat4 nodeScale(1.0f);
+      for (int c = 0; c < 3; ++c) nodeScale[c][c] = scale[c];
+      bake = toEngine * nodeScale;
+    }
+    thing.Mesh = MeshFor(scene, node, bake, det < 0.0f, thing.Name);
+    if (thing.Mesh >= 0) scene.Things.push_back(thing);
+  }
+  for (unsigned i = 0; i < node.mNumChildren; ++i) ReadNode(scene, *node.mChildren[i], world);
+}
+
+int Reader::MeshFor(Scene& scene, const aiNode& node, const glm::mat4& bake, bool mirrored, const std::string& name) {
+  std::vector<unsigned> indices(node.mMeshes, node.mMeshes + node.mNumMeshes);
+  auto key = std::make_pair(indices, std::vector<float>(glm::value_ptr(bake), glm::value_ptr(bake) + 16));
+  auto known = meshByContent.find(key);
+  if (known != meshByContent.end()) return known->second;
+
+  Mesh mesh;
+  mesh.Name = Unique(meshNames, name);
+  const glm::mat3 normalMatrix = glm::transpose(glm::inverse(glm::mat3(bake)));
+  for (unsigned index : indices) {
+    const aiMesh& m = *source->mMeshes[index];
+    if (!(m.mPrimitiveTypes & aiPrimitiveType_TRIANGLE) || m.mNumFaces == 0) continue;
+    const uint32_t base = static_cast<uint32_t>(mesh.Vertices.size() / 3);
+    for (unsigned v = 0; v < m.mNumVertices; ++v) {
+      const glm::vec3 p = glm::vec3(bake * glm::vec4(m.mVertices[v].x, m.mVertices[v].y, m.mVertices[v].z, 1.0f));
+      glm::vec3 n(0.0f, 0.0f, 1.0f);
+      if (m.mNormals != nullptr) {
+        n = normalMatrix * glm::vec3(m.mNormals[v].x, m.mNormals[v].y, m.mNormals[v].z);
+        const float length = glm::length(n);
+        n = length > 0.0f ? n / length : glm::vec3(0.0f, 0.0f, 1.0f);
+      }
+      // Image rows load top first, so v runs down the image.
+      glm::vec2 uv(0.0f);
+      if (m.mTextureCoords[0] != nullptr) uv = glm::vec2(m.mTextureCoords[0][v].x, 1.0f - m.mTextureCoords[0][v].y);
+      mesh.Vertices.insert(mesh.Vertices.end(), {p.x, p.y, p.z});
+      mesh.Normals.insert(mesh.Normals.end(), {n.x, n.y, n.z});
+      mesh.UV1.insert(mesh.UV1.end(), {uv.x, uv.y});
+    }
+    uint32_t count = 0;
+    for (unsigned f = 0; f < m.mNumFaces; ++f) {
+      const aiFace& face = m.mFaces[f];
+      if (face.mNumIndices != 3) continue;
+      // A mirroring matrix turns the winding inside out; swap it back.
+      const uint32_t b = face.mIndices[mirrored ? 2 : 1], c = face.mIndices[mirrored ? 1 : 2];
+      mesh.Faces.insert(mesh.Faces.end(), {base + face.mIndices[0], base + b, base + c});
+      count += 3;
+    }
+    mesh.SubmeshSizes.push_back(count);
+    mesh.Materials.push_back(static_cast<int>(m.mMaterialIndex));
+  }
+  if (mesh.Faces.empty()) return -1;
+  scene.Meshes.push_back(mesh);
+  meshByContent[key] = static_cast<int>(scene.Meshes.size() - 1);
+  return static_cast<int>(scene.Meshes.size() - 1);
+}
+
+// One area per emissive submesh of each Thing: a parallelogram fitted to it
+// when it is flat, else a ball around it.
+void Reader::ReadAreas(Scene& scene) {
+  for (const Thing& thing : scene.Things) {
+    const Mesh& mesh = scene.Meshes[thing.Mesh];
+    uint32_t first = 0;
+    for (size_t s = 0; s < mesh.SubmeshSizes.size(); ++s) {
+      const uint32_t end = first + mesh.SubmeshSizes[s];
+      const Material& material = scene.Materials[mesh.Materials[s]];
+      if (material.Strength <= 0.0f) {
+        first = end;
+        continue;
+      }
+      std::vector<glm::vec3> points;
+      glm::vec3 weighted(0.0f), shading(0.0f);
+      auto at = [&](uint32_t i) {
+        return glm::vec3(thing.World * glm::vec4(mesh.Vertices[i * 3], mesh.Vertices[i * 3 + 1], mesh.Vertices[i * 3 + 2], 1.0f));
+      };
+      for (uint32_t f = first; f < end; f += 3) {
+        const glm::vec3 a = at(mesh.Faces[f]), b = at(mesh.Faces[f + 1]), c = at(mesh.Faces[f + 2]);
+        weighted += glm::cross(b - a, c - a);
+        points.insert(points.end(), {a, b, c});
+        for (int k = 0; k < 3; ++k) {
+          const uint32_t i = mesh.Faces[f + k];
+          shading += glm::mat3(thing.World) * glm::vec3(mesh.Normals[i * 3], mesh.Normals[i * 3 + 1], mesh.Normals[i * 3 + 2]);
+        }
+      }
+      first = end;
+      glm::vec3 lo(INFINITY), hi(-INFINITY);
+      for (const glm::vec3& p : points) lo = glm::min(lo, p), hi = glm::max(hi, p);
+      const glm::vec3 centre = (lo + hi) * 0.5f;
+      const float size = glm::length(hi - lo);
+      Area area;
+      area.Name = Unique(thingNames, thing.Name + "Area");
+      bool flat = glm::length(weighted) > 1e-12f;
+      glm::vec3 n = flat ? glm::normalize(weighted) : glm::vec3(0.0f);
+      // It shines to the side its shading normals face.
+      if (flat && glm::dot(shading, n) < 0.0f) n = -n;
+      for (const glm::vec3& p : points) flat = flat && std::abs(glm::dot(p - centre, n)) <= 0.01f * size;
+      if (flat) {
+        const PlaneRectangle r = FitRectangle(points, n);
+        area.Position = r.Centre;
+        area.Rotation = glm::normalize(glm::quat_cast(glm::mat3(r.U, r.V, -n)));
+        area.Scale = glm::vec3(r.HalfU, r.HalfV, 1.0f);
+      } else {
+        area.Flat = false;
+        float radius = 0.0f;
+        for (const glm::vec3& p : points) radius = std::max(radius, glm::distance(p, centre));
+        area.Position = centre;
+        area.Scale = glm::vec3(radius);
+      }
+      scene.Areas.push_back(area);
+    }
+  }
+  if (static_cast<int>(scene.Areas.size()) > SampledAreas) {
+    Note(std::to_string(scene.Areas.size()) + " emissive surfaces: the renderer samples the first " +
+         std::to_string(SampledAreas) + " directly, the others light the scene through the light field only");
+  }
+}
+
+void Reader::ReadCamera(Scene& scene) {
+  if (source->mNumCameras > 0) {
+    const aiCamera& c = *source->mCameras[0];
+    glm::mat4 world(1.0f);
+    for (const aiNode* n = source->mRootNode->FindNode(c.mName); n != nullptr; n = n->mParent) {
+      world = ToGlm(n->mTransformation) * world;
+    }
+    world = toEngine * world;
+    // Assimp's glTF reader copies the camera node's translation into
+    // mPosition as well: the node's transform alone places a glTF camera.
+    const std::string extension = fs::path(options.Source).extension().string();
+    const bool gltf = extension == ".gltf" || extension == ".glb";
+    const glm::vec3 local = gltf ? glm::vec3(0.0f) : glm::vec3(c.mPosition.x, c.mPosition.y, c.mPosition.z);
+    const glm::vec3 position = glm::vec3(world * glm::vec4(local, 1.0f));
+    glm::vec3 look = glm::mat3(world) * glm::vec3(c.mLookAt.x, c.mLookAt.y, c.mLookAt.z);
+    if (glm::length(look) > 0.0f && Finite(position) && Finite(look)) {
+      look = glm::normalize(look);
+      View view;
+      view.Position = position;
+      view.Yaw = glm::degrees(std::atan2(look.x, look.y));
+      view.Pitch = glm::degrees(std::asin(std::clamp(look.z, -1.0f, 1.0f)));
+      const float aspect = c.mAspect > 0.0f ? c.mAspect : 1.0f;
+      if (c.mHorizontalFOV > 0.0f && c.mOrthographicWidth == 0.0f) {
+        // Assimp 5.2 gives glTF's vertical angle times the aspect ratio;
+        // other readers half the horizontal angle, as documented.
+        const float vertical = gltf ? c.mHorizontalFOV / aspect : 2.0f * std::atan(std::tan(c.mHorizontalFOV) / aspect);
+        view.FieldOfView = glm::degrees(vertical);
+      }
+      scene.Camera = view;
+      scene.CameraFrom = "the source's camera";
+      return;
+    }
+    Note("camera \"" + std::string(c.mName.C_Str()) + "\" skipped: it has no usable position or direction");
+  }
+  View view;
+  if (options.CameraPosition) {
+    view.Position = *options.CameraPosition;
+    view.Yaw = options.CameraYaw;
+    view.Pitch = options.CameraPitch;
+    view.FieldOfView = options.FieldOfView.value_or(0.0f);
+    scene.CameraFrom = "the camera given";
+  } else {
+    // Nothing says where to look: from the front (-Y), a little above, far
+    // enough back that the scene's bounding sphere fits a 60 degree view.
+    const glm::vec3 centre = (scene.BoundsMin + scene.BoundsMax) * 0.5f;
+    const float radius = std::max(glm::length(scene.BoundsMax - scene.BoundsMin) * 0.5f, 1e-3f);
+    view.Pitch = -15.0f;
+    view.FieldOfView = 60.0f;
+    const glm::vec3 look(0.0f, std::cos(glm::radians(view.Pitch)), std::sin(glm::radians(view.Pitch)));
+    view.Position = centre - look * (radius / std::sin(glm::radians(view.FieldOfView * 0.5f)));
+    scene.CameraFrom = "a camera that sees the whole scene";
+  }
+  scene.Camera = view;
+}
+
+// A box around everything, a voxel or two of room on each side, cut into
+// cubic voxels: Voxels of them along the longest side.
+void Reader::FitField(Scene& scene) {
+  for (const Thing& thing : scene.Things) {
+    const Mesh& mesh = scene.Meshes[thing.Mesh];
+    for (size_t i = 0; i + 2 < mesh.Vertices.size(); i += 3) {
+      const glm::vec3 p = glm::vec3(thing.World * glm::vec4(mesh.Vertices[i], mesh.Vertices[i + 1], mesh.Vertices[i + 2], 1.0f));
+      scene.BoundsMin = glm::min(scene.BoundsMin, p);
+      scene.BoundsMax = glm::max(scene.BoundsMax, p);
+    }
+  }
+  const glm::vec3 extent = scene.BoundsMax - scene.BoundsMin;
+  const float longest = std::max({extent.x, extent.y, extent.z, 1e-3f});
+  const int voxels = std::max(4, options.Voxels);
+  // Two voxels of margin along the longest side, then every axis is rounded
+  // up to whole groups of four voxels.
+  const float voxel = longest / static_cast<float>(voxels - 2);
+  for (int axis = 0; axis < 3; ++axis) {
+    int count = static_cast<int>(std::ceil(extent[axis] / voxel)) + 2;
+    count = std::max(4, (count + 3) / 4 * 4);
+    scene.FieldResolution[axis] = count;
+    scene.FieldHalf[axis] = count * voxel * 0.5f;
+  }
+  scene.FieldCentre = (scene.BoundsMin + scene.BoundsMax) * 0.5f;
+  // The camera's far plane (300 units) ends the view, and the fly speed is
+  // a few units a second: a scene hundreds of units across was most likely
+  // modelled in centimetres or millimetres.
+  if (longest > 100.0f) {
+    Note("the scene is " + std::to_string(static_cast<int>(longest)) +
+         " units across while the engine's camera sees 300 units far and flies 3 a second; if its unit is "
+         "the centimetre or the millimetre, import it with --scale 0.01 or --scale 0.001");
+  }
+}
+
+// ---- The engine's file texts ------------------------------------------------
+
+std::string MeshText(const Mesh& mesh) {
+  std::string out = "<Mesh>\n  <Base>\n    <Vertices>";
+  auto list = [&out](const std::vector<float>& values) {
+    for (size_t i = 0; i < values.size(); ++i) out += (i ? "," : "") + Number(values[i]);
+  };
+  list(mesh.Vertices);
+  out += "</Vertices>\n    <Normals>";
+  list(mesh.Normals);
+  out += "</Normals>\n    <UV1>";
+  list(mesh.UV1);
+  out += "</UV1>\n";
+  uint32_t first = 0;
+  for (uint32_t size : mesh.SubmeshSizes) {
+    out += "    <Faces>";
+    for (uint32_t i = first; i < first + size; ++i) out += (i > first ? "," : "") + std::to_string(mesh.Faces[i]);
+    out += "</Faces>\n";
+    first += size;
+  }
+  out += "  </Base>\n</Mesh>\n";
+  return out;
+}
+
+std::string XmlText(tinyxml2::XMLDocument& document) {
+  tinyxml2::XMLPrinter printer;
+  document.Print(&printer);
+  return printer.CStr();
+}
+
+std::string MaterialText(const Material& m, const std::string& scene, const std::string& sourceName) {
+  tinyxml2::XMLDocument document;
+  document.InsertEndChild(document.NewDeclaration());
+  document.InsertEndChild(document.NewComment((" Imported from " + sourceName + " by KestorImport. ").c_str()));
+  tinyxml2::XMLElement* material = document.NewElement("Material");
+  material->SetAttribute("Shader", "Standard");
+  tinyxml2::XMLElement* settings = material->InsertNewChildElement("Settings");
+  settings->SetAttribute("Color", Vec(m.Color).c_str());
+  settings->SetAttribute("Roughness", Number(m.Roughness).c_str());
+  settings->SetAttribute("Metallic", Number(m.Metallic).c_str());
+  settings->SetAttribute("EmissionColor", Vec(m.EmissionColor).c_str());
+  settings->SetAttribute("Strength", Number(m.Strength).c_str());
+  if (!m.Texture.empty()) settings->SetAttribute("AlbedoMap", (scene + "/" + m.Texture).c_str());
+  document.InsertEndChild(material);
+  return XmlText(document);
+}
+
+std::string Rotation(const glm::quat& q) {
+  return Number(q.w) + "," + Number(q.x) + "," + Number(q.y) + "," + Number(q.z);
+}
+
+std::string LevelText(const Scene& s, const std::string& name, const std::string& sourceName) {
+  tinyxml2::XMLDocument document;
+  document.InsertEndChild(document.NewDeclaration());
+  const std::string comment = "\n  Imported from " + sourceName + " by KestorImport: Z up, metres. Its meshes,\n"
+                              "  materials and textures are in the folders \"" + name + "\" beside this level's.\n";
+  document.InsertEndChild(document.NewComment(comment.c_str()));
+  tinyxml2::XMLElement* things = document.InsertEndChild(document.NewElement("Level"))->ToElement()->InsertNewChildElement("Things");
+  auto thing = [&](const std::string& thingName) {
+    tinyxml2::XMLElement* t = things->InsertNewChildElement("Thing");
+    t->SetAttribute("Name", thingName.c_str());
+    return t;
+  };
+  auto transform = [](tinyxml2::XMLElement* t, glm::vec3 position, const glm::quat& rotation, glm::vec3 scale) {
+    tinyxml2::XMLElement* x = t->InsertNewChildElement("Transform");
+    x->SetAttribute("Position", Vec(position).c_str());
+    x->SetAttribute("Rotation", Rotation(rotation).c_str());
+    x->SetAttribute("Scale", Vec(scale).c_str());
+  };
+  const glm::quat identity(1.0f, 0.0f, 0.0f, 0.0f);
+
+  tinyxml2::XMLElement* field = thing("LightVolume");
+  transform(field, s.FieldCentre, identity, s.FieldHalf);
+  field->InsertNewChildElement("LightField")
+      ->SetAttribute("Resolution", (std::to_string(s.FieldResolution.x) + "," + std::to_string(s.FieldResolution.y) +
+                                    "," + std::to_string(s.FieldResolution.z))
+                                       .c_str());
+  if (s.Camera) {
+    tinyxml2::XMLElement* view = thing("Camera")->InsertNewChildElement("Viewpoint");
+    view->SetAttribute("Position", Vec(s.Camera->Position).c_str());
+    view->SetAttribute("Yaw", Number(s.Camera->Yaw).c_str());
+    view->SetAttribute("Pitch", Number(s.Camera->Pitch).c_str());
+    if (s.Camera->FieldOfView > 0.0f) view->SetAttribute("FieldOfView", Number(s.Camera->FieldOfView).c_str());
+  }
+  for (const Thing& t : s.Things) {
+    tinyxml2::XMLElement* element = thing(t.Name);
+    transform(element, t.Position, t.Rotation, glm::vec3(1.0f));
+    const Mesh& mesh = s.Meshes[t.Mesh];
+    std::string materials;
+    for (int m : mesh.Materials) materials += (materials.empty() ? "" : ",") + name + "/" + s.Materials[m].Name;
+    tinyxml2::XMLElement* renderer = element->InsertNewChildElement("MeshRenderer");
+    renderer->SetAttribute("Mesh", (name + "/" + mesh.Name).c_str());
+    renderer->SetAttribute("Materials", materials.c_str());
+    renderer->SetAttribute("Visible", "True");
+    renderer->SetAttribute("ShadowCast", "True");
+    renderer->SetAttribute("BounceCast", "True");
+  }
+  for (const Area& a : s.Areas) {
+    tinyxml2::XMLElement* element = thing(a.Name);
+    transform(element, a.Position, a.Rotation, a.Scale);
+    tinyxml2::XMLElement* area = element->InsertNewChildElement("ISArea");
+    area->SetAttribute("Type", a.Flat ? "2" : "0");
+    area->SetAttribute("Samples", "4");
+  }
+  return XmlText(document);
+}
+
+// ---- Writing all files at once ----------------------------------------------
+
+bool WriteFile(const fs::path& path, const std::string& text, std::string& problem) {
+  std::error_code error;
+  fs::create_directories(path.parent_path(), error);
+  std::ofstream out(path, std::ios::binary);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.close();
+  if (!out) problem = "cannot write " + path.string();
+  return static_cast<bool>(out);
+}
+
+// Moves the staged files into `out`, replacing the scene's previous files.
+// On any failure everything already moved goes back.
+bool Commit(const fs::path& staging, const fs::path& out, const std::string& name, std::string& problem) {
+  const std::vector<fs::path> places = {fs::path("Levels") / (name + ".xml"), fs::path("Meshes") / name,
+                                        fs::path("Materials") / name, fs::path("Textures") / name};
+  struct Move {
+    fs::path from, to;
+  };
+  std::vector<Move> done;
+  auto undo = [&]() {
+    std::error_code ignored;
+    for (auto m = done.rbegin(); m != done.rend(); ++m) fs::rename(m->to, m->from, ignored);
+  };
+  std::error_code error;
+  for (const fs::path& place : places) {
+    const fs::path target = out / place, old = staging / "old" / place, fresh = staging / "new" / place;
+    if (fs::exists(target, error)) {
+      fs::create_directories(old.parent_path(), error);
+      fs::rename(target, old, error);
+      if (error) {
+        problem = "cannot replace " + target.string() + ": " + error.message();
+        undo();
+        return false;
+      }
+      done.push_back({target, old});
+    }
+    if (!fs::exists(fresh, error)) continue;
+    fs::create_directories(target.parent_path(), error);
+    fs::rename(fresh, target, error);
+    if (error) {
+      problem = "cannot write " + target.string() + ": " + error.message();
+      undo();
+      return false;
+    }
+    done.push_back({fresh, target});
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---- The whole import ---------------------------------------------------------
+
+PlaneRectangle FitRectangle(const std::vector<glm::vec3>& points, glm::vec3 normal) {
+  PlaneRectangle best;
+  if (points.empty()) return best;
+  const glm::vec3 n = glm::normalize(normal);
+  float bestArea = INFINITY, bestScore = -INFINITY;
+  // The smallest box of a convex outline lies along one of its edges; the
+  // triangles' edges include the outline's.
+  const size_t edges = std::min<size_t>(points.size(), 768);
+  for (size_t i = 0; i < edges * 2; ++i) {
+    const size_t from = i / 2, next = (from / 3) * 3 + (from % 3 + 1) % 3;
+    if (next >= points.size()) continue;
+    const glm::vec3 e = points[next] - points[from];
+    glm::vec3 u = e - n * glm::dot(e, n);
+    if (glm::length(u) < 1e-9f) continue;
+    u = glm::normalize(i % 2 == 0 ? u : -u);
+    const glm::vec3 v = glm::cross(u, n);
+    glm::vec2 lo(INFINITY), hi(-INFINITY);
+    for (const glm::vec3& p : points) {
+      const glm::vec2 q(glm::dot(p, u), glm::dot(p, v));
+      lo = glm::min(lo, q);
+      hi = glm::max(hi, q);
+    }
+    const float area = (hi.x - lo.x) * (hi.y - lo.y);
+    // Among equal fits, the one whose first axis lies closest to world +X,
+    // then +Y: an axis-aligned light keeps an unturned area.
+    const float score = u.x * 4.0f + u.y * 2.0f + u.z;
+    const bool tie = std::abs(area - bestArea) <= 1e-5f * std::max(area, 1e-12f);
+    if (tie ? score > bestScore : area < bestArea) {
+      bestArea = area;
+      bestScore = score;
+      const float depth = glm::dot(points[0], n);
+      best.U = u;
+      best.V = v;
+      best.HalfU = (hi.x - lo.x) * 0.5f;
+      best.HalfV = (hi.y - lo.y) * 0.5f;
+      best.Centre = u * ((lo.x + hi.x) * 0.5f) + v * ((lo.y + hi.y) * 0.5f) + n * depth;
+    }
+  }
+  return best;
+}
+
+ImportResult ImportScene(const ImportOptions& options) {
+  ImportResult result;
+  const std::string name =
+      FileName(options.Name.empty() ? fs::path(options.Source).stem().string() : options.Name, "Scene");
+  Scene scene;
+  Reader reader(options, result);
+  if (!reader.Read(scene)) return result;
+
+  const fs::path out = options.OutDir;
+  std::error_code error;
+  if (!fs::is_directory(out, error)) {
+    result.Problems.push_back(options.OutDir + ": no such folder to write the scene into");
+    return result;
+  }
+  // Staged inside the output folder, so that the final moves stay on one
+  // file system and cannot half-fail as a copy could.
+  const fs::path staging = out / (".KestorImport-" + name + "-" + std::to_string(::getpid()));
+  fs::remove_all(staging, error);
+  const std::string sourceName = fs::path(options.Source).filename().string();
+  std::string problem;
+  bool ok = WriteFile(staging / "new" / "Levels" / (name + ".xml"), LevelText(scene, name, sourceName), problem);
+  for (size_t i = 0; ok && i < scene.Meshes.size(); ++i) {
+    ok = WriteFile(staging / "new" / "Meshes" / name / (scene.Meshes[i].Name + ".fml"), MeshText(scene.Meshes[i]), problem);
+  }
+  // Only the materials some mesh uses (OBJ files get a default one besides).
+  std::set<int> used;
+  for (const Mesh& mesh : scene.Meshes) used.insert(mesh.Materials.begin(), mesh.Materials.end());
+  for (auto i = used.begin(); ok && i != used.end(); ++i) {
+    ok = WriteFile(staging / "new" / "Materials" / name / (scene.Materials[*i].Name + ".xml"),
+                   MaterialText(scene.Materials[*i], name, sourceName), problem);
+  }
+  for (size_t i = 0; ok && i < scene.Textures.size(); ++i) {
+    ok = WriteFile(staging / "new" / "Textures" / name / scene.Textures[i].Name, scene.Textures[i].Bytes, problem);
+  }
+  ok = ok && Commit(staging, out, name, problem);
+  fs::remove_all(staging, error);
+  if (!ok) {
+    result.Problems.push_back(problem);
+    return result;
+  }
+  result.Ok = true;
+  result.LevelPath = (out / "Levels" / (name + ".xml")).lexically_normal().string();
+  result.Things = static_cast<int>(scene.Things.size());
+  result.Meshes = static_cast<int>(scene.Meshes.size());
+  result.Materials = static_cast<int>(used.size());
+  result.Textures = static_cast<int>(scene.Textures.size());
+  result.Areas = static_cast<int>(scene.Areas.size());
+  result.Camera = scene.CameraFrom;
+  return result;
+}
+
+}  // namespace KestorTools
