@@ -315,6 +315,8 @@ void Register() {
     for (int s = 0; s < StageCount; ++s) b->Args({w, s, 100});
   }
   b->Args({1280, 0, 50})->Args({1280, 0, 25})->Args({640, 0, 50});
+  // At a quarter of the pixels the full-size passes weigh most.
+  b->Args({1280, 7, 25})->Args({1280, 8, 25});
   b->Unit(benchmark::kMillisecond)->Iterations(8)->MeasureProcessCPUTime()->UseRealTime();
   benchmark::RegisterBenchmark("Target", BM_Target)
       ->Args({1280, 100})

@@ -4,11 +4,15 @@
 #include <benchmark/benchmark.h>
 
 
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
+#include "engine/File.h"
 #include "render/Shader.h"
 #include "render/ShaderPass.h"
+#include "render/ShaderSource.h"
 #include "render/ShaderUniform.h"
 #include "BenchContext.h"
 #include "sanegl/GL.h"
@@ -115,5 +119,28 @@ void BM_UniformBufferCalculateHashCamera(benchmark::State& state) {
   state.counters["entries"] = static_cast<double>(camera.Uniforms.size());
 }
 BENCHMARK(BM_UniformBufferCalculateHashCamera);
+
+// Start-up cost of a stage made of many include lines of one small file;
+// the expansion should grow with the text it builds, not with its square.
+void BM_IncludeExpansion(benchmark::State& state) {
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "kestor-bench-includes";
+  std::filesystem::create_directories(folder / "Shaders");
+  std::ofstream(folder / "Shaders" / "Piece.glinc") << "float piece() { return 1.0; }\n";
+  const std::string saved = File::AssetsPath;
+  File::AssetsPath = folder.string() + File::PathSeparator;
+  std::string text;
+  for (int64_t i = 0; i < state.range(0); ++i) text += "#include \"Piece\"\n";
+  size_t bytes = 0;
+  for (auto _ : state) {
+    PrecompilePositions positions;
+    const std::string expanded = IncludeWoop(text, IncludeCache(), positions, true);
+    bytes = expanded.size();
+    benchmark::DoNotOptimize(expanded.data());
+  }
+  state.counters["bytes"] = static_cast<double>(bytes);
+  File::AssetsPath = saved;
+  std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_IncludeExpansion)->Arg(2000)->Arg(20000)->Arg(40000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -11,11 +11,14 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   target_compile_options(kestor_warnings INTERFACE -Wshadow=local)
 endif()
 
+# GCC leaves float-cast-overflow out of "undefined": a NaN or a huge float
+# converted to int (window sizes, volume resolutions) is caught only with it.
 add_library(kestor_sanitizers INTERFACE)
 if(KESTOR_SANITIZE)
   target_compile_options(kestor_sanitizers INTERFACE
-    -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
-  target_link_options(kestor_sanitizers INTERFACE -fsanitize=address,undefined)
+    -fsanitize=address,undefined,float-cast-overflow -fno-omit-frame-pointer
+    -fno-sanitize-recover=undefined,float-cast-overflow)
+  target_link_options(kestor_sanitizers INTERFACE -fsanitize=address,undefined,float-cast-overflow)
 endif()
 
 function(kestor_target_defaults target)

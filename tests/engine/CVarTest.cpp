@@ -135,6 +135,19 @@ TEST(ConfigFile, LoadAppliesEveryLineAndCreateKeepsLoadedValues) {
   ScreenResolution->value = glm::vec2(1280, 720);
 }
 
+TEST(ConfigFile, CreateWithAnotherTypeGetsAVariableOfItsOwnAndALine) {
+  CVar<bool>* flag = CVarHandler::Create<bool>("Clash Test", true);
+  KestorTest::CaptureStdout out;
+  CVar<glm::vec2>* pair = CVarHandler::Create<glm::vec2>("Clash Test", glm::vec2(3.0f, 4.0f));
+  ASSERT_NE(static_cast<CVarT*>(pair), static_cast<CVarT*>(flag));
+  EXPECT_EQ(pair->value, glm::vec2(3.0f, 4.0f));
+  pair->value = glm::vec2(1e9f, 1e9f);
+  EXPECT_TRUE(flag->value) << "the bool is untouched";
+  EXPECT_EQ(CVarHandler::CVarDict().at("Clash Test"), flag);
+  EXPECT_NE(out.Text().find("CVar \"Clash Test\" is a bool, not a vec2"), std::string::npos) << out.Text();
+  EXPECT_EQ(CVarHandler::Create<bool>("Clash Test", false), flag) << "the same type still shares";
+}
+
 TEST(RenderSettings, RegisteredBeforeMainWithTheirDefaults) {
   auto& dict = CVarHandler::CVarDict();
   EXPECT_EQ(dict.at("Temporal Sample Blend"), TemporalSSExponent);

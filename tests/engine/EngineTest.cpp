@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -147,6 +148,34 @@ TEST(Clock, TimeSinceStartMovesInWholeMilliseconds) {
   EXPECT_LT(seconds, 1.6f);
   const float millis = seconds * 1000.0f;
   EXPECT_NEAR(millis, std::round(millis), 1e-2);
+}
+
+TEST(WindowSize, ScreenResolutionsNoWindowCanHaveFallBackToTheDefaultWithALine) {
+  struct Case {
+    glm::vec2 asked;
+    int width, height;
+    bool reported;
+  } cases[] = {
+      {{800.0f, 600.0f}, 800, 600, false},
+      {{0.0f, 0.0f}, 0, 0, false},  // a maximised window
+      {{800.7f, 600.2f}, 800, 600, false},
+      {{NAN, 600.0f}, 1280, 720, true},
+      {{800.0f, INFINITY}, 1280, 720, true},
+      {{-800.0f, 600.0f}, 1280, 720, true},
+      {{1e10f, 600.0f}, 1280, 720, true},
+  };
+  for (const Case& c : cases) {
+    CVar<glm::vec2> resolution;
+    resolution.name = "Screen Resolution";
+    resolution.value = c.asked;
+    int w = -7, h = -7;
+    KestorTest::CaptureStdout out;
+    CheckedWindowSize(resolution, w, h);
+    EXPECT_EQ(w, c.width) << c.asked.x << "," << c.asked.y;
+    EXPECT_EQ(h, c.height) << c.asked.x << "," << c.asked.y;
+    EXPECT_EQ(out.Text().find("\"Screen Resolution\"") != std::string::npos, c.reported) << out.Text();
+    if (c.reported) EXPECT_EQ(resolution.value, glm::vec2(1280.0f, 720.0f)) << "the renderer reads it too";
+  }
 }
 
 // Starts the real window and GL context (needs a display: CI runs under Xvfb).

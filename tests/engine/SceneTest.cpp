@@ -144,6 +144,22 @@ TEST_F(SceneTest, DuplicateNameKeepsItsIdButLoadsIntoTheFirstThing) {
   EXPECT_NE(problems[0].find("\"A\" is already used at line 3"), std::string::npos) << problems[0];
 }
 
+TEST_F(SceneTest, ThingsBeyondTheLastFreeIdAreReportedAndSkipped) {
+  for (bool& used : Thing::ThingsUsed) used = true;
+  Thing::ThingsUsed[7] = false;
+  WriteThings("Full", R"(<Thing Name="Fits"><Glow Samples="2"/></Thing>
+                         <Thing Name="Spills"><Glow Samples="5"/></Thing>)");
+  KestorTest::CaptureStdout out;
+  Scene scene("Full");
+  ASSERT_EQ(scene.Things.size(), 1u);
+  EXPECT_EQ(scene.Things.at("Fits").ID, 7);
+  EXPECT_FLOAT_EQ(ComponentHandler<Glow>::Get(scene.Things.at("Fits"))->Samples, 2.0f);
+  EXPECT_FLOAT_EQ(ComponentHandler<Glow>::Components[0].Samples, 10.0f) << "nothing lands on Thing 0";
+  auto problems = Problems(scene, out.Text());
+  ASSERT_EQ(problems.size(), 1u) << out.Text();
+  EXPECT_NE(problems[0].find("no Thing id is left for \"Spills\""), std::string::npos) << problems[0];
+}
+
 TEST_F(SceneTest, ParentsLinkOnlyToThingsWhoseElementComesEarlier) {
   WriteThings("Family",
               R"(<Thing Name="Early"><Spot Position="0,0,0" Rotation="1,0,0,0" Scale="1,1,1" Parent="Root"/></Thing>
@@ -270,6 +286,7 @@ TEST_F(SceneTest, ShippedStreetLoadsCleanlyWithThePanelsNamedThings) {
   RegisterComponentType<Quiet>("MeshRenderer");
   RegisterComponentType<Quiet>("LightField");
   RegisterComponentType<Quiet>("ISContainer");
+  RegisterComponentType<Quiet>("Sky");
   KestorTest::CaptureStdout out;
   Scene scene("StreetTest");
 

@@ -37,12 +37,21 @@ TEST(Thing, IdsAreHandedOutLowestFirstAndReused) {
   EXPECT_EQ(Thing::Gimme().ID, 10);
 }
 
-TEST(Thing, RunningOutOfIdsLogsAndReturnsIdZero) {
+TEST(Thing, RunningOutOfIdsGivesTheDudAndSaysSoOnce) {
   ReleaseAll();
   for (int i = 0; i < Thing::MaxThings; ++i) ASSERT_EQ(Thing::Gimme().ID, i);
   KestorTest::CaptureStdout out;
-  EXPECT_EQ(Thing::Gimme().ID, 0);
-  EXPECT_EQ(out.Text(), "Out of space for THINGS!!!");
+  EXPECT_TRUE(Thing::Gimme().IsDud()) << "id 0 belongs to the first Thing";
+  EXPECT_TRUE(Thing::Gimme().IsDud());
+  const std::string once = out.Text();
+  EXPECT_EQ(once.rfind("Out of space for THINGS!!!", 0), 0u) << once;
+  EXPECT_EQ(once.find("Out of space", 1), std::string::npos) << "said once";
+  EXPECT_EQ(once.back(), '\n');
+  Thing::HereItsBunk(Thing::MakeAThingWithAnIDISwearIKnowWhatImDoingIPromiseToBeGoodOk(5));
+  EXPECT_EQ(Thing::Gimme().ID, 5);
+  EXPECT_TRUE(Thing::Gimme().IsDud());
+  EXPECT_NE(out.Text().find("Out of space", once.size()), std::string::npos) << "said again";
+  ReleaseAll();
 }
 
 TEST(Thing, DudAndDefault) {

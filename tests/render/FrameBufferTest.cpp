@@ -10,6 +10,7 @@
 #include "engine/Shutter.h"
 #include "render/FrameBuffer.h"
 #include "render/TextureReadback.h"
+#include "render/RenderGL.h"
 #include "sanegl/SaneglFixture.h"
 #include "support/TestFiles.h"
 
@@ -24,6 +25,7 @@ class FrameBufferTest : public KestorTest::SaneGLFixture {
  protected:
   void SetUp() override {
     SaneGLFixture::SetUp();
+    KestorTest::ResetRenderStatics();
     Shutter::Width(64);
     Shutter::Height(64);
   }
@@ -210,20 +212,25 @@ TEST_F(FrameBufferTest, AnAttachmentlessPassComesBackWithItsOwnSizeAndDepth) {
   FrameBuffer::ClearRenderTargets();
 }
 
-TEST_F(FrameBufferTest, DestroyingASavedTargetEmptiesTheStackAndFreesItsSlot) {
-  auto a = Target(8, 8), b = Target(8, 8);
-  FrameBuffer fb;
-  FrameBuffer::SaveState();
+TEST_F(FrameBufferTest, DestroyingASavedTargetDropsOnlyItFromTheStackAndFreesItsSlot) {
+  auto a = Target(8, 8), b = Target(8, 8), inner = Target(4, 4);
+  FrameBuffer fb, fbInner;
+  FrameBuffer::SaveState();  // the window
   fb.ActivateRenderTargets({a.get(), b.get()});
-  FrameBuffer::SaveState();
-  fb.ActivateRenderTargets({b.get()});
-  const GLuint deadName = a->ID;
+  FrameBuffer::SaveState();  // {a, b}
+  fbInner.ActivateRenderTargets({inner.get()});
   a.reset();
-  EXPECT_TRUE(FrameBuffer::ActiveFrameBufferStack.empty());
-  EXPECT_TRUE(FrameBuffer::ActiveFrameBufferTexturesStack.empty());
+  ASSERT_EQ(FrameBuffer::ActiveFrameBufferStack.size(), 2u) << "the other saved passes stay";
+  EXPECT_EQ(FrameBuffer::ActiveFrameBufferTexturesStack.back(), (std::vector<RenderTexture*>{b.get()}));
   EXPECT_EQ(fb.Targets[0], nullptr);
   EXPECT_EQ(fb.CarriedCount(), 1);
   EXPECT_EQ(fb.FirstTarget(), b.get());
+
+  FrameBuffer::RestoreState();
+  EXPECT_EQ(FrameBuffer::ActiveFrameBuffer, &fb);
+  EXPECT_EQ(FrameBuffer::ActiveFrameBufferTextures, (std::vector<RenderTexture*>{b.get()}));
+  EXPECT_EQ(GetInt(GL_DRAW_FRAMEBUFFER_BINDING), static_cast<GLint>(fb.FBO.glID()));
+  EXPECT_EQ(GetInt(GL_DRAW_BUFFER0), GL_COLOR_ATTACHMENT1);
 
   // The next new texture takes the freed slot, even if GL reuses the name.
   auto c = Target(8, 8);
@@ -233,11 +240,12 @@ TEST_F(FrameBufferTest, DestroyingASavedTargetEmptiesTheStackAndFreesItsSlot) {
   EXPECT_EQ(fb.Targets[0], c.get());
   EXPECT_EQ(AttachmentParameter(GL_COLOR_ATTACHMENT0, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME),
             static_cast<GLint>(c->ID));
-  (void)deadName;
 
-  // Restores with nothing saved return to the window.
   FrameBuffer::RestoreState();
   EXPECT_EQ(FrameBuffer::ActiveFrameBuffer, nullptr);
+  EXPECT_EQ(GetInt(GL_DRAW_FRAMEBUFFER_BINDING), 0);
+  // Restores with nothing saved stay at the window.
+  FrameBuffer::RestoreState();
   EXPECT_EQ(GetInt(GL_DRAW_FRAMEBUFFER_BINDING), 0);
 }
 

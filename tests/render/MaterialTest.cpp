@@ -3,9 +3,12 @@
 // unusable files, reporting of non-numbers, and sharing through the cache.
 #include <gtest/gtest.h>
 
+#include "engine/Component.h"
 #include "engine/Resource.h"
+#include "render/FrameBuffer.h"
 #include "render/Material.h"
 #include "render/RenderGL.h"
+#include "render/RenderTextureGuy.h"
 #include "render/Texbit.h"
 
 using namespace KestorEngine;
@@ -27,6 +30,11 @@ class MaterialTest : public KestorTest::RenderGLTest {
   std::string WriteMaterial(const std::string& name, const std::string& text) {
     return assets.Write("Materials/" + name + ".xml", text);
   }
+};
+
+// Holds a material in a component array, as a level's mesh renderers do.
+struct MaterialHolder : Component {
+  Resource<Material> material;
 };
 
 }  // namespace
@@ -118,4 +126,26 @@ TEST_F(MaterialTest, SharedThroughTheCacheAndBuiltFromAShaderHandle) {
     EXPECT_EQ(Resources<Shader>::Count("Lit"), 2);
   }
   EXPECT_EQ(Resources<Shader>::Count("Lit"), 0) << "the last material released its shader";
+}
+
+// The check is this test's process exit: component arrays die after anything
+// made during the run, and with them the last handle of the material and its
+// texture, whose destructor reports to the framebuffer and texture-unit
+// registries. Under AddressSanitizer a registry already destroyed fails the
+// process.
+TEST_F(MaterialTest, ATexturedMaterialInAComponentArrayExitsCleanly) {
+  WriteMaterial("Textured", "<Material Shader=\"Lit\"><Settings Albedo=\"White.bmp\"/></Material>");
+  CaptureStdout out;
+  Thing holder = Thing::Gimme();
+  ComponentHandler<MaterialHolder>::Gimmoo(holder);
+  ComponentHandler<MaterialHolder>::Get(holder)->material = Resources<Material>::Get("Textured");
+  Texbit* albedo = ComponentHandler<MaterialHolder>::Get(holder)->material->Buffer.Uniforms.at("Albedo").TextureResource.Object();
+  ASSERT_NE(albedo, nullptr);
+  albedo->ToGPU();  // holds a texture unit
+  RenderTexture* target = RenderTextureGuy::GrabTex(8, 8, TextureFormats::RGBA8);
+  RenderTextureGuy::UseTex(target);  // the pool keeps this framebuffer for good
+  FrameBuffer::SaveState();
+  FrameBuffer::RestoreState();
+  RenderTextureGuy::UseTexDone();
+  EXPECT_GE(albedo->CurrentBind, 0);
 }

@@ -144,6 +144,7 @@ TEST_F(MeshTest, SubmeshRangesDrawTheirSliceAndNothingPastTheUpload) {
   assets.CopyShipped("Meshes/Cube.fml");
   CaptureStdout out;
   Mesh mesh("Cube");
+  Shader::GetErrorShader()->Use(nullptr);  // no program, no draw at all
   SaneGL::ResetCallCounts();
   mesh.Draw(0);
   EXPECT_EQ(Draws(), 1u);

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "render/FrameBuffer.h"
 #include "render/RenderAssets.h"
+#include "render/RenderTextureGuy.h"
 #include "render/Texbit.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
@@ -15,15 +17,26 @@
 
 namespace KestorTest {
 
+// The render layer's statics as a fresh process has them, for tests that
+// share one: the pool empty, no pass current or saved, no texture on a unit.
+inline void ResetRenderStatics() {
+  KestorEngine::RenderTextureGuy::Deinitialize();
+  KestorEngine::FrameBuffer::ForgetPasses();
+  while (!KestorEngine::Texbit::ActiveTextures.empty()) {
+    KestorEngine::Texbit::RemoveBind(KestorEngine::Texbit::ActiveTextures.front());
+  }
+}
+
 class RenderGLTest : public GLTest {
  protected:
   void SetUp() override {
     GLTest::SetUp();
     if (HasFatalFailure()) return;
+    ResetRenderStatics();
     assets.CopyShipped("Shaders/Error.shader");
     assets.CopyShipped("Textures/White.bmp");
-    // Keep the driver's debug messages flowing into the fixture's counter.
-    SaneGL::DebugOutput(true);
+    // Whatever an earlier test of this process left requested starts over.
+    SaneGL::ResetStateStack();
     SaneGL::Viewport(0, 0, 64, 64);
     SaneGL::StateSyncForce();
   }

@@ -84,6 +84,22 @@ TEST_F(ShaderSourceTest, IncludeCycleIsReportedWithItsChainAndStops) {
   EXPECT_NE(out.Text().find("include cycle Self.glinc -> Self.glinc"), std::string::npos);
 }
 
+TEST_F(ShaderSourceTest, IncludesPastTheSizeLimitExpandToNothingWithOneLine) {
+  Include("Big", std::string(1 << 20, 'x') + "\n");
+  Include("Small", "s();");
+  std::string text = "#include \"Small\"\n";
+  for (int i = 0; i < 12; ++i) text += "#include \"Big\"\n";
+  CaptureStdout out;
+  const std::string expanded = Expand(text);
+  EXPECT_LT(expanded.size(), 10u << 20);
+  EXPECT_GT(expanded.size(), 8u << 20) << "everything up to the limit is kept";
+  EXPECT_EQ(expanded.find("s();"), std::string::npos) << "taken from the end, the first line is past it";
+  const std::string line = "Test.shader: Pass: includes expand past 8 MiB, the rest expanded to nothing\n";
+  const size_t first = out.Text().find(line);
+  ASSERT_NE(first, std::string::npos) << out.Text().substr(0, 400);
+  EXPECT_EQ(out.Text().find(line, first + 1), std::string::npos);
+}
+
 TEST_F(ShaderSourceTest, DirectiveWithoutQuotedNameExpandsToNothing) {
   Include("A", "a();");
   CaptureStdout out;

@@ -88,7 +88,7 @@ TEST(ShaderFile, LoadWritesItsPathLinesAndTheName) {
   EXPECT_EQ(out.Text().substr(out.Text().size() - 6), "Pretty");
 }
 
-TEST(ShaderFile, NoPassesSectionLeavesUniformsAndLogsEveryUse) {
+TEST(ShaderFile, NoPassesSectionLeavesUniformsAndLogsEachMissingPassOnce) {
   RenderAssets assets;
   assets.WriteShader("Bare", "<Shader Name=\"Bare\"><Uniforms><Float Uniform=\"A\"/></Uniforms>"
                              "</Shader>");
@@ -100,10 +100,15 @@ TEST(ShaderFile, NoPassesSectionLeavesUniformsAndLogsEveryUse) {
   EXPECT_TRUE(shader.Passes.empty());
   shader.Use("Deferred", nullptr);
   shader.Use(nullptr);
-  const std::string line = "Nonexistent pass (Deferred) used from shader Bare";
-  size_t first = out.Text().find(line);
-  ASSERT_NE(first, std::string::npos);
-  EXPECT_NE(out.Text().find(line, first + 1), std::string::npos);
+  shader.Use("Typo", nullptr);
+  shader.Use("Typo", nullptr);
+  const std::string text = out.Text();
+  for (const char* pass : {"Deferred", "Typo"}) {
+    const std::string line = "Nonexistent pass (" + std::string(pass) + ") used from shader Bare\n";
+    const size_t first = text.find(line);
+    ASSERT_NE(first, std::string::npos) << line;
+    EXPECT_EQ(text.find(line, first + 1), std::string::npos) << "said once, not every frame: " << line;
+  }
 }
 
 TEST(ShaderFile, BrokenFilesAreReportedAndBehaveAsShadersWithoutPasses) {
@@ -141,6 +146,7 @@ TEST(ShaderFile, BrokenPiecesAreSkippedAndTheRestLoads) {
                                           "<P><V>v</V><F>f</F></P>"
                                           "<P Name=\"Empty\"/>"
                                           "<P Name=\"NoText\"><V>v</V><F/></P>"
+                                          "<P Name=\"Lone\"><Fragment>f</Fragment></P>"
                                           "<P Name=\"Good\"><V>first</V><F>f</F></P>"
                                           "<P Name=\"Good\"><V>second</V><F>f</F></P>"));
   CaptureStdout out;
@@ -155,6 +161,8 @@ TEST(ShaderFile, BrokenPiecesAreSkippedAndTheRestLoads) {
   EXPECT_NE(text.find("pass \"Empty\" has no stages"), std::string::npos);
   EXPECT_NE(text.find("stage <F> of pass \"NoText\" has no text"), std::string::npos);
   EXPECT_NE(text.find("pass \"Good\" is named twice"), std::string::npos);
+  EXPECT_NE(text.find("pass \"Lone\" has only a <Fragment> stage, which cannot stand alone; skipped"),
+            std::string::npos);
 }
 
 TEST(ShaderFile, DestructionSaysGoodbyeByName) {
@@ -206,6 +214,29 @@ TEST(ShaderReload, NewerFileIsPickedUpAtTheFirstUseAfterTheInterval) {
   EXPECT_LT(shader.LastModified, seen) << "the older time is remembered";
 }
 
+TEST(ShaderReload, ASecondSaveWithinTheSameSecondIsPickedUp) {
+  RenderAssets assets;
+  std::string path = assets.WriteShader("Quick", ShaderFile("Quick", "<Float Uniform=\"First\"/>", ""));
+  const auto second = std::chrono::floor<std::chrono::seconds>(std::filesystem::file_time_type::clock::now());
+  std::filesystem::last_write_time(path, second + std::chrono::milliseconds(100));
+  CaptureStdout out;
+  Shader shader("Quick");
+  shader.Use("Deferred", nullptr);
+
+  assets.WriteShader("Quick", ShaderFile("Quick", "<Float Uniform=\"Second\"/>", ""));
+  std::filesystem::last_write_time(path, second + std::chrono::milliseconds(600));
+  ExpireCheck(shader);
+  shader.Use("Deferred", nullptr);
+  EXPECT_EQ(shader.Uniforms.count("Second"), 1u) << "half a second later, in the same second";
+
+  // A file system with coarse times: same stamp, other content and size.
+  assets.WriteShader("Quick", ShaderFile("Quick", "<Float Uniform=\"ThirdOne\"/>", ""));
+  std::filesystem::last_write_time(path, second + std::chrono::milliseconds(600));
+  ExpireCheck(shader);
+  shader.Use("Deferred", nullptr);
+  EXPECT_EQ(shader.Uniforms.count("ThirdOne"), 1u);
+}
+
 TEST(ShaderReload, FileThatBreaksAndIsFixedRecovers) {
   RenderAssets assets;
   const std::string good = ShaderFile("Fix", "", "<P Name=\"Deferred\"><V>v</V><F>f</F></P>");
@@ -229,6 +260,7 @@ TEST(ShaderReload, FileThatBreaksAndIsFixedRecovers) {
 
 TEST(ShaderFile, ErrorShaderIsLoadedOnceFromTheShippedAssets) {
   CaptureStdout out;
+  delete Shader::ErrorShader;  // an earlier test of this process may have made it
   Shader* first = Shader::GetErrorShader();
   Shader* second = Shader::GetErrorShader();
   EXPECT_EQ(first, second);

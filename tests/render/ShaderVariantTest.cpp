@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "engine/Debug.h"
+#include "render/Mesh.h"
 #include "render/RenderGL.h"
 #include "render/Shader.h"
 #include "render/ShaderPass.h"
@@ -118,6 +119,37 @@ TEST_F(ShaderVariantTest, CompileErrorIsPrintedOnceBuiltAndAtEveryUseThenFallsBa
   EXPECT_EQ(shader->Passes.at("Deferred")->Variants.size(), 1u);
   SaneGL::StateSync();
   ExpectOnlyTheCompilerComplained();
+}
+
+TEST_F(ShaderVariantTest, AMissingPassDrawsAsTheErrorShaderNeverWithTheProgramLeftBound) {
+  CaptureStdout out;
+  auto bound = Make("Bound", kPassThroughVertex, "#version 430 core\nout vec4 c;\nvoid main() { c = vec4(1); }\n");
+  auto lacking = Make("Lacking", kPassThroughVertex, "#version 430 core\nout vec4 c;\nvoid main() { c = vec4(0); }\n");
+  bound->Use(nullptr);
+  const SaneGL::Program left = SaneGL::RequestedState().program;
+  lacking->Use("VoxelizeDetail", nullptr);
+  lacking->Use("VoxelizeDetail", nullptr);
+  ASSERT_NE(ShaderVariant::Current, nullptr);
+  EXPECT_EQ(ShaderVariant::Current->Name, Shader::GetErrorShader()->Passes.at("Deferred")->Name);
+  EXPECT_NE(SaneGL::RequestedState().program, left);
+  EXPECT_EQ(SaneGL::RequestedState().program, ShaderVariant::Current->Program);
+  EXPECT_EQ(CountOf(out.Text(), "Nonexistent pass (VoxelizeDetail) used from shader Lacking\n"), 1);
+
+  // With no error program to stand in, nothing is current and nothing draws.
+  Shader* error = Shader::ErrorShader;
+  Shader passless;
+  passless.LoadFromSource(ShaderFile("Passless", "", ""));
+  Shader::ErrorShader = &passless;
+  bound->Use(nullptr);
+  lacking->Use("VoxelizeMidAndColor", nullptr);
+  Shader::ErrorShader = error;
+  EXPECT_EQ(ShaderVariant::Current, nullptr);
+  EXPECT_EQ(SaneGL::RequestedState().program.glID(), 0u);
+  assets.CopyShipped("Meshes/Cube.fml");
+  Mesh cube("Cube");
+  SaneGL::ResetCallCounts();
+  cube.Draw(0);
+  EXPECT_EQ(SaneGL::CallCounts()[SaneGL::GLCall::DrawElements], 0u);
 }
 
 TEST_F(ShaderVariantTest, VertexErrorStopsBeforeLinking) {

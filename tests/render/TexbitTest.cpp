@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/File.h"
+#include "render/RenderGL.h"
 #include "render/Texbit.h"
 #include "render/TextureReadback.h"
 #include "support/GLTestContext.h"
@@ -21,7 +22,13 @@ using KestorTest::ReadTexels;
 
 namespace {
 
-class TexbitTest : public KestorTest::GLTest {};
+class TexbitTest : public KestorTest::GLTest {
+ protected:
+  void SetUp() override {
+    GLTest::SetUp();
+    KestorTest::ResetRenderStatics();
+  }
+};
 
 // Loads images from a scratch asset folder instead of the shipped one.
 class TexbitFileTest : public KestorTest::GLTest {

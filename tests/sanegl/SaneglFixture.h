@@ -15,8 +15,8 @@ class SaneGLFixture : public GLTest {
   void SetUp() override {
     GLTest::SetUp();
     if (HasFatalFailure()) return;
-    // Keep the driver's debug messages flowing into the fixture's counter.
-    SaneGL::DebugOutput(true);
+    // Whatever an earlier test of this process left requested starts over.
+    SaneGL::ResetStateStack();
     SaneGL::Viewport(0, 0, 64, 64);
     SaneGL::StateSyncForce();
     SaneGL::ResetCallCounts();

@@ -136,6 +136,26 @@ TEST_F(StateCacheTest, ForcedSyncRepairsStateChangedBehindTheCache) {
   ExpectGLHoldsUnusualState();
 }
 
+TEST_F(StateCacheTest, ForcedSyncsKeepTheDebugOutputTheContextWasCreatedWith) {
+  // What the renderer does every frame, from the bottom record up.
+  for (int frame = 0; frame < 3; ++frame) {
+    StateRevert();
+    StateSyncForce();
+    StatePush();
+    StateSync();
+    StatePop();
+  }
+  EXPECT_TRUE(IsOn(GL_DEBUG_OUTPUT));
+  glEnable(0x7FFF);  // a GL error, long after the context was made
+  EXPECT_EQ(DriverErrorCount(), 1u) << "the debug callback still hears it";
+  ForgetGLErrors();
+  DebugOutput(false);
+  StateSync();
+  EXPECT_FALSE(IsOn(GL_DEBUG_OUTPUT)) << "switching it off on purpose still works";
+  DebugOutput(true);
+  StateSync();
+}
+
 TEST_F(StateCacheTest, SecondSyncWithNothingChangedIssuesNoCall) {
   RequestUnusualState();
   StateSync();
@@ -527,6 +547,7 @@ TEST_F(StateCacheTest, EachGLErrorPrintsALineAndTheStateDumpAndIsCounted) {
 TEST(StateCacheWithoutContext, NothingReachesGLWhenNoContextIsCurrent) {
   SDL_Window* window = KestorTest::TestWindow();
   if (window != nullptr) SDL_GL_MakeCurrent(window, nullptr);
+  Framebuffer::_MaxSamples = 0;  // an earlier test of this process may have read it
   ResetCallCounts();
   {
     KestorTest::CaptureStdout out;

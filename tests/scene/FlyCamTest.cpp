@@ -15,6 +15,7 @@
 #include "scene/FlyCam.h"
 #include "scene/InputSystem.h"
 #include "scene/Transform.h"
+#include "support/EngineStatics.h"
 
 using namespace KestorEngine;
 
@@ -28,6 +29,12 @@ namespace {
 class FlyCamTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    KestorTest::ForgetFollowers<Transform, FlyCam>();
+    FlyCamSystem::BasicallyEverything.clear();
+    FlyCamSystem::pause = true;
+    offP = true;
+    lastTime = velocity = scroll = 0.0f;
+    TransformSystem::BasicallyEverything.clear();
     FlyCamSystem::Attach(&engine);
     TransformSystem::Attach(&engine);
     camera = Thing::Gimme();
@@ -225,6 +232,7 @@ TEST_F(FlyCamTest, ThingsWithoutATransformAreSkippedAndMomentumAdvancesOncePerFr
   Thing second = Thing::Gimme();
   ComponentHandler<Transform>::Gimmoo(second);
   ComponentHandler<FlyCam>::Gimmoo(second);
+  ComponentHandler<FlyCam>::Gimmoo(second);  // added again: still listed once
   ASSERT_EQ(FlyCamSystem::BasicallyEverything, (std::vector<Thing>{camera, bare, second}));
 
   Unpause();

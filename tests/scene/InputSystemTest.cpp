@@ -15,6 +15,7 @@
 #include "scene/InputSystem.h"
 #include "scene/Physics.h"
 #include "scene/Transform.h"
+#include "support/EngineStatics.h"
 #include "support/TestFiles.h"
 
 using namespace KestorEngine;
@@ -30,6 +31,10 @@ class InputPump : public ::testing::Test {
     SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
     // SDL filters text input until a window system turns it on.
     SDL_EventState(SDL_TEXTINPUT, SDL_ENABLE);
+    KestorTest::ForgetFollowers<Clickable, Collider, Transform>();
+    IS::InputMappingFrom.clear();
+    IS::InputMappingTo.clear();
+    IS::ClickableThings.clear();
     engine.PrepareStageLists();
     IS::Attach(&engine);
     KestorTest::CaptureStdout quiet;

@@ -15,6 +15,7 @@
 #include "render/Mesh.h"
 #include "scene/Physics.h"
 #include "scene/Transform.h"
+#include "support/EngineStatics.h"
 
 using namespace KestorEngine;
 
@@ -173,6 +174,9 @@ namespace {
 class Colliders : public ::testing::Test {
  protected:
   void SetUp() override {
+    KestorTest::ForgetFollowers<Collider, Transform>();
+    PhysicsSystem::CollidableThings.clear();
+    TransformSystem::BasicallyEverything.clear();
     for (auto* list : {&ComponentHandler<Collider>::GoodYumidk, &ComponentHandler<Transform>::GoodYumidk}) {
       list->push_back(&PhysicsSystem::GoodYumidk);
     }

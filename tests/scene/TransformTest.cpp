@@ -12,6 +12,7 @@
 #include "engine/Engine.h"
 #include "scene/LevelFixture.h"
 #include "scene/Transform.h"
+#include "support/EngineStatics.h"
 
 using namespace KestorEngine;
 
@@ -38,7 +39,11 @@ glm::quat AboutZ(float radians) { return glm::angleAxis(radians, glm::vec3(0, 0,
 
 class TransformPass : public ::testing::Test {
  protected:
-  void SetUp() override { TransformSystem::Attach(&engine); }
+  void SetUp() override {
+    KestorTest::ForgetFollowers<Transform>();
+    TransformSystem::BasicallyEverything.clear();
+    TransformSystem::Attach(&engine);
+  }
 
   Transform* Add(glm::vec3 position, Transform* parent = nullptr) {
     Thing t = Thing::Gimme();

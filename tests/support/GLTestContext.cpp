@@ -6,6 +6,7 @@
 
 #include "engine/Debug.h"
 #include "sanegl/GL.h"
+#include "sanegl/SaneGL.h"
 
 namespace KestorTest {
 
@@ -77,6 +78,7 @@ bool EnsureGLContext() {
   glEnable(GL_DEBUG_OUTPUT);
   glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
   glDebugMessageCallback(&CountDebugErrors, nullptr);
+  SaneGL::AdoptContextDebugOutput();
   return true;
 }
 
@@ -93,6 +95,8 @@ void GLTest::TearDown() {
   EXPECT_EQ(KestorEngine::Debug::GLErrorCount(), 0u) << "the engine reported GL errors";
   EXPECT_EQ(debugErrors, 0u) << "the driver reported GL errors";
 }
+
+unsigned long GLTest::DriverErrorCount() { return debugErrors; }
 
 void GLTest::ForgetGLErrors() {
   while (glGetError() != GL_NO_ERROR) {

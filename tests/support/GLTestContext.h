@@ -20,6 +20,8 @@ class GLTest : public ::testing::Test {
   void TearDown() override;
   // For tests that provoke errors on purpose.
   void ForgetGLErrors();
+  // Errors the driver's debug output reported since the last forget.
+  static unsigned long DriverErrorCount();
 };
 
 }  // namespace KestorTest

@@ -16,6 +16,19 @@ std::map<std::string, CVarT*>& CVarHandler::CVarDict() {
   return *dict;
 }
 
+const char* CVarTypeName(const CVarT* var) {
+  if (dynamic_cast<const CVar<bool>*>(var) != nullptr) return CVarTypeName<bool>();
+  if (dynamic_cast<const CVar<int>*>(var) != nullptr) return CVarTypeName<int>();
+  if (dynamic_cast<const CVar<float>*>(var) != nullptr) return CVarTypeName<float>();
+  if (dynamic_cast<const CVar<glm::vec2>*>(var) != nullptr) return CVarTypeName<glm::vec2>();
+  return "other";
+}
+
+void CVarHandler::ReportTypeClash(const std::string& name, const char* asked, const CVarT* registered) {
+  std::cout << "CVar \"" << name << "\" is a " << CVarTypeName(registered) << ", not a " << asked
+            << ": this caller gets a variable of its own" << std::endl;
+}
+
 template <>
 std::string CVar<bool>::ToString() {
   return "BOOL";

@@ -2,6 +2,7 @@
 #include <glm/vec2.hpp>
 #include <map>
 #include <string>
+#include <type_traits>
 
 namespace KestorEngine {
 
@@ -59,7 +60,9 @@ class CVarHandler {
   static std::map<std::string, CVarT*>& CVarDict();
 
   // Returns the registered variable of that name untouched, or registers a
-  // new one holding `value`.
+  // new one holding `value`. A name registered with another type is refused
+  // with a console line: the caller gets a private variable holding `value`,
+  // never the other type's object.
   template <typename T>
   static CVar<T>* Create(const std::string& name, T value);
 
@@ -75,24 +78,38 @@ class CVarHandler {
   static bool SetFromText(const std::string& name, const std::string& text, std::string& problem,
                           bool apply = true);
 
+  static void ReportTypeClash(const std::string& name, const char* asked, const CVarT* registered);
+
   static void Save(const std::string& path) {}
   static std::string Serialize() { return ""; }
   static void Deserialize(const std::string& text) {}
 };
+
+// The type word of the configuration file for each variable type.
+template <typename T>
+constexpr const char* CVarTypeName() {
+  if constexpr (std::is_same_v<T, bool>) return "bool";
+  if constexpr (std::is_same_v<T, int>) return "int";
+  if constexpr (std::is_same_v<T, float>) return "float";
+  if constexpr (std::is_same_v<T, glm::vec2>) return "vec2";
+  return "other";
+}
+const char* CVarTypeName(const CVarT* var);
 
 template <typename T>
 CVar<T>* CVarHandler::Create(const std::string& name, T value) {
   auto& dict = CVarDict();
   auto found = dict.find(name);
   if (found != dict.end()) {
-    // Variables are created in code with fixed types; a mismatch is a
-    // programming error, so a null here would only hide it.
-    return static_cast<CVar<T>*>(found->second);
+    if (auto* same = dynamic_cast<CVar<T>*>(found->second)) return same;
+    // Writing through the other type's object would corrupt it. The stray
+    // below is never registered and, like registered ones, never deleted.
+    ReportTypeClash(name, CVarTypeName<T>(), found->second);
   }
   auto* var = new CVar<T>();
   var->name = name;
   var->value = value;
-  dict[name] = var;
+  if (found == dict.end()) dict[name] = var;
   return var;
 }
 

@@ -7,6 +7,7 @@
 
 #include "engine/CVar.h"
 #include "engine/Debug.h"
+#include "engine/MathChecks.h"
 #include "render/Draw.h"
 #include "sanegl/GL.h"
 
@@ -37,6 +38,20 @@ void RunStageList(std::vector<StageCallback>& list, size_t skip) {
   }
 }
 
+void CheckedWindowSize(CVar<glm::vec2>& resolution, int& width, int& height) {
+  const glm::vec2 asked = resolution.value;
+  width = PixelSide(asked.x, -1);
+  height = PixelSide(asked.y, -1);
+  if (width >= 0 && height >= 0) return;
+  const glm::vec2 fallback(1280.0f, 720.0f);
+  std::cout << "KestorConfig.txt: \"" << resolution.name << "\" (" << asked.x << ", " << asked.y
+            << ") is no window size (0 to " << kMaxPixelSide << " pixels a side); using " << fallback.x
+            << " x " << fallback.y << std::endl;
+  resolution.value = fallback;
+  width = static_cast<int>(fallback.x);
+  height = static_cast<int>(fallback.y);
+}
+
 void KestorEngineFlyHahaJk::Initialize() {
   CVarHandler::Load(ConfigPath);
   for (const auto& [name, value] : ConfigOverrides) {
@@ -46,8 +61,9 @@ void KestorEngineFlyHahaJk::Initialize() {
   CVar<glm::vec2>* resolution = CVarHandler::Create<glm::vec2>("Screen Resolution", {1920, 1080});
   CVar<bool>* fullscreen = CVarHandler::Create<bool>("Fullscreen", false);
 
-  window = std::make_unique<Window>(Title, static_cast<int>(resolution->value.x),
-                                    static_cast<int>(resolution->value.y));
+  int width = 0, height = 0;
+  CheckedWindowSize(*resolution, width, height);
+  window = std::make_unique<Window>(Title, width, height);
   if (window->window == nullptr) {
     // Nothing can be drawn without a window; the reason is already printed.
     std::exit(1);

@@ -7,9 +7,14 @@
 #include <utility>
 #include <vector>
 
+#include <glm/vec2.hpp>
+
 #include "engine/Window.h"
 
 namespace KestorEngine {
+
+template <typename T>
+class CVar;
 
 // A stage callback; the returned text is discarded by the engine.
 using StageCallback = std::function<std::string()>;
@@ -54,6 +59,12 @@ class KestorEngineFlyHahaJk {
   std::vector<StageCallback> UpdateList;
   std::vector<StageCallback> ShutdownList;
 };
+
+// The window size "Screen Resolution" asks for, in whole pixels. A side that
+// is NaN, infinite, negative or above kMaxPixelSide cannot be a window: one
+// console line, and the variable itself goes back to its default
+// (1280, 720), so the renderer, which reads it too, agrees.
+void CheckedWindowSize(CVar<glm::vec2>& resolution, int& width, int& height);
 
 // Runs every non-empty entry in index order, re-reading the list after each
 // call; `skip` names an index that is never run (none by default).

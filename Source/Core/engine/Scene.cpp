@@ -109,13 +109,19 @@ void Scene::NameThings(const tinyxml2::XMLElement* things) {
              "> has no attribute to name it, skipped with its components");
       continue;
     }
-    Thing thing = Thing::Gimme();
-    if (!Things.emplace(name, thing).second) {
+    if (Things.count(name) == 0) {
+      const Thing thing = Thing::Gimme();
+      if (thing.IsDud()) {
+        Report(std::string("no Thing id is left for \"") + name + "\", skipped with its components");
+        continue;
+      }
+      Things.emplace(name, thing);
+      firstLine[name] = element->GetLineNum();
+    } else {
       // The id stays handed out, unnamed; the components go to the first Thing.
+      Thing::Gimme();
       Report(std::string("Thing name \"") + name + "\" is already used at line " +
              std::to_string(firstLine[name]) + ", this element's components go to that Thing");
-    } else {
-      firstLine[name] = element->GetLineNum();
     }
   }
   context.clear();
@@ -126,7 +132,9 @@ void Scene::LoadThings(const tinyxml2::XMLElement* things) {
        element = element->NextSiblingElement()) {
     const char* name = ThingName(element);
     if (name == nullptr) continue;  // reported while naming
-    Thing thing = Things.at(name);
+    auto named = Things.find(name);
+    if (named == Things.end()) continue;  // no id was left, reported while naming
+    Thing thing = named->second;
     for (const tinyxml2::XMLElement* component = element->FirstChildElement(); component != nullptr;
          component = component->NextSiblingElement()) {
       LoadComponent(thing, name, component);

@@ -6,15 +6,26 @@
 
 namespace KestorEngine {
 
+namespace {
+// Set while every id is handed out and that has been said.
+bool outOfThingsReported = false;
+}  // namespace
+
 Thing Thing::Gimme() {
   for (int32_t i = 0; i < MaxThings; ++i) {
     if (!ThingsUsed[i]) {
       ThingsUsed[i] = true;
+      outOfThingsReported = false;
       return Thing(i);
     }
   }
-  Debug::Log("Out of space for THINGS!!!");
-  return Thing(0);
+  // Id 0 belongs to someone: the caller's components would land on it.
+  if (!outOfThingsReported) {
+    Debug::Log("Out of space for THINGS!!! (all " + std::to_string(MaxThings) +
+               " ids in use; no Thing made until one is released)\n");
+    outOfThingsReported = true;
+  }
+  return GimmeDud();
 }
 
 void Thing::HereItsBunk(Thing t) {

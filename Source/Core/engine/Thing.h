@@ -14,6 +14,8 @@ class Thing {
 
   Thing() = default;
 
+  // The lowest free id; the dud when all are in use (said once until an id
+  // is handed out again).
   static Thing Gimme();
   static Thing GimmeDud() { return Thing(DudId); }
   static void HereItsBunk(Thing t);

@@ -1,5 +1,8 @@
 #include "engine/Window.h"
 
+// Before SDL_syswm.h, whose X11 headers define None.
+#include "sanegl/SaneGL.h"
+
 #include <SDL.h>
 #include <SDL_syswm.h>
 
@@ -132,6 +135,9 @@ GLContext::GLContext(Window* window, int major, int minor) {
   }
   glEnable(GL_DEBUG_OUTPUT);
   glDebugMessageCallback(reinterpret_cast<GLDEBUGPROC>(&GLContext::MessageCallback), nullptr);
+  // The renderer forces the whole GL state every frame: the state layer must
+  // not switch the messages off again.
+  SaneGL::AdoptContextDebugOutput();
 }
 
 GLContext::~GLContext() {

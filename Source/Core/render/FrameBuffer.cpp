@@ -11,20 +11,24 @@ namespace KestorEngine {
 
 #define CHECK_GL() Debug::_CheckGLError("RELEASE", __LINE__)
 
+// The registries below are never destroyed: textures held by other statics
+// (component arrays, through materials) die during process exit, after any
+// registry of ours would have, and report to them from their destructors.
 FrameBuffer* FrameBuffer::ActiveFrameBuffer = nullptr;
-std::vector<RenderTexture*> FrameBuffer::ActiveFrameBufferTextures;
-std::deque<FrameBuffer*> FrameBuffer::ActiveFrameBufferStack;
-std::deque<std::vector<RenderTexture*>> FrameBuffer::ActiveFrameBufferTexturesStack;
+std::vector<RenderTexture*>& FrameBuffer::ActiveFrameBufferTextures = *new std::vector<RenderTexture*>();
+std::deque<FrameBuffer*>& FrameBuffer::ActiveFrameBufferStack = *new std::deque<FrameBuffer*>();
+std::deque<std::vector<RenderTexture*>>& FrameBuffer::ActiveFrameBufferTexturesStack =
+    *new std::deque<std::vector<RenderTexture*>>();
 int FrameBuffer::MaxAssignedRenderTextures = 8;
-FrameBuffer::PassDetails FrameBuffer::activePass;
-std::deque<FrameBuffer::PassDetails> FrameBuffer::passStack;
+FrameBuffer::PassDetails& FrameBuffer::activePass = *new FrameBuffer::PassDetails();
+std::deque<FrameBuffer::PassDetails>& FrameBuffer::passStack = *new std::deque<FrameBuffer::PassDetails>();
 
 namespace {
 
 // Every live FrameBuffer, so that a dying texture can be detached from all.
 std::vector<FrameBuffer*>& LiveFrameBuffers() {
-  static std::vector<FrameBuffer*> live;
-  return live;
+  static auto* live = new std::vector<FrameBuffer*>();
+  return *live;
 }
 
 const char* IncompleteStatusName(GLenum status) {
@@ -40,10 +44,6 @@ const char* IncompleteStatusName(GLenum status) {
       return "GL_FRAMEBUFFER_INCOMPLETE_LAYER_TARGETS";
     default: return nullptr;
   }
-}
-
-bool Contains(const std::vector<RenderTexture*>& list, const Texbit* t) {
-  return std::find(list.begin(), list.end(), t) != list.end();
 }
 
 bool HasStencil(TextureFormats format) {
@@ -338,20 +338,21 @@ int FrameBuffer::CarriedCount() const {
                                         [](const RenderTexture* t) { return t != nullptr; }));
 }
 
-void FrameBuffer::ForgetTexture(const Texbit* t) {
-  bool saved = false;
-  for (const auto& list : ActiveFrameBufferTexturesStack) saved = saved || Contains(list, t);
-  for (const PassDetails& pass : passStack) saved = saved || pass.depth == t;
-  if (saved) ClearSavedStates();
-
-  auto& current = ActiveFrameBufferTextures;
-  for (size_t i = current.size(); i-- > 0;) {
-    if (current[i] != t) continue;
-    current.erase(current.begin() + i);
-    if (activePass.layers.size() > i) activePass.layers.erase(activePass.layers.begin() + i);
-    if (activePass.mips.size() > i) activePass.mips.erase(activePass.mips.begin() + i);
+void FrameBuffer::DropTarget(std::vector<RenderTexture*>& textures, PassDetails& pass, const Texbit* t) {
+  for (size_t i = textures.size(); i-- > 0;) {
+    if (textures[i] != t) continue;
+    textures.erase(textures.begin() + i);
+    if (pass.layers.size() > i) pass.layers.erase(pass.layers.begin() + i);
+    if (pass.mips.size() > i) pass.mips.erase(pass.mips.begin() + i);
   }
-  if (activePass.depth == t) activePass.depth = nullptr;
+  if (pass.depth == t) pass.depth = nullptr;
+}
+
+void FrameBuffer::ForgetTexture(const Texbit* t) {
+  // Saved passes lose only this target: a restore brings back the rest.
+  const size_t saved = std::min(ActiveFrameBufferTexturesStack.size(), passStack.size());
+  for (size_t k = 0; k < saved; ++k) DropTarget(ActiveFrameBufferTexturesStack[k], passStack[k], t);
+  DropTarget(ActiveFrameBufferTextures, activePass, t);
 
   // Detach it everywhere: GL keeps a deleted texture's storage alive for as
   // long as any framebuffer still holds it.

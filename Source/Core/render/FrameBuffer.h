@@ -61,8 +61,8 @@ class FrameBuffer {
   int CarriedCount() const;
 
   // Texbit's destructor calls this: a dying texture is detached from every
-  // framebuffer and dropped from the current pass, and a save stack that
-  // names it is emptied, so that no later restore re-attaches it.
+  // framebuffer and dropped from the current pass and from every saved one
+  // (with its layer and mip), so that no later restore re-attaches it.
   static void ForgetTexture(const Texbit* t);
   // Forgets the current pass and every saved one without touching GL (the
   // pool's ForceClear).
@@ -79,11 +79,12 @@ class FrameBuffer {
   bool HasDepth = false;
   DepthTexture* DepthTex = nullptr;  // not owned
 
-  // Null means the window.
+  // Null means the window. The registries live until the process ends
+  // (never destroyed), so textures dying at exit can still report to them.
   static FrameBuffer* ActiveFrameBuffer;
-  static std::vector<RenderTexture*> ActiveFrameBufferTextures;
-  static std::deque<FrameBuffer*> ActiveFrameBufferStack;
-  static std::deque<std::vector<RenderTexture*>> ActiveFrameBufferTexturesStack;
+  static std::vector<RenderTexture*>& ActiveFrameBufferTextures;
+  static std::deque<FrameBuffer*>& ActiveFrameBufferStack;
+  static std::deque<std::vector<RenderTexture*>>& ActiveFrameBufferTexturesStack;
   // Colour slots one framebuffer should carry: GL_MAX_DRAW_BUFFERS, read by
   // every constructor.
   static int MaxAssignedRenderTextures;
@@ -100,8 +101,8 @@ class FrameBuffer {
     bool hasDepth = false;
     DepthTexture* depth = nullptr;
   };
-  static PassDetails activePass;
-  static std::deque<PassDetails> passStack;
+  static PassDetails& activePass;
+  static std::deque<PassDetails>& passStack;
 
   // How each colour slot is attached now: mip level, and the layer or -1 for
   // the whole (layered) texture.
@@ -110,6 +111,7 @@ class FrameBuffer {
     int layer = -1;
   };
 
+  static void DropTarget(std::vector<RenderTexture*>& textures, PassDetails& pass, const Texbit* t);
   void Attach(int slot, RenderTexture* t, int level, int layer);
   void AttachDepth();
   static void ClearSavedStates();

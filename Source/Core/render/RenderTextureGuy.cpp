@@ -21,9 +21,6 @@ FrameBuffer* RenderTextureGuy::genericDude = nullptr;
 
 namespace {
 
-// A stand-in scoring this or worse is no stand-in at all.
-constexpr int64_t worstAcceptableScore = 1000000;
-
 struct ChannelsAndBits {
   int channels;
   int bits;
@@ -95,30 +92,13 @@ RenderTexture* RenderTextureGuy::GrabTex(int w, int h, TextureFormats format, bo
     if (!CacheUsed[i]) freeMiB += Cache[i]->GetRamUsageGPU();
   }
   if (freeMiB + (MaximumRamUsage - CurrentRamUsage) < size) {
-    // Even sweeping every unused texture would not make room: lend the
-    // closest unused one as it is.
-    int best = -1;
-    int64_t bestScore = worstAcceptableScore;
-    for (size_t i = 0; i < Cache.size(); ++i) {
-      if (CacheUsed[i]) continue;
-      const RenderTexture* t = Cache[i];
-      int64_t score = static_cast<int64_t>(t->Width - w) * (t->Height - h) *
-                      FormatGolfScore(t->Format, format);
-      if (t->Width < w || t->Height < h) score *= 2;
-      score = score < 0 ? -score : score;
-      if (score < bestScore) {
-        bestScore = score;
-        best = static_cast<int>(i);
-      }
-    }
-    if (best < 0) {
-      std::cout << "Oh noooooo!" << std::endl;
-      return nullptr;
-    }
-    CacheUsed[best] = true;
-    moveItemToFront(best);
-    std::cout << "Oh jesus!" << std::endl;
-    return Cache[best];
+    // Even sweeping every unused texture would not make room. A texture of
+    // another size or format would be drawn into and sampled as if it were
+    // the one asked for: refuse, and let the caller skip its pass.
+    std::cout << "RenderTextureGuy: no room for a " << w << "x" << h << " texture of format "
+              << static_cast<int>(format) << " (" << size << " MiB; " << CurrentRamUsage << " of "
+              << MaximumRamUsage << " MiB in use, " << freeMiB << " MiB unused), refused" << std::endl;
+    return nullptr;
   }
 
   // Sweep least recently handed out first. Room is guaranteed by the check

@@ -3,8 +3,8 @@
 // into them. Passes grab a texture, render into it between UseTex/UseTexs and
 // UseTexDone, and hand it back with Done; identical requests then reuse it,
 // so after the first frames nothing is allocated. A budget in MiB bounds the
-// pool: unused textures are swept least recently handed out first, and as a
-// last resort the closest unused texture stands in for the one asked for.
+// pool: unused textures are swept least recently handed out first; when even
+// that cannot make room the request is refused.
 #include <string>
 #include <vector>
 
@@ -16,8 +16,8 @@ class FrameBuffer;
 
 class RenderTextureGuy {
  public:
-  // A texture of exactly these parameters, or (budget exhausted) a stand-in
-  // of another size or format, or null. Callers must cope with both.
+  // A texture of exactly these parameters, or null (reported) when the
+  // budget cannot hold it. Callers must cope with null.
   static RenderTexture* GrabTex(int w, int h, TextureFormats format, bool mipmaps, int samples);
   static RenderTexture* GrabTex(int w, int h, TextureFormats format);
   static RenderTexture* GrabTex(int w, int h, TextureFormats format, bool mipmaps);
@@ -40,8 +40,8 @@ class RenderTextureGuy {
   static void UseTex(int w, int h, int samples);
   static void UseTexDone();
 
-  // How badly `candidate` stands in for `requested`: 1 (same channels and
-  // depth) to 6 (other channels, same depth). Lower is better.
+  // How far format `candidate` is from `requested`: 1 (same channels and
+  // depth) to 6 (other channels, same depth). Lower is closer.
   static int FormatGolfScore(TextureFormats candidate, TextureFormats requested);
 
   // Destroys every texture and framebuffer; reports budget left unaccounted.

@@ -12,6 +12,7 @@
 #include "engine/File.h"
 #include "render/ShaderPass.h"
 #include "render/ShaderVariant.h"
+#include "sanegl/SaneGL.h"
 
 namespace KestorEngine {
 
@@ -81,19 +82,24 @@ void Shader::Report(const std::string& problem) const {
              "\n");
 }
 
-bool Shader::FileTime(int64_t& seconds) const {
+bool Shader::FileTime(int64_t& nanoseconds, int64_t& size) const {
   if (Filename.empty()) return false;
   struct stat status;
   if (stat(Filename.c_str(), &status) != 0) return false;
-  seconds = static_cast<int64_t>(status.st_mtime);
+  nanoseconds = static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+  size = static_cast<int64_t>(status.st_size);
   return true;
 }
 
 void Shader::Reload() {
   DestroyPasses();
   Uniforms.clear();
-  int64_t modified = 0;
-  if (FileTime(modified)) LastModified = modified;
+  ReportedMissing.clear();
+  int64_t modified = 0, size = 0;
+  if (FileTime(modified, size)) {
+    LastModified = modified;
+    LastSize = size;
+  }
 
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
   tinyxml2::XMLError status = Filename.empty() ? document.Parse(Source.c_str(), Source.size())
@@ -176,6 +182,7 @@ void Shader::ReadPasses(const tinyxml2::XMLElement* passes) {
     // Stages by the number of children: compute; vertex, fragment; vertex,
     // fragment, geometry. Children past the third are ignored.
     std::vector<std::string> texts;
+    std::string firstStage;
     bool complete = true;
     for (const tinyxml2::XMLElement* stage = element->FirstChildElement();
          stage != nullptr && texts.size() < 3; stage = stage->NextSiblingElement()) {
@@ -186,11 +193,19 @@ void Shader::ReadPasses(const tinyxml2::XMLElement* passes) {
         complete = false;
         break;
       }
+      if (texts.empty()) firstStage = stage->Name();
       texts.emplace_back(text);
     }
     if (!complete) continue;
     if (texts.empty()) {
       Report(LineOf(element) + "pass \"" + passName + "\" has no stages, skipped");
+      continue;
+    }
+    // A lone stage is compiled as compute whatever its element is called, but
+    // one called after a graphics stage is a damaged pass, not a compute one.
+    if (texts.size() == 1 && (firstStage == "Vertex" || firstStage == "Fragment" || firstStage == "Geometry")) {
+      Report(LineOf(element) + "pass \"" + passName + "\" has only a <" + firstStage +
+             "> stage, which cannot stand alone; skipped");
       continue;
     }
 
@@ -214,32 +229,49 @@ void Shader::CheckForChanges() {
   const int64_t interval = ChangeCheckIntervalMs * 1000000;
   if (ClockTicks() - LastCheck <= interval) return;
   LastCheck = ClockTicks();
-  int64_t modified = 0;
-  if (!FileTime(modified)) return;
+  int64_t modified = 0, size = 0;
+  if (!FileTime(modified, size)) return;
   // Only a strictly newer file reloads: an older copy put back is ignored.
-  if (modified > LastModified) Reload();
+  // Times are compared to the nanosecond; where the file system keeps
+  // coarser ones, a save within the same tick still changes the size.
+  if (modified > LastModified || (modified == LastModified && size != LastSize)) Reload();
   LastModified = modified;
+  LastSize = size;
 }
 
 void Shader::Use(const std::string& passName, std::vector<UniformBuffer*>* buffers) {
   CheckForChanges();
   auto found = Passes.find(passName);
   if (found == Passes.end()) {
-    Debug::Log("Nonexistent pass (" + passName + ") used from shader " + Name);
+    // A typo or a file that failed to parse: said once, drawn as an error.
+    if (ReportedMissing.insert(passName).second) {
+      Debug::Log("Nonexistent pass (" + passName + ") used from shader " + Name + "\n");
+    }
+    UseErrorShader(passName, buffers);
     return;
   }
   ShaderVariant* variant = found->second->Use(buffers);
   if (!variant->Failed() || variant->IsCompute()) return;
+  UseErrorShader(passName, buffers);
+}
 
-  // A broken program is never made current; the error shader's look shows
-  // where it would have drawn. Its pass is used directly, so a broken error
-  // shader cannot recurse.
+void Shader::UseErrorShader(const std::string& passName, std::vector<UniformBuffer*>* buffers) {
+  // A broken or missing program is never made current, nor is the one the
+  // last draw left bound: the error shader's look shows where it would have
+  // drawn. Its pass is used directly, so a broken error shader cannot
+  // recurse; without one nothing is current and draws issue nothing.
   Shader* error = GetErrorShader();
-  if (error == nullptr || error == this) return;
-  auto fallback = error->Passes.find(passName);
-  if (fallback == error->Passes.end()) fallback = error->Passes.find(DefaultPass);
-  if (fallback == error->Passes.end()) return;
-  fallback->second->Use(buffers);
+  std::unordered_map<std::string, ShaderPass*>::iterator fallback;
+  if (error != nullptr && error != this) {
+    fallback = error->Passes.find(passName);
+    if (fallback == error->Passes.end()) fallback = error->Passes.find(DefaultPass);
+    if (fallback != error->Passes.end()) {
+      ShaderVariant* variant = fallback->second->Use(buffers);
+      if (!variant->Failed()) return;
+    }
+  }
+  SaneGL::UseProgram(SaneGL::Program());
+  ShaderVariant::Current = nullptr;
 }
 
 void Shader::Use(std::vector<UniformBuffer*>* buffers) { Use(DefaultPass, buffers); }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "render/ShaderUniform.h"
@@ -42,8 +43,9 @@ class Shader {
   void Reload();
 
   // Checks the file for changes, then makes the named pass current with the
-  // buffers (in priority order: later buffers win). A pass whose program
-  // failed to build falls back to the error shader.
+  // buffers (in priority order: later buffers win). A pass the shader lacks
+  // (reported once per name) or whose program failed to build falls back to
+  // the error shader; with no error program either, no program is current.
   void Use(const std::string& passName, std::vector<UniformBuffer*>* buffers);
   void Use(std::vector<UniformBuffer*>* buffers);
 
@@ -55,8 +57,9 @@ class Shader {
   std::string Filename;
   std::string Source;
   std::unordered_map<std::string, ShaderPass*> Passes;
-  // Seconds, the file's modification time as last seen.
+  // Nanoseconds, the file's modification time as last seen, and its size.
   int64_t LastModified = 0;
+  int64_t LastSize = 0;
   // System-clock ticks (nanoseconds) of the last change check.
   int64_t LastCheck = 0;
 
@@ -68,13 +71,18 @@ class Shader {
 
  private:
   void CheckForChanges();
+  void UseErrorShader(const std::string& passName, std::vector<UniformBuffer*>* buffers);
   void DestroyPasses();
   bool ParseDocument(tinyxml2::XMLDocument& document);
   void ReadUniforms(const tinyxml2::XMLElement* uniforms);
   void ReadPasses(const tinyxml2::XMLElement* passes);
   void Report(const std::string& problem) const;
-  // The file's modification time in seconds; false when it cannot be read.
-  bool FileTime(int64_t& seconds) const;
+  // The file's modification time in nanoseconds and its size; false when it
+  // cannot be read.
+  bool FileTime(int64_t& nanoseconds, int64_t& size) const;
+
+  // Missing pass names already reported since the last reload.
+  std::unordered_set<std::string> ReportedMissing;
 };
 
 }  // namespace KestorEngine

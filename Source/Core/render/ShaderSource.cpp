@@ -69,53 +69,115 @@ std::string Where(const std::vector<std::string>& chain) {
   return text + ")";
 }
 
-std::string Expand(std::string text, IncludeCache cache, std::vector<std::string>& chain,
-                   const std::string& owner) {
-  size_t pos = text.rfind(kIncludeDirective);
+// What a stage may grow to through its includes; past it, further includes
+// expand to nothing and the stage usually fails to compile, which draws it
+// with the error shader instead of stalling the start.
+constexpr size_t kMaxExpandedBytes = 8u << 20;
+
+struct Expansion {
+  IncludeCache cache;
+  std::vector<std::string>& chain;
+  const std::string& owner;
+  size_t& inserted;    // bytes of include text inserted so far, nesting included
+  bool& overReported;  // the size limit has been reported for this stage
+};
+
+std::string Expand(const std::string& text, Expansion& x);
+
+// The text an include directive stands for, read (and expanded) once per
+// cache.
+std::string IncludeText(const std::string& name, Expansion& x) {
+  if (std::find(x.chain.begin(), x.chain.end(), name) != x.chain.end()) {
+    Report(x.owner, "include cycle " + DescribeChain(x.chain, name) + ", expanded to nothing");
+    return std::string();
+  }
+  auto cached = x.cache.find(name);
+  if (cached == x.cache.end()) {
+    std::string fileText;
+    std::string expanded;
+    if (ReadWholeFile(IncludePath(name), fileText)) {
+      x.chain.push_back(name);
+      // A copy of the cache: what the nested file adds stays private to it.
+      Expansion nested{x.cache, x.chain, x.owner, x.inserted, x.overReported};
+      expanded = Expand(fileText, nested);
+      x.chain.pop_back();
+    } else {
+      Report(x.owner, "include \"" + name + "\" not found at " + IncludePath(name) + Where(x.chain) +
+                          ", expanded to nothing");
+    }
+    cached = x.cache.emplace(name, std::move(expanded)).first;
+  }
+  std::string entry = cached->second;
+  if (name == "HLSL") {
+    // Applied at every directive, so cached text never carries them.
+    if (Shader::TemporalAntiAliasing) entry = "\n\t#define TAA\n" + entry;
+    if (Shader::MotionBlur) entry = "\n\t#define MotionBlur\n" + entry;
+  }
+  return entry;
+}
+
+// One line of the text, without its newline. A directive is replaced by its
+// include text from where it starts up to the end of the line as it stands
+// then; the directives of a line are taken from the last to the first, so an
+// earlier one on the same line cuts a later one's text at its first newline.
+std::string ExpandLine(std::string line, Expansion& x) {
+  size_t pos = line.rfind(kIncludeDirective);
   while (pos != std::string::npos) {
-    if (CommentedAfter(text, pos)) {
-      pos = pos == 0 ? std::string::npos : text.rfind(kIncludeDirective, pos - 1);
+    if (CommentedAfter(line, pos)) {
+      pos = pos == 0 ? std::string::npos : line.rfind(kIncludeDirective, pos - 1);
       continue;
     }
-    size_t lineEnd = LineEnd(text, pos);
-    size_t open = text.find('"', pos);
-    size_t close = open == std::string::npos ? open : text.find('"', open + 1);
+    size_t lineEnd = LineEnd(line, pos);
+    size_t open = line.find('"', pos);
+    size_t close = open == std::string::npos ? open : line.find('"', open + 1);
     bool quoted = close != std::string::npos && close < lineEnd;
-    std::string name = quoted ? text.substr(open + 1, close - open - 1) : std::string();
-    text.erase(pos, lineEnd - pos);
+    std::string name = quoted ? line.substr(open + 1, close - open - 1) : std::string();
 
     std::string entry;
     if (!quoted) {
-      Report(owner, "#include without a quoted name" + Where(chain) + ", expanded to nothing");
-    } else if (std::find(chain.begin(), chain.end(), name) != chain.end()) {
-      Report(owner, "include cycle " + DescribeChain(chain, name) + ", expanded to nothing");
+      Report(x.owner, "#include without a quoted name" + Where(x.chain) + ", expanded to nothing");
+    } else if (x.inserted > kMaxExpandedBytes) {
+      if (!x.overReported) {
+        Report(x.owner, "includes expand past " + std::to_string(kMaxExpandedBytes >> 20) +
+                            " MiB, the rest expanded to nothing");
+        x.overReported = true;
+      }
     } else {
-      auto cached = cache.find(name);
-      if (cached == cache.end()) {
-        std::string fileText;
-        std::string expanded;
-        if (ReadWholeFile(IncludePath(name), fileText)) {
-          chain.push_back(name);
-          // A copy of the cache: what the nested file adds stays private to it.
-          expanded = Expand(std::move(fileText), cache, chain, owner);
-          chain.pop_back();
-        } else {
-          Report(owner, "include \"" + name + "\" not found at " + IncludePath(name) +
-                            Where(chain) + ", expanded to nothing");
-        }
-        cached = cache.emplace(name, std::move(expanded)).first;
-      }
-      entry = cached->second;
-      if (name == "HLSL") {
-        // Applied at every directive, so cached text never carries them.
-        if (Shader::TemporalAntiAliasing) entry = "\n\t#define TAA\n" + entry;
-        if (Shader::MotionBlur) entry = "\n\t#define MotionBlur\n" + entry;
-      }
+      entry = IncludeText(name, x);
+      x.inserted += entry.size();
     }
-    text.insert(pos, entry);
-    pos = text.rfind(kIncludeDirective, pos);
+    line.replace(pos, lineEnd - pos, entry);
+    pos = line.rfind(kIncludeDirective, pos);
   }
-  return text;
+  return line;
+}
+
+// Lines are independent (a directive never reaches past its own line), so
+// they are expanded one by one, from the last to the first as before, and
+// joined once at the end.
+std::string Expand(const std::string& text, Expansion& x) {
+  if (text.find(kIncludeDirective) == std::string::npos) return text;
+  std::vector<size_t> starts;
+  for (size_t at = 0; at != std::string::npos && at <= text.size();) {
+    starts.push_back(at);
+    const size_t newline = text.find('\n', at);
+    at = newline == std::string::npos ? std::string::npos : newline + 1;
+  }
+  std::vector<std::string> lines(starts.size());
+  for (size_t i = starts.size(); i-- > 0;) {
+    const size_t end = i + 1 < starts.size() ? starts[i + 1] - 1 : text.size();
+    std::string line = text.substr(starts[i], end - starts[i]);
+    lines[i] = line.find(kIncludeDirective) == std::string::npos ? std::move(line) : ExpandLine(std::move(line), x);
+  }
+  size_t total = 0;
+  for (const std::string& line : lines) total += line.size() + 1;
+  std::string out;
+  out.reserve(total);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    out += lines[i];
+    if (i + 1 < lines.size()) out += '\n';
+  }
+  return out;
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -213,7 +275,10 @@ void Append(std::string& value, const std::string& element) {
 std::string IncludeWoop(std::string text, IncludeCache cache, PrecompilePositions& positions,
                         bool topLevel, const std::string& owner) {
   std::vector<std::string> chain;
-  text = Expand(std::move(text), std::move(cache), chain, owner);
+  size_t inserted = 0;
+  bool overReported = false;
+  Expansion x{std::move(cache), chain, owner, inserted, overReported};
+  text = Expand(text, x);
   if (topLevel) PreparePrecompiles(text, positions, owner);
   return text;
 }

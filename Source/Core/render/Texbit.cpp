@@ -78,7 +78,9 @@ const TextureFormatInfo& GetTextureFormatInfo(TextureFormats format) {
   return formatTable[index];
 }
 
-std::vector<Texbit*> Texbit::ActiveTextures;
+// Never destroyed: textures held by other statics unbind themselves during
+// process exit.
+std::vector<Texbit*>& Texbit::ActiveTextures = *new std::vector<Texbit*>();
 Texbit* Texbit::White_ = nullptr;
 
 // ---------------------------------------------------------------------------

@@ -122,7 +122,7 @@ class Texbit {
   bool StorageMade = false;
 
   // Textures that own a unit, least recently bound first.
-  static std::vector<Texbit*> ActiveTextures;
+  static std::vector<Texbit*>& ActiveTextures;
   static Texbit* White_;
 
  private:

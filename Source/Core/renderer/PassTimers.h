@@ -7,10 +7,10 @@
 // for them. When every query slot is still in flight, a frame goes untimed.
 //
 // On a GPU a figure is the time the GPU spent on the pass. On Mesa's llvmpipe
-// a query spans the rasteriser threads' work between its begin and end,
-// wall time, from the first thread that starts to the last that finishes;
-// vertex processing and compute dispatches run on the calling thread and
-// are included too, as llvmpipe finishes them before the query ends.
+// it is the wall-clock span of the pass as the driver runs it (vertex work,
+// compute dispatches, the rasteriser threads): the passes add up to about
+// the frame's wall time, and a machine busy with other work makes every
+// figure longer while the shares hold.
 #include <string>
 #include <vector>
 

@@ -110,29 +110,45 @@ bool Emits(const DrawEntry& e) {
          found->second.FloatValue != 0.0f;
 }
 
-// The importance-sampling arrays reach GL as raw array uploads: the buffer
-// staging skips arrays, and baking them into the source would compile a
-// program whenever an area moves.
-void UploadISArrays(unsigned program, UniformBuffer& is) {
+}  // namespace
+
+// Baking the area arrays into the source would compile a program whenever an
+// area moves; raw uploads keep one program. Areas that found no emitter
+// (radiance 0) are left out: every area costs the lighting shaders work on
+// every pixel.
+void RenderSystem::UploadISArrays(unsigned program, UniformBuffer& is) {
   if (program == 0) return;
-  auto types = is.Uniforms.find("ISTypes");
-  int count = types == is.Uniforms.end() ? 0 : static_cast<int>(types->second.FloatValues.size());
-  count = std::min(count, 16);
+  auto array = [&](const char* name) -> const ShaderUniform* {
+    auto found = is.Uniforms.find(name);
+    return found == is.Uniforms.end() ? nullptr : &found->second;
+  };
+  const ShaderUniform* types = array("ISTypes");
+  const ShaderUniform* radiance = array("ISRadiance");
+  std::vector<size_t> kept;
+  if (types != nullptr) {
+    for (size_t i = 0; i < types->FloatValues.size() && kept.size() < 16; ++i) {
+      const bool dark = radiance != nullptr && i < radiance->Vector3Values.size() &&
+                        radiance->Vector3Values[i] == glm::vec3(0.0f);
+      if (!dark) kept.push_back(i);
+    }
+  }
+  const int count = static_cast<int>(kept.size());
   glProgramUniform1i(program, glGetUniformLocation(program, "ISCount"), count);
   Debug::_CheckGLError("RELEASE", __LINE__);
   if (count == 0) return;
-  glProgramUniform1fv(program, glGetUniformLocation(program, "ISTypes"), count,
-                      types->second.FloatValues.data());
+  std::vector<float> keptTypes;
+  for (size_t i : kept) keptTypes.push_back(types->FloatValues[i]);
+  glProgramUniform1fv(program, glGetUniformLocation(program, "ISTypes"), count, keptTypes.data());
   Debug::_CheckGLError("RELEASE", __LINE__);
-  for (const char* name : {"ISPositions", "ISSizes1", "ISSizes2"}) {
-    const std::vector<glm::vec3>& v = is.Uniforms[name].Vector3Values;
-    if (static_cast<int>(v.size()) < count) continue;
-    glProgramUniform3fv(program, glGetUniformLocation(program, name), count, &v[0].x);
+  for (const char* name : {"ISPositions", "ISSizes1", "ISSizes2", "ISRadiance"}) {
+    const ShaderUniform* values = array(name);
+    if (values == nullptr || values->Vector3Values.size() < types->FloatValues.size()) continue;
+    std::vector<glm::vec3> keptValues;
+    for (size_t i : kept) keptValues.push_back(values->Vector3Values[i]);
+    glProgramUniform3fv(program, glGetUniformLocation(program, name), count, &keptValues[0].x);
     Debug::_CheckGLError("RELEASE", __LINE__);
   }
 }
-
-}  // namespace
 
 void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
   engine->PrepareStageLists();
@@ -145,6 +161,9 @@ void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
   ComponentHandler<LightField>::FoodGoSad.push_back(&FoodGoSad);
   ComponentHandler<ISArea>::GoodYumidk.push_back(&GoodYumidk);
   ComponentHandler<ISArea>::FoodGoSad.push_back(&FoodGoSad);
+  ComponentHandler<Sky>::GoodYumidk.push_back(&GoodYumidk);
+  ComponentHandler<Sky>::FoodGoSad.push_back(&FoodGoSad);
+  Thing::HereItsFunc.push_back(&ComponentHandler<Sky>::HereItsBunk);
   Thing::HereItsFunc.push_back(&ComponentHandler<Camera>::HereItsBunk);
   Thing::HereItsFunc.push_back(&ComponentHandler<Transform>::HereItsBunk);
   Thing::HereItsFunc.push_back(&ComponentHandler<LightField>::HereItsBunk);
@@ -152,6 +171,8 @@ void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
 }
 
 void RenderSystem::GoodYumidk(Thing t) {
+  // A sky is everywhere: it needs no place.
+  if (Has<Sky>(t)) AddOnce(SkyThings, t);
   if (!Has<Transform>(t)) return;
   if (Has<Camera>(t)) AddOnce(CameraThings, t);
   if (Has<LightField>(t)) AddOnce(LitThings, t);
@@ -159,6 +180,7 @@ void RenderSystem::GoodYumidk(Thing t) {
 }
 
 void RenderSystem::FoodGoSad(Thing t) {
+  if (!Has<Sky>(t)) RemoveFirst(SkyThings, t);
   // Each list loses the Thing only when its own pair of components is broken:
   // a camera that also carried an area light keeps rendering without it.
   const bool placed = Has<Transform>(t);
@@ -282,6 +304,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
 
   UniformBuffer is;
   FillISUniforms(is);
+  MatchAreaEmitters(is, queue);
   is.CalculateHash();
   UniformBuffer quickray;
   FillQuickrayUniforms(quickray);
@@ -347,14 +370,17 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   camera.CalculateHash();
 
   // The history follows the render size (a resized window with "Screen
-  // Resolution" (0, 0)): the old textures go back to the pool.
+  // Resolution" (0, 0)), and is kept only whole (the pool may refuse a
+  // part): otherwise the old textures go back to the pool.
   auto release = [](std::initializer_list<Texbit**> textures) {
     for (Texbit** t : textures) {
       if (*t != nullptr) RenderTextureGuy::Done(static_cast<RenderTexture*>(*t));
       *t = nullptr;
     }
   };
-  if (c->OldLayer1 != nullptr && (c->OldLayer1->Width != w || c->OldLayer1->Height != h)) {
+  const bool partial = c->OldLayer1 == nullptr || c->OldLayer2 == nullptr || c->Newness1 == nullptr ||
+                       c->Newness2 == nullptr;
+  if (partial || c->OldLayer1->Width != w || c->OldLayer1->Height != h) {
     release({&c->OldLayer1, &c->OldLayer2, &c->OldDepth1, &c->OldDepth2, &c->Newness1, &c->Newness2});
   }
   // A new render scale keeps the full-size history: the picture stays and
@@ -365,8 +391,12 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
   }
   if (c->OldLayer1 == nullptr) {
-    c->OldLayer1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
-    c->OldLayer2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F);
+    // Four channels and one level: a software rasteriser reads and writes
+    // those fastest, and nothing samples a smaller level of the history.
+    c->OldLayer1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGBA16F);
+    // The two trade places every frame: the temporal pass reads one and
+    // writes the other, so the history needs no copy.
+    c->OldLayer2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGBA16F);
     c->OldDepth1 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
     c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
     c->Newness1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::R16F);
@@ -400,9 +430,9 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   }
   if (Layer1 == nullptr) {
     Layer1 = new RenderTexture(sw, sh, TextureFormats::RGBA16F);
+    Layer1->Mipmaps = false;  // only level 0 is ever written or read
     Layer1->ToGPU();
   }
-  RenderTexture* temporal = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGB16F, true);
   RenderTexture* motion = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::RG16F);
   if (BufferDepthLayer1 == nullptr) {
     BufferDepthLayer1 = new DepthTexture(sw, sh, TextureFormats::Depth24Stencil8);
@@ -411,12 +441,13 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   // The pool answers with null when its budget is gone; a frame without its
   // targets is skipped rather than drawn into whatever is bound.
   auto handBack = [&]() {
-    for (RenderTexture* t : {normals, linearDepth, albedo, temporal, motion}) {
+    for (RenderTexture* t : {normals, linearDepth, albedo, motion}) {
       if (t != nullptr) RenderTextureGuy::Done(t);
     }
   };
-  if (normals == nullptr || albedo == nullptr || linearDepth == nullptr || temporal == nullptr ||
-      motion == nullptr || oldLayer1 == nullptr || newness1 == nullptr || newness2 == nullptr) {
+  auto* oldLayer2 = static_cast<RenderTexture*>(c->OldLayer2);
+  if (normals == nullptr || albedo == nullptr || linearDepth == nullptr || motion == nullptr ||
+      oldLayer1 == nullptr || oldLayer2 == nullptr || newness1 == nullptr || newness2 == nullptr) {
     handBack();
     return;
   }
@@ -507,10 +538,12 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   surface.SetTexture("Albedo", albedo);
   surface.SetTexture("LinearDepth", linearDepth);
   surface.SetTexture("LastBufferDepth", c->OldDepth1);
-  surface.SetTexture("BufferFinalLastFrame2", c->OldLayer2);
+  // "BufferFinalLastFrame2" is not bound: it is the temporal pass's target.
   surface.SetFloat("THISLIGHT", -1.0f);
   surface.CalculateHash();
-  if (RaycastScreen->value && deferred && !VisualizeVoxels->value) {
+  // "Visualize Voxels" runs the lighting compute in its voxel-showing mode
+  // and leaves the emission out: the voxels carry their own.
+  if (RaycastScreen->value && deferred) {
     SaneGL::ClearColor(glm::vec4(0.0f));
     SaneGL::Clear(GL_COLOR_BUFFER_BIT);
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface, &quickray, &is};
@@ -552,12 +585,14 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     SaneGL::Blend(true);
     SaneGL::BlendFuncSeparate(SaneGL::BlendFunction::One, SaneGL::BlendFunction::One,
                               SaneGL::BlendFunction::One, SaneGL::BlendFunction::One);
-    PassScope timer("Emission");
-    cameraDraws("Emission", true,
-                [&](DrawEntry& e, UniformBuffer& d) {
-                  return WithoutNulls({&time, &camera, &field, &d, &std::get<6>(e), std::get<5>(e)});
-                },
-                Emits);
+    if (!VisualizeVoxels->value) {
+      PassScope timer("Emission");
+      cameraDraws("Emission", true,
+                  [&](DrawEntry& e, UniformBuffer& d) {
+                    return WithoutNulls({&time, &camera, &field, &d, &std::get<6>(e), std::get<5>(e)});
+                  },
+                  Emits);
+    }
   }
   SaneGL::Blend(false);
   SaneGL::StateSync();
@@ -600,17 +635,19 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   }
 
   surface.SetFloat("TemporalSSExponent", TemporalSSExponent->value);
+  surface.SetFloat("TemporalUpsampling", sw != w || sh != h ? 1.0f : 0.0f);
   surface.CalculateHash();
 
   if (TemporalSS->value && TemporallyAntialias) {
     PassScope timer("Temporal");
-    RenderTextureGuy::UseTexs({temporal, newness2});
+    RenderTextureGuy::UseTexs({oldLayer2, newness2});
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     TemporallyAntialias->Use(&list);
     NoteLightmapReader();
     Draw::Blit(Layer1);
     RenderTextureGuy::UseTexDone();
     std::swap(c->Newness1, c->Newness2);
+    std::swap(c->OldLayer1, c->OldLayer2);
   }
 
   // The whole-screen passes below run without depth testing; going through
@@ -618,16 +655,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);
   SaneGL::StateSync();
 
-  if (TemporalSS->value && UnlitScreenSpace) {
-    PassScope timer("History");
-    RenderTextureGuy::UseTex(oldLayer1);
-    std::vector<UniformBuffer*> list = {&time, &surface};
-    UnlitScreenSpace->Use(&list);
-    Draw::Blit(temporal);
-    RenderTextureGuy::UseTexDone();
-  }
-
-  Texbit* finalInput = TemporalSS->value ? static_cast<Texbit*>(temporal) : static_cast<Texbit*>(Layer1);
+  Texbit* finalInput = TemporalSS->value ? c->OldLayer1 : static_cast<Texbit*>(Layer1);
   if (FrameCapture::Capturing() && thing == CameraThings.front()) FrameCapture::TakeLinear(*finalInput);
   if (FinalBlitEn->value && FinalBlit) {
     PassScope timer("Present");

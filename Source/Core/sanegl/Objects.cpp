@@ -332,6 +332,9 @@ void VertexArray::BindElementArray(const Buffer& buffer) {
 void VertexArray::DrawElements(PrimitiveModes mode, int count, DataType type,
                                const void* offset) {
   if (Use() == nullptr) return;
+  // Without a program the core profile's results are undefined: a shader
+  // whose pass is missing draws nothing rather than something.
+  if (RequestedState().program.glID() == 0) return;
   StateSync();
   StatePush();
   BindVertexArray(*this);

@@ -156,7 +156,8 @@ class VertexArray : public GLResource<VertexArrayState> {
   // Records the buffer as this vertex array's element buffer and binds it
   // into the vertex array in GL.
   void BindElementArray(const Buffer& buffer);
-  // Full StateSync (uniforms included), then the draw with this vertex array.
+  // Full StateSync (uniforms included), then the draw with this vertex array;
+  // nothing at all while no program is requested.
   void DrawElements(PrimitiveModes mode, int count, DataType type, const void* offset);
 
  private:

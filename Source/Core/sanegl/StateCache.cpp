@@ -697,6 +697,23 @@ void StateSyncFramebuffer() {
   currentState.framebuffer = s.framebuffer;
 }
 
+void AdoptContextDebugOutput() {
+  if (!detail::ContextAlive()) return;
+  Count(GLCall::Query);
+  const bool on = glIsEnabled(GL_DEBUG_OUTPUT) == GL_TRUE;
+  SANEGL_CHECK_LIVE();
+  for (GlobalState& s : States) s.debugOuputEnabled = on;
+  currentState.debugOuputEnabled = on;
+}
+
+void ResetStateStack() {
+  States.clear();
+  States.emplace_back();
+  States.emplace_back();
+  currentState = GlobalState();
+  AdoptContextDebugOutput();
+}
+
 void StateSyncRender() {}
 void StateSyncShaderCore() {}
 

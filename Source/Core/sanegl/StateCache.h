@@ -168,6 +168,15 @@ void StateSyncBuffer();
 // Vertex array, then the array and element bindings.
 void StateSyncVertexArray();
 void StateSyncFramebuffer();
+// Takes GL_DEBUG_OUTPUT as the current context has it into every record and
+// the mirror, so that no synchronisation, forced or not, switches off the
+// debug output a context was created with. Call it once the context is set
+// up; DebugOutput still changes it on purpose.
+void AdoptContextDebugOutput();
+// Back to the start: two default records (debug output as the current
+// context has it) and a default mirror, so the next synchronisation must be
+// StateSyncForce. For a host that starts over, and for tests.
+void ResetStateStack();
 // Kept for callers that mark these points; nothing reaches GL here.
 void StateSyncRender();
 void StateSyncShaderCore();

@@ -74,7 +74,12 @@ void Camera::UpdatePerspectiveMatrix() {
   // reseeds rand() every frame, which would give the same offset each time.
   // Half a pixel either way of the camera's scaled targets, expressed in
   // drawable pixels (Shutter) like the projection shift below.
-  const int i = (FrameCount - 1) % JitterCycle + 1;
+  // Halton(2) puts odd points in the right half of the pixel; taken in this
+  // order, left and right fall on odd and even frames alike, so effects that
+  // alternate every other frame (a checkerboard of rays) do not lock onto
+  // one side and print a fixed pattern.
+  static const int Order[JitterCycle] = {1, 2, 4, 3, 5, 6, 8, 7, 9, 10, 12, 11, 13, 14, 16, 15};
+  const int i = Order[(FrameCount - 1) % JitterCycle];
   const float scale = RenderScale > 0.0f ? RenderScale : 1.0f;
   glm::vec2 jitter(Halton(i, 2) - 0.5f, Halton(i, 3) - 0.5f);
   jitter /= scale;
