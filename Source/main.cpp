@@ -99,6 +99,7 @@ int main(int argc, char** argv) {
   LightField::Attach();
   ISArea::Attach();
   ISContainer::Attach();
+  Sky::Attach();
   Viewpoint::Attach();
 
   // Systems write fixed slots of the stage lists; the fly camera inserts its

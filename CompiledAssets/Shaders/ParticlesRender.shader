@@ -66,11 +66,13 @@ void main() {
 #version 430 core
 flat in ivec3 Voxel;
 uniform vec3 _LightFieldTexSize = vec3(1.0);
-layout(rgba16f) writeonly uniform image3D _RayTexImage;
+layout(rg32ui) writeonly uniform uimage3D _MaterialImage;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM2;
 void main() {
   if (any(lessThan(Voxel, ivec3(0))) || any(greaterThanEqual(Voxel, ivec3(_LightFieldTexSize)))) return;
-  imageStore(_RayTexImage, Voxel, vec4(0.05, 0.01, 0.01, 1.0));
+  // The cloth's albedo; a point has no normal (zero), the light injection
+  // lights it as if it faced up.
+  imageStore(_MaterialImage, Voxel, uvec4(packUnorm4x8(vec4(0.5, 0.1, 0.1, 1.0)), 0u, 0u, 0u));
   imageStore(_RayTexImageAlpM2, Voxel, vec4(1.0));
 }
       ]]></Fragment>

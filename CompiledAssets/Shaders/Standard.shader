@@ -2,8 +2,8 @@
 <!--
   The street's surface shader: one colour, a roughness and an emission per
   material. The deferred path writes the G-buffer that the lighting compute
-  shades; the forward path lights with a fixed low sun and a sky/ground
-  ambient. The voxelisation passes share their vertex and geometry stages
+  shades; the forward path lights with the level's sun (unshadowed) and a
+  sky/ground ambient. The voxelisation passes share their vertex and geometry stages
   through includes.
 
   Passes and their colour targets:
@@ -14,8 +14,8 @@
     Depth     depth only
     LightmapGI           the surface seen from above over the light field's
                          box, albedo x sky
-    VoxelizeMidAndColor  image stores: radiance + occupancy of the light field,
-                         emitters alone into level 1
+    VoxelizeMidAndColor  image stores: albedo, normal, emission and occupancy
+                         of the light field
     VoxelizeDetail       image stores: occupancy at twice the resolution
   Matrices left unset stay identities, so a draw without a camera is in clip
   space. The camera passes draw with _AAWorldToView (this frame's sub-pixel
@@ -128,14 +128,14 @@ uniform vec3 EmissionColor = vec3(0.0);
 uniform float Strength = 0.0;
 uniform sampler2D AlbedoMap;
 uniform vec3 _CameraPos = vec3(0.0);
+// The level's sky and sun (radiance; the sun's irradiance at normal
+// incidence), black without a Sky.
+uniform vec3 _SunDirection = vec3(0.0, 0.0, 1.0);
+uniform vec3 _SunIrradiance = vec3(0.0);
+uniform vec3 _SkyZenith = vec3(0.0);
+uniform vec3 _SkyGround = vec3(0.0);
 layout(location = 0) out vec4 ColorOut;
 layout(location = 1) out vec2 MotionOut;
-
-// Towards the level's low evening sun, and its colour.
-const vec3 SunDirection = vec3(0.5645, -0.7527, 0.3387);
-const vec3 SunColor = vec3(1.7, 1.35, 1.0);
-const vec3 SkyColor = vec3(0.20, 0.26, 0.38);
-const vec3 GroundColor = vec3(0.10, 0.08, 0.06);
 
 void main() {
   vec3 n = normalize(worldNormal);
@@ -144,14 +144,16 @@ void main() {
   vec3 diffuse = albedo * (1.0 - Metallic);
   vec3 specularTint = mix(vec3(0.04), albedo, Metallic);
 
-  float lambert = max(dot(n, SunDirection), 0.0);
-  vec3 h = normalize(SunDirection + v);
+  float lambert = max(dot(n, _SunDirection), 0.0);
+  vec3 h = normalize(_SunDirection + v);
   // Blinn-Phong with the exponent taken from the roughness.
   float r = clamp(Roughness, 0.05, 1.0);
   float exponent = 2.0 / (r * r * r * r) - 2.0;
   float highlight = pow(max(dot(n, h), 0.0), exponent) * (exponent + 8.0) / 25.1327;
-  vec3 direct = SunColor * lambert * (diffuse + specularTint * highlight);
-  vec3 ambient = mix(GroundColor, SkyColor, n.z * 0.5 + 0.5) * diffuse;
+  // No shadows and no bounces here: the sun unshadowed, the sky as if the
+  // surface saw half of it and half of the ground.
+  vec3 direct = _SunIrradiance * lambert * (diffuse / 3.14159265 + specularTint * highlight);
+  vec3 ambient = mix(_SkyGround, _SkyZenith, n.z * 0.5 + 0.5) * diffuse;
 
   ColorOut = vec4(direct + ambient + EmissionColor * Strength, 1.0);
   MotionOut = (clipNow.xy / clipNow.w - clipPast.xy / max(abs(clipPast.w), 1e-6)) * 0.5;
@@ -239,30 +241,31 @@ uniform vec3 _LightFieldTexSize = vec3(1.0);
 uniform vec3 Color = vec3(0.8);
 uniform vec3 EmissionColor = vec3(0.0);
 uniform float Strength = 0.0;
+uniform float _AreaSampled = 0.0;
 uniform sampler2D AlbedoMap;
-layout(rgba16f) writeonly uniform image3D _RayTexImage;
-layout(rgba16f) writeonly uniform image3D _RayTexImageM2;
+layout(rg32ui) writeonly uniform uimage3D _MaterialImage;
+layout(rgba16f) writeonly uniform image3D _EmissionImage;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM2;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM3;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM4;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM5;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM6;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM7;
-const vec3 SunDirection = vec3(0.5645, -0.7527, 0.3387);
 void main() {
   ivec3 v = ivec3(floor(Voxel));
   if (any(lessThan(v, ivec3(0))) || any(greaterThanEqual(v, ivec3(_LightFieldTexSize)))) return;
+  // What the light injection needs, not a lit colour: the surface's albedo,
+  // its normal and what it emits. Albedo stays below 1 so that light
+  // bounced between surfaces dies out.
+  vec3 albedo = clamp(Color * texture(AlbedoMap, UV).rgb, 0.0, 0.98);
   vec3 n = normalize(Normal);
-  vec3 albedo = Color * texture(AlbedoMap, UV).rgb;
-  // What a ray that hits this voxel sees: the emission, plus the surface lit
-  // by the sky and a share of unshadowed sun (one bounce, approximated).
-  vec3 sky = mix(vec3(0.10, 0.08, 0.06), vec3(0.20, 0.26, 0.38), n.z * 0.5 + 0.5);
-  vec3 radiance = EmissionColor * Strength + albedo * (sky + vec3(0.6, 0.45, 0.3) * max(dot(n, SunDirection), 0.0));
-  // Alpha 2 marks an emitter. Level 1 holds emitters only, so that a lamp's
-  // cage drawn into the same voxel cannot hide the bulb from the lighting.
-  float kind = Strength > 0.0 ? 2.0 : 1.0;
-  imageStore(_RayTexImage, v, vec4(radiance, kind));
-  if (Strength > 0.0) imageStore(_RayTexImageM2, v >> 1, vec4(EmissionColor * Strength, 2.0));
+  imageStore(_MaterialImage, v, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(n, 0.0)), 0u, 0u));
+  // Only emitters write here, so a lamp's cage in the bulb's voxel cannot
+  // put the bulb out. Alpha 1: an area light samples this emitter.
+  vec3 emitted = max(EmissionColor * Strength, vec3(0.0));
+  if (Strength > 0.0 && max(emitted.r, max(emitted.g, emitted.b)) > 0.0) {
+    imageStore(_EmissionImage, v, vec4(emitted, _AreaSampled > 0.5 ? 1.0 : 2.0));
+  }
   // Occupancy mips: level 1 of the skip volume has the field's resolution.
   imageStore(_RayTexImageAlpM2, v, vec4(1.0));
   imageStore(_RayTexImageAlpM3, v >> 1, vec4(1.0));

@@ -286,6 +286,7 @@ TEST_F(SceneTest, ShippedStreetLoadsCleanlyWithThePanelsNamedThings) {
   RegisterComponentType<Quiet>("MeshRenderer");
   RegisterComponentType<Quiet>("LightField");
   RegisterComponentType<Quiet>("ISContainer");
+  RegisterComponentType<Quiet>("Sky");
   KestorTest::CaptureStdout out;
   Scene scene("StreetTest");
 

@@ -1,11 +1,13 @@
 // The renderer's bookkeeping and the numbers it hands to the lighting
-// shaders: system lists, frame timing, area lights, ray frames, light-field
-// uniforms; and every system's Attach as the first of a host.
+// shaders: system lists, frame timing, area lights and the emitters they
+// take their radiance from, the sky, ray frames, light-field uniforms; and
+// every system's Attach as the first of a host.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include <glm/geometric.hpp>
+#include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/quaternion.hpp>
 
 #include "engine/Component.h"
@@ -14,6 +16,8 @@
 #include "gui/GUI.h"
 #include "gui/IMGUI.h"
 #include "render/DrawSystem.h"
+#include "render/Mesh.h"
+#include "support/GLTestContext.h"
 #include "renderer/RenderSystem.h"
 #include "scene/AudioSystem.h"
 #include "scene/Camera.h"
@@ -41,11 +45,14 @@ struct Lists : ::testing::Test {
     ComponentHandler<LightField>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
     ComponentHandler<ISArea>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
     ComponentHandler<ISArea>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
+    ComponentHandler<Sky>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
+    ComponentHandler<Sky>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
   }
   void SetUp() override {
     RenderSystem::CameraThings.clear();
     RenderSystem::LitThings.clear();
     RenderSystem::BrightThings.clear();
+    RenderSystem::SkyThings.clear();
   }
 };
 
@@ -103,6 +110,24 @@ TEST(FrameStatistics, StepIsFixedForEightSecondsThenClampedAndAveragesAreMillise
   EXPECT_NEAR(RenderSystem::CPUlastFPS, 10.0f, 1e-3);
   EXPECT_EQ(RenderSystem::averageFPS, 0.0f);
   EXPECT_EQ(RenderSystem::CPUaverageFPS, 0.0f);
+}
+
+TEST_F(Lists, ASkyNeedsNoPlaceAndTheFirstOneLightsTheFrame) {
+  Thing first = Thing::Gimme(), second = Thing::Gimme();
+  ComponentHandler<Sky>::Gimmoo(first);
+  ComponentHandler<Sky>::Gimmoo(second);
+  EXPECT_EQ(RenderSystem::SkyThings, (std::vector<Thing>{first, second}));
+  EXPECT_EQ(RenderSystem::ActiveSky(), ComponentHandler<Sky>::Get(first));
+  ComponentHandler<Sky>::HereItsBunk(first);
+  EXPECT_EQ(RenderSystem::ActiveSky(), ComponentHandler<Sky>::Get(second));
+  ComponentHandler<Sky>::HereItsBunk(second);
+  EXPECT_EQ(RenderSystem::ActiveSky(), nullptr);
+
+  UniformBuffer field;
+  RenderSystem::FillSkyUniforms(field, nullptr);
+  for (const char* name : {"_SkyZenith", "_SkyHorizon", "_SkyGround", "_SunRadiance", "_SunIrradiance"}) {
+    EXPECT_EQ(field.Uniforms[name].Vector3Value, glm::vec3(0.0f)) << name << ": without a sky it is black";
+  }
 }
 
 TEST(AreaLights, PointAndParallelogramAreasGiveTheirCentreRadiusAndEdges) {
@@ -228,6 +253,51 @@ TEST(FieldUniforms, WorkedNumbersOfACubicField) {
   UniformBuffer none;
   RenderSystem::FillFieldUniforms(none, empty, t);
   EXPECT_EQ(none.Uniforms["_LightFieldRayStep"].FloatValue, 0.0f) << "no resolution, no division by zero";
+}
+
+namespace {
+
+class AreaEmitters : public KestorTest::GLTest {};
+
+}  // namespace
+
+TEST_F(AreaEmitters, AnAreaShinesWithTheBrightestEmitterItMeetsAndMarksIt) {
+  // A unit cube mesh placed by each entry's matrix.
+  Resource<Mesh> cube = Resources<Mesh>::Make("AreaEmitterCube", new Mesh());
+  cube->BoundsMin = glm::vec3(-0.5f);
+  cube->BoundsMax = glm::vec3(0.5f);
+  auto material = [](glm::vec3 emission, float strength) {
+    UniformBuffer b;
+    b.SetVector("EmissionColor", emission);
+    b.SetFloat("Strength", strength);
+    return b;
+  };
+  UniformBuffer dim = material(glm::vec3(1.0f), 5.0f), bright = material(glm::vec3(1.0f, 0.5f, 0.0f), 20.0f),
+                far = material(glm::vec3(1.0f), 100.0f), dark = material(glm::vec3(0.0f), 0.0f);
+  auto at = [](glm::vec3 p) { return glm::translate(glm::mat4(1.0f), p); };
+  std::vector<DrawEntry> queue = {
+      {cube, -1, at({0.0f, 0.0f, 0.2f}), glm::mat4(1.0f), {}, &dim, {}, true, true},
+      {cube, -1, at({0.0f, 0.3f, 0.0f}), glm::mat4(1.0f), {}, &bright, {}, false, true},
+      {cube, -1, at({50.0f, 0.0f, 0.0f}), glm::mat4(1.0f), {}, &far, {}, true, true},
+      {cube, -1, at({0.0f, 0.0f, 0.0f}), glm::mat4(1.0f), {}, &dark, {}, true, true},
+      // Neither drawn nor voxelised: a hidden emitter lights nothing.
+      {cube, -1, at({0.0f, 0.0f, 0.0f}), glm::mat4(1.0f), {}, &far, {}, false, false},
+  };
+  UniformBuffer is;
+  // A ball at the cubes, a parallelogram far from every emitter.
+  is.SetFloatArray("ISTypes", {1.0f, 2.0f});
+  is.SetVectorArray("ISPositions", {glm::vec3(0.0f), glm::vec3(-20.0f, 0.0f, 0.0f)});
+  is.SetVectorArray("ISSizes1", {glm::vec3(0.2f), glm::vec3(1.0f, 0.0f, 0.0f)});
+  is.SetVectorArray("ISSizes2", {glm::vec3(0.0f), glm::vec3(0.0f, 1.0f, 0.0f)});
+  RenderSystem::MatchAreaEmitters(is, queue);
+  const auto& radiance = is.Uniforms["ISRadiance"].Vector3Values;
+  ASSERT_EQ(radiance.size(), 2u);
+  EXPECT_EQ(radiance[0], glm::vec3(20.0f, 10.0f, 0.0f));
+  EXPECT_EQ(radiance[1], glm::vec3(0.0f)) << "no emitter near it";
+  const float sampled[] = {0.0f, 1.0f, 0.0f, 0.0f, 0.0f};
+  for (size_t i = 0; i < queue.size(); ++i) {
+    EXPECT_EQ(std::get<6>(queue[i]).Uniforms["_AreaSampled"].FloatValue, sampled[i]) << "entry " << i;
+  }
 }
 
 TEST(RenderScale, TheAutomaticScaleStepsTowardsTheTargetAndStaysInRange) {

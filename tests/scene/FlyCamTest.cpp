@@ -232,6 +232,7 @@ TEST_F(FlyCamTest, ThingsWithoutATransformAreSkippedAndMomentumAdvancesOncePerFr
   Thing second = Thing::Gimme();
   ComponentHandler<Transform>::Gimmoo(second);
   ComponentHandler<FlyCam>::Gimmoo(second);
+  ComponentHandler<FlyCam>::Gimmoo(second);  // added again: still listed once
   ASSERT_EQ(FlyCamSystem::BasicallyEverything, (std::vector<Thing>{camera, bare, second}));
 
   Unpause();

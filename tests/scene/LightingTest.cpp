@@ -24,6 +24,7 @@ class LightingLevel : public KestorTest::LevelTest {
     ISArea::Attach();
     ISContainer::Attach();
     attachOutput = out.Text();
+    Sky::Attach();
   }
   std::string attachOutput;
 };
@@ -132,4 +133,27 @@ TEST_F(LightingLevel, ShippedStreetLoadsWithTheRealComponents) {
   EXPECT_NEAR(at.x, -3.288f, 1e-5f);  // on the glass, just off the wall
   EXPECT_NEAR(at.y, -3.0f, 1e-5f);
   EXPECT_NEAR(at.z, 1.4f, 1e-5f);
+}
+
+TEST_F(LightingLevel, ASkyTakesWhatTheLevelGivesAndKeepsTheRest) {
+  auto scene = Load(R"(<Thing Name="Sky"><Sky ZenithColor="0.1,0.2,0.3" SunDirection="0,3,4" SunStrength="25000"
+                         SunAngle="1"/></Thing>)");
+  EXPECT_EQ(scene->ProblemCount(), 0) << output;
+  const Sky* sky = Of<Sky>(*scene, "Sky");
+  EXPECT_EQ(sky->ZenithColor, glm::vec3(0.1f, 0.2f, 0.3f));
+  EXPECT_EQ(sky->HorizonColor, glm::vec3(0.0f)) << "absent: black";
+  EXPECT_EQ(sky->SkyStrength, 1.0f);
+  EXPECT_EQ(sky->SunDirection, glm::vec3(0.0f, 3.0f, 4.0f));
+  EXPECT_EQ(sky->SunStrength, 25000.0f);
+  // A disc one degree across: 2 pi (1 - cos 0.5 degree) steradians.
+  EXPECT_NEAR(sky->SunSolidAngle(), 2.392e-4f, 1e-6f);
+  EXPECT_NEAR(sky->SunIrradiance().x, 25000.0f * 2.392e-4f, 0.05f);
+  EXPECT_EQ(sky->Radiance({0.0f, 0.0f, 2.0f}), glm::vec3(0.1f, 0.2f, 0.3f)) << "straight up: the zenith";
+  EXPECT_EQ(sky->Radiance({1.0f, 0.0f, 0.0f}), glm::vec3(0.0f)) << "level: the horizon";
+
+  for (const char* bad : {R"(SunDirection="0,0,0")", R"(SunStrength="bright")", R"(ZenithColor="1,2")"}) {
+    SCOPED_TRACE(bad);
+    auto broken = Load(std::string(R"(<Thing Name="Sky"><Sky )") + bad + "/></Thing>");
+    ASSERT_EQ(Problems(*broken).size(), 1u) << output;
+  }
 }

@@ -19,6 +19,7 @@
 #include "scene/Lighting.h"
 #include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
+#include "support/EngineStatics.h"
 #include "support/GLTestContext.h"
 
 using namespace KestorEngine;
@@ -52,6 +53,11 @@ class MeshRenderers : public KestorTest::LevelTest {
     assets.Write("Meshes/ThreeParts.fml",
                  "<Mesh><Base><Vertices>0,0,0,1,0,0,0,1,0</Vertices><UV1>0,0,1,0,0,1</UV1>"
                  "<Faces>0,1,2</Faces><Faces>0,2,1</Faces><Faces>1,2,0</Faces></Base></Mesh>");
+    // What earlier tests of this process queued, attached and left in the
+    // renderers of ids they released.
+    DrawSystem::ClearCache();
+    for (MeshRenderer& r : ComponentHandler<MeshRenderer>::Components) r = MeshRenderer();
+    KestorTest::ForgetFollowers<Transform, MeshRenderer>();
     Transform::Attach();
     MeshRenderer::Attach();
     TransformSystem::Attach(&engine);
@@ -249,6 +255,7 @@ TEST_F(StreetLevel, LoadsWithoutProblemsAndItsShadersCompile) {
   LightField::Attach();
   ISArea::Attach();
   ISContainer::Attach();
+  Sky::Attach();
   KestorEngineFlyHahaJk engine;
   MeshRendererSystem::Attach(&engine);
   CaptureStdout capture;

@@ -55,6 +55,8 @@ class SlowFrames : public KestorTest::GLTest, public ::testing::WithParamInterfa
     GLTest::SetUp();
     if (HasFatalFailure()) return;
     Host();
+    // An engine deleted by an earlier test of this process quit SDL.
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
     SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
     Shutter::Width(640.0f);
     Shutter::Height(WindowHeight);

@@ -88,6 +88,10 @@ void ShaderVariant::Stage(std::vector<UniformBuffer*>* buffers) {
     for (const auto& entry : buffer->Uniforms) {
       const ShaderUniform& u = entry.second;
       int location = program->GetUniformLocation(u.NameHash);
+      // Every name the program lacks shares location -1, which GL ignores.
+      // Skipping it before the texture case matters: binding a texture the
+      // program does not read can push one it does out of the 16 units.
+      if (location < 0) continue;
       SaneGL::Uniform value;
       switch (u.Type) {
         case TypeFloat: value = SaneGL::Uniform(location, u.FloatValue); break;
@@ -113,9 +117,6 @@ void ShaderVariant::Stage(std::vector<UniformBuffer*>* buffers) {
           // Arrays reach GL only as precompiled source text.
           continue;
       }
-      // Every name the program lacks shares location -1, which GL ignores:
-      // no need to queue an upload for it.
-      if (location < 0) continue;
       program->pendingUniforms[location] = value;
     }
   }

@@ -1,12 +1,23 @@
 // The global-illumination inputs: area lights for importance sampling, the
-// fixed ray frames, the one-time textures and the per-frame voxelisation of
-// each light field into its colour, occupancy and distance volumes.
+// sky, the fixed ray frames, the one-time textures and, per light field and
+// frame, the voxelisation of the scene's materials (albedo, normal,
+// emission, occupancy), the distance volume, and the light injection that
+// gives every occupied voxel the light it reflects.
+//
+// One unit throughout: an emitter's Strength x EmissionColor, the sky's
+// colours and the sun disc are radiance; a voxel stores the radiance its
+// surface reflects, albedo / pi x irradiance. The injection gathers the
+// irradiance from the sun and the area lights (with visibility through the
+// occupancy) and from the previous frame's voxel radiance (a few rays), so
+// light bounces once more every frame and settles at the multi-bounce
+// answer; with albedo below 1 each bounce is weaker, so it stays bounded.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 
+#include <glm/common.hpp>
 #include <glm/geometric.hpp>
 
 #include "engine/Component.h"
@@ -60,9 +71,11 @@ void BindImage(unsigned program, const char* name, int unit, Texbit* t, int leve
   Debug::_CheckGLError("RELEASE", __LINE__);
 }
 
+// Units 0 and 2 carry the material and the emission; the occupancy mips keep
+// their units.
 void BindColourImages(unsigned program, LightField& first) {
-  BindImage(program, "_RayTexImage", 0, first.VolumeBack, 0, GL_RGBA16F);
-  BindImage(program, "_RayTexImageM2", 2, first.VolumeBack, 1, GL_RGBA16F);
+  BindImage(program, "_MaterialImage", 0, first.MaterialVolume, 0, GL_RG32UI);
+  BindImage(program, "_EmissionImage", 2, first.EmissionVolume, 0, GL_RGBA16F);
   BindImage(program, "_RayTexImageAlpM2", 4, first.SkipVolume, 1, GL_R8);
   BindImage(program, "_RayTexImageAlpM3", 1, first.SkipVolume, 2, GL_R8);
   BindImage(program, "_RayTexImageAlpM4", 3, first.SkipVolume, 3, GL_R8);
@@ -74,6 +87,54 @@ void BindColourImages(unsigned program, LightField& first) {
 void BindDetailImages(unsigned program, LightField& first) {
   BindImage(program, "_RayTexImageAlp", 0, first.SkipVolume, 0, GL_R8);
   BindImage(program, "fieldskipBinaryAWrite", 1, first.SkipBits, 0, GL_R32UI);
+}
+
+float Luminance(glm::vec3 c) { return glm::dot(c, glm::vec3(0.2126f, 0.7152f, 0.0722f)); }
+
+// World box of an entry's mesh: the eight corners of its local bounds.
+bool EntryBounds(const DrawEntry& e, glm::vec3& lo, glm::vec3& hi) {
+  const Resource<Mesh>& mesh = std::get<0>(e);
+  if (!mesh) return false;
+  lo = glm::vec3(1e30f);
+  hi = glm::vec3(-1e30f);
+  for (int i = 0; i < 8; ++i) {
+    const glm::vec3 c((i & 1) ? mesh->BoundsMax.x : mesh->BoundsMin.x, (i & 2) ? mesh->BoundsMax.y : mesh->BoundsMin.y,
+                      (i & 4) ? mesh->BoundsMax.z : mesh->BoundsMin.z);
+    const glm::vec3 w = Apply(std::get<2>(e), c);
+    lo = glm::min(lo, w);
+    hi = glm::max(hi, w);
+  }
+  return true;
+}
+
+glm::vec3 EmittedRadiance(const DrawEntry& e) {
+  UniformBuffer* shared = std::get<5>(e);
+  if (shared == nullptr) return glm::vec3(0.0f);
+  auto strength = shared->Uniforms.find("Strength");
+  auto colour = shared->Uniforms.find("EmissionColor");
+  if (strength == shared->Uniforms.end() || strength->second.Type != TypeFloat) return glm::vec3(0.0f);
+  if (colour == shared->Uniforms.end() || colour->second.Type != TypeVector3) return glm::vec3(0.0f);
+  return glm::max(colour->second.Vector3Value * strength->second.FloatValue, glm::vec3(0.0f));
+}
+
+// Clears level 0 of a volume that has an integer format: glClear leaves
+// those undefined.
+void ClearIntegerVolume(RenderTexture* t) {
+  RenderTextureGuy::UseTexs({t}, {}, {0}, nullptr);
+  const GLuint zero[4] = {0, 0, 0, 0};
+  glClearBufferuiv(GL_COLOR, 0, zero);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  RenderTextureGuy::UseTexDone();
+}
+
+void ClearVolumeLevels(RenderTexture* t, int levels) {
+  SaneGL::ClearColor(glm::vec4(0.0f));
+  for (int k = 0; k < levels; ++k) {
+    if ((t->Width >> k) < 1 || (t->Height >> k) < 1 || (t->Depth >> k) < 1) break;
+    RenderTextureGuy::UseTexs({t}, {}, {k}, nullptr);
+    SaneGL::Clear(GL_COLOR_BUFFER_BIT);
+    RenderTextureGuy::UseTexDone();
+  }
 }
 
 int Max3DTextureSize() {
@@ -135,6 +196,99 @@ void RenderSystem::FillISUniforms(UniformBuffer& is) {
   maswap = !maswap;
 }
 
+void RenderSystem::MatchAreaEmitters(UniformBuffer& is, std::vector<DrawEntry>& queue) {
+  // Every voxelised entry carries the flag, 0 or 1: a program keeps the last
+  // value it was given, so a draw without it would inherit its neighbour's.
+  for (DrawEntry& e : queue) std::get<6>(e).SetFloat("_AreaSampled", 0.0f);
+  const std::vector<float>& types = is.Uniforms["ISTypes"].FloatValues;
+  const std::vector<glm::vec3>& positions = is.Uniforms["ISPositions"].Vector3Values;
+  const std::vector<glm::vec3>& sizes1 = is.Uniforms["ISSizes1"].Vector3Values;
+  const std::vector<glm::vec3>& sizes2 = is.Uniforms["ISSizes2"].Vector3Values;
+  std::vector<glm::vec3> radiance(types.size(), glm::vec3(0.0f));
+  for (size_t i = 0; i < types.size() && i < positions.size() && i < sizes1.size() && i < sizes2.size(); ++i) {
+    glm::vec3 lo, hi;
+    if (types[i] < 1.5f) {
+      lo = positions[i] - sizes1[i];
+      hi = positions[i] + sizes1[i];
+    } else {
+      const glm::vec3 p0 = positions[i], a = sizes1[i], b = sizes2[i];
+      lo = glm::min(glm::min(p0, p0 + a), glm::min(p0 + b, p0 + a + b));
+      hi = glm::max(glm::max(p0, p0 + a), glm::max(p0 + b, p0 + a + b));
+    }
+    // An emitter modelled a little off the area (glass in its frame, a bulb
+    // in its cage) still belongs to it.
+    const glm::vec3 pad(0.1f * glm::length(hi - lo) + 1e-4f);
+    lo -= pad;
+    hi += pad;
+    DrawEntry* best = nullptr;
+    for (DrawEntry& e : queue) {
+      if (!std::get<7>(e) && !std::get<8>(e)) continue;
+      const glm::vec3 emitted = EmittedRadiance(e);
+      if (Luminance(emitted) <= 0.0f) continue;
+      glm::vec3 elo, ehi;
+      if (!EntryBounds(e, elo, ehi)) continue;
+      if (glm::any(glm::lessThan(ehi, lo)) || glm::any(glm::lessThan(hi, elo))) continue;
+      if (best == nullptr || Luminance(emitted) > Luminance(radiance[i])) {
+        best = &e;
+        radiance[i] = emitted;
+      }
+    }
+    if (best != nullptr) std::get<6>(*best).SetFloat("_AreaSampled", 1.0f);
+  }
+  is.SetVectorArray("ISRadiance", radiance);
+}
+
+float RenderSystem::LightPower(UniformBuffer& is, const std::vector<DrawEntry>& queue) {
+  double power = 0.0;
+  const std::vector<float>& types = is.Uniforms["ISTypes"].FloatValues;
+  const std::vector<glm::vec3>& sizes1 = is.Uniforms["ISSizes1"].Vector3Values;
+  const std::vector<glm::vec3>& sizes2 = is.Uniforms["ISSizes2"].Vector3Values;
+  const std::vector<glm::vec3>& radiance = is.Uniforms["ISRadiance"].Vector3Values;
+  for (size_t i = 0; i < types.size() && i < sizes1.size() && i < sizes2.size() && i < radiance.size(); ++i) {
+    const float area = types[i] < 1.5f ? 4.0f * 3.14159265f * sizes1[i].x * sizes1[i].x
+                                       : glm::length(glm::cross(sizes1[i], sizes2[i]));
+    power += Luminance(radiance[i]) * area;
+  }
+  if (const Sky* sky = ActiveSky()) {
+    power += Luminance(sky->SunIrradiance()) + 3.14159265f * Luminance(sky->ZenithColor + sky->HorizonColor) * sky->SkyStrength;
+  }
+  for (const DrawEntry& e : queue) {
+    const float emitted = Luminance(EmittedRadiance(e));
+    glm::vec3 lo, hi;
+    if (emitted <= 0.0f || !EntryBounds(e, lo, hi)) continue;
+    const glm::vec3 size = hi - lo;
+    power += emitted * (size.x * size.y + size.y * size.z + size.z * size.x);
+  }
+  return static_cast<float>(power);
+}
+
+Sky* RenderSystem::ActiveSky() {
+  for (Thing t : SkyThings) {
+    if (Sky* s = ComponentHandler<Sky>::Get(t)) return s;
+  }
+  return nullptr;
+}
+
+void RenderSystem::FillSkyUniforms(UniformBuffer& field, const Sky* sky) {
+  const Sky none = [] {
+    Sky black;
+    black.SkyStrength = 0.0f;
+    black.SunStrength = 0.0f;
+    return black;
+  }();
+  const Sky& s = sky != nullptr ? *sky : none;
+  field.SetVector("_SkyZenith", s.ZenithColor * s.SkyStrength);
+  field.SetVector("_SkyHorizon", s.HorizonColor * s.SkyStrength);
+  field.SetVector("_SkyGround", s.GroundColor * s.SkyStrength);
+  const float length = glm::length(s.SunDirection);
+  const glm::vec3 toSun = length > 0.0f ? s.SunDirection / length : glm::vec3(0.0f, 0.0f, 1.0f);
+  field.SetVector("_SunDirection", toSun);
+  field.SetVector("_SunRadiance", s.SunRadiance());
+  field.SetVector("_SunIrradiance", s.SunIrradiance());
+  const float radius = std::clamp(s.SunAngle, 0.0f, 180.0f) * 0.5f * 3.14159265f / 180.0f;
+  field.SetFloat("_SunCosAngle", std::cos(radius));
+}
+
 void RenderSystem::FillQuickrayUniforms(UniformBuffer& quickray) {
   std::srand(0);
   for (int i = 0; i < 10; ++i) {
@@ -186,6 +340,9 @@ void RenderSystem::FillFieldUniforms(UniformBuffer& field, LightField& l, const 
   field.SetFloat("_CastSpecular", Flag(CastSpecular));
   field.SetFloat("_CastIS", Flag(CastIS));
   field.SetFloat("_NoiseStyle", static_cast<float>(NoiseStyle->value));
+  field.SetTexture("_LightFieldMaterial", l.MaterialVolume);
+  field.SetTexture("_LightFieldEmission", l.EmissionVolume);
+  FillSkyUniforms(field, ActiveSky());
 }
 
 glm::ivec3 RenderSystem::FieldVolumeSize(glm::vec3 resolution, int max3DSize) {
@@ -280,9 +437,17 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     // Integer volumes cannot have mip levels generated; nothing reads theirs.
     l->SkipBits = MakeVolume(X, Y, 80, TextureFormats::R32UI, false, 0);
     l->DistanceVolume = MakeVolume(X, Y, Z, TextureFormats::R8UI, false, 0);
+    l->MaterialVolume = MakeVolume(X, Y, Z, TextureFormats::RG32UI, false, 0);
+    l->EmissionVolume = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
+    l->IrradianceVolume = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
+    l->IrradianceBack = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
+    // The first injection blends into these: start from no light.
+    for (Texbit* v : {l->Volume, l->VolumeBack, l->IrradianceVolume, l->IrradianceBack}) {
+      ClearVolumeLevels(static_cast<RenderTexture*>(v), 1);
+    }
   }
   LightField* first = ComponentHandler<LightField>::Get(LitThings.front());
-  if (first == nullptr || first->VolumeBack == nullptr) first = l;
+  if (first == nullptr || first->VolumeBack == nullptr || first->MaterialVolume == nullptr) first = l;
 
   l->WorldToLocalPast = l->WorldToLocal;
   field = UniformBuffer();
@@ -297,16 +462,12 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   voxel.SetVector("_CameraPos", cameraPos);
   voxel.CalculateHash();
 
-  if (l->VoxelPhase == 1 && ClearVoxels->value) {
-    std::cout << "CLEARING DISTANCE STUFF" << std::endl;
-    SaneGL::ClearColor(glm::vec4(0.0f));
-    auto* skip = static_cast<RenderTexture*>(l->SkipVolume);
-    for (int k = 0; k <= 6; ++k) {
-      if ((skip->Width >> k) < 1 || (skip->Height >> k) < 1 || (skip->Depth >> k) < 1) break;
-      RenderTextureGuy::UseTexs({skip}, {}, {k}, nullptr);
-      SaneGL::Clear(GL_COLOR_BUFFER_BIT);
-      RenderTextureGuy::UseTexDone();
-    }
+  // Occupancy is rebuilt from scratch every voxelised frame, so that a thing
+  // that moved or went away leaves nothing behind to block or leak light.
+  // The line is printed at the old clearing cadence only, not every frame.
+  if (l->VoxelPhase == 1 && ClearVoxels->value) std::cout << "CLEARING DISTANCE STUFF" << std::endl;
+  if (ClearVoxels->value && UpdateVoxels->value) {
+    ClearVolumeLevels(static_cast<RenderTexture*>(l->SkipVolume), 7);
   }
 
   l->WorldToLocal = T->WorldInverse;
@@ -320,15 +481,10 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
 
   if (UpdateVoxels->value) {
     PassScope timer("Voxels");
-    // This frame's scene replaces the last but one: without the clear a
-    // moved object, or a lamp switched off, would stay in the volume.
-    SaneGL::ClearColor(glm::vec4(0.0f));
-    auto* back = static_cast<RenderTexture*>(l->VolumeBack);
-    for (int k = 0; k <= 1; ++k) {
-      RenderTextureGuy::UseTexs({back}, {}, {k}, nullptr);
-      SaneGL::Clear(GL_COLOR_BUFFER_BIT);
-      RenderTextureGuy::UseTexDone();
-    }
+    // This frame's materials replace the last: a moved object, or a lamp
+    // switched off, must not stay in the volume.
+    ClearIntegerVolume(static_cast<RenderTexture*>(l->MaterialVolume));
+    ClearVolumeLevels(static_cast<RenderTexture*>(l->EmissionVolume), 1);
     SaneGL::StatePush();
     RenderTextureGuy::UseTex(l->VolumeBack->Width, l->VolumeBack->Height, std::min(maxSamples, 16));
     voxel.SetTexture("_RayTex", first->VolumeBack);
@@ -414,14 +570,108 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   RenderTextureGuy::UseTexDone();
   SaneGL::StatePop();
   PassTimers::End();
-  // Make this frame's image writes visible to the lighting passes that follow.
+  // Make this frame's image writes visible to the passes that follow.
   glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
 
-  std::swap(l->Volume, l->VolumeBack);
+  // "Update GI" off leaves the reflected light as it is: frozen, not black.
+  const float power = LightPower(is, queue);
+  if (std::abs(power - l->LightPower) > SettleChange * std::max(power, l->LightPower)) l->Settling = SettleFrames;
+  l->LightPower = power;
+  if (UpdateGI->value) {
+    PassScope timer("Light injection");
+    if (InjectLight(*l, time, is, voxel)) {
+      std::swap(l->Volume, l->VolumeBack);
+      std::swap(l->IrradianceVolume, l->IrradianceBack);
+    }
+  }
   l->VoxelPhase += 1;
   if (l->VoxelPhase == 256) l->VoxelPhase = 1;
   SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
+
+  // The camera passes read this frame's light, placed as it was voxelised.
+  field.SetTexture("_LightField", l->Volume);
+  field.SetTexture("_LightFieldIrradiance", l->IrradianceVolume);
+  field.SetMatrix4("_LightFieldWorldToLocal", l->WorldToLocal);
+  field.CalculateHash();
+}
+
+bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel) {
+  LightInjection = Resources<Shader>::Get("VoxelRaytracing/LightInjection");
+  if (!LightInjection || l.VolumeBack == nullptr || l.IrradianceBack == nullptr) return false;
+  // The list of voxels to light: a count of work groups (an indirect
+  // dispatch's three numbers), the count of voxels, then one word each.
+  static SaneGL::Buffer list;
+  static size_t capacity = 0;
+  const size_t voxels = static_cast<size_t>(l.VolumeBack->Width) * l.VolumeBack->Height * l.VolumeBack->Depth;
+  if (list.Empty() || capacity < voxels) {
+    list = SaneGL::Buffer::Create(SaneGL::BufferType::ShaderStorageBuffer);
+    capacity = voxels;
+    list.BufferData(static_cast<unsigned>(16 + 4 * capacity), nullptr, SaneGL::BufferUsage::DynamicCopy);
+  }
+  const GLuint header[4] = {0, 1, 1, 0};
+  glBindBuffer(GL_SHADER_STORAGE_BUFFER, list.glID());
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glBufferSubData(GL_SHADER_STORAGE_BUFFER, 0, sizeof(header), header);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 0, list.glID());
+  Debug::_CheckGLError("RELEASE", __LINE__);
+
+  UniformBuffer inputs;
+  inputs.SetTexture("_LightField", l.Volume);
+  inputs.SetTexture("_LightFieldIrradiance", l.IrradianceVolume);
+  inputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
+  inputs.SetTexture("_LightFieldEmission", l.EmissionVolume);
+  inputs.SetTexture("_LightFieldDistance", l.DistanceVolume);
+  // While the light settles every voxel is relit each frame from this
+  // frame's light alone.
+  const bool settling = l.Settling > 0;
+  if (settling) --l.Settling;
+  inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(InjectionShare));
+  inputs.SetVector("_InjectionBlend", settling ? glm::vec2(1.0f) : glm::vec2(0.75f, 0.5f));
+  inputs.CalculateHash();
+  std::vector<UniformBuffer*> buffers = {&time, &voxel, &is, &inputs};
+  auto bindOutputs = [&](unsigned program) {
+    glBindImageTexture(0, l.VolumeBack->ID, 0, GL_TRUE, 0, GL_WRITE_ONLY, GL_RGBA16F);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glProgramUniform1i(program, glGetUniformLocation(program, "_RadianceOut"), 0);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glBindImageTexture(1, l.IrradianceBack->ID, 0, GL_TRUE, 0, GL_WRITE_ONLY, GL_RGBA16F);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glProgramUniform1i(program, glGetUniformLocation(program, "_IrradianceOut"), 1);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glBindImageTexture(2, l.DistanceVolume->ID, 0, GL_TRUE, 0, GL_READ_ONLY, GL_R8);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldDistanceImage"), 2);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+  };
+
+  LightInjection->Use("Select", &buffers);
+  SaneGL::StateSync();
+  unsigned program = CurrentProgram();
+  if (program == 0 || !ShaderVariant::Current->IsCompute()) return false;
+  bindOutputs(program);
+  const auto groups = [](int n) { return static_cast<unsigned>((n + 3) / 4); };
+  glDispatchCompute(groups(l.VolumeBack->Width), groups(l.VolumeBack->Height), groups(l.VolumeBack->Depth));
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glMemoryBarrier(GL_COMMAND_BARRIER_BIT | GL_SHADER_STORAGE_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+
+  LightInjection->Use("Inject", &buffers);
+  SaneGL::StateSync();
+  program = CurrentProgram();
+  if (program == 0 || !ShaderVariant::Current->IsCompute()) return false;
+  bindOutputs(program);
+  UploadISArrays(program, is);
+  glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, list.glID());
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glDispatchComputeIndirect(0);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, 0);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  return true;
 }
 
 }  // namespace KestorEngine

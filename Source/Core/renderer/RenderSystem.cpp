@@ -110,29 +110,45 @@ bool Emits(const DrawEntry& e) {
          found->second.FloatValue != 0.0f;
 }
 
-// The importance-sampling arrays reach GL as raw array uploads: the buffer
-// staging skips arrays, and baking them into the source would compile a
-// program whenever an area moves.
-void UploadISArrays(unsigned program, UniformBuffer& is) {
+}  // namespace
+
+// Baking the area arrays into the source would compile a program whenever an
+// area moves; raw uploads keep one program. Areas that found no emitter
+// (radiance 0) are left out: every area costs the lighting shaders work on
+// every pixel.
+void RenderSystem::UploadISArrays(unsigned program, UniformBuffer& is) {
   if (program == 0) return;
-  auto types = is.Uniforms.find("ISTypes");
-  int count = types == is.Uniforms.end() ? 0 : static_cast<int>(types->second.FloatValues.size());
-  count = std::min(count, 16);
+  auto array = [&](const char* name) -> const ShaderUniform* {
+    auto found = is.Uniforms.find(name);
+    return found == is.Uniforms.end() ? nullptr : &found->second;
+  };
+  const ShaderUniform* types = array("ISTypes");
+  const ShaderUniform* radiance = array("ISRadiance");
+  std::vector<size_t> kept;
+  if (types != nullptr) {
+    for (size_t i = 0; i < types->FloatValues.size() && kept.size() < 16; ++i) {
+      const bool dark = radiance != nullptr && i < radiance->Vector3Values.size() &&
+                        radiance->Vector3Values[i] == glm::vec3(0.0f);
+      if (!dark) kept.push_back(i);
+    }
+  }
+  const int count = static_cast<int>(kept.size());
   glProgramUniform1i(program, glGetUniformLocation(program, "ISCount"), count);
   Debug::_CheckGLError("RELEASE", __LINE__);
   if (count == 0) return;
-  glProgramUniform1fv(program, glGetUniformLocation(program, "ISTypes"), count,
-                      types->second.FloatValues.data());
+  std::vector<float> keptTypes;
+  for (size_t i : kept) keptTypes.push_back(types->FloatValues[i]);
+  glProgramUniform1fv(program, glGetUniformLocation(program, "ISTypes"), count, keptTypes.data());
   Debug::_CheckGLError("RELEASE", __LINE__);
-  for (const char* name : {"ISPositions", "ISSizes1", "ISSizes2"}) {
-    const std::vector<glm::vec3>& v = is.Uniforms[name].Vector3Values;
-    if (static_cast<int>(v.size()) < count) continue;
-    glProgramUniform3fv(program, glGetUniformLocation(program, name), count, &v[0].x);
+  for (const char* name : {"ISPositions", "ISSizes1", "ISSizes2", "ISRadiance"}) {
+    const ShaderUniform* values = array(name);
+    if (values == nullptr || values->Vector3Values.size() < types->FloatValues.size()) continue;
+    std::vector<glm::vec3> keptValues;
+    for (size_t i : kept) keptValues.push_back(values->Vector3Values[i]);
+    glProgramUniform3fv(program, glGetUniformLocation(program, name), count, &keptValues[0].x);
     Debug::_CheckGLError("RELEASE", __LINE__);
   }
 }
-
-}  // namespace
 
 void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
   engine->PrepareStageLists();
@@ -145,6 +161,9 @@ void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
   ComponentHandler<LightField>::FoodGoSad.push_back(&FoodGoSad);
   ComponentHandler<ISArea>::GoodYumidk.push_back(&GoodYumidk);
   ComponentHandler<ISArea>::FoodGoSad.push_back(&FoodGoSad);
+  ComponentHandler<Sky>::GoodYumidk.push_back(&GoodYumidk);
+  ComponentHandler<Sky>::FoodGoSad.push_back(&FoodGoSad);
+  Thing::HereItsFunc.push_back(&ComponentHandler<Sky>::HereItsBunk);
   Thing::HereItsFunc.push_back(&ComponentHandler<Camera>::HereItsBunk);
   Thing::HereItsFunc.push_back(&ComponentHandler<Transform>::HereItsBunk);
   Thing::HereItsFunc.push_back(&ComponentHandler<LightField>::HereItsBunk);
@@ -152,6 +171,8 @@ void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
 }
 
 void RenderSystem::GoodYumidk(Thing t) {
+  // A sky is everywhere: it needs no place.
+  if (Has<Sky>(t)) AddOnce(SkyThings, t);
   if (!Has<Transform>(t)) return;
   if (Has<Camera>(t)) AddOnce(CameraThings, t);
   if (Has<LightField>(t)) AddOnce(LitThings, t);
@@ -159,6 +180,7 @@ void RenderSystem::GoodYumidk(Thing t) {
 }
 
 void RenderSystem::FoodGoSad(Thing t) {
+  if (!Has<Sky>(t)) RemoveFirst(SkyThings, t);
   // Each list loses the Thing only when its own pair of components is broken:
   // a camera that also carried an area light keeps rendering without it.
   const bool placed = Has<Transform>(t);
@@ -282,6 +304,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
 
   UniformBuffer is;
   FillISUniforms(is);
+  MatchAreaEmitters(is, queue);
   is.CalculateHash();
   UniformBuffer quickray;
   FillQuickrayUniforms(quickray);
@@ -518,7 +541,9 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   // "BufferFinalLastFrame2" is not bound: it is the temporal pass's target.
   surface.SetFloat("THISLIGHT", -1.0f);
   surface.CalculateHash();
-  if (RaycastScreen->value && deferred && !VisualizeVoxels->value) {
+  // "Visualize Voxels" runs the lighting compute in its voxel-showing mode
+  // and leaves the emission out: the voxels carry their own.
+  if (RaycastScreen->value && deferred) {
     SaneGL::ClearColor(glm::vec4(0.0f));
     SaneGL::Clear(GL_COLOR_BUFFER_BIT);
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface, &quickray, &is};
@@ -560,12 +585,14 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     SaneGL::Blend(true);
     SaneGL::BlendFuncSeparate(SaneGL::BlendFunction::One, SaneGL::BlendFunction::One,
                               SaneGL::BlendFunction::One, SaneGL::BlendFunction::One);
-    PassScope timer("Emission");
-    cameraDraws("Emission", true,
-                [&](DrawEntry& e, UniformBuffer& d) {
-                  return WithoutNulls({&time, &camera, &field, &d, &std::get<6>(e), std::get<5>(e)});
-                },
-                Emits);
+    if (!VisualizeVoxels->value) {
+      PassScope timer("Emission");
+      cameraDraws("Emission", true,
+                  [&](DrawEntry& e, UniformBuffer& d) {
+                    return WithoutNulls({&time, &camera, &field, &d, &std::get<6>(e), std::get<5>(e)});
+                  },
+                  Emits);
+    }
   }
   SaneGL::Blend(false);
   SaneGL::StateSync();

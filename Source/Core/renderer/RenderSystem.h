@@ -19,6 +19,7 @@ namespace KestorEngine {
 
 class KestorEngineFlyHahaJk;
 class LightField;
+class Sky;
 class Transform;
 class Texbit;
 class RenderTexture;
@@ -51,6 +52,18 @@ class RenderSystem {
   static void FillISUniforms(UniformBuffer& is);
   static void FillQuickrayUniforms(UniformBuffer& quickray);
   static void FillFieldUniforms(UniformBuffer& field, LightField& l, const Transform& t);
+  // "ISRadiance": each area's radiance, taken from the brightest emissive
+  // entry of `queue` whose bounds meet the area's; such entries get
+  // "_AreaSampled" = 1 in their own buffer, so that rays hitting them leave
+  // their light to the area sampling instead of counting it twice.
+  static void MatchAreaEmitters(UniformBuffer& is, std::vector<DrawEntry>& queue);
+  // The sky and sun uniforms of `sky` (all zero without one: black outside).
+  static void FillSkyUniforms(UniformBuffer& field, const Sky* sky);
+  // The first Sky of SkyThings, or null.
+  static Sky* ActiveSky();
+  // The area arrays reach GL as raw array uploads (the buffer staging skips
+  // arrays); for the program made current last.
+  static void UploadISArrays(unsigned program, UniformBuffer& is);
   // The volume size of a light field: each axis of `resolution` within 2 and
   // half of `max3DSize` (GL_MAX_3D_TEXTURE_SIZE), the whole shrunk evenly to
   // kMaxFieldVoxels; all zero when an axis is below one voxel (or NaN).
@@ -59,6 +72,18 @@ class RenderSystem {
   // The light-field stage for one Thing of LitThings.
   static void LightFieldStage(Thing t, std::vector<DrawEntry>& queue, UniformBuffer& time,
                               UniformBuffer& is, UniformBuffer& quickray, UniformBuffer& field);
+  // Gives every occupied voxel of `l` the light it reflects, into
+  // VolumeBack; false when the pass could not run (no swap then). Each
+  // voxel is relit every InjectionShare frames, in turn.
+  static inline int InjectionShare = 2;
+  static bool InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel);
+  // A rough measure of all the light in the scene: area lights (radiance x
+  // area), the sun's irradiance, the sky and every emissive entry of `queue`.
+  static float LightPower(UniformBuffer& is, const std::vector<DrawEntry>& queue);
+  // Frames of relighting without history after the light changed by more
+  // than SettleChange of itself.
+  static constexpr int SettleFrames = 6;
+  static constexpr float SettleChange = 0.05f;
 
   // Frame timing: the clamped simulation step for a frame starting at `now`
   // and the per-second averages, kept in the statics below.
@@ -72,6 +97,7 @@ class RenderSystem {
   static inline std::vector<Thing> CameraThings;
   static inline std::vector<Thing> LitThings;
   static inline std::vector<Thing> BrightThings;
+  static inline std::vector<Thing> SkyThings;  // Things with a Sky
 
   static inline float lastFrameFinish = -1.0f;
   static inline float CPUFPSWaiter = 0.0f;
@@ -94,6 +120,7 @@ class RenderSystem {
   static inline Resource<Shader> FinalBlit;
   static inline Resource<Shader> FieldDistanceGenerateAccurate;
   static inline Resource<Shader> FillMotionBuffer;
+  static inline Resource<Shader> LightInjection;
 
   static inline RenderTexture* Layer1 = nullptr;
   static inline DepthTexture* BufferDepthLayer1 = nullptr;

@@ -80,7 +80,12 @@ void FlyCamSystem::Attach(KestorEngineFlyHahaJk* engine) {
 }
 
 void FlyCamSystem::GoodYumidk(Thing t) {
-  if (ComponentHandler<FlyCam>::Get(t) != nullptr) BasicallyEverything.push_back(t);
+  // Listed once: a FlyCam added again, or a second attach, must not make the
+  // Thing fly twice as fast.
+  if (ComponentHandler<FlyCam>::Get(t) == nullptr) return;
+  if (std::find(BasicallyEverything.begin(), BasicallyEverything.end(), t) == BasicallyEverything.end()) {
+    BasicallyEverything.push_back(t);
+  }
 }
 
 void FlyCamSystem::FoodGoSad(Thing t) {

@@ -1,7 +1,12 @@
 #include "scene/Lighting.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <utility>
+
+#include <glm/common.hpp>
+#include <glm/geometric.hpp>
 
 #include "engine/Scene.h"
 
@@ -21,11 +26,13 @@ Component* LightField::AddMe(Thing t) { return AddComponent<LightField>(t); }
 Component* ISArea::AddMe(Thing t) { return AddComponent<ISArea>(t); }
 Component* ISContainer::AddMe(Thing t) { return AddComponent<ISContainer>(t); }
 Component* Light::AddMe(Thing t) { return AddComponent<Light>(t); }
+Component* Sky::AddMe(Thing t) { return AddComponent<Sky>(t); }
 
 void LightField::Attach() { Register<LightField>("LightField"); }
 void ISArea::Attach() { Register<ISArea>("ISArea"); }
 void ISContainer::Attach() { Register<ISContainer>("ISContainer"); }
 void Light::Attach() { Register<Light>("Light"); }
+void Sky::Attach() { Register<Sky>("Sky"); }
 
 void LightField::Load(AttributeMap attributes, Scene* scene) {
   RayStepFactor = 1.0f;
@@ -51,6 +58,48 @@ void ISArea::Load(AttributeMap attributes, Scene* scene) {
   // compared as a range so that huge values never reach an integer cast.
   if (scene->ReadFloat(attributes, "Type", type) && type >= 2.0f && type < 3.0f) AreaType = 1;
   scene->ReadFloat(attributes, "Samples", Samples);
+}
+
+void Sky::Load(AttributeMap attributes, Scene* scene) {
+  if (scene == nullptr) return;
+  // Every key is optional: what a level leaves out stays as it was (black
+  // sky, no sun, by default).
+  auto has = [&](const char* key) { return attributes.count(key) != 0; };
+  for (auto [key, field] : {std::pair<const char*, glm::vec3*>{"ZenithColor", &ZenithColor},
+                            {"HorizonColor", &HorizonColor},
+                            {"GroundColor", &GroundColor},
+                            {"SunColor", &SunColor}}) {
+    if (has(key)) scene->ReadVec3(attributes, key, *field);
+  }
+  for (auto [key, field] : {std::pair<const char*, float*>{"SkyStrength", &SkyStrength},
+                            {"SunStrength", &SunStrength},
+                            {"SunAngle", &SunAngle}}) {
+    if (has(key)) scene->ReadFloat(attributes, key, *field);
+  }
+  if (has("SunDirection")) {
+    glm::vec3 d;
+    if (scene->ReadVec3(attributes, "SunDirection", d)) {
+      if (glm::length(d) > 0.0f && std::isfinite(glm::length(d))) {
+        SunDirection = d;
+      } else {
+        scene->Report("\"SunDirection\" needs a direction, not \"" + attributes["SunDirection"] +
+                      "\", left at its previous value");
+      }
+    }
+  }
+}
+
+glm::vec3 Sky::Radiance(glm::vec3 d) const {
+  const float len = glm::length(d);
+  const float up = len > 0.0f ? std::clamp(d.z / len, -1.0f, 1.0f) : 0.0f;
+  const glm::vec3 c = up >= 0.0f ? glm::mix(HorizonColor, ZenithColor, std::sqrt(up))
+                                 : glm::mix(HorizonColor, GroundColor, std::sqrt(-up));
+  return c * SkyStrength;
+}
+
+float Sky::SunSolidAngle() const {
+  const float radius = std::clamp(SunAngle, 0.0f, 180.0f) * 0.5f * 3.14159265f / 180.0f;
+  return 2.0f * 3.14159265f * (1.0f - std::cos(radius));
 }
 
 }  // namespace KestorEngine

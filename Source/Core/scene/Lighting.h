@@ -36,10 +36,29 @@ class LightField : public Component {
   Texbit* SkipVolume = nullptr;
   Texbit* SkipBits = nullptr;
   int32_t VoxelPhase = 0;
+  // What the voxelisation writes and the light injection reads: albedo and
+  // normal packed per voxel (RG32UI), and emitted radiance (RGBA16F, alpha 1
+  // where an ISArea samples the emitter, 2 where none does). Volume and
+  // VolumeBack hold the light the voxels reflect, in the same unit; the
+  // irradiance pair the light that reaches them from other surfaces and the
+  // sky (the indirect light), which the camera passes spread over pixels.
+  Texbit* MaterialVolume = nullptr;
+  Texbit* EmissionVolume = nullptr;
+  Texbit* IrradianceVolume = nullptr;
+  Texbit* IrradianceBack = nullptr;
+  // How much light the scene held when last seen (a rough power), and for
+  // how many more frames the injection relights every voxel without history
+  // after it changed a lot: a lamp switched off leaves at once.
+  float LightPower = -1.0f;
+  int Settling = 0;
 };
 
 // An emitting area the lighting shaders sample directly. Its geometry comes
-// from the Thing's Transform.
+// from the Thing's Transform; its radiance from the emissive mesh it covers
+// (the brightest camera- or voxel-drawn mesh whose bounds meet the area's),
+// so a preset that changes the lamp's material changes its light too. A
+// parallelogram shines from one face only, towards its local -Z (an
+// unrotated area hangs like a ceiling light); a point area is a glowing ball.
 class ISArea : public Component {
  public:
   void Load(AttributeMap attributes, Scene* scene) override;
@@ -49,6 +68,38 @@ class ISArea : public Component {
 
   int32_t AreaType = 0;  // 0: a point with a radius; 1: a parallelogram
   float Samples = 10.0f;  // stored; the renderer does not read it
+};
+
+// The light from outside the light fields: a sky of three colours and a sun
+// disc. Every value is radiance in the engine's one unit (the number a path
+// tracer would use), so a sun of radiance L and solid angle W gives L x W of
+// irradiance at normal incidence. A level without a Sky is black outside.
+// The renderer reads the first Sky it knows every frame: presets and code
+// may change the fields at any time.
+class Sky : public Component {
+ public:
+  void Load(AttributeMap attributes, Scene* scene) override;
+  std::string Save() override { return "SKY - No Save Implemented"; }
+  static Component* AddMe(Thing t);
+  static void Attach();
+
+  // Radiance of the sky seen along the world direction `d` (Z up): the
+  // horizon colour blends into the zenith above and the ground below.
+  glm::vec3 Radiance(glm::vec3 d) const;
+  // Solid angle of the sun disc, steradians.
+  float SunSolidAngle() const;
+  // Radiance of the disc and its irradiance on a surface facing it.
+  glm::vec3 SunRadiance() const { return SunColor * SunStrength; }
+  glm::vec3 SunIrradiance() const { return SunRadiance() * SunSolidAngle(); }
+
+  glm::vec3 ZenithColor{0.0f};
+  glm::vec3 HorizonColor{0.0f};
+  glm::vec3 GroundColor{0.0f};
+  float SkyStrength = 1.0f;                   // scales the three colours
+  glm::vec3 SunDirection{0.0f, 0.0f, 1.0f};   // towards the sun; any length
+  glm::vec3 SunColor{1.0f};
+  float SunStrength = 0.0f;                   // 0: no sun
+  float SunAngle = 0.53f;                     // apparent diameter, degrees
 };
 
 // A marker a level may put on any Thing; nothing reads it.

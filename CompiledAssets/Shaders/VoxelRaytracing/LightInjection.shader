@@ -1,0 +1,115 @@
+<?xml version="1.0" encoding="UTF-8"?>
+<!--
+  Light injection: gives every occupied voxel of the light field the
+  radiance its surface reflects, albedo / pi x irradiance, where the
+  irradiance comes from the sun and the area lights (one picked per voxel
+  and update, with a shadow ray through the occupancy) and from the light
+  that the voxels reflected or emitted last time (a few cosine rays). Light
+  thus bounces once more every update; each result is blended into the last
+  one, which averages the few rays over frames and lets light that went out
+  fade within a few frames.
+  Two passes, so that the costly one runs on whole SIMD rows of occupied
+  voxels only:
+    Select  one invocation per voxel: empty voxels get zero, occupied ones
+            outside this frame's share keep their light, the others are
+            appended to the list (and a work group counted per 64);
+    Inject  one invocation per listed voxel, dispatched from the count.
+-->
+<Shader Name="LightInjection">
+  <Uniforms/>
+  <Passes>
+    <Pass Name="Select">
+      <Compute><![CDATA[
+#version 430 core
+layout(local_size_x = 4, local_size_y = 4, local_size_z = 4) in;
+layout(rgba16f) writeonly uniform image3D _RadianceOut;
+layout(rgba16f) writeonly uniform image3D _IrradianceOut;
+layout(std430, binding = 0) buffer VoxelList {
+  uint GroupsX;
+  uint GroupsY;
+  uint GroupsZ;
+  uint Count;
+  uint Voxels[];
+};
+uniform usampler3D _LightFieldMaterial;
+uniform sampler3D _LightField;
+uniform sampler3D _LightFieldIrradiance;
+uniform vec3 _LightFieldTexSize = vec3(1.0);
+uniform vec4 Time = vec4(0.0);
+// Each voxel is updated every this many frames, in turn.
+uniform float _InjectionShare = 1.0;
+void main() {
+  ivec3 v = ivec3(gl_GlobalInvocationID);
+  if (any(greaterThanEqual(v, ivec3(_LightFieldTexSize)))) return;
+  if (unpackUnorm4x8(texelFetch(_LightFieldMaterial, v, 0).x).a < 0.5) {
+    imageStore(_RadianceOut, v, vec4(0.0));
+    imageStore(_IrradianceOut, v, vec4(0.0));
+    return;
+  }
+  uint share = uint(max(_InjectionShare, 1.0));
+  uint turn = uint(v.x) + uint(v.y) * 2u + uint(v.z) * 3u + uint(Time.w);
+  if (turn % share != 0u) {
+    imageStore(_RadianceOut, v, texelFetch(_LightField, v, 0));
+    imageStore(_IrradianceOut, v, texelFetch(_LightFieldIrradiance, v, 0));
+    return;
+  }
+  uint i = atomicAdd(Count, 1u);
+  if (i % 64u == 0u) atomicAdd(GroupsX, 1u);
+  Voxels[i] = uint(v.x) | (uint(v.y) << 10u) | (uint(v.z) << 20u);
+}
+      ]]></Compute>
+    </Pass>
+    <Pass Name="Inject">
+      <Compute><![CDATA[
+#version 430 core
+layout(local_size_x = 64) in;
+layout(rgba16f) writeonly uniform image3D _RadianceOut;
+layout(rgba16f) writeonly uniform image3D _IrradianceOut;
+layout(std430, binding = 0) readonly buffer VoxelList {
+  uint GroupsX;
+  uint GroupsY;
+  uint GroupsZ;
+  uint Count;
+  uint Voxels[];
+};
+uniform vec4 Time = vec4(0.0);
+#include "VoxelRaytracing/LightField"
+
+const int GatherRays = 2;
+const int Steps = 64;
+// Weights of this update's estimate against the last, for the reflected
+// light (which further bounces read: it follows quickly) and for the
+// indirect light the pixels show (smoother); both 1 while the light
+// settles after a big change.
+uniform vec2 _InjectionBlend = vec2(0.75, 0.5);
+
+void main() {
+  if (gl_GlobalInvocationID.x >= Count) return;
+  uint entry = Voxels[gl_GlobalInvocationID.x];
+  ivec3 v = ivec3(entry & 1023u, (entry >> 10u) & 1023u, entry >> 20u);
+  uvec2 m = texelFetch(_LightFieldMaterial, v, 0).xy;
+  vec3 albedo = unpackUnorm4x8(m.x).rgb;
+  vec3 n = unpackSnorm4x8(m.y).xyz;
+  // Points (the cloth's particles) carry no normal: lit as if facing up.
+  n = dot(n, n) < 0.25 ? vec3(0.0, 0.0, 1.0) : normalize(n);
+  seed = uint(v.x) * 1973u + uint(v.y) * 9277u + uint(v.z) * 26699u + uint(Time.w) * 104729u;
+  rnd();
+
+  vec3 centre = vec3(v) + 0.5;
+  vec3 o = centre + normalize(toVoxelDir(n));
+  vec3 p = toWorld(centre);
+  vec3 direct = directIrradiance(p, n, o, 0, 0u, Steps);
+  vec3 indirect = vec3(0.0);
+  for (int k = 0; k < GatherRays; ++k) {
+    indirect += PI / float(GatherRays) * incomingRadiance(o, cosineDirection(n), n, false, false, Steps);
+  }
+  vec3 R = albedo / PI * (direct + indirect);
+  vec4 last = texelFetch(_LightField, v, 0);
+  imageStore(_RadianceOut, v, vec4(last.a > 0.5 ? mix(last.rgb, R, _InjectionBlend.x) : R, 1.0));
+  vec4 lastIndirect = texelFetch(_LightFieldIrradiance, v, 0);
+  imageStore(_IrradianceOut, v, vec4(lastIndirect.a > 0.5 ? mix(lastIndirect.rgb, indirect, _InjectionBlend.y) : indirect, 1.0));
+}
+      ]]></Compute>
+    </Pass>
+  </Passes>
+</Shader>
