@@ -10,6 +10,7 @@
 #include <functional>
 #include <sstream>
 #include <unordered_map>
+#include <unordered_set>
 
 #include <glm/gtc/matrix_inverse.hpp>
 
@@ -232,6 +233,38 @@ void RenderSystem::CountFrame(float now) {
       RenderScale->value = NextRenderScale(RenderScale->value, TargetFrameTime->value, lastFPS);
     }
   }
+}
+
+std::uint64_t RenderSystem::VoxelSceneSignature(std::vector<DrawEntry>& queue, const glm::mat4& fieldWorld) {
+  std::uint64_t seed = 0;
+  auto mix = [&seed](std::uint64_t v) { seed = HashCombine(seed, v); };
+  auto mixMatrix = [&mix](const glm::mat4& m) {
+    for (int c = 0; c < 4; ++c) {
+      for (int r = 0; r < 4; ++r) mix(HashFloat(m[c][r]));
+    }
+  };
+  mixMatrix(fieldWorld);
+  // The switches choose what is voxelised.
+  for (CVar<bool>* v : {UpdateVoxelsHQ, UpdateAcceleration, ClearVoxels}) mix(v->value ? 1u : 2u);
+  // The curtain moves every frame it exists.
+  if (Particles().Count != 0) mix(static_cast<std::uint64_t>(frameCounter) + 3u);
+  std::unordered_set<UniformBuffer*> materials;
+  for (DrawEntry& e : queue) {
+    if (!std::get<8>(e) || !std::get<4>(e)) continue;
+    mix(reinterpret_cast<std::uintptr_t>(std::get<0>(e).Object()));
+    mix(static_cast<std::uint64_t>(std::get<1>(e)) + 5u);
+    mixMatrix(std::get<2>(e));
+    mix(reinterpret_cast<std::uintptr_t>(std::get<4>(e).Object()));
+    std::get<6>(e).CalculateHash();
+    mix(std::get<6>(e).Hash);
+    if (UniformBuffer* shared = std::get<5>(e)) {
+      // Presets edit material values in place: hash them as they are now.
+      if (materials.insert(shared).second) shared->CalculateHash();
+      mix(reinterpret_cast<std::uintptr_t>(shared));
+      mix(shared->Hash);
+    }
+  }
+  return seed;
 }
 
 float RenderSystem::NextRenderScale(float scale, float targetMs, float frameMs) {
