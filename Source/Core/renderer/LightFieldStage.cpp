@@ -233,7 +233,17 @@ void RenderSystem::MatchAreaEmitters(UniformBuffer& is, std::vector<DrawEntry>& 
         radiance[i] = emitted;
       }
     }
-    if (best != nullptr) std::get<6>(*best).SetFloat("_AreaSampled", 1.0f);
+    if (best == nullptr) continue;
+    // The area stands for the whole mesh it covers: a mesh drawn in parts
+    // (one request per submesh, each with its own material, as the
+    // brazier's flames are) has every emitting part marked, or rays would
+    // count the other parts' light again on top of the area's.
+    for (DrawEntry& e : queue) {
+      if (std::get<0>(e) == std::get<0>(*best) && std::get<2>(e) == std::get<2>(*best) &&
+          Luminance(EmittedRadiance(e)) > 0.0f) {
+        std::get<6>(e).SetFloat("_AreaSampled", 1.0f);
+      }
+    }
   }
   is.SetVectorArray("ISRadiance", radiance);
 }
