@@ -636,6 +636,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
 
   surface.SetFloat("TemporalSSExponent", TemporalSSExponent->value);
   surface.SetFloat("TemporalUpsampling", sw != w || sh != h ? 1.0f : 0.0f);
+  surface.SetFloat("Exposure", Exposure->value);
   surface.CalculateHash();
 
   if (TemporalSS->value && TemporallyAntialias) {
