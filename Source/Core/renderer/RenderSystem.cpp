@@ -312,7 +312,9 @@ std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
 void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   if (FlyCamSystem::pause && ShowOverlay) RenderSidePanel();
 
-  const float dt = SimulationStep(Now(engine));
+  // The curtain keeps its own fixed-step clock on the frame's time.
+  const float now = Now(engine);
+  SimulationStep(now);
 
   // The cloth collides with the first light field's occupancy.
   Texbit* skip = nullptr;
@@ -327,7 +329,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   if (!CameraThings.empty()) {
     if (Transform* ct = ComponentHandler<Transform>::Get(CameraThings.front())) cameraPosition = ct->Position;
   }
-  ClothFrame(SDL_GetKeyboardState(nullptr), dt, cameraPosition, skip, fieldLocalToWorld);
+  ClothFrame(SDL_GetKeyboardState(nullptr), now, cameraPosition, skip, fieldLocalToWorld);
 
   SetupRandomUVs();
   SetupShaderResources();
@@ -558,17 +560,13 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
                 all);
   }
   if (scenePassOpen) {
+    // The curtain is a two-sided surface like any other: into the G-buffer
+    // (or lit forward), with culling still off from the scene pass.
     Resource<Mesh>& display = ParticlesDisplay();
     if (display && Particles().Count != 0 && particlesRender) {
       std::vector<UniformBuffer*> list = {&time, &camera, &field};
-      glPointSize(32.0f);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-      glEnable(GL_PROGRAM_POINT_SIZE);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
-      particlesRender->Use("Deferred", &list);
+      particlesRender->Use(deferred ? "Deferred" : "Forward", &list);
       Draw::DrawMesh(display, glm::mat4(1.0f), -1);
-      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
     }
     RenderTextureGuy::UseTexDone();
     PassTimers::End();
