@@ -87,7 +87,7 @@ const Stage Stages[] = {
     {"no distance", &UpdateAcceleration},
     {"no G-buffer", &RenderGBuffer},
     {"no lighting", &RaycastScreen},
-    {"no lightmap", &UpdateGI},
+    {"Update GI off (lightmap, light updates)", &UpdateGI},
     {"no temporal", &TemporalSS},
     {"no present", &FinalBlitEn},
     {"no area lights", &CastIS},

@@ -61,6 +61,11 @@ int main(int argc, char** argv) {
                  "camera for a source without one: x,y,z,yaw,pitch in the engine's coordinates (metres and "
                  "degrees, Z up; yaw 0 looks along +Y, 90 along +X)")
       ->type_name("x,y,z,yaw,pitch");
+  std::string sky = "day";
+  app.add_option("--sky", sky, "day: a daylight sky and sun (the default); none: dark outside, lit by the "
+                               "scene's emissive surfaces alone")
+      ->type_name("day|none")
+      ->check(CLI::IsMember({"day", "none"}));
   app.add_option("--fov", fov, "that camera's vertical field of view in degrees")
       ->type_name("DEG")
       ->check(CLI::Range(1.0f, 179.0f));
@@ -74,6 +79,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   options.ZUp = up == "z";
+  options.Sky = sky == "day";
   if (!camera.empty() && !ReadPose(camera, options)) {
     std::cerr << "KestorImport: --camera: expected five numbers x,y,z,yaw,pitch with the pitch within 90 "
                  "degrees, not \""

@@ -154,7 +154,7 @@ class Reader {
   ImportResult& result;
   const aiScene* source = nullptr;
   glm::mat4 toEngine{1.0f};
-  std::set<std::string> thingNames{"LightVolume", "Camera"}, meshNames;
+  std::set<std::string> thingNames{"LightVolume", "Camera", "Sky"}, meshNames;
   // (mesh indices, baked matrix) of each written mesh, so nodes that share
   // their meshes and scale share one file.
   std::map<std::pair<std::vector<unsigned>, std::vector<float>>, int> meshByContent;
@@ -632,7 +632,7 @@ std::string Rotation(const glm::quat& q) {
   return Number(q.w) + "," + Number(q.x) + "," + Number(q.y) + "," + Number(q.z);
 }
 
-std::string LevelText(const Scene& s, const std::string& name, const std::string& sourceName) {
+std::string LevelText(const Scene& s, const std::string& name, const std::string& sourceName, bool withSky) {
   tinyxml2::XMLDocument document;
   document.InsertEndChild(document.NewDeclaration());
   const std::string comment = "\n  Imported from " + sourceName + " by KestorImport: Z up, metres. Its meshes,\n"
@@ -658,6 +658,20 @@ std::string LevelText(const Scene& s, const std::string& name, const std::string
       ->SetAttribute("Resolution", (std::to_string(s.FieldResolution.x) + "," + std::to_string(s.FieldResolution.y) +
                                     "," + std::to_string(s.FieldResolution.z))
                                        .c_str());
+  if (withSky) {
+    // Daylight in the engine's radiance unit: a sky of about 1, and an
+    // afternoon sun behind the camera's right shoulder giving some 3 of
+    // irradiance (40000 over the disc's 6.7e-5 steradians).
+    tinyxml2::XMLElement* sky = thing("Sky")->InsertNewChildElement("Sky");
+    sky->SetAttribute("ZenithColor", "0.3,0.45,0.8");
+    sky->SetAttribute("HorizonColor", "0.75,0.8,0.85");
+    sky->SetAttribute("GroundColor", "0.12,0.11,0.1");
+    sky->SetAttribute("SkyStrength", "1");
+    sky->SetAttribute("SunDirection", "0.4,-0.6,0.7");
+    sky->SetAttribute("SunColor", "1,0.95,0.85");
+    sky->SetAttribute("SunStrength", "40000");
+    sky->SetAttribute("SunAngle", "0.53");
+  }
   if (s.Camera) {
     tinyxml2::XMLElement* view = thing("Camera")->InsertNewChildElement("Viewpoint");
     view->SetAttribute("Position", Vec(s.Camera->Position).c_str());
@@ -804,7 +818,7 @@ ImportResult ImportScene(const ImportOptions& options) {
   fs::remove_all(staging, error);
   const std::string sourceName = fs::path(options.Source).filename().string();
   std::string problem;
-  bool ok = WriteFile(staging / "new" / "Levels" / (name + ".xml"), LevelText(scene, name, sourceName), problem);
+  bool ok = WriteFile(staging / "new" / "Levels" / (name + ".xml"), LevelText(scene, name, sourceName, options.Sky), problem);
   for (size_t i = 0; ok && i < scene.Meshes.size(); ++i) {
     ok = WriteFile(staging / "new" / "Meshes" / name / (scene.Meshes[i].Name + ".fml"), MeshText(scene.Meshes[i]), problem);
   }

@@ -2,7 +2,8 @@
 // Turns a scene file that Assimp reads (OBJ, glTF 2.0 and many more) into the
 // engine's own files under an asset folder OUT:
 //   OUT/Levels/<Name>.xml           the Things with their transforms, a light
-//                                   field fitted to the scene, an ISArea per
+//                                   field fitted to the scene, a daylight
+//                                   sky unless asked not to, an ISArea per
 //                                   emissive surface, a Viewpoint (the
 //                                   source's camera, the one given, or one
 //                                   that sees the whole scene)
@@ -27,6 +28,9 @@ struct ImportOptions {
   int Voxels = 64;      // light-field voxels along the scene's longest side
   bool ZUp = false;     // the source's up axis is Z (else Y, as OBJ and glTF have it)
   float Scale = 1.0f;   // source units to metres
+  // A daylight sky and sun (a Thing "Sky"); without one the level is dark
+  // outside and lit by its emissive surfaces alone.
+  bool Sky = true;
   // Used when the source has no camera: engine coordinates (Z up) and
   // degrees, as the engine's --camera and --fov take them. Without either,
   // the level gets a view of the whole scene from the front (-Y).

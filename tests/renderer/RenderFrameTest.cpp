@@ -278,6 +278,46 @@ TEST_F(RenderFrame, AStillPictureSettlesFarBelowTheFrameToFrameNoiseOfTheLightin
   EXPECT_LT(shownChange, 0.02 * litChange + 1e-4);
 }
 
+TEST_F(RenderFrame, AStillSceneIsVoxelisedOnceAndAMovedObjectLeavesNoStaleVoxels) {
+  auto frameWithCubeAt = [&](float x) {
+    DrawSystem::ClearCache();
+    glm::mat4 m = glm::translate(glm::mat4(1.0f), glm::vec3(x, 0.0f, 0.0f)) * glm::scale(glm::mat4(1.0f), glm::vec3(2.0f));
+    DrawSystem::QueueDraw(cube, -1, m, m, material, {}, true, true);
+    RenderSystem::RenderFrame(nullptr);
+  };
+  auto voxelisedFrames = [] {
+    glFinish();
+    PassTimers::Collect();
+    for (const PassTimers::Figure& f : PassTimers::Totals()) {
+      if (f.Name == "Voxels") return f.Frames;
+    }
+    return 0;
+  };
+  // Solid voxels left (x < 4) and right (x >= 4) of the middle, from the
+  // occupancy at the field's resolution (level 1 of the skip volume).
+  auto occupied = [&]() {
+    LightField* l = ComponentHandler<LightField>::Get(field);
+    std::vector<uint8_t> v = KestorTest::ReadTexels(*l->SkipVolume, GL_RED, GL_UNSIGNED_BYTE, 8 * 8 * 8, 1);
+    glm::ivec2 sides(0);
+    for (int i = 0; i < 8 * 8 * 8; ++i) {
+      if (v[i] > 127) (i % 8 < 4 ? sides.x : sides.y) += 1;
+    }
+    return sides;
+  };
+  PassTimers::Reset();
+  for (int i = 0; i < 3; ++i) frameWithCubeAt(-3.0f);
+  EXPECT_EQ(voxelisedFrames(), 1) << "nothing moved after the first frame";
+  const glm::ivec2 before = occupied();
+  EXPECT_GT(before.x, 0);
+  EXPECT_EQ(before.y, 0);
+
+  for (int i = 0; i < 2; ++i) frameWithCubeAt(3.0f);
+  EXPECT_EQ(voxelisedFrames(), 2) << "once more, for the move";
+  const glm::ivec2 after = occupied();
+  EXPECT_EQ(after.x, 0) << "nothing stays where the cube was";
+  EXPECT_GT(after.y, 0);
+}
+
 TEST_F(RenderFrame, TheLightingWritesEveryPixelOfASizeNotAMultipleOfTwenty) {
   ScreenResolution->value = glm::vec2(50.0f, 41.0f);
   Frame();

@@ -255,6 +255,7 @@ TEST(SceneImport, ObjBecomesSubmeshesMaterialsTextureAreaAndField) {
   EXPECT_EQ(level["LightVolume"]["LightField"]["Resolution"], "16,16,16");
   ExpectNear(level["LightVolume"]["Transform"]["Position"], {0, 0, 1}, "field centre");
   ExpectNear(level["LightVolume"]["Transform"]["Scale"], {16.0f / 14.0f, 16.0f / 14.0f, 16.0f / 14.0f}, "field half size");
+  ExpectNear(level["Sky"]["Sky"]["SunStrength"], {40000}, "daylight unless asked not to");
   ExpectNear(level["Camera"]["Viewpoint"]["Position"], {0, -4, 1}, "camera from the options");
   ExpectNear(level["Camera"]["Viewpoint"]["Pitch"], {-10}, "pitch");
   ExpectNear(level["Camera"]["Viewpoint"]["FieldOfView"], {50}, "field of view");
@@ -284,6 +285,7 @@ TEST(SceneImport, GltfNodesShareMeshesKeepPosesAndBringTheCamera) {
   options.Source = dir.Path() + "/src/tri.gltf";
   options.OutDir = dir.Path() + "/out";
   options.Name = "Tris";
+  options.Sky = false;
   const ImportResult result = ImportScene(options);
   ASSERT_TRUE(result.Ok) << (result.Problems.empty() ? "" : result.Problems[0]);
   const fs::path out = options.OutDir;
@@ -294,6 +296,7 @@ TEST(SceneImport, GltfNodesShareMeshesKeepPosesAndBringTheCamera) {
   EXPECT_FALSE(fs::exists(out / "Meshes/Tris/Right.fml"));
   LevelMap level = ReadLevel(out / "Levels/Tris.xml");
   EXPECT_EQ(level["Right"]["MeshRenderer"]["Mesh"], "Tris/Left");
+  EXPECT_EQ(level.count("Sky"), 0u);
   ExpectNear(level["Right"]["Transform"]["Position"], {2, 0, 0}, "Right");
   // Source -Z is engine +Y; a quarter turn about source Y is one about engine Z.
   ExpectNear(level["Big"]["Transform"]["Position"], {0, 3, 0}, "Big");

@@ -156,12 +156,15 @@ Texbit::~Texbit() {
   std::cout << "Deleting " << AddressOf(this) << std::endl;
   // Without a context (a material's texture released by the component
   // arrays at exit, after the engine closed its context) the framebuffers
-  // are gone with it and there is nothing to detach; their bookkeeping may
-  // already have been destroyed with the other statics.
+  // and texture units are gone with it and there is nothing to detach or
+  // free; their bookkeeping may already have been destroyed with the other
+  // statics.
   const bool context = HaveContext();
   // Detached while the GL name still means this texture.
-  if (context) FrameBuffer::ForgetTexture(this);
-  RemoveBind(this);
+  if (context) {
+    FrameBuffer::ForgetTexture(this);
+    RemoveBind(this);
+  }
   if (White_ == this) White_ = nullptr;
   if (context) {
     glDeleteTextures(1, &ID);

@@ -1,15 +1,17 @@
 #pragma once
 // The curtain: particles joined by distance constraints, simulated on the CPU
-// with position-based dynamics and drawn as points by the renderer.
+// with position-based dynamics at a fixed step, colliding with itself, with a
+// particle that follows the camera and with the voxelised scene, and shown as
+// a shaded two-sided cloth surface.
 #include <SDL_stdinc.h>
 
 #include <cstdint>
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/Resource.h"
+#include "sanegl/Objects.h"
 
 namespace KestorEngine {
 
@@ -25,21 +27,55 @@ struct DistanceConstraint {
 
 // Tunables of the curtain, in one place.
 namespace ClothConstants {
-inline constexpr float Gravity = -9.81f;  // along z, the world's up axis
+inline constexpr float Gravity = -9.81f;  // m/s^2 along z, the world's up axis
+// Simulated seconds per step. A frame runs as many steps as the wall time
+// since the last frame holds, so the curtain moves in real time whatever the
+// frame rate.
+inline constexpr float FixedStep = 1.0f / 60.0f;
+// A slow frame runs at most this many steps (4 s of simulated time) and drops
+// the rest, so a frame made slow by the cloth cannot demand ever more steps.
+inline constexpr int MaxStepsPerFrame = 240;
 inline constexpr int Substeps = 3;
 inline constexpr int SolverIterations = 10;
-// Frames after creation whose velocities are divided by this instead of the
+// Steps after creation whose velocities are divided by this instead of the
 // step time, so a fresh curtain settles instead of snapping.
-inline constexpr int DampedFrames = 20;
+inline constexpr int DampedSteps = 20;
 inline constexpr float DampedDivisor = 6.0f;
+// No particle moves faster than this (m/s): a particle squeezed hard between
+// the camera particle and the scene is let go, not fired off.
+inline constexpr float MaxSpeed = 20.0f;
 inline constexpr int Strands = 50;
 inline constexpr int StrandParticles = 65;
+inline constexpr float Spacing = 0.0508f;  // m between neighbours, both ways
 inline constexpr float CurtainRadius = 0.025f;
 inline constexpr float CurtainInverseMass = 0.5f;
 inline constexpr float CameraRadius = 0.5f;
-inline constexpr float SceneRadius = 0.0338f;
-// Grid cells are 0.2 wide: coordinates are scaled by 5.
-inline constexpr float CellsPerUnit = 5.0f;
+// The rail the strands hang from: across the lane, high enough that the
+// hanging curtain just reaches the street.
+inline constexpr float RailHeight = 3.45f;
+inline constexpr float RailY = -4.5f;
+inline constexpr float RailCentreX = -0.035f;
+// The tops are gathered into pleats along the rail: a wave of this many
+// strands, this deep (m) either side of the rail.
+inline constexpr int PleatStrands = 10;
+inline constexpr float PleatDepth = 0.045f;
+// Sideways sway (m) down each strand as it is made.
+inline constexpr float Sway = 0.003f;
+// Cloth gives way when pushed together: a link squeezed shorter than its
+// rest length is restored by this share per sweep (stretching, fully).
+inline constexpr float CompressionStiffness = 0.1f;
+// Coulomb friction against the scene: a resting particle stays put while the
+// push holding it up is large enough, otherwise it slides and slows.
+inline constexpr float StaticFriction = 0.8f;
+inline constexpr float KineticFriction = 0.6f;
+// A displayed triangle is dropped once an edge is stretched past this many
+// times its rest length: a broken curtain shows as torn pieces.
+inline constexpr float TearStretch = 2.0f;
+// Particles wider than this (m; the camera particle) are tested against all
+// others instead of being filed in the self-collision grid.
+inline constexpr float WideRadius = 0.1f;
+// Vertex attribute location of the display mesh's previous positions.
+inline constexpr unsigned PastPositionAttribute = 5;
 // SDL scancodes of the hotkeys.
 inline constexpr int KeyCreate = 6;   // C
 inline constexpr int KeyBreak = 5;    // B
@@ -54,25 +90,57 @@ inline constexpr int KeyDetach = 28;  // Y
 struct ParticleArrays {
   static constexpr std::uint32_t Capacity = 5000000;
   std::vector<glm::vec3> Position;
+  // Velocity between steps; inside a step, the predicted position.
   std::vector<glm::vec3> Velocity;
-  std::vector<float> InverseMass;
+  std::vector<float> InverseMass;  // 0: pinned or static
   std::vector<float> Radius;
   std::uint32_t Count = 0;
+  // The first SimulatedCount particles are integrated; the rest are static.
   std::uint32_t SimulatedCount = 0;
 };
 
 ParticleArrays& Particles();
 
-using CollisionGrid = std::unordered_map<std::int32_t, std::vector<std::uint32_t>>;
+// The scene as the curtain collides with it: the occupied texels of the light
+// field's occupancy volume, each a solid box the size of its texel. A box
+// pushes only through its exposed faces (those towards an empty texel), so a
+// particle never squeezes between two boxes that share a face.
+struct SceneVoxels {
+  // Occupancy bits of Cells; the low six mark exposed faces, in the order
+  // -x, +x, -y, +y, -z, +z of the volume's axes.
+  static constexpr std::uint8_t Occupied = 0x40;
+
+  glm::ivec3 Size{0};
+  std::vector<std::uint8_t> Cells;  // x + W y + W H z
+  glm::mat4 WorldToTexel{1.0f};     // world point to texel coordinates (texel k spans [k, k + 1))
+  glm::vec3 Origin{0.0f};           // world centre of texel (0, 0, 0)
+  glm::vec3 Axis[3];                // unit world directions of the volume's axes
+  glm::vec3 HalfExtent{0.0f};       // half a texel along each axis (m)
+
+  bool Empty() const { return Cells.empty(); }
+  // 0 outside the volume.
+  std::uint8_t At(const glm::ivec3& texel) const;
+  glm::vec3 Centre(const glm::ivec3& texel) const;
+};
 
 // Everything else the curtain keeps between frames.
 struct ClothState {
   // The curtain's own links; collision constraints live only inside a step.
   std::vector<DistanceConstraint> constraints;
-  // Particles that were immovable when the scene particles were made.
-  CollisionGrid staticcolgrid;
+  SceneVoxels scene;
   bool staticonce = false;  // the scene particles have been made
-  int simsteps = 0;         // frames simulated since the curtain was created
+  int simsteps = 0;         // steps simulated since the curtain was created
+  std::uint32_t curtainFirst = 1;  // index of the curtain's first particle
+  // Fixed-step clock: time of the last frame seen (negative before the first)
+  // and simulated time owed to the curtain.
+  float clock = -1.0f;
+  float owed = 0.0f;
+  // Curtain positions before the latest step: frames between steps show the
+  // curtain part way from these to the current positions.
+  std::vector<glm::vec3> stepStart;
+  // Positions shown by the last frame: the display mesh's past positions.
+  std::vector<glm::vec3> shown;
+  SaneGL::Buffer pastPositions;
 };
 
 ClothState& Cloth();
@@ -84,41 +152,49 @@ std::uint32_t AddParticle(glm::vec3 position, float radius, float inverseMass);
 void AddDistanceConstraint(std::uint32_t a, std::uint32_t b, float stiffness, bool);
 void ResetParticles();
 void ResetConstraints();
+// Both forget the scene's collision voxels.
 void ResetStaticCollisionGrid();
 void ResetCollisionGrid();
 
-// 50 strands of 65 particles hanging at y = -4.5, each pinned at its top.
+// 50 strands of 65 particles hanging in pleats from the rail, each pinned at
+// its top.
 void AddCloth();
-// Turns every occupied texel of level 0 of `volume` into an immovable scene
-// particle placed by `localToWorld`, then files every immovable particle in
-// the static grid. Everything added from here on is not simulated. A null
-// volume adds no scene particles.
+// Reads level 0 of `volume` back from the GPU and hands it to
+// CreateCollisionStructureFromTexels. A null volume adds no scene particles.
 void CreateCollisionStructureFromVoxels(Texbit* volume, const glm::mat4& localToWorld);
+// Every texel above 0 (x + W y + W H z) becomes an immovable scene particle
+// at its centre, placed the way the voxeliser places texels: the volume spans
+// local -1..1 on each axis and `localToWorld` places it. Everything added from
+// here on is not simulated.
+void CreateCollisionStructureFromTexels(const float* texels, const glm::ivec3& size,
+                                        const glm::mat4& localToWorld);
 // One substep of length h over the simulated particles.
 void Simulate(float h);
+// One fixed step: Substeps substeps that carry the camera particle (particle
+// 0) from `cameraFrom` to `cameraTo`.
+void StepCloth(const glm::vec3& cameraFrom, const glm::vec3& cameraTo);
 // One Gauss-Seidel sweep over `list`, moving predicted positions.
 void SolveConstraints(std::vector<DistanceConstraint>* list, int iteration, bool pushOnly);
+// Moves the fixed-step clock to `now` (seconds) and returns the steps this
+// frame owes the curtain.
+int AdvanceClock(float now);
 
-// Grid cell key; distant cells may share one, which only adds candidates.
-std::int32_t CellKey(int x, int y, int z);
-// Keys of every cell the sphere (p, r) covers, appended to `keys`. A sphere
-// too far out (or not finite) to have integer cells covers none.
-void CoveredCells(const glm::vec3& p, float r, std::vector<std::int32_t>& keys);
+// Fills the display mesh from the curtain: a triangle grid with normals from
+// the particle grid, shown `alpha` of the way from the positions before the
+// latest step to the current ones, with the last frame's positions as the
+// past positions of the motion vectors; then uploads it.
+void UpdateParticlesDisplay(float alpha);
 
-// Fills the display mesh from the simulated particles: points at x, normals
-// carrying the position one frame earlier (x - v dt), then uploads it.
-void UpdateParticlesDisplay(float dt);
-
-// The point mesh that shows the simulated particles; empty until the first
-// curtain is made.
+// The cloth surface mesh; empty until the first curtain is made.
 Resource<Mesh>& ParticlesDisplay();
 
 // One frame of the curtain, run by the renderer before it draws: the I, B, C
-// and Y hotkeys from `keys` (SDL scancode state), then three substeps of
-// dt / 3 that drag the camera particle to `cameraPosition`. `skipVolume` and
-// `fieldLocalToWorld` describe the first light field, from which the static
-// scene particles are made on the first creation (null: no scene particles).
-void ClothFrame(const Uint8* keys, float dt, const glm::vec3& cameraPosition, Texbit* skipVolume,
+// and Y hotkeys from `keys` (SDL scancode state), then the fixed steps owed
+// at time `now` (seconds since start), dragging the camera particle to
+// `cameraPosition`. `skipVolume` and `fieldLocalToWorld` describe the first
+// light field, from which the static scene particles are made on the first
+// creation (null: no scene particles).
+void ClothFrame(const Uint8* keys, float now, const glm::vec3& cameraPosition, Texbit* skipVolume,
                 const glm::mat4& fieldLocalToWorld);
 
 }  // namespace KestorEngine

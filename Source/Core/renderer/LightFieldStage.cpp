@@ -13,9 +13,11 @@
 // answer; with albedo below 1 each bounce is weaker, so it stays bounded.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <unordered_map>
 
 #include <glm/common.hpp>
 #include <glm/geometric.hpp>
@@ -137,6 +139,18 @@ void ClearVolumeLevels(RenderTexture* t, int levels) {
   }
 }
 
+// The signature of what each light field's voxels were last built from,
+// and the volume they were built into (a field made anew starts over).
+struct VoxelState {
+  std::uint64_t Signature = 0;
+  const Texbit* Volume = nullptr;
+};
+
+std::unordered_map<std::uint32_t, VoxelState>& VoxelStates() {
+  static auto* states = new std::unordered_map<std::uint32_t, VoxelState>();
+  return *states;
+}
+
 int Max3DTextureSize() {
   GLint size = 0;
   glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &size);
@@ -233,7 +247,17 @@ void RenderSystem::MatchAreaEmitters(UniformBuffer& is, std::vector<DrawEntry>& 
         radiance[i] = emitted;
       }
     }
-    if (best != nullptr) std::get<6>(*best).SetFloat("_AreaSampled", 1.0f);
+    if (best == nullptr) continue;
+    // The area stands for the whole mesh it covers: a mesh drawn in parts
+    // (one request per submesh, each with its own material, as the
+    // brazier's flames are) has every emitting part marked, or rays would
+    // count the other parts' light again on top of the area's.
+    for (DrawEntry& e : queue) {
+      if (std::get<0>(e) == std::get<0>(*best) && std::get<2>(e) == std::get<2>(*best) &&
+          Luminance(EmittedRadiance(e)) > 0.0f) {
+        std::get<6>(e).SetFloat("_AreaSampled", 1.0f);
+      }
+    }
   }
   is.SetVectorArray("ISRadiance", radiance);
 }
@@ -517,11 +541,19 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   voxel.SetVector("_CameraPos", cameraPos);
   voxel.CalculateHash();
 
+  // Materials, occupancy and distances depend on the geometry alone: while
+  // nothing voxelised moved or changed they stand as they are, and only the
+  // light is updated. Any change rebuilds them all.
+  VoxelState& last = VoxelStates()[thing.ID];
+  const std::uint64_t signature = VoxelSceneSignature(queue, T->World);
+  const bool standing = UpdateVoxels->value && last.Volume == l->MaterialVolume && last.Signature == signature;
+  last = {signature, l->MaterialVolume};
+
   // Occupancy is rebuilt from scratch every voxelised frame, so that a thing
   // that moved or went away leaves nothing behind to block or leak light.
   // The line is printed at the old clearing cadence only, not every frame.
   if (l->VoxelPhase == 1 && ClearVoxels->value) std::cout << "CLEARING DISTANCE STUFF" << std::endl;
-  if (ClearVoxels->value && UpdateVoxels->value) {
+  if (ClearVoxels->value && UpdateVoxels->value && !standing) {
     ClearVolumeLevels(static_cast<RenderTexture*>(l->SkipVolume), 7);
   }
 
@@ -534,7 +566,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   Resource<Mesh>& display = ParticlesDisplay();
   const bool particles = display && Particles().Count != 0 && particlesRender;
 
-  if (UpdateVoxels->value) {
+  if (UpdateVoxels->value && !standing) {
     PassScope timer("Voxels");
     // This frame's materials replace the last: a moved object, or a lamp
     // switched off, must not stay in the volume.
@@ -580,7 +612,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   voxel.SetTexture("_LightField", l->Volume);
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);
 
-  if (UpdateAcceleration->value && FieldDistanceGenerateAccurate) {
+  if (UpdateAcceleration->value && FieldDistanceGenerateAccurate && !standing) {
     PassScope timer("Distance");
     // The image writes above must land before the distance pass samples them.
     glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
@@ -598,39 +630,41 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     SweepSunlight(*l, *T, time, voxel);
   }
 
-  PassTimers::Begin("Voxel detail");
-  SaneGL::StatePush();
-  RenderTextureGuy::UseTex(l->SkipVolume->Width, l->SkipVolume->Height, std::min(maxSamples, 8));
-  SaneGL::DepthTest(SaneGL::ValueComparison::Always);
-  SaneGL::CullFace(SaneGL::FaceSide::None);
-  SaneGL::Multisample(true);
-  if (UpdateVoxelsHQ->value) {
-    for (DrawEntry& e : queue) {
-      if (!std::get<8>(e) || !std::get<4>(e)) continue;
-      std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &std::get<6>(e)};
-      if (std::get<5>(e) != nullptr) list.push_back(std::get<5>(e));
-      list.push_back(&is);
-      list.push_back(&quickray);
-      std::get<4>(e)->Use("VoxelizeDetail", &list);
-      SaneGL::StateSync();
-      if (unsigned program = CurrentProgram()) BindDetailImages(program, *first);
-      Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
+  if (!standing) {
+    PassTimers::Begin("Voxel detail");
+    SaneGL::StatePush();
+    RenderTextureGuy::UseTex(l->SkipVolume->Width, l->SkipVolume->Height, std::min(maxSamples, 8));
+    SaneGL::DepthTest(SaneGL::ValueComparison::Always);
+    SaneGL::CullFace(SaneGL::FaceSide::None);
+    SaneGL::Multisample(true);
+    if (UpdateVoxelsHQ->value) {
+      for (DrawEntry& e : queue) {
+        if (!std::get<8>(e) || !std::get<4>(e)) continue;
+        std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &std::get<6>(e)};
+        if (std::get<5>(e) != nullptr) list.push_back(std::get<5>(e));
+        list.push_back(&is);
+        list.push_back(&quickray);
+        std::get<4>(e)->Use("VoxelizeDetail", &list);
+        SaneGL::StateSync();
+        if (unsigned program = CurrentProgram()) BindDetailImages(program, *first);
+        Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
+      }
+      if (particles) {
+        std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &is, &quickray};
+        glEnable(GL_PROGRAM_POINT_SIZE);
+        Debug::_CheckGLError("RELEASE", __LINE__);
+        SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
+        particlesRender->Use("VoxelizeDetail", &list);
+        SaneGL::StateSync();
+        if (unsigned program = CurrentProgram()) BindDetailImages(program, *first);
+        Draw::DrawMesh(display, glm::mat4(1.0f), -1);
+        SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
+      }
     }
-    if (particles) {
-      std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &is, &quickray};
-      glEnable(GL_PROGRAM_POINT_SIZE);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
-      particlesRender->Use("VoxelizeDetail", &list);
-      SaneGL::StateSync();
-      if (unsigned program = CurrentProgram()) BindDetailImages(program, *first);
-      Draw::DrawMesh(display, glm::mat4(1.0f), -1);
-      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
-    }
+    RenderTextureGuy::UseTexDone();
+    SaneGL::StatePop();
+    PassTimers::End();
   }
-  RenderTextureGuy::UseTexDone();
-  SaneGL::StatePop();
-  PassTimers::End();
   // Make this frame's image writes visible to the passes that follow.
   glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <sstream>
 #include <unordered_map>
+#include <unordered_set>
 
 #include <glm/gtc/matrix_inverse.hpp>
 
@@ -234,6 +235,53 @@ void RenderSystem::CountFrame(float now) {
   }
 }
 
+namespace {
+
+// A buffer's values whatever the order of its map: setting a value again
+// re-inserts its entry, which may move it in the map's iteration order.
+std::uint64_t ValuesSignature(UniformBuffer& buffer) {
+  std::uint64_t sum = 0;
+  for (auto& [name, u] : buffer.Uniforms) {
+    u.CalculateHash();
+    sum += HashCombine(HashName(name), u.ValueHash);
+  }
+  return sum;
+}
+
+}  // namespace
+
+std::uint64_t RenderSystem::VoxelSceneSignature(std::vector<DrawEntry>& queue, const glm::mat4& fieldWorld) {
+  std::uint64_t seed = 0;
+  auto mix = [&seed](std::uint64_t v) { seed = HashCombine(seed, v); };
+  auto mixMatrix = [&mix](const glm::mat4& m) {
+    for (int c = 0; c < 4; ++c) {
+      for (int r = 0; r < 4; ++r) mix(HashFloat(m[c][r]));
+    }
+  };
+  mixMatrix(fieldWorld);
+  // The switches choose what is voxelised.
+  for (CVar<bool>* v : {UpdateVoxelsHQ, UpdateAcceleration, ClearVoxels}) mix(v->value ? 1u : 2u);
+  // The curtain moves every frame it exists.
+  if (Particles().Count != 0) mix(static_cast<std::uint64_t>(frameCounter) + 3u);
+  std::unordered_map<UniformBuffer*, std::uint64_t> materials;
+  for (DrawEntry& e : queue) {
+    if (!std::get<8>(e) || !std::get<4>(e)) continue;
+    mix(reinterpret_cast<std::uintptr_t>(std::get<0>(e).Object()));
+    mix(static_cast<std::uint64_t>(std::get<1>(e)) + 5u);
+    mixMatrix(std::get<2>(e));
+    mix(reinterpret_cast<std::uintptr_t>(std::get<4>(e).Object()));
+    mix(ValuesSignature(std::get<6>(e)));
+    if (UniformBuffer* shared = std::get<5>(e)) {
+      // Presets edit material values in place: take them as they are now.
+      auto found = materials.find(shared);
+      if (found == materials.end()) found = materials.emplace(shared, ValuesSignature(*shared)).first;
+      mix(reinterpret_cast<std::uintptr_t>(shared));
+      mix(found->second);
+    }
+  }
+  return seed;
+}
+
 float RenderSystem::NextRenderScale(float scale, float targetMs, float frameMs) {
   if (!(targetMs > 0.0f) || !(frameMs > 0.0f) || !std::isfinite(frameMs)) return scale;
   scale = std::isfinite(scale) ? std::clamp(scale, MinRenderScale, 1.0f) : 1.0f;
@@ -264,7 +312,9 @@ std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
 void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   if (FlyCamSystem::pause && ShowOverlay) RenderSidePanel();
 
-  const float dt = SimulationStep(Now(engine));
+  // The curtain keeps its own fixed-step clock on the frame's time.
+  const float now = Now(engine);
+  SimulationStep(now);
 
   // The cloth collides with the first light field's occupancy.
   Texbit* skip = nullptr;
@@ -279,7 +329,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   if (!CameraThings.empty()) {
     if (Transform* ct = ComponentHandler<Transform>::Get(CameraThings.front())) cameraPosition = ct->Position;
   }
-  ClothFrame(SDL_GetKeyboardState(nullptr), dt, cameraPosition, skip, fieldLocalToWorld);
+  ClothFrame(SDL_GetKeyboardState(nullptr), now, cameraPosition, skip, fieldLocalToWorld);
 
   SetupRandomUVs();
   SetupShaderResources();
@@ -510,17 +560,13 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
                 all);
   }
   if (scenePassOpen) {
+    // The curtain is a two-sided surface like any other: into the G-buffer
+    // (or lit forward), with culling still off from the scene pass.
     Resource<Mesh>& display = ParticlesDisplay();
     if (display && Particles().Count != 0 && particlesRender) {
       std::vector<UniformBuffer*> list = {&time, &camera, &field};
-      glPointSize(32.0f);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-      glEnable(GL_PROGRAM_POINT_SIZE);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
-      particlesRender->Use("Deferred", &list);
+      particlesRender->Use(deferred ? "Deferred" : "Forward", &list);
       Draw::DrawMesh(display, glm::mat4(1.0f), -1);
-      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
     }
     RenderTextureGuy::UseTexDone();
     PassTimers::End();
@@ -636,6 +682,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
 
   surface.SetFloat("TemporalSSExponent", TemporalSSExponent->value);
   surface.SetFloat("TemporalUpsampling", sw != w || sh != h ? 1.0f : 0.0f);
+  surface.SetFloat("Exposure", Exposure->value);
   surface.CalculateHash();
 
   if (TemporalSS->value && TemporallyAntialias) {

@@ -3,10 +3,12 @@
 // deferred pipeline (G-buffer, lighting compute, emission, lightmap, motion,
 // temporal supersampling, presentation), draw the GUI queue on top and swap.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include <glm/mat3x3.hpp>
+#include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 
 #include "engine/Resource.h"
@@ -92,6 +94,11 @@ class RenderSystem {
   // and the per-second averages, kept in the statics below.
   static float SimulationStep(float now);
   static void CountFrame(float now);
+  // What the voxelisation of a light field depends on: the field's place,
+  // and each voxelised entry's mesh, matrix, shader and values; the curtain
+  // counts as changed every frame. Equal signatures: the voxels from last
+  // time still stand.
+  static std::uint64_t VoxelSceneSignature(std::vector<DrawEntry>& queue, const glm::mat4& fieldWorld);
   // The render scale for the next second, from this second's frame time and
   // the target (both milliseconds).
   static float NextRenderScale(float scale, float targetMs, float frameMs);
