@@ -110,6 +110,7 @@ bool StartDemo(int w, int h) {
   LightField::Attach();
   ISArea::Attach();
   ISContainer::Attach();
+  Sky::Attach();
   auto attach = [](void (*a)(KestorEngineFlyHahaJk*)) {
     engine->PrepareStageLists();
     a(engine);

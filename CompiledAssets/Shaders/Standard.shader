@@ -238,6 +238,7 @@ in vec3 Voxel;
 in vec3 Normal;
 in vec2 UV;
 uniform vec3 _LightFieldTexSize = vec3(1.0);
+uniform mat4 _LightFieldLocalToWorld = mat4(1.0);
 uniform vec3 Color = vec3(0.8);
 uniform vec3 EmissionColor = vec3(0.0);
 uniform float Strength = 0.0;
@@ -259,7 +260,12 @@ void main() {
   // bounced between surfaces dies out.
   vec3 albedo = clamp(Color * texture(AlbedoMap, UV).rgb, 0.0, 0.98);
   vec3 n = normalize(Normal);
-  imageStore(_MaterialImage, v, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(n, 0.0)), 0u, 0u));
+  // Where the surface passes through the voxel: its distance from the
+  // voxel's centre along the normal (in voxel space), so that rays can tell
+  // the side of the surface they are on instead of the whole voxel blocking.
+  vec3 nv = normalize((transpose(mat3(_LightFieldLocalToWorld)) * n) * 2.0 / _LightFieldTexSize);
+  float offset = clamp(dot(Voxel - (vec3(v) + 0.5), nv) / 0.87, -1.0, 1.0);
+  imageStore(_MaterialImage, v, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(n, offset)), 0u, 0u));
   // Only emitters write here, so a lamp's cage in the bulb's voxel cannot
   // put the bulb out. Alpha 1: an area light samples this emitter.
   vec3 emitted = max(EmissionColor * Strength, vec3(0.0));

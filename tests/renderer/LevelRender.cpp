@@ -50,20 +50,22 @@ glm::vec3 LinearImage::Mean(int x0, int y0, int x1, int y1) const {
   return n > 0 ? glm::vec3(sum / static_cast<double>(n)) : glm::vec3(0.0f);
 }
 
-bool LinearImage::WritePng(const std::string& path) const {
-  std::vector<unsigned char> rgb(static_cast<size_t>(Width) * Height * 3);
+bool LinearImage::WritePng(const std::string& path, int scale) const {
+  scale = std::max(scale, 1);
+  const int w = Width * scale, h = Height * scale;
+  std::vector<unsigned char> rgb(static_cast<size_t>(w) * h * 3);
   auto curve = [](float x) {
     x = std::max(x, 0.0f) * 1.1f;
     x = std::clamp((x * (2.51f * x + 0.03f)) / (x * (2.43f * x + 0.59f) + 0.14f), 0.0f, 1.0f);
     return static_cast<unsigned char>(std::lround(std::pow(x, 1.0f / 2.2f) * 255.0f));
   };
-  for (int y = 0; y < Height; ++y) {
-    for (int x = 0; x < Width; ++x) {
-      const glm::vec3 c = At(x, Height - 1 - y);
-      for (int k = 0; k < 3; ++k) rgb[(static_cast<size_t>(y) * Width + x) * 3 + k] = curve(c[k]);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const glm::vec3 c = At(x / scale, Height - 1 - y / scale);
+      for (int k = 0; k < 3; ++k) rgb[(static_cast<size_t>(y) * w + x) * 3 + k] = curve(c[k]);
     }
   }
-  return stbi_write_png(path.c_str(), Width, Height, 3, rgb.data(), Width * 3) != 0;
+  return stbi_write_png(path.c_str(), w, h, 3, rgb.data(), w * 3) != 0;
 }
 
 void AddQuad(std::vector<Tri>& tris, glm::vec3 a, glm::vec3 b, glm::vec3 c, glm::vec3 d) {

@@ -30,8 +30,8 @@ struct LinearImage {
   glm::vec3 Mean(int x0, int y0, int x1, int y1) const;
   glm::vec3 Mean() const { return Mean(0, 0, Width, Height); }
   // Tone-mapped like the presentation pass (exposure, filmic curve, sRGB),
-  // written as a PNG, top row first.
-  bool WritePng(const std::string& path) const;
+  // written as a PNG, top row first, each pixel `scale` x `scale`.
+  bool WritePng(const std::string& path, int scale = 1) const;
 };
 
 // A flat-shaded triangle for the mesh writer; its normal follows the

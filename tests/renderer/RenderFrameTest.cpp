@@ -372,7 +372,9 @@ TEST_F(RenderFrame, TheLightedImageIsFencedForTheBlendingAndSamplingThatFollow) 
   Frame();
   __glewMemoryBarrier = realBarrier;
   __glewDispatchCompute = realDispatch;
-  ASSERT_EQ(dispatches, 2) << "the light injection, then the lighting compute ran";
+  // The light field's passes (sun sweep, light injection) dispatch first;
+  // the barriers kept are those after the last dispatch, the lighting's.
+  ASSERT_GE(dispatches, 1) << "the lighting compute ran";
   ASSERT_FALSE(barriers.empty());
   const GLbitfield needed = GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT | GL_TEXTURE_FETCH_BARRIER_BIT;
   EXPECT_EQ(barriers.front() & needed, needed);

@@ -261,7 +261,7 @@ class AreaEmitters : public KestorTest::GLTest {};
 
 }  // namespace
 
-TEST_F(AreaEmitters, AnAreaShinesWithTheBrightestEmitterItMeetsAndMarksIt) {
+TEST_F(AreaEmitters, AnAreaShinesWithTheBrightestEmitterItMeetsAndMarksEveryPartOfIt) {
   // A unit cube mesh placed by each entry's matrix.
   Resource<Mesh> cube = Resources<Mesh>::Make("AreaEmitterCube", new Mesh());
   cube->BoundsMin = glm::vec3(-0.5f);
@@ -282,6 +282,9 @@ TEST_F(AreaEmitters, AnAreaShinesWithTheBrightestEmitterItMeetsAndMarksIt) {
       {cube, -1, at({0.0f, 0.0f, 0.0f}), glm::mat4(1.0f), {}, &dark, {}, true, true},
       // Neither drawn nor voxelised: a hidden emitter lights nothing.
       {cube, -1, at({0.0f, 0.0f, 0.0f}), glm::mat4(1.0f), {}, &far, {}, false, false},
+      // Another part of the brightest mesh, in its own material: the area
+      // stands for it too.
+      {cube, 1, at({0.0f, 0.3f, 0.0f}), glm::mat4(1.0f), {}, &dim, {}, true, true},
   };
   UniformBuffer is;
   // A ball at the cubes, a parallelogram far from every emitter.
@@ -294,7 +297,7 @@ TEST_F(AreaEmitters, AnAreaShinesWithTheBrightestEmitterItMeetsAndMarksIt) {
   ASSERT_EQ(radiance.size(), 2u);
   EXPECT_EQ(radiance[0], glm::vec3(20.0f, 10.0f, 0.0f));
   EXPECT_EQ(radiance[1], glm::vec3(0.0f)) << "no emitter near it";
-  const float sampled[] = {0.0f, 1.0f, 0.0f, 0.0f, 0.0f};
+  const float sampled[] = {0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
   for (size_t i = 0; i < queue.size(); ++i) {
     EXPECT_EQ(std::get<6>(queue[i]).Uniforms["_AreaSampled"].FloatValue, sampled[i]) << "entry " << i;
   }

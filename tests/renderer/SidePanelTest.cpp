@@ -168,6 +168,7 @@ class LightingPresets : public KestorTest::GLTest {
     LightField::Attach();
     ISArea::Attach();
     ISContainer::Attach();
+    Sky::Attach();
     level = std::make_unique<Scene>("StreetTest");
   }
   void TearDown() override {
@@ -238,13 +239,15 @@ TEST_F(LightingPresets, SunsetThenCozyFireThenFullBright) {
 TEST_F(LightingPresets, MissingThingsAreToldOnceAndTheRestStillApplies) {
   level->Things.erase("Sun");
   level->Things.erase("Fire");
+  level->Things.erase("Sky");
   const Thing sunMesh = level->Things.at("SunMesh");
   ComponentHandler<MeshRenderer>::HereItsBunk(sunMesh);
 
   KestorTest::CaptureStdout out;
   for (int frame = 0; frame < 3; ++frame) ApplyLightingPreset(1);
   const std::string text = out.Text();
-  EXPECT_EQ(Lines(text), 3) << text;
+  EXPECT_EQ(Lines(text), 4) << text;
+  EXPECT_NE(text.find("need a Sky"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Sun\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"Fire\""), std::string::npos) << text;
   EXPECT_NE(text.find("MeshRenderer on \"SunMesh\""), std::string::npos) << text;

@@ -7,6 +7,7 @@
 <Shader Name="MotionBlur">
   <Uniforms>
     <Texture Uniform="_MainTex" IsLinear="True"/>
+    <Float Uniform="Exposure"/>
   </Uniforms>
   <Passes>
     <Pass Name="Deferred">
@@ -21,7 +22,9 @@ uniform sampler2D MotionVectors;
 uniform vec4 ScreenSize = vec4(0.0);
 layout(location = 0) out vec4 ColorOut;
 
-const float Exposure = 1.1;
+// Multiplies the linear light before the tone curve; the lighting presets
+// set it (a night scene is shot with a longer exposure than an afternoon).
+uniform float Exposure = 1.1;
 
 vec3 aces(vec3 x) {
   return clamp((x * (2.51 * x + 0.03)) / (x * (2.43 * x + 0.59) + 0.14), 0.0, 1.0);

@@ -45,9 +45,9 @@ uniform vec4 Time = vec4(0.0);
 const int ShadowSteps = 96;
 const int BounceSteps = 64;
 const int ReflectionSteps = 96;
-// Rays start this many voxels out along the surface normal: out of the
-// surface's own voxel; slanted surfaces are left behind by the march's
-// same-surface rule.
+// Rays start this many voxels out along the surface normal: clear of the
+// surface's own voxel (the march passes voxels whose surface the ray stays
+// in front of, so slanted surfaces do not shade themselves either).
 const float SurfaceOffset = 1.0;
 
 // The light of the first occupied voxel along the view ray; a little of its
@@ -59,7 +59,7 @@ vec3 showVoxels(vec3 view) {
   if (enter < 0.0) return skyRadiance(view);
   ivec3 cell;
   float t;
-  if (marchField(o + d * (enter + 1e-3), d, 1e9, 512, false, 0.0, vec3(0.0), cell, t) != MarchHit) {
+  if (marchField(o + d * (enter + 1e-3), d, 1e9, 512, false, cell, t) != MarchHit) {
     return skyRadiance(view);
   }
   return texelFetch(_LightField, cell, 0).rgb + texelFetch(_LightFieldEmission, cell, 0).rgb +
@@ -132,7 +132,7 @@ void main() {
     }
     vec3 L = reflection && _HQReflections < 0.5
                  ? skyRadiance(d) + sunDiscRadiance(d)
-                 : incomingRadiance(o, d, n, reflection, reflection, reflection ? ReflectionSteps : BounceSteps);
+                 : incomingRadiance(o, d, reflection, reflection, reflection ? ReflectionSteps : BounceSteps);
     float weight = both ? 2.0 : 1.0;
     if (reflection) {
       float fresnel = 0.04 + 0.96 * pow(1.0 - max(dot(-view, n), 0.0), 5.0);

@@ -247,9 +247,72 @@ void RenderSystem::MatchAreaEmitters(UniformBuffer& is, std::vector<DrawEntry>& 
         radiance[i] = emitted;
       }
     }
-    if (best != nullptr) std::get<6>(*best).SetFloat("_AreaSampled", 1.0f);
+    if (best == nullptr) continue;
+    // The area stands for the whole mesh it covers: a mesh drawn in parts
+    // (one request per submesh, each with its own material, as the
+    // brazier's flames are) has every emitting part marked, or rays would
+    // count the other parts' light again on top of the area's.
+    for (DrawEntry& e : queue) {
+      if (std::get<0>(e) == std::get<0>(*best) && std::get<2>(e) == std::get<2>(*best) &&
+          Luminance(EmittedRadiance(e)) > 0.0f) {
+        std::get<6>(e).SetFloat("_AreaSampled", 1.0f);
+      }
+    }
   }
   is.SetVectorArray("ISRadiance", radiance);
+}
+
+bool RenderSystem::SweepSunlight(LightField& l, const Transform& t, UniformBuffer& time, UniformBuffer& voxel) {
+  const Sky* sky = ActiveSky();
+  if (sky == nullptr || sky->SunStrength <= 0.0f || l.SunVolume == nullptr || glm::length(sky->SunDirection) <= 0.0f) {
+    return false;
+  }
+  LightInjection = Resources<Shader>::Get("VoxelRaytracing/LightInjection");
+  if (!LightInjection) return false;
+  // The sun's direction in voxels, scaled so that one step crosses one slice
+  // of the axis it runs along most.
+  const glm::ivec3 size(l.SunVolume->Width, l.SunVolume->Height, l.SunVolume->Depth);
+  glm::vec3 d = glm::mat3(t.WorldInverse) * glm::normalize(sky->SunDirection) * 0.5f * glm::vec3(size);
+  int axis = 0;
+  for (int a = 1; a < 3; ++a) {
+    if (std::abs(d[a]) > std::abs(d[axis])) axis = a;
+  }
+  if (std::abs(d[axis]) <= 0.0f) return false;
+  d /= std::abs(d[axis]);
+  UniformBuffer sweep;
+  sweep.SetVector("_SweepStep", d);
+  std::vector<UniformBuffer*> buffers = {&time, &voxel, &sweep};
+  LightInjection->Use("SunSweep", &buffers);
+  SaneGL::StateSync();
+  const unsigned program = CurrentProgram();
+  if (program == 0 || !ShaderVariant::Current->IsCompute()) return false;
+  glBindImageTexture(0, l.SunVolume->ID, 0, GL_TRUE, 0, GL_READ_WRITE, GL_R8);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glProgramUniform1i(program, glGetUniformLocation(program, "_SunOut"), 0);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glBindImageTexture(1, l.DistanceVolume->ID, 0, GL_TRUE, 0, GL_READ_ONLY, GL_R8);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldDistanceImage"), 1);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glProgramUniform1i(program, glGetUniformLocation(program, "_SweepAxis"), axis);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  const int slices = size[axis];
+  const int across = axis == 0 ? size.y : size.x;
+  const int down = axis == 2 ? size.y : size.z;
+  const GLint sliceLocation = glGetUniformLocation(program, "_SweepSlice");
+  for (int k = 0; k < slices; ++k) {
+    // From the slice nearest the sun onwards.
+    const int slice = d[axis] > 0.0f ? slices - 1 - k : k;
+    glProgramUniform1i(program, sliceLocation, slice);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glDispatchCompute(static_cast<unsigned>((across + 7) / 8), static_cast<unsigned>((down + 7) / 8), 1);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+  }
+  glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  return true;
 }
 
 float RenderSystem::LightPower(UniformBuffer& is, const std::vector<DrawEntry>& queue) {
@@ -455,8 +518,10 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     l->EmissionVolume = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
     l->IrradianceVolume = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
     l->IrradianceBack = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
+    l->IrradianceFiltered = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
+    l->SunVolume = MakeVolume(X, Y, Z, TextureFormats::R8, false, 1);
     // The first injection blends into these: start from no light.
-    for (Texbit* v : {l->Volume, l->VolumeBack, l->IrradianceVolume, l->IrradianceBack}) {
+    for (Texbit* v : {l->Volume, l->VolumeBack, l->IrradianceVolume, l->IrradianceBack, l->IrradianceFiltered}) {
       ClearVolumeLevels(static_cast<RenderTexture*>(v), 1);
     }
   }
@@ -558,6 +623,12 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     Draw::Blit(l->SkipVolume);
     RenderTextureGuy::UseTexDone();
   }
+  if (UpdateAcceleration->value) {
+    PassScope timer("Sunlight");
+    glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    SweepSunlight(*l, *T, time, voxel);
+  }
 
   if (!standing) {
     PassTimers::Begin("Voxel detail");
@@ -615,7 +686,8 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
 
   // The camera passes read this frame's light, placed as it was voxelised.
   field.SetTexture("_LightField", l->Volume);
-  field.SetTexture("_LightFieldIrradiance", l->IrradianceVolume);
+  field.SetTexture("_LightFieldIrradiance", l->IrradianceFiltered);
+  field.SetTexture("_LightFieldSun", l->SunVolume);
   field.SetMatrix4("_LightFieldWorldToLocal", l->WorldToLocal);
   field.CalculateHash();
 }
@@ -647,12 +719,13 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   inputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
   inputs.SetTexture("_LightFieldEmission", l.EmissionVolume);
   inputs.SetTexture("_LightFieldDistance", l.DistanceVolume);
+  inputs.SetTexture("_LightFieldSun", l.SunVolume);
   // While the light settles every voxel is relit each frame from this
   // frame's light alone.
   const bool settling = l.Settling > 0;
   if (settling) --l.Settling;
   inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(InjectionShare));
-  inputs.SetVector("_InjectionBlend", settling ? glm::vec2(1.0f) : glm::vec2(0.75f, 0.5f));
+  inputs.SetVector("_InjectionBlend", settling ? glm::vec2(1.0f) : glm::vec2(0.5f, 0.25f));
   inputs.CalculateHash();
   std::vector<UniformBuffer*> buffers = {&time, &voxel, &is, &inputs};
   auto bindOutputs = [&](unsigned program) {
@@ -695,6 +768,28 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   Debug::_CheckGLError("RELEASE", __LINE__);
   glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
+
+  UniformBuffer filterInputs;
+  filterInputs.SetTexture("_LightFieldIrradiance", l.IrradianceBack);
+  filterInputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
+  std::vector<UniformBuffer*> filterBuffers = {&voxel, &filterInputs};
+  LightInjection->Use("Filter", &filterBuffers);
+  SaneGL::StateSync();
+  program = CurrentProgram();
+  if (program != 0 && ShaderVariant::Current->IsCompute()) {
+    glBindImageTexture(0, l.IrradianceFiltered->ID, 0, GL_TRUE, 0, GL_WRITE_ONLY, GL_RGBA16F);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glProgramUniform1i(program, glGetUniformLocation(program, "_FilteredOut"), 0);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, list.glID());
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glDispatchComputeIndirect(0);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, 0);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+  }
   return true;
 }
 

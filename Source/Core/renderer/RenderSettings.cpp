@@ -5,6 +5,7 @@ namespace KestorEngine {
 // Order matters: it is the registration order, and every one must exist
 // before the configuration file is read.
 CVar<float>* TemporalSSExponent = CVarHandler::Create<float>("Temporal Sample Blend", 0.2f);
+CVar<float>* Exposure = CVarHandler::Create<float>("Exposure", 1.1f);
 CVar<bool>* MotionBlur = CVarHandler::Create<bool>("Motion Blur", true);
 CVar<bool>* UpdateGI = CVarHandler::Create<bool>("Update GI", true);
 CVar<bool>* UpdateVoxels = CVarHandler::Create<bool>("Update Voxels", true);

@@ -8,6 +8,8 @@ namespace KestorEngine {
 // The renderer's switches, registered before main runs so that the
 // configuration file read by Initialize finds them.
 extern CVar<float>* TemporalSSExponent;
+// Factor on the linear light before the tone curve; set by the presets.
+extern CVar<float>* Exposure;
 extern CVar<bool>* MotionBlur;
 extern CVar<bool>* UpdateGI;
 extern CVar<bool>* UpdateVoxels;

@@ -235,6 +235,21 @@ void RenderSystem::CountFrame(float now) {
   }
 }
 
+namespace {
+
+// A buffer's values whatever the order of its map: setting a value again
+// re-inserts its entry, which may move it in the map's iteration order.
+std::uint64_t ValuesSignature(UniformBuffer& buffer) {
+  std::uint64_t sum = 0;
+  for (auto& [name, u] : buffer.Uniforms) {
+    u.CalculateHash();
+    sum += HashCombine(HashName(name), u.ValueHash);
+  }
+  return sum;
+}
+
+}  // namespace
+
 std::uint64_t RenderSystem::VoxelSceneSignature(std::vector<DrawEntry>& queue, const glm::mat4& fieldWorld) {
   std::uint64_t seed = 0;
   auto mix = [&seed](std::uint64_t v) { seed = HashCombine(seed, v); };
@@ -248,20 +263,20 @@ std::uint64_t RenderSystem::VoxelSceneSignature(std::vector<DrawEntry>& queue, c
   for (CVar<bool>* v : {UpdateVoxelsHQ, UpdateAcceleration, ClearVoxels}) mix(v->value ? 1u : 2u);
   // The curtain moves every frame it exists.
   if (Particles().Count != 0) mix(static_cast<std::uint64_t>(frameCounter) + 3u);
-  std::unordered_set<UniformBuffer*> materials;
+  std::unordered_map<UniformBuffer*, std::uint64_t> materials;
   for (DrawEntry& e : queue) {
     if (!std::get<8>(e) || !std::get<4>(e)) continue;
     mix(reinterpret_cast<std::uintptr_t>(std::get<0>(e).Object()));
     mix(static_cast<std::uint64_t>(std::get<1>(e)) + 5u);
     mixMatrix(std::get<2>(e));
     mix(reinterpret_cast<std::uintptr_t>(std::get<4>(e).Object()));
-    std::get<6>(e).CalculateHash();
-    mix(std::get<6>(e).Hash);
+    mix(ValuesSignature(std::get<6>(e)));
     if (UniformBuffer* shared = std::get<5>(e)) {
-      // Presets edit material values in place: hash them as they are now.
-      if (materials.insert(shared).second) shared->CalculateHash();
+      // Presets edit material values in place: take them as they are now.
+      auto found = materials.find(shared);
+      if (found == materials.end()) found = materials.emplace(shared, ValuesSignature(*shared)).first;
       mix(reinterpret_cast<std::uintptr_t>(shared));
-      mix(shared->Hash);
+      mix(found->second);
     }
   }
   return seed;
@@ -667,6 +682,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
 
   surface.SetFloat("TemporalSSExponent", TemporalSSExponent->value);
   surface.SetFloat("TemporalUpsampling", sw != w || sh != h ? 1.0f : 0.0f);
+  surface.SetFloat("Exposure", Exposure->value);
   surface.CalculateHash();
 
   if (TemporalSS->value && TemporallyAntialias) {

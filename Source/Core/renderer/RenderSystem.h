@@ -79,6 +79,9 @@ class RenderSystem {
   // voxel is relit every InjectionShare frames, in turn.
   static inline int InjectionShare = 2;
   static bool InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel);
+  // Sweeps the sun's visibility through the light field (SunVolume), slice
+  // by slice from the side facing the sun; false when there is no sun.
+  static bool SweepSunlight(LightField& l, const Transform& t, UniformBuffer& time, UniformBuffer& voxel);
   // A rough measure of all the light in the scene: area lights (radiance x
   // area), the sun's irradiance, the sky and every emissive entry of `queue`.
   static float LightPower(UniformBuffer& is, const std::vector<DrawEntry>& queue);

@@ -29,6 +29,16 @@ constexpr float PanelWidth = 300.0f;
 constexpr float RowX = 10.0f;
 const glm::vec2 RowSize(290.0f, 24.0f);
 
+// The light from outside the light field, in the engine's one unit of
+// radiance (see Sky).
+struct Outdoors {
+  glm::vec3 Zenith, Horizon, Ground;
+  float SkyStrength;
+  glm::vec3 SunDirection;  // towards the sun
+  glm::vec3 SunColor;
+  float SunStrength;  // radiance of the disc
+};
+
 struct LightingPreset {
   const char* Label;
   float Light1Strength;
@@ -39,15 +49,42 @@ struct LightingPreset {
   bool SunArea;
   bool WindowAreas;  // Window1, Window2 and Window3
   bool FireArea;
-  bool FireAndWindowsShown;  // Visible, ShadowCast and BounceCast of both
+  bool FireShown;     // Visible, ShadowCast and BounceCast of "Fire"
+  bool WindowsShown;  // the same of "Windows"
+  // Beyond the panel's original switches, what makes a preset look like its
+  // name: the sky and the sun, how brightly the lit windows glow (Strength
+  // of the first material of "Windows") and the exposure of the picture.
+  float WindowGlow;
+  Outdoors Sky;
+  float Exposure;
 };
 
-// One row per "LightingSetup" value.
+// The afternoon is the level's own sky and sun. The sunset sun stands 7.5
+// degrees up, down the lane, so posts, barrels and the brazier throw long
+// shadows along it; its light is reddened and the sky dimmer and warm at the
+// horizon. Dusk (the fire) and night have no sun and a sky of a few
+// hundredths and thousandths of the day's; the longer exposures make the
+// lamps, windows and fire carry the picture. The SunMesh strengths and the
+// "Sun" area of the original switches stay, but the level draws SunMesh
+// nowhere, so they light nothing: the sun is the Sky's.
+const Outdoors Afternoon{{0.16f, 0.25f, 0.45f}, {0.55f, 0.42f, 0.34f}, {0.08f, 0.07f, 0.06f}, 1.0f,
+                         {0.5645f, -0.7527f, 0.3387f}, {1.0f, 0.78f, 0.55f}, 25000.0f};
+const Outdoors Dusk{{0.012f, 0.016f, 0.035f}, {0.03f, 0.022f, 0.02f}, {0.004f, 0.004f, 0.004f}, 2.0f,
+                    {0.0f, 0.0f, 1.0f}, {1.0f, 1.0f, 1.0f}, 0.0f};
+const Outdoors Night{{0.0015f, 0.002f, 0.005f}, {0.0025f, 0.0025f, 0.004f}, {0.0008f, 0.0008f, 0.0008f}, 0.5f,
+                     {0.0f, 0.0f, 1.0f}, {1.0f, 1.0f, 1.0f}, 0.0f};
+const Outdoors SunsetSky{{0.05f, 0.07f, 0.15f}, {0.6f, 0.33f, 0.16f}, {0.05f, 0.04f, 0.03f}, 0.6f,
+                         {0.22f, -0.966f, 0.13f}, {1.0f, 0.52f, 0.22f}, 50000.0f};
+
+// One row per "LightingSetup" value. Beyond the original switches, "A Night
+// Read" shows the lit windows with their areas (night is dark but for the
+// lamps and the windows), dimmed so the lamp still rules the ground around
+// it.
 const LightingPreset Presets[] = {
-    {"Full Bright", 40.0f, 8.0f, 50000.0f, true, true, true, false, false, false},
-    {"Cozy Fire", 0.0f, 0.0f, 0.0f, false, false, false, true, true, true},
-    {"A Night Read", 0.0f, 8.0f, 0.0f, false, true, false, false, false, false},
-    {"Sunset", 0.0f, 0.0f, 50000.0f, false, false, true, false, false, false},
+    {"Full Bright", 40.0f, 8.0f, 50000.0f, true, true, true, false, false, false, false, 0.0f, Afternoon, 1.1f},
+    {"Cozy Fire", 0.0f, 0.0f, 0.0f, false, false, false, true, true, true, true, 0.2f, Dusk, 4.0f},
+    {"A Night Read", 0.0f, 8.0f, 0.0f, false, true, false, true, false, false, true, 0.08f, Night, 8.0f},
+    {"Sunset", 0.0f, 0.0f, 50000.0f, false, false, true, false, false, false, false, 0.0f, SunsetSky, 1.5f},
 };
 constexpr int PresetCount = sizeof(Presets) / sizeof(Presets[0]);
 
@@ -114,6 +151,26 @@ void SetArea(Scene& level, const std::string& name, bool present) {
   if (!present && has) ComponentHandler<ISArea>::HereItsBunk(t);
 }
 
+// The level's first Sky (Things in name order); presets need one.
+void SetOutdoors(Scene& level, const Outdoors& o) {
+  Sky* sky = nullptr;
+  for (const auto& named : level.Things) {
+    sky = ComponentHandler<Sky>::Get(named.second);
+    if (sky != nullptr) break;
+  }
+  if (sky == nullptr) {
+    ReportOnce(level.Path() + ": lighting presets need a Sky, sky and sun left as they are");
+    return;
+  }
+  sky->ZenithColor = o.Zenith;
+  sky->HorizonColor = o.Horizon;
+  sky->GroundColor = o.Ground;
+  sky->SkyStrength = o.SkyStrength;
+  sky->SunDirection = o.SunDirection;
+  sky->SunColor = o.SunColor;
+  sky->SunStrength = o.SunStrength;
+}
+
 void SetShown(Scene& level, const std::string& name, bool shown) {
   MeshRenderer* renderer = RendererOf(level, name);
   if (renderer == nullptr) return;
@@ -144,8 +201,11 @@ void ApplyLightingPreset(int index) {
   SetArea(level, "Window2", preset.WindowAreas);
   SetArea(level, "Window3", preset.WindowAreas);
   SetArea(level, "FireIS", preset.FireArea);
-  SetShown(level, "Fire", preset.FireAndWindowsShown);
-  SetShown(level, "Windows", preset.FireAndWindowsShown);
+  SetShown(level, "Fire", preset.FireShown);
+  SetShown(level, "Windows", preset.WindowsShown);
+  SetStrength(level, "Windows", preset.WindowGlow);
+  SetOutdoors(level, preset.Sky);
+  Exposure->value = preset.Exposure;
 }
 
 PanelLayout SidePanelLayout(float height) {

@@ -40,7 +40,7 @@ PanelLayout SidePanelLayout(float height);
 void RenderSidePanel();
 
 // Applies lighting preset `index` (0-3) to the named Things of the first
-// active level.
+// active level, to its Sky (sky and sun) and to the "Exposure" variable.
 void ApplyLightingPreset(int index);
 // How many presets there are (they are numbered from 0).
 int LightingPresetCount();

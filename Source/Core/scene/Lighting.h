@@ -46,6 +46,12 @@ class LightField : public Component {
   Texbit* EmissionVolume = nullptr;
   Texbit* IrradianceVolume = nullptr;
   Texbit* IrradianceBack = nullptr;
+  // The indirect light averaged over each surface's neighbouring voxels,
+  // what the pixels read.
+  Texbit* IrradianceFiltered = nullptr;
+  // 1 where a voxel sees the sun, 0 where something is in the way (R8,
+  // sampled linearly).
+  Texbit* SunVolume = nullptr;
   // How much light the scene held when last seen (a rough power), and for
   // how many more frames the injection relights every voxel without history
   // after it changed a lot: a lamp switched off leaves at once.
