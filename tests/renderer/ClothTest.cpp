@@ -335,10 +335,11 @@ TEST(ClothStreet, DetachedOrBrokenCurtainComesToRestOnTheStreet) {
       EXPECT_LE(peaks[k], peaks[k - 1] + 0.001f * highest) << broken << " " << k;
     }
 
-    // On the street (its texel's top is 0.1875 m), never below it, and not
-    // flown off.
+    // On the street (taken at its texel's middle, 0.094 m, plus a particle's
+    // radius), never below it, and not flown off.
     const Bounds b = CurtainBounds();
     EXPECT_GT(lowest, 0.0f) << broken;
+    EXPECT_NEAR(b.Low.z, 0.094f + CurtainRadius, 0.01f) << broken;
     EXPECT_LT(b.High.z, 0.6f) << broken;
     EXPECT_GT(b.Low.x, -4.0f) << broken;
     EXPECT_LT(b.High.x, 4.0f) << broken;

@@ -67,6 +67,50 @@ struct Link {
 };
 
 // A simulated particle near an occupied scene texel.
+// Links as the sweeps read them: parallel arrays in runs of one colour, in
+// which no particle appears twice, so four at a time can be solved together;
+// from Shared on (the last colour, which takes what no other could), links
+// may share particles.
+struct LinkRuns {
+  std::vector<std::uint32_t> A, B, End;
+  std::vector<float> Rest, ShareA, ShareB;
+  std::uint32_t Shared = std::numeric_limits<std::uint32_t>::max();
+
+  void Clear() {
+    A.clear();
+    B.clear();
+    End.clear();
+    Rest.clear();
+    ShareA.clear();
+    ShareB.clear();
+    Shared = std::numeric_limits<std::uint32_t>::max();
+  }
+  void Add(std::uint32_t a, std::uint32_t b, float rest, float shareA, float shareB) {
+    A.push_back(a);
+    B.push_back(b);
+    Rest.push_back(rest);
+    ShareA.push_back(shareA);
+    ShareB.push_back(shareB);
+  }
+  // Closes the run of colour c.
+  void EndRun(int c) {
+    const std::uint32_t size = static_cast<std::uint32_t>(A.size());
+    if (c == 31) Shared = End.empty() ? 0 : End.back();
+    if (End.empty() || End.back() != size) End.push_back(size);
+  }
+};
+
+// Greedy colouring: each pair takes the lowest colour neither of its
+// particles has yet; 31 takes all the rest.
+std::uint8_t TakeColour(std::vector<std::uint32_t>& taken, std::uint32_t a, std::uint32_t b) {
+  const std::uint32_t used = taken[a] | taken[b];
+  std::uint8_t c = 0;
+  while (c < 31 && (used & (1u << c))) ++c;
+  taken[a] |= 1u << c;
+  taken[b] |= 1u << c;
+  return c;
+}
+
 // A simulated particle that may meet an occupied scene texel during a step.
 struct Contact {
   std::uint32_t Particle;
@@ -84,10 +128,13 @@ struct Scratch {
   std::vector<std::uint32_t> colourEnd;  // where each colour's run in linkOrder ends
   std::size_t orderedFrom = std::numeric_limits<std::size_t>::max();
   std::size_t preparedFrom = std::numeric_limits<std::size_t>::max();
-  // The links of a substep, full-stiffness ones as parallel arrays in runs
-  // of one colour (runEnd), the rest as they are.
-  std::vector<std::uint32_t> linkA, linkB, runEnd;
-  std::vector<float> linkRest, linkShareA, linkShareB;
+  // The full-stiffness links as the sweeps read them (the rest as they
+  // are), and the self-collisions likewise, coloured every substep.
+  LinkRuns links;
+  LinkRuns pushRuns;
+  std::vector<std::uint32_t> taken;  // per particle: colours used so far
+  std::vector<std::uint8_t> colour;
+  std::vector<std::uint32_t> order;
   std::vector<Link> softLinks;
   // Predicted positions while the sweeps run, each padded to four floats
   // (the fourth 0) so a particle moves with one vector load and store.
@@ -261,6 +308,15 @@ void CreateCollisionStructureFromTexels(const float* texels, const glm::ivec3& s
     scene.HalfExtent[k] = length / sizeF[k];
   }
   const float radius = std::min({scene.HalfExtent.x, scene.HalfExtent.y, scene.HalfExtent.z});
+  // The face whose outward normal points most nearly up, if any does.
+  scene.UpFace = 6;
+  float upmost = 0.7f;
+  for (int k = 0; k < 3; ++k) {
+    if (std::fabs(scene.Axis[k].z) > upmost) {
+      upmost = std::fabs(scene.Axis[k].z);
+      scene.UpFace = static_cast<std::uint8_t>(2 * k + (scene.Axis[k].z > 0.0f ? 1 : 0));
+    }
+  }
 
   const std::size_t W = size.x, H = size.y;
   scene.Cells.assign(W * H * size.z, 0);
@@ -451,9 +507,15 @@ glm::vec3 FromBox(const SceneVoxels& scene, const glm::vec3& v) {
 // of the substep, lies beyond it), else by the nearest one.
 bool BoxContact(const SceneVoxels& scene, const glm::vec3& a, const glm::vec3& beforeWorld, float r,
                 std::uint8_t faces, glm::vec3& normal, float& depth) {
-  const glm::vec3 e = scene.HalfExtent;
-  if (std::fabs(a.x) > e.x || std::fabs(a.y) > e.y || std::fabs(a.z) > e.z) {
-    const glm::vec3 gap = a - glm::clamp(a, -e, e);
+  // The box, in its own frame. A surface lies somewhere inside its texel;
+  // exposed upward, it is taken at the texel's middle, so what rests on the
+  // scene sits half a texel nearer the true floor than the texel's top.
+  glm::vec3 low = -scene.HalfExtent, high = scene.HalfExtent;
+  if (scene.UpFace < 6 && (faces & (1u << scene.UpFace))) {
+    (scene.UpFace & 1 ? high : low)[scene.UpFace / 2] = 0.0f;
+  }
+  if (glm::any(glm::lessThan(a, low)) || glm::any(glm::greaterThan(a, high))) {
+    const glm::vec3 gap = a - glm::clamp(a, low, high);
     const float gap2 = glm::dot(gap, gap);
     if (gap2 >= r * r) return false;
     // Through a face shared with another solid texel lies that texel: it
@@ -472,9 +534,10 @@ bool BoxContact(const SceneVoxels& scene, const glm::vec3& a, const glm::vec3& b
   for (int k = 0; k < 3; ++k) {
     for (int side = 0; side < 2; ++side) {
       if (!(faces & (1u << (2 * k + side)))) continue;
+      const float face = side == 1 ? high[k] : low[k];
       const float sign = side == 1 ? 1.0f : -1.0f;
-      const float needed = e[k] - sign * a[k] + r;
-      const bool cameThrough = sign * before[k] > e[k];
+      const float needed = sign * (face - a[k]) + r;
+      const bool cameThrough = sign * (before[k] - face) > 0.0f;
       if ((cameThrough && !bestCameThrough) || (cameThrough == bestCameThrough && needed < best)) {
         best = needed;
         bestCameThrough = cameThrough;
@@ -532,13 +595,8 @@ void ColourLinks(const std::vector<DistanceConstraint>& constraints, Scratch& w)
   std::vector<std::uint8_t> colour(constraints.size());
   std::uint32_t perColour[32] = {};
   for (std::size_t k = 0; k < constraints.size(); ++k) {
-    const std::uint32_t used = taken[constraints[k].A] | taken[constraints[k].B];
-    std::uint8_t c = 0;
-    while (c < 31 && (used & (1u << c))) ++c;
-    colour[k] = c;
-    taken[constraints[k].A] |= 1u << c;
-    taken[constraints[k].B] |= 1u << c;
-    ++perColour[c];
+    colour[k] = TakeColour(taken, constraints[k].A, constraints[k].B);
+    ++perColour[colour[k]];
   }
   std::uint32_t start[32];
   std::uint32_t running = 0;
@@ -603,18 +661,20 @@ inline void MoveEnds(float* base, std::uint32_t a, std::uint32_t b, __m128 d, __
 }
 #endif
 
-// The full-stiffness links, run by run. No particle appears twice in a run,
-// so four links at a time can be loaded, solved and stored together.
-void SolveStiffLinks(const Scratch& w, glm::vec4* p) {
+// Full-stiffness links (or pushes), run by run, four at a time where no
+// particle appears twice.
+template <bool PushOnly>
+void SolveRuns(const LinkRuns& r, glm::vec4* p) {
   std::uint32_t k = 0;
-  for (std::uint32_t end : w.runEnd) {
+  for (std::uint32_t end : r.End) {
 #if defined(__SSE2__)
+    const std::uint32_t together = std::min(end, r.Shared);
     float* base = &p[0].x;
     const __m128 zero = _mm_setzero_ps();
     const __m128 squeeze = _mm_set1_ps(CompressionStiffness);
-    for (; k + 4 <= end; k += 4) {
-      const std::uint32_t* A = &w.linkA[k];
-      const std::uint32_t* B = &w.linkB[k];
+    for (; k + 4 <= together; k += 4) {
+      const std::uint32_t* A = &r.A[k];
+      const std::uint32_t* B = &r.B[k];
       const __m128 d0 = _mm_sub_ps(_mm_loadu_ps(base + 4 * std::size_t{A[0]}), _mm_loadu_ps(base + 4 * std::size_t{B[0]}));
       const __m128 d1 = _mm_sub_ps(_mm_loadu_ps(base + 4 * std::size_t{A[1]}), _mm_loadu_ps(base + 4 * std::size_t{B[1]}));
       const __m128 d2 = _mm_sub_ps(_mm_loadu_ps(base + 4 * std::size_t{A[2]}), _mm_loadu_ps(base + 4 * std::size_t{B[2]}));
@@ -626,20 +686,18 @@ void SolveStiffLinks(const Scratch& w, glm::vec4* p) {
       const __m128 length2 =
           _mm_add_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)), _mm_mul_ps(dz, dz));
       const __m128 length = _mm_sqrt_ps(length2);
-      const __m128 e0 = _mm_div_ps(_mm_sub_ps(length, _mm_loadu_ps(&w.linkRest[k])), length);
-      __m128 e = _mm_add_ps(_mm_max_ps(e0, zero), _mm_mul_ps(squeeze, _mm_min_ps(e0, zero)));
+      const __m128 e0 = _mm_div_ps(_mm_sub_ps(length, _mm_loadu_ps(&r.Rest[k])), length);
+      __m128 e = PushOnly ? _mm_min_ps(e0, zero) : _mm_add_ps(_mm_max_ps(e0, zero), _mm_mul_ps(squeeze, _mm_min_ps(e0, zero)));
       e = _mm_and_ps(e, _mm_cmpgt_ps(length2, zero));  // coincident (or NaN): no move
-      const __m128 ea = _mm_mul_ps(e, _mm_loadu_ps(&w.linkShareA[k]));
-      const __m128 eb = _mm_mul_ps(e, _mm_loadu_ps(&w.linkShareB[k]));
+      const __m128 ea = _mm_mul_ps(e, _mm_loadu_ps(&r.ShareA[k]));
+      const __m128 eb = _mm_mul_ps(e, _mm_loadu_ps(&r.ShareB[k]));
       MoveEnds<0>(base, A[0], B[0], d0, ea, eb);
       MoveEnds<1>(base, A[1], B[1], d1, ea, eb);
       MoveEnds<2>(base, A[2], B[2], d2, ea, eb);
       MoveEnds<3>(base, A[3], B[3], d3, ea, eb);
     }
 #endif
-    for (; k < end; ++k) {
-      SolveLink<false>(p, w.linkA[k], w.linkB[k], w.linkRest[k], w.linkShareA[k], w.linkShareB[k], 1.0f);
-    }
+    for (; k < end; ++k) SolveLink<PushOnly>(p, r.A[k], r.B[k], r.Rest[k], r.ShareA[k], r.ShareB[k], 1.0f);
   }
 }
 
@@ -713,21 +771,44 @@ void SolveContacts(std::vector<Contact>& contacts, Point* p, bool first, bool la
   }
 }
 
+// The self-collisions of a substep as the sweeps read them.
+void ColourPushes(std::uint32_t n, Scratch& w) {
+  w.taken.assign(n, 0);
+  w.colour.resize(w.pushes.size());
+  std::uint32_t perColour[32] = {};
+  for (std::size_t k = 0; k < w.pushes.size(); ++k) {
+    w.colour[k] = TakeColour(w.taken, w.pushes[k].A, w.pushes[k].B);
+    ++perColour[w.colour[k]];
+  }
+  std::uint32_t next[32];
+  std::uint32_t running = 0;
+  for (int c = 0; c < 32; ++c) {
+    next[c] = running;
+    running += perColour[c];
+  }
+  w.order.resize(w.pushes.size());
+  for (std::size_t k = 0; k < w.pushes.size(); ++k) w.order[next[w.colour[k]]++] = static_cast<std::uint32_t>(k);
+  w.pushRuns.Clear();
+  std::uint32_t k = 0;
+  for (int c = 0; c < 32; ++c) {
+    for (; k < next[c]; ++k) {
+      const Link& push = w.pushes[w.order[k]];
+      w.pushRuns.Add(push.A, push.B, push.RestLength, push.ShareA, push.ShareB);
+    }
+    w.pushRuns.EndRun(c);
+  }
+}
+
 // The links as the sweeps read them, in colour runs with each end's share
 // worked out; once a step, as inverse masses change only between frames.
 void PrepareLinks(const std::vector<DistanceConstraint>& constraints, Scratch& w) {
   if (w.orderedFrom != constraints.size()) ColourLinks(constraints, w);
   const float* inverseMass = Particles().InverseMass.data();
-  w.linkA.clear();
-  w.linkB.clear();
-  w.linkRest.clear();
-  w.linkShareA.clear();
-  w.linkShareB.clear();
-  w.runEnd.clear();
+  w.links.Clear();
   w.softLinks.clear();
   std::uint32_t k = 0;
-  for (std::uint32_t end : w.colourEnd) {
-    for (; k < end; ++k) {
+  for (int colour = 0; colour < static_cast<int>(w.colourEnd.size()); ++colour) {
+    for (; k < w.colourEnd[colour]; ++k) {
       const DistanceConstraint& c = constraints[w.linkOrder[k]];
       const float s = inverseMass[c.A] + inverseMass[c.B];
       if (s == 0.0f) continue;
@@ -735,13 +816,9 @@ void PrepareLinks(const std::vector<DistanceConstraint>& constraints, Scratch& w
         w.softLinks.push_back(MakeLink(inverseMass, c.A, c.B, c.RestLength, c.Stiffness));
         continue;
       }
-      w.linkA.push_back(c.A);
-      w.linkB.push_back(c.B);
-      w.linkRest.push_back(c.RestLength);
-      w.linkShareA.push_back(inverseMass[c.A] / s);
-      w.linkShareB.push_back(inverseMass[c.B] / s);
+      w.links.Add(c.A, c.B, c.RestLength, inverseMass[c.A] / s, inverseMass[c.B] / s);
     }
-    if (w.runEnd.empty() || w.runEnd.back() != w.linkA.size()) w.runEnd.push_back(static_cast<std::uint32_t>(w.linkA.size()));
+    w.links.EndRun(colour);
   }
   w.preparedFrom = constraints.size();
 }
@@ -785,6 +862,7 @@ void Simulate(float h) {
   w.pushes.clear();
   w.pushDepths.clear();
   FindSelfCollisions(n, w);
+  ColourPushes(n, w);
 
   w.points.resize(n);
   for (std::uint32_t i = 0; i < n; ++i) w.points[i] = glm::vec4(p[i], 0.0f);
@@ -792,9 +870,9 @@ void Simulate(float h) {
   // The scene is met in the first sweep and once more at the end: sweeping
   // it every time costs much and settles a heap no better.
   for (int iteration = 0; iteration < SolverIterations; ++iteration) {
-    SolveStiffLinks(w, q);
+    SolveRuns<false>(w.links, q);
     SolveLinks<false>(w.softLinks, q, iteration);
-    SolveLinks<true>(w.pushes, q, iteration);
+    SolveRuns<true>(w.pushRuns, q);
     if (iteration == 0) SolveContacts(w.contacts, q, true, false);
   }
   for (std::uint32_t i = 0; i < n; ++i) p[i] = glm::vec3(q[i]);
@@ -817,11 +895,10 @@ void Simulate(float h) {
   // substep leaves them moving apart at overlap / h, which a pile landing
   // at speed would turn into a fountain; what touched stops separating.
   const glm::vec3* x = P.Position.data();
-  constexpr float TouchSlack = 1.05f;
   for (const Link& push : w.pushes) {
     const glm::vec3 d = x[push.A] - x[push.B];
     const float length2 = glm::dot(d, d);
-    if (!(length2 > 0.0f) || length2 > push.RestLength * push.RestLength * TouchSlack * TouchSlack) continue;
+    if (!(length2 > 0.0f)) continue;
     const glm::vec3 normal = d / std::sqrt(length2);
     const float apart = glm::dot(v[push.A] - v[push.B], normal);
     if (apart <= 0.0f) continue;

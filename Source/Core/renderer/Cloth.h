@@ -50,9 +50,9 @@ inline constexpr float Spacing = 0.0508f;  // m between neighbours, both ways
 inline constexpr float CurtainRadius = 0.025f;
 inline constexpr float CurtainInverseMass = 0.5f;
 inline constexpr float CameraRadius = 0.5f;
-// The rail the strands hang from: across the lane, high enough that the
-// hanging curtain just reaches the street.
-inline constexpr float RailHeight = 3.45f;
+// The rail the strands hang from: across the lane, low enough that the
+// hanging curtain's hem rests on the street.
+inline constexpr float RailHeight = 3.35f;
 inline constexpr float RailY = -4.5f;
 inline constexpr float RailCentreX = -0.035f;
 // The tops are gathered into pleats along the rail: a wave of this many
@@ -102,9 +102,10 @@ struct ParticleArrays {
 ParticleArrays& Particles();
 
 // The scene as the curtain collides with it: the occupied texels of the light
-// field's occupancy volume, each a solid box the size of its texel. A box
-// pushes only through its exposed faces (those towards an empty texel), so a
-// particle never squeezes between two boxes that share a face.
+// field's occupancy volume, each a solid box the size of its texel (an
+// exposed top only up to the texel's middle). A box pushes only through its
+// exposed faces (those towards an empty texel), so a particle never squeezes
+// between two boxes that share a face.
 struct SceneVoxels {
   // Occupancy bits of Cells; the low six mark exposed faces, in the order
   // -x, +x, -y, +y, -z, +z of the volume's axes.
@@ -116,6 +117,7 @@ struct SceneVoxels {
   glm::vec3 Origin{0.0f};           // world centre of texel (0, 0, 0)
   glm::vec3 Axis[3];                // unit world directions of the volume's axes
   glm::vec3 HalfExtent{0.0f};       // half a texel along each axis (m)
+  std::uint8_t UpFace = 6;          // the face (as in Cells) facing world up; 6: none
 
   bool Empty() const { return Cells.empty(); }
   // 0 outside the volume.
