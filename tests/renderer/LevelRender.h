@@ -78,6 +78,7 @@ class LevelRender {
   // The camera the level's Thing `name` suggests with its Viewpoint.
   void LookFromViewpoint(const std::string& name);
   KestorEngine::Thing Find(const std::string& name) const;
+  KestorEngine::Thing CameraThing() const { return camera; }
 
   void Frame();
   void Frames(int n) {

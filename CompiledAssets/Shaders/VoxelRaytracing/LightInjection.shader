@@ -134,7 +134,8 @@ void main() {
   vec3 centre = vec3(v) + 0.5;
   vec3 o = centre + normalize(toVoxelDir(n));
   vec3 p = toWorld(centre);
-  vec3 direct = directIrradiance(p, n, o, 0, 0u, Steps);
+  vec4 lastIndirect = texelFetch(_LightFieldIrradiance, v, 0);
+  vec3 direct = directIrradiance(p, n, o, 0, 0u, Steps, luminance(lastIndirect.rgb));
   vec3 indirect = vec3(0.0);
   for (int k = 0; k < GatherRays; ++k) {
     indirect += PI / float(GatherRays) * incomingRadiance(o, cosineDirection(n), false, false, Steps);
@@ -142,7 +143,6 @@ void main() {
   vec3 R = albedo / PI * (direct + indirect);
   vec4 last = texelFetch(_LightField, v, 0);
   imageStore(_RadianceOut, v, vec4(last.a > 0.5 ? mix(last.rgb, R, _InjectionBlend.x) : R, 1.0));
-  vec4 lastIndirect = texelFetch(_LightFieldIrradiance, v, 0);
   imageStore(_IrradianceOut, v, vec4(lastIndirect.a > 0.5 ? mix(lastIndirect.rgb, indirect, _InjectionBlend.y) : indirect, 1.0));
 }
       ]]></Compute>

@@ -4,17 +4,17 @@
   per group. The 400 invocations are laid out as 25 rows of 16, so that CPU
   drivers, which run a row as whole SIMD vectors, leave no lane idle at the
   end of a 20-wide row; the first 200 invocations shade one colour of the
-  pixel checkerboard and the rest the other, so that the bounce ray, traced
-  on one colour per frame, is skipped by whole vectors.
+  pixel checkerboard and the rest the other.
   Per pixel and frame, in radiance throughout (VoxelRaytracing/LightField):
     - direct light from the sun and the area lights, sampled as the
       "NoiseStyle" says (one picked by its weight, one in turn, or all), with
       a shadow ray through the light field's occupancy;
-    - one cosine-distributed bounce ray on every other pixel, which reads
-      the light the voxels reflect (the light injection's result), the sky
-      where it leaves the field, and nothing where it gives up;
-    - one reflection ray for glossy surfaces; with "HQ Reflections" off
-      they reflect the sky and the sun only.
+    - the indirect light the light injection gathered at the voxels of the
+      pixel's surface, averaged over its neighbouring voxels;
+    - one reflection ray for glossy surfaces, which reads the light the
+      voxels reflect and emit, the sky where it leaves the field and
+      nothing where it gives up; with "HQ Reflections" off they reflect the
+      sky and the sun only.
   "Visualize Voxels" shows the light field instead: the light of the first
   voxel along each pixel's ray. The noise is averaged by the temporal pass.
 -->
@@ -43,7 +43,6 @@ uniform vec4 Time = vec4(0.0);
 #include "VoxelRaytracing/LightField"
 
 const int ShadowSteps = 96;
-const int BounceSteps = 64;
 const int ReflectionSteps = 96;
 // Rays start this many voxels out along the surface normal: clear of the
 // surface's own voxel (the march passes voxels whose surface the ray stays
@@ -97,49 +96,29 @@ void main() {
   vec3 nv = toVoxelDir(n);
   vec3 o = toVoxel(world) + nv / max(length(nv), 1e-6) * SurfaceOffset;
 
-  vec3 E = vec3(0.0);
+  // The indirect light the light injection gathered at the voxels of this
+  // surface, spread smoothly over its pixels (no ray: voxels of a nearby
+  // surface where none of its own is at hand, the sky where none is).
+  vec3 indirect = vec3(0.0);
+  if (_CastGI > 0.5 && !indirectFromVoxels(world, n, 0.5, indirect) &&
+      !indirectFromVoxels(world, n, -1.0, indirect)) {
+    indirect = PI * skyRadiance(n);
+  }
+  vec3 E = indirect;
   if (_CastIS > 0.5) {
     // The turn of the "in turn" style starts at a different light per pixel.
     uint turn = uint(Time.w) + (pixelHash ^ (pixelHash >> 7u));
-    E += directIrradiance(world, n, o, int(_NoiseStyle + 0.5), turn, ShadowSteps);
+    E += directIrradiance(world, n, o, int(_NoiseStyle + 0.5), turn, ShadowSteps, 0.0);
   }
-  // One secondary ray at most per pixel and frame, so that its march is
-  // one loop: the bounce, for pixels whose surface no voxel holds (on half
-  // of them each frame, a checkerboard that flips every frame, at twice the
-  // weight), or the reflection of a glossy surface; a pixel that wants both
-  // takes them in turn.
-  bool bounce = false;
-  if (_CastGI > 0.5) {
-    // The indirect light the light injection gathered at the voxels of this
-    // surface, spread smoothly over its pixels.
-    vec3 indirect;
-    if (indirectFromVoxels(world, n, indirect)) {
-      E += indirect;
-    } else {
-      bounce = ((pixel.x ^ pixel.y ^ int(Time.w)) & 1) == 0;
-    }
-  }
-  bool glossy = _CastSpecular > 0.5 && roughness < 0.5;
   vec3 colour = albedo / PI * E;
-  if (bounce || glossy) {
-    bool both = bounce && glossy;
-    bool reflection = glossy && (!bounce || (int(Time.w) & 2) == 0);
-    vec3 d = cosineDirection(n);
-    if (reflection) {
-      vec3 jitter = (vec3(rnd(), rnd(), rnd()) - 0.5) * roughness;
-      d = normalize(reflect(view, n) + jitter);
-      if (dot(d, n) < 0.0) d = reflect(d, n);
-    }
-    vec3 L = reflection && _HQReflections < 0.5
-                 ? skyRadiance(d) + sunDiscRadiance(d)
-                 : incomingRadiance(o, d, reflection, reflection, reflection ? ReflectionSteps : BounceSteps);
-    float weight = both ? 2.0 : 1.0;
-    if (reflection) {
-      float fresnel = 0.04 + 0.96 * pow(1.0 - max(dot(-view, n), 0.0), 5.0);
-      colour += L * (fresnel * (1.0 - roughness * 2.0) * weight);
-    } else {
-      colour += albedo * L * (2.0 * weight);
-    }
+  if (_CastSpecular > 0.5 && roughness < 0.5) {
+    vec3 jitter = (vec3(rnd(), rnd(), rnd()) - 0.5) * roughness;
+    vec3 d = normalize(reflect(view, n) + jitter);
+    if (dot(d, n) < 0.0) d = reflect(d, n);
+    vec3 L = _HQReflections > 0.5 ? incomingRadiance(o, d, true, true, ReflectionSteps)
+                                  : skyRadiance(d) + sunDiscRadiance(d);
+    float fresnel = 0.04 + 0.96 * pow(1.0 - max(dot(-view, n), 0.0), 5.0);
+    colour += L * (fresnel * (1.0 - roughness * 2.0));
   }
   imageStore(img_output, pixel, vec4(colour, 1.0));
 }
