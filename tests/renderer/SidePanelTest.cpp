@@ -14,6 +14,7 @@
 #include "engine/Scene.h"
 #include "gui/WidgetFrames.h"
 #include "render/Material.h"
+#include "renderer/DemoComposition.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
 #include "scene/Lighting.h"
@@ -163,12 +164,7 @@ class LightingPresets : public KestorTest::GLTest {
   void SetUp() override {
     GLTest::SetUp();
     KestorTest::CaptureStdout quiet;
-    Transform::Attach();
-    MeshRenderer::Attach();
-    LightField::Attach();
-    ISArea::Attach();
-    ISContainer::Attach();
-    Sky::Attach();
+    RegisterLevelComponents();
     level = std::make_unique<Scene>("StreetTest");
   }
   void TearDown() override {
