@@ -66,7 +66,6 @@ struct Link {
   float Stiffness;
 };
 
-// A simulated particle near an occupied scene texel.
 // Links as the sweeps read them: parallel arrays in runs of one colour, in
 // which no particle appears twice, so four at a time can be solved together;
 // from Shared on (the last colour, which takes what no other could), links
@@ -128,6 +127,7 @@ struct Scratch {
   std::vector<std::uint32_t> colourEnd;  // where each colour's run in linkOrder ends
   std::size_t orderedFrom = std::numeric_limits<std::size_t>::max();
   std::size_t preparedFrom = std::numeric_limits<std::size_t>::max();
+  std::uint32_t preparedCount = 0;
   // The full-stiffness links as the sweeps read them (the rest as they
   // are), and the self-collisions likewise, coloured every substep.
   LinkRuns links;
@@ -142,8 +142,9 @@ struct Scratch {
   std::vector<Link> pushes;
   std::vector<float> pushDepths;  // overlap of each push as found
   std::vector<Contact> contacts;
-  // Self-collision grid: the particles filed, each cell's first entry in
-  // inCell, a fill cursor per cell, and the particles too wide to file.
+  // Self-collision grid: the particles filed and their cells, each cell's
+  // first entry in inCell, a fill cursor per cell, per entry the particle's
+  // position, radius and cell; and the particles too wide to file.
   std::vector<std::uint32_t> filed;
   std::vector<std::uint32_t> cellStart;
   std::vector<std::uint32_t> cellNext;
@@ -382,8 +383,8 @@ Link MakeLink(const float* inverseMass, std::uint32_t a, std::uint32_t b, float 
 // is filed once, by its centre, in a dense grid of cells one diameter wide
 // over the particles' bounds (counting-sorted); an overlapping partner then
 // lies in the same cell or one of the 26 around it, and each pair is taken
-// once: from the lower index within a cell, from the cell first in x, y, z
-// order between cells. Particles wider than WideRadius (the camera particle)
+// once: within a cell from the entry filed first, between cells from the
+// cell first in x, y, z order. Particles wider than WideRadius (the camera particle)
 // are tested against every other.
 void FindSelfCollisions(std::uint32_t n, Scratch& w) {
   const ParticleArrays& P = Particles();
@@ -500,8 +501,9 @@ glm::vec3 FromBox(const SceneVoxels& scene, const glm::vec3& v) {
   return v.x * scene.Axis[0] + v.y * scene.Axis[1] + v.z * scene.Axis[2];
 }
 
-// Where a particle meets a texel's box, in the box's frame (half extents e):
-// the unit normal to push along and how far, false when they do not meet.
+// Where a particle (`a`: its centre relative to the texel's, in the box's
+// frame) meets a texel's box: the unit normal to push along, in the box's
+// frame, and how far; false when they do not meet.
 // A box pushes only through its exposed faces; a particle inside leaves by
 // the exposed face it came in through (`before`, its position at the start
 // of the substep, lies beyond it), else by the nearest one.
@@ -801,7 +803,8 @@ void ColourPushes(std::uint32_t n, Scratch& w) {
 
 // The links as the sweeps read them, in colour runs with each end's share
 // worked out; once a step, as inverse masses change only between frames.
-void PrepareLinks(const std::vector<DistanceConstraint>& constraints, Scratch& w) {
+// Only links between the first n (simulated) particles take part.
+void PrepareLinks(const std::vector<DistanceConstraint>& constraints, std::uint32_t n, Scratch& w) {
   if (w.orderedFrom != constraints.size()) ColourLinks(constraints, w);
   const float* inverseMass = Particles().InverseMass.data();
   w.links.Clear();
@@ -810,6 +813,7 @@ void PrepareLinks(const std::vector<DistanceConstraint>& constraints, Scratch& w
   for (int colour = 0; colour < static_cast<int>(w.colourEnd.size()); ++colour) {
     for (; k < w.colourEnd[colour]; ++k) {
       const DistanceConstraint& c = constraints[w.linkOrder[k]];
+      if (c.A >= n || c.B >= n) continue;
       const float s = inverseMass[c.A] + inverseMass[c.B];
       if (s == 0.0f) continue;
       if (c.Stiffness < 1.0f) {
@@ -821,6 +825,7 @@ void PrepareLinks(const std::vector<DistanceConstraint>& constraints, Scratch& w
     w.links.EndRun(colour);
   }
   w.preparedFrom = constraints.size();
+  w.preparedCount = n;
 }
 
 }  // namespace
@@ -858,7 +863,7 @@ void Simulate(float h) {
     P.Velocity[i] = P.Position[i] + P.Velocity[i] * h;
   }
 
-  if (w.preparedFrom != state.constraints.size()) PrepareLinks(state.constraints, w);
+  if (w.preparedFrom != state.constraints.size() || w.preparedCount != n) PrepareLinks(state.constraints, n, w);
   w.pushes.clear();
   w.pushDepths.clear();
   FindSelfCollisions(n, w);
@@ -925,7 +930,7 @@ void StepCloth(const glm::vec3& cameraFrom, const glm::vec3& cameraTo) {
     std::copy(P.Position.begin() + first, P.Position.begin() + first + CurtainParticles, state.stepStart.begin());
   }
   FindSceneContacts(SimulatedInStore(), Work());
-  PrepareLinks(state.constraints, Work());
+  PrepareLinks(state.constraints, SimulatedInStore(), Work());
   for (int k = 1; k <= Substeps; ++k) {
     const float f = static_cast<float>(k) / Substeps;
     P.Velocity[0] = glm::vec3(0.0f);

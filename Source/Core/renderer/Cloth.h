@@ -170,7 +170,8 @@ void CreateCollisionStructureFromVoxels(Texbit* volume, const glm::mat4& localTo
 // here on is not simulated.
 void CreateCollisionStructureFromTexels(const float* texels, const glm::ivec3& size,
                                         const glm::mat4& localToWorld);
-// One substep of length h over the simulated particles.
+// One substep of length h over the simulated particles, against the scene
+// contacts and with the link shares StepCloth gathered for its step.
 void Simulate(float h);
 // One fixed step: Substeps substeps that carry the camera particle (particle
 // 0) from `cameraFrom` to `cameraTo`.
