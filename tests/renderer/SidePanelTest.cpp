@@ -89,7 +89,9 @@ TEST(SidePanelLayout, NoRowsOverlapAndEveryPresetIsInsideTheWindow) {
     if (boxed) {
       EXPECT_GE(layout.HelpBoxPos.x, layout.Width) << height;
     }
-    if (height >= 600) EXPECT_EQ(layout.Width, 300.0f) << height;
+    if (height >= 600) {
+      EXPECT_EQ(layout.Width, 300.0f) << height;
+    }
   }
   // The three sizes people run at: the default window keeps the help beside
   // the panel, a full-HD one keeps the original rows.
