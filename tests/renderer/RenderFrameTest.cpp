@@ -278,11 +278,15 @@ TEST_F(RenderFrame, AStillPictureSettlesFarBelowTheFrameToFrameNoiseOfTheLightin
   EXPECT_LT(shownChange, 0.02 * litChange + 1e-4);
 }
 
-TEST_F(RenderFrame, AStillSceneIsVoxelisedOnceAndAMovedObjectLeavesNoStaleVoxels) {
-  auto frameWithCubeAt = [&](float x) {
+TEST_F(RenderFrame, StillThingsAreVoxelisedOnceAndMovingOnesOnTopMatchAWholeRevoxelisation) {
+  // A cube that stays left of the middle and one that moves on the right.
+  auto frameWithMoverAt = [&](float z) {
     DrawSystem::ClearCache();
-    glm::mat4 m = glm::translate(glm::mat4(1.0f), glm::vec3(x, 0.0f, 0.0f)) * glm::scale(glm::mat4(1.0f), glm::vec3(2.0f));
-    DrawSystem::QueueDraw(cube, -1, m, m, material, {}, true, true);
+    const glm::mat4 two = glm::scale(glm::mat4(1.0f), glm::vec3(2.0f));
+    const glm::mat4 still = glm::translate(glm::mat4(1.0f), glm::vec3(-3.0f, 0.0f, 0.0f)) * two;
+    const glm::mat4 mover = glm::translate(glm::mat4(1.0f), glm::vec3(3.0f, 0.0f, z)) * two;
+    DrawSystem::QueueDraw(cube, -1, still, still, material, {}, true, true);
+    DrawSystem::QueueDraw(cube, -1, mover, mover, material, {}, true, true);
     RenderSystem::RenderFrame(nullptr);
   };
   auto voxelisedFrames = [] {
@@ -293,29 +297,46 @@ TEST_F(RenderFrame, AStillSceneIsVoxelisedOnceAndAMovedObjectLeavesNoStaleVoxels
     }
     return 0;
   };
-  // Solid voxels left (x < 4) and right (x >= 4) of the middle, from the
-  // occupancy at the field's resolution (level 1 of the skip volume).
-  auto occupied = [&]() {
-    LightField* l = ComponentHandler<LightField>::Get(field);
-    std::vector<uint8_t> v = KestorTest::ReadTexels(*l->SkipVolume, GL_RED, GL_UNSIGNED_BYTE, 8 * 8 * 8, 1);
-    glm::ivec2 sides(0);
-    for (int i = 0; i < 8 * 8 * 8; ++i) {
-      if (v[i] > 127) (i % 8 < 4 ? sides.x : sides.y) += 1;
+  // Everything the voxels hold for the rays: occupancy at the field's
+  // resolution (level 1 of the skip volume), distances and materials.
+  LightField* l = ComponentHandler<LightField>::Get(field);
+  auto volumes = [&] {
+    glFinish();
+    std::vector<uint8_t> all = KestorTest::ReadTexels(*l->SkipVolume, GL_RED, GL_UNSIGNED_BYTE, 512, 1);
+    for (const std::vector<uint8_t>& v :
+         {KestorTest::ReadTexels(*l->DistanceVolume, GL_RED_INTEGER, GL_UNSIGNED_BYTE, 512),
+          KestorTest::ReadTexels(*l->MaterialVolume, GL_RG_INTEGER, GL_UNSIGNED_INT, 512 * 8)}) {
+      all.insert(all.end(), v.begin(), v.end());
     }
-    return sides;
+    return all;
   };
-  PassTimers::Reset();
-  for (int i = 0; i < 3; ++i) frameWithCubeAt(-3.0f);
-  EXPECT_EQ(voxelisedFrames(), 1) << "nothing moved after the first frame";
-  const glm::ivec2 before = occupied();
-  EXPECT_GT(before.x, 0);
-  EXPECT_EQ(before.y, 0);
+  auto occupiedAbove = [&](int z) {
+    std::vector<uint8_t> v = KestorTest::ReadTexels(*l->SkipVolume, GL_RED, GL_UNSIGNED_BYTE, 512, 1);
+    int n = 0;
+    for (int i = z * 64; i < 512; ++i) n += v[i] > 127 && i % 8 >= 4;
+    return n;
+  };
 
-  for (int i = 0; i < 2; ++i) frameWithCubeAt(3.0f);
-  EXPECT_EQ(voxelisedFrames(), 2) << "once more, for the move";
-  const glm::ivec2 after = occupied();
-  EXPECT_EQ(after.x, 0) << "nothing stays where the cube was";
-  EXPECT_GT(after.y, 0);
+  PassTimers::Reset();
+  for (int i = 0; i < 3; ++i) frameWithMoverAt(-3.0f);
+  EXPECT_EQ(voxelisedFrames(), 1) << "nothing moved after the first frame";
+  ASSERT_EQ(occupiedAbove(4), 0);
+
+  for (float z : {-1.5f, 0.0f, 1.5f, 3.0f}) frameWithMoverAt(z);
+  EXPECT_EQ(RenderSystem::VoxelisedEntries, 1) << "the still cube is not drawn again";
+  EXPECT_GT(occupiedAbove(6), 0);
+  const std::vector<uint8_t> onTop = volumes();
+  l->VoxelsValid = false;
+  frameWithMoverAt(3.0f);
+  EXPECT_EQ(RenderSystem::VoxelisedEntries, 2);
+  EXPECT_TRUE(volumes() == onTop) << "the moving cube left voxels or distances behind";
+
+  // Come to rest, the mover joins the still copy without being drawn again.
+  const int before = voxelisedFrames();
+  for (int i = 0; i < 3; ++i) frameWithMoverAt(3.0f);
+  EXPECT_EQ(voxelisedFrames(), before);
+  frameWithMoverAt(-3.0f);
+  EXPECT_EQ(occupiedAbove(4), 0) << "nothing stays where the cube was";
 }
 
 TEST_F(RenderFrame, TheLightingWritesEveryPixelOfASizeNotAMultipleOfTwenty) {

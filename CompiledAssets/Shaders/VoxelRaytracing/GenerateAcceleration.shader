@@ -4,8 +4,10 @@
   ray may advance without missing geometry (0: occupied). Built from the
   occupancy mips of the skip volume (_MainTex, twice the field's resolution):
   if the 3 x 3 x 3 cells of mip k around the voxel are all empty, nothing
-  lies within 2^(k-1) voxels. The quad is repeated once per slice by the
-  geometry stage (gl_Layer).
+  lies within 2^(k-1) voxels. The quad is repeated once per slice of
+  _SliceRange (first, count) by the geometry stage (gl_Layer); the viewport
+  picks the columns, so that a thing that moved costs only the distances
+  around it.
 -->
 <Shader Name="GenerateAcceleration">
   <Uniforms>
@@ -61,13 +63,15 @@ void main() {
 layout(triangles) in;
 layout(triangle_strip, max_vertices = 192) out;
 uniform vec3 _LightFieldTexSize = vec3(1.0);
+uniform vec2 _SliceRange = vec2(0.0, 64.0);
 flat out int Slice;
 void main() {
-  int slices = min(int(_LightFieldTexSize.z), 64);
+  int first = int(_SliceRange.x);
+  int slices = min(min(int(_SliceRange.y), int(_LightFieldTexSize.z) - first), 64);
   for (int s = 0; s < slices; ++s) {
     for (int i = 0; i < 3; ++i) {
-      Slice = s;
-      gl_Layer = s;
+      Slice = first + s;
+      gl_Layer = first + s;
       gl_Position = gl_in[i].gl_Position;
       EmitVertex();
     }

@@ -12,9 +12,11 @@
 // light bounces once more every frame and settles at the multi-bounce
 // answer; with albedo below 1 each bounce is weaker, so it stays bounded.
 #include <algorithm>
+#include <iterator>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <unordered_map>
@@ -137,18 +139,6 @@ void ClearVolumeLevels(RenderTexture* t, int levels) {
     SaneGL::Clear(GL_COLOR_BUFFER_BIT);
     RenderTextureGuy::UseTexDone();
   }
-}
-
-// The signature of what each light field's voxels were last built from,
-// and the volume they were built into (a field made anew starts over).
-struct VoxelState {
-  std::uint64_t Signature = 0;
-  const Texbit* Volume = nullptr;
-};
-
-std::unordered_map<std::uint32_t, VoxelState>& VoxelStates() {
-  static auto* states = new std::unordered_map<std::uint32_t, VoxelState>();
-  return *states;
 }
 
 int Max3DTextureSize() {
@@ -486,6 +476,61 @@ void RenderSystem::SetupLightmap() {
   // them and they would cost 6 MiB of the pool's neighbours.
 }
 
+RenderSystem::VoxelPlan RenderSystem::PlanVoxels(const LightField& l, const std::vector<std::uint64_t>& signatures,
+                                                 std::uint64_t switches, bool particles) {
+  using Signatures = std::vector<std::uint64_t>;
+  VoxelPlan plan;
+  plan.Moving.assign(signatures.size(), false);
+  Signatures now;
+  for (std::uint64_t s : signatures) {
+    if (s != 0) now.push_back(s);
+  }
+  std::sort(now.begin(), now.end());
+  // The first time, everything goes into the static copy.
+  if (!l.VoxelsValid || l.VoxelSwitches != switches) return plan;
+  const Signatures& held = l.HeldEntries;
+  const Signatures& kept = l.StaticEntries;
+  if (now == held && !particles && !l.HeldParticles) {
+    plan.What = VoxelPlan::Step::Stand;
+    plan.Promote = held != kept;
+    return plan;
+  }
+  // Sorted multisets: an entry drawn twice alike counts twice.
+  auto minus = [](const Signatures& a, const Signatures& b) {
+    Signatures out;
+    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+    return out;
+  };
+  auto both = [](const Signatures& a, const Signatures& b) {
+    Signatures out;
+    std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+    return out;
+  };
+  // An entry drawn on top last frame that did not change since has come to
+  // rest: it joins the static copy, which is then built anew, as it is when
+  // an entry of the static copy changed or went away.
+  const bool cameToRest = !both(minus(now, kept), minus(held, kept)).empty();
+  Signatures still;
+  if (std::includes(now.begin(), now.end(), kept.begin(), kept.end()) && !cameToRest) {
+    plan.What = VoxelPlan::Step::Restore;
+    still = kept;
+  } else {
+    still = both(now, held);
+  }
+  std::unordered_map<std::uint64_t, int> left;
+  for (std::uint64_t s : still) left[s] += 1;
+  for (size_t i = 0; i < signatures.size(); ++i) {
+    if (signatures[i] == 0) continue;
+    int& n = left[signatures[i]];
+    if (n > 0) {
+      --n;
+    } else {
+      plan.Moving[i] = true;
+    }
+  }
+  return plan;
+}
+
 void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, UniformBuffer& time,
                                    UniformBuffer& is, UniformBuffer& quickray, UniformBuffer& field) {
   LightField* l = ComponentHandler<LightField>::Get(thing);
@@ -520,6 +565,11 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     l->IrradianceBack = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
     l->IrradianceFiltered = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
     l->SunVolume = MakeVolume(X, Y, Z, TextureFormats::R8, false, 1);
+    l->StaticSkip = MakeVolume(2 * X, 2 * Y, 2 * Z, TextureFormats::R8, true, 0);
+    l->StaticDistance = MakeVolume(X, Y, Z, TextureFormats::R8UI, false, 0);
+    l->StaticMaterial = MakeVolume(X, Y, Z, TextureFormats::RG32UI, false, 0);
+    l->StaticEmission = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
+    l->VoxelsValid = false;
     // The first injection blends into these: start from no light.
     for (Texbit* v : {l->Volume, l->VolumeBack, l->IrradianceVolume, l->IrradianceBack, l->IrradianceFiltered}) {
       ClearVolumeLevels(static_cast<RenderTexture*>(v), 1);
@@ -541,22 +591,6 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   voxel.SetVector("_CameraPos", cameraPos);
   voxel.CalculateHash();
 
-  // Materials, occupancy and distances depend on the geometry alone: while
-  // nothing voxelised moved or changed they stand as they are, and only the
-  // light is updated. Any change rebuilds them all.
-  VoxelState& last = VoxelStates()[thing.ID];
-  const std::uint64_t signature = VoxelSceneSignature(queue, T->World);
-  const bool standing = UpdateVoxels->value && last.Volume == l->MaterialVolume && last.Signature == signature;
-  last = {signature, l->MaterialVolume};
-
-  // Occupancy is rebuilt from scratch every voxelised frame, so that a thing
-  // that moved or went away leaves nothing behind to block or leak light.
-  // The line is printed at the old clearing cadence only, not every frame.
-  if (l->VoxelPhase == 1 && ClearVoxels->value) std::cout << "CLEARING DISTANCE STUFF" << std::endl;
-  if (ClearVoxels->value && UpdateVoxels->value && !standing) {
-    ClearVolumeLevels(static_cast<RenderTexture*>(l->SkipVolume), 7);
-  }
-
   l->WorldToLocal = T->WorldInverse;
   voxel.SetMatrix4("_LightFieldWorldToLocal", l->WorldToLocal);
   UniformBuffer voxelView;
@@ -566,12 +600,17 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   Resource<Mesh>& display = ParticlesDisplay();
   const bool particles = display && Particles().Count != 0 && particlesRender;
 
-  if (UpdateVoxels->value && !standing) {
+  SaneGL::DepthTest(SaneGL::ValueComparison::Always);
+  // Occupancy is rebuilt from scratch (or from the static copy) whenever
+  // something moved, so that a thing that moved or went away leaves nothing
+  // behind to block or leak light. The line is printed at the old clearing
+  // cadence only, not every frame.
+  if (l->VoxelPhase == 1 && ClearVoxels->value) std::cout << "CLEARING DISTANCE STUFF" << std::endl;
+
+  // Draws the voxelised entries that `pick` chooses (and the curtain) into
+  // the material volumes and the occupancy mips.
+  auto drawColour = [&](const std::function<bool(size_t)>& pick, bool withParticles) {
     PassScope timer("Voxels");
-    // This frame's materials replace the last: a moved object, or a lamp
-    // switched off, must not stay in the volume.
-    ClearIntegerVolume(static_cast<RenderTexture*>(l->MaterialVolume));
-    ClearVolumeLevels(static_cast<RenderTexture*>(l->EmissionVolume), 1);
     SaneGL::StatePush();
     RenderTextureGuy::UseTex(l->VolumeBack->Width, l->VolumeBack->Height, std::min(maxSamples, 16));
     voxel.SetTexture("_RayTex", first->VolumeBack);
@@ -579,8 +618,9 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     SaneGL::DepthTest(SaneGL::ValueComparison::Always);
     SaneGL::CullFace(SaneGL::FaceSide::None);
     SaneGL::Multisample(true);
-    for (DrawEntry& e : queue) {
-      if (!std::get<8>(e) || !std::get<4>(e)) continue;
+    for (size_t i = 0; i < queue.size(); ++i) {
+      DrawEntry& e = queue[i];
+      if (!std::get<8>(e) || !std::get<4>(e) || !pick(i)) continue;
       std::get<6>(e).CalculateHash();
       UniformBuffer draw;
       draw.SetMatrix4("_LocalToWorld_Past", std::get<3>(e));
@@ -592,8 +632,9 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
       SaneGL::StateSync();
       if (unsigned program = CurrentProgram()) BindColourImages(program, *first);
       Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
+      VoxelisedEntries += 1;
     }
-    if (particles) {
+    if (withParticles) {
       std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &is};
       glEnable(GL_PROGRAM_POINT_SIZE);
       Debug::_CheckGLError("RELEASE", __LINE__);
@@ -606,64 +647,172 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     }
     RenderTextureGuy::UseTexDone();
     SaneGL::StatePop();
-  }
+  };
 
-  voxel.SetTexture("_LightFieldDistanceMips", l->SkipVolume);
-  voxel.SetTexture("_LightField", l->Volume);
-  SaneGL::DepthTest(SaneGL::ValueComparison::Always);
-
-  if (UpdateAcceleration->value && FieldDistanceGenerateAccurate && !standing) {
-    PassScope timer("Distance");
-    // The image writes above must land before the distance pass samples them.
-    glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    RenderTextureGuy::UseTexs({static_cast<RenderTexture*>(l->DistanceVolume)}, {}, {0}, nullptr);
-    std::vector<UniformBuffer*> list = {&time, &voxel};
-    FieldDistanceGenerateAccurate->Use(&list);
-    Draw::Blit(l->SkipVolume);
-    RenderTextureGuy::UseTexDone();
-  }
-  if (UpdateAcceleration->value) {
-    PassScope timer("Sunlight");
-    glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    SweepSunlight(*l, *T, time, voxel);
-  }
-
-  if (!standing) {
-    PassTimers::Begin("Voxel detail");
+  // The occupancy at twice the resolution (level 0 of the skip volume).
+  auto drawDetail = [&](const std::function<bool(size_t)>& pick, bool withParticles) {
+    if (!UpdateVoxelsHQ->value) return;
+    PassScope timer("Voxel detail");
     SaneGL::StatePush();
     RenderTextureGuy::UseTex(l->SkipVolume->Width, l->SkipVolume->Height, std::min(maxSamples, 8));
     SaneGL::DepthTest(SaneGL::ValueComparison::Always);
     SaneGL::CullFace(SaneGL::FaceSide::None);
     SaneGL::Multisample(true);
-    if (UpdateVoxelsHQ->value) {
-      for (DrawEntry& e : queue) {
-        if (!std::get<8>(e) || !std::get<4>(e)) continue;
-        std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &std::get<6>(e)};
-        if (std::get<5>(e) != nullptr) list.push_back(std::get<5>(e));
-        list.push_back(&is);
-        list.push_back(&quickray);
-        std::get<4>(e)->Use("VoxelizeDetail", &list);
-        SaneGL::StateSync();
-        if (unsigned program = CurrentProgram()) BindDetailImages(program, *first);
-        Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
-      }
-      if (particles) {
-        std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &is, &quickray};
-        glEnable(GL_PROGRAM_POINT_SIZE);
-        Debug::_CheckGLError("RELEASE", __LINE__);
-        SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
-        particlesRender->Use("VoxelizeDetail", &list);
-        SaneGL::StateSync();
-        if (unsigned program = CurrentProgram()) BindDetailImages(program, *first);
-        Draw::DrawMesh(display, glm::mat4(1.0f), -1);
-        SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
-      }
+    for (size_t i = 0; i < queue.size(); ++i) {
+      DrawEntry& e = queue[i];
+      if (!std::get<8>(e) || !std::get<4>(e) || !pick(i)) continue;
+      std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &std::get<6>(e)};
+      if (std::get<5>(e) != nullptr) list.push_back(std::get<5>(e));
+      list.push_back(&is);
+      list.push_back(&quickray);
+      std::get<4>(e)->Use("VoxelizeDetail", &list);
+      SaneGL::StateSync();
+      if (unsigned program = CurrentProgram()) BindDetailImages(program, *first);
+      Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
+    }
+    if (withParticles) {
+      std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &is, &quickray};
+      glEnable(GL_PROGRAM_POINT_SIZE);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
+      particlesRender->Use("VoxelizeDetail", &list);
+      SaneGL::StateSync();
+      if (unsigned program = CurrentProgram()) BindDetailImages(program, *first);
+      Draw::DrawMesh(display, glm::mat4(1.0f), -1);
+      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
     }
     RenderTextureGuy::UseTexDone();
     SaneGL::StatePop();
-    PassTimers::End();
+  };
+
+  // The distances of the voxels from `lo` to `hi` (exclusive), from the
+  // occupancy mips as they stand.
+  const glm::ivec3 fieldSize(l->DistanceVolume->Width, l->DistanceVolume->Height, l->DistanceVolume->Depth);
+  auto buildDistance = [&](glm::ivec3 lo, glm::ivec3 hi) {
+    if (!UpdateAcceleration->value || !FieldDistanceGenerateAccurate) return;
+    lo = glm::clamp(lo, glm::ivec3(0), fieldSize);
+    hi = glm::clamp(hi, glm::ivec3(0), fieldSize);
+    if (glm::any(glm::lessThanEqual(hi, lo))) return;
+    PassScope timer("Distance");
+    // The image writes above must land before the distance pass samples them.
+    glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    RenderTextureGuy::UseTexs({static_cast<RenderTexture*>(l->DistanceVolume)}, {}, {0}, nullptr);
+    // The viewport picks the columns (the fragment's window position is its
+    // voxel), the slice range the layers.
+    SaneGL::Viewport(lo.x, lo.y, hi.x - lo.x, hi.y - lo.y);
+    // The geometry stage repeats the quad for at most 64 slices a draw.
+    for (int z = lo.z; z < hi.z; z += 64) {
+      UniformBuffer slices;
+      slices.SetVector("_SliceRange", glm::vec2(z, std::min(64, hi.z - z)));
+      std::vector<UniformBuffer*> list = {&time, &voxel, &slices};
+      FieldDistanceGenerateAccurate->Use(&list);
+      SaneGL::StateSync();
+      Draw::Blit(l->SkipVolume);
+    }
+    RenderTextureGuy::UseTexDone();
+  };
+
+  auto copyVolumes = [&](bool toStatic) {
+    PassScope timer("Voxel copy");
+    glMemoryBarrier(GL_TEXTURE_UPDATE_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    auto copy = [toStatic](Texbit* live, Texbit* kept, int levels) {
+      Texbit* from = toStatic ? live : kept;
+      Texbit* to = toStatic ? kept : live;
+      for (int k = 0; k < levels; ++k) {
+        const int w = std::max(1, from->Width >> k), h = std::max(1, from->Height >> k), d = std::max(1, from->Depth >> k);
+        glCopyImageSubData(from->ID, GL_TEXTURE_3D, k, 0, 0, 0, to->ID, GL_TEXTURE_3D, k, 0, 0, 0, w, h, d);
+        Debug::_CheckGLError("RELEASE", __LINE__);
+        if (w == 1 && h == 1 && d == 1) break;
+      }
+    };
+    copy(l->MaterialVolume, l->StaticMaterial, 1);
+    copy(l->EmissionVolume, l->StaticEmission, 1);
+    copy(l->DistanceVolume, l->StaticDistance, 1);
+    // With "Clear Voxels" off the occupancy keeps whatever was drawn into it.
+    if (toStatic || ClearVoxels->value) copy(l->SkipVolume, l->StaticSkip, SkipLevels);
+  };
+
+  const std::vector<std::uint64_t> signatures = VoxelEntrySignatures(queue);
+  auto sorted = [&](const std::function<bool(size_t)>& pick) {
+    std::vector<std::uint64_t> out;
+    for (size_t i = 0; i < signatures.size(); ++i) {
+      if (signatures[i] != 0 && pick(i)) out.push_back(signatures[i]);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  auto everything = [](size_t) { return true; };
+
+  if (!UpdateVoxels->value) {
+    // Nothing is voxelised: the volumes keep what they hold, and they are
+    // built afresh once the switch is back on.
+    l->VoxelsValid = false;
+    buildDistance(glm::ivec3(0), fieldSize);
+    drawDetail(everything, particles);
+  } else {
+    const std::uint64_t switches = VoxelSwitchSignature(T->World);
+    const VoxelPlan plan = PlanVoxels(*l, signatures, switches, particles);
+    auto still = [&](size_t i) { return !plan.Moving[i]; };
+    auto moving = [&](size_t i) { return plan.Moving[i]; };
+    VoxelisedEntries = 0;
+    if (plan.What == VoxelPlan::Step::Rebuild) {
+      // This frame's materials replace the last: a moved object, or a lamp
+      // switched off, must not stay in the volume.
+      ClearIntegerVolume(static_cast<RenderTexture*>(l->MaterialVolume));
+      ClearVolumeLevels(static_cast<RenderTexture*>(l->EmissionVolume), 1);
+      if (ClearVoxels->value) ClearVolumeLevels(static_cast<RenderTexture*>(l->SkipVolume), SkipLevels);
+      drawColour(still, false);
+      drawDetail(still, false);
+      buildDistance(glm::ivec3(0), fieldSize);
+      copyVolumes(true);
+      l->StaticEntries = sorted(still);
+    } else if (plan.What == VoxelPlan::Step::Restore) {
+      copyVolumes(false);
+    } else if (plan.Promote) {
+      copyVolumes(true);
+      l->StaticEntries = l->HeldEntries;
+    }
+    if (plan.What != VoxelPlan::Step::Stand) {
+      // The moving entries on top, and the distances they can change: the
+      // distance pass looks up to two cells of 8 voxels around a voxel.
+      glm::vec3 lo(1e30f), hi(-1e30f);
+      for (size_t i = 0; i < queue.size(); ++i) {
+        glm::vec3 a, b;
+        if (!plan.Moving[i] || !EntryBounds(queue[i], a, b)) continue;
+        for (int c = 0; c < 8; ++c) {
+          const glm::vec3 corner((c & 1) ? b.x : a.x, (c & 2) ? b.y : a.y, (c & 4) ? b.z : a.z);
+          const glm::vec3 v = (Apply(T->WorldInverse, corner) * 0.5f + 0.5f) * glm::vec3(fieldSize);
+          lo = glm::min(lo, v);
+          hi = glm::max(hi, v);
+        }
+      }
+      if (lo.x <= hi.x || particles) {
+        drawColour(moving, particles);
+        drawDetail(moving, particles);
+        // A voxel's distance reads the 3 x 3 x 3 cells of 8 voxels around
+        // its own cell: every voxel whose cell touches a cell of the mover.
+        // The curtain has no bounds at hand: all distances then.
+        const bool bounded = !particles && glm::all(glm::lessThan(glm::abs(lo) + glm::abs(hi), glm::vec3(1e8f)));
+        const glm::ivec3 from = (glm::ivec3(glm::floor(lo / 8.0f)) - 1) * 8;
+        const glm::ivec3 to = (glm::ivec3(glm::floor(hi / 8.0f)) + 2) * 8;
+        buildDistance(bounded ? from : glm::ivec3(0), bounded ? to : fieldSize);
+      }
+    }
+    l->VoxelsValid = true;
+    l->VoxelSwitches = switches;
+    l->HeldEntries = sorted(everything);
+    l->HeldParticles = particles;
+  }
+  voxel.SetTexture("_LightFieldDistanceMips", l->SkipVolume);
+  voxel.SetTexture("_LightField", l->Volume);
+
+  if (UpdateAcceleration->value) {
+    PassScope timer("Sunlight");
+    glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    SweepSunlight(*l, *T, time, voxel);
   }
   // Make this frame's image writes visible to the passes that follow.
   glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);

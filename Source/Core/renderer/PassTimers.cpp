@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 
 #include "engine/Debug.h"
@@ -36,6 +37,8 @@ struct State {
   int Oldest = 0;       // oldest pending slot
   bool Open = false;    // a query is running
   bool Skipping = false;  // this frame has no free slot
+  int Probed = -1;        // pass whose CPU is being counted (CpuProbes)
+  std::clock_t ProbeStart = 0;
   std::vector<PassTimers::Figure> Totals;
   std::vector<PassTimers::Figure> LastSecond;
   std::vector<double> SecondStart;  // Totals[i].TotalMs when the second began
@@ -93,6 +96,12 @@ std::string Format(const char* format, double value) {
 void PassTimers::Begin(const char* name) {
   State& s = S();
   End();
+  if (CpuProbes) {
+    glFinish();
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    s.Probed = PassIndex(name);
+    s.ProbeStart = std::clock();
+  }
   if (!Enabled || s.Skipping) return;
   Slot& slot = s.Slots[s.Writing];
   if (slot.Pending) {
@@ -118,6 +127,12 @@ void PassTimers::Begin(const char* name) {
 
 void PassTimers::End() {
   State& s = S();
+  if (s.Probed >= 0) {
+    glFinish();
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    s.Totals[s.Probed].CpuMs += 1000.0 * static_cast<double>(std::clock() - s.ProbeStart) / CLOCKS_PER_SEC;
+    s.Probed = -1;
+  }
   if (!s.Open) return;
   glEndQuery(GL_TIME_ELAPSED);
   Debug::_CheckGLError("RELEASE", __LINE__);

@@ -24,10 +24,15 @@ class PassTimers {
     std::string Name;
     double TotalMs = 0.0;  // summed over every frame read back
     int Frames = 0;        // frames in which the pass ran
+    double CpuMs = 0.0;    // process CPU over all threads, summed (CpuProbes only)
   };
 
   // Off: Begin and End do nothing (what is in flight is still read back).
   static inline bool Enabled = true;
+  // On: every pass also waits for GL before and after it and counts the
+  // process CPU it took (all threads, the driver's included) into CpuMs.
+  // The waits cost the overlap between passes: for benchmarks only.
+  static inline bool CpuProbes = false;
 
   // Starts timing the named pass, closing any pass still open.
   static void Begin(const char* name);

@@ -250,25 +250,22 @@ std::uint64_t ValuesSignature(UniformBuffer& buffer) {
 
 }  // namespace
 
-std::uint64_t RenderSystem::VoxelSceneSignature(std::vector<DrawEntry>& queue, const glm::mat4& fieldWorld) {
-  std::uint64_t seed = 0;
-  auto mix = [&seed](std::uint64_t v) { seed = HashCombine(seed, v); };
-  auto mixMatrix = [&mix](const glm::mat4& m) {
+std::vector<std::uint64_t> RenderSystem::VoxelEntrySignatures(std::vector<DrawEntry>& queue) {
+  auto mixMatrix = [](std::uint64_t& seed, const glm::mat4& m) {
     for (int c = 0; c < 4; ++c) {
-      for (int r = 0; r < 4; ++r) mix(HashFloat(m[c][r]));
+      for (int r = 0; r < 4; ++r) seed = HashCombine(seed, HashFloat(m[c][r]));
     }
   };
-  mixMatrix(fieldWorld);
-  // The switches choose what is voxelised.
-  for (CVar<bool>* v : {UpdateVoxelsHQ, UpdateAcceleration, ClearVoxels}) mix(v->value ? 1u : 2u);
-  // The curtain moves every frame it exists.
-  if (Particles().Count != 0) mix(static_cast<std::uint64_t>(frameCounter) + 3u);
   std::unordered_map<UniformBuffer*, std::uint64_t> materials;
-  for (DrawEntry& e : queue) {
+  std::vector<std::uint64_t> out(queue.size(), 0);
+  for (size_t i = 0; i < queue.size(); ++i) {
+    DrawEntry& e = queue[i];
     if (!std::get<8>(e) || !std::get<4>(e)) continue;
+    std::uint64_t seed = 0;
+    auto mix = [&seed](std::uint64_t v) { seed = HashCombine(seed, v); };
     mix(reinterpret_cast<std::uintptr_t>(std::get<0>(e).Object()));
     mix(static_cast<std::uint64_t>(std::get<1>(e)) + 5u);
-    mixMatrix(std::get<2>(e));
+    mixMatrix(seed, std::get<2>(e));
     mix(reinterpret_cast<std::uintptr_t>(std::get<4>(e).Object()));
     mix(ValuesSignature(std::get<6>(e)));
     if (UniformBuffer* shared = std::get<5>(e)) {
@@ -278,7 +275,19 @@ std::uint64_t RenderSystem::VoxelSceneSignature(std::vector<DrawEntry>& queue, c
       mix(reinterpret_cast<std::uintptr_t>(shared));
       mix(found->second);
     }
+    // 0 marks an entry that is not voxelised.
+    out[i] = seed != 0 ? seed : 1;
   }
+  return out;
+}
+
+std::uint64_t RenderSystem::VoxelSwitchSignature(const glm::mat4& fieldWorld) {
+  std::uint64_t seed = 0;
+  for (int c = 0; c < 4; ++c) {
+    for (int r = 0; r < 4; ++r) seed = HashCombine(seed, HashFloat(fieldWorld[c][r]));
+  }
+  // The switches choose what is voxelised.
+  for (CVar<bool>* v : {UpdateVoxelsHQ, UpdateAcceleration, ClearVoxels}) seed = HashCombine(seed, v->value ? 1u : 2u);
   return seed;
 }
 

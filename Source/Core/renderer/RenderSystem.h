@@ -109,11 +109,32 @@ class RenderSystem {
   // and the per-second averages, kept in the statics below.
   static float SimulationStep(float now);
   static void CountFrame(float now);
-  // What the voxelisation of a light field depends on: the field's place,
-  // and each voxelised entry's mesh, matrix, shader and values; the curtain
-  // counts as changed every frame. Equal signatures: the voxels from last
-  // time still stand.
-  static std::uint64_t VoxelSceneSignature(std::vector<DrawEntry>& queue, const glm::mat4& fieldWorld);
+  // What the voxels of a light field depend on. Per entry of `queue`: its
+  // mesh, matrix, shader and values (0 for entries not voxelised); and the
+  // field's place and the voxel switches, which change them all.
+  static std::vector<std::uint64_t> VoxelEntrySignatures(std::vector<DrawEntry>& queue);
+  static std::uint64_t VoxelSwitchSignature(const glm::mat4& fieldWorld);
+  // How a light field's voxels are brought up to date. The field keeps a
+  // static copy of the volumes built from the entries that stood still;
+  // entries that moved (or changed) since they went in are drawn on top of
+  // it every frame. Stand: the volumes hold this frame's scene already
+  // (Promote: and they become the static copy, for entries that came to
+  // rest). Restore: the static copy, then the moving entries. Rebuild: a
+  // new static copy from the entries that held still since last frame (all
+  // of them the first time), then the moving ones.
+  struct VoxelPlan {
+    enum class Step { Stand, Restore, Rebuild };
+    Step What = Step::Rebuild;
+    bool Promote = false;
+    std::vector<bool> Moving;  // per entry of `signatures`; false where it is 0
+  };
+  // Entries drawn into the light field volumes in the last frame that
+  // updated them (the curtain not counted).
+  static inline int VoxelisedEntries = 0;
+  // Levels of the skip volume the voxelisation writes (0: the detail).
+  static constexpr int SkipLevels = 7;
+  static VoxelPlan PlanVoxels(const LightField& l, const std::vector<std::uint64_t>& signatures,
+                              std::uint64_t switches, bool particles);
   // The render scale for the next second, from this second's frame time and
   // the target (both milliseconds).
   static float NextRenderScale(float scale, float targetMs, float frameMs);

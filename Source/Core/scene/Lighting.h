@@ -3,6 +3,7 @@
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 #include <string>
+#include <vector>
 
 #include "engine/Component.h"
 
@@ -57,6 +58,20 @@ class LightField : public Component {
   // after it changed a lot: a lamp switched off leaves at once.
   float LightPower = -1.0f;
   int Settling = 0;
+  // The voxels of what stood still, kept apart so that a thing that moves
+  // (a turning weathervane) costs only its own voxels: copies of the
+  // material, emission, occupancy (every level) and distance volumes with
+  // the still entries alone, the signatures of those entries and of what
+  // the volumes hold now (sorted), and the switches they were built under.
+  Texbit* StaticMaterial = nullptr;
+  Texbit* StaticEmission = nullptr;
+  Texbit* StaticSkip = nullptr;
+  Texbit* StaticDistance = nullptr;
+  std::vector<std::uint64_t> StaticEntries;
+  std::vector<std::uint64_t> HeldEntries;
+  bool HeldParticles = false;
+  bool VoxelsValid = false;
+  std::uint64_t VoxelSwitches = 0;
 };
 
 // An emitting area the lighting shaders sample directly. Its geometry comes
