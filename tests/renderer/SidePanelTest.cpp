@@ -14,6 +14,7 @@
 #include "engine/Scene.h"
 #include "gui/WidgetFrames.h"
 #include "render/Material.h"
+#include "renderer/DemoComposition.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
 #include "scene/Lighting.h"
@@ -88,7 +89,9 @@ TEST(SidePanelLayout, NoRowsOverlapAndEveryPresetIsInsideTheWindow) {
     if (boxed) {
       EXPECT_GE(layout.HelpBoxPos.x, layout.Width) << height;
     }
-    if (height >= 600) EXPECT_EQ(layout.Width, 300.0f) << height;
+    if (height >= 600) {
+      EXPECT_EQ(layout.Width, 300.0f) << height;
+    }
   }
   // The three sizes people run at: the default window keeps the help beside
   // the panel, a full-HD one keeps the original rows.
@@ -164,12 +167,7 @@ class LightingPresets : public KestorTest::GLTest {
   void SetUp() override {
     GLTest::SetUp();
     KestorTest::CaptureStdout quiet;
-    Transform::Attach();
-    MeshRenderer::Attach();
-    LightField::Attach();
-    ISArea::Attach();
-    ISContainer::Attach();
-    Sky::Attach();
+    RegisterLevelComponents();
     level = std::make_unique<Scene>("StreetTest");
   }
   void TearDown() override {

@@ -25,6 +25,7 @@
 #include "render/Draw.h"
 #include "render/DrawSystem.h"
 #include "render/TextureReadback.h"
+#include "renderer/DemoComposition.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "renderer/SidePanel.h"
@@ -91,12 +92,7 @@ class StreetPresets : public KestorTest::GLTest {
     }
     SDL_GL_SwapWindow(KestorTest::TestWindow());
     SDL_GL_MakeCurrent(KestorTest::TestWindow(), SDL_GL_GetCurrentContext());
-    Transform::Attach();
-    MeshRenderer::Attach();
-    LightField::Attach();
-    ISArea::Attach();
-    ISContainer::Attach();
-    Sky::Attach();
+    RegisterLevelComponents();
     engine.PrepareStageLists();
     RenderSystem::Attach(&engine);
     TransformSystem::Attach(&engine);
