@@ -43,6 +43,9 @@ class FreshRenderer : public ::testing::EmptyTestEventListener {
     RenderSystem::maswap = false;
     RenderSystem::LightmapRead = false;
     RenderSystem::ShowOverlay = true;
+    RenderSystem::lastLightingSignature = 0;
+    RenderSystem::FramesSinceLightChange = 1 << 20;
+    RenderSystem::LightSettling = false;
   }
 
   template <typename T>
