@@ -52,9 +52,14 @@ await_window() {
   window=
   while [ -z "$window" ]; do
     alive || fail "ended before its window '$1' appeared"
-    [ "$SECONDS" -lt "$deadline" ] || fail "no window '$1' within ${2:-300} s"
+    if [ "$SECONDS" -ge "$deadline" ]; then
+      echo "windows of the program: $(xdotool search --pid "$pid" 2>&1 | tr '\n' ' ')"
+      echo "windows by that title: $(xdotool search --name "$1" 2>&1 | tr '\n' ' ')"
+      echo "xdotool said: $(tail -n 3 "$scratch/xdotool" 2> /dev/null)"
+      fail "no window '$1' within ${2:-300} s"
+    fi
     # Only this program's windows: other tests' programs may share the title.
-    window=$(xdotool search --pid "$pid" --name "$1" 2> /dev/null | head -n 1)
+    window=$(xdotool search --pid "$pid" --name "$1" 2> "$scratch/xdotool" | head -n 1)
     [ -n "$window" ] || sleep 0.25
   done
 }
