@@ -19,6 +19,7 @@
 #include "render/Draw.h"
 #include "render/DrawSystem.h"
 #include "renderer/Cloth.h"
+#include "renderer/DemoComposition.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "sanegl/GL.h"
@@ -40,11 +41,7 @@ Thing VoxelisedStreet() {
     std::ostringstream sink;
     std::streambuf* previous = std::cout.rdbuf(sink.rdbuf());
     auto* engine = new KestorEngineFlyHahaJk();
-    Transform::Attach();
-    MeshRenderer::Attach();
-    LightField::Attach();
-    ISArea::Attach();
-    ISContainer::Attach();
+    RegisterLevelComponents();
     engine->PrepareStageLists();
     RenderSystem::Attach(engine);
     TransformSystem::Attach(engine);

@@ -27,27 +27,22 @@
 #include <string>
 #include <vector>
 
-#include <glm/gtc/quaternion.hpp>
-
 #include "engine/CVar.h"
+#include "engine/CommandLine.h"
 #include "engine/Component.h"
 #include "engine/Engine.h"
 #include "engine/Resource.h"
 #include "engine/Scene.h"
 #include "engine/Shutter.h"
-#include "gui/GUI.h"
-#include "gui/IMGUI.h"
 #include "render/DrawSystem.h"
 #include "render/RenderTextureGuy.h"
 #include "render/Texbit.h"
+#include "renderer/DemoComposition.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "sanegl/GL.h"
-#include "scene/Camera.h"
 #include "scene/FlyCam.h"
-#include "scene/InputSystem.h"
-#include "scene/Lighting.h"
 #include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
 
@@ -106,38 +101,12 @@ bool StartDemo(int w, int h) {
   if (engine != nullptr) return engine->window != nullptr;
   QuietStdout quiet;
   engine = new KestorEngineFlyHahaJk();
-  Transform::Attach();
-  MeshRenderer::Attach();
-  LightField::Attach();
-  ISArea::Attach();
-  ISContainer::Attach();
-  Sky::Attach();
-  auto attach = [](void (*a)(KestorEngineFlyHahaJk*)) {
-    engine->PrepareStageLists();
-    a(engine);
-  };
-  attach(&InputSystem::Attach);
-  attach(&RenderSystem::Attach);
-  attach(&GUI::Attach);
-  attach(&IMGUI::Attach);
-  attach(&DrawSystem::Attach);
-  attach(&TransformSystem::Attach);
-  attach(&MeshRendererSystem::Attach);
-  attach(&FlyCamSystem::Attach);
+  ComposeDemo(engine);
   ScreenResolution->value = glm::vec2(w, h);
   Fullscreen->value = false;
   engine->Initialize();
   static Resource<Scene> level = Resources<Scene>::Get("StreetTest");
-  Thing t = Thing::Gimme();
-  ComponentHandler<Transform>::Gimmoo(t);
-  ComponentHandler<Camera>::Gimmoo(t);
-  ComponentHandler<FlyCam>::Gimmoo(t);
-  ComponentHandler<Camera>::Get(t)->FocalLength(24.0f);
-  ComponentHandler<Camera>::Get(t)->UpdatePerspectiveMatrix();
-  Transform* x = ComponentHandler<Transform>::Get(t);
-  x->Position = glm::vec3(2.66f, -5.22f, 1.23f);
-  x->Rotation = glm::quat(0.93937272f, 0.0f, 0.0f, 0.34289780f) * x->Rotation *
-                glm::quat(0.77418178f, 0.63296336f, 0.0f, 0.0f);
+  BuildStartCamera(LaunchOptions(), &*level);
   RunStageList(engine->UpdateList, KestorEngineFlyHahaJk::SkippedUpdateIndex);
   glFinish();
   startupCpu = ProcessCpuSeconds();

@@ -174,7 +174,9 @@ TEST(WindowSize, ScreenResolutionsNoWindowCanHaveFallBackToTheDefaultWithALine) 
     EXPECT_EQ(w, c.width) << c.asked.x << "," << c.asked.y;
     EXPECT_EQ(h, c.height) << c.asked.x << "," << c.asked.y;
     EXPECT_EQ(out.Text().find("\"Screen Resolution\"") != std::string::npos, c.reported) << out.Text();
-    if (c.reported) EXPECT_EQ(resolution.value, glm::vec2(1280.0f, 720.0f)) << "the renderer reads it too";
+    if (c.reported) {
+      EXPECT_EQ(resolution.value, glm::vec2(1280.0f, 720.0f)) << "the renderer reads it too";
+    }
   }
 }
 

@@ -91,18 +91,56 @@ Bounds CurtainBounds() {
   return b;
 }
 
+// The curtain lives in statics: every test starts from what a fresh process
+// has, and leaves no curtain for the renderer's tests that run after it.
+void ForgetCloth() {
+  Particles() = ParticleArrays();
+  ClothState& state = Cloth();
+  state.constraints.clear();
+  state.scene = SceneVoxels();
+  state.staticonce = false;
+  state.simsteps = 0;
+  state.curtainFirst = 1;
+  state.clock = -1.0f;
+  state.owed = 0.0f;
+  state.stepStart.clear();
+  state.shown.clear();
+  ParticlesDisplay() = Resource<Mesh>();
+}
+
+template <typename Base>
+class FreshCloth : public Base {
+ protected:
+  void SetUp() override {
+    Base::SetUp();
+    ForgetCloth();
+  }
+  void TearDown() override {
+    ForgetCloth();
+    Base::TearDown();
+  }
+};
+using ClothTest = FreshCloth<::testing::Test>;
+using ClothGLTest = FreshCloth<KestorTest::GLTest>;
+
+class ClothBuild : public ClothTest {};
+class ClothCapacity : public ClothTest {};
+class ClothClock : public ClothTest {};
+class ClothSolver : public ClothTest {};
+class ClothStreet : public ClothTest {};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Building
 
-TEST(ClothBuild, StorageIsMadeOnlyWhenTheFirstParticleIsAdded) {
+TEST_F(ClothBuild, StorageIsMadeOnlyWhenTheFirstParticleIsAdded) {
   EXPECT_TRUE(Particles().Position.empty());
   EXPECT_EQ(AddParticle(glm::vec3(1.0f), 0.1f, 1.0f), 0u);
   EXPECT_EQ(Particles().Position.size(), ParticleArrays::Capacity);
 }
 
-TEST(ClothBuild, CurtainHangsInPleatsWithItsLinksAtRest) {
+TEST_F(ClothBuild, CurtainHangsInPleatsWithItsLinksAtRest) {
   AddParticle(glm::vec3(0.0f), CameraRadius, 0.0f);
   AddCloth();
   const ParticleArrays& P = Particles();
@@ -135,7 +173,7 @@ TEST(ClothBuild, CurtainHangsInPleatsWithItsLinksAtRest) {
 // ---------------------------------------------------------------------------
 // Solver
 
-TEST(ClothSolver, ASweepMovesEachEndByItsShare) {
+TEST_F(ClothSolver, ASweepMovesEachEndByItsShare) {
   struct Case {
     const char* what;
     float distance, wa, wb, stiffness, rest;
@@ -165,7 +203,7 @@ TEST(ClothSolver, ASweepMovesEachEndByItsShare) {
   }
 }
 
-TEST(ClothSolver, FreshCurtainCarriesDampedVelocitiesAndAZeroStepDoesNothing) {
+TEST_F(ClothSolver, FreshCurtainCarriesDampedVelocitiesAndAZeroStepDoesNothing) {
   const std::uint32_t i = AddParticle(glm::vec3(0.0f), CurtainRadius, 0.5f);
   CreateCollisionStructureFromTexels(nullptr, glm::ivec3(0), glm::mat4(1.0f));
   const float h = 0.01f;
@@ -185,7 +223,7 @@ TEST(ClothSolver, FreshCurtainCarriesDampedVelocitiesAndAZeroStepDoesNothing) {
   EXPECT_EQ(Particles().Position[i], before);
 }
 
-TEST(ClothSolver, OverlappingParticlesAndTheCameraParticlePushApart) {
+TEST_F(ClothSolver, OverlappingParticlesAndTheCameraParticlePushApart) {
   const std::uint32_t camera = AddParticle(glm::vec3(0.0f, 0.0f, 1.0f), CameraRadius, 0.0f);
   const std::uint32_t a = AddParticle(glm::vec3(0.0f), CurtainRadius, 0.5f);
   const std::uint32_t b = AddParticle(glm::vec3(0.03f, 0.0f, 0.0f), CurtainRadius, 0.5f);
@@ -206,10 +244,10 @@ namespace {
 // A floor slab whose top is z = 0, voxelised by the renderer's own light
 // field stage into a field that is moved and scaled (so texel boundaries fall
 // on neither the floor nor the origin).
-class ClothScene : public KestorTest::GLTest {
+class ClothScene : public ClothGLTest {
  protected:
   void SetUp() override {
-    GLTest::SetUp();
+    ClothGLTest::SetUp();
     Draw::Initialize();
     Shutter::Width(32.0f);
     Shutter::Height(32.0f);
@@ -229,7 +267,7 @@ class ClothScene : public KestorTest::GLTest {
   void TearDown() override {
     DrawSystem::ClearCache();
     RenderSystem::LitThings.clear();
-    GLTest::TearDown();
+    ClothGLTest::TearDown();
   }
   Thing field;
 };
@@ -295,7 +333,7 @@ TEST_F(ClothScene, TheCurtainIsVoxelisedIntoTheLightField) {
 // ---------------------------------------------------------------------------
 // The curtain against the street
 
-TEST(ClothStreet, PinsHoldAndTheHangingCurtainStaysAboveTheStreet) {
+TEST_F(ClothStreet, PinsHoldAndTheHangingCurtainStaysAboveTheStreet) {
   MakeCurtainOverStreet();
   std::vector<glm::vec3> tops;
   for (int k = 0; k < Strands; ++k) tops.push_back(Particles().Position[Top(k)]);
@@ -307,7 +345,7 @@ TEST(ClothStreet, PinsHoldAndTheHangingCurtainStaysAboveTheStreet) {
   EXPECT_GT(CurtainBounds().Low.z, 0.0f);
 }
 
-TEST(ClothStreet, DetachedOrBrokenCurtainComesToRestOnTheStreet) {
+TEST_F(ClothStreet, DetachedOrBrokenCurtainComesToRestOnTheStreet) {
   for (bool broken : {false, true}) {
     ResetParticles();
     ResetConstraints();
@@ -352,7 +390,7 @@ TEST(ClothStreet, DetachedOrBrokenCurtainComesToRestOnTheStreet) {
 // ---------------------------------------------------------------------------
 // Fixed steps
 
-TEST(ClothClock, FramesRunTheStepsWallTimeOwesUpToACap) {
+TEST_F(ClothClock, FramesRunTheStepsWallTimeOwesUpToACap) {
   EXPECT_EQ(AdvanceClock(100.0f), 0);  // the first frame only starts the clock
   struct Case {
     float frame;
@@ -372,7 +410,7 @@ TEST(ClothClock, FramesRunTheStepsWallTimeOwesUpToACap) {
   EXPECT_NEAR(steps, 600, 2);
 }
 
-TEST(ClothCapacity, FullStoreRefusesWithALine) {
+TEST_F(ClothCapacity, FullStoreRefusesWithALine) {
   AddParticle(glm::vec3(0.0f), 0.1f, 0.0f);
   Particles().Count = ParticleArrays::Capacity - 1;
   KestorTest::CaptureStdout out;
@@ -394,7 +432,7 @@ TEST(ClothCapacity, FullStoreRefusesWithALine) {
 
 namespace {
 
-class ClothFrames : public KestorTest::GLTest {
+class ClothFrames : public ClothGLTest {
  protected:
   void Press(std::initializer_list<int> scancodes) {
     std::fill(std::begin(keys), std::end(keys), 0);

@@ -215,8 +215,8 @@ TEST_P(SkyAndSun, AreRadianceAndNoSkyIsBlack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(GlobalIllumination, SkyAndSun, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return info.param ? std::string("WithASky") : std::string("WithoutASky");
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                           return p.param ? std::string("WithASky") : std::string("WithoutASky");
                          });
 
 // A lamp bulb (not voxelised, as the street's are) with a ball area of
@@ -259,8 +259,8 @@ TEST_P(AreaLight, ShinesWithItsEmittersRadianceWhereverItSits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(GlobalIllumination, AreaLight, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return info.param ? std::string("WithItsArea") : std::string("WithoutItsArea");
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                           return p.param ? std::string("WithItsArea") : std::string("WithoutItsArea");
                          });
 
 TEST_F(GlobalIllumination, AThingThatMovesAwayTakesItsShadowAlong) {

@@ -24,6 +24,7 @@
 #include "render/RenderTextureGuy.h"
 #include "render/Texbit.h"
 #include "render/TextureReadback.h"
+#include "renderer/DemoComposition.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "sanegl/GL.h"
@@ -149,12 +150,7 @@ struct LevelRender::Held {
 
 LevelRender::LevelRender(int w, int h) : width(w), height(h), held(new Held) {
   held->engine = new KestorEngineFlyHahaJk();
-  Transform::Attach();
-  MeshRenderer::Attach();
-  LightField::Attach();
-  ISArea::Attach();
-  Sky::Attach();
-  Viewpoint::Attach();
+  RegisterLevelComponents();
   held->engine->PrepareStageLists();
   RenderSystem::Attach(held->engine);
   TransformSystem::Attach(held->engine);
@@ -176,6 +172,18 @@ LevelRender::LevelRender(int w, int h) : width(w), height(h), held(new Held) {
 
 LevelRender::~LevelRender() {
   DrawSystem::ClearCache();
+  // Component storage outlives the level: its mesh renderers would keep the
+  // level's meshes and materials cached (as a test left them, under names
+  // the next test's scratch assets reuse) for the rest of the process.
+  for (const Resource<Scene>& level : held->levels) {
+    for (const auto& named : level->Things) {
+      if (MeshRenderer* m = ComponentHandler<MeshRenderer>::Get(named.second)) {
+        m->Mesh = Resource<Mesh>();
+        m->Materials.clear();
+      }
+      ComponentHandler<MeshRenderer>::HereItsBunk(named.second);
+    }
+  }
   held->levels.clear();
   delete held;
 }

@@ -17,6 +17,7 @@
 #include "gui/IMGUI.h"
 #include "render/DrawSystem.h"
 #include "render/Mesh.h"
+#include "support/EngineStatics.h"
 #include "support/GLTestContext.h"
 #include "renderer/RenderSystem.h"
 #include "scene/AudioSystem.h"
@@ -31,12 +32,11 @@ using namespace KestorEngine;
 
 namespace {
 
+// The renderer's list callbacks alone (the frame slot needs an engine),
+// dropped again after each test so later tests' Things join no list.
 struct Lists : ::testing::Test {
-  static void SetUpTestSuite() {
-    static bool attached = false;
-    if (attached) return;
-    attached = true;
-    // Only the list callbacks; the frame slot needs an engine.
+  void SetUp() override {
+    Forget();
     ComponentHandler<Camera>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
     ComponentHandler<Camera>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
     ComponentHandler<Transform>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
@@ -48,7 +48,9 @@ struct Lists : ::testing::Test {
     ComponentHandler<Sky>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
     ComponentHandler<Sky>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
   }
-  void SetUp() override {
+  void TearDown() override { Forget(); }
+  static void Forget() {
+    KestorTest::ForgetFollowers<Camera, Transform, LightField, ISArea, Sky>();
     RenderSystem::CameraThings.clear();
     RenderSystem::LitThings.clear();
     RenderSystem::BrightThings.clear();

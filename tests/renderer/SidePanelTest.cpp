@@ -14,6 +14,7 @@
 #include "engine/Scene.h"
 #include "gui/WidgetFrames.h"
 #include "render/Material.h"
+#include "renderer/DemoComposition.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
 #include "scene/Lighting.h"
@@ -64,7 +65,7 @@ static bool Overlap(glm::vec2 aPos, glm::vec2 aSize, glm::vec2 bPos, glm::vec2 b
 }
 
 TEST(SidePanelLayout, NoRowsOverlapAndEveryPresetIsInsideTheWindow) {
-  for (int height = 600; height <= 1400; ++height) {
+  for (int height = 360; height <= 1400; ++height) {
     const float H = static_cast<float>(height);
     const PanelLayout layout = SidePanelLayout(H);
     const bool boxed = layout.HelpBoxSize.y > 0.0f;
@@ -73,7 +74,7 @@ TEST(SidePanelLayout, NoRowsOverlapAndEveryPresetIsInsideTheWindow) {
       const PanelRow& a = layout.Rows[i];
       const bool inBox = a.What == PanelRow::Kind::Help && boxed;
       const glm::vec2 areaPos = inBox ? layout.HelpBoxPos : glm::vec2(0.0f);
-      const glm::vec2 areaSize = inBox ? layout.HelpBoxSize : glm::vec2(300.0f, H);
+      const glm::vec2 areaSize = inBox ? layout.HelpBoxSize : glm::vec2(layout.Width, H);
       ASSERT_TRUE(a.Pos.x >= areaPos.x && a.Pos.y >= areaPos.y && a.Pos.x + a.Size.x <= areaPos.x + areaSize.x &&
                   a.Pos.y + a.Size.y <= areaPos.y + areaSize.y)
           << height << " px: row " << i << " \"" << a.Text << "\" leaves its area";
@@ -86,7 +87,10 @@ TEST(SidePanelLayout, NoRowsOverlapAndEveryPresetIsInsideTheWindow) {
     EXPECT_EQ(presets, 4) << height;
     EXPECT_EQ(layout.Rows.size(), 34u) << height;
     if (boxed) {
-      EXPECT_GE(layout.HelpBoxPos.x, 300.0f) << height;
+      EXPECT_GE(layout.HelpBoxPos.x, layout.Width) << height;
+    }
+    if (height >= 600) {
+      EXPECT_EQ(layout.Width, 300.0f) << height;
     }
   }
   // The three sizes people run at: the default window keeps the help beside
@@ -163,12 +167,7 @@ class LightingPresets : public KestorTest::GLTest {
   void SetUp() override {
     GLTest::SetUp();
     KestorTest::CaptureStdout quiet;
-    Transform::Attach();
-    MeshRenderer::Attach();
-    LightField::Attach();
-    ISArea::Attach();
-    ISContainer::Attach();
-    Sky::Attach();
+    RegisterLevelComponents();
     level = std::make_unique<Scene>("StreetTest");
   }
   void TearDown() override {

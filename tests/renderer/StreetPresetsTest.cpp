@@ -1,7 +1,8 @@
 // The lighting presets on the shipped street, judged from the pictures the
 // renderer makes: night is dark but for its lights, and each lit lamp lights
 // the ground around it; sunset is warm and unlike the afternoon; the fire
-// neither clips nor flickers more than daylight does.
+// neither clips nor flickers more than daylight does; a still picture takes
+// up a new preset within a few frames.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -24,6 +25,7 @@
 #include "render/Draw.h"
 #include "render/DrawSystem.h"
 #include "render/TextureReadback.h"
+#include "renderer/DemoComposition.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "renderer/SidePanel.h"
@@ -90,12 +92,7 @@ class StreetPresets : public KestorTest::GLTest {
     }
     SDL_GL_SwapWindow(KestorTest::TestWindow());
     SDL_GL_MakeCurrent(KestorTest::TestWindow(), SDL_GL_GetCurrentContext());
-    Transform::Attach();
-    MeshRenderer::Attach();
-    LightField::Attach();
-    ISArea::Attach();
-    ISContainer::Attach();
-    Sky::Attach();
+    RegisterLevelComponents();
     engine.PrepareStageLists();
     RenderSystem::Attach(&engine);
     TransformSystem::Attach(&engine);
@@ -308,6 +305,43 @@ TEST_F(StreetPresets, CozyFireNeitherClipsNorFlickersMoreThanDaylight) {
   EXPECT_LE(fireNoise, 1.5f * dayNoise) << "cozy fire " << fireNoise << ", full bright " << dayNoise;
   std::printf("Cozy Fire: %.2f %% clipped, noise %.2f x Full Bright's\n", 100.0f * ClippedShare(fire),
               fireNoise / dayNoise);
+}
+
+// Mean luminance of each 10 x 10 block, relative to the whole picture's:
+// the grain of a few frames averages out, what the picture shows does not.
+float BlockDifference(const Picture& a, const Picture& b) {
+  double diff = 0.0, total = 0.0;
+  for (int by = 0; by < Height; by += 10) {
+    for (int bx = 0; bx < Width; bx += 10) {
+      double sa = 0.0, sb = 0.0;
+      for (int y = by; y < by + 10; ++y) {
+        for (int x = bx; x < bx + 10; ++x) {
+          sa += Luminance(a[y * Width + x]);
+          sb += Luminance(b[y * Width + x]);
+        }
+      }
+      diff += std::abs(sa - sb);
+      total += sb;
+    }
+  }
+  return static_cast<float>(diff / std::max(total, 1e-9));
+}
+
+TEST_F(StreetPresets, AStillPictureFollowsAPresetSwitchWithinAFewFrames) {
+  // A fully gathered picture, then another preset: a still camera must not
+  // keep the old light for the dozens of frames its history holds.
+  Look(LaneFrom, LaneAt);
+  for (auto [from, to] : {std::pair{FullBright, NightRead}, std::pair{NightRead, Sunset}}) {
+    ApplyLightingPreset(from);
+    Frames(40);
+    ApplyLightingPreset(to);
+    Frames(6);
+    const Picture soon = Display();
+    Frames(40);
+    const float off = BlockDifference(soon, Display());
+    std::printf("Preset %d after %d: 6 frames in, %.1f %% off the settled picture\n", to, from, 100.0f * off);
+    EXPECT_LE(off, 0.05f) << "preset " << from << " to " << to;
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "render/DrawSystem.h"
 #include "render/ShaderPass.h"
 #include "render/ShaderVariant.h"
+#include "renderer/DemoComposition.h"
 #include "scene/LevelFixture.h"
 #include "scene/Lighting.h"
 #include "scene/MeshRenderer.h"
@@ -249,13 +250,7 @@ TEST_F(MeshRenderers, MaterialListsWithoutNamesAreReportedAndFallBack) {
 class StreetLevel : public KestorTest::GLTest {};
 
 TEST_F(StreetLevel, LoadsWithoutProblemsAndItsShadersCompile) {
-  // The types main registers.
-  Transform::Attach();
-  MeshRenderer::Attach();
-  LightField::Attach();
-  ISArea::Attach();
-  ISContainer::Attach();
-  Sky::Attach();
+  RegisterLevelComponents();
   KestorEngineFlyHahaJk engine;
   MeshRendererSystem::Attach(&engine);
   CaptureStdout capture;

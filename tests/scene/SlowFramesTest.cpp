@@ -228,6 +228,6 @@ TEST_P(SlowFrames, KeysTypedIntoAPanelFieldAreNotHotkeys) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FrameLengths, SlowFrames, ::testing::Values(0.3, 0.5),
-                         [](const ::testing::TestParamInfo<double>& info) {
-                           return std::to_string(static_cast<int>(std::lround(info.param * 1000))) + "ms";
+                         [](const ::testing::TestParamInfo<double>& p) {
+                           return std::to_string(static_cast<int>(std::lround(p.param * 1000))) + "ms";
                          });

@@ -7,12 +7,23 @@
   them into the reprojected history.
 
   "Newness" holds how many frames the history of a pixel has gathered (0:
-  none). A still pixel takes 1/n of the new frame, down to
-  TemporalSSExponent / 8, so the noise of the lighting averages away; a
-  moving one keeps at least TemporalSSExponent of it. The history is clipped
-  to the spread of the new samples around it (mean and deviation), wide
-  enough to let noise through to the average and narrow enough to drop what
-  the scene no longer shows.
+  none) and, in its second channel, the slow mean of the luminance of the
+  samples around the pixel; the history's alpha holds their fast mean (a
+  third of each new frame). A still pixel takes 1/n of the new frame, down
+  to TemporalSSExponent / 8, so the noise of the lighting averages away; a
+  moving one keeps at least TemporalSSExponent of it and its history is
+  clipped to the spread of the new samples around it, dropping what the
+  scene no longer shows.
+
+  A still pixel is not clipped to one frame's neighbours: with one noisy
+  sample of the lighting each, nine of them may all miss a light that the
+  pixel sees half of the time, and clipping then stamps a dark dot that
+  lingers for dozens of frames. Its history lets go instead when the fast
+  mean leaves the slow one by more than noise explains (half their size,
+  plus the samples' own spread): the history then takes the fast mean's
+  brightness and gathers afresh. Changes the renderer knows of (a preset,
+  the sky, a light switched, a lighting switch) cap the frames the history
+  may hold through _HistoryCap.
 -->
 <Shader Name="TemporalSupersample">
   <Uniforms>
@@ -33,13 +44,22 @@ uniform sampler2D MotionVectors;
 uniform sampler2D Newness;
 uniform float TemporalSSExponent = 0.2;
 uniform vec2 _AAJitter = vec2(0.0);
+// The most frames the history may hold this frame: small for a few frames
+// after the lighting changed, unbounded otherwise.
+uniform float _HistoryCap = 65504.0;
 // 1 when the lit colour is smaller than the target; a program of its own.
 [PreCompile] uniform float TemporalUpsampling;
 layout(location = 0) out vec4 ColorOut;
-layout(location = 1) out float NewnessOut;
+layout(location = 1) out vec2 NewnessOut;
 
 // Frames a still pixel keeps gathering for each unit of 1 / blend.
 const float StillFrames = 8.0;
+// Share of each frame in the fast mean of the neighbourhood's luminance.
+const float FastShare = 1.0 / 3.0;
+// Frames a still history keeps when it lets go.
+const float KeptAfterChange = 3.0;
+
+float luminance(vec3 c) { return dot(c, vec3(0.2126, 0.7152, 0.0722)); }
 
 bool bad(vec3 c) { return any(isnan(c)) || any(isinf(c)); }
 
@@ -101,31 +121,42 @@ void main() {
   vec2 outSize = vec2(textureSize(BufferFinalLastFrame, 0));
   float moved = length(motion * outSize);
   ivec2 pastTexel = ivec2(clamp(pastUV * outSize, vec2(0.0), outSize - 1.0));
-  float age = texelFetch(Newness, pastTexel, 0).r;
+  vec2 past = texelFetch(Newness, pastTexel, 0).rg;
+  float age = past.r;
   // A still pixel's history is its own texel: no filtering to pay for.
-  vec3 history = moved < 0.01 ? texelFetch(BufferFinalLastFrame, pastTexel, 0).rgb
-                              : textureLod(BufferFinalLastFrame, pastUV, 0.0).rgb;
+  vec4 history = moved < 0.01 ? texelFetch(BufferFinalLastFrame, pastTexel, 0)
+                              : textureLod(BufferFinalLastFrame, pastUV, 0.0);
   bool valid = all(greaterThanEqual(pastUV, vec2(0.0))) && all(lessThanEqual(pastUV, vec2(1.0))) &&
-               !bad(history) && !bad(vec3(age)) && age >= 1.0;
-
-  // Still pixels clip loosely (the spread is mostly noise); moving ones
-  // tightly, as what they uncover is new.
-  float gamma = moved > 0.5 ? 1.0 : 3.0;
-  vec3 lo = m1 - gamma * sigma - 0.002, hi = m1 + gamma * sigma + 0.002;
-  vec3 clipped = clamp(history, lo, hi);
-  // Moving history that had to move far was wrong: it starts to gather
-  // anew. A still pixel keeps its count: the lighting's noise is heavy-tailed
-  // and a dark neighbourhood would otherwise reset it again and again.
-  bool rejected = any(greaterThan(abs(clipped - history), max(sigma, vec3(0.02)) * 2.0));
+               !bad(history.rgb) && !bad(vec3(age, past.g, history.a)) && age >= 1.0;
 
   float blend = clamp(TemporalSSExponent, 0.01, 1.0);
   float cap = moved > 0.5 ? 1.0 / blend : StillFrames / blend;
-  float n = valid ? min(age + 1.0, cap) : 1.0;
-  if (rejected && moved > 0.5) n = min(n, 1.0 / blend);
+  float n = valid ? min(age + 1.0, min(cap, max(_HistoryCap, 1.0))) : 1.0;
+  // The neighbourhood's luminance: this frame's, its fast and slow means.
+  float here = luminance(m1);
+  // A history cut short (or none) starts its means afresh too.
+  float fast = valid ? mix(history.a, here, max(FastShare, 1.0 / n)) : here;
+  float slow = valid && n > 1.0 ? past.g : here;
+  vec3 kept = history.rgb;
+  if (moved > 0.5) {
+    // Moving pixels clip tightly: what they uncover is new. History that
+    // had to move far was wrong: it starts to gather anew.
+    vec3 lo = m1 - sigma - 0.002, hi = m1 + sigma + 0.002;
+    kept = clamp(history.rgb, lo, hi);
+    bool rejected = any(greaterThan(abs(kept - history.rgb), max(sigma, vec3(0.02)) * 2.0));
+    if (rejected) n = min(n, 1.0 / blend);
+  } else if (valid) {
+    float noise = 2.0 * luminance(sigma) / sqrt(max(count, 1.0));
+    if (abs(fast - slow) > 0.5 * max(fast, slow) + noise + 0.002) {
+      kept *= clamp(fast / max(slow, 1e-4), 0.0, 8.0);
+      slow = fast;
+      n = min(n, KeptAfterChange);
+    }
+  }
   // A sample far from this pixel's centre counts for less (upsampling).
-  float alpha = valid ? clamp(nearest / n, 1.0 / (n * 4.0), 1.0) : 1.0;
-  ColorOut = vec4(mix(clipped, current, alpha), 1.0);
-  NewnessOut = n;
+  float alpha = valid && n > 1.0 ? clamp(nearest / n, 1.0 / (n * 4.0), 1.0) : 1.0;
+  ColorOut = vec4(mix(kept, current, alpha), fast);
+  NewnessOut = vec2(n, mix(slow, here, 1.0 / n));
 }
       ]]></Fragment>
     </Pass>

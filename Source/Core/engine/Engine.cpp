@@ -17,9 +17,12 @@ KestorEngineFlyHahaJk::KestorEngineFlyHahaJk() : Title("I can fly like a real bi
 
 KestorEngineFlyHahaJk::~KestorEngineFlyHahaJk() {
   RunStageList(ShutdownList);
+  // Only an engine that opened its window shuts SDL down: a host or test
+  // that attached systems to one it never initialised keeps its own windows.
+  const bool opened = window != nullptr;
   context.reset();
   window.reset();
-  SDL_Quit();
+  if (opened) SDL_Quit();
 }
 
 void KestorEngineFlyHahaJk::PrepareStageLists() {

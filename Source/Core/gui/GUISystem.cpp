@@ -81,49 +81,64 @@ void WriteStyle(UniformMap& uniforms, const GUIStyle& style) {
   WriteUniform(uniforms, "GlowColor", style.GlowColor, TypeVector4);
 }
 
-void Hover() {
-  for (size_t i = 0; i < GUISystem::CameraThings.size(); ++i) {
-    Thing c = GUISystem::CameraThings[i];
+// What the cameras see under a window pixel (origin top-left): each camera
+// casts its ray and the last one decides. `cast` is false when no camera
+// could cast at all.
+struct Pick {
+  bool cast = false;
+  Thing widget = Thing::GimmeDud();
+  Ray ray;
+  float distance = 0.0f;
+};
+
+Pick PickAt(glm::vec2 pointer) {
+  Pick pick;
+  for (Thing c : GUISystem::CameraThings) {
     Camera* camera = ComponentHandler<Camera>::Get(c);
     Transform* transform = ComponentHandler<Transform>::Get(c);
     if (camera == nullptr || transform == nullptr) continue;
-
-    // The pointer has its origin top-left; screen points have y up.
-    const float x = InputSystem::mousePos.x / Shutter::Width();
-    const float y = InputSystem::mousePos.y / Shutter::Height();
-    const Thing previous = GUISystem::HoverGUIthing;
-    GUISystem::HoverGUIthing = Thing::GimmeDud();
-
-    const Ray ray = camera->PointToRay(glm::vec2(x, 1.0f - y), transform);
+    // Screen points have y up.
+    const glm::vec2 screen(pointer.x / Shutter::Width(), 1.0f - pointer.y / Shutter::Height());
+    pick.cast = true;
+    pick.widget = Thing::GimmeDud();
+    pick.ray = camera->PointToRay(screen, transform);
+    pick.distance = 0.0f;
     Collider* hit = nullptr;
-    float distance = 0.0f;
-    if (PhysicsSystem::Raycast(ray, &hit, &distance)) {
+    if (PhysicsSystem::Raycast(pick.ray, &hit, &pick.distance)) {
       const int id = static_cast<int>(hit - ComponentHandler<Collider>::Components);
-      GUISystem::HoverGUIthing = Thing::MakeAThingWithAnIDISwearIKnowWhatImDoingIPromiseToBeGoodOk(id);
+      const Thing t = Thing::MakeAThingWithAnIDISwearIKnowWhatImDoingIPromiseToBeGoodOk(id);
+      // A collider that is not a widget hides what is behind it.
+      if (Has<GUIState>(t)) pick.widget = t;
     }
-    GUISystem::LastRay = ray;
-    GUISystem::LastDistance = distance;
-    // A collider that is not a widget hovers nothing.
-    if (!Has<GUIState>(GUISystem::HoverGUIthing)) GUISystem::HoverGUIthing = Thing::GimmeDud();
+  }
+  return pick;
+}
 
-    const Thing hovered = GUISystem::HoverGUIthing;
-    if (previous != hovered && !previous.IsDud()) {
-      if (GUIState* left = ComponentHandler<GUIState>::Get(previous)) {
-        left->State = left->State == GUIState::GUIActiveHovered ? GUIState::GUIActive : GUIState::GUIIdle;
-      }
+// Hover follows where the pointer is once the frame's events are drained;
+// with no camera it stays as it was.
+void Hover() {
+  const Pick pick = PickAt(InputSystem::mousePos);
+  if (!pick.cast) return;
+  GUISystem::LastRay = pick.ray;
+  GUISystem::LastDistance = pick.distance;
+  const Thing previous = GUISystem::HoverGUIthing;
+  const Thing hovered = GUISystem::HoverGUIthing = pick.widget;
+  if (previous != hovered && !previous.IsDud()) {
+    if (GUIState* left = ComponentHandler<GUIState>::Get(previous)) {
+      left->State = left->State == GUIState::GUIActiveHovered ? GUIState::GUIActive : GUIState::GUIIdle;
     }
-    if (GUIState* over = ComponentHandler<GUIState>::Get(hovered)) {
-      if (over->State != GUIState::GUIPressed) {
-        over->State = over->State == GUIState::GUIActive ? GUIState::GUIActiveHovered : GUIState::GUIHovered;
-      }
+  }
+  if (GUIState* over = ComponentHandler<GUIState>::Get(hovered)) {
+    if (over->State != GUIState::GUIPressed) {
+      over->State = over->State == GUIState::GUIActive ? GUIState::GUIActiveHovered : GUIState::GUIHovered;
     }
   }
 }
 
-void SlideTo(Thing widget) {
+void SlideTo(Thing widget, const Pick& click) {
   GUISlider* slider = ComponentHandler<GUISlider>::Get(widget);
   std::cout << "Hallo!" << std::endl;
-  const glm::vec3 h = GUISystem::LastRay.Origin + GUISystem::LastDistance * GUISystem::LastRay.Direction;
+  const glm::vec3 h = click.ray.Origin + click.distance * click.ray.Direction;
   const glm::vec2 a(slider->Start), b(slider->End);
   const glm::vec2 along = b - a;
   const float t = glm::dot(glm::vec2(h) - a, along) / glm::dot(along, along);
@@ -137,26 +152,33 @@ void SlideTo(Thing widget) {
   });
 }
 
+// A press or release hits the widget under the position of its own button
+// event: in a slow frame the pointer may have moved on by the time the
+// widgets run.
 void Clicks(const std::vector<InputEvent>& events) {
   for (const InputEvent& e : events) {
-    if (e == InputSystem::PossibleActionClick) {
-      GUISystem::ActiveGUIthing = GUISystem::HoverGUIthing;
-      if (GUIState* state = ComponentHandler<GUIState>::Get(GUISystem::ActiveGUIthing)) {
-        state->State = GUIState::GUIPressed;
-      }
+    const bool press = e == InputSystem::PossibleActionClick;
+    if (!press && e != InputSystem::ActionClick) continue;
+    Pick at = PickAt(glm::vec2(e.pos));
+    if (!at.cast) {
+      // No camera to look with: the click lands where the hover last was.
+      at.widget = GUISystem::HoverGUIthing;
+      at.ray = GUISystem::LastRay;
+      at.distance = GUISystem::LastDistance;
     }
-    if (e == InputSystem::ActionClick) {
-      GUISystem::ActiveGUIthing = GUISystem::HoverGUIthing;
-      const Thing widget = GUISystem::ActiveGUIthing;
-      if (widget.IsDud()) continue;
-      if (GUIState* state = ComponentHandler<GUIState>::Get(widget)) state->State = GUIState::GUIActive;
-      // Button first, then slider, for a Thing that is both.
-      RunWidgetCallbacks(widget, [widget] {
-        GUIButton* button = ComponentHandler<GUIButton>::Get(widget);
-        return button != nullptr ? &button->OnClick : nullptr;
-      });
-      if (Has<GUISlider>(widget)) SlideTo(widget);
+    const Thing widget = GUISystem::ActiveGUIthing = at.widget;
+    if (press) {
+      if (GUIState* state = ComponentHandler<GUIState>::Get(widget)) state->State = GUIState::GUIPressed;
+      continue;
     }
+    if (widget.IsDud()) continue;
+    if (GUIState* state = ComponentHandler<GUIState>::Get(widget)) state->State = GUIState::GUIActive;
+    // Button first, then slider, for a Thing that is both.
+    RunWidgetCallbacks(widget, [widget] {
+      GUIButton* button = ComponentHandler<GUIButton>::Get(widget);
+      return button != nullptr ? &button->OnClick : nullptr;
+    });
+    if (Has<GUISlider>(widget)) SlideTo(widget, at);
   }
 }
 

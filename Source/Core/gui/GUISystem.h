@@ -73,8 +73,10 @@ class GUISystem {
   static void GoodYumidk(Thing t);
   static void FoodGoSad(Thing t);
 
-  // Hover from every camera's pointer ray, then the frame's clicks, then each
-  // widget's style written into its MeshRenderer's uniforms.
+  // Hover from every camera's ray through the pointer as it is after the
+  // frame's events, then the frame's presses and releases, each hit-tested at
+  // its own button event's position (`InputEvent::pos`), then each widget's
+  // style written into its MeshRenderer's uniforms.
   static void IWillSupportALLUsecasestothenedoFtheWOrrlrllldd(KestorEngineFlyHahaJk* engine,
                                                              std::vector<InputEvent> events);
 
@@ -82,8 +84,8 @@ class GUISystem {
   static inline std::vector<Thing> GUIStates;     // GUIState
   static inline Thing HoverGUIthing = Thing::GimmeDud();
   static inline Thing ActiveGUIthing = Thing::GimmeDud();
-  // The last camera's pointer ray and its hit distance, where a slider click
-  // reads the point it was clicked at.
+  // The hover's ray (the last camera's, through the pointer) and its hit
+  // distance.
   static inline Ray LastRay;
   static inline float LastDistance = 0.0f;
 };

@@ -820,7 +820,10 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
 
   // "Update GI" off leaves the reflected light as it is: frozen, not black.
   const float power = LightPower(is, queue);
-  if (std::abs(power - l->LightPower) > SettleChange * std::max(power, l->LightPower)) l->Settling = SettleFrames;
+  if (LightingChanged || std::abs(power - l->LightPower) > SettleChange * std::max(power, l->LightPower)) {
+    l->Settling = SettleFrames;
+    FramesSinceLightChange = 0;
+  }
   l->LightPower = power;
   if (UpdateGI->value) {
     PassScope timer("Light injection");
@@ -829,6 +832,8 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
       std::swap(l->IrradianceVolume, l->IrradianceBack);
     }
   }
+  // "Update GI" off keeps the light as it is: nothing is settling then.
+  LightSettling = LightSettling || (UpdateGI->value && l->Settling > 0);
   l->VoxelPhase += 1;
   if (l->VoxelPhase == 256) l->VoxelPhase = 1;
   SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);

@@ -291,6 +291,30 @@ std::uint64_t RenderSystem::VoxelSwitchSignature(const glm::mat4& fieldWorld) {
   return seed;
 }
 
+std::uint64_t RenderSystem::LightingSignature() {
+  std::uint64_t seed = 0;
+  auto mix = [&seed](std::uint64_t v) { seed = HashCombine(seed, v); };
+  auto mixVector = [&mix](glm::vec3 v) {
+    for (int k = 0; k < 3; ++k) mix(HashFloat(v[k]));
+  };
+  if (const Sky* sky = ActiveSky()) {
+    for (glm::vec3 v : {sky->ZenithColor, sky->HorizonColor, sky->GroundColor, sky->SunDirection, sky->SunColor}) {
+      mixVector(v);
+    }
+    for (float f : {sky->SkyStrength, sky->SunStrength, sky->SunAngle}) mix(HashFloat(f));
+  }
+  for (CVar<bool>* v : {CastGI, CastIS, CastSpecular, HQReflections, VisualizeVoxels, RaycastScreen,
+                        DeferredOrForward, RenderGBuffer}) {
+    mix(v->value ? 1u : 2u);
+  }
+  return seed;
+}
+
+float RenderSystem::HistoryCap() {
+  if (LightSettling) return std::min(1.0f + static_cast<float>(FramesSinceLightChange), KeptWhileSettling);
+  return 1.0f + static_cast<float>(std::min(FramesSinceLightChange, 1 << 20));
+}
+
 float RenderSystem::NextRenderScale(float scale, float targetMs, float frameMs) {
   if (!(targetMs > 0.0f) || !(frameMs > 0.0f) || !std::isfinite(frameMs)) return scale;
   scale = std::isfinite(scale) ? std::clamp(scale, MinRenderScale, 1.0f) : 1.0f;
@@ -368,8 +392,18 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   UniformBuffer quickray;
   FillQuickrayUniforms(quickray);
 
+  const std::uint64_t lighting = LightingSignature();
+  LightingChanged = lighting != lastLightingSignature;
+  lastLightingSignature = lighting;
+  // Counted from the change, and again from the end of the fields' settling:
+  // frames gathered while the light still moved weigh little after it.
+  FramesSinceLightChange = LightingChanged ? 0 : std::min(FramesSinceLightChange, 1 << 20) + 1;
+  const bool wasSettling = LightSettling;
+  LightSettling = false;
+
   UniformBuffer field;
   for (Thing t : std::vector<Thing>(LitThings)) LightFieldStage(t, queue, time, is, quickray, field);
+  if (wasSettling && !LightSettling) FramesSinceLightChange = 1;
 
   for (Thing t : std::vector<Thing>(CameraThings)) RenderCamera(t, queue, time, is, quickray, field);
 
@@ -458,8 +492,8 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     c->OldLayer2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGBA16F);
     c->OldDepth1 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
     c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
-    c->Newness1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::R16F);
-    c->Newness2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::R16F);
+    c->Newness1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RG16F);
+    c->Newness2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RG16F);
     std::cout << "Creating Camer astuff!" << std::endl;
     std::cout << "OldLayer1: " << reinterpret_cast<std::uintptr_t>(c->OldLayer1) << std::endl;
     std::cout << "OldLayer2: " << reinterpret_cast<std::uintptr_t>(c->OldLayer2) << std::endl;
@@ -727,6 +761,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   surface.SetFloat("TemporalSSExponent", TemporalSSExponent->value);
   surface.SetFloat("TemporalUpsampling", sw != w || sh != h ? 1.0f : 0.0f);
   surface.SetFloat("Exposure", Exposure->value);
+  surface.SetFloat("_HistoryCap", HistoryCap());
   surface.CalculateHash();
 
   if (TemporalSS->value && TemporallyAntialias) {

@@ -89,6 +89,21 @@ class RenderSystem {
   // than SettleChange of itself.
   static constexpr int SettleFrames = 6;
   static constexpr float SettleChange = 0.05f;
+  // What the lit picture depends on beyond the geometry and the emitters:
+  // the sky and the sun, and the switches that choose which light the
+  // lighting computes. When it changes, or the light's power does, the
+  // fields relight without history and the temporal history is cut short.
+  static std::uint64_t LightingSignature();
+  static inline std::uint64_t lastLightingSignature = 0;
+  static inline bool LightingChanged = false;
+  // Frames since the light last changed, and whether a field still settles.
+  static inline int FramesSinceLightChange = 1 << 20;
+  static inline bool LightSettling = false;
+  // The most frames a still pixel's history may hold this frame: 1 in the
+  // frame the light changed, then growing by one a frame, at most
+  // KeptWhileSettling while the light field settles.
+  static float HistoryCap();
+  static constexpr float KeptWhileSettling = 1.0f;
 
   // Frame timing: the clamped simulation step for a frame starting at `now`
   // and the per-second averages, kept in the statics below.

@@ -247,25 +247,35 @@ PanelLayout SidePanelLayout(float height) {
   };
 
   PanelLayout layout;
-  if (measure(false) > available) {
+  layout.Width = PanelWidth;
+  float withoutHelp = measure(false);
+  for (size_t i = firstHelp; i < afterHelp; ++i) withoutHelp -= column[i].Row.Size.y;
+  // In a short window (a 640 x 360 capture) the switches kept at the bottom
+  // would run into the column above them: they open a second column instead,
+  // and the help box moves beside that.
+  const bool twoColumns = withoutHelp > available;
+  const float bottomX = twoColumns ? PanelWidth + RowX : RowX;
+  if (twoColumns) layout.Width = 2.0f * PanelWidth;
+  if (twoColumns || measure(false) > available) {
     // Not even the rows themselves fit: the help text goes into a box beside
     // the panel, keeping its own blank lines.
     float y = height - HelpBoxPadding;
     for (size_t i = firstHelp; i < afterHelp; ++i) {
       y -= column[i].Gap + RowSize.y;
       PanelRow row = column[i].Row;
-      row.Pos = glm::vec2(PanelWidth + RowX, y);
+      row.Pos = glm::vec2(layout.Width + RowX, y);
       layout.Rows.push_back(row);
     }
-    layout.HelpBoxPos = glm::vec2(PanelWidth, y - HelpBoxPadding);
+    layout.HelpBoxPos = glm::vec2(layout.Width, y - HelpBoxPadding);
     layout.HelpBoxSize = glm::vec2(PanelWidth, height - layout.HelpBoxPos.y);
     column.erase(column.begin() + static_cast<std::ptrdiff_t>(firstHelp),
                  column.begin() + static_cast<std::ptrdiff_t>(afterHelp));
   }
+  const float columnRoom = twoColumns ? height : available;
   // Blank rows shrink by one common factor, to whole pixels, as far as the
   // window needs.
   const float gaps = measure(true) - measure(false);
-  const float share = gaps > 0.0f ? std::clamp((available - measure(false)) / gaps, 0.0f, 1.0f) : 1.0f;
+  const float share = gaps > 0.0f ? std::clamp((columnRoom - measure(false)) / gaps, 0.0f, 1.0f) : 1.0f;
   float y = height;
   for (Entry& e : column) {
     y -= std::floor(e.Gap * share) + e.Row.Size.y;
@@ -273,7 +283,7 @@ PanelLayout SidePanelLayout(float height) {
     layout.Rows.push_back(e.Row);
   }
   for (size_t i = 0; i < std::size(fromBottom); ++i) {
-    layout.Rows.push_back({Kind::Variable, 0, fromBottom[i], "", glm::vec2(RowX, RowSize.y * static_cast<float>(i)),
+    layout.Rows.push_back({Kind::Variable, 0, fromBottom[i], "", glm::vec2(bottomX, RowSize.y * static_cast<float>(i)),
                            RowSize});
   }
   return layout;
@@ -285,8 +295,8 @@ void RenderSidePanel() {
   GUIStyle T = *S;
   T.HAlign = GUIStyle::TextHAlign::Left;
 
-  GUI::DrawStyle(glm::vec2(0.0f), glm::vec2(PanelWidth, H), S);
   const PanelLayout layout = SidePanelLayout(H);
+  GUI::DrawStyle(glm::vec2(0.0f), glm::vec2(layout.Width, H), S);
   if (layout.HelpBoxSize.y > 0.0f) GUI::DrawStyle(layout.HelpBoxPos, layout.HelpBoxSize, S);
 
   for (const PanelRow& row : layout.Rows) {

@@ -23,6 +23,8 @@ struct PanelRow {
 
 struct PanelLayout {
   std::vector<PanelRow> Rows;
+  // Width of the panel's background: one column, or two in short windows.
+  float Width = 300.0f;
   // The box the help text moves to, beside the panel, when the window is too
   // short for it in the panel; zero size while it fits.
   glm::vec2 HelpBoxPos{0.0f};
@@ -31,8 +33,9 @@ struct PanelLayout {
 
 // Where every row goes in a window of `height` pixels. Tall windows get the
 // panel's original rows; shorter ones shrink the blank rows between groups
-// and, below that, move the help text beside the panel, so rows never
-// overlap and every preset stays inside the window down to 600 pixels.
+// and, below that, move the help text beside the panel; below about 600
+// pixels the bottom switches open a second column. Rows never overlap and
+// every preset stays inside the window down to 360 pixels.
 PanelLayout SidePanelLayout(float height);
 
 // Queues the panel's widgets into the GUI queue; drawn by this frame's GUI
