@@ -1,8 +1,8 @@
 // The light field carries the scene's own light: the Cornell box against our
 // path tracer, light that stays out of a sealed box, the furnace, lights
-// switched off and things moved, a low sun's shadow, sky and sun in the engine's one unit, area
-// lights taking their radiance from their emitters. Pictures are rendered
-// at small sizes and read back linear.
+// switched off and things moved, a low sun's shadow, sky and sun in the
+// engine's one unit, area lights taking their radiance from their emitters.
+// Pictures are rendered at small sizes and read back linear.
 #include <gtest/gtest.h>
 
 #include <cmath>
