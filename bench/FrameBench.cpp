@@ -88,6 +88,7 @@ const Stage Stages[] = {
     {"no area lights", &CastIS},
     {"no bounce", &CastGI},
     {"no reflections", &CastSpecular},
+    {"Sparse Light off (every pixel its own rays)", &SparseLight},
 };
 constexpr int StageCount = sizeof(Stages) / sizeof(Stages[0]);
 

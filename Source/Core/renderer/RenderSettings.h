@@ -25,6 +25,9 @@ extern CVar<bool>* DeferredOrForward;
 extern CVar<int>* LightingSetup;
 extern CVar<int>* NoiseStyle;
 extern CVar<bool>* CastGI;
+// The area lights, the indirect light and the reflections worked out for
+// one pixel of each 2 x 2 block a frame and shared with the others.
+extern CVar<bool>* SparseLight;
 extern CVar<bool>* CastSpecular;
 extern CVar<bool>* CastIS;
 extern CVar<bool>* HQReflections;

@@ -635,6 +635,47 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     // Without a voxelised light field there is nothing to march: the pass is
     // skipped and the lit colour stays black (emission still shows).
     const bool haveField = first != nullptr && first->DistanceVolume != nullptr && first->SkipVolume != nullptr;
+    // The sparse pass's samples, one texel a 2 x 2 block (read and written
+    // as an image); without them every pixel works its own light out.
+    const int bw = (Layer1->Width + 1) / 2, bh = (Layer1->Height + 1) / 2;
+    RenderTexture* sparse = SparseLight->value && !VisualizeVoxels->value
+                                ? RenderTextureGuy::GrabTex(bw, bh, TextureFormats::RGBA32UI, false)
+                                : nullptr;
+    UniformBuffer sparseSwitch;
+    sparseSwitch.SetFloat("_SparseLight", sparse != nullptr ? 1.0f : 0.0f);
+    sparseSwitch.CalculateHash();
+    list.push_back(&sparseSwitch);
+    auto bindSparse = [&](unsigned program, GLenum access) {
+      glBindImageTexture(3, sparse->ID, 0, GL_FALSE, 0, access, GL_RGBA32UI);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+      glProgramUniform1i(program, glGetUniformLocation(program, "img_sparse"), 3);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+    };
+    auto bindField = [&](unsigned program) {
+      glBindImageTexture(1, first->DistanceVolume->ID, 0, GL_TRUE, 0, GL_READ_ONLY, GL_R8);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+      glBindImageTexture(2, first->SkipVolume->ID, 0, GL_TRUE, 0, GL_READ_ONLY, GL_R8);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+      glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldDistanceImage"), 1);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+      glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldSkipImage"), 2);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+      UploadISArrays(program, is);
+    };
+    if (LightingStencil && haveField && sparse != nullptr) {
+      PassScope timer("Sparse light");
+      LightingStencil->Use("Sparse", &list);
+      SaneGL::StateSync();
+      const unsigned program = CurrentProgram();
+      if (program != 0 && ShaderVariant::Current->IsCompute()) {
+        bindSparse(program, GL_WRITE_ONLY);
+        bindField(program);
+        glDispatchCompute(static_cast<unsigned>((bw + 15) / 16), static_cast<unsigned>((bh + 3) / 4), 1);
+        Debug::_CheckGLError("RELEASE", __LINE__);
+        glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+        Debug::_CheckGLError("RELEASE", __LINE__);
+      }
+    }
     if (LightingStencil && haveField) {
       PassScope timer("Lighting");
       LightingStencil->Use("GlobalIllumination", &list);
@@ -646,15 +687,8 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
         Debug::_CheckGLError("RELEASE", __LINE__);
         glProgramUniform1i(program, glGetUniformLocation(program, "img_output"), 0);
         Debug::_CheckGLError("RELEASE", __LINE__);
-        glBindImageTexture(1, first->DistanceVolume->ID, 0, GL_TRUE, 0, GL_READ_ONLY, GL_R8);
-        Debug::_CheckGLError("RELEASE", __LINE__);
-        glBindImageTexture(2, first->SkipVolume->ID, 0, GL_TRUE, 0, GL_READ_ONLY, GL_R8);
-        Debug::_CheckGLError("RELEASE", __LINE__);
-        glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldDistanceImage"), 1);
-        Debug::_CheckGLError("RELEASE", __LINE__);
-        glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldSkipImage"), 2);
-        Debug::_CheckGLError("RELEASE", __LINE__);
-        UploadISArrays(program, is);
+        if (sparse != nullptr) bindSparse(program, GL_READ_ONLY);
+        bindField(program);
         // Groups of 20 x 20 pixels, rounded up: the shader skips what lies
         // outside the image.
         glDispatchCompute(static_cast<unsigned>((Layer1->Width + 19) / 20),
@@ -666,6 +700,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
         Debug::_CheckGLError("RELEASE", __LINE__);
       }
     }
+    if (sparse != nullptr) RenderTextureGuy::Done(sparse);
     SaneGL::Blend(true);
     SaneGL::BlendFuncSeparate(SaneGL::BlendFunction::One, SaneGL::BlendFunction::One,
                               SaneGL::BlendFunction::One, SaneGL::BlendFunction::One);
