@@ -178,10 +178,12 @@ void ChimneyStack(MeshBuilder& m, vec2 x, vec2 y, float bottom, float top) {
 
 // ---------------------------------------------------------------------------
 
-// Cobbles: a height field of domed setts in staggered rows, sampled twice
-// per sett so each one catches the light.
+// Cobbles: a height field of domed setts in staggered rows, sampled four
+// times per sett so each one catches the light on its own slopes. Sampled
+// twice, every vertex was a top or a gutter and the normals tilted only
+// across the rows' seams, shading the street as a washboard in a low sun.
 MeshLists Street() {
-  const float sett = 0.25f, step = 0.125f, bulge = 0.025f;
+  const float sett = 0.25f, step = 0.0625f, bulge = 0.025f;
   auto height = [&](float x, float y) {
     const float row = std::floor(y / sett);
     const float shift = static_cast<long>(row) % 2 != 0 ? 0.5f * sett : 0.0f;

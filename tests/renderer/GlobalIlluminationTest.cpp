@@ -1,8 +1,8 @@
 // The light field carries the scene's own light: the Cornell box against our
 // path tracer, light that stays out of a sealed box, the furnace, lights
-// switched off and things moved, sky and sun in the engine's one unit, area
-// lights taking their radiance from their emitters. Pictures are rendered
-// at small sizes and read back linear.
+// switched off and things moved, a low sun's shadow, sky and sun in the
+// engine's one unit, area lights taking their radiance from their emitters.
+// Pictures are rendered at small sizes and read back linear.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -292,4 +292,40 @@ TEST_F(GlobalIllumination, AThingThatMovesAwayTakesItsShadowAlong) {
   ASSERT_GT(open.g, 0.1f);
   EXPECT_LT(shaded.g, 0.02f * open.g) << "the box shades the floor below it";
   EXPECT_NEAR(again.g, open.g, 0.05f * open.g) << "and nothing of it stays behind";
+}
+
+// A block 0.5 m tall under a sun 13 degrees up, off the field's axes: its
+// shadow runs along the sun's heading and ends 2.2 m from it.
+TEST_F(GlobalIllumination, ALowSunsShadowFollowsItsHeadingAndEnds) {
+  ScratchAssets assets;
+  std::vector<Tri> floor, block;
+  AddQuad(floor, {-4.0f, -4.0f, 0.0f}, {4.0f, -4.0f, 0.0f}, {4.0f, 4.0f, 0.0f}, {-4.0f, 4.0f, 0.0f});
+  AddBox(block, {-0.3f, -0.3f, 0.0f}, {0.3f, 0.3f, 0.5f}, false);
+  assets.Mesh("Floor", floor);
+  assets.Mesh("Block", block);
+  assets.Material("White", glm::vec3(0.6f));
+  assets.Level("LowSun", FieldThing("0.01,0.02,1", "4.2,4.2,1.2", "32,32,8") + MeshThing("Floor", "Floor", "White") +
+                             MeshThing("Block", "Block", "White") +
+                             R"(<Thing Name="Sky"><Sky SunDirection="0.4,-1,0.25" SunStrength="50000"/></Thing>)");
+  LevelRender r(48, 48);
+  r.Load("LowSun");
+  r.Look({0.0f, -1.5f, 5.0f}, {0.0f, 1.5f, 0.0f}, 60.0f);
+  CastGI->value = false;
+  r.Frames(3);
+  const LinearImage lit = r.Lit();
+  const glm::vec3 open = MeanAround(lit, PixelOf(r, {1.5f, 0.5f, 0.0f}), 1);
+  ASSERT_GT(open.g, 0.1f);
+  struct Spot {
+    glm::vec3 At;
+    bool Shaded;
+  };
+  for (const Spot& s : {Spot{{-0.4f, 1.0f, 0.0f}, true}, Spot{{0.0f, 3.0f, 0.0f}, false},
+                        Spot{{-1.2f, 3.2f, 0.0f}, false}}) {
+    const float seen = MeanAround(lit, PixelOf(r, s.At), 1).g / open.g;
+    if (s.Shaded) {
+      EXPECT_LT(seen, 0.3f) << s.At.x << ", " << s.At.y;
+    } else {
+      EXPECT_GT(seen, 0.8f) << s.At.x << ", " << s.At.y;
+    }
+  }
 }

@@ -10,7 +10,7 @@
   fade within a few frames.
   Sun visibility, pass SunSweep, is swept through the field slice by slice
   from the side facing the sun, once per frame: a voxel sees the sun when it
-  is empty and the voxel one slice sunwards does. Lighting then reads it
+  is empty and the voxel one slice sunwards on its line does. Lighting reads it
   instead of marching a shadow ray towards the sun for every pixel.
   The injection proper is two passes, so that the costly one runs on whole
   SIMD rows of occupied voxels only:
@@ -33,11 +33,11 @@ layout(local_size_x = 8, local_size_y = 8) in;
 layout(r8) uniform image3D _SunOut;
 layout(r8) readonly uniform image3D _LightFieldDistanceImage;
 uniform vec3 _LightFieldTexSize = vec3(1.0);
-// The slice being swept, its axis (0 x, 1 y, 2 z) and the voxel-space step
-// from a voxel towards the sun that lands in the previous slice.
+// The slice being swept, its axis (0 x, 1 y, 2 z) and the voxel of the
+// previous slice that lies towards the sun, relative to this one's.
 uniform int _SweepAxis = 2;
 uniform int _SweepSlice = 0;
-uniform vec3 _SweepStep = vec3(0.0, 0.0, 1.0);
+uniform ivec3 _SweepOffset = ivec3(0, 0, 1);
 void main() {
   ivec3 v;
   ivec2 g = ivec2(gl_GlobalInvocationID.xy);
@@ -47,10 +47,11 @@ void main() {
   ivec3 size = ivec3(_LightFieldTexSize);
   if (any(greaterThanEqual(v, size))) return;
   bool occupied = imageLoad(_LightFieldDistanceImage, v).r == 0.0;
-  ivec3 q = ivec3(floor(vec3(v) + 0.5 + _SweepStep));
+  ivec3 q = v + _SweepOffset;
   // Beyond the field nothing is in the sun's way.
   float upstream = any(lessThan(q, ivec3(0))) || any(greaterThanEqual(q, size)) ? 1.0 : imageLoad(_SunOut, q).r;
-  imageStore(_SunOut, v, vec4(occupied ? 0.0 : upstream));
+  // Solid voxels hold 0, empty ones 0.5 in shadow and 1 in the sun.
+  imageStore(_SunOut, v, vec4(occupied ? 0.0 : (upstream > 0.75 ? 1.0 : 0.5)));
 }
       ]]></Compute>
     </Pass>

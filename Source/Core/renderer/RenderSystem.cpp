@@ -41,11 +41,6 @@ namespace KestorEngine {
 
 namespace {
 
-template <typename T>
-bool Has(Thing t) {
-  return ComponentHandler<T>::Get(t) != nullptr;
-}
-
 void AddOnce(std::vector<Thing>& list, Thing t) {
   if (std::find(list.begin(), list.end(), t) == list.end()) list.push_back(t);
 }
