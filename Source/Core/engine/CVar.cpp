@@ -1,9 +1,5 @@
 #include "engine/CVar.h"
 
-#include <cerrno>
-#include <climits>
-#include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 
@@ -145,37 +141,13 @@ void CVarHandler::ApplyLine(const std::string& line, const std::string& source, 
 
 namespace {
 
-// Whole-text readers: a command line value with anything after the number is
-// more likely a mistake than a number with a comment.
-bool WholeFloat(const std::string& text, float& out) {
-  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
-  char* end = nullptr;
-  errno = 0;
-  const float value = std::strtof(text.c_str(), &end);
-  if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(value)) return false;
-  out = value;
-  return true;
-}
-
-bool WholeInt(const std::string& text, int32_t& out) {
-  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text.c_str(), &end, 10);
-  if (end != text.c_str() + text.size() || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) {
-    return false;
-  }
-  out = static_cast<int32_t>(value);
-  return true;
-}
-
 bool WholeVec2(const std::string& whole, glm::vec2& out) {
   std::string text = whole;
   if (text.size() >= 2 && text.front() == '(' && text.back() == ')') text = text.substr(1, text.size() - 2);
   const size_t comma = text.find(',');
   if (comma == std::string::npos) return false;
   glm::vec2 v;
-  if (!WholeFloat(text.substr(0, comma), v.x) || !WholeFloat(text.substr(comma + 1), v.y)) return false;
+  if (!ParseWholeFloat(text.substr(0, comma), v.x) || !ParseWholeFloat(text.substr(comma + 1), v.y)) return false;
   out = v;
   return true;
 }
@@ -213,10 +185,10 @@ bool CVarHandler::SetFromText(const std::string& name, const std::string& text, 
     ok = SetTyped<bool>(var, &WholeBool, text, apply);
   } else if (dynamic_cast<CVar<int>*>(var) != nullptr) {
     expected = "a whole number";
-    ok = SetTyped<int>(var, &WholeInt, text, apply);
+    ok = SetTyped<int>(var, &ParseWholeInt, text, apply);
   } else if (dynamic_cast<CVar<float>*>(var) != nullptr) {
     expected = "a number";
-    ok = SetTyped<float>(var, &WholeFloat, text, apply);
+    ok = SetTyped<float>(var, &ParseWholeFloat, text, apply);
   } else if (dynamic_cast<CVar<glm::vec2>*>(var) != nullptr) {
     expected = "two numbers x,y";
     ok = SetTyped<glm::vec2>(var, &WholeVec2, text, apply);

@@ -4,15 +4,14 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <system_error>
 
 #include "engine/CVar.h"
 #include "engine/File.h"
+#include "engine/TextNumbers.h"
 
 namespace KestorEngine {
 
@@ -33,24 +32,12 @@ struct BadArgument {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
-// Whole-text number readers: "640x" or "1.5deg" are mistakes, not numbers.
-bool ReadFloat(const std::string& text, float& out) {
-  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
-  char* end = nullptr;
-  errno = 0;
-  const float value = std::strtof(text.c_str(), &end);
-  if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(value)) return false;
+// A whole number from `low` to `high`, written as digits (no sign for a size).
+bool ReadInt(const std::string& text, int low, int high, int& out) {
+  int32_t value = 0;
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || !ParseWholeInt(text, value)) return false;
+  if (value < low || value > high) return false;
   out = value;
-  return true;
-}
-
-bool ReadInt(const std::string& text, long low, long high, int& out) {
-  if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-')) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text.c_str(), &end, 10);
-  if (end != text.c_str() + text.size() || errno == ERANGE || value < low || value > high) return false;
-  out = static_cast<int>(value);
   return true;
 }
 
@@ -98,7 +85,7 @@ CameraPose ReadCamera(const std::string& text) {
   const std::vector<std::string> pieces = SplitAt(text, ',');
   float values[5] = {};
   bool ok = pieces.size() == 5;
-  for (size_t i = 0; ok && i < 5; ++i) ok = ReadFloat(pieces[i], values[i]);
+  for (size_t i = 0; ok && i < 5; ++i) ok = ParseWholeFloat(pieces[i], values[i]);
   if (!ok) Refuse("--camera", "expected five numbers x,y,z,yaw,pitch, such as 0,-3,1,0,0, not " + Quoted(text));
   if (std::abs(values[4]) > 90.0f) Refuse("--camera", "the pitch must lie between -90 and 90 degrees, not " + pieces[4]);
   CameraPose pose;

@@ -68,6 +68,12 @@ class ComponentHandler {
   static inline std::vector<Callback> FoodGoSad;
 };
 
+// Whether `t` has a T now.
+template <typename T>
+bool Has(Thing t) {
+  return ComponentHandler<T>::Get(t) != nullptr;
+}
+
 // Shared body of every registrable type's AddMe. Null only for ids that
 // have no storage (rejected and reported by Gimmoo).
 template <typename T>

@@ -1,5 +1,6 @@
 #include "engine/TextNumbers.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -38,6 +39,26 @@ bool TryParseFloat(const std::string& text, float& out) {
   float value = std::strtof(begin, &end);
   // stof rejects overflow but accepts underflow to zero or a denormal.
   if (end == begin || (errno == ERANGE && (value == HUGE_VALF || value == -HUGE_VALF))) return false;
+  out = value;
+  return true;
+}
+
+bool ParseWholeInt(const std::string& text, int32_t& out) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (end != text.c_str() + text.size() || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) return false;
+  out = static_cast<int32_t>(value);
+  return true;
+}
+
+bool ParseWholeFloat(const std::string& text, float& out) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+  char* end = nullptr;
+  errno = 0;
+  const float value = std::strtof(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(value)) return false;
   out = value;
   return true;
 }

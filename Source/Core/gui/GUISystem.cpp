@@ -18,11 +18,6 @@ namespace KestorEngine {
 
 namespace {
 
-template <typename T>
-bool Has(Thing t) {
-  return ComponentHandler<T>::Get(t) != nullptr;
-}
-
 void DropFirst(std::vector<Thing>& list, Thing t) {
   auto it = std::find(list.begin(), list.end(), t);
   if (it != list.end()) list.erase(it);
