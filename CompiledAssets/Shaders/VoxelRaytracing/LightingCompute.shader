@@ -20,8 +20,8 @@
   the reflection come from the "Sparse" pass, run first for one pixel of each
   2 x 2 block (a quarter of the rays), and each pixel takes them from the
   samples around it that lie on its own surface (same plane, same facing);
-  a pixel whose four samples all see the sky (a thin pole against it) works
-  its own out. The area lights of the "in turn" and "all" styles are each
+  a pixel whose four samples all see the sky (a thin pole against it) gets
+  the sun and the indirect light of its own (no area light, no reflection). The area lights of the "in turn" and "all" styles are each
   pixel's own.
   "Visualize Voxels" shows the light field instead: the light of the first
   voxel along each pixel's ray. The noise is averaged by the temporal pass.
@@ -33,8 +33,14 @@
       <Compute><![CDATA[
 #version 430 core
 layout(local_size_x = 16, local_size_y = 4) in;
-// Each block's sample, one texel a block (packSample).
-layout(rgba32ui) writeonly uniform uimage2D img_sparse;
+// Each block's sample, one texel a block: irradiance and the plane's
+// offset (its normal's dot product with the point as seen from the camera),
+// reflected radiance, and the plane's normal (alpha 0: the sample sees the
+// sky). Plain textures: a CPU driver fetches them far more cheaply than it
+// unpacks packed numbers.
+layout(rgba32f) writeonly uniform image2D img_light;
+layout(rgba16f) writeonly uniform image2D img_reflection;
+layout(rgba8) writeonly uniform image2D img_plane;
 [PreCompile] uniform float _CastGI;
 [PreCompile] uniform float _CastSpecular;
 [PreCompile] uniform float _CastIS;
@@ -45,7 +51,7 @@ layout(rgba32ui) writeonly uniform uimage2D img_sparse;
 
 void main() {
   ivec2 block = ivec2(gl_GlobalInvocationID.xy);
-  if (any(greaterThanEqual(block, imageSize(img_sparse)))) return;
+  if (any(greaterThanEqual(block, imageSize(img_light)))) return;
   ivec2 size = textureSize(LinearDepth, 0);
   ivec2 pixel = min(block * 2 + sampleOffset(), size - 1);
   Surface s;
@@ -53,13 +59,18 @@ void main() {
   // light once over consecutive frames in every pixel (shared between pixels
   // whose samples move each frame, the turns would not add up), and "all"
   // is the quiet picture the other two are held against.
-  uvec4 bits = uvec4(packHalf2x16(vec2(-1.0, 0.0)), 0u, 0u, 0u);
+  vec3 E = vec3(0.0), R = vec3(0.0);
+  vec4 normal = vec4(0.0);
+  float offset = 0.0;
   if (readSurface(pixel, size, s)) {
-    vec3 E, R;
     costlyLight(s, pixel, int(_NoiseStyle + 0.5) == 0, E, R);
-    bits = packSample(E, R, s.N, s.World - _CameraPos);
+    // The offset is taken along the normal as stored, so that the two agree.
+    normal = vec4(s.N * 0.5 + 0.5, 1.0);
+    offset = dot(round(normal.xyz * 255.0) / 255.0 * 2.0 - 1.0, s.World - _CameraPos);
   }
-  imageStore(img_sparse, block, bits);
+  imageStore(img_light, block, vec4(E, offset));
+  imageStore(img_reflection, block, vec4(R, 1.0));
+  imageStore(img_plane, block, normal);
 }
       ]]></Compute>
     </Pass>
@@ -68,7 +79,9 @@ void main() {
 #version 430 core
 layout(local_size_x = 16, local_size_y = 25) in;
 layout(rgba16f) writeonly uniform image2D img_output;
-layout(rgba32ui) readonly uniform uimage2D img_sparse;
+uniform sampler2D SparseLight;
+uniform sampler2D SparseReflection;
+uniform sampler2D SparsePlane;
 // The panel's switches are compiled in: a CPU driver pays for the code of
 // a branch not taken, so each setting gets a program without the others.
 [PreCompile] uniform float _CastGI;
@@ -103,34 +116,35 @@ vec3 showVoxels(vec3 view) {
 // way. Where none does (the edge of a window frame), the nearest samples
 // that see a surface stand in: working the light out for such pixels would
 // cost a third of the sparse pass's savings. False where all four see the
-// sky (a thin pole against it): that pixel works its own light out.
+// sky (a thin pole against it).
 bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R) {
-  ivec2 blocks = imageSize(img_sparse);
+  ivec2 blocks = textureSize(SparseLight, 0);
   ivec2 offset = sampleOffset();
   ivec2 first = (pixel - offset) >> 1;
   vec3 seen = s.World - _CameraPos;
   float tolerance = 1.0 / (0.01 * s.Distance + 1e-4);
+  bool glossy = _CastSpecular > 0.5 && s.Roughness < 0.5;
   E = vec3(0.0);
   R = vec3(0.0);
   float total = 0.0;
   for (int i = 0; i < 4; ++i) {
     ivec2 block = clamp(first + ivec2(i & 1, i >> 1), ivec2(0), blocks - 1);
-    uvec4 bits = imageLoad(img_sparse, block);
-    vec2 er = unpackHalf2x16(bits.x);
-    // A sample that sees the sky is marked by a negative irradiance.
-    if (er.x < 0.0) continue;
-    vec2 br = unpackHalf2x16(bits.y);
-    vec3 n = octDecode(unpackSnorm4x8(bits.w >> 16u).xy);
-    float off = (dot(n, seen) - unpackHalf2x16(bits.w).x) * tolerance;
+    vec4 light = texelFetch(SparseLight, block, 0);
+    vec4 plane = texelFetch(SparsePlane, block, 0);
+    vec3 n = plane.xyz * 2.0 - 1.0;
+    float off = (dot(n, seen) - light.w) * tolerance;
     float facing = max(dot(s.N, n), 0.0);
     facing *= facing;
     facing *= facing;
-    float match = facing * facing / (1.0 + off * off * off * off);
+    off *= off;
+    float match = facing * facing / (1.0 + off * off);
     // Bilinear between the samples, which sit at block * 2 + offset.
     vec2 gap = min(abs(vec2(block * 2 + offset - pixel)), vec2(2.0));
-    float w = max(1.0 - 0.5 * gap.x, 0.05) * max(1.0 - 0.5 * gap.y, 0.05) * (match + 1e-3);
-    E += vec3(er, br.x) * w;
-    R += vec3(br.y, unpackHalf2x16(bits.z)) * w;
+    vec2 near = max(1.0 - 0.5 * gap, vec2(0.05));
+    // A sample that sees the sky counts nothing.
+    float w = near.x * near.y * (match + 1e-3) * plane.a;
+    E += light.rgb * w;
+    if (glossy) R += texelFetch(SparseReflection, block, 0).rgb * w;
     total += w;
   }
   if (total <= 0.0) return false;
@@ -158,8 +172,12 @@ void main() {
     return;
   }
   vec3 E, R;
-  if (_SparseLight < 0.5 || !gatherSparse(pixel, s, E, R)) {
+  if (_SparseLight < 0.5) {
     costlyLight(s, pixel, true, E, R);
+  } else if (!gatherSparse(pixel, s, E, R)) {
+    // A CPU driver runs the code of a branch for every pixel group, taken or
+    // not: only the cheap share of the light here.
+    E = cheapLight(s);
   } else if (_CastIS > 0.5 && int(_NoiseStyle + 0.5) != 0) {
     seedFor(pixel);
     E += areaLight(s, pixel);

@@ -635,22 +635,25 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     // Without a voxelised light field there is nothing to march: the pass is
     // skipped and the lit colour stays black (emission still shows).
     const bool haveField = first != nullptr && first->DistanceVolume != nullptr && first->SkipVolume != nullptr;
-    // The sparse pass's samples, one texel a 2 x 2 block (read and written
-    // as an image); without them every pixel works its own light out.
+    // The sparse pass's samples, one texel a 2 x 2 block; without them
+    // every pixel works its own light out.
     const int bw = (Layer1->Width + 1) / 2, bh = (Layer1->Height + 1) / 2;
-    RenderTexture* sparse = SparseLight->value && !VisualizeVoxels->value
-                                ? RenderTextureGuy::GrabTex(bw, bh, TextureFormats::RGBA32UI, false)
-                                : nullptr;
-    UniformBuffer sparseSwitch;
-    sparseSwitch.SetFloat("_SparseLight", sparse != nullptr ? 1.0f : 0.0f);
-    sparseSwitch.CalculateHash();
-    list.push_back(&sparseSwitch);
-    auto bindSparse = [&](unsigned program, GLenum access) {
-      glBindImageTexture(3, sparse->ID, 0, GL_FALSE, 0, access, GL_RGBA32UI);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-      glProgramUniform1i(program, glGetUniformLocation(program, "img_sparse"), 3);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-    };
+    const bool sparseWanted = SparseLight->value && !VisualizeVoxels->value;
+    RenderTexture* sparse[3] = {nullptr, nullptr, nullptr};
+    const TextureFormats sparseFormats[3] = {TextureFormats::RGBA32F, TextureFormats::RGBA16F, TextureFormats::RGBA8};
+    const char* sparseNames[3] = {"SparseLight", "SparseReflection", "SparsePlane"};
+    const char* sparseImages[3] = {"img_light", "img_reflection", "img_plane"};
+    const GLenum sparseImageFormats[3] = {GL_RGBA32F, GL_RGBA16F, GL_RGBA8};
+    bool sparseReady = sparseWanted;
+    for (int i = 0; i < 3 && sparseWanted; ++i) {
+      sparse[i] = RenderTextureGuy::GrabTex(bw, bh, sparseFormats[i], false);
+      sparseReady = sparseReady && sparse[i] != nullptr;
+    }
+    UniformBuffer sparseInputs;
+    sparseInputs.SetFloat("_SparseLight", sparseReady ? 1.0f : 0.0f);
+    for (int i = 0; i < 3 && sparseReady; ++i) sparseInputs.SetTexture(sparseNames[i], sparse[i]);
+    sparseInputs.CalculateHash();
+    list.push_back(&sparseInputs);
     auto bindField = [&](unsigned program) {
       glBindImageTexture(1, first->DistanceVolume->ID, 0, GL_TRUE, 0, GL_READ_ONLY, GL_R8);
       Debug::_CheckGLError("RELEASE", __LINE__);
@@ -662,17 +665,24 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
       Debug::_CheckGLError("RELEASE", __LINE__);
       UploadISArrays(program, is);
     };
-    if (LightingStencil && haveField && sparse != nullptr) {
+    if (LightingStencil && haveField && sparseReady) {
       PassScope timer("Sparse light");
       LightingStencil->Use("Sparse", &list);
       SaneGL::StateSync();
       const unsigned program = CurrentProgram();
       if (program != 0 && ShaderVariant::Current->IsCompute()) {
-        bindSparse(program, GL_WRITE_ONLY);
+        for (int i = 0; i < 3; ++i) {
+          // Units 1 and 2 hold the light field's volumes.
+          const int unit = i == 0 ? 0 : i + 2;
+          glBindImageTexture(unit, sparse[i]->ID, 0, GL_FALSE, 0, GL_WRITE_ONLY, sparseImageFormats[i]);
+          Debug::_CheckGLError("RELEASE", __LINE__);
+          glProgramUniform1i(program, glGetUniformLocation(program, sparseImages[i]), unit);
+          Debug::_CheckGLError("RELEASE", __LINE__);
+        }
         bindField(program);
         glDispatchCompute(static_cast<unsigned>((bw + 15) / 16), static_cast<unsigned>((bh + 3) / 4), 1);
         Debug::_CheckGLError("RELEASE", __LINE__);
-        glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+        glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT);
         Debug::_CheckGLError("RELEASE", __LINE__);
       }
     }
@@ -687,7 +697,6 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
         Debug::_CheckGLError("RELEASE", __LINE__);
         glProgramUniform1i(program, glGetUniformLocation(program, "img_output"), 0);
         Debug::_CheckGLError("RELEASE", __LINE__);
-        if (sparse != nullptr) bindSparse(program, GL_READ_ONLY);
         bindField(program);
         // Groups of 20 x 20 pixels, rounded up: the shader skips what lies
         // outside the image.
@@ -700,7 +709,9 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
         Debug::_CheckGLError("RELEASE", __LINE__);
       }
     }
-    if (sparse != nullptr) RenderTextureGuy::Done(sparse);
+    for (RenderTexture* t : sparse) {
+      if (t != nullptr) RenderTextureGuy::Done(t);
+    }
     SaneGL::Blend(true);
     SaneGL::BlendFuncSeparate(SaneGL::BlendFunction::One, SaneGL::BlendFunction::One,
                               SaneGL::BlendFunction::One, SaneGL::BlendFunction::One);
