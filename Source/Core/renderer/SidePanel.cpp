@@ -59,7 +59,9 @@ struct LightingPreset {
   float Exposure;
 };
 
-// The afternoon is the level's own sky and sun. The sunset sun stands 7.5
+// The afternoon is the level's own sky and sun: a sun 50 degrees up lights
+// the lane from behind the start camera, three times as strong as the sky
+// on the open street, so the houses throw clear shadows. The sunset sun stands 7.5
 // degrees up, down the lane, so posts, barrels and the brazier throw long
 // shadows along it; its light is reddened and the sky dimmer and warm at the
 // horizon. Dusk (the fire) and night have no sun and a sky of a few
@@ -67,8 +69,8 @@ struct LightingPreset {
 // lamps, windows and fire carry the picture. The SunMesh strengths and the
 // "Sun" area of the original switches stay, but the level draws SunMesh
 // nowhere, so they light nothing: the sun is the Sky's.
-const Outdoors Afternoon{{0.16f, 0.25f, 0.45f}, {0.55f, 0.42f, 0.34f}, {0.08f, 0.07f, 0.06f}, 1.0f,
-                         {0.5645f, -0.7527f, 0.3387f}, {1.0f, 0.78f, 0.55f}, 25000.0f};
+const Outdoors Afternoon{{0.2f, 0.35f, 0.7f}, {0.6f, 0.62f, 0.65f}, {0.08f, 0.07f, 0.06f}, 0.45f,
+                         {0.35f, -0.55f, 0.76f}, {1.0f, 0.9f, 0.78f}, 30000.0f};
 const Outdoors Dusk{{0.012f, 0.016f, 0.035f}, {0.03f, 0.022f, 0.02f}, {0.004f, 0.004f, 0.004f}, 2.0f,
                     {0.0f, 0.0f, 1.0f}, {1.0f, 1.0f, 1.0f}, 0.0f};
 const Outdoors Night{{0.0015f, 0.002f, 0.005f}, {0.0025f, 0.0025f, 0.004f}, {0.0008f, 0.0008f, 0.0008f}, 0.5f,
