@@ -18,7 +18,7 @@ namespace {
 // its swap, a GPU a frame or two behind.
 constexpr int SlotCount = 4;
 constexpr float TableRowHeight = 18.0f;
-constexpr float TableWidth = 262.0f;
+constexpr float TableWidth = 270.0f;
 
 struct Timed {
   int Pass;         // index into Totals
@@ -216,9 +216,10 @@ void PassTimers::DrawTable(glm::vec2 topRight) {
   const float x = corner.x + 6.0f;
   auto row = [&](int i, const std::string& name, const std::string& ms, const std::string& share) {
     const float y = topRight.y - 4.0f - TableRowHeight * static_cast<float>(i + 1);
-    GUI::DrawText(glm::vec2(x, y), glm::vec2(130.0f, TableRowHeight), &left, name);
-    GUI::DrawText(glm::vec2(x + 130.0f, y), glm::vec2(56.0f, TableRowHeight), &right, ms);
-    GUI::DrawText(glm::vec2(x + 186.0f, y), glm::vec2(64.0f, TableRowHeight), &right, share);
+    // The name column holds "Light injection" at this size.
+    GUI::DrawText(glm::vec2(x, y), glm::vec2(150.0f, TableRowHeight), &left, name);
+    GUI::DrawText(glm::vec2(x + 150.0f, y), glm::vec2(52.0f, TableRowHeight), &right, ms);
+    GUI::DrawText(glm::vec2(x + 202.0f, y), glm::vec2(60.0f, TableRowHeight), &right, share);
   };
   row(0, "pass", "ms", "share");
   int i = 1;
