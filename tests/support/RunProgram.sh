@@ -22,8 +22,10 @@ scratch=$(mktemp -d)
 pid=
 trap '[ -n "$pid" ] && kill "$pid" 2> /dev/null; rm -rf "$scratch"' EXIT
 
+# On X only: SDL would otherwise fall back, when it cannot reach the display,
+# to drawing off screen, and the program would run where no key can reach it.
 start_program() {
-  "$@" > "$scratch/out" 2> "$scratch/err" &
+  SDL_VIDEODRIVER=x11 "$@" > "$scratch/out" 2> "$scratch/err" &
   pid=$!
 }
 
@@ -58,8 +60,9 @@ await_window() {
       echo "xdotool said: $(tail -n 3 "$scratch/xdotool" 2> /dev/null)"
       fail "no window '$1' within ${2:-300} s"
     fi
-    # Only this program's windows: other tests' programs may share the title.
-    window=$(xdotool search --pid "$pid" --name "$1" 2> "$scratch/xdotool" | head -n 1)
+    # Only this program's windows (--all: its process id and the title):
+    # other tests' programs may share the title.
+    window=$(xdotool search --all --pid "$pid" --name "$1" 2> "$scratch/xdotool" | head -n 1)
     [ -n "$window" ] || sleep 0.25
   done
 }

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 #include "engine/Debug.h"
@@ -30,6 +31,13 @@ Window::Window(std::string title, int width, int height) : Title(std::move(title
     return;
   }
   videoStarted = true;
+  // Without a display SDL falls back to drawing off screen: the program runs
+  // and captures work, but nobody sees a window or can press a key in it.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (driver != nullptr && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)) {
+    std::cout << "No display: drawing off screen (SDL video driver \"" << driver
+              << "\"); no window will show" << std::endl;
+  }
   if (width + height != 0) {
     window = SDL_CreateWindow(Title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                               width, height, SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE);
