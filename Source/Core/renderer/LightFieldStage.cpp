@@ -584,6 +584,18 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   // cadence only, not every frame.
   if (l->VoxelPhase == 1 && ClearVoxels->value) std::cout << "CLEARING DISTANCE STUFF" << std::endl;
 
+  // The curtain's particles as points, into the voxel pass that is open.
+  auto drawCurtain = [&](const char* pass, std::vector<UniformBuffer*> list, void (*bind)(unsigned, LightField&)) {
+    glEnable(GL_PROGRAM_POINT_SIZE);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
+    particlesRender->Use(pass, &list);
+    SaneGL::StateSync();
+    if (unsigned program = CurrentProgram()) bind(program, *first);
+    Draw::DrawMesh(display, glm::mat4(1.0f), -1);
+    SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
+  };
+
   // Draws the voxelised entries that `pick` chooses (and the curtain) into
   // the material volumes and the occupancy mips.
   auto drawColour = [&](const std::function<bool(size_t)>& pick, bool withParticles) {
@@ -611,17 +623,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
       Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
       VoxelisedEntries += 1;
     }
-    if (withParticles) {
-      std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &is};
-      glEnable(GL_PROGRAM_POINT_SIZE);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
-      particlesRender->Use("VoxelizeMidAndColor", &list);
-      SaneGL::StateSync();
-      if (unsigned program = CurrentProgram()) BindColourImages(program, *first);
-      Draw::DrawMesh(display, glm::mat4(1.0f), -1);
-      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
-    }
+    if (withParticles) drawCurtain("VoxelizeMidAndColor", {&time, &voxelView, &voxel, &is}, &BindColourImages);
     RenderTextureGuy::UseTexDone();
     SaneGL::StatePop();
   };
@@ -647,17 +649,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
       if (unsigned program = CurrentProgram()) BindDetailImages(program, *first);
       Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
     }
-    if (withParticles) {
-      std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &is, &quickray};
-      glEnable(GL_PROGRAM_POINT_SIZE);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
-      particlesRender->Use("VoxelizeDetail", &list);
-      SaneGL::StateSync();
-      if (unsigned program = CurrentProgram()) BindDetailImages(program, *first);
-      Draw::DrawMesh(display, glm::mat4(1.0f), -1);
-      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
-    }
+    if (withParticles) drawCurtain("VoxelizeDetail", {&time, &voxelView, &voxel, &is, &quickray}, &BindDetailImages);
     RenderTextureGuy::UseTexDone();
     SaneGL::StatePop();
   };
