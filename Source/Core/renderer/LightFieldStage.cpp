@@ -408,7 +408,6 @@ void RenderSystem::FillFieldUniforms(UniformBuffer& field, LightField& l, const 
   field.SetFloat("steps", 1.0f);
   field.SetFloat("voxelPhase", static_cast<float>(l.VoxelPhase) / 255.0f);
   field.SetTexture("TempLightmapStopgap", TempLightmapStopgapShit);
-  field.SetTexture("RandomUVs", RandomUVs);
   field.SetFloat("_HQReflections", Flag(HQReflections));
   field.SetFloat("_VisualizeVoxels", Flag(VisualizeVoxels));
   field.SetFloat("_CastGI", Flag(CastGI));
@@ -442,36 +441,6 @@ glm::ivec3 RenderSystem::FieldVolumeSize(glm::vec3 resolution, int max3DSize) {
     }
   }
   return size;
-}
-
-void RenderSystem::SetupRandomUVs() {
-  if (RandomUVs != nullptr) return;
-  const int W = std::max(1, static_cast<int>(Shutter::Width()));
-  const int H = std::max(1, static_cast<int>(Shutter::Height()));
-  RandomUVsData.assign(static_cast<size_t>(W) * H * 2, 0u);
-  for (int y = 0; y < H; ++y) {
-    for (int x = 0; x < W; ++x) {
-      const size_t i = (static_cast<size_t>(x) + static_cast<size_t>(y) * W) * 2;
-      RandomUVsData[i] = static_cast<unsigned>(x);
-      RandomUVsData[i + 1] = static_cast<unsigned>(y);
-    }
-  }
-  for (int x = 0; x < W; ++x) {
-    for (int y = 0; y < H; ++y) {
-      const int a = std::rand() % W;
-      const int b = std::rand() % H;
-      const size_t i = (static_cast<size_t>(x) + static_cast<size_t>(y) * W) * 2;
-      const size_t j = (static_cast<size_t>(a) + static_cast<size_t>(b) * W) * 2;
-      std::swap(RandomUVsData[i], RandomUVsData[j]);
-      std::swap(RandomUVsData[i + 1], RandomUVsData[j + 1]);
-    }
-  }
-  RandomUVs = new Texbit(W, H, TextureFormats::RG32UI);
-  RandomUVs->Data = reinterpret_cast<unsigned char*>(RandomUVsData.data());
-  RandomUVs->Mipmaps = false;
-  RandomUVs->FilterMode = 0;
-  RandomUVs->WrapMode = 1;
-  RandomUVs->ToGPU();
 }
 
 void RenderSystem::SetupLightmap() {
@@ -615,6 +584,18 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   // cadence only, not every frame.
   if (l->VoxelPhase == 1 && ClearVoxels->value) std::cout << "CLEARING DISTANCE STUFF" << std::endl;
 
+  // The curtain's particles as points, into the voxel pass that is open.
+  auto drawCurtain = [&](const char* pass, std::vector<UniformBuffer*> list, void (*bind)(unsigned, LightField&)) {
+    glEnable(GL_PROGRAM_POINT_SIZE);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
+    particlesRender->Use(pass, &list);
+    SaneGL::StateSync();
+    if (unsigned program = CurrentProgram()) bind(program, *first);
+    Draw::DrawMesh(display, glm::mat4(1.0f), -1);
+    SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
+  };
+
   // Draws the voxelised entries that `pick` chooses (and the curtain) into
   // the material volumes and the occupancy mips.
   auto drawColour = [&](const std::function<bool(size_t)>& pick, bool withParticles) {
@@ -642,17 +623,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
       Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
       VoxelisedEntries += 1;
     }
-    if (withParticles) {
-      std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &is};
-      glEnable(GL_PROGRAM_POINT_SIZE);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
-      particlesRender->Use("VoxelizeMidAndColor", &list);
-      SaneGL::StateSync();
-      if (unsigned program = CurrentProgram()) BindColourImages(program, *first);
-      Draw::DrawMesh(display, glm::mat4(1.0f), -1);
-      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
-    }
+    if (withParticles) drawCurtain("VoxelizeMidAndColor", {&time, &voxelView, &voxel, &is}, &BindColourImages);
     RenderTextureGuy::UseTexDone();
     SaneGL::StatePop();
   };
@@ -678,17 +649,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
       if (unsigned program = CurrentProgram()) BindDetailImages(program, *first);
       Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
     }
-    if (withParticles) {
-      std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &is, &quickray};
-      glEnable(GL_PROGRAM_POINT_SIZE);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
-      particlesRender->Use("VoxelizeDetail", &list);
-      SaneGL::StateSync();
-      if (unsigned program = CurrentProgram()) BindDetailImages(program, *first);
-      Draw::DrawMesh(display, glm::mat4(1.0f), -1);
-      SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
-    }
+    if (withParticles) drawCurtain("VoxelizeDetail", {&time, &voxelView, &voxel, &is, &quickray}, &BindDetailImages);
     RenderTextureGuy::UseTexDone();
     SaneGL::StatePop();
   };
