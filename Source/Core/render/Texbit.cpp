@@ -328,7 +328,12 @@ void Texbit::UploadDataFoReal(unsigned type, unsigned format, unsigned internalF
   CHECK_GL();
 
   StorageMade = true;
-  if (Mipmaps && target != GL_TEXTURE_2D_MULTISAMPLE) {
+  // Without pixels there is nothing to filter down: a render target builds
+  // its chain after drawing (GenerateMipmaps). On llvmpipe the pass is a draw
+  // per level, and for the light field's volumes and the lightmap it was a
+  // third of start-up.
+  const bool uploaded = Data != nullptr || PixelBuffer != nullptr;
+  if (Mipmaps && uploaded && target != GL_TEXTURE_2D_MULTISAMPLE) {
     glGenerateMipmap(target);
     CHECK_GL();
   }

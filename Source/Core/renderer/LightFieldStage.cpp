@@ -408,7 +408,6 @@ void RenderSystem::FillFieldUniforms(UniformBuffer& field, LightField& l, const 
   field.SetFloat("steps", 1.0f);
   field.SetFloat("voxelPhase", static_cast<float>(l.VoxelPhase) / 255.0f);
   field.SetTexture("TempLightmapStopgap", TempLightmapStopgapShit);
-  field.SetTexture("RandomUVs", RandomUVs);
   field.SetFloat("_HQReflections", Flag(HQReflections));
   field.SetFloat("_VisualizeVoxels", Flag(VisualizeVoxels));
   field.SetFloat("_CastGI", Flag(CastGI));
@@ -442,36 +441,6 @@ glm::ivec3 RenderSystem::FieldVolumeSize(glm::vec3 resolution, int max3DSize) {
     }
   }
   return size;
-}
-
-void RenderSystem::SetupRandomUVs() {
-  if (RandomUVs != nullptr) return;
-  const int W = std::max(1, static_cast<int>(Shutter::Width()));
-  const int H = std::max(1, static_cast<int>(Shutter::Height()));
-  RandomUVsData.assign(static_cast<size_t>(W) * H * 2, 0u);
-  for (int y = 0; y < H; ++y) {
-    for (int x = 0; x < W; ++x) {
-      const size_t i = (static_cast<size_t>(x) + static_cast<size_t>(y) * W) * 2;
-      RandomUVsData[i] = static_cast<unsigned>(x);
-      RandomUVsData[i + 1] = static_cast<unsigned>(y);
-    }
-  }
-  for (int x = 0; x < W; ++x) {
-    for (int y = 0; y < H; ++y) {
-      const int a = std::rand() % W;
-      const int b = std::rand() % H;
-      const size_t i = (static_cast<size_t>(x) + static_cast<size_t>(y) * W) * 2;
-      const size_t j = (static_cast<size_t>(a) + static_cast<size_t>(b) * W) * 2;
-      std::swap(RandomUVsData[i], RandomUVsData[j]);
-      std::swap(RandomUVsData[i + 1], RandomUVsData[j + 1]);
-    }
-  }
-  RandomUVs = new Texbit(W, H, TextureFormats::RG32UI);
-  RandomUVs->Data = reinterpret_cast<unsigned char*>(RandomUVsData.data());
-  RandomUVs->Mipmaps = false;
-  RandomUVs->FilterMode = 0;
-  RandomUVs->WrapMode = 1;
-  RandomUVs->ToGPU();
 }
 
 void RenderSystem::SetupLightmap() {

@@ -359,7 +359,6 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   }
   ClothFrame(SDL_GetKeyboardState(nullptr), now, cameraPosition, skip, fieldLocalToWorld);
 
-  SetupRandomUVs();
   SetupShaderResources();
   SetupLightmap();
   // The lightmap is drawn for last frame's readers: it is a frame late for

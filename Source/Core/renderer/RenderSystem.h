@@ -45,7 +45,6 @@ class RenderSystem {
   // Called after a program of the frame is made current: notes whether it
   // samples the lightmap, which is drawn only while something does.
   static void NoteLightmapReader();
-  static void SetupRandomUVs();
   static void SetupLightmap();
   // Three numbers in 0..1 to a point of the unit ball (not normalised).
   static glm::vec3 SphereSample(glm::vec3 u);
@@ -170,9 +169,7 @@ class RenderSystem {
 
   static inline RenderTexture* Layer1 = nullptr;
   static inline DepthTexture* BufferDepthLayer1 = nullptr;
-  static inline Texbit* RandomUVs = nullptr;
   static inline RenderTexture* TempLightmapStopgapShit = nullptr;
-  static inline std::vector<unsigned> RandomUVsData;
 
  private:
   static void RenderCamera(Thing t, std::vector<DrawEntry>& queue, UniformBuffer& time,
