@@ -790,7 +790,16 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   if (FrameCapture::Capturing() && thing == CameraThings.front()) FrameCapture::TakeLinear(*finalInput);
   if (FinalBlitEn->value && FinalBlit) {
     PassScope timer("Present");
-    std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
+    // The picture fills the window whatever size it was rendered at (a
+    // "Screen Resolution" below a full-screen window's): the present pass
+    // scales it.
+    const glm::vec2 window(Shutter::Width(), Shutter::Height());
+    SaneGL::Viewport(0, 0, static_cast<int>(window.x), static_cast<int>(window.y));
+    SaneGL::StateSync();
+    UniformBuffer present;
+    present.SetVector("_PresentSize", window);
+    present.CalculateHash();
+    std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface, &present};
     FinalBlit->Use(&list);
     NoteLightmapReader();
     Draw::Blit(finalInput);
