@@ -790,6 +790,8 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   if (FrameCapture::Capturing() && thing == CameraThings.front()) FrameCapture::TakeLinear(*finalInput);
   if (FinalBlitEn->value && FinalBlit) {
     PassScope timer("Present");
+    surface.SetFloat("_PresentRescale", finalInput->Width != w || finalInput->Height != h ? 1.0f : 0.0f);
+    surface.CalculateHash();
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
     FinalBlit->Use(&list);
     NoteLightmapReader();
