@@ -12,6 +12,8 @@ find_package(Threads REQUIRED)
 pkg_check_modules(LCMS2 REQUIRED IMPORTED_TARGET lcms2)
 # The program's command line (header-only).
 find_package(CLI11 CONFIG REQUIRED)
+# On X the window asks whether a window manager runs (full screen needs one).
+find_package(X11)
 # Scene import (KestorImport).
 find_package(assimp CONFIG REQUIRED)
 

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
-  libsdl2-dev libglew-dev libfreetype-dev libsoundio-dev libtinyxml2-dev
+  libsdl2-dev libx11-dev libglew-dev libfreetype-dev libsoundio-dev libtinyxml2-dev
   libstb-dev liblcms2-dev libglm-dev libcli11-dev libassimp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libgl1-mesa-dri xdotool imagemagick fonts-liberation

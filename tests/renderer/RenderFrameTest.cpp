@@ -237,6 +237,15 @@ TEST_F(RenderFrame, TheLitColourDepthAndHistoryFollowTheRenderSize) {
   EXPECT_GT(centre.r + centre.g + centre.b, 0.02f) << "the cube fills the middle, not a corner";
 }
 
+TEST_F(RenderFrame, APictureRenderedSmallerThanTheWindowIsPresentedFillingIt) {
+  // As in a full-screen window with the default "Screen Resolution".
+  ScreenResolution->value = glm::vec2(24.0f, 24.0f);
+  for (int i = 0; i < 3; ++i) Frame();
+  EXPECT_EQ(RenderSystem::Layer1->Width, 24);
+  const glm::vec4 centre = CentrePixel();
+  EXPECT_GT(centre.r + centre.g + centre.b, 0.02f) << "the cube in the middle of the window, not of a corner";
+}
+
 TEST_F(RenderFrame, AtHalfScaleTheSceneIsRenderedSmallAndTheTemporalPassFillsTheWindow) {
   RenderScale->value = 0.5f;
   for (int i = 0; i < 3; ++i) Frame();

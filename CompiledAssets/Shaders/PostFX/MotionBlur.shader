@@ -19,7 +19,6 @@
 in vec2 UV;
 uniform sampler2D _MainTex;
 uniform sampler2D MotionVectors;
-uniform vec4 ScreenSize = vec4(0.0);
 // 1 when the picture is not of the window's size; a program of its own,
 // since a CPU rasteriser pays for both sides of a branch.
 [PreCompile] uniform float _PresentRescale;

@@ -5,6 +5,10 @@
 
 #include <SDL.h>
 #include <SDL_syswm.h>
+#ifdef KESTOR_HAVE_X11
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -71,9 +75,50 @@ Window::~Window() {
   if (videoStarted) SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
+namespace {
+
+// Full screen is granted by the window manager. Without one (a bare X
+// server) SDL still takes the request as granted and reports the screen's
+// size while the window keeps its own, so the picture would be laid out for
+// a screen it is not shown on.
+bool HasWindowManager(const SDL_SysWMinfo* info) {
+#ifdef KESTOR_HAVE_X11
+  if (info == nullptr || info->subsystem != SDL_SYSWM_X11) return true;
+  Display* display = info->info.x11.display;
+  const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
+  if (check == 0) return false;
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  const int read = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW, &type,
+                                      &format, &count, &after, &data);
+  const bool managed = read == Success && type == XA_WINDOW && count == 1;
+  if (data != nullptr) XFree(data);
+  return managed;
+#else
+  (void)info;
+  return true;
+#endif
+}
+
+}  // namespace
+
 void Window::Fullscreen(bool on) {
   if (window == nullptr) return;
-  SDL_SetWindowFullscreen(window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+  if (on && !HasWindowManager(info)) {
+    // Nobody to grant it: the window covers the screen itself.
+    SDL_Rect screen;
+    if (SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(window), &screen) != 0) return;
+    SDL_SetWindowPosition(window, screen.x, screen.y);
+    SDL_SetWindowSize(window, screen.w, screen.h);
+  } else {
+    SDL_SetWindowFullscreen(window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+  }
+  int w = 0, h = 0;
+  SDL_GL_GetDrawableSize(window, &w, &h);
+  Shutter::Width(static_cast<float>(w));
+  Shutter::Height(static_cast<float>(h));
 }
 
 void Window::CheckSDLError(int line) { ReportSDLError(line); }

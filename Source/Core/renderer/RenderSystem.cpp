@@ -790,9 +790,19 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   if (FrameCapture::Capturing() && thing == CameraThings.front()) FrameCapture::TakeLinear(*finalInput);
   if (FinalBlitEn->value && FinalBlit) {
     PassScope timer("Present");
-    surface.SetFloat("_PresentRescale", finalInput->Width != w || finalInput->Height != h ? 1.0f : 0.0f);
-    surface.CalculateHash();
-    std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
+    // The picture fills the window whatever size it was rendered at (a
+    // "Screen Resolution" below a full-screen window's): the present pass
+    // scales it.
+    const glm::vec2 window(Shutter::Width(), Shutter::Height());
+    SaneGL::Viewport(0, 0, static_cast<int>(window.x), static_cast<int>(window.y));
+    SaneGL::StateSync();
+    UniformBuffer present;
+    present.SetFloat("_PresentRescale",
+                     finalInput->Width != static_cast<int>(window.x) || finalInput->Height != static_cast<int>(window.y)
+                         ? 1.0f
+                         : 0.0f);
+    present.CalculateHash();
+    std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface, &present};
     FinalBlit->Use(&list);
     NoteLightmapReader();
     Draw::Blit(finalInput);
