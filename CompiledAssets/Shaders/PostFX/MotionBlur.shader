@@ -19,7 +19,9 @@
 in vec2 UV;
 uniform sampler2D _MainTex;
 uniform sampler2D MotionVectors;
-uniform vec2 _PresentSize = vec2(0.0);  // the window's pixels
+// 1 when the picture is not of the window's size; a program of its own,
+// since a CPU rasteriser pays for both sides of a branch.
+[PreCompile] uniform float _PresentRescale;
 layout(location = 0) out vec4 ColorOut;
 
 // Multiplies the linear light before the tone curve; the lighting presets
@@ -39,8 +41,8 @@ void main() {
   if (len > 0.03) motion *= 0.03 / len;
   // A picture of the window's size is read texel for texel, without
   // filtering: the common case, and the cheaper one on a CPU.
-  vec3 c = size == ivec2(_PresentSize) ? texelFetch(_MainTex, ivec2(gl_FragCoord.xy), 0).rgb
-                                        : textureLod(_MainTex, UV, 0.0).rgb;
+  vec3 c = _PresentRescale > 0.5 ? textureLod(_MainTex, UV, 0.0).rgb
+                                 : texelFetch(_MainTex, ivec2(gl_FragCoord.xy), 0).rgb;
   // Under half a pixel of motion the taps would land on the same texel.
   if (len * float(size.x) > 0.5) {
     for (int i = 1; i < 4; ++i) {

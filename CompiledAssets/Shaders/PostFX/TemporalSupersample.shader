@@ -123,9 +123,9 @@ void main() {
   ivec2 pastTexel = ivec2(clamp(pastUV * outSize, vec2(0.0), outSize - 1.0));
   vec2 past = texelFetch(Newness, pastTexel, 0).rg;
   float age = past.r;
-  // A still pixel's history is its own texel: no filtering to pay for.
-  vec4 history = moved < 0.01 ? texelFetch(BufferFinalLastFrame, pastTexel, 0)
-                              : textureLod(BufferFinalLastFrame, pastUV, 0.0);
+  // One filtered read for all: a still pixel's lands on its own texel's
+  // centre, and a CPU rasteriser would pay for both sides of a choice.
+  vec4 history = textureLod(BufferFinalLastFrame, pastUV, 0.0);
   bool valid = all(greaterThanEqual(pastUV, vec2(0.0))) && all(lessThanEqual(pastUV, vec2(1.0))) &&
                !bad(history.rgb) && !bad(vec3(age, past.g, history.a)) && age >= 1.0;
 

@@ -797,7 +797,10 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     SaneGL::Viewport(0, 0, static_cast<int>(window.x), static_cast<int>(window.y));
     SaneGL::StateSync();
     UniformBuffer present;
-    present.SetVector("_PresentSize", window);
+    present.SetFloat("_PresentRescale",
+                     finalInput->Width != static_cast<int>(window.x) || finalInput->Height != static_cast<int>(window.y)
+                         ? 1.0f
+                         : 0.0f);
     present.CalculateHash();
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface, &present};
     FinalBlit->Use(&list);
