@@ -763,10 +763,14 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
         // A voxel's distance reads the 3 x 3 x 3 cells of 8 voxels around
         // its own cell: every voxel whose cell touches a cell of the mover.
         // The curtain has no bounds at hand: all distances then.
+        // Converted to whole cells only when bounded: the unset bounds
+        // (±1e30) have no int.
         const bool bounded = !particles && glm::all(glm::lessThan(glm::abs(lo) + glm::abs(hi), glm::vec3(1e8f)));
-        const glm::ivec3 from = (glm::ivec3(glm::floor(lo / 8.0f)) - 1) * 8;
-        const glm::ivec3 to = (glm::ivec3(glm::floor(hi / 8.0f)) + 2) * 8;
-        buildDistance(bounded ? from : glm::ivec3(0), bounded ? to : fieldSize);
+        if (bounded) {
+          buildDistance((glm::ivec3(glm::floor(lo / 8.0f)) - 1) * 8, (glm::ivec3(glm::floor(hi / 8.0f)) + 2) * 8);
+        } else {
+          buildDistance(glm::ivec3(0), fieldSize);
+        }
       }
     }
     l->VoxelsValid = true;
