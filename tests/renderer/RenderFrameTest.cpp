@@ -287,6 +287,23 @@ TEST_F(RenderFrame, AStillPictureSettlesFarBelowTheFrameToFrameNoiseOfTheLightin
   EXPECT_LT(shownChange, 0.02 * litChange + 1e-4);
 }
 
+TEST_F(RenderFrame, SkyUncoveredWhereSomethingStoodLeavesNoGhost) {
+  for (int i = 0; i < 12; ++i) Frame();
+  const glm::vec4 lit = CentrePixel();
+  ASSERT_GT(lit.r + lit.g + lit.b, 0.02f);
+  // The cube jumps out of view: the middle now shows the (black) sky, which
+  // does not move on screen.
+  const glm::mat4 away =
+      glm::translate(glm::mat4(1.0f), glm::vec3(0.0f, 0.0f, 40.0f)) * glm::scale(glm::mat4(1.0f), glm::vec3(1.5f));
+  for (int i = 0; i < 3; ++i) {
+    DrawSystem::ClearCache();
+    DrawSystem::QueueDraw(cube, -1, away, away, material, {}, true, true);
+    RenderSystem::RenderFrame(nullptr);
+  }
+  const glm::vec4 after = CentrePixel();
+  EXPECT_LT(after.r + after.g + after.b, 0.1f * (lit.r + lit.g + lit.b)) << "the cube's colour lingers";
+}
+
 TEST_F(RenderFrame, StillThingsAreVoxelisedOnceAndMovingOnesOnTopMatchAWholeRevoxelisation) {
   // A cube that stays left of the middle and one that moves on the right.
   auto frameWithMoverAt = [&](float z) {

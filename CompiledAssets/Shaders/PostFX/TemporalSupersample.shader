@@ -13,7 +13,8 @@
   to TemporalSSExponent / 8, so the noise of the lighting averages away; a
   moving one keeps at least TemporalSSExponent of it and its history is
   clipped to the spread of the new samples around it, dropping what the
-  scene no longer shows.
+  scene no longer shows; so is the sky, which a move of the camera uncovers
+  without moving it on screen.
 
   A still pixel is not clipped to one frame's neighbours: with one noisy
   sample of the lighting each, nine of them may all miss a light that the
@@ -42,6 +43,7 @@ uniform sampler2D _MainTex;
 uniform sampler2D BufferFinalLastFrame;
 uniform sampler2D MotionVectors;
 uniform sampler2D Newness;
+uniform sampler2D LinearDepth;  // 0 where the sky shows
 uniform float TemporalSSExponent = 0.2;
 uniform vec2 _AAJitter = vec2(0.0);
 // The most frames the history may hold this frame: small for a few frames
@@ -138,7 +140,13 @@ void main() {
   float fast = valid ? mix(history.a, here, max(FastShare, 1.0 / n)) : here;
   float slow = valid && n > 1.0 ? past.g : here;
   vec3 kept = history.rgb;
-  if (moved > 0.5) {
+  // The sky seen through a gap the camera's move opened was something else
+  // last frame (the thing in front, seen from where the camera was), yet it
+  // does not move on screen: it is clipped like a moving pixel. It has no
+  // lighting noise to average, and its edges keep the spread of the
+  // samples around them.
+  bool sky = texelFetch(LinearDepth, clamp(ivec2(p), ivec2(0), size - 1), 0).r <= 0.0;
+  if (moved > 0.5 || sky) {
     // Moving pixels clip tightly: what they uncover is new. History that
     // had to move far was wrong: it starts to gather anew.
     vec3 lo = m1 - sigma - 0.002, hi = m1 + sigma + 0.002;
