@@ -32,6 +32,7 @@
 #include "render/ShaderVariant.h"
 #include "render/Texbit.h"
 #include "renderer/Cloth.h"
+#include "renderer/ComputePass.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
@@ -60,19 +61,6 @@ RenderTexture* MakeVolume(int x, int y, int z, TextureFormats f, bool mipmaps, i
   t->FilterMode = filter;
   t->ToGPU();
   return t;
-}
-
-unsigned CurrentProgram() {
-  ShaderVariant* v = ShaderVariant::Current;
-  if (v == nullptr || v->Failed()) return 0;
-  return v->Program.glID();
-}
-
-void BindImage(unsigned program, const char* name, int unit, Texbit* t, int level, unsigned format) {
-  glProgramUniform1i(program, glGetUniformLocation(program, name), unit);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  glBindImageTexture(static_cast<unsigned>(unit), t->ID, level, GL_TRUE, 0, GL_WRITE_ONLY, format);
-  Debug::_CheckGLError("RELEASE", __LINE__);
 }
 
 // Units 0 and 2 carry the material and the emission; the occupancy mips keep
@@ -270,18 +258,10 @@ bool RenderSystem::SweepSunlight(LightField& l, const Transform& t, UniformBuffe
   if (std::abs(d[axis]) <= 0.0f) return false;
   d /= std::abs(d[axis]);
   std::vector<UniformBuffer*> buffers = {&time, &voxel};
-  LightInjection->Use("SunSweep", &buffers);
-  SaneGL::StateSync();
-  const unsigned program = CurrentProgram();
-  if (program == 0 || !ShaderVariant::Current->IsCompute()) return false;
-  glBindImageTexture(0, l.SunVolume->ID, 0, GL_TRUE, 0, GL_READ_WRITE, GL_R8);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  glProgramUniform1i(program, glGetUniformLocation(program, "_SunOut"), 0);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  glBindImageTexture(1, l.DistanceVolume->ID, 0, GL_TRUE, 0, GL_READ_ONLY, GL_R8);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldDistanceImage"), 1);
-  Debug::_CheckGLError("RELEASE", __LINE__);
+  const unsigned program = UseCompute(*LightInjection, "SunSweep", &buffers);
+  if (program == 0) return false;
+  BindImage(program, "_SunOut", 0, l.SunVolume, 0, GL_R8, GL_READ_WRITE);
+  BindImage(program, "_LightFieldDistanceImage", 1, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
   glProgramUniform1i(program, glGetUniformLocation(program, "_SweepAxis"), axis);
   Debug::_CheckGLError("RELEASE", __LINE__);
   const int slices = size[axis];
@@ -856,24 +836,13 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   inputs.CalculateHash();
   std::vector<UniformBuffer*> buffers = {&time, &voxel, &is, &inputs};
   auto bindOutputs = [&](unsigned program) {
-    glBindImageTexture(0, l.VolumeBack->ID, 0, GL_TRUE, 0, GL_WRITE_ONLY, GL_RGBA16F);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    glProgramUniform1i(program, glGetUniformLocation(program, "_RadianceOut"), 0);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    glBindImageTexture(1, l.IrradianceBack->ID, 0, GL_TRUE, 0, GL_WRITE_ONLY, GL_RGBA16F);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    glProgramUniform1i(program, glGetUniformLocation(program, "_IrradianceOut"), 1);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    glBindImageTexture(2, l.DistanceVolume->ID, 0, GL_TRUE, 0, GL_READ_ONLY, GL_R8);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldDistanceImage"), 2);
-    Debug::_CheckGLError("RELEASE", __LINE__);
+    BindImage(program, "_RadianceOut", 0, l.VolumeBack, 0, GL_RGBA16F);
+    BindImage(program, "_IrradianceOut", 1, l.IrradianceBack, 0, GL_RGBA16F);
+    BindImage(program, "_LightFieldDistanceImage", 2, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
   };
 
-  LightInjection->Use("Select", &buffers);
-  SaneGL::StateSync();
-  unsigned program = CurrentProgram();
-  if (program == 0 || !ShaderVariant::Current->IsCompute()) return false;
+  unsigned program = UseCompute(*LightInjection, "Select", &buffers);
+  if (program == 0) return false;
   bindOutputs(program);
   const auto groups = [](int n) { return static_cast<unsigned>((n + 3) / 4); };
   glDispatchCompute(groups(l.VolumeBack->Width), groups(l.VolumeBack->Height), groups(l.VolumeBack->Depth));
@@ -881,41 +850,20 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   glMemoryBarrier(GL_COMMAND_BARRIER_BIT | GL_SHADER_STORAGE_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
 
-  LightInjection->Use("Inject", &buffers);
-  SaneGL::StateSync();
-  program = CurrentProgram();
-  if (program == 0 || !ShaderVariant::Current->IsCompute()) return false;
+  program = UseCompute(*LightInjection, "Inject", &buffers);
+  if (program == 0) return false;
   bindOutputs(program);
   UploadISArrays(program, is);
-  glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, list.glID());
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  glDispatchComputeIndirect(0);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, 0);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-  Debug::_CheckGLError("RELEASE", __LINE__);
+  DispatchIndirect(list, GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
 
   UniformBuffer filterInputs;
   filterInputs.SetTexture("_LightFieldIrradiance", l.IrradianceBack);
   filterInputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
   std::vector<UniformBuffer*> filterBuffers = {&voxel, &filterInputs};
-  LightInjection->Use("Filter", &filterBuffers);
-  SaneGL::StateSync();
-  program = CurrentProgram();
-  if (program != 0 && ShaderVariant::Current->IsCompute()) {
-    glBindImageTexture(0, l.IrradianceFiltered->ID, 0, GL_TRUE, 0, GL_WRITE_ONLY, GL_RGBA16F);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    glProgramUniform1i(program, glGetUniformLocation(program, "_FilteredOut"), 0);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, list.glID());
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    glDispatchComputeIndirect(0);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, 0);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-    Debug::_CheckGLError("RELEASE", __LINE__);
+  program = UseCompute(*LightInjection, "Filter", &filterBuffers);
+  if (program != 0) {
+    BindImage(program, "_FilteredOut", 0, l.IrradianceFiltered, 0, GL_RGBA16F);
+    DispatchIndirect(list, GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   }
   return true;
 }

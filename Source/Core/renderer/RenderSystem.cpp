@@ -26,6 +26,7 @@
 #include "render/ShaderVariant.h"
 #include "render/Texbit.h"
 #include "renderer/Cloth.h"
+#include "renderer/ComputePass.h"
 #include "renderer/FrameCapture.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
@@ -51,14 +52,6 @@ void RemoveFirst(std::vector<Thing>& list, Thing t) {
 }
 
 float Now(KestorEngineFlyHahaJk* engine) { return engine != nullptr ? engine->TimeSinceStart() : 0.0f; }
-
-// The program the last Shader::Use made current, or 0 when the pass is
-// missing or failed to build: raw uniform and image calls need a real one.
-unsigned CurrentProgram() {
-  ShaderVariant* v = ShaderVariant::Current;
-  if (v == nullptr || v->Failed()) return 0;
-  return v->Program.glID();
-}
 
 // Material buffers may be absent (code can queue without one): such an
 // entry simply draws with the values of the other buffers.
@@ -654,29 +647,16 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     sparseInputs.CalculateHash();
     list.push_back(&sparseInputs);
     auto bindField = [&](unsigned program) {
-      glBindImageTexture(1, first->DistanceVolume->ID, 0, GL_TRUE, 0, GL_READ_ONLY, GL_R8);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-      glBindImageTexture(2, first->SkipVolume->ID, 0, GL_TRUE, 0, GL_READ_ONLY, GL_R8);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-      glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldDistanceImage"), 1);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-      glProgramUniform1i(program, glGetUniformLocation(program, "_LightFieldSkipImage"), 2);
-      Debug::_CheckGLError("RELEASE", __LINE__);
+      BindImage(program, "_LightFieldDistanceImage", 1, first->DistanceVolume, 0, GL_R8, GL_READ_ONLY);
+      BindImage(program, "_LightFieldSkipImage", 2, first->SkipVolume, 0, GL_R8, GL_READ_ONLY);
       UploadISArrays(program, is);
     };
     if (LightingStencil && haveField && sparseReady) {
       PassScope timer("Sparse light");
-      LightingStencil->Use("Sparse", &list);
-      SaneGL::StateSync();
-      const unsigned program = CurrentProgram();
-      if (program != 0 && ShaderVariant::Current->IsCompute()) {
+      if (const unsigned program = UseCompute(*LightingStencil, "Sparse", &list)) {
         for (int i = 0; i < 3; ++i) {
           // Units 1 and 2 hold the light field's volumes.
-          const int unit = i == 0 ? 0 : i + 2;
-          glBindImageTexture(unit, sparse[i]->ID, 0, GL_FALSE, 0, GL_WRITE_ONLY, sparseImageFormats[i]);
-          Debug::_CheckGLError("RELEASE", __LINE__);
-          glProgramUniform1i(program, glGetUniformLocation(program, sparseImages[i]), unit);
-          Debug::_CheckGLError("RELEASE", __LINE__);
+          BindImage(program, sparseImages[i], i == 0 ? 0 : i + 2, sparse[i], 0, sparseImageFormats[i]);
         }
         bindField(program);
         glDispatchCompute(static_cast<unsigned>((bw + 15) / 16), static_cast<unsigned>((bh + 3) / 4), 1);
@@ -687,15 +667,10 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     }
     if (LightingStencil && haveField) {
       PassScope timer("Lighting");
-      LightingStencil->Use("GlobalIllumination", &list);
+      const unsigned program = UseCompute(*LightingStencil, "GlobalIllumination", &list);
       NoteLightmapReader();
-      SaneGL::StateSync();
-      const unsigned program = CurrentProgram();
-      if (program != 0 && ShaderVariant::Current->IsCompute()) {
-        glBindImageTexture(0, Layer1->ID, 0, GL_FALSE, 0, GL_WRITE_ONLY, GL_RGBA16F);
-        Debug::_CheckGLError("RELEASE", __LINE__);
-        glProgramUniform1i(program, glGetUniformLocation(program, "img_output"), 0);
-        Debug::_CheckGLError("RELEASE", __LINE__);
+      if (program != 0) {
+        BindImage(program, "img_output", 0, Layer1, 0, GL_RGBA16F);
         bindField(program);
         // Groups of 20 x 20 pixels, rounded up: the shader skips what lies
         // outside the image.
