@@ -20,9 +20,10 @@
   the reflection come from the "Sparse" pass, run first for one pixel of each
   2 x 2 block (a quarter of the rays), and each pixel takes them from the
   samples around it that lie on its own surface (same plane, same facing);
-  a pixel whose four samples all see the sky (a thin pole against it) gets
-  the sun and the indirect light of its own (no area light, no reflection). The area lights of the "in turn" and "all" styles are each
-  pixel's own.
+  a pixel whose four samples all see the sky (a thin pole against it) is
+  listed for the "Fallback" pass, which gives it the sun and the indirect
+  light of its own (no area light, no reflection). The area lights of the
+  "in turn" and "all" styles are each pixel's own.
   "Visualize Voxels" shows the light field instead: the light of the first
   voxel along each pixel's ray. The noise is averaged by the temporal pass.
 -->
@@ -74,6 +75,37 @@ void main() {
 }
       ]]></Compute>
     </Pass>
+    <Pass Name="Fallback">
+      <Compute><![CDATA[
+#version 430 core
+layout(local_size_x = 64) in;
+layout(rgba16f) writeonly uniform image2D img_output;
+layout(std430, binding = 1) readonly buffer FallbackList {
+  uvec3 FallbackGroups;
+  uint FallbackCount;
+  uint FallbackPixels[];
+};
+[PreCompile] uniform float _CastGI;
+[PreCompile] uniform float _CastSpecular;
+[PreCompile] uniform float _CastIS;
+[PreCompile] uniform float _HQReflections;
+[PreCompile] uniform float _NoiseStyle;
+#include "VoxelRaytracing/LightField"
+#include "VoxelRaytracing/ScreenLight"
+
+// The pixels whose four block samples all see the sky (a thin pole against
+// it) get the sun and the indirect light of their own: no area light, no
+// reflection, which would cost a third of the sparse pass's savings.
+void main() {
+  uint i = gl_GlobalInvocationID.x;
+  if (i >= FallbackCount) return;
+  ivec2 pixel = ivec2(FallbackPixels[i] & 0xffffu, FallbackPixels[i] >> 16);
+  Surface s;
+  readSurface(pixel, imageSize(img_output), s);
+  imageStore(img_output, pixel, vec4(s.Albedo / PI * cheapLight(s), 1.0));
+}
+      ]]></Compute>
+    </Pass>
     <Pass Name="GlobalIllumination">
       <Compute><![CDATA[
 #version 430 core
@@ -82,6 +114,11 @@ layout(rgba16f) writeonly uniform image2D img_output;
 uniform sampler2D SparseLight;
 uniform sampler2D SparseReflection;
 uniform sampler2D SparsePlane;
+layout(std430, binding = 1) buffer FallbackList {
+  uvec3 FallbackGroups;
+  uint FallbackCount;
+  uint FallbackPixels[];
+};
 // The panel's switches are compiled in: a CPU driver pays for the code of
 // a branch not taken, so each setting gets a program without the others.
 [PreCompile] uniform float _CastGI;
@@ -175,9 +212,12 @@ void main() {
   if (_SparseLight < 0.5) {
     costlyLight(s, pixel, true, E, R);
   } else if (!gatherSparse(pixel, s, E, R)) {
-    // A CPU driver runs the code of a branch for every pixel group, taken or
-    // not: only the cheap share of the light here.
-    E = cheapLight(s);
+    // Left to the "Fallback" pass: a CPU driver runs the code of a branch
+    // for every pixel, taken or not.
+    uint i = atomicAdd(FallbackCount, 1u);
+    if (i % 64u == 0u) atomicAdd(FallbackGroups.x, 1u);
+    FallbackPixels[i] = uint(pixel.x) | (uint(pixel.y) << 16);
+    return;
   } else if (_CastIS > 0.5 && int(_NoiseStyle + 0.5) != 0) {
     seedFor(pixel);
     E += areaLight(s, pixel);

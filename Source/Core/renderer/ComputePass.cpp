@@ -43,4 +43,19 @@ void DispatchIndirect(const SaneGL::Buffer& groups, unsigned barriers) {
   Debug::_CheckGLError("RELEASE", __LINE__);
 }
 
+void WorkList::Reset(size_t wanted, unsigned binding) {
+  if (buffer.Empty() || capacity < wanted) {
+    buffer = SaneGL::Buffer::Create(SaneGL::BufferType::ShaderStorageBuffer);
+    capacity = wanted;
+    buffer.BufferData(static_cast<unsigned>(16 + 4 * capacity), nullptr, SaneGL::BufferUsage::DynamicCopy);
+  }
+  const GLuint header[4] = {0, 1, 1, 0};
+  glBindBuffer(GL_SHADER_STORAGE_BUFFER, buffer.glID());
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glBufferSubData(GL_SHADER_STORAGE_BUFFER, 0, sizeof(header), header);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glBindBufferBase(GL_SHADER_STORAGE_BUFFER, binding, buffer.glID());
+  Debug::_CheckGLError("RELEASE", __LINE__);
+}
+
 }  // namespace KestorEngine

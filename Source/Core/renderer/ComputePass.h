@@ -2,12 +2,11 @@
 // What the renderer's compute passes share: raw image bindings, uniforms and
 // dispatches need the program the last Shader::Use made current, and a pass
 // that is missing or failed to build must issue none of them.
+#include <cstddef>
 #include <string>
 #include <vector>
 
-namespace SaneGL {
-class Buffer;
-}
+#include "sanegl/Objects.h"
 
 namespace KestorEngine {
 
@@ -32,5 +31,22 @@ void BindImage(unsigned program, const char* name, int unit, Texbit* t, int leve
 // Runs the current compute program over the group counts that the first
 // three words of `groups` hold, then issues `barriers`.
 void DispatchIndirect(const SaneGL::Buffer& groups, unsigned barriers);
+
+// Items a compute pass picks out for a later pass to work on, so that the
+// later pass runs only where it is needed: on a CPU driver every invocation
+// pays for the code of each branch, taken or not. The storage buffer holds
+// an indirect dispatch's three group counts, the item count, then one word
+// an item; the appending shader counts a group per `GroupSize` items.
+class WorkList {
+ public:
+  // Empties the list, grows it to hold `capacity` items and binds it to
+  // storage buffer binding `binding`.
+  void Reset(size_t capacity, unsigned binding);
+  const SaneGL::Buffer& Groups() const { return buffer; }
+
+ private:
+  SaneGL::Buffer buffer;
+  size_t capacity = 0;
+};
 
 }  // namespace KestorEngine

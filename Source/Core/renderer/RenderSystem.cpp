@@ -669,7 +669,14 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
       PassScope timer("Lighting");
       const unsigned program = UseCompute(*LightingStencil, "GlobalIllumination", &list);
       NoteLightmapReader();
+      // The pixels the sparse samples leave without light, for the
+      // "Fallback" pass.
+      static WorkList fallback;
+      // The emission blends into the written image and later passes sample it.
+      const GLbitfield written =
+          GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT | GL_TEXTURE_FETCH_BARRIER_BIT;
       if (program != 0) {
+        fallback.Reset(static_cast<size_t>(Layer1->Width) * Layer1->Height, 1);
         BindImage(program, "img_output", 0, Layer1, 0, GL_RGBA16F);
         bindField(program);
         // Groups of 20 x 20 pixels, rounded up: the shader skips what lies
@@ -677,10 +684,14 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
         glDispatchCompute(static_cast<unsigned>((Layer1->Width + 19) / 20),
                           static_cast<unsigned>((Layer1->Height + 19) / 20), 1);
         Debug::_CheckGLError("RELEASE", __LINE__);
-        // The emission blends into the written image and later passes sample it.
-        glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT |
-                        GL_TEXTURE_FETCH_BARRIER_BIT);
+        glMemoryBarrier(written | GL_SHADER_STORAGE_BARRIER_BIT | GL_COMMAND_BARRIER_BIT);
         Debug::_CheckGLError("RELEASE", __LINE__);
+      }
+      const unsigned rest = program != 0 && sparseReady ? UseCompute(*LightingStencil, "Fallback", &list) : 0;
+      if (rest != 0) {
+        BindImage(rest, "img_output", 0, Layer1, 0, GL_RGBA16F);
+        bindField(rest);
+        DispatchIndirect(fallback.Groups(), written);
       }
     }
     for (RenderTexture* t : sparse) {
