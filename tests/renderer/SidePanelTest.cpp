@@ -107,6 +107,37 @@ TEST(SidePanelLayout, NoRowsOverlapAndEveryPresetIsInsideTheWindow) {
   EXPECT_EQ(tall.Rows.at(0).Pos, glm::vec2(10.0f, 1080.0f - 48.0f));  // the blend slider, two rows
 }
 
+// The scale rows and the pass timers never cover a control of the panel,
+// its help or the frame rate, down to a 640 x 360 window; the table shows
+// wherever there is room for it.
+TEST(SidePanelLayout, PerformanceWidgetsStayClearOfThePanel) {
+  const glm::vec2 table(270.0f, 260.0f);
+  const struct {
+    glm::vec2 window;
+    bool tableShown;
+  } cases[] = {{{640, 360}, false},  {{640, 480}, false},   {{800, 600}, false}, {{1024, 768}, true},
+               {{1280, 720}, true},  {{1920, 1080}, true},  {{900, 1400}, true}};
+  for (const auto& [window, tableShown] : cases) {
+    const PanelLayout panel = SidePanelLayout(window.y);
+    const PerformanceLayout perf = PerformanceWidgetsLayout(window, panel, table);
+    std::vector<std::pair<glm::vec2, glm::vec2>> taken = {{glm::vec2(window.x - 100.0f, window.y - 48.0f),
+                                                           glm::vec2(100.0f, 48.0f)}};
+    for (const PanelRow& row : panel.Rows) taken.emplace_back(row.Pos, row.Size);
+    if (panel.HelpBoxSize.y > 0.0f) taken.emplace_back(panel.HelpBoxPos, panel.HelpBoxSize);
+    const std::pair<glm::vec2, glm::vec2> widgets[] = {
+        {perf.TargetPos, perf.RowSize}, {perf.ScalePos, perf.RowSize}, {perf.TablePos, perf.TableSize}};
+    for (const auto& [pos, size] : widgets) {
+      if (size.y == 0.0f) continue;
+      EXPECT_LE(pos.x + size.x, window.x) << window.x << " x " << window.y;
+      for (const auto& [otherPos, otherSize] : taken) {
+        EXPECT_FALSE(Overlap(pos, size, otherPos, otherSize))
+            << window.x << " x " << window.y << ": widget at " << pos.x << "," << pos.y;
+      }
+    }
+    EXPECT_EQ(perf.TableSize.y > 0.0f, tableShown) << window.x << " x " << window.y;
+  }
+}
+
 TEST_F(SidePanel, DrawsTheLayoutsRows) {
   LightingSetup->value = 7;  // no preset: nothing to look up
   Frame(glm::vec2(-50.0f, -50.0f));

@@ -812,13 +812,12 @@ void RenderSystem::QueueFrameRateText() {
 }
 
 void RenderSystem::QueuePerformancePanel() {
-  // Bottom-right, clear of the control panel on the left and of the frame
-  // rate at the top: the two scale rows, the pass timers above them.
-  const glm::vec2 row(290.0f, 48.0f);
-  const float x = Shutter::Width() - row.x - 4.0f;
-  TargetFrameTime->DrawGUI(glm::vec2(x, 0.0f), row);
-  RenderScale->DrawGUI(glm::vec2(x, row.y), row);
-  PassTimers::DrawTable(glm::vec2(Shutter::Width() - 4.0f, 2.0f * row.y + 4.0f + PassTimers::TableSize().y));
+  const glm::vec2 window(Shutter::Width(), Shutter::Height());
+  const PerformanceLayout layout =
+      PerformanceWidgetsLayout(window, SidePanelLayout(window.y), PassTimers::TableSize());
+  TargetFrameTime->DrawGUI(layout.TargetPos, layout.RowSize);
+  RenderScale->DrawGUI(layout.ScalePos, layout.RowSize);
+  if (layout.TableSize.y > 0.0f) PassTimers::DrawTable(layout.TablePos + glm::vec2(layout.TableSize.x, layout.TableSize.y));
 }
 
 void RenderSystem::DrawGUI() {

@@ -108,6 +108,8 @@ const HelpLine HelpLines[] = {
 constexpr int HelpLineCount = sizeof(HelpLines) / sizeof(HelpLines[0]);
 // Inner margin of the box the help text moves to.
 constexpr float HelpBoxPadding = 8.0f;
+// The frame rate's two lines at the top of the window.
+constexpr float FrameRateRows = 48.0f;
 
 // The panel runs every frame, so each problem is told once per run.
 void ReportOnce(const std::string& line) {
@@ -289,6 +291,35 @@ PanelLayout SidePanelLayout(float height) {
                            RowSize});
   }
   return layout;
+}
+
+PerformanceLayout PerformanceWidgetsLayout(glm::vec2 window, const PanelLayout& panel, glm::vec2 tableSize) {
+  PerformanceLayout out;
+  out.RowSize = glm::vec2(RowSize.x, 2.0f * RowSize.y);
+  const float right = window.x - out.RowSize.x - 4.0f;
+  if (right >= panel.Width || panel.Width <= PanelWidth) {
+    const float x = std::max(right, panel.Width);
+    out.TargetPos = glm::vec2(x, 0.0f);
+    out.ScalePos = glm::vec2(x, out.RowSize.y);
+  } else {
+    // A short, narrow window (a 640 x 360 one): above the rows at the
+    // bottom of the panel's second column.
+    float top = 0.0f;
+    for (const PanelRow& row : panel.Rows) {
+      if (row.Pos.x >= PanelWidth && row.Pos.x < panel.Width) top = std::max(top, row.Pos.y + row.Size.y);
+    }
+    out.ScalePos = glm::vec2(PanelWidth + RowX, top);
+    out.TargetPos = glm::vec2(PanelWidth + RowX, top + out.RowSize.y);
+  }
+  const glm::vec2 table(window.x - 4.0f - tableSize.x, out.ScalePos.y + out.RowSize.y + 4.0f);
+  const bool besidePanel = table.x >= panel.Width && table.y + tableSize.y <= window.y - FrameRateRows;
+  const bool clearOfHelp = panel.HelpBoxSize.y <= 0.0f || table.x >= panel.HelpBoxPos.x + panel.HelpBoxSize.x ||
+                           table.y + tableSize.y <= panel.HelpBoxPos.y;
+  if (besidePanel && clearOfHelp && out.TargetPos.x >= panel.Width) {
+    out.TablePos = table;
+    out.TableSize = tableSize;
+  }
+  return out;
 }
 
 void RenderSidePanel() {

@@ -38,6 +38,21 @@ struct PanelLayout {
 // every preset stays inside the window down to 360 pixels.
 PanelLayout SidePanelLayout(float height);
 
+// Where the paused view's performance widgets go in a window of `window`
+// pixels beside `panel`: the "Target Frame Time" and "Render Scale" rows
+// (bottom-right, or at the top of the panel's second column when the window
+// leaves no room beside it) and the pass timer table of `tableSize` above
+// them, which is left out (zero size) where it would cover the panel or its
+// help box.
+struct PerformanceLayout {
+  glm::vec2 TargetPos{0.0f};
+  glm::vec2 ScalePos{0.0f};
+  glm::vec2 RowSize{0.0f};
+  glm::vec2 TablePos{0.0f};  // bottom-left corner
+  glm::vec2 TableSize{0.0f};
+};
+PerformanceLayout PerformanceWidgetsLayout(glm::vec2 window, const PanelLayout& panel, glm::vec2 tableSize);
+
 // Queues the panel's widgets into the GUI queue; drawn by this frame's GUI
 // pass.
 void RenderSidePanel();
