@@ -18,7 +18,8 @@
       sky and the sun only.
   With "Sparse Light" on, the sun, the area lights, the indirect light and
   the reflection come from the "Sparse" pass, run first for one pixel of each
-  2 x 2 block (a quarter of the rays), and each pixel takes them from the
+  2 x 2 block (a quarter of the rays; the reflection rays of the glossy
+  samples in a "Reflection" pass of their own), and each pixel takes them from the
   samples around it that lie on its own surface (same plane, same facing);
   a pixel whose four samples all see the sky (a thin pole against it) is
   listed for the "Fallback" pass, which gives it the sun and the indirect
@@ -42,6 +43,11 @@ layout(local_size_x = 16, local_size_y = 4) in;
 layout(rgba32f) writeonly uniform image2D img_light;
 layout(rgba16f) writeonly uniform image2D img_reflection;
 layout(rgba8) writeonly uniform image2D img_plane;
+layout(std430, binding = 1) buffer ReflectionList {
+  uvec3 ReflectionGroups;
+  uint ReflectionCount;
+  uint ReflectionBlocks[];
+};
 [PreCompile] uniform float _CastGI;
 [PreCompile] uniform float _CastSpecular;
 [PreCompile] uniform float _CastIS;
@@ -60,18 +66,59 @@ void main() {
   // light once over consecutive frames in every pixel (shared between pixels
   // whose samples move each frame, the turns would not add up), and "all"
   // is the quiet picture the other two are held against.
-  vec3 E = vec3(0.0), R = vec3(0.0);
+  vec3 E = vec3(0.0);
   vec4 normal = vec4(0.0);
   float offset = 0.0;
   if (readSurface(pixel, size, s)) {
-    costlyLight(s, pixel, int(_NoiseStyle + 0.5) == 0, E, R);
+    E = costlyLight(s, pixel, int(_NoiseStyle + 0.5) == 0);
     // The offset is taken along the normal as stored, so that the two agree.
     normal = vec4(s.N * 0.5 + 0.5, 1.0);
     offset = dot(round(normal.xyz * 255.0) / 255.0 * 2.0 - 1.0, s.World - _CameraPos);
+    // The few glossy samples (glass, iron) are listed for the "Reflection"
+    // pass: here every sample would pay for their rays.
+    if (glossy(s)) {
+      uint i = atomicAdd(ReflectionCount, 1u);
+      if (i % 64u == 0u) atomicAdd(ReflectionGroups.x, 1u);
+      ReflectionBlocks[i] = uint(block.x) | (uint(block.y) << 16);
+    }
   }
   imageStore(img_light, block, vec4(E, offset));
-  imageStore(img_reflection, block, vec4(R, 1.0));
+  imageStore(img_reflection, block, vec4(0.0));
   imageStore(img_plane, block, normal);
+}
+      ]]></Compute>
+    </Pass>
+    <Pass Name="Reflection">
+      <Compute><![CDATA[
+#version 430 core
+layout(local_size_x = 64) in;
+layout(rgba16f) writeonly uniform image2D img_reflection;
+layout(std430, binding = 1) readonly buffer ReflectionList {
+  uvec3 ReflectionGroups;
+  uint ReflectionCount;
+  uint ReflectionBlocks[];
+};
+[PreCompile] uniform float _CastGI;
+[PreCompile] uniform float _CastSpecular;
+[PreCompile] uniform float _CastIS;
+[PreCompile] uniform float _HQReflections;
+[PreCompile] uniform float _NoiseStyle;
+#include "VoxelRaytracing/LightField"
+#include "VoxelRaytracing/ScreenLight"
+
+// The reflection of each glossy block sample the "Sparse" pass listed.
+void main() {
+  uint i = gl_GlobalInvocationID.x;
+  if (i >= ReflectionCount) return;
+  ivec2 block = ivec2(ReflectionBlocks[i] & 0xffffu, ReflectionBlocks[i] >> 16);
+  ivec2 size = textureSize(LinearDepth, 0);
+  ivec2 pixel = min(block * 2 + sampleOffset(), size - 1);
+  Surface s;
+  readSurface(pixel, size, s);
+  // A sequence of its own, apart from the one the sample's lights took.
+  seedFor(pixel);
+  seed ^= 0x68bc21ebu;
+  imageStore(img_reflection, block, vec4(reflectedLight(s), 1.0));
 }
       ]]></Compute>
     </Pass>
@@ -102,6 +149,7 @@ void main() {
   ivec2 pixel = ivec2(FallbackPixels[i] & 0xffffu, FallbackPixels[i] >> 16);
   Surface s;
   readSurface(pixel, imageSize(img_output), s);
+  seedFor(pixel);
   imageStore(img_output, pixel, vec4(s.Albedo / PI * cheapLight(s), 1.0));
 }
       ]]></Compute>
@@ -160,7 +208,7 @@ bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R) {
   ivec2 first = (pixel - offset) >> 1;
   vec3 seen = s.World - _CameraPos;
   float tolerance = 1.0 / (0.01 * s.Distance + 1e-4);
-  bool glossy = _CastSpecular > 0.5 && s.Roughness < 0.5;
+  bool shiny = glossy(s);
   E = vec3(0.0);
   R = vec3(0.0);
   float total = 0.0;
@@ -181,7 +229,7 @@ bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R) {
     // A sample that sees the sky counts nothing.
     float w = near.x * near.y * (match + 1e-3) * plane.a;
     E += light.rgb * w;
-    if (glossy) R += texelFetch(SparseReflection, block, 0).rgb * w;
+    if (shiny) R += texelFetch(SparseReflection, block, 0).rgb * w;
     total += w;
   }
   if (total <= 0.0) return false;
@@ -210,7 +258,8 @@ void main() {
   }
   vec3 E, R;
   if (_SparseLight < 0.5) {
-    costlyLight(s, pixel, true, E, R);
+    E = costlyLight(s, pixel, true);
+    R = reflectedLight(s);
   } else if (!gatherSparse(pixel, s, E, R)) {
     // Left to the "Fallback" pass: a CPU driver runs the code of a branch
     // for every pixel, taken or not.

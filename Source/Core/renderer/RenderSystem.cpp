@@ -659,10 +659,19 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
           BindImage(program, sparseImages[i], i == 0 ? 0 : i + 2, sparse[i], 0, sparseImageFormats[i]);
         }
         bindField(program);
+        // The glossy samples, for the "Reflection" pass.
+        static WorkList glossy;
+        glossy.Reset(static_cast<size_t>(bw) * bh, 1);
         glDispatchCompute(static_cast<unsigned>((bw + 15) / 16), static_cast<unsigned>((bh + 3) / 4), 1);
         Debug::_CheckGLError("RELEASE", __LINE__);
-        glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT);
+        glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT |
+                        GL_SHADER_STORAGE_BARRIER_BIT | GL_COMMAND_BARRIER_BIT);
         Debug::_CheckGLError("RELEASE", __LINE__);
+        if (const unsigned reflection = UseCompute(*LightingStencil, "Reflection", &list)) {
+          BindImage(reflection, sparseImages[1], 3, sparse[1], 0, sparseImageFormats[1]);
+          bindField(reflection);
+          DispatchIndirect(glossy.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT);
+        }
       }
     }
     if (LightingStencil && haveField) {
