@@ -148,19 +148,6 @@ TEST(ConfigFile, CreateWithAnotherTypeGetsAVariableOfItsOwnAndALine) {
   EXPECT_EQ(CVarHandler::Create<bool>("Clash Test", false), flag) << "the same type still shares";
 }
 
-TEST(RenderSettings, RegisteredBeforeMainWithTheirDefaults) {
-  auto& dict = CVarHandler::CVarDict();
-  EXPECT_EQ(dict.at("Temporal Sample Blend"), TemporalSSExponent);
-  EXPECT_FLOAT_EQ(TemporalSSExponent->value, 0.2f);
-  EXPECT_FALSE(DepthPrePass->value);
-  EXPECT_FALSE(VisualizeVoxels->value);
-  EXPECT_TRUE(Fullscreen->value);
-  EXPECT_EQ(ScreenResolution->value, glm::vec2(1280, 720));
-  EXPECT_EQ(TemporalSSExponent->ToString(), "FLOAT");
-  EXPECT_EQ(Fullscreen->ToString(), "BOOL");
-  EXPECT_EQ(LightingSetup->ToString(), "N/A");
-}
-
 TEST(ConfigValues, SetFromTextReadsTheWholeValueByTheVariablesOwnType) {
   auto* b = CVarHandler::Create<bool>("Text Bool", false);
   auto* i = CVarHandler::Create<int>("Text Int", 7);

@@ -165,15 +165,6 @@ TEST(ShaderFile, BrokenPiecesAreSkippedAndTheRestLoads) {
             std::string::npos);
 }
 
-TEST(ShaderFile, DestructionSaysGoodbyeByName) {
-  RenderAssets assets;
-  assets.WriteShader("Bye", ShaderFile("Farewell", "", ""));
-  auto* shader = new Shader("Bye");
-  CaptureStdout out;
-  delete shader;
-  EXPECT_EQ(out.Text(), "Dleting SelfFarewell\nDone!Farewell\n");
-}
-
 TEST(ShaderFile, FromSourceHasNoFileAndIsNeverChecked) {
   CaptureStdout out;
   Shader shader;

@@ -117,22 +117,6 @@ using List = std::vector<std::string>;
 
 }  // namespace
 
-TEST_F(InputPump, ActionIdsAndTheBindingTable) {
-  EXPECT_EQ(IS::ActionHold.id, 1u);
-  EXPECT_EQ(IS::WindowResize.id, 8u);
-  EXPECT_EQ(IS::DropFile.id, 26u);
-  EXPECT_EQ(IS::Fullscreen.id, 37u);
-  EXPECT_EQ(IS::GetEventID().id, 38u);
-  EXPECT_EQ(IS::InputMappingFrom.size(), 38u);
-  EXPECT_EQ(IS::InputMappingTo.size(), 38u);
-  EXPECT_EQ(IS::InputMappingTo.back(), IS::WindowResize);
-  EXPECT_NE(IS::ActionClick, IS::PossibleActionClick);
-
-  KestorTest::CaptureStdout out;
-  IS::ItWoruldHaveBeenFunToHaveInstancedSystemsXD();
-  EXPECT_EQ(out.Text(), "i am being called for a reason :)\n");
-}
-
 TEST_F(InputPump, AnEmptyFrameClearsTheLastFramesValues) {
   Motion(5, 6);
   Wheel(0, 1);
