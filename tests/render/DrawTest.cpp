@@ -273,32 +273,33 @@ class DrawHelpers : public KestorTest::GLTest {
   Resource<Shader> shader;
 };
 
-TEST_F(DrawHelpers, IdentityModelGivesIdentityInverses) {
-  const unsigned program = Use("Matrices");
-  Draw::DrawMesh(Draw::Quad);
-  const glm::mat4 identity(1.0f);
-  const glm::mat3 identity3(1.0f);
-  ExpectNear(Read<16>(program, "_LocalToWorld").data(), glm::value_ptr(identity), 16, "model");
-  ExpectNear(Read<16>(program, "_WorldToLocal").data(), glm::value_ptr(identity), 16, "inverse");
-  ExpectNear(Read<9>(program, "_LocalToWorldNormal").data(), glm::value_ptr(identity3), 9, "normal");
-}
-
-TEST_F(DrawHelpers, RotatedScaledModelGetsItsAffineInverseAndNormalMatrix) {
+TEST_F(DrawHelpers, ModelsArriveWithTheirAffineInverseAndNormalMatrix) {
   glm::mat4 model = glm::translate(glm::mat4(1.0f), glm::vec3(3, -2, 5)) *
                     glm::rotate(glm::mat4(1.0f), 0.7f, glm::normalize(glm::vec3(1, 2, 3))) *
                     glm::scale(glm::mat4(1.0f), glm::vec3(2, 0.5f, 4));
-  const glm::mat4 inverse = glm::inverse(model);
-  const glm::mat3 normal = glm::transpose(glm::inverse(glm::mat3(model)));
   // The bottom row is not part of an affine model matrix and must be ignored.
   glm::mat4 sent = model;
   sent[0][3] = 7.0f;
   sent[2][3] = -1.0f;
-
+  struct Case {
+    const char* what;
+    std::function<void()> draw;
+    glm::mat4 model, inverse;
+    glm::mat3 normal;
+  };
+  const Case cases[] = {
+      {"no model given", [] { Draw::DrawMesh(Draw::Quad); }, glm::mat4(1.0f), glm::mat4(1.0f), glm::mat3(1.0f)},
+      {"turned and scaled", [&] { Draw::DrawMesh(Draw::Quad, sent, -1); }, sent, glm::inverse(model),
+       glm::transpose(glm::inverse(glm::mat3(model)))},
+  };
   const unsigned program = Use("Matrices");
-  Draw::DrawMesh(Draw::Quad, sent, -1);
-  ExpectNear(Read<16>(program, "_LocalToWorld").data(), glm::value_ptr(sent), 16, "model");
-  ExpectNear(Read<16>(program, "_WorldToLocal").data(), glm::value_ptr(inverse), 16, "inverse");
-  ExpectNear(Read<9>(program, "_LocalToWorldNormal").data(), glm::value_ptr(normal), 9, "normal");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.draw();
+    ExpectNear(Read<16>(program, "_LocalToWorld").data(), glm::value_ptr(c.model), 16, "model");
+    ExpectNear(Read<16>(program, "_WorldToLocal").data(), glm::value_ptr(c.inverse), 16, "inverse");
+    ExpectNear(Read<9>(program, "_LocalToWorldNormal").data(), glm::value_ptr(c.normal), 9, "normal");
+  }
 }
 
 TEST_F(DrawHelpers, FlattenedModelSendsFiniteMatricesWithTheRightNormal) {
