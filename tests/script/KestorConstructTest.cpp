@@ -471,16 +471,7 @@ TEST(ScriptNesting, VariablesInScopeAreBounded) {
   EXPECT_EQ(ErrorOf("float f(" + arguments + ", float extra) { }"), tooMany + "extra");
 }
 
-TEST(ScriptNodes, BaseNodeAndComponentWiseVariables) {
-  KestorScript script;
-  std::vector<KestorVar> vars;
-  const Tokens tokens = {"a"};
-  unsigned index = 0;
-  KestorConstruct base;
-  EXPECT_EQ(base.Parse(script, tokens, &index, vars), "");
-  EXPECT_EQ(index, 0u);
-  EXPECT_EQ(base.Debug(0), "hmmm/...\n");
-
+TEST(ScriptNodes, ComponentWiseVariablesAndTheInnermostName) {
   struct Case {
     const char* type;
     int touched;
