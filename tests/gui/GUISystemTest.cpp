@@ -45,20 +45,8 @@ class RetainedWidgets : public ::testing::Test {
     Shutter::Width(800.0f);
     Shutter::Height(600.0f);
     TransformSystem::Attach(&engine);
-    for (auto* list : {&ComponentHandler<Collider>::GoodYumidk, &ComponentHandler<Transform>::GoodYumidk}) {
-      list->push_back(&PhysicsSystem::GoodYumidk);
-    }
-    for (auto* list : {&ComponentHandler<Collider>::FoodGoSad, &ComponentHandler<Transform>::FoodGoSad}) {
-      list->push_back(&PhysicsSystem::FoodGoSad);
-    }
-    for (auto* list : {&ComponentHandler<GUIState>::GoodYumidk, &ComponentHandler<Camera>::GoodYumidk,
-                       &ComponentHandler<Transform>::GoodYumidk}) {
-      list->push_back(&GUISystem::GoodYumidk);
-    }
-    for (auto* list : {&ComponentHandler<GUIState>::FoodGoSad, &ComponentHandler<Camera>::FoodGoSad,
-                       &ComponentHandler<Transform>::FoodGoSad}) {
-      list->push_back(&GUISystem::FoodGoSad);
-    }
+    KestorTest::Follow<Collider, Transform>(&PhysicsSystem::GoodYumidk, &PhysicsSystem::FoodGoSad);
+    KestorTest::Follow<GUIState, Camera, Transform>(&GUISystem::GoodYumidk, &GUISystem::FoodGoSad);
     quad.BoundsMin = glm::vec3(-1, -1, 0);
     quad.BoundsMax = glm::vec3(1, 1, 0);
     bar.BoundsMin = glm::vec3(-1.5f, -0.3f, 0);

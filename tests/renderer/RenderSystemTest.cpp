@@ -37,16 +37,8 @@ namespace {
 struct Lists : ::testing::Test {
   void SetUp() override {
     Forget();
-    ComponentHandler<Camera>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
-    ComponentHandler<Camera>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
-    ComponentHandler<Transform>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
-    ComponentHandler<Transform>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
-    ComponentHandler<LightField>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
-    ComponentHandler<LightField>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
-    ComponentHandler<ISArea>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
-    ComponentHandler<ISArea>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
-    ComponentHandler<Sky>::GoodYumidk.push_back(&RenderSystem::GoodYumidk);
-    ComponentHandler<Sky>::FoodGoSad.push_back(&RenderSystem::FoodGoSad);
+    KestorTest::Follow<Camera, Transform, LightField, ISArea, Sky>(&RenderSystem::GoodYumidk,
+                                                                   &RenderSystem::FoodGoSad);
   }
   void TearDown() override { Forget(); }
   static void Forget() {

@@ -177,12 +177,7 @@ class Colliders : public ::testing::Test {
     KestorTest::ForgetFollowers<Collider, Transform>();
     PhysicsSystem::CollidableThings.clear();
     TransformSystem::BasicallyEverything.clear();
-    for (auto* list : {&ComponentHandler<Collider>::GoodYumidk, &ComponentHandler<Transform>::GoodYumidk}) {
-      list->push_back(&PhysicsSystem::GoodYumidk);
-    }
-    for (auto* list : {&ComponentHandler<Collider>::FoodGoSad, &ComponentHandler<Transform>::FoodGoSad}) {
-      list->push_back(&PhysicsSystem::FoodGoSad);
-    }
+    KestorTest::Follow<Collider, Transform>(&PhysicsSystem::GoodYumidk, &PhysicsSystem::FoodGoSad);
     TransformSystem::Attach(&engine);
     cube.BoundsMin = glm::vec3(-0.5f);
     cube.BoundsMax = glm::vec3(0.5f);

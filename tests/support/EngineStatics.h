@@ -18,4 +18,14 @@ void ForgetFollowers() {
    ...);
 }
 
+// Lets a system follow the given component types, as its Attach would:
+// `added` and `removed` run when one of them is added to or removed from a
+// Thing.
+template <typename... Types, typename Added, typename Removed>
+void Follow(Added added, Removed removed) {
+  ((KestorEngine::ComponentHandler<Types>::GoodYumidk.push_back(added),
+    KestorEngine::ComponentHandler<Types>::FoodGoSad.push_back(removed)),
+   ...);
+}
+
 }  // namespace KestorTest
