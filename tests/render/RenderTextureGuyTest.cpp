@@ -16,6 +16,7 @@
 
 using namespace KestorEngine;
 using KestorTest::CaptureStdout;
+using KestorTest::CountOf;
 
 namespace {
 
@@ -46,12 +47,6 @@ class RenderTextureGuyTest : public KestorTest::SaneGLFixture {
     return name;
   }
 };
-
-int CountOf(const std::string& text, const std::string& word) {
-  int count = 0;
-  for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++count;
-  return count;
-}
 
 // 512 x 512 RGBA8: exactly 1 MiB in the budget.
 RenderTexture* GrabMiB() { return RenderTextureGuy::GrabTex(512, 512, TextureFormats::RGBA8); }

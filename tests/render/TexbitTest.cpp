@@ -18,6 +18,7 @@
 
 using namespace KestorEngine;
 using KestorTest::CaptureStdout;
+using KestorTest::CountOf;
 using KestorTest::ReadTexels;
 
 namespace {
@@ -57,12 +58,6 @@ GLint BoundTexture2D(int unit) {
   glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
   glActiveTexture(previous);
   return bound;
-}
-
-int CountOf(const std::string& text, const std::string& word) {
-  int count = 0;
-  for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++count;
-  return count;
 }
 
 }  // namespace
