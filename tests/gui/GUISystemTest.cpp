@@ -7,7 +7,6 @@
 
 #include <glm/gtc/quaternion.hpp>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -117,9 +116,8 @@ class RetainedWidgets : public ::testing::Test {
     InputSystem::mousePos = pointer;
     TransformSystem::MAKETHEMATERIALREALITY(&engine);
     PhysicsSystem::IsRealityTemporallyCoherentEverywhere(&engine);
-    CaptureStdout capture;
+    CaptureStdout quiet;  // the slider's value line
     GUISystem::IWillSupportALLUsecasestothenedoFtheWOrrlrllldd(&engine, events);
-    output = capture.Text();
   }
   static int StateOf(Thing t) { return ComponentHandler<GUIState>::Get(t)->State; }
   static UniformMap& UniformsOf(Thing t) { return ComponentHandler<MeshRenderer>::Get(t)->Uniforms; }
@@ -137,7 +135,6 @@ class RetainedWidgets : public ::testing::Test {
   GUIStyle idle, hover, pressed, active, activeHover;
   Thing camera;
   std::vector<Thing> clicked;
-  std::string output;
   const glm::vec2 nowhere{5.0f, 5.0f};  // top-left corner: empty space
 };
 
@@ -268,9 +265,6 @@ TEST_F(RetainedWidgets, SliderValueFollowsTheClickAlongItsLine) {
   // Clicks land on whole pixels: half a pixel here is 0.0016 of the value.
   Frame(PointerAt({2.5f, -2, -5}), {Release()});
   EXPECT_NEAR(s->Value, 0.5f, 2e-3f);
-  std::ostringstream expected;
-  expected << "Hallo!\nValue:" << static_cast<double>(s->Value) << "\n";
-  EXPECT_EQ(output, expected.str());
   EXPECT_EQ(changes, 1);
 
   Frame(PointerAt({3.9f, -2.2f, -5}), {Release()});
@@ -282,7 +276,6 @@ TEST_F(RetainedWidgets, SliderValueFollowsTheClickAlongItsLine) {
   s->Start = {2, -2, -5};
   Frame(PointerAt({1.2f, -2, -5}), {Release()});
   EXPECT_EQ(s->Value, 0.0f);
-  EXPECT_EQ(output, "Hallo!\nValue:0\n");
 
   // Ends that coincide give no direction: the value stays.
   s->Value = 0.25f;
