@@ -5,6 +5,8 @@
 #include <cmath>
 #include <functional>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "engine/Debug.h"
 #include "sanegl/StateCache.h"
@@ -46,54 +48,47 @@ void ExpectGLHoldsUnusualState() {
   // Also makes the driver look at the bound target's stencil bits, which
   // bound the stencil reference it reports.
   ASSERT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
-  GLfloat color[4];
+  for (GLenum capability :
+       {GL_CULL_FACE, GL_DEPTH_TEST, GL_MULTISAMPLE, GL_COLOR_LOGIC_OP, GL_STENCIL_TEST, GL_BLEND}) {
+    EXPECT_TRUE(IsOn(capability)) << std::hex << capability;
+  }
+  const std::pair<GLenum, GLint> values[] = {
+      {GL_STENCIL_CLEAR_VALUE, 3},
+      {GL_STENCIL_WRITEMASK, 0x0f},
+      {GL_CULL_FACE_MODE, GL_FRONT},
+      {GL_DEPTH_FUNC, GL_GEQUAL},
+      {GL_LOGIC_OP_MODE, GL_XOR},
+      {GL_STENCIL_FAIL, GL_REPLACE},
+      {GL_STENCIL_PASS_DEPTH_FAIL, GL_INCR_WRAP},
+      {GL_STENCIL_PASS_DEPTH_PASS, GL_INVERT},
+      {GL_STENCIL_FUNC, GL_NOTEQUAL},
+      {GL_STENCIL_REF, 7},
+      {GL_STENCIL_VALUE_MASK, 0x3c},
+      {GL_BLEND_EQUATION_RGB, GL_FUNC_REVERSE_SUBTRACT},
+      {GL_BLEND_EQUATION_ALPHA, GL_MAX},
+      {GL_BLEND_SRC_RGB, GL_DST_COLOR},
+      {GL_BLEND_DST_RGB, GL_ONE_MINUS_CONSTANT_ALPHA},
+      {GL_BLEND_SRC_ALPHA, GL_SRC_ALPHA_SATURATE},
+      {GL_BLEND_DST_ALPHA, GL_ZERO},
+  };
+  for (const auto& [name, value] : values) EXPECT_EQ(GetInt(name), value) << std::hex << name;
+
+  GLfloat color[4], depth = 0;
   glGetFloatv(GL_COLOR_CLEAR_VALUE, color);
-  EXPECT_FLOAT_EQ(color[0], 0.25f);
-  EXPECT_FLOAT_EQ(color[3], 0.125f);
-  EXPECT_EQ(GetInt(GL_STENCIL_CLEAR_VALUE), 3);
-  GLfloat depth = 0;
   glGetFloatv(GL_DEPTH_CLEAR_VALUE, &depth);
-  EXPECT_FLOAT_EQ(depth, 0.5f);
-  GLboolean mask[4];
+  EXPECT_EQ(glm::vec4(color[0], color[1], color[2], color[3]), glm::vec4(0.25f, 0.5f, 0.75f, 0.125f));
+  EXPECT_EQ(depth, 0.5f);
+  GLboolean mask[5];
   glGetBooleanv(GL_COLOR_WRITEMASK, mask);
-  EXPECT_EQ(mask[0], GL_TRUE);
-  EXPECT_EQ(mask[1], GL_FALSE);
-  EXPECT_EQ(mask[2], GL_TRUE);
-  EXPECT_EQ(mask[3], GL_FALSE);
-  GLboolean depthMask = GL_TRUE;
-  glGetBooleanv(GL_DEPTH_WRITEMASK, &depthMask);
-  EXPECT_EQ(depthMask, GL_FALSE);
-  EXPECT_EQ(GetInt(GL_STENCIL_WRITEMASK), 0x0f);
-  EXPECT_TRUE(IsOn(GL_CULL_FACE));
-  EXPECT_EQ(GetInt(GL_CULL_FACE_MODE), GL_FRONT);
-  EXPECT_TRUE(IsOn(GL_DEPTH_TEST));
-  EXPECT_EQ(GetInt(GL_DEPTH_FUNC), GL_GEQUAL);
-  GLint polygon[2];
+  glGetBooleanv(GL_DEPTH_WRITEMASK, &mask[4]);
+  EXPECT_EQ(std::vector<GLboolean>(mask, mask + 5),
+            (std::vector<GLboolean>{GL_TRUE, GL_FALSE, GL_TRUE, GL_FALSE, GL_FALSE}))
+      << "colour mask, then depth mask";
+  GLint polygon[2], view[4];
   glGetIntegerv(GL_POLYGON_MODE, polygon);
-  EXPECT_EQ(polygon[0], GL_LINE);
-  EXPECT_TRUE(IsOn(GL_MULTISAMPLE));
-  EXPECT_TRUE(IsOn(GL_COLOR_LOGIC_OP));
-  EXPECT_EQ(GetInt(GL_LOGIC_OP_MODE), GL_XOR);
-  EXPECT_TRUE(IsOn(GL_STENCIL_TEST));
-  EXPECT_EQ(GetInt(GL_STENCIL_FAIL), GL_REPLACE);
-  EXPECT_EQ(GetInt(GL_STENCIL_PASS_DEPTH_FAIL), GL_INCR_WRAP);
-  EXPECT_EQ(GetInt(GL_STENCIL_PASS_DEPTH_PASS), GL_INVERT);
-  EXPECT_EQ(GetInt(GL_STENCIL_FUNC), GL_NOTEQUAL);
-  EXPECT_EQ(GetInt(GL_STENCIL_REF), 7);
-  EXPECT_EQ(GetInt(GL_STENCIL_VALUE_MASK), 0x3c);
-  EXPECT_TRUE(IsOn(GL_BLEND));
-  EXPECT_EQ(GetInt(GL_BLEND_EQUATION_RGB), GL_FUNC_REVERSE_SUBTRACT);
-  EXPECT_EQ(GetInt(GL_BLEND_EQUATION_ALPHA), GL_MAX);
-  EXPECT_EQ(GetInt(GL_BLEND_SRC_RGB), GL_DST_COLOR);
-  EXPECT_EQ(GetInt(GL_BLEND_DST_RGB), GL_ONE_MINUS_CONSTANT_ALPHA);
-  EXPECT_EQ(GetInt(GL_BLEND_SRC_ALPHA), GL_SRC_ALPHA_SATURATE);
-  EXPECT_EQ(GetInt(GL_BLEND_DST_ALPHA), GL_ZERO);
-  GLint view[4];
   glGetIntegerv(GL_VIEWPORT, view);
-  EXPECT_EQ(view[0], 4);
-  EXPECT_EQ(view[1], 5);
-  EXPECT_EQ(view[2], 30);
-  EXPECT_EQ(view[3], 20);
+  EXPECT_EQ(polygon[0], GL_LINE);
+  EXPECT_EQ(std::vector<GLint>(view, view + 4), (std::vector<GLint>{4, 5, 30, 20}));
 }
 
 void ExpectGLHoldsDefaults() {
