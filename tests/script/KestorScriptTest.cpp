@@ -106,14 +106,6 @@ TEST(ScriptTokens, CharactersOutsideTheLanguageAreErrors) {
   }
 }
 
-TEST(ScriptTokens, CharacterClassLookup) {
-  const std::vector<char> list = {'a', '(', '\0'};
-  EXPECT_TRUE(KestorScript::inarray(list, '('));
-  EXPECT_TRUE(KestorScript::inarray(list, '\0'));
-  EXPECT_FALSE(KestorScript::inarray(list, 'b'));
-  EXPECT_FALSE(KestorScript::inarray({}, 'a'));
-}
-
 TEST(ScriptIncludes, SplicedInPlaceAndRecursively) {
   KestorTest::TempDir dir;
   dir.Write("common.inc", "float c ;");
