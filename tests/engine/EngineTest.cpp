@@ -218,8 +218,6 @@ TEST(EngineStartup, OpensTheConfiguredWindowWithAGLContextAndNoErrors) {
   }
   std::filesystem::current_path(previous);
 
-  EXPECT_NE(printed.find("vec2(320,200)"), std::string::npos);
-  EXPECT_NE(printed.find("W: 320\nH: 200\n"), std::string::npos);
   // The GL version text follows the GLEW marker.
   const size_t marker = printed.find("EJISUGEGEHGH");
   ASSERT_NE(marker, std::string::npos);

@@ -165,7 +165,7 @@ TEST_F(SceneTest, ParentsLinkOnlyToThingsWhoseElementComesEarlier) {
               R"(<Thing Name="Early"><Spot Position="0,0,0" Rotation="1,0,0,0" Scale="1,1,1" Parent="Root"/></Thing>
                  <Thing Name="Root"><Spot Position="0,5,0" Rotation="1,0,0,0" Scale="1,1,1"/></Thing>
                  <Thing Name="Late"><Spot Position="1,0,0" Rotation="1,0,0,0" Scale="1,1,1" Parent="Root"/></Thing>)");
-  KestorTest::CaptureStdout out;
+  KestorTest::CaptureStdout quiet;
   Scene scene("Family");
 
   EXPECT_EQ(scene.ProblemCount(), 0) << "naming a later Thing is legal, it just finds no component yet";
@@ -225,7 +225,6 @@ TEST_F(SceneTest, ABadValueLeavesItsFieldAloneAndTheComponentsOtherFieldsLoad) {
   EXPECT_EQ(spot->Parent, nullptr);
   EXPECT_FLOAT_EQ(ComponentHandler<Glow>::Get(scene.Things.at("A"))->Samples, 10.0f);
   EXPECT_EQ(scene.ProblemCount(), 4) << out.Text();
-  EXPECT_NE(out.Text().find("Wobble\n0\n"), std::string::npos) << "the element is still echoed";
 }
 
 TEST_F(SceneTest, AFileThatCannotBeReadGivesAnEmptyScene) {

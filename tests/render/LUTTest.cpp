@@ -68,9 +68,8 @@ TEST_F(LUTTest, IdenticalProfilesLeaveTheGridUnchangedAndItReachesTheGPU) {
 }
 
 TEST_F(LUTTest, AWiderSpaceDesaturatesPureColoursAndKeepsWhite) {
-  CaptureStdout out;
+  CaptureStdout quiet;
   LUT lut(SRGB("srgb.icc"), Wide("wide.icc"), 3);
-  EXPECT_NE(out.Text().find("PREPARTING LUT!\n"), std::string::npos);
   const unsigned char* red = TexelAt(lut, 2, 0, 0);
   EXPECT_LT(red[0], 245) << "sRGB red is well inside the wider gamut";
   EXPECT_GT(red[1], 10);

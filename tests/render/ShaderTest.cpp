@@ -35,10 +35,8 @@ TEST(ShaderFile, UniformDeclarationsTakeTheirTypeFromTheElementName) {
                                         "<Vector4 Uniform=\"Colour\"/><Matrix4 Uniform=\"Xf\"/>"
                                         "<Float Uniform=\"Gain\"/><Vector3 Uniform=\"Gain\"/>",
                                         ""));
-  CaptureStdout out;
+  CaptureStdout quiet;
   Shader shader("Decl");
-  EXPECT_NE(out.Text().find("TextureVector2Vector3Vector4Matrix4FloatVector3"), std::string::npos)
-      << "element names are written with no separator";
   ASSERT_EQ(shader.Uniforms.size(), 6u);
   EXPECT_EQ(shader.Uniforms.at("Albedo").Type, TypeTexture);
   EXPECT_EQ(shader.Uniforms.at("Offset").Type, TypeVector2);
@@ -166,7 +164,7 @@ TEST(ShaderFile, BrokenPiecesAreSkippedAndTheRestLoads) {
 }
 
 TEST(ShaderFile, FromSourceHasNoFileAndIsNeverChecked) {
-  CaptureStdout out;
+  CaptureStdout quiet;
   Shader shader;
   shader.LoadFromSource(ShaderFile("Inline", "<Vector4 Uniform=\"C\"/>", ""));
   EXPECT_EQ(shader.Filename, "");
@@ -179,7 +177,7 @@ TEST(ShaderFile, FromSourceHasNoFileAndIsNeverChecked) {
 TEST(ShaderReload, NewerFileIsPickedUpAtTheFirstUseAfterTheInterval) {
   RenderAssets assets;
   std::string path = assets.WriteShader("Live", ShaderFile("Live", "<Float Uniform=\"Old\"/>", ""));
-  CaptureStdout out;
+  CaptureStdout quiet;
   Shader shader("Live");
   shader.Use("Deferred", nullptr);  // the first use checks; nothing changed
   EXPECT_NE(shader.LastCheck, 0);
@@ -210,7 +208,7 @@ TEST(ShaderReload, ASecondSaveWithinTheSameSecondIsPickedUp) {
   std::string path = assets.WriteShader("Quick", ShaderFile("Quick", "<Float Uniform=\"First\"/>", ""));
   const auto second = std::chrono::floor<std::chrono::seconds>(std::filesystem::file_time_type::clock::now());
   std::filesystem::last_write_time(path, second + std::chrono::milliseconds(100));
-  CaptureStdout out;
+  CaptureStdout quiet;
   Shader shader("Quick");
   shader.Use("Deferred", nullptr);
 
@@ -232,7 +230,7 @@ TEST(ShaderReload, FileThatBreaksAndIsFixedRecovers) {
   RenderAssets assets;
   const std::string good = ShaderFile("Fix", "", "<P Name=\"Deferred\"><V>v</V><F>f</F></P>");
   std::string path = assets.WriteShader("Fix", good);
-  CaptureStdout out;
+  CaptureStdout quiet;
   Shader shader("Fix");
   ASSERT_EQ(shader.Passes.size(), 1u);
 

@@ -192,10 +192,9 @@ TEST_F(TexbitTest, VolumesGetThreeDimensionalStorageWithTheirOwnChain) {
   for (size_t i = 0; i < texels.size(); ++i) texels[i] = static_cast<uint8_t>(i);
   Texbit volume(4, 2, 8, TextureFormats::RGBA8);
   volume.Data = texels.data();
-  CaptureStdout out;
+  CaptureStdout quiet;
   volume.ToGPU();
   EXPECT_EQ(volume.Target(), static_cast<unsigned>(GL_TEXTURE_3D));
-  EXPECT_NE(out.Text().find("MipmapLevels3D4"), std::string::npos);
   GLint levels = 0, wrapR = 0;
   glGetTexParameteriv(GL_TEXTURE_3D, GL_TEXTURE_IMMUTABLE_LEVELS, &levels);
   glGetTexParameteriv(GL_TEXTURE_3D, GL_TEXTURE_WRAP_R, &wrapR);

@@ -199,7 +199,6 @@ TEST_F(MeshRenderers, LevelKeysSetMeshFlagsAndMaterialsInOrder) {
       " BounceCast=\"True\"/></Thing>"
       "<Thing Name=\"Bare\"><MeshRenderer Mesh=\"Tri\"/></Thing>");
   EXPECT_TRUE(Problems(*scene).empty()) << output;
-  EXPECT_NE(output.find("Loading mehTri\n"), std::string::npos);
 
   MeshRenderer* full = Of<MeshRenderer>(*scene, "Full");
   ASSERT_NE(full, nullptr);

@@ -227,8 +227,6 @@ TEST_F(TransformLevel, ReadsWFirstRotationAndLinksEarlierParents) {
   EXPECT_EQ(root->Scale, glm::vec3(2));
   EXPECT_EQ(Of<Transform>(*scene, "Early")->Parent, nullptr) << "its parent had no transform yet";
   EXPECT_EQ(Of<Transform>(*scene, "Late")->Parent, root);
-  EXPECT_NE(output.find("Transform\n1\nPosition: 0,5,0\n"), std::string::npos);
-  EXPECT_NE(output.find("POS: 0,5,0\n"), std::string::npos);
 
   Transform* late = Of<Transform>(*scene, "Late");
   TransformSystem::TraverseTransforms(late);
@@ -245,7 +243,6 @@ TEST_F(TransformLevel, MalformedValuesAreReportedAndTheirFieldsKept) {
   EXPECT_EQ(a->Scale, glm::vec3(3));
   EXPECT_EQ(a->Parent, nullptr);
   EXPECT_EQ(Of<Transform>(*scene, "Self")->Parent, nullptr);
-  EXPECT_NE(output.find("POS: \n"), std::string::npos) << "an absent position prints as empty text";
 
   auto problems = Problems(*scene);
   ASSERT_EQ(problems.size(), 7u) << output;
