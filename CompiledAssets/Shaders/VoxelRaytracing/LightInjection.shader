@@ -9,14 +9,17 @@
   one, which averages the few rays over frames and lets light that went out
   fade within a few frames.
   Sun visibility, pass SunSweep, is swept through the field slice by slice
-  from the side facing the sun, once per frame: a voxel sees the sun when it
-  is empty and the voxel one slice sunwards on its line does. Lighting reads it
-  instead of marching a shadow ray towards the sun for every pixel.
+  from the side facing the sun, once per frame, one line towards the sun per
+  invocation: a voxel sees the sun when it is empty and the voxel one slice
+  sunwards on its line does. Lighting reads it instead of marching a shadow
+  ray towards the sun for every pixel.
   The injection proper is two passes, so that the costly one runs on whole
   SIMD rows of occupied voxels only:
-    Select  one invocation per voxel: empty voxels get zero, occupied ones
-            outside this frame's share keep their light, the others are
-            appended to the list (and a work group counted per 64);
+    Select  one invocation per 2 x 2 x 2 voxels: the occupied voxels of this
+            frame's share are appended to the list (and a work group
+            counted per 64); the rest keep the light copied over from last
+            frame, stamped with the frame it was worked out in, so that a
+            voxel that falls empty needs no clearing;
     Inject  one invocation per listed voxel, dispatched from the count.
     Filter  the listed voxels again: each one's indirect light averaged with
             its neighbours of the same surface (5 x 5 across its normal,
@@ -30,37 +33,52 @@
       <Compute><![CDATA[
 #version 430 core
 layout(local_size_x = 8, local_size_y = 8) in;
-layout(r8) uniform image3D _SunOut;
+layout(rg8) writeonly uniform image3D _SunOut;
 layout(r8) readonly uniform image3D _LightFieldDistanceImage;
 uniform vec3 _LightFieldTexSize = vec3(1.0);
-// The slice being swept, its axis (0 x, 1 y, 2 z) and the voxel of the
-// previous slice that lies towards the sun, relative to this one's.
+// The axis the sun runs along most (0 x, 1 y, 2 z), the slice nearest the
+// sun and the way the slices go from it (+1 or -1), the sun's direction
+// across the slices per slice crossed, and the first line's place.
 uniform int _SweepAxis = 2;
-uniform int _SweepSlice = 0;
-uniform ivec3 _SweepOffset = ivec3(0, 0, 1);
+uniform int _SweepFirst = 0;
+uniform int _SweepDir = 1;
+uniform vec2 _SweepStep = vec2(0.0);
+uniform ivec2 _SweepOrigin = ivec2(0);
 void main() {
-  ivec3 v;
-  ivec2 g = ivec2(gl_GlobalInvocationID.xy);
-  if (_SweepAxis == 0) v = ivec3(_SweepSlice, g.x, g.y);
-  else if (_SweepAxis == 1) v = ivec3(g.x, _SweepSlice, g.y);
-  else v = ivec3(g.x, g.y, _SweepSlice);
   ivec3 size = ivec3(_LightFieldTexSize);
-  if (any(greaterThanEqual(v, size))) return;
-  bool occupied = imageLoad(_LightFieldDistanceImage, v).r == 0.0;
-  ivec3 q = v + _SweepOffset;
-  // Beyond the field nothing is in the sun's way.
-  float upstream = any(lessThan(q, ivec3(0))) || any(greaterThanEqual(q, size)) ? 1.0 : imageLoad(_SunOut, q).r;
-  // Solid voxels hold 0, empty ones 0.5 in shadow and 1 in the sun.
-  imageStore(_SunOut, v, vec4(occupied ? 0.0 : (upstream > 0.75 ? 1.0 : 0.5)));
+  ivec2 across = _SweepAxis == 0 ? size.yz : (_SweepAxis == 1 ? size.xz : size.xy);
+  int slices = _SweepAxis == 0 ? size.x : (_SweepAxis == 1 ? size.y : size.z);
+  ivec2 line = ivec2(gl_GlobalInvocationID.xy) + _SweepOrigin;
+  // One line towards the sun per invocation, slice by slice away from it: a
+  // voxel sees the sun when it is empty and the voxel before it on its line
+  // does (or that one lies beyond the field). The k-th slice lies on the ray
+  // at -k step, rounded: a step rounded on its own would lose a low sun's
+  // rise (0.13 voxels a slice at sunset rounds to none, and a barrel's
+  // shadow never ends) and bend its heading. Every voxel lies on one line.
+  float lit = 1.0;
+  for (int k = 0; k < slices; ++k) {
+    ivec2 q = line + ivec2(floor(-float(k) * _SweepStep + 0.5));
+    if (any(lessThan(q, ivec2(0))) || any(greaterThanEqual(q, across))) {
+      lit = 1.0;
+      continue;
+    }
+    int slice = _SweepFirst + k * _SweepDir;
+    ivec3 v = _SweepAxis == 0 ? ivec3(slice, q) : (_SweepAxis == 1 ? ivec3(q.x, slice, q.y) : ivec3(q, slice));
+    bool occupied = imageLoad(_LightFieldDistanceImage, v).r == 0.0;
+    if (occupied) lit = 0.0;
+    // Red: the sun is seen; green: the voxel is empty (solid voxels hold
+    // neither), so that one filtered read gives both sums of sunVisibility.
+    imageStore(_SunOut, v, vec4(lit, occupied ? 0.0 : 1.0, 0.0, 0.0));
+  }
 }
       ]]></Compute>
     </Pass>
     <Pass Name="Select">
       <Compute><![CDATA[
 #version 430 core
+// One invocation per 2 x 2 x 2 block of voxels, the cells of level 2 of the
+// occupancy mips: most blocks are open air, and one fetch settles them.
 layout(local_size_x = 4, local_size_y = 4, local_size_z = 4) in;
-layout(rgba16f) writeonly uniform image3D _RadianceOut;
-layout(rgba16f) writeonly uniform image3D _IrradianceOut;
 layout(std430, binding = 0) buffer VoxelList {
   uint GroupsX;
   uint GroupsY;
@@ -69,30 +87,36 @@ layout(std430, binding = 0) buffer VoxelList {
   uint Voxels[];
 };
 uniform usampler3D _LightFieldMaterial;
-uniform sampler3D _LightField;
-uniform sampler3D _LightFieldIrradiance;
+uniform sampler3D _LightFieldDistanceMips;
 uniform vec3 _LightFieldTexSize = vec3(1.0);
 uniform vec4 Time = vec4(0.0);
 // Each voxel is updated every this many frames, in turn.
 uniform float _InjectionShare = 1.0;
 void main() {
-  ivec3 v = ivec3(gl_GlobalInvocationID);
-  if (any(greaterThanEqual(v, ivec3(_LightFieldTexSize)))) return;
-  if (unpackUnorm4x8(texelFetch(_LightFieldMaterial, v, 0).x).a < 0.5) {
-    imageStore(_RadianceOut, v, vec4(0.0));
-    imageStore(_IrradianceOut, v, vec4(0.0));
-    return;
-  }
+  ivec3 block = ivec3(gl_GlobalInvocationID);
+  ivec3 size = ivec3(_LightFieldTexSize);
+  if (any(greaterThanEqual(block * 2, size))) return;
+  // An odd side's last layer of voxels has no cell of its own there.
+  ivec3 cells = textureSize(_LightFieldDistanceMips, 2);
+  if (all(lessThan(block, cells)) && texelFetch(_LightFieldDistanceMips, block, 2).r == 0.0) return;
   uint share = uint(max(_InjectionShare, 1.0));
-  uint turn = uint(v.x) + uint(v.y) * 2u + uint(v.z) * 3u + uint(Time.w);
-  if (turn % share != 0u) {
-    imageStore(_RadianceOut, v, texelFetch(_LightField, v, 0));
-    imageStore(_IrradianceOut, v, texelFetch(_LightFieldIrradiance, v, 0));
-    return;
+  uint picked[8];
+  uint n = 0u;
+  for (int k = 0; k < 8; ++k) {
+    ivec3 v = block * 2 + ivec3(k & 1, (k >> 1) & 1, k >> 2);
+    if (any(greaterThanEqual(v, size))) continue;
+    if (unpackUnorm4x8(texelFetch(_LightFieldMaterial, v, 0).x).a < 0.5) continue;
+    uint turn = uint(v.x) + uint(v.y) * 2u + uint(v.z) * 3u + uint(Time.w);
+    if (turn % share != 0u) continue;
+    picked[n] = uint(v.x) | (uint(v.y) << 10u) | (uint(v.z) << 20u);
+    ++n;
   }
-  uint i = atomicAdd(Count, 1u);
-  if (i % 64u == 0u) atomicAdd(GroupsX, 1u);
-  Voxels[i] = uint(v.x) | (uint(v.y) << 10u) | (uint(v.z) << 20u);
+  if (n == 0u) return;
+  uint first = atomicAdd(Count, n);
+  // A work group of the injection per 64 voxels listed.
+  uint groups = (first + n + 63u) / 64u - (first + 63u) / 64u;
+  if (groups > 0u) atomicAdd(GroupsX, groups);
+  for (uint k = 0u; k < n; ++k) Voxels[first + k] = picked[k];
 }
       ]]></Compute>
     </Pass>
@@ -119,6 +143,7 @@ const int Steps = 64;
 // indirect light the pixels show (smoother); both 1 while the light
 // settles after a big change.
 uniform vec2 _InjectionBlend = vec2(0.5, 0.25);
+uniform float _InjectionShare = 1.0;
 
 void main() {
   if (gl_GlobalInvocationID.x >= Count) return;
@@ -135,7 +160,12 @@ void main() {
   vec3 centre = vec3(v) + 0.5;
   vec3 o = centre + normalize(toVoxelDir(n));
   vec3 p = toWorld(centre);
+  uint frame = uint(Time.w);
+  uint share = uint(max(_InjectionShare, 1.0));
   vec4 lastIndirect = texelFetch(_LightFieldIrradiance, v, 0);
+  if (!lightCurrent(lastIndirect.a, frame, share)) lastIndirect = vec4(0.0);
+  lightFrame = frame;
+  lightShare = share;
   vec3 direct = directIrradiance(p, n, o, 0, 0u, Steps, luminance(lastIndirect.rgb));
   vec3 indirect = vec3(0.0);
   for (int k = 0; k < GatherRays; ++k) {
@@ -143,8 +173,9 @@ void main() {
   }
   vec3 R = albedo / PI * (direct + indirect);
   vec4 last = texelFetch(_LightField, v, 0);
-  imageStore(_RadianceOut, v, vec4(last.a > 0.5 ? mix(last.rgb, R, _InjectionBlend.x) : R, 1.0));
-  imageStore(_IrradianceOut, v, vec4(lastIndirect.a > 0.5 ? mix(lastIndirect.rgb, indirect, _InjectionBlend.y) : indirect, 1.0));
+  float stamp = lightStamp(frame);
+  imageStore(_RadianceOut, v, vec4(lightCurrent(last.a, frame, share) ? mix(last.rgb, R, _InjectionBlend.x) : R, stamp));
+  imageStore(_IrradianceOut, v, vec4(lastIndirect.a > 0.5 ? mix(lastIndirect.rgb, indirect, _InjectionBlend.y) : indirect, stamp));
 }
       ]]></Compute>
     </Pass>
@@ -163,8 +194,17 @@ layout(std430, binding = 0) readonly buffer VoxelList {
 uniform usampler3D _LightFieldMaterial;
 uniform sampler3D _LightFieldIrradiance;
 uniform vec3 _LightFieldTexSize = vec3(1.0);
+uniform vec4 Time = vec4(0.0);
+uniform float _InjectionShare = 1.0;
+// Kept in step with VoxelRaytracing/LightField's lightCurrent: this frame's
+// volume, so a voxel lit this frame is 0 frames old.
+bool current(float stamp, uint frame, uint share) {
+  return stamp > 0.5 && ((frame - uint(stamp) + 1u) & 1023u) < share;
+}
 void main() {
   if (gl_GlobalInvocationID.x >= Count) return;
+  uint frame = uint(Time.w);
+  uint share = uint(max(_InjectionShare, 1.0));
   uint entry = Voxels[gl_GlobalInvocationID.x];
   ivec3 v = ivec3(entry & 1023u, (entry >> 10u) & 1023u, entry >> 20u);
   ivec3 size = ivec3(_LightFieldTexSize);
@@ -182,7 +222,7 @@ void main() {
       uvec2 mc = texelFetch(_LightFieldMaterial, c, 0).xy;
       if (unpackUnorm4x8(mc.x).a < 0.5 || dot(unpackSnorm4x8(mc.y).xyz, n) < 0.8) continue;
       vec4 e = texelFetch(_LightFieldIrradiance, c, 0);
-      if (e.a < 0.5) continue;
+      if (!current(e.a, frame, share)) continue;
       // The voxel itself counts double: edges stay a little sharper.
       float weight = (i == 0 && j == 0) ? 2.0 : 1.0;
       sum += vec4(e.rgb, 1.0) * weight;

@@ -20,6 +20,7 @@
 #include <iostream>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include <glm/common.hpp>
 #include <glm/geometric.hpp>
@@ -260,34 +261,29 @@ bool RenderSystem::SweepSunlight(LightField& l, const Transform& t, UniformBuffe
   std::vector<UniformBuffer*> buffers = {&time, &voxel};
   const unsigned program = UseCompute(*LightInjection, "SunSweep", &buffers);
   if (program == 0) return false;
-  BindImage(program, "_SunOut", 0, l.SunVolume, 0, GL_R8, GL_READ_WRITE);
+  BindImage(program, "_SunOut", 0, l.SunVolume, 0, GL_RG8, GL_WRITE_ONLY);
   BindImage(program, "_LightFieldDistanceImage", 1, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
-  glProgramUniform1i(program, glGetUniformLocation(program, "_SweepAxis"), axis);
-  Debug::_CheckGLError("RELEASE", __LINE__);
   const int slices = size[axis];
-  const int across = axis == 0 ? size.y : size.x;
-  const int down = axis == 2 ? size.y : size.z;
-  const GLint sliceLocation = glGetUniformLocation(program, "_SweepSlice");
-  const GLint offsetLocation = glGetUniformLocation(program, "_SweepOffset");
-  // The k-th slice from the sun lies on the ray at -k d; a voxel's way to
-  // the sun is the line's rounded position there. A step rounded on its
-  // own would lose a low sun's rise (0.13 voxels a slice at sunset rounds
-  // to none, and a barrel's shadow never ends) and bend its heading.
-  auto onLine = [&d](int k) { return glm::floor(-static_cast<float>(k) * d + 0.5f); };
-  for (int k = 0; k < slices; ++k) {
-    // From the slice nearest the sun onwards.
-    const int slice = d[axis] > 0.0f ? slices - 1 - k : k;
-    glProgramUniform1i(program, sliceLocation, slice);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    glm::ivec3 offset(onLine(k - 1) - onLine(k));
-    offset[axis] = d[axis] > 0.0f ? 1 : -1;
-    glProgramUniform3i(program, offsetLocation, offset.x, offset.y, offset.z);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    glDispatchCompute(static_cast<unsigned>((across + 7) / 8), static_cast<unsigned>((down + 7) / 8), 1);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-    Debug::_CheckGLError("RELEASE", __LINE__);
+  const int u = axis == 0 ? 1 : 0, w = axis == 2 ? 1 : 2;
+  const glm::vec2 step(d[u], d[w]);
+  // The lines that cross the field: those starting beside it too, as far as
+  // the sun's slant carries them across (a margin for rounding).
+  glm::vec2 lo(0.0f), hi(0.0f);
+  for (int k : {0, slices - 1}) {
+    const glm::vec2 at = glm::floor(-static_cast<float>(k) * step + 0.5f);
+    lo = glm::min(lo, at);
+    hi = glm::max(hi, at);
   }
+  const glm::ivec2 origin = -glm::ivec2(hi) - 1;
+  const glm::ivec2 lines = glm::ivec2(size[u], size[w]) + glm::ivec2(hi - lo) + 2;
+  glProgramUniform1i(program, glGetUniformLocation(program, "_SweepAxis"), axis);
+  glProgramUniform1i(program, glGetUniformLocation(program, "_SweepFirst"), d[axis] > 0.0f ? slices - 1 : 0);
+  glProgramUniform1i(program, glGetUniformLocation(program, "_SweepDir"), d[axis] > 0.0f ? -1 : 1);
+  glProgramUniform2f(program, glGetUniformLocation(program, "_SweepStep"), step.x, step.y);
+  glProgramUniform2i(program, glGetUniformLocation(program, "_SweepOrigin"), origin.x, origin.y);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  glDispatchCompute(static_cast<unsigned>((lines.x + 7) / 8), static_cast<unsigned>((lines.y + 7) / 8), 1);
+  Debug::_CheckGLError("RELEASE", __LINE__);
   glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
   return true;
@@ -521,7 +517,20 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     l->IrradianceVolume = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
     l->IrradianceBack = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
     l->IrradianceFiltered = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
-    l->SunVolume = MakeVolume(X, Y, Z, TextureFormats::R8, false, 1);
+    l->SunVolume = MakeVolume(X, Y, Z, TextureFormats::RG8, false, 1);
+    {
+      // Beyond the field the sun is seen: the border is sunlit open air.
+      GLint bound = 0;
+      glGetIntegerv(GL_TEXTURE_BINDING_3D, &bound);
+      glBindTexture(GL_TEXTURE_3D, l->SunVolume->ID);
+      const GLfloat border[4] = {1.0f, 1.0f, 0.0f, 0.0f};
+      for (GLenum wrap : {GL_TEXTURE_WRAP_S, GL_TEXTURE_WRAP_T, GL_TEXTURE_WRAP_R}) {
+        glTexParameteri(GL_TEXTURE_3D, wrap, GL_CLAMP_TO_BORDER);
+      }
+      glTexParameterfv(GL_TEXTURE_3D, GL_TEXTURE_BORDER_COLOR, border);
+      glBindTexture(GL_TEXTURE_3D, static_cast<GLuint>(bound));
+      Debug::_CheckGLError("RELEASE", __LINE__);
+    }
     l->StaticSkip = MakeVolume(2 * X, 2 * Y, 2 * Z, TextureFormats::R8, true, 0);
     l->StaticDistance = MakeVolume(X, Y, Z, TextureFormats::R8UI, false, 0);
     l->StaticMaterial = MakeVolume(X, Y, Z, TextureFormats::RG32UI, false, 0);
@@ -843,10 +852,19 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
 
   unsigned program = UseCompute(*LightInjection, "Select", &buffers);
   if (program == 0) return false;
-  bindOutputs(program);
-  const auto groups = [](int n) { return static_cast<unsigned>((n + 3) / 4); };
+  // One invocation per 2 x 2 x 2 voxels, 4 x 4 x 4 of them a work group.
+  const auto groups = [](int n) { return static_cast<unsigned>((n + 7) / 8); };
   glDispatchCompute(groups(l.VolumeBack->Width), groups(l.VolumeBack->Height), groups(l.VolumeBack->Depth));
   Debug::_CheckGLError("RELEASE", __LINE__);
+  // The voxels not relit this frame keep their light: the whole of last
+  // frame's volumes first, the listed voxels written over them.
+  glMemoryBarrier(GL_TEXTURE_UPDATE_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  for (auto [from, to] : {std::pair{l.Volume, l.VolumeBack}, std::pair{l.IrradianceVolume, l.IrradianceBack}}) {
+    glCopyImageSubData(from->ID, GL_TEXTURE_3D, 0, 0, 0, 0, to->ID, GL_TEXTURE_3D, 0, 0, 0, 0, from->Width,
+                       from->Height, from->Depth);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+  }
   glMemoryBarrier(GL_COMMAND_BARRIER_BIT | GL_SHADER_STORAGE_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
 
@@ -859,7 +877,8 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   UniformBuffer filterInputs;
   filterInputs.SetTexture("_LightFieldIrradiance", l.IrradianceBack);
   filterInputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
-  std::vector<UniformBuffer*> filterBuffers = {&voxel, &filterInputs};
+  filterInputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(InjectionShare));
+  std::vector<UniformBuffer*> filterBuffers = {&time, &voxel, &filterInputs};
   program = UseCompute(*LightInjection, "Filter", &filterBuffers);
   if (program != 0) {
     BindImage(program, "_FilteredOut", 0, l.IrradianceFiltered, 0, GL_RGBA16F);
