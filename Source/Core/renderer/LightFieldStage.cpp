@@ -746,15 +746,25 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
           hi = glm::max(hi, v);
         }
       }
+      // The curtain's particles, drawn as points where the display mesh
+      // holds them (world positions); with none at hand, all distances.
+      static const std::vector<float> noCurtain;
+      const std::vector<float>& curtain = particles ? display->Vertices : noCurtain;
+      for (size_t k = 0; k + 2 < curtain.size(); k += 3) {
+        const glm::vec3 at(curtain[k], curtain[k + 1], curtain[k + 2]);
+        const glm::vec3 v = (Apply(T->WorldInverse, at) * 0.5f + 0.5f) * glm::vec3(fieldSize);
+        lo = glm::min(lo, v);
+        hi = glm::max(hi, v);
+      }
       if (lo.x <= hi.x || particles) {
         drawColour(moving, particles);
         drawDetail(moving, particles);
         // A voxel's distance reads the 3 x 3 x 3 cells of 8 voxels around
-        // its own cell: every voxel whose cell touches a cell of the mover.
-        // The curtain has no bounds at hand: all distances then.
-        // Converted to whole cells only when bounded: the unset bounds
-        // (±1e30) have no int.
-        const bool bounded = !particles && glm::all(glm::lessThan(glm::abs(lo) + glm::abs(hi), glm::vec3(1e8f)));
+        // its own cell: every voxel whose cell touches a cell of a mover or
+        // of the curtain. Converted to whole cells only when bounded: the
+        // unset bounds (±1e30) have no int, nor has a cloth blown apart.
+        const bool known = !particles || !curtain.empty();
+        const bool bounded = known && glm::all(glm::lessThan(glm::abs(lo) + glm::abs(hi), glm::vec3(1e8f)));
         if (bounded) {
           buildDistance((glm::ivec3(glm::floor(lo / 8.0f)) - 1) * 8, (glm::ivec3(glm::floor(hi / 8.0f)) + 2) * 8);
         } else {
