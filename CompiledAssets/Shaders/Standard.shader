@@ -69,6 +69,9 @@ in vec2 texcoord;
 uniform vec3 Color = vec3(0.8);
 uniform float Roughness = 0.5;
 uniform sampler2D AlbedoMap;
+// 1 when the material has an albedo map; without one the filtered read (of
+// white) is compiled out.
+[PreCompile] uniform float _AlbedoMapped;
 uniform vec3 _CameraPos = vec3(0.0);
 layout(location = 0) out vec4 NormalOut;
 layout(location = 1) out vec2 MotionOut;
@@ -78,7 +81,9 @@ void main() {
   vec3 n = normalize(worldNormal);
   // Two bits of roughness ride in the normal's alpha (0, 1/3, 2/3, 1).
   NormalOut = vec4(n * 0.5 + 0.5, clamp(Roughness, 0.0, 1.0));
-  AlbedoOut = vec4(Color * texture(AlbedoMap, texcoord).rgb, 1.0);
+  vec3 albedo = Color;
+  if (_AlbedoMapped > 0.5) albedo *= texture(AlbedoMap, texcoord).rgb;
+  AlbedoOut = vec4(albedo, 1.0);
   // Distance from the camera, not view depth: the lighting walks the pixel's
   // ray by this much to find the surface.
   DepthOut = length(worldPosition - _CameraPos);
@@ -127,6 +132,7 @@ uniform float Metallic = 0.0;
 uniform vec3 EmissionColor = vec3(0.0);
 uniform float Strength = 0.0;
 uniform sampler2D AlbedoMap;
+[PreCompile] uniform float _AlbedoMapped;
 uniform vec3 _CameraPos = vec3(0.0);
 // The level's sky and sun (radiance; the sun's irradiance at normal
 // incidence), black without a Sky.
@@ -140,7 +146,8 @@ layout(location = 1) out vec2 MotionOut;
 void main() {
   vec3 n = normalize(worldNormal);
   vec3 v = normalize(_CameraPos - worldPosition);
-  vec3 albedo = Color * texture(AlbedoMap, texcoord).rgb;
+  vec3 albedo = Color;
+  if (_AlbedoMapped > 0.5) albedo *= texture(AlbedoMap, texcoord).rgb;
   vec3 diffuse = albedo * (1.0 - Metallic);
   vec3 specularTint = mix(vec3(0.04), albedo, Metallic);
 

@@ -64,6 +64,29 @@ TEST(MeshBounds, BoxStartsAtTheTenThousandLimits) {
   EXPECT_EQ(high, glm::vec3(-10000));
 }
 
+// Only a mesh whose every visible triangle fronts the side its normals point
+// may lose its back faces to culling.
+TEST(MeshSides, BackFacesAreCullableOnlyWhenEveryFrontFollowsItsNormals) {
+  const std::vector<float> square = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0};
+  const std::vector<float> up = {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1};
+  const std::vector<float> down = {0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1};
+  const std::vector<float> few = {0, 0, 1};
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> faces;
+    const std::vector<float>& normals;
+    bool oneSided;
+  } cases[] = {
+      {"counter-clockwise seen from the normals' side", {0, 1, 2, 1, 3, 2}, up, true},
+      {"fronts away from the normals", {0, 1, 2, 1, 3, 2}, down, false},
+      {"one triangle of two turned over", {0, 1, 2, 1, 2, 3}, up, false},
+      {"a triangle of no area does not count", {0, 1, 2, 0, 0, 1}, up, true},
+      {"no triangles", {}, up, false},
+      {"normals shorter than the positions", {0, 1, 2}, few, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FrontsFollowNormals(square, c.faces, c.normals), c.oneSided) << c.name;
+}
+
 TEST_F(MeshFileTest, ReadsEveryChannelAndToleratesBlanksBeforeNumbers) {
   MeshLists lists;
   ASSERT_TRUE(Read(Fml(std::string(kTriangle) + "<Normals>0,0,1, 0,0,1, 0,0,1</Normals>"), lists));

@@ -80,6 +80,7 @@ int Mesh::ToGPU() {
   }
 
   ComputeBounds(Vertices, vertexCount, BoundsMin, BoundsMax);
+  OneSided = Topology != 0 && HasNormals && FrontsFollowNormals(Vertices, Faces, Normals);
   const VertexLayout layout = MeshVertexLayout(HasNormals, HasUV1);
   const std::vector<float>* stream = &Vertices;
   if (HasNormals || HasUV1) {

@@ -51,6 +51,9 @@ class Mesh {
   bool HasColors = false;
   bool HasUV2 = false;
   bool HasUV1 = false;
+  // Set at upload: the back faces of the triangles may be culled (see
+  // FrontsFollowNormals); otherwise the mesh is drawn two-sided.
+  bool OneSided = false;
   glm::vec3 BoundsMin{0.0f};
   glm::vec3 BoundsMax{0.0f};
   SaneGL::Buffer VertexBuffer;

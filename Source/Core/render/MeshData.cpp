@@ -7,6 +7,7 @@
 #include <utility>
 
 #include <glm/common.hpp>
+#include <glm/geometric.hpp>
 
 #include "engine/Debug.h"
 #include "engine/TextHelpers.h"
@@ -142,6 +143,25 @@ void InterleaveVertices(const VertexLayout& layout, size_t vertexCount,
     if (layout.NormalOffset >= 0) std::copy_n(normals.data() + i * 3, 3, vertex + layout.NormalOffset);
     if (layout.UVOffset >= 0) std::copy_n(uv1.data() + i * 2, 2, vertex + layout.UVOffset);
   }
+}
+
+bool FrontsFollowNormals(const std::vector<float>& vertices, const std::vector<uint32_t>& faces,
+                         const std::vector<float>& normals) {
+  if (faces.empty() || normals.size() < vertices.size()) return false;
+  auto at = [](const std::vector<float>& list, uint32_t i) {
+    return glm::vec3(list[3 * i], list[3 * i + 1], list[3 * i + 2]);
+  };
+  const size_t count = vertices.size() / 3;
+  for (size_t t = 0; t + 2 < faces.size(); t += 3) {
+    const uint32_t a = faces[t], b = faces[t + 1], c = faces[t + 2];
+    if (a >= count || b >= count || c >= count) return false;
+    const glm::vec3 pa = at(vertices, a);
+    const glm::vec3 facing = glm::cross(at(vertices, b) - pa, at(vertices, c) - pa);
+    if (facing == glm::vec3(0.0f)) continue;
+    const glm::vec3 normal = at(normals, a) + at(normals, b) + at(normals, c);
+    if (!(glm::dot(facing, normal) > 0.0f)) return false;
+  }
+  return true;
 }
 
 void ComputeBounds(const std::vector<float>& vertices, size_t vertexCount, glm::vec3& boundsMin,

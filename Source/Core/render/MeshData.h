@@ -50,6 +50,13 @@ void InterleaveVertices(const VertexLayout& layout, size_t vertexCount,
                         const std::vector<float>& vertices, const std::vector<float>& normals,
                         const std::vector<float>& uv1, std::vector<float>& out);
 
+// True when every triangle turns its front (counter-clockwise) to the side
+// its vertex normals point, so its back is only seen from inside or behind:
+// such a mesh may be drawn with back faces culled. Triangles of no area
+// show no side and are not counted against it. False without normals.
+bool FrontsFollowNormals(const std::vector<float>& vertices, const std::vector<uint32_t>& faces,
+                         const std::vector<float>& normals);
+
 // The box starts at (10000, ...) / (-10000, ...) and every position widens
 // it, so a mesh beyond +-10000 keeps that limit on the side it does not reach.
 void ComputeBounds(const std::vector<float>& vertices, size_t vertexCount, glm::vec3& boundsMin,

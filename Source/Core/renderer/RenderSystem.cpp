@@ -84,10 +84,28 @@ void DrawEntryNow(DrawEntry& e, const std::string& pass, std::vector<UniformBuff
   Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
 }
 
-UniformBuffer PastMatrices(const DrawEntry& e) {
+// Whether the entry's material was given an albedo map: without one the
+// surface shaders compile the sampling out (it would read white).
+bool MapsAlbedo(const DrawEntry& e) {
+  const UniformBuffer* own = &std::get<6>(e);
+  const UniformBuffer* shared = std::get<5>(e);
+  for (const UniformBuffer* b : {own, shared}) {
+    if (b == nullptr) continue;
+    auto found = b->Uniforms.find("AlbedoMap");
+    if (found != b->Uniforms.end() && found->second.Type == TypeTexture &&
+        (found->second.TexturePointer != nullptr || found->second.TextureResource.Object() != nullptr)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+UniformBuffer PerDraw(const DrawEntry& e) {
   UniformBuffer draw;
   draw.SetMatrix4("_LocalToWorld_Past", std::get<3>(e));
   draw.SetMatrix4("_WorldToLocal_Past", Draw::AffineInverse(std::get<3>(e)).WorldToLocal);
+  draw.SetFloat("_AlbedoMapped", MapsAlbedo(e) ? 1.0f : 0.0f);
+  draw.CalculateHash();
   return draw;
 }
 
@@ -536,12 +554,19 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   auto cameraDraws = [&](const std::string& pass, bool rehash,
                          const std::function<std::vector<UniformBuffer*>(DrawEntry&, UniformBuffer&)>& list,
                          const std::function<bool(DrawEntry&)>& filter) {
+    // A CPU rasteriser pays for every triangle it sets up: the backs of
+    // meshes whose fronts follow their normals are hidden behind their
+    // fronts, and are culled. The lightmap's top-down layout sees them all.
+    const bool cull = pass != "LightmapGI";
     for (DrawEntry& e : queue) {
       if (!std::get<7>(e) || !filter(e)) continue;
       if (rehash) std::get<6>(e).CalculateHash();
-      UniformBuffer draw = PastMatrices(e);
+      const Mesh* mesh = std::get<0>(e).Object();
+      SaneGL::CullFace(cull && mesh != nullptr && mesh->OneSided ? SaneGL::FaceSide::Back : SaneGL::FaceSide::None);
+      UniformBuffer draw = PerDraw(e);
       DrawEntryNow(e, pass, list(e, draw));
     }
+    SaneGL::CullFace(SaneGL::FaceSide::None);
   };
   auto all = [](DrawEntry&) { return true; };
 
