@@ -178,20 +178,12 @@ void ChimneyStack(MeshBuilder& m, vec2 x, vec2 y, float bottom, float top) {
 
 // ---------------------------------------------------------------------------
 
-// Cobbles: a height field of domed setts in staggered rows, sampled four
-// times per sett so each one catches the light on its own slopes. Sampled
-// twice, every vertex was a top or a gutter and the normals tilted only
-// across the rows' seams, shading the street as a washboard in a low sun.
+// The street between the kerbs: flat at the setts' mean height, with its
+// uv in metres. The setts themselves are relief the Cobbles material draws
+// per pixel (Standard.shader's "Setts"): modelled, they took 32,768
+// triangles, the most costly part of a frame on a CPU rasteriser.
 MeshLists Street() {
-  const float sett = 0.25f, step = 0.0625f, bulge = 0.025f;
-  auto height = [&](float x, float y) {
-    const float row = std::floor(y / sett);
-    const float shift = static_cast<long>(row) % 2 != 0 ? 0.5f * sett : 0.0f;
-    const float u = (x + shift) / sett - std::floor((x + shift) / sett);
-    const float v = y / sett - row;
-    const float edge = std::max(std::abs(2.0f * u - 1.0f), std::abs(2.0f * v - 1.0f));
-    return bulge * (1.0f - edge * edge);
-  };
+  const float meanHeight = 0.0125f, step = 1.0f;
   const int columns = static_cast<int>(std::lround(2.0f * StreetHalfWidth / step));
   const int rows = static_cast<int>(std::lround(2.0f * StreetHalfLength / step));
   MeshBuilder m;
@@ -199,9 +191,7 @@ MeshLists Street() {
     for (int i = 0; i <= columns; ++i) {
       const float x = -StreetHalfWidth + step * static_cast<float>(i);
       const float y = -StreetHalfLength + step * static_cast<float>(j);
-      const float dx = (height(x + step, y) - height(x - step, y)) / (2.0f * step);
-      const float dy = (height(x, y + step) - height(x, y - step)) / (2.0f * step);
-      m.Vertex(vec3(x, y, height(x, y)), vec3(-dx, -dy, 1.0f), vec2(x, y));
+      m.Vertex(vec3(x, y, meanHeight), vec3(0.0f, 0.0f, 1.0f), vec2(x, y));
     }
   }
   const uint32_t row = static_cast<uint32_t>(columns + 1);

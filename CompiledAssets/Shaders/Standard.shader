@@ -1,7 +1,7 @@
 <?xml version="1.0" encoding="UTF-8"?>
 <!--
   The street's surface shader: one colour, a roughness and an emission per
-  material. The deferred path writes the G-buffer that the lighting compute
+  material, optionally an albedo map and a relief of setts (SettRelief). The deferred path writes the G-buffer that the lighting compute
   shades; the forward path lights with the level's sun (unshadowed) and a
   sky/ground ambient. The voxelisation passes share their vertex and geometry stages
   through includes.
@@ -29,6 +29,7 @@
     <Vector3 Uniform="EmissionColor"/>
     <Float Uniform="Strength"/>
     <Texture Uniform="AlbedoMap" IsLinear="False"/>
+    <Float Uniform="Setts"/>
   </Uniforms>
   <Passes>
     <Pass Name="Deferred">
@@ -72,13 +73,16 @@ uniform sampler2D AlbedoMap;
 // 1 when the material has an albedo map; without one the filtered read (of
 // white) is compiled out.
 [PreCompile] uniform float _AlbedoMapped;
+// The size of the stones of a sett relief (SettRelief), 0 for none.
+[PreCompile] uniform float Setts;
+#include "SettRelief"
 uniform vec3 _CameraPos = vec3(0.0);
 layout(location = 0) out vec4 NormalOut;
 layout(location = 1) out vec2 MotionOut;
 layout(location = 2) out vec4 AlbedoOut;
 layout(location = 3) out float DepthOut;
 void main() {
-  vec3 n = normalize(worldNormal);
+  vec3 n = Setts > 0.0 ? settNormal(texcoord, Setts) : normalize(worldNormal);
   // Two bits of roughness ride in the normal's alpha (0, 1/3, 2/3, 1).
   NormalOut = vec4(n * 0.5 + 0.5, clamp(Roughness, 0.0, 1.0));
   vec3 albedo = Color;
@@ -133,6 +137,8 @@ uniform vec3 EmissionColor = vec3(0.0);
 uniform float Strength = 0.0;
 uniform sampler2D AlbedoMap;
 [PreCompile] uniform float _AlbedoMapped;
+[PreCompile] uniform float Setts;
+#include "SettRelief"
 uniform vec3 _CameraPos = vec3(0.0);
 // The level's sky and sun (radiance; the sun's irradiance at normal
 // incidence), black without a Sky.
@@ -144,7 +150,7 @@ layout(location = 0) out vec4 ColorOut;
 layout(location = 1) out vec2 MotionOut;
 
 void main() {
-  vec3 n = normalize(worldNormal);
+  vec3 n = Setts > 0.0 ? settNormal(texcoord, Setts) : normalize(worldNormal);
   vec3 v = normalize(_CameraPos - worldPosition);
   vec3 albedo = Color;
   if (_AlbedoMapped > 0.5) albedo *= texture(AlbedoMap, texcoord).rgb;

@@ -1,8 +1,9 @@
 // The lighting presets on the shipped street, judged from the pictures the
 // renderer makes: night is dark but for its lights, and each lit lamp lights
-// the ground around it; sunset is warm and unlike the afternoon; the fire
-// neither clips nor flickers more than daylight does; a still picture takes
-// up a new preset within a few frames.
+// the ground around it; sunset is warm, unlike the afternoon, and its low
+// sun picks out the street's setts; the fire neither clips nor flickers more
+// than daylight does; a still picture takes up a new preset within a few
+// frames.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -279,6 +280,26 @@ TEST_F(StreetPresets, SunsetIsWarmAndUnlikeTheAfternoon) {
   for (size_t i = 0; i < street.size() / 3; ++i) lit += street[i];
   EXPECT_GE(lit.r, 1.5f * lit.b) << "lit ground " << lit.r << ", " << lit.g << ", " << lit.b;
   std::printf("Sunset: lit ground red/blue %.2f\n", lit.r / lit.b);
+
+  // The setts (25 cm stones in rows across the lane) under the low sun down
+  // the lane, seen from close by: the slopes of each row that face the sun
+  // are brighter than those turned away from it.
+  Look(glm::vec3(0.0f, -4.0f, 0.8f), glm::vec3(0.0f, -1.5f, 0.0f));
+  Settle();
+  const Picture near = Linear();
+  float before = 0.0f, after = 0.0f;
+  for (float x = -1.0f; x <= 1.0f; x += 0.05f) {
+    for (int row = -14; row < -6; ++row) {
+      const float centre = (static_cast<float>(row) + 0.5f) * 0.25f;
+      const int a = PixelOf(glm::vec3(x, centre - 0.08f, 0.0f)), b = PixelOf(glm::vec3(x, centre + 0.08f, 0.0f));
+      if (a < 0 || b < 0) continue;
+      before += Luminance(near[a]);
+      after += Luminance(near[b]);
+    }
+  }
+  const float relief = std::max(before / after, after / before);
+  EXPECT_GE(relief, 1.15f) << "slopes of the setts " << before << " and " << after;
+  std::printf("Sunset: the setts' sunlit slopes %.2f x brighter than the others\n", relief);
 }
 
 TEST_F(StreetPresets, CozyFireNeitherClipsNorFlickersMoreThanDaylight) {
