@@ -75,9 +75,7 @@ struct Gathered {
 
 // Adds sample k of the lit colour, seen from this pixel's centre p.
 void take(inout Gathered g, ivec2 k, vec2 p) {
-  vec3 c = texelFetch(_MainTex, k, 0).rgb;
-  if (bad(c)) return;
-  c = max(c, vec3(0.0));
+  vec3 c = max(texelFetch(_MainTex, k, 0).rgb, vec3(0.0));
   vec2 d = vec2(k) + 0.5 - _AAJitter - p;
   // A Gaussian close to a Blackman-Harris window of one pixel's radius.
   float w = exp(-2.29 * dot(d, d));
@@ -108,6 +106,11 @@ void main() {
       for (int x = -1; x <= 1; ++x) take(g, clamp(base + ivec2(x, y), ivec2(0), size - 1), p);
     }
   }
+  // A broken sample (not a number, infinite) spoils the sums it went into:
+  // checked once on the sums instead of per sample, the pixel then shows
+  // its history alone this frame, and no broken value reaches it.
+  bool broken = bad(g.sum) || bad(g.m2) || isnan(g.weights) || isinf(g.weights);
+  if (broken) g = Gathered(vec3(0.0), 0.0, 0.0, vec3(0.0), vec3(0.0), 0.0);
   vec3 sum = g.sum;
   float weights = g.weights;
   float nearest = g.nearest;
@@ -146,14 +149,14 @@ void main() {
   // lighting noise to average, and its edges keep the spread of the
   // samples around them.
   bool sky = texelFetch(LinearDepth, clamp(ivec2(p), ivec2(0), size - 1), 0).r <= 0.0;
-  if (moved > 0.5 || sky) {
+  if ((moved > 0.5 || sky) && !broken) {
     // Moving pixels clip tightly: what they uncover is new. History that
     // had to move far was wrong: it starts to gather anew.
     vec3 lo = m1 - sigma - 0.002, hi = m1 + sigma + 0.002;
     kept = clamp(history.rgb, lo, hi);
     bool rejected = any(greaterThan(abs(kept - history.rgb), max(sigma, vec3(0.02)) * 2.0));
     if (rejected) n = min(n, 1.0 / blend);
-  } else if (valid) {
+  } else if (valid && !broken) {
     float noise = 2.0 * luminance(sigma) / sqrt(max(count, 1.0));
     if (abs(fast - slow) > 0.5 * max(fast, slow) + noise + 0.002) {
       kept *= clamp(fast / max(slow, 1e-4), 0.0, 8.0);
@@ -163,6 +166,7 @@ void main() {
   }
   // A sample far from this pixel's centre counts for less (upsampling).
   float alpha = valid && n > 1.0 ? clamp(nearest / n, 1.0 / (n * 4.0), 1.0) : 1.0;
+  if (broken && valid) alpha = 0.0;
   ColorOut = vec4(mix(kept, current, alpha), fast);
   NewnessOut = vec2(n, mix(slow, here, 1.0 / n));
 }
