@@ -304,6 +304,34 @@ TEST_F(RenderFrame, SkyUncoveredWhereSomethingStoodLeavesNoGhost) {
   EXPECT_LT(after.r + after.g + after.b, 0.1f * (lit.r + lit.g + lit.b)) << "the cube's colour lingers";
 }
 
+TEST_F(RenderFrame, AWallUncoveredWhereSomethingStoodLeavesNoGhost) {
+  // A plaster wall 2 m behind the cube's place, seen first alone, then with
+  // the brick cube in front of it; the cube jumps away and, though neither
+  // the camera nor the wall moves, the middle shows the wall again within
+  // three frames rather than a cube fading over dozens.
+  const Resource<Material> plaster = Resources<Material>::Get("Plaster");
+  const glm::mat4 wall =
+      glm::translate(glm::mat4(1.0f), glm::vec3(0.0f, 2.0f, 0.0f)) * glm::scale(glm::mat4(1.0f), glm::vec3(4.0f, 0.2f, 4.0f));
+  auto frames = [&](int count, bool withCube, float cubeZ) {
+    for (int i = 0; i < count; ++i) {
+      DrawSystem::ClearCache();
+      DrawSystem::QueueDraw(cube, -1, wall, wall, plaster, {}, true, true);
+      const glm::mat4 m = glm::translate(glm::mat4(1.0f), glm::vec3(0.0f, 0.0f, cubeZ)) *
+                          glm::scale(glm::mat4(1.0f), glm::vec3(1.5f));
+      if (withCube) DrawSystem::QueueDraw(cube, -1, m, m, material, {}, true, true);
+      RenderSystem::RenderFrame(nullptr);
+    }
+    return glm::vec3(CentrePixel());
+  };
+  const glm::vec3 alone = frames(16, false, 0.0f);
+  const glm::vec3 covered = frames(16, true, 0.0f);
+  ASSERT_GT(glm::length(covered - alone), 0.1f) << "the cube and the wall look alike";
+  const glm::vec3 after = frames(3, true, 40.0f);
+  EXPECT_LT(glm::length(after - alone), 0.25f * glm::length(covered - alone))
+      << "the cube's colour lingers: " << after.r << ", " << after.g << ", " << after.b << " where the wall is "
+      << alone.r << ", " << alone.g << ", " << alone.b;
+}
+
 TEST_F(RenderFrame, StillThingsAreVoxelisedOnceAndMovingOnesOnTopMatchAWholeRevoxelisation) {
   // A cube that stays left of the middle and one that moves on the right.
   auto frameWithMoverAt = [&](float z) {

@@ -14,7 +14,8 @@
   moving one keeps at least TemporalSSExponent of it and its history is
   clipped to the spread of the new samples around it, dropping what the
   scene no longer shows; so is the sky, which a move of the camera uncovers
-  without moving it on screen.
+  without moving it on screen, and any pixel whose distance from the camera
+  changed since the last frame (what a moving thing uncovers).
 
   A still pixel is not clipped to one frame's neighbours: with one noisy
   sample of the lighting each, nine of them may all miss a light that the
@@ -44,6 +45,7 @@ uniform sampler2D BufferFinalLastFrame;
 uniform sampler2D MotionVectors;
 uniform sampler2D Newness;
 uniform sampler2D LinearDepth;  // 0 where the sky shows
+uniform sampler2D LastBufferDepth;  // the same, of the last frame
 uniform float TemporalSSExponent = 0.2;
 uniform vec2 _AAJitter = vec2(0.0);
 // The most frames the history may hold this frame: small for a few frames
@@ -148,7 +150,16 @@ void main() {
   // does not move on screen: it is clipped like a moving pixel. It has no
   // lighting noise to average, and its edges keep the spread of the
   // samples around them.
-  bool sky = texelFetch(LinearDepth, clamp(ivec2(p), ivec2(0), size - 1), 0).r <= 0.0;
+  float depth = texelFetch(LinearDepth, clamp(ivec2(p), ivec2(0), size - 1), 0).r;
+  bool sky = depth <= 0.0;
+  // Another surface stood where the history comes from: a thing that moved
+  // away (a curtain that fell) uncovered what was behind it, though neither
+  // the camera nor the uncovered wall moves. Its history is clipped to the
+  // samples around it, as a moving pixel's is, or the thing's colour would
+  // linger as a ghost for dozens of frames.
+  ivec2 lastSize = textureSize(LastBufferDepth, 0);
+  float lastDepth = texelFetch(LastBufferDepth, clamp(ivec2(pastUV * vec2(lastSize)), ivec2(0), lastSize - 1), 0).r;
+  bool uncovered = abs(depth - lastDepth) > 0.05 * max(depth, lastDepth);
   if ((moved > 0.5 || sky) && !broken) {
     // Moving pixels clip tightly: what they uncover is new. History that
     // had to move far was wrong: it starts to gather anew.
@@ -156,10 +167,15 @@ void main() {
     kept = clamp(history.rgb, lo, hi);
     bool rejected = any(greaterThan(abs(kept - history.rgb), max(sigma, vec3(0.02)) * 2.0));
     if (rejected) n = min(n, 1.0 / blend);
+  } else if (uncovered && !broken) {
+    kept = clamp(history.rgb, m1 - sigma - 0.002, m1 + sigma + 0.002);
   } else if (valid && !broken) {
     float noise = 2.0 * luminance(sigma) / sqrt(max(count, 1.0));
     if (abs(fast - slow) > 0.5 * max(fast, slow) + noise + 0.002) {
-      kept *= clamp(fast / max(slow, 1e-4), 0.0, 8.0);
+      // Brought to the new brightness and into the colours around it: what
+      // it held may have been another thing's (a cloth that slid away),
+      // whose hue a change of brightness alone would keep.
+      kept = clamp(kept * clamp(fast / max(slow, 1e-4), 0.0, 8.0), m1 - sigma - 0.002, m1 + sigma + 0.002);
       slow = fast;
       n = min(n, KeptAfterChange);
     }
