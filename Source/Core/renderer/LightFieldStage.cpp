@@ -821,23 +821,9 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
 bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel) {
   LightInjection = Resources<Shader>::Get("VoxelRaytracing/LightInjection");
   if (!LightInjection || l.VolumeBack == nullptr || l.IrradianceBack == nullptr) return false;
-  // The list of voxels to light: a count of work groups (an indirect
-  // dispatch's three numbers), the count of voxels, then one word each.
-  static SaneGL::Buffer list;
-  static size_t capacity = 0;
-  const size_t voxels = static_cast<size_t>(l.VolumeBack->Width) * l.VolumeBack->Height * l.VolumeBack->Depth;
-  if (list.Empty() || capacity < voxels) {
-    list = SaneGL::Buffer::Create(SaneGL::BufferType::ShaderStorageBuffer);
-    capacity = voxels;
-    list.BufferData(static_cast<unsigned>(16 + 4 * capacity), nullptr, SaneGL::BufferUsage::DynamicCopy);
-  }
-  const GLuint header[4] = {0, 1, 1, 0};
-  glBindBuffer(GL_SHADER_STORAGE_BUFFER, list.glID());
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  glBufferSubData(GL_SHADER_STORAGE_BUFFER, 0, sizeof(header), header);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  glBindBufferBase(GL_SHADER_STORAGE_BUFFER, 0, list.glID());
-  Debug::_CheckGLError("RELEASE", __LINE__);
+  // The voxels to light, listed by the "Select" pass.
+  static WorkList list;
+  list.Reset(static_cast<size_t>(l.VolumeBack->Width) * l.VolumeBack->Height * l.VolumeBack->Depth, 0);
 
   UniformBuffer inputs;
   inputs.SetTexture("_LightField", l.Volume);
@@ -882,7 +868,7 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   if (program == 0) return false;
   bindOutputs(program);
   UploadISArrays(program, is);
-  DispatchIndirect(list, GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  DispatchIndirect(list.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
 
   UniformBuffer filterInputs;
   filterInputs.SetTexture("_LightFieldIrradiance", l.IrradianceBack);
@@ -892,7 +878,7 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   program = UseCompute(*LightInjection, "Filter", &filterBuffers);
   if (program != 0) {
     BindImage(program, "_FilteredOut", 0, l.IrradianceFiltered, 0, GL_RGBA16F);
-    DispatchIndirect(list, GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+    DispatchIndirect(list.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   }
   return true;
 }
