@@ -7,8 +7,9 @@
   them into the reprojected history.
 
   "Newness" holds how many frames the history of a pixel has gathered (0:
-  none) and, in its second channel, the slow mean of the luminance of the
-  samples around the pixel; the history's alpha holds their fast mean (a
+  none), in its second channel the slow mean of the luminance of the
+  samples around the pixel and in its third the pixel's distance from the
+  camera; the history's alpha holds their fast mean (a
   third of each new frame). A still pixel takes 1/n of the new frame, down
   to TemporalSSExponent / 8, so the noise of the lighting averages away; a
   moving one keeps at least TemporalSSExponent of it and its history is
@@ -45,7 +46,6 @@ uniform sampler2D BufferFinalLastFrame;
 uniform sampler2D MotionVectors;
 uniform sampler2D Newness;
 uniform sampler2D LinearDepth;  // 0 where the sky shows
-uniform sampler2D LastBufferDepth;  // the same, of the last frame
 uniform float TemporalSSExponent = 0.2;
 uniform vec2 _AAJitter = vec2(0.0);
 // The most frames the history may hold this frame: small for a few frames
@@ -54,7 +54,7 @@ uniform float _HistoryCap = 65504.0;
 // 1 when the lit colour is smaller than the target; a program of its own.
 [PreCompile] uniform float TemporalUpsampling;
 layout(location = 0) out vec4 ColorOut;
-layout(location = 1) out vec2 NewnessOut;
+layout(location = 1) out vec4 NewnessOut;
 
 // Frames a still pixel keeps gathering for each unit of 1 / blend.
 const float StillFrames = 8.0;
@@ -128,7 +128,7 @@ void main() {
   vec2 outSize = vec2(textureSize(BufferFinalLastFrame, 0));
   float moved = length(motion * outSize);
   ivec2 pastTexel = ivec2(clamp(pastUV * outSize, vec2(0.0), outSize - 1.0));
-  vec2 past = texelFetch(Newness, pastTexel, 0).rg;
+  vec3 past = texelFetch(Newness, pastTexel, 0).rgb;
   float age = past.r;
   // One filtered read for all: a still pixel's lands on its own texel's
   // centre, and a CPU rasteriser would pay for both sides of a choice.
@@ -157,8 +157,7 @@ void main() {
   // the camera nor the uncovered wall moves. Its history is clipped to the
   // samples around it, as a moving pixel's is, or the thing's colour would
   // linger as a ghost for dozens of frames.
-  ivec2 lastSize = textureSize(LastBufferDepth, 0);
-  float lastDepth = texelFetch(LastBufferDepth, clamp(ivec2(pastUV * vec2(lastSize)), ivec2(0), lastSize - 1), 0).r;
+  float lastDepth = past.b;
   bool uncovered = abs(depth - lastDepth) > 0.05 * max(depth, lastDepth);
   if ((moved > 0.5 || sky) && !broken) {
     // Moving pixels clip tightly: what they uncover is new. History that
@@ -184,7 +183,7 @@ void main() {
   float alpha = valid && n > 1.0 ? clamp(nearest / n, 1.0 / (n * 4.0), 1.0) : 1.0;
   if (broken && valid) alpha = 0.0;
   ColorOut = vec4(mix(kept, current, alpha), fast);
-  NewnessOut = vec2(n, mix(slow, here, 1.0 / n));
+  NewnessOut = vec4(n, mix(slow, here, 1.0 / n), depth, 0.0);
 }
       ]]></Fragment>
     </Pass>

@@ -485,8 +485,8 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   // sharpens again instead of starting over.
   if (c->OldLayer1 != nullptr && (c->OldDepth1 == nullptr || c->OldDepth1->Width != sw || c->OldDepth1->Height != sh)) {
     release({&c->OldDepth1, &c->OldDepth2});
-    c->OldDepth1 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R16F);
-    c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R16F);
+    c->OldDepth1 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
+    c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
   }
   if (c->OldLayer1 == nullptr) {
     // Four channels and one level: a software rasteriser reads and writes
@@ -495,12 +495,13 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     // The two trade places every frame: the temporal pass reads one and
     // writes the other, so the history needs no copy.
     c->OldLayer2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGBA16F);
-    // The last frame's distances, in the format of this frame's, which are
-    // copied in after the temporal pass.
-    c->OldDepth1 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R16F);
-    c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R16F);
-    c->Newness1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RG16F);
-    c->Newness2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RG16F);
+    c->OldDepth1 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
+    c->OldDepth2 = RenderTextureGuy::GrabTex(sw, sh, TextureFormats::R32F);
+    // Frames gathered, the slow mean of the neighbourhood's luminance and
+    // the distance from the camera, per window pixel: the distance read
+    // with the rest tells the next frame what a moving thing uncovered.
+    c->Newness1 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGBA16F);
+    c->Newness2 = RenderTextureGuy::GrabTex(w, h, TextureFormats::RGBA16F);
     std::cout << "Creating Camer astuff!" << std::endl;
     std::cout << "OldLayer1: " << reinterpret_cast<std::uintptr_t>(c->OldLayer1) << std::endl;
     std::cout << "OldLayer2: " << reinterpret_cast<std::uintptr_t>(c->OldLayer2) << std::endl;
@@ -801,13 +802,6 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     RenderTextureGuy::UseTexDone();
     std::swap(c->Newness1, c->Newness2);
     std::swap(c->OldLayer1, c->OldLayer2);
-    // This frame's distances are the next one's last.
-    if (c->OldDepth1 != nullptr && c->OldDepth1->Width == linearDepth->Width &&
-        c->OldDepth1->Height == linearDepth->Height) {
-      glCopyImageSubData(linearDepth->ID, GL_TEXTURE_2D, 0, 0, 0, 0, c->OldDepth1->ID, GL_TEXTURE_2D, 0, 0, 0, 0,
-                         linearDepth->Width, linearDepth->Height, 1);
-      Debug::_CheckGLError("RELEASE", __LINE__);
-    }
   }
 
   // The whole-screen passes below run without depth testing; going through
