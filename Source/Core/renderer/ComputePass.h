@@ -36,7 +36,8 @@ void DispatchIndirect(const SaneGL::Buffer& groups, unsigned barriers);
 // later pass runs only where it is needed: on a CPU driver every invocation
 // pays for the code of each branch, taken or not. The storage buffer holds
 // an indirect dispatch's three group counts, the item count, then one word
-// an item; the appending shader counts a group per `GroupSize` items.
+// an item; the appending shader counts a group per 64 items (its own
+// local size).
 class WorkList {
  public:
   // Empties the list, grows it to hold `capacity` items and binds it to
