@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "render/Material.h"
 #include "render/Mesh.h"
 #include "render/Texbit.h"
+#include "renderer/PassTable.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
@@ -162,18 +164,37 @@ TEST_F(RenderFrame, ATinySceneReachesTheWindowLit) {
   EXPECT_EQ(l->VoxelPhase, 3);
 }
 
-TEST_F(RenderFrame, EachSwitchedOffStageStillRendersCleanly) {
-  struct Toggle {
-    CVar<bool>* var;
-    bool value;
-  };
-  for (Toggle t : {Toggle{DeferredOrForward, false}, Toggle{TemporalSS, false}, Toggle{FinalBlitEn, false},
-                   Toggle{DepthPrePass, true}, Toggle{VisualizeVoxels, true}, Toggle{UpdateGI, false}}) {
-    const bool before = t.var->value;
-    t.var->value = t.value;
-    Frame();
-    Frame();
-    t.var->value = before;
+// Every switch of the pass table, turned to its pass's off side in turn:
+// the frame still draws without GL errors, the pass does not run, and the
+// window still shows the scene from its readers' fallbacks (the lit colour
+// as it stands, the volumes as they are), except with the present off, where
+// it keeps what it held.
+TEST_F(RenderFrame, EachPassSwitchedOffInTurnLeavesTheFrameToItsReadersFallbacks) {
+  for (int i = 0; i < 3; ++i) Frame();
+  std::set<std::pair<CVar<bool>*, bool>> tried;
+  for (const PassSpec& pass : FrameTable().Passes) {
+    for (const PassSwitch& s : pass.Switches) {
+      if (!tried.insert({s.Var, s.On}).second || s.Var->value != s.On) continue;
+      SCOPED_TRACE(pass.Name + ", \"" + s.Var->name + "\" " + (s.On ? "off" : "on"));
+      s.Var->value = !s.On;
+      glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+      glClearColor(0.25f, 0.5f, 0.75f, 1.0f);
+      glClear(GL_COLOR_BUFFER_BIT);
+      PassTimers::Collect();
+      PassTimers::Reset();
+      Frame();
+      Frame();
+      glFinish();
+      PassTimers::Collect();
+      s.Var->value = s.On;
+      for (const PassTimers::Figure& f : PassTimers::Totals()) EXPECT_NE(f.Name, pass.Timer) << "it still ran";
+      const glm::vec4 centre = CentrePixel();
+      if (s.Var == FinalBlitEn) {
+        EXPECT_NEAR(centre.b, 0.75f, 0.01f) << "the window keeps what it held";
+      } else {
+        EXPECT_GT(centre.r + centre.g + centre.b, 0.02f) << "the cube still shows";
+      }
+    }
   }
   Frame();
 }
@@ -228,7 +249,7 @@ TEST_F(RenderFrame, TheLitColourDepthAndHistoryFollowTheRenderSize) {
   Frame();
   Camera* c = ComponentHandler<Camera>::Get(camera);
   for (Texbit* t : {static_cast<Texbit*>(RenderSystem::Layer1), static_cast<Texbit*>(RenderSystem::BufferDepthLayer1),
-                    c->OldLayer1, c->OldDepth1, c->Newness1, c->Newness2}) {
+                    c->Targets.OldLayer1, c->Targets.OldDepth1, c->Targets.Newness1, c->Targets.Newness2}) {
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->Width, 64);
     EXPECT_EQ(t->Height, 64);
@@ -253,7 +274,7 @@ TEST_F(RenderFrame, AtHalfScaleTheSceneIsRenderedSmallAndTheTemporalPassFillsThe
   Camera* c = ComponentHandler<Camera>::Get(camera);
   EXPECT_EQ(RenderSystem::Layer1->Width, 32);
   EXPECT_EQ(RenderSystem::BufferDepthLayer1->Height, 32);
-  EXPECT_EQ(c->OldLayer1->Width, 64) << "the history keeps the window's size";
+  EXPECT_EQ(c->Targets.OldLayer1->Width, 64) << "the history keeps the window's size";
   EXPECT_LE(std::fabs(c->JitterOffset.x), 1.0f) << "half a scaled pixel: one window pixel";
   const glm::vec4 centre = CentrePixel();
   EXPECT_GT(centre.r + centre.g + centre.b, 0.02f) << "the cube fills the middle of the window";
@@ -268,12 +289,12 @@ TEST_F(RenderFrame, AStillPictureSettlesFarBelowTheFrameToFrameNoiseOfTheLightin
     return sum / static_cast<double>(a.size());
   };
   std::vector<float> lit = Channel(RenderSystem::Layer1, 4, 1);
-  std::vector<float> shown = Channel(c->OldLayer1, 4, 1);
+  std::vector<float> shown = Channel(c->Targets.OldLayer1, 4, 1);
   double litChange = 0.0, shownChange = 0.0;
   for (int i = 0; i < 4; ++i) {
     Frame();
     std::vector<float> l = Channel(RenderSystem::Layer1, 4, 1);
-    std::vector<float> s = Channel(c->OldLayer1, 4, 1);
+    std::vector<float> s = Channel(c->Targets.OldLayer1, 4, 1);
     litChange += change(l, lit);
     shownChange += change(s, shown);
     lit = l;
@@ -377,12 +398,12 @@ TEST_F(RenderFrame, StillThingsAreVoxelisedOnceAndMovingOnesOnTopMatchAWholeRevo
   ASSERT_EQ(occupiedAbove(4), 0);
 
   for (float z : {-1.5f, 0.0f, 1.5f, 3.0f}) frameWithMoverAt(z);
-  EXPECT_EQ(RenderSystem::VoxelisedEntries, 1) << "the still cube is not drawn again";
+  EXPECT_EQ(l->State.VoxelisedEntries, 1) << "the still cube is not drawn again";
   EXPECT_GT(occupiedAbove(6), 0);
   const std::vector<uint8_t> onTop = volumes();
-  l->VoxelsValid = false;
+  l->State.VoxelsValid = false;
   frameWithMoverAt(3.0f);
-  EXPECT_EQ(RenderSystem::VoxelisedEntries, 2);
+  EXPECT_EQ(l->State.VoxelisedEntries, 2);
   EXPECT_TRUE(volumes() == onTop) << "the moving cube left voxels or distances behind";
 
   // Come to rest, the mover joins the still copy without being drawn again.
@@ -409,7 +430,7 @@ TEST_F(RenderFrame, TheTemporalPassReadsLastFramesNewnessAndWritesTheOther) {
   Camera* c = ComponentHandler<Camera>::Get(camera);
   // Start both from "new to the history".
   SaneGL::ClearColor(glm::vec4(0.0f));
-  for (Texbit* t : {c->Newness1, c->Newness2}) {
+  for (Texbit* t : {c->Targets.Newness1, c->Targets.Newness2}) {
     ASSERT_NE(t, nullptr);
     RenderTextureGuy::UseTex(static_cast<RenderTexture*>(t));
     SaneGL::Clear(GL_COLOR_BUFFER_BIT);
@@ -418,8 +439,8 @@ TEST_F(RenderFrame, TheTemporalPassReadsLastFramesNewnessAndWritesTheOther) {
   Frame();
   Frame();
   // A still pixel counts the frames its history has gathered.
-  EXPECT_FLOAT_EQ(Centre(c->Newness1), 2.0f) << "this frame's";
-  EXPECT_FLOAT_EQ(Centre(c->Newness2), 1.0f) << "last frame's, kept apart";
+  EXPECT_FLOAT_EQ(Centre(c->Targets.Newness1), 2.0f) << "this frame's";
+  EXPECT_FLOAT_EQ(Centre(c->Targets.Newness2), 1.0f) << "last frame's, kept apart";
 }
 
 namespace {
