@@ -2,6 +2,7 @@
 // small light field, a lit cube and an area light.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -19,6 +20,8 @@
 #include "render/Material.h"
 #include "render/Mesh.h"
 #include "render/Texbit.h"
+#include "renderer/FrameContext.h"
+#include "renderer/FrameResources.h"
 #include "renderer/PassTable.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
@@ -197,6 +200,64 @@ TEST_F(RenderFrame, EachPassSwitchedOffInTurnLeavesTheFrameToItsReadersFallbacks
     }
   }
   Frame();
+}
+
+namespace {
+
+glm::ivec3 shadowSeen(0), slabsSeen(0);
+int shadowRuns = 0;
+
+glm::ivec3 SizeOf(const Texbit* t) { return t != nullptr ? glm::ivec3(t->Width, t->Height, std::max(1, t->Depth)) : glm::ivec3(0); }
+
+bool DrawTestShadow(PassContext& ctx) {
+  shadowSeen = SizeOf(CameraTexture(*ctx.Table.Find("Test shadow"), *ctx.Camera->Targets));
+  shadowRuns += 1;
+  return true;
+}
+
+bool FillTestSlabs(PassContext& ctx) {
+  slabsSeen = SizeOf(FieldVolume(*ctx.Table.Find("Test slabs"), *ctx.Field->L));
+  return true;
+}
+
+}  // namespace
+
+// As the sun's cascades and a scrolled light field will be added: a target
+// of a fixed size per camera and a light field volume, each a resource row,
+// a pass entry and its function, read by the lighting.
+TEST_F(RenderFrame, APassAddedAsOneEntryAndOneFunctionGetsItsTargetsByTheirSizeRules) {
+  PassTable table = FrameTable();
+  ResourceSpec shadow;
+  shadow.Name = "Test shadow";
+  shadow.Size = SizeRule::Fixed;
+  shadow.Life = Lifetime::Kept;
+  shadow.Format = TextureFormats::R16F;
+  shadow.FixedSize = glm::ivec3(48, 16, 1);
+  ResourceSpec slabs;
+  slabs.Name = "Test slabs";
+  slabs.Size = SizeRule::LightField;
+  slabs.Life = Lifetime::Field;
+  slabs.Format = TextureFormats::R8;
+  slabs.FixedSize = glm::ivec3(0, 0, 4);
+  table.Resources.push_back(shadow);
+  table.Resources.push_back(slabs);
+  auto at = [&](const char* name) {
+    return std::find_if(table.Passes.begin(), table.Passes.end(), [&](const PassSpec& p) { return p.Name == name; });
+  };
+  table.Passes.insert(at("Sunlight"), PassSpec("Test slabs", RunsFor::EachField, PassKind::Compute, &FillTestSlabs)
+                                          .Writing({"Test slabs"}));
+  table.Passes.insert(at("Sparse light"), PassSpec("Test shadow", RunsFor::EachCamera, PassKind::Draw, &DrawTestShadow)
+                                              .Writing({"Test shadow"}));
+  at("Lighting")->Reads.push_back("Test shadow");
+  ASSERT_TRUE(table.Check().empty());
+
+  RenderSystem::Table = &table;
+  Frame();
+  Frame();
+  RenderSystem::Table = nullptr;
+  EXPECT_EQ(shadowRuns, 2);
+  EXPECT_EQ(shadowSeen, glm::ivec3(48, 16, 1));
+  EXPECT_EQ(slabsSeen, glm::ivec3(8, 8, 4)) << "the field's voxels across, four slabs deep";
 }
 
 TEST_F(RenderFrame, WithoutALightFieldTheLightingIsSkippedSafely) {

@@ -19,6 +19,21 @@ bool IsDepth(TextureFormats f) {
 
 bool Fits(const Texbit* t, glm::ivec3 size) { return t != nullptr && t->Width == size.x && t->Height == size.y; }
 
+// Where a camera keeps `r`: the struct's named field, or its by-name map.
+Texbit*& Now(const ResourceSpec& r, CameraTargets& t) { return r.Slot != nullptr ? t.*r.Slot : t.ByName[r.Name][0]; }
+Texbit*& Other(const ResourceSpec& r, CameraTargets& t) {
+  return r.Other != nullptr ? t.*r.Other : t.ByName[r.Name][1];
+}
+Texbit*& FieldNow(const ResourceSpec& r, LightField& l) {
+  return r.FieldSlot != nullptr ? l.*r.FieldSlot : l.VolumesByName[r.Name][0];
+}
+Texbit*& FieldOther(const ResourceSpec& r, LightField& l) {
+  return r.FieldOther != nullptr ? l.*r.FieldOther : l.VolumesByName[r.Name][1];
+}
+bool ForCamera(const ResourceSpec& r) {
+  return r.Life == Lifetime::Frame || r.Life == Lifetime::Kept || r.Life == Lifetime::History;
+}
+
 void HandBack(Texbit*& t) {
   if (t != nullptr) RenderTextureGuy::Done(static_cast<RenderTexture*>(t));
   t = nullptr;
@@ -43,8 +58,8 @@ bool MakeKept(const ResourceSpec& r, Texbit*& t, glm::ivec3 size) {
 // A history is kept only whole: the pool may refuse one of the pair, and a
 // pair of two sizes would mix pictures.
 bool MakeHistory(const ResourceSpec& r, CameraTargets& c, glm::ivec3 size, bool& made) {
-  Texbit*& now = c.*r.Slot;
-  Texbit*& other = c.*r.Other;
+  Texbit*& now = Now(r, c);
+  Texbit*& other = Other(r, c);
   if (Fits(now, size) && Fits(other, size)) return true;
   HandBack(now);
   HandBack(other);
@@ -94,23 +109,28 @@ glm::ivec3 ResourceSize(const ResourceSpec& r, const TargetSizes& s, glm::ivec3 
   return glm::ivec3(0);
 }
 
-Texbit* CameraTexture(const ResourceSpec& r, const CameraTargets& t) { return r.Slot != nullptr ? t.*r.Slot : nullptr; }
+Texbit* FieldVolume(const ResourceSpec& r, LightField& l, bool other) {
+  if (r.Life != Lifetime::Field) return nullptr;
+  return other ? FieldOther(r, l) : FieldNow(r, l);
+}
+
+Texbit* CameraTexture(const ResourceSpec& r, CameraTargets& t) { return ForCamera(r) ? Now(r, t) : nullptr; }
 
 bool AcquireCameraTargets(const PassTable& table, const std::set<std::string>& names, CameraTargets& t,
                           const TargetSizes& sizes, std::set<std::string>& refused) {
   bool madeHistory = false;
   bool whole = true;
   for (const ResourceSpec& r : table.Resources) {
-    if (r.Slot == nullptr || names.count(r.Name) == 0) continue;
+    if (!ForCamera(r) || names.count(r.Name) == 0) continue;
     const glm::ivec3 size = ResourceSize(r, sizes);
     bool got = true;
     if (r.Life == Lifetime::Kept) {
-      got = MakeKept(r, t.*r.Slot, size);
+      got = MakeKept(r, Now(r, t), size);
     } else if (r.Life == Lifetime::History) {
       got = MakeHistory(r, t, size, madeHistory);
-    } else if (r.Life == Lifetime::Frame) {
-      t.*r.Slot = RenderTextureGuy::GrabTex(size.x, size.y, r.Format, r.Mipmaps);
-      got = t.*r.Slot != nullptr;
+    } else {
+      Now(r, t) = RenderTextureGuy::GrabTex(size.x, size.y, r.Format, r.Mipmaps);
+      got = Now(r, t) != nullptr;
     }
     if (got) continue;
     if (r.Optional) {
@@ -126,34 +146,34 @@ bool AcquireCameraTargets(const PassTable& table, const std::set<std::string>& n
 
 void ReleaseFrameTargets(const PassTable& table, CameraTargets& t) {
   for (const ResourceSpec& r : table.Resources) {
-    if (r.Slot != nullptr && r.Life == Lifetime::Frame) HandBack(t.*r.Slot);
+    if (ForCamera(r) && r.Life == Lifetime::Frame) HandBack(Now(r, t));
   }
 }
 
 void SwapHistory(const ResourceSpec& r, CameraTargets& t) {
-  if (r.Slot != nullptr && r.Other != nullptr) std::swap(t.*r.Slot, t.*r.Other);
+  if (r.Life == Lifetime::History) std::swap(Now(r, t), Other(r, t));
 }
 
 void MakeFieldVolumes(const PassTable& table, LightField& l, glm::ivec3 voxels) {
-  for (const ResourceSpec& r : table.Resources) {
-    if (r.FieldSlot == nullptr) continue;
+  auto make = [&](const ResourceSpec& r, Texbit*& slot) {
     const glm::ivec3 size = ResourceSize(r, TargetSizes(), voxels);
-    for (Texbit* LightField::*slot : {r.FieldSlot, r.FieldOther}) {
-      if (slot == nullptr) continue;
-      auto* v = new RenderTexture(size.x, size.y, r.Format);
-      v->Depth = size.z;
-      v->Mipmaps = r.Mipmaps;
-      v->FilterMode = r.Filter;
-      v->ToGPU();
-      l.*slot = v;
-    }
+    auto* v = new RenderTexture(size.x, size.y, r.Format);
+    v->Depth = size.z;
+    v->Mipmaps = r.Mipmaps;
+    v->FilterMode = r.Filter;
+    v->ToGPU();
+    slot = v;
+  };
+  for (const ResourceSpec& r : table.Resources) {
+    if (r.Life != Lifetime::Field) continue;
+    make(r, FieldNow(r, l));
+    if (r.FieldOther != nullptr || r.Paired) make(r, FieldOther(r, l));
   }
   // The first injection blends into these: they start from no light.
   for (const ResourceSpec& r : table.Resources) {
-    if (r.FieldSlot == nullptr || !r.ClearWhenMade) continue;
-    for (Texbit* LightField::*slot : {r.FieldSlot, r.FieldOther}) {
-      if (slot != nullptr) ClearLevelZero(l.*slot);
-    }
+    if (r.Life != Lifetime::Field || !r.ClearWhenMade) continue;
+    ClearLevelZero(FieldNow(r, l));
+    if (r.FieldOther != nullptr || r.Paired) ClearLevelZero(FieldOther(r, l));
   }
 }
 

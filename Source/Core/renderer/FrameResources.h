@@ -32,8 +32,12 @@ bool AcquireCameraTargets(const PassTable& table, const std::set<std::string>& n
 void ReleaseFrameTargets(const PassTable& table, CameraTargets& t);
 // The two textures of history `r` trade places.
 void SwapHistory(const ResourceSpec& r, CameraTargets& t);
-// The camera's texture of `r` (a history's latest), or null.
-Texbit* CameraTexture(const ResourceSpec& r, const CameraTargets& t);
+// The camera's texture of `r` (a history's latest), or null for a resource
+// that is not a camera's.
+Texbit* CameraTexture(const ResourceSpec& r, CameraTargets& t);
+// The light field's volume of `r` (`other`: the other of its pair), or null
+// for a resource that is not a light field's.
+Texbit* FieldVolume(const ResourceSpec& r, LightField& l, bool other = false);
 
 // Makes every light-field volume of the table for `l` at `voxels` per axis.
 void MakeFieldVolumes(const PassTable& table, LightField& l, glm::ivec3 voxels);

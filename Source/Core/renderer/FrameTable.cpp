@@ -41,6 +41,10 @@ ResourceSpec ForField(const char* name, F format, Texbit* LightField::*slot, Tex
   return r;
 }
 
+ResourceSpec With(ResourceSpec r, SizeRule size) {
+  r.Size = size;
+  return r;
+}
 ResourceSpec Mipmapped(ResourceSpec r) {
   r.Mipmaps = true;
   return r;
@@ -65,10 +69,10 @@ ResourceSpec Sized(ResourceSpec r, int scale, glm::ivec3 fixed = glm::ivec3(0)) 
   return r;
 }
 
+// Made once by SetupLightmap, not by the table.
 ResourceSpec Lightmap() {
   ResourceSpec r = Outside("TempLightmapStopgap");
   r.Size = SizeRule::Fixed;
-  r.Life = Lifetime::Kept;
   r.FixedSize = glm::ivec3(256, 256, 1);  // level 2 of the 1024 x 1024 lightmap
   r.Probed = true;
   return r;
@@ -85,7 +89,8 @@ std::vector<ResourceSpec> Resources() {
       Outside("Scene"),
       Outside("Curtain"),
       Outside("GUI queue"),
-      Outside("Window", true),
+      With(Outside("Window", true), SizeRule::Window),
+      Outside("Light field"),
       Outside("Capture"),
       Lightmap(),
       // A light field's volumes, in the order they are made.
@@ -124,9 +129,9 @@ std::vector<ResourceSpec> Resources() {
   };
 }
 
-std::vector<std::string> FieldVolumes() {
-  return {"Radiance", "Irradiance", "FilteredIrradiance", "Occupancy", "Distance", "Material", "Emission", "Sunlight"};
-}
+// The camera passes read a field's volumes through its uniforms: one name
+// stands for them all.
+std::vector<std::string> FieldVolumes() { return {"Light field"}; }
 
 template <typename... Lists>
 std::vector<std::string> Join(std::vector<std::string> a, Lists... rest) {
@@ -167,7 +172,8 @@ std::vector<PassSpec> FieldPasses() {
           .Reading({"Scene", "Curtain"})
           .Writing(still)
           .SwitchedBy(UpdateVoxels)
-          .NeededWhen(&DrawsMoving),
+          .NeededWhen(&DrawsMoving)
+          .FallingBackTo("what moves stays where it was last voxelised"),
       PassSpec("Moving voxel detail", f, PassKind::Draw, &DrawMovingVoxelDetail)
           .TimedAs("Voxel detail")
           .Reading({"Scene", "Curtain"})
@@ -203,7 +209,8 @@ std::vector<PassSpec> CameraPasses() {
       PassSpec("Depth pre-pass", c, PassKind::Draw, &DrawDepthPrePass)
           .Reading({"Scene"})
           .Writing({"LinearDepth", "BufferDepth"})
-          .SwitchedBy(DepthPrePass, true, false),
+          .SwitchedBy(DepthPrePass, true, false)
+          .FallingBackTo("the G-buffer clears and writes the depth itself"),
       PassSpec("G-buffer", c, PassKind::Draw, &DrawGBuffer)
           .Reading({"Scene", "Curtain", "BufferDepth"})
           .Writing(gBuffer)
@@ -230,13 +237,14 @@ std::vector<PassSpec> CameraPasses() {
           .Writing({"Layer1"})
           .SwitchedBy(RaycastScreen)
           .SwitchedBy(DeferredOrForward, true, false)
-          .FallingBackTo("the lit colour keeps last frame's; black without a light field"),
+          .FallingBackTo("the lit colour keeps what it held; without a light field it runs and leaves it black"),
       PassSpec("Emission", c, PassKind::Draw, &DrawEmission)
           .Reading({"Scene", "BufferDepth"})
           .Writing({"Layer1"})
           .SwitchedBy(RaycastScreen)
           .SwitchedBy(DeferredOrForward, true, false)
-          .SwitchedBy(VisualizeVoxels, false),
+          .SwitchedBy(VisualizeVoxels, false)
+          .FallingBackTo("emitters add nothing to the lit colour"),
       PassSpec("Lightmap", c, PassKind::Draw, &DrawLightmap)
           .Reading(Join(std::vector<std::string>{"Scene"}, FieldVolumes()))
           .Writing({"TempLightmapStopgap"})

@@ -1,8 +1,9 @@
 // The global-illumination inputs: area lights for importance sampling, the
-// sky, the fixed ray frames, the one-time textures and, per light field and
-// frame, the voxelisation of the scene's materials (albedo, normal,
-// emission, occupancy), the distance volume, and the light injection that
-// gives every occupied voxel the light it reflects.
+// sky, the fixed ray frames, the one-time textures and the light-field
+// uniforms; and the work the light field's passes (FieldPasses.cpp) hand
+// over: what the voxels depend on and the plan that follows from it, the
+// sun sweep, and the light injection that gives every occupied voxel the
+// light it reflects.
 //
 // One unit throughout: an emitter's Strength x EmissionColor, the sky's
 // colours and the sun disc are radiance; a voxel stores the radiance its
@@ -503,13 +504,12 @@ std::uint64_t RenderSystem::LightingSignature() {
   return seed;
 }
 
-bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel) {
-  LightInjection = Resources<Shader>::Get("VoxelRaytracing/LightInjection");
-  if (!LightInjection || l.VolumeBack == nullptr || l.IrradianceBack == nullptr) return false;
-  // The voxels to light, listed by the "Select" pass.
-  static WorkList list;
-  list.Reset(static_cast<size_t>(l.VolumeBack->Width) * l.VolumeBack->Height * l.VolumeBack->Depth, 0);
+namespace {
 
+// What the injection reads: last frame's light and this frame's voxels.
+// While the light settles every voxel is relit each frame from this
+// frame's light alone.
+UniformBuffer InjectionInputs(const LightField& l, bool settling) {
   UniformBuffer inputs;
   inputs.SetTexture("_LightField", l.Volume);
   inputs.SetTexture("_LightFieldIrradiance", l.IrradianceVolume);
@@ -517,28 +517,15 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   inputs.SetTexture("_LightFieldEmission", l.EmissionVolume);
   inputs.SetTexture("_LightFieldDistance", l.DistanceVolume);
   inputs.SetTexture("_LightFieldSun", l.SunVolume);
-  // While the light settles every voxel is relit each frame from this
-  // frame's light alone.
-  const bool settling = l.State.Settling > 0;
-  if (settling) --l.State.Settling;
-  inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(InjectionShare));
+  inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(RenderSystem::InjectionShare));
   inputs.SetVector("_InjectionBlend", settling ? glm::vec2(1.0f) : glm::vec2(0.5f, 0.25f));
   inputs.CalculateHash();
-  std::vector<UniformBuffer*> buffers = {&time, &voxel, &is, &inputs};
-  auto bindOutputs = [&](unsigned program) {
-    BindImage(program, "_RadianceOut", 0, l.VolumeBack, 0, GL_RGBA16F);
-    BindImage(program, "_IrradianceOut", 1, l.IrradianceBack, 0, GL_RGBA16F);
-    BindImage(program, "_LightFieldDistanceImage", 2, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
-  };
+  return inputs;
+}
 
-  unsigned program = UseCompute(*LightInjection, "Select", &buffers);
-  if (program == 0) return false;
-  // One invocation per 2 x 2 x 2 voxels, 4 x 4 x 4 of them a work group.
-  const auto groups = [](int n) { return static_cast<unsigned>((n + 7) / 8); };
-  glDispatchCompute(groups(l.VolumeBack->Width), groups(l.VolumeBack->Height), groups(l.VolumeBack->Depth));
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  // The voxels not relit this frame keep their light: the whole of last
-  // frame's volumes first, the listed voxels written over them.
+// The voxels not relit this frame keep their light: the whole of last
+// frame's volumes first, the listed voxels written over them.
+void CarryLastFramesLight(const LightField& l) {
   glMemoryBarrier(GL_TEXTURE_UPDATE_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
   for (auto [from, to] : {std::pair{l.Volume, l.VolumeBack}, std::pair{l.IrradianceVolume, l.IrradianceBack}}) {
@@ -548,23 +535,53 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   }
   glMemoryBarrier(GL_COMMAND_BARRIER_BIT | GL_SHADER_STORAGE_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
+}
+
+// The indirect light averaged over each surface's neighbouring voxels, for
+// the voxels just relit.
+void FilterIrradiance(const LightField& l, const WorkList& relit, bool settling, UniformBuffer& time,
+                      UniformBuffer& voxel) {
+  UniformBuffer inputs;
+  inputs.SetTexture("_LightFieldIrradiance", l.IrradianceBack);
+  inputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
+  inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(RenderSystem::InjectionShare));
+  std::vector<UniformBuffer*> buffers = {&time, &voxel, &inputs};
+  const unsigned program = UseCompute(*RenderSystem::LightInjection, "Filter", &buffers);
+  if (program == 0) return;
+  BindImage(program, "_FilteredOut", 0, l.IrradianceFiltered, 0, GL_RGBA16F);
+  DispatchIndirect(relit.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+}
+
+}  // namespace
+
+bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel) {
+  LightInjection = Resources<Shader>::Get("VoxelRaytracing/LightInjection");
+  if (!LightInjection || l.VolumeBack == nullptr || l.IrradianceBack == nullptr) return false;
+  // The voxels to light, listed by the "Select" dispatch; scratch of this
+  // pass alone.
+  static WorkList list;
+  list.Reset(static_cast<size_t>(l.VolumeBack->Width) * l.VolumeBack->Height * l.VolumeBack->Depth, 0);
+  const bool settling = l.State.Settling > 0;
+  if (settling) --l.State.Settling;
+  UniformBuffer inputs = InjectionInputs(l, settling);
+  std::vector<UniformBuffer*> buffers = {&time, &voxel, &is, &inputs};
+
+  unsigned program = UseCompute(*LightInjection, "Select", &buffers);
+  if (program == 0) return false;
+  // One invocation per 2 x 2 x 2 voxels, 4 x 4 x 4 of them a work group.
+  const auto groups = [](int n) { return static_cast<unsigned>((n + 7) / 8); };
+  glDispatchCompute(groups(l.VolumeBack->Width), groups(l.VolumeBack->Height), groups(l.VolumeBack->Depth));
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  CarryLastFramesLight(l);
 
   program = UseCompute(*LightInjection, "Inject", &buffers);
   if (program == 0) return false;
-  bindOutputs(program);
+  BindImage(program, "_RadianceOut", 0, l.VolumeBack, 0, GL_RGBA16F);
+  BindImage(program, "_IrradianceOut", 1, l.IrradianceBack, 0, GL_RGBA16F);
+  BindImage(program, "_LightFieldDistanceImage", 2, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
   UploadISArrays(program, is);
   DispatchIndirect(list.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-
-  UniformBuffer filterInputs;
-  filterInputs.SetTexture("_LightFieldIrradiance", l.IrradianceBack);
-  filterInputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
-  filterInputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(InjectionShare));
-  std::vector<UniformBuffer*> filterBuffers = {&time, &voxel, &filterInputs};
-  program = UseCompute(*LightInjection, "Filter", &filterBuffers);
-  if (program != 0) {
-    BindImage(program, "_FilteredOut", 0, l.IrradianceFiltered, 0, GL_RGBA16F);
-    DispatchIndirect(list.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-  }
+  FilterIrradiance(l, list, settling, time, voxel);
   return true;
 }
 

@@ -158,7 +158,7 @@ std::vector<std::string> PassTable::Check() const {
     }
     for (const std::string& n : p.Swaps) {
       const ResourceSpec* r = Find(n);
-      if (r != nullptr && (r->Life != Lifetime::History || r->Other == nullptr)) {
+      if (r != nullptr && r->Life != Lifetime::History) {
         faults.push_back(p.Name + ": swaps " + n + ", which is no history pair");
       }
     }
@@ -169,8 +169,8 @@ std::vector<std::string> PassTable::Check() const {
 
 std::string PassTable::Describe() const {
   std::ostringstream out;
-  out << "| # | Pass | Runs for | Kind | Reads | Writes | Last frame's | Size | Switch |\n";
-  out << "|---|---|---|---|---|---|---|---|---|\n";
+  out << "| # | Pass | Runs for | Kind | Reads | Writes | Last frame's | Size | Switch | While it does not run |\n";
+  out << "|---|---|---|---|---|---|---|---|---|---|\n";
   for (size_t k = 0; k < Passes.size(); ++k) {
     const PassSpec& p = Passes[k];
     std::vector<std::string> switches;
@@ -180,7 +180,7 @@ std::string PassTable::Describe() const {
     out << "| " << k + 1 << " | " << p.Name << (p.Timer.empty() || p.Timer == p.Name ? "" : " (timed as " + p.Timer + ")")
         << " | " << RunsForName(p.Runs) << " | " << KindName(p.Kind) << " | " << Joined(p.Reads) << " | "
         << Joined(p.Writes) << " | " << Joined(p.History) << " | " << SizeRuleName(TargetSize(p)) << " | "
-        << Joined(switches) << " |\n";
+        << Joined(switches) << " | " << (p.Fallback.empty() ? "-" : p.Fallback) << " |\n";
   }
   return out.str();
 }

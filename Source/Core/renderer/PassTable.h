@@ -36,11 +36,11 @@ enum class SizeRule {
 
 // How long a resource lives and who keeps it.
 enum class Lifetime {
-  Frame,    // from the pool for one camera's frame, handed back after it
-  Kept,     // made once and remade when its size changes
-  History,  // a pair from the pool kept across frames; a writer's pass swaps them
+  Frame,    // a camera's, from the pool for its frame, handed back after it
+  Kept,     // a camera's, made once and remade when its size changes
+  History,  // a camera's pair from the pool kept across frames; a pass swaps them
   Field,    // a light field's volume, made the first time the field is met
-  Outside,  // not the table's: the queues, the curtain, the window
+  Outside,  // not made by the table: the queues, the curtain, the window, the lightmap
 };
 
 enum class PassKind { Draw, Compute, Copy };
@@ -55,11 +55,14 @@ struct ResourceSpec {
   Lifetime Life = Lifetime::Outside;
   TextureFormats Format = TextureFormats::RGBA16F;
   // Where a camera keeps it (a history's Slot is the one read this frame,
-  // Other the one written), or where a light field keeps it.
+  // Other the one written), or where a light field keeps it (FieldOther:
+  // the other of a pair its pass swaps itself). Left null, the camera's or
+  // the field's by-name map keeps it: a new pass needs no new field.
   Texbit* CameraTargets::*Slot = nullptr;
   Texbit* CameraTargets::*Other = nullptr;
   Texbit* LightField::*FieldSlot = nullptr;
-  Texbit* LightField::*FieldOther = nullptr;  // the other of a pair a pass swaps itself
+  Texbit* LightField::*FieldOther = nullptr;
+  bool Paired = false;  // a light field volume kept as a pair, by name
   // SizeRule::LightField: voxels per axis = field size x Scale, unless the
   // axis of FixedSize is above 0; SizeRule::Fixed: FixedSize.
   int Scale = 1;
@@ -137,7 +140,7 @@ class PassTable {
   // no earlier pass writes in the frame, groups out of order. Empty: none.
   std::vector<std::string> Check() const;
   // The table as a Markdown table: order, pass, runs for, kind, reads,
-  // writes, last frame's, size rule, switches.
+  // writes, last frame's, size rule, switches, what readers see without it.
   std::string Describe() const;
 };
 

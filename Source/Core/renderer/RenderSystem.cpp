@@ -301,7 +301,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   SaneGL::DepthWrite(true);
   SaneGL::StateSyncForce();
 
-  const PassTable& table = FrameTable();
+  const PassTable& table = Table != nullptr ? *Table : FrameTable();
   FrameInputs in;
   PrepareInputs(in, engine);
   // A probed resource (the lightmap) is drawn for last frame's readers: it

@@ -29,6 +29,7 @@ class Transform;
 class Texbit;
 class RenderTexture;
 class DepthTexture;
+class PassTable;
 
 class RenderSystem {
  public:
@@ -147,6 +148,8 @@ class RenderSystem {
   // (a test reading the lit colour): their passes run whoever else reads
   // them.
   static inline std::set<std::string> ReadAfterFrame;
+  // The table the frame runs; null: FrameTable(). Not owned.
+  static inline const PassTable* Table = nullptr;
   // The control panel and the frame-rate text; off for clean captures.
   static inline bool ShowOverlay = true;
 

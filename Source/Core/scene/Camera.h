@@ -1,5 +1,8 @@
 #pragma once
+#include <array>
 #include <cstdint>
+#include <map>
+#include <string>
 #include <glm/mat4x4.hpp>
 #include <glm/vec2.hpp>
 #include <glm/vec3.hpp>
@@ -39,6 +42,9 @@ struct CameraTargets {
   Texbit* SparseLight = nullptr;
   Texbit* SparseReflection = nullptr;
   Texbit* SparsePlane = nullptr;
+  // The targets of passes whose resources name no field above, by resource
+  // name: [0] the one read (a history's latest), [1] a history's other.
+  std::map<std::string, std::array<Texbit*, 2>> ByName;
   // Frames since the light last changed: how much history a still pixel may
   // hold (the temporal pass's cap).
   int FramesSinceLightChange = 1 << 20;

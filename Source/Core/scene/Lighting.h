@@ -1,5 +1,7 @@
 #pragma once
+#include <array>
 #include <cstdint>
+#include <map>
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 #include <string>
@@ -87,6 +89,9 @@ class LightField : public Component {
   Texbit* StaticEmission = nullptr;
   Texbit* StaticSkip = nullptr;
   Texbit* StaticDistance = nullptr;
+  // Volumes of passes whose resources name no field above, by resource
+  // name ([1] the other of a pair).
+  std::map<std::string, std::array<Texbit*, 2>> VolumesByName;
   LightFieldState State;
 };
 
