@@ -33,7 +33,6 @@
 #include "render/RenderTextureGuy.h"
 #include "render/ShaderVariant.h"
 #include "render/Texbit.h"
-#include "renderer/Cloth.h"
 #include "renderer/ComputePass.h"
 #include "renderer/FramePasses.h"
 #include "renderer/PassTimers.h"
