@@ -1,6 +1,11 @@
 // A camera's share of the frame: its uniforms and targets, and its passes
 // in frame order (depth pre-pass, G-buffer or forward, sparse light,
 // lighting, emission, lightmap, motion, temporal, capture, present).
+//
+//   Drawing ........ the queue's entries, the curtain, a scene pass opened
+//   Lighting inputs  the sparse samples, the light field's images
+//   Camera ......... uniforms, sizes, targets: Begin and End
+//   Passes ......... one function each, in frame order
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -30,6 +35,9 @@
 namespace KestorEngine {
 
 namespace {
+
+// ---------------------------------------------------------------------------
+// Drawing
 
 using BufferList = std::vector<UniformBuffer*>;
 using ListFor = std::function<BufferList(DrawEntry&, UniformBuffer&)>;
@@ -121,6 +129,9 @@ void OpenScenePass(PassContext& ctx, const std::vector<RenderTexture*>& targets)
                                           : GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
 }
 
+// ---------------------------------------------------------------------------
+// Lighting inputs
+
 // The sparse pass's samples, one texel a 2 x 2 block, and whether the
 // lighting has them; without them every pixel works its own light out.
 UniformBuffer SparseInputs(const PassContext& ctx, bool ready) {
@@ -156,6 +167,9 @@ Texbit* FinalPicture(const PassContext& ctx) {
   const CameraTargets& t = *ctx.Camera->Targets;
   return ctx.Wrote("BufferFinalLastFrame") ? t.OldLayer1 : t.Layer1;
 }
+
+// ---------------------------------------------------------------------------
+// Camera
 
 // The most frames a still pixel's history may hold this frame: 1 in the
 // frame the light changed, then growing by one a frame, at most
@@ -282,6 +296,9 @@ void EndCamera(PassContext& ctx) {
   SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
   ReleaseFrameTargets(ctx.Table, *ctx.Camera->Targets);
 }
+
+// ---------------------------------------------------------------------------
+// Passes
 
 bool LightFieldReady(const PassContext& ctx) {
   const LightField* first = ctx.Frame.First;

@@ -6,6 +6,12 @@
 // Occupancy is rebuilt from scratch (or from the static copy) whenever
 // something moved, so that a thing that moved or went away leaves nothing
 // behind to block or leak light.
+//
+//   Volumes ........ image units, clears, the first meeting
+//   Plan ........... what moved, what the voxel passes do, the light's change
+//   Voxel drawing .. colour, detail, distances into the volumes
+//   Field .......... Begin and End
+//   Passes ......... one function each, in frame order
 #include <algorithm>
 #include <cstdint>
 #include <functional>
@@ -33,6 +39,9 @@
 namespace KestorEngine {
 
 namespace {
+
+// ---------------------------------------------------------------------------
+// Volumes
 
 using Pick = std::function<bool(size_t)>;
 
@@ -116,6 +125,9 @@ void MakeVolumes(const PassTable& table, Thing thing, LightField& l) {
   OpenSunBorder(l.SunVolume);
   l.State.VoxelsValid = false;
 }
+
+// ---------------------------------------------------------------------------
+// Plan
 
 // Sorted multiset of the voxelised entries' signatures that `pick` takes.
 std::vector<std::uint64_t> Sorted(const std::vector<std::uint64_t>& signatures, const Pick& pick) {
@@ -221,6 +233,9 @@ void NoteLightChange(FrameInputs& frame, FieldFrame& f) {
   s.LightPower = power;
   frame.WasSettling = frame.WasSettling || s.WasSettling;
 }
+
+// ---------------------------------------------------------------------------
+// Voxel drawing
 
 // The curtain's particles as points, into the voxel pass that is open.
 void DrawCurtainPoints(FieldFrame& f, const char* pass, std::vector<UniformBuffer*> list,
@@ -339,6 +354,9 @@ void VoxelReadInputs(FieldFrame& f) {
 
 }  // namespace
 
+// ---------------------------------------------------------------------------
+// Field
+
 bool BeginField(PassContext& ctx, Thing thing) {
   FieldFrame& f = *ctx.Field;
   f.Owner = thing;
@@ -398,6 +416,9 @@ void EndField(PassContext& ctx) {
   field.SetMatrix4("_LightFieldWorldToLocal", l.WorldToLocal);
   field.CalculateHash();
 }
+
+// ---------------------------------------------------------------------------
+// Passes
 
 bool RebuildsStill(const PassContext& ctx) { return ctx.Field->Steps.Rebuild; }
 bool DistancesWhole(const PassContext& ctx) { return ctx.Field->Steps.DistanceWhole; }

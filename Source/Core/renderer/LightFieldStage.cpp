@@ -12,6 +12,13 @@
 // occupancy) and from the previous frame's voxel radiance (a few rays), so
 // light bounces once more every frame and settles at the multi-bounce
 // answer; with albedo below 1 each bounce is weaker, so it stays bounded.
+//
+//   Area lights .... the areas, the emitters they take their light from
+//   Sun ............ the sweep of its visibility through a field
+//   Sky ............ the light's power, the sky's uniforms
+//   Uniforms ....... ray frames, a field's uniforms and size, the lightmap
+//   Voxel plan ..... what the voxels depend on, what a frame redraws
+//   Injection ...... the light every occupied voxel reflects
 #include <algorithm>
 #include <iterator>
 #include <cmath>
@@ -99,6 +106,9 @@ glm::vec3 RenderSystem::SphereSample(glm::vec3 u) {
   return {x, y, z};
 }
 
+// ---------------------------------------------------------------------------
+// Area lights
+
 void RenderSystem::FillISUniforms(UniformBuffer& is) {
   std::vector<float> types;
   std::vector<glm::vec3> positions, sizes1, sizes2;
@@ -184,6 +194,9 @@ void RenderSystem::MatchAreaEmitters(UniformBuffer& is, std::vector<DrawEntry>& 
   is.SetVectorArray("ISRadiance", radiance);
 }
 
+// ---------------------------------------------------------------------------
+// Sun
+
 bool RenderSystem::SweepSunlight(LightField& l, const Transform& t, UniformBuffer& time, UniformBuffer& voxel) {
   const Sky* sky = ActiveSky();
   if (sky == nullptr || sky->SunStrength <= 0.0f || l.SunVolume == nullptr || glm::length(sky->SunDirection) <= 0.0f) {
@@ -231,6 +244,9 @@ bool RenderSystem::SweepSunlight(LightField& l, const Transform& t, UniformBuffe
   Debug::_CheckGLError("RELEASE", __LINE__);
   return true;
 }
+
+// ---------------------------------------------------------------------------
+// Sky
 
 float RenderSystem::LightPower(UniformBuffer& is, const std::vector<DrawEntry>& queue) {
   double power = 0.0;
@@ -282,6 +298,9 @@ void RenderSystem::FillSkyUniforms(UniformBuffer& field, const Sky* sky) {
   const float radius = std::clamp(s.SunAngle, 0.0f, 180.0f) * 0.5f * 3.14159265f / 180.0f;
   field.SetFloat("_SunCosAngle", std::cos(radius));
 }
+
+// ---------------------------------------------------------------------------
+// Uniforms
 
 void RenderSystem::FillQuickrayUniforms(UniformBuffer& quickray) {
   std::srand(0);
@@ -371,6 +390,9 @@ void RenderSystem::SetupLightmap() {
   // The two depth targets of the original layout are not made: nothing reads
   // them and they would cost 6 MiB of the pool's neighbours.
 }
+
+// ---------------------------------------------------------------------------
+// Voxel plan
 
 RenderSystem::VoxelPlan RenderSystem::PlanVoxels(const LightField& l, const std::vector<std::uint64_t>& signatures,
                                                  std::uint64_t switches, bool particles) {
@@ -502,6 +524,9 @@ std::uint64_t RenderSystem::LightingSignature() {
   }
   return seed;
 }
+
+// ---------------------------------------------------------------------------
+// Injection
 
 namespace {
 
