@@ -43,6 +43,7 @@ class FreshRenderer : public ::testing::EmptyTestEventListener {
     RenderSystem::maswap = false;
     RenderSystem::SampledLastFrame.clear();
     RenderSystem::ReadAfterFrame.clear();
+    RenderSystem::Table = nullptr;
     RenderSystem::ShowOverlay = true;
   }
 

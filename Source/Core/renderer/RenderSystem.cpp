@@ -244,32 +244,6 @@ void RunPasses(PassContext& ctx, RunsFor runs, const std::vector<bool>& live, co
   }
 }
 
-void RenderFields(const PassTable& table, FrameInputs& in, const std::vector<bool>& live) {
-  for (Thing t : std::vector<Thing>(RenderSystem::LitThings)) {
-    FieldFrame field;
-    PassContext ctx(table, in);
-    ctx.Field = &field;
-    if (!BeginField(ctx, t)) continue;
-    RunPasses(ctx, RunsFor::EachField, live, {});
-    EndField(ctx);
-  }
-  in.SettlingEnded = in.WasSettling && !in.Settling;
-}
-
-void RenderCameras(const PassTable& table, FrameInputs& in, const std::vector<bool>& live) {
-  const std::vector<Thing> cameras = RenderSystem::CameraThings;
-  for (Thing t : cameras) {
-    CameraFrame camera;
-    camera.First = t == cameras.front();
-    PassContext ctx(table, in);
-    ctx.Camera = &camera;
-    std::vector<bool> dropped(table.Passes.size(), false);
-    if (!BeginCamera(ctx, t, live, dropped)) continue;
-    RunPasses(ctx, RunsFor::EachCamera, live, dropped);
-    EndCamera(ctx);
-  }
-}
-
 }  // namespace
 
 void NoteProgramReads(PassContext& ctx) {
@@ -285,6 +259,26 @@ void NoteProgramReads(PassContext& ctx) {
     found = ctx.Frame.ProgramReads.emplace(program, std::move(reads)).first;
   }
   ctx.Frame.Sampled.insert(found->second.begin(), found->second.end());
+}
+
+void RenderSystem::LightFieldStage(Thing t, const PassTable& table, FrameInputs& in, const std::vector<bool>& live) {
+  FieldFrame field;
+  PassContext ctx(table, in);
+  ctx.Field = &field;
+  if (!BeginField(ctx, t)) return;
+  RunPasses(ctx, RunsFor::EachField, live, {});
+  EndField(ctx);
+}
+
+void RenderSystem::RenderCamera(Thing t, const PassTable& table, FrameInputs& in, const std::vector<bool>& live) {
+  CameraFrame camera;
+  camera.First = !CameraThings.empty() && t == CameraThings.front();
+  PassContext ctx(table, in);
+  ctx.Camera = &camera;
+  std::vector<bool> dropped(table.Passes.size(), false);
+  if (!BeginCamera(ctx, t, live, dropped)) return;
+  RunPasses(ctx, RunsFor::EachCamera, live, dropped);
+  EndCamera(ctx);
 }
 
 void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
@@ -311,8 +305,9 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   asked.insert(ReadAfterFrame.begin(), ReadAfterFrame.end());
   if (FrameCapture::Capturing()) asked.insert("Capture");
   const std::vector<bool> live = table.Live(table.Switched(), asked);
-  RenderFields(table, in, live);
-  RenderCameras(table, in, live);
+  for (Thing t : std::vector<Thing>(LitThings)) LightFieldStage(t, table, in, live);
+  in.SettlingEnded = in.WasSettling && !in.Settling;
+  for (Thing t : std::vector<Thing>(CameraThings)) RenderCamera(t, table, in, live);
 
   if (ShowOverlay) QueueFrameRateText();
   if (ShowOverlay && FlyCamSystem::pause) QueuePerformancePanel();

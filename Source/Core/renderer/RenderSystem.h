@@ -30,6 +30,7 @@ class Texbit;
 class RenderTexture;
 class DepthTexture;
 class PassTable;
+struct FrameInputs;
 
 class RenderSystem {
  public:
@@ -169,6 +170,10 @@ class RenderSystem {
   static inline RenderTexture* TempLightmapStopgapShit = nullptr;
 
  private:
+  // One light field's and one camera's share of the frame: the table's
+  // passes for it, between its Begin and End.
+  static void LightFieldStage(Thing t, const PassTable& table, FrameInputs& in, const std::vector<bool>& live);
+  static void RenderCamera(Thing t, const PassTable& table, FrameInputs& in, const std::vector<bool>& live);
   static void QueueFrameRateText();
   // While paused: "Render Scale", "Target Frame Time" and the pass timers.
   static void QueuePerformancePanel();
