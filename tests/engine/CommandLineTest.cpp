@@ -133,11 +133,14 @@ TEST(CommandLine, HelpEndsWithStatusZeroAndNamesEveryOption) {
 
 TEST(CommandLine, OverridesApplyAfterTheFileInOrderAndSizeOpensAWindow) {
   auto* blend = CVarHandler::Create<float>("Test Order", 0.0f);
-  CommandLine c = Parse({"--set", "Test Order=1", "--size", "320x200", "--set", "Test Order=2"});
+  CommandLine c =
+      Parse({"--set", "Test Order=1", "--size", "320x200", "--frames", "4", "--set", "Test Order=2"});
   ASSERT_EQ(c.ExitStatus, -1) << c.Message;
   using Pair = std::pair<std::string, std::string>;
-  const std::vector<Pair> expected = {
-      {"Screen Resolution", "320,200"}, {"Fullscreen", "false"}, {"Test Order", "1"}, {"Test Order", "2"}};
+  // A set number of frames keeps the render scale fixed, unless a --set says otherwise.
+  const std::vector<Pair> expected = {{"Screen Resolution", "320,200"}, {"Fullscreen", "false"},
+                                      {"Auto Render Scale", "false"},   {"Test Order", "1"},
+                                      {"Test Order", "2"}};
   EXPECT_EQ(ConfigOverrides(c.Options), expected);
   // The pairs are what SetFromText reads, whatever the variable's type.
   for (const Pair& p : expected) {

@@ -268,6 +268,9 @@ std::vector<std::pair<std::string, std::string>> ConfigOverrides(const LaunchOpt
                            std::to_string(options.Size->x) + "," + std::to_string(options.Size->y));
   }
   if (options.Size || options.Windowed) overrides.emplace_back("Fullscreen", "false");
+  // A set number of frames makes pictures and benchmarks: the render scale
+  // stays as set, however busy the machine.
+  if (options.Frames > 0) overrides.emplace_back("Auto Render Scale", "false");
   overrides.insert(overrides.end(), options.Settings.begin(), options.Settings.end());
   return overrides;
 }

@@ -60,7 +60,8 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
 // The configuration the options override, as (variable, value text) pairs in
 // the order they apply, after the configuration file: --size (which also asks
 // for a window, since a full-screen one takes the desktop's size),
-// --windowed, then every --set.
+// --windowed, --frames (which keeps the render scale as set), then every
+// --set.
 std::vector<std::pair<std::string, std::string>> ConfigOverrides(const LaunchOptions& options);
 
 // True when `level` names a level file rather than a level under

@@ -53,13 +53,19 @@ void ComposeDemo(KestorEngineFlyHahaJk* engine) {
 }
 
 Thing BuildStartCamera(const LaunchOptions& options, const Scene* level) {
-  const Viewpoint* view = level != nullptr ? LevelViewpoint(*level) : nullptr;
   Thing thing = Thing::Gimme();
   ComponentHandler<Transform>::Gimmoo(thing);
   ComponentHandler<Camera>::Gimmoo(thing);
   ComponentHandler<FlyCam>::Gimmoo(thing);
+  PlaceCamera(thing, options, level);
+  return thing;
+}
 
+void PlaceCamera(Thing thing, const LaunchOptions& options, const Scene* level) {
+  const Viewpoint* view = level != nullptr ? LevelViewpoint(*level) : nullptr;
   Camera* camera = ComponentHandler<Camera>::Get(thing);
+  Transform* transform = ComponentHandler<Transform>::Get(thing);
+  if (camera == nullptr || transform == nullptr) return;
   camera->FocalLength(24);
   if (options.FieldOfView) {
     camera->FieldOfView = glm::radians(*options.FieldOfView);
@@ -68,7 +74,6 @@ Thing BuildStartCamera(const LaunchOptions& options, const Scene* level) {
   }
   camera->UpdatePerspectiveMatrix();
 
-  Transform* transform = ComponentHandler<Transform>::Get(thing);
   if (options.Camera || view != nullptr) {
     CameraPose pose;
     if (options.Camera) {
@@ -80,13 +85,17 @@ Thing BuildStartCamera(const LaunchOptions& options, const Scene* level) {
     }
     transform->Position = pose.Position;
     transform->Rotation = pose.Rotation();
-    return thing;
+  } else {
+    transform->Position = glm::vec3(2.66f, -5.22f, 1.23f);
+    const glm::quat aboutZ(0.93937272f, 0.0f, 0.0f, 0.34289780f);  // 40.107 degrees, w first
+    const glm::quat aboutX(0.77418178f, 0.63296336f, 0.0f, 0.0f);  // 78.538 degrees
+    transform->Rotation = aboutZ * aboutX;
   }
-  transform->Position = glm::vec3(2.66f, -5.22f, 1.23f);
-  const glm::quat aboutZ(0.93937272f, 0.0f, 0.0f, 0.34289780f);  // 40.107 degrees, w first
-  const glm::quat aboutX(0.77418178f, 0.63296336f, 0.0f, 0.0f);  // 78.538 degrees
-  transform->Rotation = aboutZ * transform->Rotation * aboutX;
-  return thing;
+  // Home comes back here.
+  if (FlyCam* fly = ComponentHandler<FlyCam>::Get(thing)) {
+    fly->HomePosition = transform->Position;
+    fly->HomeRotation = transform->Rotation;
+  }
 }
 
 }  // namespace KestorEngine

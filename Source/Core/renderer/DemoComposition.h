@@ -24,5 +24,8 @@ void ComposeDemo(KestorEngineFlyHahaJk* engine);
 // (--camera, --fov), else where `level`'s Viewpoint says (level may be null),
 // else at the street's corner looking down the lane.
 Thing BuildStartCamera(const LaunchOptions& options, const Scene* level);
+// Puts an existing camera Thing there (its lens too) and makes it the place
+// Home returns to.
+void PlaceCamera(Thing thing, const LaunchOptions& options, const Scene* level);
 
 }  // namespace KestorEngine

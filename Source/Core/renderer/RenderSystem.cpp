@@ -28,6 +28,8 @@
 #include "renderer/Cloth.h"
 #include "renderer/ComputePass.h"
 #include "renderer/FrameCapture.h"
+#include "renderer/FrameGraph.h"
+#include "renderer/HelpOverlay.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
@@ -228,6 +230,7 @@ float RenderSystem::SimulationStep(float now) {
 }
 
 void RenderSystem::CountFrame(float now) {
+  FrameGraph::Record(now);
   averageFPS += 1.0f;
   if (now - FPSWaiter > 1.0f) {
     lastFPS = (now - FPSWaiter) / averageFPS * 1000.0f;
@@ -235,9 +238,7 @@ void RenderSystem::CountFrame(float now) {
     CPUlastFPS = CPUaverageFPS / averageFPS * 1000.0f;
     CPUaverageFPS = 0.0f;
     averageFPS = 0.0f;
-    if (TargetFrameTime->value > 0.0f) {
-      RenderScale->value = NextRenderScale(RenderScale->value, TargetFrameTime->value, lastFPS);
-    }
+    FollowFrameTime(lastFPS);
   }
 }
 
@@ -413,6 +414,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   for (Thing t : std::vector<Thing>(CameraThings)) RenderCamera(t, queue, time, is, quickray, field);
 
   if (ShowOverlay) QueueFrameRateText();
+  if (ShowOverlay) HelpOverlay::Queue();
   if (ShowOverlay && FlyCamSystem::pause) QueuePerformancePanel();
   DrawGUI();
   PassTimers::FrameDone();
@@ -824,6 +826,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
                      finalInput->Width != static_cast<int>(window.x) || finalInput->Height != static_cast<int>(window.y)
                          ? 1.0f
                          : 0.0f);
+    present.SetFloat("_PresentBlur", MotionBlur->value ? 1.0f : 0.0f);
     present.CalculateHash();
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface, &present};
     FinalBlit->Use(&list);

@@ -334,6 +334,11 @@ void InputSystem::Receive(SDL_Event& event, KestorEngineFlyHahaJk* engine) {
       if (mod & KMOD_SHIFT) mod |= KMOD_SHIFT;
       AppendWithActions(record, plain);
       if (event.key.keysym.scancode == SDL_SCANCODE_ESCAPE && engine != nullptr) engine->Quit();
+      // The window's own key, whatever the frame is doing.
+      if (event.key.keysym.scancode == SDL_SCANCODE_F11 && event.key.repeat == 0 && engine != nullptr &&
+          engine->window != nullptr) {
+        engine->window->Fullscreen(!engine->window->IsFullscreen());
+      }
       break;
     }
     default:
