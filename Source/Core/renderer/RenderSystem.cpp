@@ -112,6 +112,7 @@ UniformBuffer PerDraw(const DrawEntry& e) {
 }
 
 bool Emits(const DrawEntry& e) {
+  if (std::get<4>(e) && std::get<4>(e)->DrawnAsError) return true;
   UniformBuffer* shared = std::get<5>(e);
   if (shared == nullptr) return false;
   auto found = shared->Uniforms.find("Strength");
