@@ -204,6 +204,11 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
                  "save the last frame's linear light before tone mapping as float RGB (PFM)")
       ->type_name("FILE.pfm");
   app.add_flag("--hide-panel", o.HidePanel, "draw neither the control panel nor the frame rate");
+  std::string sky;
+  app.add_option("--sky", sky,
+                 "day: daylight over any level; none: dark outside, lit by emissive surfaces alone (without "
+                 "it: the level's own sky, daylight for a level without one)")
+      ->type_name("day|none");
 
 
   try {
@@ -253,6 +258,10 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
     if (app.count("--capture-hdr") != 0) {
       CheckOutputFile("--capture-hdr", captureHDR, ".pfm");
       o.CaptureHDRPath = captureHDR;
+    }
+    if (app.count("--sky") != 0) {
+      if (sky != "day" && sky != "none") Refuse("--sky", "expected day or none, not " + Quoted(sky));
+      o.Sky = sky;
     }
   } catch (const BadArgument& bad) {
     result.ExitStatus = 2;

@@ -42,6 +42,9 @@ struct LaunchOptions {
   std::string CapturePath;     // PNG of the presented frame
   std::string CaptureHDRPath;  // PFM of the linear frame before tone mapping
   bool HidePanel = false;
+  // The light from outside: empty for the level's own Sky (daylight where
+  // it has none), "day" or "none" over whatever the level says.
+  std::string Sky;
 };
 
 struct CommandLine {

@@ -9,6 +9,7 @@
 #include "gui/IMGUI.h"
 #include "render/DrawSystem.h"
 #include "renderer/RenderSystem.h"
+#include "renderer/SceneDrop.h"
 #include "scene/Camera.h"
 #include "scene/FlyCam.h"
 #include "scene/InputSystem.h"
@@ -46,7 +47,7 @@ void ComposeDemo(KestorEngineFlyHahaJk* engine) {
   // slot, moving every later one up, so it attaches last.
   for (void (*attach)(KestorEngineFlyHahaJk*) :
        {&InputSystem::Attach, &RenderSystem::Attach, &GUI::Attach, &IMGUI::Attach, &DrawSystem::Attach,
-        &TransformSystem::Attach, &MeshRendererSystem::Attach, &FlyCamSystem::Attach}) {
+        &TransformSystem::Attach, &MeshRendererSystem::Attach, &SceneDrop::Attach, &FlyCamSystem::Attach}) {
     engine->PrepareStageLists();
     attach(engine);
   }

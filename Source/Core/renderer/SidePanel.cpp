@@ -212,7 +212,7 @@ void ApplyLightingPreset(int index) {
   SetShown(level, "Fire", preset.FireShown);
   SetShown(level, "Windows", preset.WindowsShown);
   SetStrength(level, "Windows", preset.WindowGlow);
-  SetOutdoors(level, preset.Sky);
+  if (PresetsSetTheSky) SetOutdoors(level, preset.Sky);
   Exposure->value = preset.Exposure;
 }
 

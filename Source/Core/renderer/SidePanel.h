@@ -64,8 +64,12 @@ PerformanceLayout PerformanceWidgetsLayout(glm::vec2 window, const PanelLayout& 
 void RenderSidePanel();
 
 // Applies lighting preset `index` (0-3) to the named Things of the first
-// active level, to its Sky (sky and sun) and to the "Exposure" variable.
+// active level, to its Sky (sky and sun, while PresetsSetTheSky) and to the
+// "Exposure" variable.
 void ApplyLightingPreset(int index);
+// Off when the level's sky is the program's (a level without one, --sky):
+// the presets then leave it as it was given.
+inline bool PresetsSetTheSky = true;
 // How many presets there are (they are numbered from 0).
 int LightingPresetCount();
 
