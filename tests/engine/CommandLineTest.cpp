@@ -71,6 +71,7 @@ TEST(CommandLine, EveryOptionReachesItsField) {
       {{"--capture", dir.Path() + "/a.PNG"}, [&](auto& o) { return o.CapturePath == dir.Path() + "/a.PNG"; }},
       {{"--capture-hdr", "linear.pfm"}, [](auto& o) { return o.CaptureHDRPath == "linear.pfm"; }},
       {{"--hide-panel"}, [](auto& o) { return o.HidePanel; }},
+      {{"--sky", "none"}, [](auto& o) { return o.Sky == "none"; }},
   };
   for (const Case& c : cases) {
     CommandLine parsed = Parse(c.args);
@@ -109,6 +110,7 @@ TEST(CommandLine, BadArgumentsGiveOneLineAndStatusTwo) {
       {{"--capture", "shot.jpg"}, ".png"},
       {{"--capture", "/no/such/folder/shot.png"}, "no folder"},
       {{"--capture-hdr", "shot.png"}, ".pfm"},
+      {{"--sky", "night"}, "day or none"},
       {{"--size", "1x1", "--size", "2x2"}, "--size"},
       {{"--bogus"}, "--bogus"},
       {{"stray"}, "stray"},
@@ -126,7 +128,7 @@ TEST(CommandLine, HelpEndsWithStatusZeroAndNamesEveryOption) {
   CommandLine c = Parse({"--help"});
   EXPECT_EQ(c.ExitStatus, 0);
   for (const char* option : {"--level", "--config", "--size", "--windowed", "--camera", "--fov", "--preset",
-                             "--set", "--frames", "--capture", "--capture-hdr", "--hide-panel"}) {
+                             "--set", "--frames", "--capture", "--capture-hdr", "--hide-panel", "--sky"}) {
     EXPECT_NE(c.Message.find(option), std::string::npos) << option;
   }
 }
