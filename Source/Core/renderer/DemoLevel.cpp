@@ -109,8 +109,11 @@ void DemoLevel::Darkness(Sky& sky) {
 
 void DemoLevel::ChooseSky(Scene& level, SkyChoice choice) {
   std::vector<Sky*> skies = SkiesOf(level);
-  // Presets light the street's own sky; one the program gave stays as given.
-  PresetsSetTheSky = choice == SkyChoice::Level && !skies.empty();
+  // Presets light a level's own daylight (the street's); a sky the program
+  // gave, and darkness a level asked for, stay as they are.
+  bool lit = false;
+  for (const Sky* sky : skies) lit = lit || sky->SkyStrength != 0.0f || sky->SunStrength != 0.0f;
+  PresetsSetTheSky = choice == SkyChoice::Level && lit;
   if (choice == SkyChoice::Level) {
     if (!skies.empty()) return;
     Daylight(AddSky(level));

@@ -98,10 +98,14 @@ void Start(const std::string& source) {
     return;
   }
   const std::string cache = SceneDrop::CacheFolder();
+  if (cache.empty()) {
+    Tell(source + ": cannot be imported: no cache folder (neither XDG_CACHE_HOME nor HOME is set)");
+    return;
+  }
   std::error_code error;
-  if (cache.empty() || (fs::create_directories(cache, error), !fs::is_directory(cache, error))) {
-    Tell(source + ": cannot be imported: no cache folder (" + (cache.empty() ? "neither XDG_CACHE_HOME nor HOME is set" : cache) +
-         ")");
+  fs::create_directories(cache, error);
+  if (!fs::is_directory(cache, error)) {
+    Tell(source + ": cannot be imported: the cache folder " + cache + " cannot be made");
     return;
   }
   const std::string level = SceneDrop::LevelName(source);

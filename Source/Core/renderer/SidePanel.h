@@ -67,8 +67,9 @@ void RenderSidePanel();
 // active level, to its Sky (sky and sun, while PresetsSetTheSky) and to the
 // "Exposure" variable.
 void ApplyLightingPreset(int index);
-// Off when the level's sky is the program's (a level without one, --sky):
-// the presets then leave it as it was given.
+// Off when the level's sky is the program's (a level without one, --sky)
+// or darkness the level asked for (a Sky of no strength): the presets then
+// leave it as it was given.
 inline bool PresetsSetTheSky = true;
 // How many presets there are (they are numbered from 0).
 int LightingPresetCount();
