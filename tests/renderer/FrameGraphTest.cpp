@@ -1,6 +1,6 @@
 // Guards the frame-time graph's reading of its frames and the help overlay's
 // F1 switch: the graph keeps the last few hundred frames, its top is a
-// round figure that a lone start-up frame cannot flatten, and F1 shows the
+// round figure that the start-up's slow frames cannot flatten, and F1 shows the
 // overlay only while flying, a second press hiding it.
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -26,7 +26,7 @@ TEST(FrameGraph, KeepsTheLastFramesAndPicksARoundTop) {
     float target, top;
   };
   std::deque<float> startUp(200, 60.0f);
-  startUp.front() = 4000.0f;  // the first frame compiled every shader
+  for (int i = 0; i < 12; ++i) startUp[i] = 4000.0f;  // compiling shaders, voxelising
   const Case cases[] = {
       {{}, 0.0f, 10.0f},
       {{30.0f, 45.0f, 41.0f}, 0.0f, 50.0f},

@@ -95,14 +95,15 @@ void FrameGraph::Reset() {
 
 float FrameGraph::ScaleFor(const std::deque<float>& times, float targetMs) {
   float top = targetMs > 0.0f ? 1.25f * targetMs : 0.0f;
-  // The slowest frames but a few: a start-up frame of seconds would flatten
-  // every other bar for as long as it is shown. Those few reach the top.
+  // The slowest frames but a tenth: the start-up's frames of seconds would
+  // flatten every other bar for as long as they are shown. Those reach the
+  // top.
   std::vector<float> finite;
   for (float t : times) {
     if (std::isfinite(t)) finite.push_back(t);
   }
   if (!finite.empty()) {
-    const size_t kept = finite.size() - finite.size() / 50;
+    const size_t kept = finite.size() - finite.size() / 10;
     std::nth_element(finite.begin(), finite.begin() + static_cast<std::ptrdiff_t>(kept - 1), finite.end());
     top = std::max(top, finite[kept - 1]);
   }

@@ -23,7 +23,7 @@ class FrameGraph {
 
   // The graph's top value in milliseconds for these times and a target
   // (0: none): a round figure at or above the slowest frames (all but the
-  // slowest 2 %, which reach the top) and a quarter above the target, so
+  // slowest tenth, which reach the top) and a quarter above the target, so
   // the target line sits inside the graph.
   static float ScaleFor(const std::deque<float>& times, float targetMs);
 

@@ -36,7 +36,7 @@ const KeyRow Rows[] = {
 // The bitmap font is about 10 pixels a character.
 constexpr float RowHeight = 18.0f;
 constexpr float KeysWidth = 90.0f;
-constexpr float TableWidth = 410.0f;
+constexpr float TableWidth = 430.0f;
 constexpr float Margin = 8.0f;
 constexpr float GraphWidth = 290.0f;
 constexpr float GraphHeight = 130.0f;
