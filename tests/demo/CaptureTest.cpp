@@ -142,3 +142,20 @@ TEST(Program, ABadArgumentStopsWithOneLineAndStatusTwo) {
                      "1280x720, not \"640by360\"\n");
   EXPECT_EQ(run.out.find("W: "), std::string::npos) << "no window was opened";
 }
+
+TEST(Program, ALevelOfMoreThingsThanIdsStillGetsItsCamera) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
+  KestorTest::TempDir dir;
+  std::string things;
+  for (int i = 0; i < 9000; ++i) {
+    things += "<Thing Name=\"T" + std::to_string(i) + "\"><Transform Position=\"0,0,0\" Rotation=\"1,0,0,0\" "
+              "Scale=\"1,1,1\"/></Thing>\n";
+  }
+  const std::string level = dir.Write("Many/Levels/Many.xml", "<Level><Things>\n" + things + "</Things></Level>\n");
+  ProgramRun run = RunProgram(dir, "--level '" + level + "' --size 32x32 --frames 2 --hide-panel");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Many.xml: no Thing id is left for 816 Things from line 8186 (\"T8184\") on"),
+            std::string::npos)
+      << ProblemLines(run.out);
+  EXPECT_EQ(run.out.find("No Thing id is left for the camera"), std::string::npos);
+}

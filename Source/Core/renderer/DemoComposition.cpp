@@ -1,6 +1,7 @@
 #include "renderer/DemoComposition.h"
 
 #include <glm/gtc/quaternion.hpp>
+#include <iostream>
 
 #include "engine/CommandLine.h"
 #include "engine/Engine.h"
@@ -55,6 +56,11 @@ void ComposeDemo(KestorEngineFlyHahaJk* engine) {
 Thing BuildStartCamera(const LaunchOptions& options, const Scene* level) {
   const Viewpoint* view = level != nullptr ? LevelViewpoint(*level) : nullptr;
   Thing thing = Thing::Gimme();
+  // Levels leave ids for the program; only code that took them all ends here.
+  if (thing.IsDud()) {
+    std::cout << "No Thing id is left for the camera: nothing will be drawn" << std::endl;
+    return thing;
+  }
   ComponentHandler<Transform>::Gimmoo(thing);
   ComponentHandler<Camera>::Gimmoo(thing);
   ComponentHandler<FlyCam>::Gimmoo(thing);
