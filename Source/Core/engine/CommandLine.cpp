@@ -1,6 +1,7 @@
 #include "engine/CommandLine.h"
 
 #include <CLI/CLI.hpp>
+#include <tinyxml2.h>
 
 #include <algorithm>
 #include <cctype>
@@ -11,6 +12,7 @@
 
 #include "engine/CVar.h"
 #include "engine/File.h"
+#include "engine/MathChecks.h"
 #include "engine/TextNumbers.h"
 
 namespace KestorEngine {
@@ -95,6 +97,22 @@ CameraPose ReadCamera(const std::string& text) {
   return pose;
 }
 
+// A file that is no level would give an empty, black run that ends with
+// status 0: refused here like any other bad argument.
+void CheckLevelText(const std::string& path) {
+  tinyxml2::XMLDocument document;
+  std::string problem;
+  if (document.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) {
+    problem = std::string("it is not XML (") + document.ErrorName() +
+              (document.ErrorLineNum() > 0 ? " at line " + std::to_string(document.ErrorLineNum()) : "") + ")";
+  } else if (document.FirstChildElement("Level") == nullptr) {
+    problem = "it has no \"Level\" element";
+  } else if (document.FirstChildElement("Level")->FirstChildElement("Things") == nullptr) {
+    problem = "its \"Level\" has no \"Things\" element";
+  }
+  if (!problem.empty()) Refuse("--level", Quoted(path) + " is not a level: " + problem);
+}
+
 void CheckLevel(const std::string& level) {
   std::error_code error;
   if (IsLevelPath(level)) {
@@ -102,10 +120,14 @@ void CheckLevel(const std::string& level) {
       Refuse("--level", "a level file's name ends in .xml, " + Quoted(level) + " does not");
     }
     if (!fs::is_regular_file(level, error)) Refuse("--level", "there is no level file " + Quoted(level));
+    CheckLevelText(level);
     return;
   }
   const std::string path = File::AssetsPath + "Levels" + File::PathSeparator + level + ".xml";
-  if (fs::is_regular_file(path, error)) return;
+  if (fs::is_regular_file(path, error)) {
+    CheckLevelText(path);
+    return;
+  }
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(File::AssetsPath + "Levels", error)) {
     if (entry.path().extension() == ".xml") names.push_back(entry.path().stem().string());
@@ -192,7 +214,7 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
                  "start the camera at x,y,z looking at yaw,pitch (degrees, Z up; yaw 0 looks along +Y, "
                  "yaw 90 along +X; pitch 0 is level, positive up)")
       ->type_name("x,y,z,yaw,pitch");
-  app.add_option("--fov", fov, "vertical field of view in degrees")->type_name("DEG");
+  app.add_option("--fov", fov, "vertical field of view in degrees, 1 to 179")->type_name("DEG");
   app.add_option("--preset", preset, "apply lighting preset N of the control panel at start")->type_name("N");
   app.add_option("--set", settings, "set a configuration variable, after the configuration file; repeatable")
       ->type_name("\"Name=value\"")
@@ -227,10 +249,11 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
     if (app.count("--size") != 0) o.Size = ReadSize(size);
     if (app.count("--camera") != 0) o.Camera = ReadCamera(camera);
     if (app.count("--fov") != 0) {
-      if (!(fov > 0.0f && fov < 180.0f)) {
+      if (!(fov >= kMinFieldOfView && fov <= kMaxFieldOfView)) {
         std::ostringstream shown;
-        shown << fov;
-        Refuse("--fov", "the field of view must lie between 0 and 180 degrees, not " + shown.str());
+        shown << "the field of view must lie between " << kMinFieldOfView << " and " << kMaxFieldOfView
+              << " degrees, not " << fov;
+        Refuse("--fov", shown.str());
       }
       o.FieldOfView = fov;
     }

@@ -1,5 +1,9 @@
 #include "renderer/RenderSettings.h"
 
+#include "engine/MathChecks.h"
+#include "renderer/RenderSystem.h"
+#include "renderer/SidePanel.h"
+
 namespace KestorEngine {
 
 // Order matters: it is the registration order, and every one must exist
@@ -30,5 +34,23 @@ CVar<glm::vec2>* ScreenResolution = CVarHandler::Create<glm::vec2>("Screen Resol
 CVar<bool>* Fullscreen = CVarHandler::Create<bool>("Fullscreen", true);
 CVar<float>* RenderScale = CVarHandler::Create<float>("Render Scale", 1.0f);
 CVar<float>* TargetFrameTime = CVarHandler::Create<float>("Target Frame Time", 0.0f);
+
+namespace {
+
+// What the renderer copes with; --set and the configuration file refuse
+// the rest. Exposure and blend factors scale linear light: negative or
+// huge ones turn the frame black or into infinities.
+[[maybe_unused]] const bool limited = [] {
+  TemporalSSExponent->Limit(0.0, 1.0);
+  Exposure->Limit(0.0, 1000.0);
+  LightingSetup->Limit(0, LightingPresetCount() - 1);
+  NoiseStyle->Limit(0, 2);
+  ScreenResolution->Limit(1.0, kMaxPixelSide);
+  RenderScale->Limit(RenderSystem::MinRenderScale, 1.0);
+  TargetFrameTime->Limit(0.0, 1000.0);
+  return true;
+}();
+
+}  // namespace
 
 }  // namespace KestorEngine
