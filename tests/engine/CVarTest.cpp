@@ -212,6 +212,8 @@ TEST(ConfigValues, ValuesOutsideAVariablesLimitsAreRefusedByTextAndFile) {
   }
   EXPECT_EQ(f->value, 0.5f);
   EXPECT_EQ(v->value, glm::vec2(1.0f));
+  std::string problem;
+  EXPECT_TRUE(CVarHandler::SetFromText("Screen Resolution", "0,0", problem, false)) << "a maximised window: " << problem;
   EXPECT_EQ(Exposure->value, 1.1f);
   EXPECT_EQ(LightingSetup->value, 0);
 }

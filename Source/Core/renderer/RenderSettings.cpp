@@ -45,7 +45,7 @@ namespace {
   Exposure->Limit(0.0, 1000.0);
   LightingSetup->Limit(0, LightingPresetCount() - 1);
   NoiseStyle->Limit(0, 2);
-  ScreenResolution->Limit(1.0, kMaxPixelSide);
+  ScreenResolution->Limit(0.0, kMaxPixelSide);  // (0, 0): a maximised window
   RenderScale->Limit(RenderSystem::MinRenderScale, 1.0);
   TargetFrameTime->Limit(0.0, 1000.0);
   return true;
