@@ -245,6 +245,7 @@ std::string CheckNodeTree(const Json& root) {
 }
 
 double ComponentBytes(double type) {
+  if (!(type >= 0 && type < 1e6)) return 0;
   switch (static_cast<int>(type)) {
     case 5120: case 5121: return 1;  // byte, unsigned byte
     case 5122: case 5123: return 2;  // short, unsigned short

@@ -455,9 +455,15 @@ TEST(SceneImport, OptionsThatWouldWriteNoNumbersAreRefused) {
 
 TEST(SceneImport, ReadingPastItsMemoryOrTimeStopsWithOneLineAndNoFile) {
   KestorTest::TempDir dir;
+  // 300,000 vertices (5 MB) take the library some 100 MiB to read.
   std::string obj;
-  for (int i = 0; i < 60000; ++i) obj += "v " + std::to_string(i) + " 0.5 0.25\n";
-  for (int i = 1; i + 2 <= 60000; i += 3) obj += "f " + std::to_string(i) + " " + std::to_string(i + 1) + " " + std::to_string(i + 2) + "\n";
+  const int count = 300000;
+  for (int i = 0; i < count; ++i) {
+    obj += "v " + std::to_string(i % 7) + " " + std::to_string(i % 13) + " " + std::to_string(i % 17) + "\n";
+  }
+  for (int i = 1; i + 2 <= count; i += 3) {
+    obj += "f " + std::to_string(i) + " " + std::to_string(i + 1) + " " + std::to_string(i + 2) + "\n";
+  }
   dir.Write("src/big.obj", obj);
   fs::create_directory(dir.Path() + "/out");
   struct Case {
