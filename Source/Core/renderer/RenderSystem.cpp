@@ -52,6 +52,9 @@ void RemoveFirst(std::vector<Thing>& list, Thing t) {
 }
 
 float Now(KestorEngineFlyHahaJk* engine) { return engine != nullptr ? engine->TimeSinceStart() : 0.0f; }
+// Frame rates are measured on the wall clock, also when a fixed step drives
+// everything that moves.
+float WallNow(KestorEngineFlyHahaJk* engine) { return engine != nullptr ? engine->WallTimeSinceStart() : 0.0f; }
 
 // Material buffers may be absent (code can queue without one): such an
 // entry simply draws with the values of the other buffers.
@@ -339,12 +342,12 @@ std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
   FrameCapture::BeginFrame(engine);
   RenderFrame(engine);
   FrameCapture::TakePresented(static_cast<int>(Shutter::Width()), static_cast<int>(Shutter::Height()));
-  CPUaverageFPS += Now(engine) - CPUFPSWaiter;
+  CPUaverageFPS += WallNow(engine) - CPUFPSWaiter;
   SDL_GL_SetSwapInterval(0);
   if (engine != nullptr && engine->window != nullptr && engine->window->window != nullptr) {
     SDL_GL_SwapWindow(engine->window->window);
   }
-  CountFrame(Now(engine));
+  CountFrame(WallNow(engine));
   return "";
 }
 
@@ -354,6 +357,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   // The curtain keeps its own fixed-step clock on the frame's time.
   const float now = Now(engine);
   SimulationStep(now);
+  CPUFPSWaiter = WallNow(engine);
 
   // The cloth collides with the first light field's occupancy.
   Texbit* skip = nullptr;
