@@ -388,7 +388,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   SaneGL::StateSyncForce();
 
   std::vector<DrawEntry> queue = DrawSystem::drawthings;
-  std::sort(queue.begin(), queue.end(), DrawsBefore);
+  SortForDrawing(queue);
 
   UniformBuffer time;
   time.SetVector("Time", glm::vec4(Now(engine), 0.0f, 0.0f, static_cast<float>(frameCounter)));
