@@ -43,6 +43,7 @@ TEST(CommandLine, EveryOptionReachesItsField) {
   KestorTest::TempDir dir;
   const std::string config = dir.Write("my.cfg", "bool Fullscreen = false;\n");
   const std::string level = dir.Write("Levels/Mine.xml", "<Level/>");
+  const std::string path = dir.Write("tour.txt", "0 1 2 3 90 0\n2 1 2 3 90 0 50\n");
   CVarHandler::Create<float>("Test Blend", 0.0f);
   struct Case {
     std::vector<std::string> args;
@@ -71,6 +72,8 @@ TEST(CommandLine, EveryOptionReachesItsField) {
       {{"--capture", dir.Path() + "/a.PNG"}, [&](auto& o) { return o.CapturePath == dir.Path() + "/a.PNG"; }},
       {{"--capture-hdr", "linear.pfm"}, [](auto& o) { return o.CaptureHDRPath == "linear.pfm"; }},
       {{"--hide-panel"}, [](auto& o) { return o.HidePanel; }},
+      {{"--fixed-step", "0.5"}, [](auto& o) { return o.FixedStep == 0.5f; }},
+      {{"--camera-path", path}, [](auto& o) { return o.CameraPath.size() == 2 && o.CameraPath[1].Time == 2.0f; }},
   };
   for (const Case& c : cases) {
     CommandLine parsed = Parse(c.args);
@@ -80,6 +83,8 @@ TEST(CommandLine, EveryOptionReachesItsField) {
 }
 
 TEST(CommandLine, BadArgumentsGiveOneLineAndStatusTwo) {
+  KestorTest::TempDir dir;
+  const std::string path = dir.Write("tour.txt", "0 0 0 0 0 0\n1 0 0 0 0\n");
   struct Case {
     std::vector<std::string> args;
     const char* says;
@@ -113,6 +118,12 @@ TEST(CommandLine, BadArgumentsGiveOneLineAndStatusTwo) {
       {{"--bogus"}, "--bogus"},
       {{"stray"}, "stray"},
       {{"--frames"}, "--frames"},
+      {{"--fixed-step", "0"}, "above 0"},
+      {{"--fixed-step", "-0.5"}, "above 0"},
+      {{"--fixed-step", "1e9"}, "at most 60"},
+      {{"--fixed-step", "half"}, "above 0"},
+      {{"--camera-path", "/no/such/tour.txt"}, "/no/such/tour.txt: cannot read"},
+      {{"--camera-path", path}, "tour.txt:2: expected t x y z yaw pitch"},
   };
   for (const Case& c : cases) {
     CommandLine parsed = Parse(c.args);
@@ -126,7 +137,8 @@ TEST(CommandLine, HelpEndsWithStatusZeroAndNamesEveryOption) {
   CommandLine c = Parse({"--help"});
   EXPECT_EQ(c.ExitStatus, 0);
   for (const char* option : {"--level", "--config", "--size", "--windowed", "--camera", "--fov", "--preset",
-                             "--set", "--frames", "--capture", "--capture-hdr", "--hide-panel"}) {
+                             "--set", "--frames", "--capture", "--capture-hdr", "--hide-panel", "--fixed-step",
+                             "--camera-path"}) {
     EXPECT_NE(c.Message.find(option), std::string::npos) << option;
   }
 }
