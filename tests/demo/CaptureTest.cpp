@@ -6,6 +6,7 @@
 #include <stb_image.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -249,6 +250,100 @@ TEST(Program, TheSettsShowNoPeriodicPatternWhereTheyAreFarUnderTheLowSun) {
     }
   }
   EXPECT_LT(strongest / mean, 0.02) << "the strongest periodic part of the setts' pattern, over the mean";
+}
+
+TEST(Program, ABarCrossingTheViewLeavesNoSteppedCopiesBehindIt) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
+  // A thin lit bar 10 m off, carried round the camera by the level's
+  // spinner (0.1 rad a frame about +Z), before a dark wall; through a 5
+  // degree lens it crosses 206 of 320 pixels a frame, right to left. At the
+  // last frame (the 6th) it stands at 0.0466 rad, 64 pixels from the left.
+  const float startAngle = 0.0466f - 0.5f, spin = 0.272764f, radius = 10.0f;
+  std::ostringstream bar;
+  bar << -radius * std::sin(startAngle) / spin << "," << radius * std::cos(startAngle) / spin << ",1.5";
+  KestorTest::TempDir dir;
+  const std::string level = dir.Write("Bar/Levels/Bar.xml", R"(<Level><Things>
+  <Thing Name="Wall"><Transform Position="0,12,1.5" Rotation="1,0,0,0" Scale="20,0.2,10"/>
+    <MeshRenderer Mesh="Cube" Materials="BarWall" Visible="True" ShadowCast="False" BounceCast="False"/></Thing>
+  <Thing Name="Spinner"><Transform Position="0,0,0" Rotation="1,0,0,0" Scale="0.272764,0.272764,0.272764"/>
+    <MeshRenderer Mesh="Cube" Materials="BarWall" Visible="False" ShadowCast="False" BounceCast="False"/></Thing>
+  <Thing Name="Bar"><Transform Position=")" + bar.str() + R"(" Rotation="1,0,0,0" Scale="0.04,0.04,15" Parent="Spinner"/>
+    <MeshRenderer Mesh="Cube" Materials="BarLight" Visible="True" ShadowCast="False" BounceCast="False"/></Thing>
+</Things></Level>)");
+  dir.Write("Bar/Materials/BarWall.xml",
+            R"(<Material Shader="Standard"><Settings Color="0.05,0.05,0.05" Roughness="1" Metallic="0"/></Material>)");
+  dir.Write("Bar/Materials/BarLight.xml",
+            R"(<Material Shader="Standard"><Settings Color="0,0,0" Roughness="1" Metallic="0" )"
+            R"(EmissionColor="1,1,1" Strength="4"/></Material>)");
+  const std::string png = dir.Path() + "/bar.png";
+  ProgramRun run = RunProgram(dir, "--level '" + level + "' --size 320x180 --camera 0,0,1.5,0,0 --fov 5 --frames 6 "
+                                   "--fixed-step 0.5 --hide-panel --capture '" + png + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  int w = 0, h = 0, channels = 0;
+  stbi_uc* pixels = stbi_load(png.c_str(), &w, &h, &channels, 3);
+  ASSERT_NE(pixels, nullptr) << png;
+  // The middle row: the bar's brightest pixel, then the way it came from.
+  std::vector<float> row(static_cast<size_t>(w));
+  for (int x = 0; x < w; ++x) row[x] = Luminance(pixels + (static_cast<size_t>(h / 2) * w + x) * 3);
+  stbi_image_free(pixels);
+  const int at = static_cast<int>(std::max_element(row.begin(), row.begin() + w / 2) - row.begin());
+  EXPECT_NEAR(at, 64, 8) << "the bar stands where it was carried";
+  EXPECT_GT(row[at], 150.0f) << "the bar is lit";
+  float lowest = row[at];
+  for (int x = at + 1; x < w; ++x) {
+    EXPECT_LE(row[x], lowest + 3.0f) << "a copy of the bar " << x - at << " pixels behind it";
+    lowest = std::min(lowest, row[x]);
+  }
+}
+
+TEST(Program, FourFramesAfterACutThePictureIsCloseToTheSettledOne) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
+  // Down the lane the other way, then a cut to the street's corner at 5 s:
+  // at two frames a second the 15th frame is the fourth after the cut.
+  KestorTest::TempDir dir;
+  const std::string corner = "2.66 -5.22 1.23 -40.107 -11.462";
+  const std::string path = dir.Write("cut.txt", "0 -1.5 4 1.6 160 -10\n5 -1.5 1 1.6 180 -10\n5 " + corner + "\n");
+  const std::string after = dir.Path() + "/after.pfm", settled = dir.Path() + "/settled.pfm";
+  ProgramRun cut = RunProgram(dir, "--size 640x360 --hide-panel --fixed-step 0.5 --frames 15 --camera-path '" + path +
+                                       "' --capture-hdr '" + after + "'");
+  ProgramRun still = RunProgram(dir, "--size 640x360 --hide-panel --fixed-step 0.5 --frames 64 --camera 2.66,-5.22,1.23,"
+                                     "-40.107,-11.462 --capture-hdr '" + settled + "'");
+  ASSERT_EQ(cut.status, 0) << cut.err;
+  ASSERT_EQ(still.status, 0) << still.err;
+  LinearImage a, b;
+  std::string problem;
+  ASSERT_TRUE(FrameCapture::ReadPFM(after, a, problem)) << problem;
+  ASSERT_TRUE(FrameCapture::ReadPFM(settled, b, problem)) << problem;
+  double difference = 0.0, level = 0.0, mean = 0.0;
+  for (size_t k = 0; k < a.RGB.size(); ++k) {
+    difference += std::abs(a.RGB[k] - b.RGB[k]);
+    level += b.RGB[k];
+  }
+  for (int y = 0; y < b.Height; ++y) {
+    for (int x = 0; x < b.Width; ++x) mean += Luminance(b.At(x, y));
+  }
+  mean /= static_cast<double>(b.Width) * b.Height;
+  EXPECT_LT(difference / level, 0.05) << "mean absolute difference over the mean";
+  // Grain: pixels off by more than a quarter where the settled picture is
+  // smooth around them (edges take the jittered frames of many more than
+  // four frames to settle).
+  int smooth = 0, grain = 0;
+  for (int y = 1; y + 1 < b.Height; ++y) {
+    for (int x = 1; x + 1 < b.Width; ++x) {
+      float lo = 1e30f, hi = 0.0f;
+      for (int k = 0; k < 9; ++k) {
+        const float l = Luminance(b.At(x + k % 3 - 1, y + k / 3 - 1));
+        lo = std::min(lo, l);
+        hi = std::max(hi, l);
+      }
+      const float here = std::max(Luminance(b.At(x, y)), 0.1f * static_cast<float>(mean));
+      if (hi - lo > 0.25f * here) continue;
+      ++smooth;
+      if (std::abs(Luminance(a.At(x, y)) - Luminance(b.At(x, y))) > 0.25f * here) ++grain;
+    }
+  }
+  ASSERT_GT(smooth, b.Width * b.Height / 2);
+  EXPECT_LT(static_cast<double>(grain) / smooth, 0.01) << "grain where the picture is smooth";
 }
 
 TEST(Program, ABadArgumentStopsWithOneLineAndStatusTwo) {

@@ -31,6 +31,7 @@
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
+#include "renderer/TemporalFill.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
 #include "scene/Camera.h"
@@ -463,6 +464,9 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   camera.SetMatrix4("_AAInvWorldToView", glm::inverse(aa));
   camera.SetMatrix4("_WorldToCamera", T->WorldInverse);
   camera.SetVector("_CameraPos", T->Position);
+  // Where last frame's picture was seen from: the temporal pass tells by it
+  // whether the history shows the surface a pixel shows now.
+  camera.SetVector("_CameraPos_Past", glm::vec3(T->WorldPast[3]));
   camera.SetVector("RayTopLeft", c->PointToVector({0.0f, 1.0f}, T));
   camera.SetVector("RayTopRight", c->PointToVector({1.0f, 1.0f}, T));
   camera.SetVector("RayBottomLeft", c->PointToVector({0.0f, 0.0f}, T));
@@ -800,10 +804,13 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     PassScope timer("Temporal");
     RenderTextureGuy::UseTexs({oldLayer2, newness2});
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
+    static TemporalFill fill;
+    fill.Begin(static_cast<size_t>(w) * h);
     TemporallyAntialias->Use(&list);
     NoteLightmapReader();
     Draw::Blit(Layer1);
     RenderTextureGuy::UseTexDone();
+    fill.Run(*TemporallyAntialias, list, Layer1, oldLayer2);
     std::swap(c->Newness1, c->Newness2);
     std::swap(c->OldLayer1, c->OldLayer2);
   }
@@ -828,6 +835,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
                      finalInput->Width != static_cast<int>(window.x) || finalInput->Height != static_cast<int>(window.y)
                          ? 1.0f
                          : 0.0f);
+    present.SetFloat("_MotionBlur", MotionBlur->value ? 1.0f : 0.0f);
     present.CalculateHash();
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface, &present};
     FinalBlit->Use(&list);
