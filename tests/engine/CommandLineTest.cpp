@@ -43,6 +43,7 @@ TEST(CommandLine, EveryOptionReachesItsField) {
   KestorTest::TempDir dir;
   const std::string config = dir.Write("my.cfg", "bool Fullscreen = false;\n");
   const std::string level = dir.Write("Levels/Mine.xml", "<Level><Things/></Level>");
+  const std::string path = dir.Write("tour.txt", "0 1 2 3 90 0\n2 1 2 3 90 0 50\n");
   CVarHandler::Create<float>("Test Blend", 0.0f);
   struct Case {
     std::vector<std::string> args;
@@ -71,6 +72,8 @@ TEST(CommandLine, EveryOptionReachesItsField) {
       {{"--capture", dir.Path() + "/a.PNG"}, [&](auto& o) { return o.CapturePath == dir.Path() + "/a.PNG"; }},
       {{"--capture-hdr", "linear.pfm"}, [](auto& o) { return o.CaptureHDRPath == "linear.pfm"; }},
       {{"--hide-panel"}, [](auto& o) { return o.HidePanel; }},
+      {{"--fixed-step", "0.5"}, [](auto& o) { return o.FixedStep == 0.5f; }},
+      {{"--camera-path", path}, [](auto& o) { return o.CameraPath.size() == 2 && o.CameraPath[1].Time == 2.0f; }},
   };
   for (const Case& c : cases) {
     CommandLine parsed = Parse(c.args);
@@ -85,6 +88,7 @@ TEST(CommandLine, BadArgumentsGiveOneLineAndStatusTwo) {
   const std::string bytes = dir.Write("Bytes.xml", std::string("\x89\x01\xff\0\x7f<<", 7));
   const std::string stage = dir.Write("Stage.xml", "<Stage><Things/></Stage>");
   const std::string bare = dir.Write("Bare.xml", "<Level><Thing Name=\"A\"/></Level>");
+  const std::string path = dir.Write("tour.txt", "0 0 0 0 0 0\n1 0 0 0 0\n");
   struct Case {
     std::vector<std::string> args;
     const char* says;
@@ -122,6 +126,12 @@ TEST(CommandLine, BadArgumentsGiveOneLineAndStatusTwo) {
       {{"--bogus"}, "--bogus"},
       {{"stray"}, "stray"},
       {{"--frames"}, "--frames"},
+      {{"--fixed-step", "0"}, "above 0"},
+      {{"--fixed-step", "-0.5"}, "above 0"},
+      {{"--fixed-step", "1e9"}, "at most 60"},
+      {{"--fixed-step", "half"}, "above 0"},
+      {{"--camera-path", "/no/such/tour.txt"}, "/no/such/tour.txt: cannot read"},
+      {{"--camera-path", path}, "tour.txt:2: expected t x y z yaw pitch"},
   };
   for (const Case& c : cases) {
     CommandLine parsed = Parse(c.args);
@@ -135,7 +145,8 @@ TEST(CommandLine, HelpEndsWithStatusZeroAndNamesEveryOption) {
   CommandLine c = Parse({"--help"});
   EXPECT_EQ(c.ExitStatus, 0);
   for (const char* option : {"--level", "--config", "--size", "--windowed", "--camera", "--fov", "--preset",
-                             "--set", "--frames", "--capture", "--capture-hdr", "--hide-panel"}) {
+                             "--set", "--frames", "--capture", "--capture-hdr", "--hide-panel", "--fixed-step",
+                             "--camera-path"}) {
     EXPECT_NE(c.Message.find(option), std::string::npos) << option;
   }
 }

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "engine/CVar.h"
+#include "engine/CameraPath.h"
 #include "engine/File.h"
 #include "engine/MathChecks.h"
 #include "engine/TextNumbers.h"
@@ -150,12 +151,35 @@ std::pair<std::string, std::string> ReadSetting(const std::string& text) {
   return setting;
 }
 
+// Longer steps than this are surely a mistake (a frame count typed in the
+// step's place): a scripted run moves in steps of seconds, not minutes.
+constexpr float LongestFixedStep = 60.0f;
+
+float ReadFixedStep(const std::string& text) {
+  float step = 0.0f;
+  if (!ParseWholeFloat(text, step) || !(step > 0.0f) || step > LongestFixedStep) {
+    std::ostringstream most;
+    most << LongestFixedStep;
+    Refuse("--fixed-step", "expected the seconds each frame advances the clock by, above 0 and at most " +
+                               most.str() + ", such as 0.5, not " + Quoted(text));
+  }
+  return step;
+}
+
+std::vector<CameraKey> ReadPath(const std::string& file) {
+  std::vector<CameraKey> keys;
+  std::string problem;
+  if (!ReadCameraPath(file, keys, problem)) Refuse("--camera-path", problem);
+  return keys;
+}
+
 const char* const Examples =
     "Examples:\n"
     "  KestorEngine --level CornellBox --windowed\n"
     "  KestorEngine --level StreetTest --size 640x360 --frames 64 --capture street.png\n"
     "  KestorEngine --level my/Levels/Scene.xml --camera 0,-3,1,0,0 --fov 50\n"
-    "  KestorEngine --set \"Temporal Sampling=false\" --set \"Temporal Sample Blend=0.3\"\n";
+    "  KestorEngine --set \"Temporal Sampling=false\" --set \"Temporal Sample Blend=0.3\"\n"
+    "  KestorEngine --fixed-step 0.5 --camera-path tour.txt --frames 40 --capture tour.png\n";
 
 }  // namespace
 
@@ -197,7 +221,7 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
   app.footer(Examples);
   app.get_formatter()->column_width(30);
 
-  std::string size, camera, capture, captureHDR;
+  std::string size, camera, capture, captureHDR, fixedStep, cameraPath;
   float fov = 0.0f;
   int preset = -1, frames = 0;
   std::vector<std::string> settings;
@@ -226,6 +250,14 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
                  "save the last frame's linear light before tone mapping as float RGB (PFM)")
       ->type_name("FILE.pfm");
   app.add_flag("--hide-panel", o.HidePanel, "draw neither the control panel nor the frame rate");
+  app.add_option("--fixed-step", fixedStep,
+                 "advance the clock by S seconds every frame (camera path, animations, the curtain, the "
+                 "lighting), so N frames give the same picture on any machine")
+      ->type_name("S");
+  app.add_option("--camera-path", cameraPath,
+                 "move the camera along the keyframes of FILE, one a line: t x y z yaw pitch [fov] (seconds, "
+                 "then as --camera and --fov; # starts a comment)")
+      ->type_name("FILE");
 
 
   try {
@@ -277,6 +309,8 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
       CheckOutputFile("--capture-hdr", captureHDR, ".pfm");
       o.CaptureHDRPath = captureHDR;
     }
+    if (app.count("--fixed-step") != 0) o.FixedStep = ReadFixedStep(fixedStep);
+    if (app.count("--camera-path") != 0) o.CameraPath = ReadPath(cameraPath);
   } catch (const BadArgument& bad) {
     result.ExitStatus = 2;
     result.Message = "KestorEngine: " + bad.line;

@@ -11,6 +11,7 @@
 #include "render/DrawSystem.h"
 #include "renderer/RenderSystem.h"
 #include "scene/Camera.h"
+#include "scene/CameraPathSystem.h"
 #include "scene/FlyCam.h"
 #include "scene/InputSystem.h"
 #include "scene/Lighting.h"
@@ -47,7 +48,8 @@ void ComposeDemo(KestorEngineFlyHahaJk* engine) {
   // slot, moving every later one up, so it attaches last.
   for (void (*attach)(KestorEngineFlyHahaJk*) :
        {&InputSystem::Attach, &RenderSystem::Attach, &GUI::Attach, &IMGUI::Attach, &DrawSystem::Attach,
-        &TransformSystem::Attach, &MeshRendererSystem::Attach, &FlyCamSystem::Attach}) {
+        &TransformSystem::Attach, &MeshRendererSystem::Attach, &CameraPathSystem::Attach,
+        &FlyCamSystem::Attach}) {
     engine->PrepareStageLists();
     attach(engine);
   }
