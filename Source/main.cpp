@@ -11,6 +11,7 @@
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "renderer/SidePanel.h"
+#include "scene/CameraPathSystem.h"
 
 using namespace KestorEngine;
 
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
   auto* engine = new KestorEngineFlyHahaJk();
   engine->ConfigPath = options.ConfigPath;
   engine->ConfigOverrides = ConfigOverrides(options);
+  engine->FixedStep = options.FixedStep.value_or(0.0f);
   ComposeDemo(engine);
 
   RenderSystem::ShowOverlay = !options.HidePanel;
@@ -39,6 +41,13 @@ int main(int argc, char** argv) {
   if (options.Preset) {
     LightingSetup->value = *options.Preset;
     ApplyLightingPreset(*options.Preset);
+  }
+  CameraPathSystem::Follow(DemoLevel::Camera(), options.CameraPath);
+  if (options.FixedStep) {
+    // The automatic render scale follows real frame times, which differ
+    // from run to run; a scripted run keeps the scale it was given.
+    TargetFrameTime->value = 0.0f;
+    AutoRenderScale->value = false;
   }
 
   engine->RunGame();

@@ -110,7 +110,7 @@ TEST_F(GlobalIllumination, CornellBoxMatchesOurPathTracer) {
               besideGreen.g / besideGreen.r,
               MeanAround(reference.Full, PixelOf(r, {0.25f, 0.559f, 0.42f}), 1).g /
                   MeanAround(reference.Full, PixelOf(r, {0.25f, 0.559f, 0.42f}), 1).r);
-  // The README's pictures come from here: KESTOR_DOCS_DIR names the folder.
+  // The manual's pictures come from here: KESTOR_DOCS_DIR names the folder.
   if (const char* docs = std::getenv("KESTOR_DOCS_DIR")) {
     engine.WritePng(std::string(docs) + "/CornellEngine.png", 4);
     reference.Full.WritePng(std::string(docs) + "/CornellPathTraced.png", 4);

@@ -163,6 +163,8 @@ Scene* DemoLevel::Current() {
   return held.Level ? &*held.Level : nullptr;
 }
 
+Thing DemoLevel::Camera() { return State().Camera; }
+
 void DemoLevel::Close() { State().Level = Resource<Scene>(); }
 
 }  // namespace KestorEngine

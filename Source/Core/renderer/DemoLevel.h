@@ -30,6 +30,8 @@ class DemoLevel {
   // first level). `path` is a level file's path.
   static Scene* Replace(const std::string& path);
   static Scene* Current();
+  // The fly camera's Thing that Open built (the dud before).
+  static Thing Camera();
   // Lets go of the level; after the engine is gone, as main's handle was.
   static void Close();
 

@@ -146,9 +146,9 @@ void FrameGraph::Draw(glm::vec2 pos, glm::vec2 size) {
   };
   const glm::vec2 row(size.x - 8.0f, TextRows / 3.0f);
   float y = pos.y + size.y - 2.0f;
-  for (const std::string& line : rows) {
+  for (const std::string& figures : rows) {
     y -= row.y;
-    GUI::DrawText(glm::vec2(pos.x + 4.0f, y), row, &text, line);
+    GUI::DrawText(glm::vec2(pos.x + 4.0f, y), row, &text, figures);
   }
 }
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "engine/MathChecks.h"
 #include "renderer/RenderSystem.h"
+#include "renderer/SidePanel.h"
 
 namespace KestorEngine {
 
@@ -59,5 +61,23 @@ void FollowFrameTime(float frameMs) {
   chosen = std::min(RenderSystem::NextRenderScale(RenderScale->value, AutoFrameTimeMs, frameMs), ceiling);
   RenderScale->value = chosen;
 }
+
+namespace {
+
+// What the renderer copes with; --set and the configuration file refuse
+// the rest. Exposure and blend factors scale linear light: negative or
+// huge ones turn the frame black or into infinities.
+[[maybe_unused]] const bool limited = [] {
+  TemporalSSExponent->Limit(0.0, 1.0);
+  Exposure->Limit(0.0, 1000.0);
+  LightingSetup->Limit(0, LightingPresetCount() - 1);
+  NoiseStyle->Limit(0, 2);
+  ScreenResolution->Limit(0.0, kMaxPixelSide);  // (0, 0): a maximised window
+  RenderScale->Limit(RenderSystem::MinRenderScale, 1.0);
+  TargetFrameTime->Limit(0.0, 1000.0);
+  return true;
+}();
+
+}  // namespace
 
 }  // namespace KestorEngine
