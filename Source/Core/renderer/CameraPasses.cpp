@@ -26,6 +26,7 @@
 #include "renderer/FrameResources.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
+#include "renderer/TemporalFill.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
 #include "scene/Camera.h"
@@ -79,6 +80,7 @@ UniformBuffer PerDraw(const DrawEntry& e) {
 }
 
 bool Emits(const DrawEntry& e) {
+  if (std::get<4>(e) && std::get<4>(e)->DrawnAsError) return true;
   UniformBuffer* shared = std::get<5>(e);
   if (shared == nullptr) return false;
   auto found = shared->Uniforms.find("Strength");
@@ -201,6 +203,9 @@ void FillCameraUniforms(CameraFrame& f) {
   u.SetMatrix4("_AAInvWorldToView", glm::inverse(aa));
   u.SetMatrix4("_WorldToCamera", T->WorldInverse);
   u.SetVector("_CameraPos", T->Position);
+  // Where last frame's picture was seen from: the temporal pass tells by it
+  // whether the history shows the surface a pixel shows now.
+  u.SetVector("_CameraPos_Past", glm::vec3(T->WorldPast[3]));
   u.SetVector("RayTopLeft", c->PointToVector({0.0f, 1.0f}, T));
   u.SetVector("RayTopRight", c->PointToVector({1.0f, 1.0f}, T));
   u.SetVector("RayBottomLeft", c->PointToVector({0.0f, 0.0f}, T));
@@ -476,17 +481,22 @@ bool DrawMotion(PassContext& ctx) {
 }
 
 // Reads last frame's picture and newness (the 1s), writes this frame's into
-// the 2s; the table then swaps them.
+// the 2s; the table then swaps them. The pixels it finds without a history
+// to keep are listed as it draws and filled after it.
 bool DrawTemporal(PassContext& ctx) {
   CameraFrame& c = *ctx.Camera;
   if (!RenderSystem::TemporallyAntialias) return false;
   RenderTextureGuy::UseTexs({RT(c.Targets->OldLayer2), RT(c.Targets->Newness2)});
   SaneGL::ColorWrite(true, true, true, true);
   BufferList list = {&ctx.Frame.Time, &c.View, &ctx.Frame.Field, &c.Surface};
+  // Scratch of this pass alone, emptied every frame.
+  static TemporalFill fill;
+  fill.Begin(static_cast<size_t>(c.W) * c.H);
   RenderSystem::TemporallyAntialias->Use(&list);
   NoteProgramReads(ctx);
   Draw::Blit(c.Targets->Layer1);
   RenderTextureGuy::UseTexDone();
+  fill.Run(*RenderSystem::TemporallyAntialias, list, c.Targets->Layer1, c.Targets->OldLayer2);
   return true;
 }
 
@@ -509,6 +519,7 @@ bool DrawPresent(PassContext& ctx) {
   SaneGL::StateSync();
   UniformBuffer present;
   present.SetFloat("_PresentRescale", picture->Width != window.x || picture->Height != window.y ? 1.0f : 0.0f);
+  present.SetFloat("_MotionBlur", MotionBlur->value ? 1.0f : 0.0f);
   present.CalculateHash();
   BufferList list = {&ctx.Frame.Time, &c.View, &ctx.Frame.Field, &c.Surface, &present};
   RenderSystem::FinalBlit->Use(&list);

@@ -177,4 +177,16 @@ void MakeFieldVolumes(const PassTable& table, LightField& l, glm::ivec3 voxels) 
   }
 }
 
+void ReleaseFieldVolumes(const PassTable& table, LightField& l) {
+  for (const ResourceSpec& r : table.Resources) {
+    if (r.Life != Lifetime::Field) continue;
+    for (Texbit** volume : {&FieldNow(r, l), &FieldOther(r, l)}) {
+      delete *volume;
+      *volume = nullptr;
+    }
+  }
+  l.VolumesByName.clear();
+  l.State = LightFieldState();
+}
+
 }  // namespace KestorEngine

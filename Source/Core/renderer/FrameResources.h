@@ -41,5 +41,8 @@ Texbit* FieldVolume(const ResourceSpec& r, LightField& l, bool other = false);
 
 // Makes every light-field volume of the table for `l` at `voxels` per axis.
 void MakeFieldVolumes(const PassTable& table, LightField& l, glm::ivec3 voxels);
+// Deletes them all and forgets what the field carried from frame to frame:
+// the next frame that meets it starts afresh.
+void ReleaseFieldVolumes(const PassTable& table, LightField& l);
 
 }  // namespace KestorEngine

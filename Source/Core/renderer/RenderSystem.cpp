@@ -20,9 +20,11 @@
 #include "renderer/Curtain.h"
 #include "renderer/ComputePass.h"
 #include "renderer/FrameCapture.h"
+#include "renderer/FrameGraph.h"
 #include "renderer/FramePasses.h"
 #include "renderer/FrameResources.h"
 #include "renderer/PassTable.h"
+#include "renderer/HelpOverlay.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
@@ -47,6 +49,9 @@ void RemoveFirst(std::vector<Thing>& list, Thing t) {
 }
 
 float Now(KestorEngineFlyHahaJk* engine) { return engine != nullptr ? engine->TimeSinceStart() : 0.0f; }
+// Frame rates are measured on the wall clock, also when a fixed step drives
+// everything that moves.
+float WallNow(KestorEngineFlyHahaJk* engine) { return engine != nullptr ? engine->WallTimeSinceStart() : 0.0f; }
 
 }  // namespace
 
@@ -147,6 +152,7 @@ float RenderSystem::SimulationStep(float now) {
 }
 
 void RenderSystem::CountFrame(float now) {
+  FrameGraph::Record(now);
   averageFPS += 1.0f;
   if (now - FPSWaiter > 1.0f) {
     lastFPS = (now - FPSWaiter) / averageFPS * 1000.0f;
@@ -154,9 +160,7 @@ void RenderSystem::CountFrame(float now) {
     CPUlastFPS = CPUaverageFPS / averageFPS * 1000.0f;
     CPUaverageFPS = 0.0f;
     averageFPS = 0.0f;
-    if (TargetFrameTime->value > 0.0f) {
-      RenderScale->value = NextRenderScale(RenderScale->value, TargetFrameTime->value, lastFPS);
-    }
+    FollowFrameTime(lastFPS);
   }
 }
 
@@ -178,12 +182,12 @@ std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
   FrameCapture::BeginFrame(engine);
   RenderFrame(engine);
   FrameCapture::TakePresented(static_cast<int>(Shutter::Width()), static_cast<int>(Shutter::Height()));
-  CPUaverageFPS += Now(engine) - CPUFPSWaiter;
+  CPUaverageFPS += WallNow(engine) - CPUFPSWaiter;
   SDL_GL_SetSwapInterval(0);
   if (engine != nullptr && engine->window != nullptr && engine->window->window != nullptr) {
     SDL_GL_SwapWindow(engine->window->window);
   }
-  CountFrame(Now(engine));
+  CountFrame(WallNow(engine));
   return "";
 }
 
@@ -214,7 +218,7 @@ void StepCurtain(float now) {
 void PrepareInputs(FrameInputs& in, KestorEngineFlyHahaJk* engine) {
   in.Engine = engine;
   in.Queue = DrawSystem::drawthings;
-  std::sort(in.Queue.begin(), in.Queue.end(), DrawsBefore);
+  SortForDrawing(in.Queue);
   in.Time.SetVector("Time", glm::vec4(Now(engine), 0.0f, 0.0f, static_cast<float>(RenderSystem::frameCounter)));
   in.Time.CalculateHash();
   RenderSystem::FillISUniforms(in.IS);
@@ -285,6 +289,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   if (FlyCamSystem::pause && ShowOverlay) RenderSidePanel();
   const float now = Now(engine);
   SimulationStep(now);
+  CPUFPSWaiter = WallNow(engine);
   StepCurtain(now);
   SetupShaderResources();
   SetupLightmap();
@@ -310,6 +315,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   for (Thing t : std::vector<Thing>(CameraThings)) RenderCamera(t, table, in, live);
 
   if (ShowOverlay) QueueFrameRateText();
+  if (ShowOverlay) HelpOverlay::Queue();
   if (ShowOverlay && FlyCamSystem::pause) QueuePerformancePanel();
   PassContext ctx(table, in);
   RunPasses(ctx, RunsFor::Frame, live, {});
