@@ -72,6 +72,29 @@ TEST_F(LightingLevel, UnusableResolutionsAreReportedAndLeftAlone) {
   }
 }
 
+TEST_F(LightingLevel, CascadeAttributesMakeTheFieldFollowTheCamera) {
+  struct Case {
+    const char* attributes;
+    float voxel;
+    int levels;
+    int problems;
+  };
+  for (const Case& c : {Case{"", 0.0f, 1, 0}, Case{R"(VoxelSize="0.25")", 0.25f, 4, 0},
+                        Case{R"(VoxelSize="0.1" Levels="6")", 0.1f, 6, 0}, Case{R"(Levels="3")", 0.0f, 3, 0},
+                        Case{R"(VoxelSize="0" Levels="2.5")", 0.0f, 1, 2},
+                        Case{R"(VoxelSize="nan" Levels="9")", 0.0f, 1, 2},
+                        Case{R"(VoxelSize="5000" Levels="0")", 0.0f, 1, 2}}) {
+    SCOPED_TRACE(c.attributes);
+    auto scene = Load(std::string(R"(<Thing Name="F"><LightField Resolution="64,64,32" )") + c.attributes + "/></Thing>");
+    LightField* field = Of<LightField>(*scene, "F");
+    EXPECT_EQ(field->VoxelSize, c.voxel);
+    EXPECT_EQ(field->Cascaded(), c.voxel > 0.0f);
+    EXPECT_EQ(field->Levels, c.levels);
+    EXPECT_EQ(field->Resolution, glm::vec3(64, 64, 32));
+    EXPECT_EQ(scene->ProblemCount(), c.problems) << output;
+  }
+}
+
 TEST_F(LightingLevel, AreaTypeIsTruncatedAndOnlyTwoCounts) {
   struct Case {
     const char* type;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <string>
 #include <tuple>
 #include <utility>
 
@@ -20,6 +21,34 @@ template <typename T>
 void Register(const char* name) {
   RegisterComponentType<T>(name);
   std::cout << "Attach " << name << std::endl;
+}
+
+// "VoxelSize" makes the field cascaded, "Levels" says how many levels (4
+// unless given); both optional, and each left as it was when unusable.
+void LoadCascade(AttributeMap& attributes, Scene* scene, LightField& field) {
+  if (attributes.count("VoxelSize") != 0) {
+    float size = 0.0f;
+    if (scene->ReadFloat(attributes, "VoxelSize", size)) {
+      if (size >= LightField::MinVoxelSize && size <= LightField::MaxVoxelSize) {
+        field.VoxelSize = size;
+        if (field.Levels < 2 && attributes.count("Levels") == 0) field.Levels = 4;
+      } else {
+        scene->Report("\"VoxelSize\" needs 0.001 to 1000 metres, not \"" + attributes["VoxelSize"] +
+                      "\", left at its previous value");
+      }
+    }
+  }
+  if (attributes.count("Levels") != 0) {
+    float levels = 0.0f;
+    if (scene->ReadFloat(attributes, "Levels", levels)) {
+      if (levels >= 1.0f && levels <= LightField::MaxLevels && levels == std::floor(levels)) {
+        field.Levels = static_cast<int32_t>(levels);
+      } else {
+        scene->Report("\"Levels\" needs a whole number from 1 to " + std::to_string(LightField::MaxLevels) +
+                      ", not \"" + attributes["Levels"] + "\", left at its previous value");
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -51,6 +80,7 @@ void LightField::Load(AttributeMap attributes, Scene* scene) {
     }
   }
   Resolution = resolution;
+  LoadCascade(attributes, scene, *this);
 }
 
 void ISArea::Load(AttributeMap attributes, Scene* scene) {

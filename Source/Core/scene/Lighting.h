@@ -40,7 +40,11 @@ struct LightFieldState {
 };
 
 // The box (placed and sized by the Thing's Transform) in which the renderer
-// voxelises the scene and traces light.
+// voxelises the scene and traces light; or, cascaded (a VoxelSize given),
+// levels of Resolution voxels each, the finest of VoxelSize metres and each
+// next one of twice the voxel, centred on the camera wherever it goes: a
+// scene of any size at the cost of a few fixed volumes. The Transform of a
+// cascaded field places nothing.
 class LightField : public Component {
  public:
   void Load(AttributeMap attributes, Scene* scene) override;
@@ -48,7 +52,16 @@ class LightField : public Component {
   static Component* AddMe(Thing t);
   static void Attach();
 
-  glm::vec3 Resolution{0.0f};  // voxels per axis
+  static constexpr int MaxLevels = 8;
+  // Finest voxels a level may ask for, and coarsest, in metres.
+  static constexpr float MinVoxelSize = 1e-3f;
+  static constexpr float MaxVoxelSize = 1e3f;
+
+  bool Cascaded() const { return VoxelSize > 0.0f; }
+
+  glm::vec3 Resolution{0.0f};  // voxels per axis (of each level, cascaded)
+  float VoxelSize = 0.0f;      // metres, of the finest level; 0: one grid
+  int32_t Levels = 1;          // cascaded: levels, each twice the last
   float InvTexSizeBias = 1.2f;
   float RayStepFactor = 2.0f;  // a level's light field always loads 1.0
   float RayStepMultiplier = 32.0f;

@@ -1,0 +1,107 @@
+#pragma once
+// Where the levels of a cascaded light field lie, and what changes when
+// they move: plain integer geometry, no GL.
+//
+// A cascaded field has Levels levels of the same voxel count N (per axis),
+// level k with voxels of VoxelSize x 2^k metres, each centred on the camera
+// and snapped to its own voxel grid. Voxel i of level k covers
+// [i, i + 1) x voxel along each world axis; a level's window is the box of
+// voxels [Origin, Origin + N). A level moves in whole steps of Step voxels
+// of its own, so the boxes that scroll in and everything the occupancy's
+// coarse cells (up to 8 voxels) cover stay aligned to the cells.
+//
+// The volumes hold each level toroidally: voxel w of a level lives at texel
+// w mod N (per axis), so a level that moves keeps every voxel it still
+// holds where it is and only the voxels that scrolled in are made anew.
+// The levels are stacked along Z in one texture: level k's texels start at
+// z = k N.z.
+#include <vector>
+
+#include <glm/vec3.hpp>
+
+namespace KestorEngine {
+
+namespace Cascade {
+
+// Voxels a level moves by at a time; also the cell every box of work is
+// aligned to (the coarsest occupancy cell the distance pass reads).
+constexpr int Step = 8;
+// The most levels a field may have, and the most voxels per level axis.
+constexpr int MaxLevels = 8;
+constexpr int MaxVoxels = 256;
+// A level moves once the camera is this many voxels of its own off its
+// window's centre along an axis: a camera hovering about a step's edge
+// leaves it where it is.
+constexpr int Slack = 6;
+// Voxels of a finer level's window kept inside the next coarser one on
+// every side, so that lighting reads can blend from one into the other.
+constexpr int NestMargin = 4;
+
+// An axis-aligned box of voxels [Lo, Hi) in one level's world voxel
+// indices; empty when any side of Hi is not above Lo.
+struct Box {
+  glm::ivec3 Lo{0};
+  glm::ivec3 Hi{0};
+  bool Empty() const;
+  long long Voxels() const;
+  bool operator==(const Box& o) const { return Lo == o.Lo && Hi == o.Hi; }
+};
+
+Box Intersect(const Box& a, const Box& b);
+Box Grow(const Box& b, int voxels);
+// The smallest box of whole Step cells that holds `b`.
+Box AlignOut(const Box& b);
+// The voxels of one level a world-space box of metres touches, a voxel of
+// room on every side (a surface on a voxel's face marks the voxel on
+// either side).
+Box VoxelsOf(glm::vec3 lo, glm::vec3 hi, float voxel);
+
+// The window of a level with its corner at `origin`, `n` voxels per axis.
+Box Window(glm::ivec3 origin, glm::ivec3 n);
+
+// Where a level's window goes for a camera at `camera` (metres): centred on
+// it, its corner on a multiple of Step; a level already placed at
+// `current` stays until the camera is Slack voxels off its centre.
+glm::ivec3 PlaceLevel(glm::vec3 camera, float voxel, glm::ivec3 n, const glm::ivec3* current);
+// The origins of `levels` levels for the camera, finest first: each placed
+// for the camera (those in `current` as PlaceLevel keeps them), then moved
+// by whole steps where it would not hold the finer level's window with
+// NestMargin of its voxels to spare.
+std::vector<glm::ivec3> PlaceLevels(glm::vec3 camera, float finestVoxel, glm::ivec3 n, int levels,
+                                    const std::vector<glm::ivec3>& current);
+// Whether the finer window (voxels half the size) lies inside the coarser
+// one with `margin` coarse voxels to spare on every side.
+bool Nests(const Box& finer, const Box& coarser, int margin);
+
+// The voxels of the window at `to` that the window at `from` did not hold,
+// as disjoint boxes (at most three; the whole window when they do not
+// meet).
+std::vector<Box> ScrolledIn(glm::ivec3 from, glm::ivec3 to, glm::ivec3 n);
+
+// The first texel of voxel `w` of a level (per axis: w mod n, never
+// negative); the level's place in the stack is added by the caller.
+glm::ivec3 Wrap(glm::ivec3 w, glm::ivec3 n);
+
+// A box no larger than the level, cut where it wraps round the texture: up
+// to eight pieces, each with its first voxel (World) and its first texel
+// (Texel), both of the same size.
+struct Piece {
+  glm::ivec3 World{0};
+  glm::ivec3 Texel{0};
+  glm::ivec3 Size{0};
+};
+std::vector<Piece> Pieces(const Box& b, glm::ivec3 n);
+
+// Levels needed for every point of a scene `extent` metres across (its
+// largest side) to see all of it: the coarsest level twice the extent,
+// at least 1, at most MaxLevels.
+int LevelsFor(float extent, float finestVoxel, int voxels);
+
+// The voxels per axis a level may have: each a multiple of Step from
+// 4 Step (so that the levels nest) to MaxVoxels, the asked numbers rounded
+// up (NaN and below 1: the least).
+glm::ivec3 LevelVoxels(glm::vec3 asked);
+
+}  // namespace Cascade
+
+}  // namespace KestorEngine
