@@ -63,9 +63,17 @@ int main(int argc, char** argv) {
       ->type_name("DIR");
   app.add_option("-n,--name", options.Name, "the level's name (default: the source's file name)")
       ->type_name("NAME");
-  app.add_option("--voxels", options.Voxels, "light-field voxels along the scene's longest side (default 64)")
+  app.add_option("--voxels", options.Voxels,
+                 "light-field voxels along the scene's longest side (default 64); with --voxel-size, the "
+                 "voxels along each side of a level (32 to 256, default 64)")
       ->type_name("N")
       ->check(CLI::Range(8, 512));
+  app.add_option("--voxel-size", options.VoxelSize,
+                 "a light field that follows the camera instead of one grid over the scene: its finest "
+                 "voxels this many metres (0.001 to 1000), as many levels of twice the voxel as the scene's "
+                 "extent needs")
+      ->type_name("M")
+      ->check(CLI::Range(KestorTools::MinVoxelSize, KestorTools::MaxVoxelSize));
   app.add_option("--up", up, "the source's up axis: y (OBJ and glTF, the default) or z")
       ->type_name("y|z")
       ->check(CLI::IsMember({"y", "z"}));
@@ -107,6 +115,15 @@ int main(int argc, char** argv) {
     options.Scale = std::strtof(scale.c_str(), &end);
     if (end != scale.c_str() + scale.size() || !(options.Scale >= KestorTools::MinScale && options.Scale <= KestorTools::MaxScale)) {
       std::cerr << "KestorImport: --scale: expected a number from 1e-6 to 1e6, not \"" << scale << "\"\n";
+      return 2;
+    }
+  }
+  if (options.VoxelSize > 0.0f) {
+    options.LevelVoxels = app.count("--voxels") != 0 ? options.Voxels : 64;
+    options.Voxels = 64;
+    if (options.LevelVoxels < 32 || options.LevelVoxels > 256) {
+      std::cerr << "KestorImport: --voxels: a level of --voxel-size has 32 to 256 voxels a side, not "
+                << options.LevelVoxels << "\n";
       return 2;
     }
   }

@@ -25,6 +25,7 @@
 #include "ImportFolder.h"
 #include "SourceChecks.h"
 #include "engine/Thing.h"
+#include "renderer/Cascade.h"
 
 #include <glm/geometric.hpp>
 #include <glm/gtc/type_ptr.hpp>
@@ -155,6 +156,8 @@ struct Scene {
   glm::vec3 BoundsMin{INFINITY}, BoundsMax{-INFINITY};
   glm::vec3 FieldCentre{0.0f}, FieldHalf{1.0f};
   glm::ivec3 FieldResolution{4};
+  float FieldVoxelSize = 0.0f;  // above 0: cascaded, FieldLevels of them
+  int FieldLevels = 1;
 };
 
 class Reader {
@@ -180,6 +183,7 @@ class Reader {
   void ReadAreas(Scene& scene);
   void ReadCamera(Scene& scene);
   void FitField(Scene& scene);
+  void CascadeField(Scene& scene);
 
   const ImportOptions& options;
   ImportResult& result;
@@ -286,6 +290,7 @@ bool Reader::Read(Scene& scene) {
   if (!result.Problems.empty()) return false;
   ReadAreas(scene);
   FitField(scene);
+  if (options.VoxelSize > 0.0f) CascadeField(scene);
   FitLevel(scene);
   if (!result.Problems.empty()) return false;
   ReadCamera(scene);
@@ -808,6 +813,25 @@ void Reader::FitField(Scene& scene) {
   }
 }
 
+// Levels of LevelVoxels each, the finest of VoxelSize, as many as it takes
+// for the coarsest to reach across the scene from any point of it. The
+// field's box stays fitted to the scene: a cascaded field places nothing by
+// it, but it tells a reader where the scene is.
+void Reader::CascadeField(Scene& scene) {
+  const glm::vec3 extent = scene.BoundsMax - scene.BoundsMin;
+  const float longest = std::max({extent.x, extent.y, extent.z, 1e-3f});
+  const glm::ivec3 voxels = KestorEngine::Cascade::LevelVoxels(glm::vec3(static_cast<float>(options.LevelVoxels)));
+  scene.FieldResolution = voxels;
+  scene.FieldVoxelSize = options.VoxelSize;
+  scene.FieldLevels = KestorEngine::Cascade::LevelsFor(longest, options.VoxelSize, voxels.x);
+  const double reach = static_cast<double>(options.VoxelSize) * voxels.x * std::pow(2.0, scene.FieldLevels - 1);
+  if (reach < 2.0 * longest) {
+    Note("the light field's " + std::to_string(scene.FieldLevels) + " levels reach " +
+         std::to_string(static_cast<int>(reach)) + " m, less than twice the scene's " +
+         std::to_string(static_cast<int>(longest)) + " m: far parts of it see the sky beyond the last level");
+  }
+}
+
 // ---- The engine's file texts ------------------------------------------------
 
 std::string MeshText(const Mesh& mesh) {
@@ -885,6 +909,11 @@ std::string LevelText(const Scene& s, const std::string& name, const std::string
       ->SetAttribute("Resolution", (std::to_string(s.FieldResolution.x) + "," + std::to_string(s.FieldResolution.y) +
                                     "," + std::to_string(s.FieldResolution.z))
                                        .c_str());
+  if (s.FieldVoxelSize > 0.0f) {
+    tinyxml2::XMLElement* lightField = field->FirstChildElement("LightField");
+    lightField->SetAttribute("VoxelSize", Number(s.FieldVoxelSize).c_str());
+    lightField->SetAttribute("Levels", s.FieldLevels);
+  }
   if (withSky) {
     // Daylight in the engine's radiance unit: a sky of about 1, and an
     // afternoon sun behind the camera's right shoulder giving some 3 of
@@ -1000,6 +1029,14 @@ bool CheckOptions(const ImportOptions& o, ImportResult& result) {
     return refuse("the scale must lie between " + Shown(MinScale) + " and " + Shown(MaxScale) + ", not " + Shown(o.Scale));
   }
   if (o.Voxels < 8 || o.Voxels > 512) return refuse("the voxel count must lie between 8 and 512");
+  if (o.VoxelSize != 0.0f && !(o.VoxelSize >= MinVoxelSize && o.VoxelSize <= MaxVoxelSize)) {
+    return refuse("the voxel size must lie between " + Shown(MinVoxelSize) + " and " + Shown(MaxVoxelSize) +
+                  " metres, not " + Shown(o.VoxelSize));
+  }
+  if (o.VoxelSize > 0.0f && (o.LevelVoxels < 32 || o.LevelVoxels > KestorEngine::Cascade::MaxVoxels)) {
+    return refuse("a cascaded field's levels need 32 to " + std::to_string(KestorEngine::Cascade::MaxVoxels) +
+                  " voxels a side");
+  }
   if (o.CameraPosition && (!InRange(*o.CameraPosition) || !std::isfinite(o.CameraYaw) || !(std::abs(o.CameraPitch) <= 90.0f))) {
     return refuse("the camera needs a position within " + Shown(MaxCoordinate) + ", a yaw and a pitch within 90 degrees");
   }

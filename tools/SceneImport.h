@@ -32,12 +32,19 @@ constexpr float MaxCoordinate = 1e6f;
 constexpr int MaxImageSide = 16384;
 // --scale beyond these is a mistake, not a unit.
 constexpr float MinScale = 1e-6f, MaxScale = 1e6f;
+// --voxel-size in metres, as a level's LightField takes it.
+constexpr float MinVoxelSize = 1e-3f, MaxVoxelSize = 1e3f;
 
 struct ImportOptions {
   std::string Source;
   std::string OutDir = ".";
   std::string Name;     // the level's name; the source's file name without extension when empty
   int Voxels = 64;      // light-field voxels along the scene's longest side
+  // Above 0: a cascaded light field instead, its finest voxels this many
+  // metres, as many levels as the scene's extent needs (from anywhere in
+  // it the whole scene is in the field), each of LevelVoxels per axis.
+  float VoxelSize = 0.0f;
+  int LevelVoxels = 64;
   bool ZUp = false;     // the source's up axis is Z (else Y, as OBJ and glTF have it)
   float Scale = 1.0f;   // source units to metres
   // A daylight sky and sun (a Thing "Sky"); otherwise a Sky of no strength,

@@ -309,6 +309,16 @@ TEST(SceneImport, ObjBecomesSubmeshesMaterialsTextureAreaAndField) {
   EXPECT_NEAR(toCentre.z, -std::sin(glm::radians(15.0f)), 1e-4f);
   EXPECT_NEAR(toCentre.x, 0.0f, 1e-4f);
 
+  // With a voxel size, levels of 64 that follow the camera: the finest
+  // 0.64 m across, four of them to reach twice the 2 m room.
+  options.Name = "room3";
+  options.VoxelSize = 0.01f;
+  ASSERT_TRUE(ImportScene(options).Ok);
+  LevelMap cascaded = ReadLevel(out / "Levels/room3.xml");
+  EXPECT_EQ(cascaded["LightVolume"]["LightField"]["Resolution"], "64,64,64");
+  ExpectNear(cascaded["LightVolume"]["LightField"]["VoxelSize"], {0.01f}, "finest voxel");
+  EXPECT_EQ(cascaded["LightVolume"]["LightField"]["Levels"], "4");
+
   EXPECT_EQ(RunLevel(result.LevelPath, dir.Path()), "");
 }
 
@@ -445,6 +455,15 @@ TEST(SceneImport, OptionsThatWouldWriteNoNumbersAreRefused) {
     EXPECT_FALSE(result.Ok) << scale;
     ASSERT_EQ(result.Problems.size(), 1u);
     EXPECT_NE(result.Problems[0].find("the scale must lie between"), std::string::npos) << result.Problems[0];
+  }
+  for (float voxel : {NAN, -0.5f, 1e-4f, 5000.0f}) {
+    ImportOptions options;
+    options.Source = dir.Path() + "/src/tri.obj";
+    options.OutDir = dir.Path() + "/out";
+    options.VoxelSize = voxel;
+    const ImportResult result = ImportScene(options);
+    ASSERT_EQ(result.Problems.size(), 1u) << voxel;
+    EXPECT_NE(result.Problems[0].find("the voxel size must lie between"), std::string::npos) << result.Problems[0];
   }
   EXPECT_TRUE(Files(dir.Path() + "/out").empty());
   // The program says it before reading anything.

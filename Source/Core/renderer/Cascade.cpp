@@ -156,23 +156,6 @@ std::vector<Piece> Pieces(const Box& b, glm::ivec3 n) {
   return out;
 }
 
-int LevelsFor(float extent, float finestVoxel, int voxels) {
-  if (!(extent > 0.0f) || !(finestVoxel > 0.0f) || voxels < 1) return 1;
-  const double finest = static_cast<double>(finestVoxel) * voxels;
-  int levels = 1;
-  while (levels < MaxLevels && finest * std::pow(2.0, levels - 1) < 2.0 * extent) ++levels;
-  return levels;
-}
-
-glm::ivec3 LevelVoxels(glm::vec3 asked) {
-  glm::ivec3 out;
-  for (int axis = 0; axis < 3; ++axis) {
-    const float a = std::isfinite(asked[axis]) ? std::clamp(asked[axis], 1.0f, static_cast<float>(MaxVoxels)) : 1.0f;
-    out[axis] = std::clamp(CeilDiv(static_cast<int>(std::ceil(a)), Step) * Step, 4 * Step, MaxVoxels);
-  }
-  return out;
-}
-
 }  // namespace Cascade
 
 }  // namespace KestorEngine

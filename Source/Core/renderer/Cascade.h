@@ -15,6 +15,8 @@
 // holds where it is and only the voxels that scrolled in are made anew.
 // The levels are stacked along Z in one texture: level k's texels start at
 // z = k N.z.
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include <glm/vec3.hpp>
@@ -94,13 +96,28 @@ std::vector<Piece> Pieces(const Box& b, glm::ivec3 n);
 
 // Levels needed for every point of a scene `extent` metres across (its
 // largest side) to see all of it: the coarsest level twice the extent,
-// at least 1, at most MaxLevels.
-int LevelsFor(float extent, float finestVoxel, int voxels);
+// at least 1, at most MaxLevels. (Inline, as LevelVoxels: the importer
+// uses them without the engine's library.)
+inline int LevelsFor(float extent, float finestVoxel, int voxels) {
+  if (!(extent > 0.0f) || !(finestVoxel > 0.0f) || voxels < 1) return 1;
+  const double finest = static_cast<double>(finestVoxel) * voxels;
+  int levels = 1;
+  while (levels < MaxLevels && finest * std::pow(2.0, levels - 1) < 2.0 * extent) ++levels;
+  return levels;
+}
 
 // The voxels per axis a level may have: each a multiple of Step from
 // 4 Step (so that the levels nest) to MaxVoxels, the asked numbers rounded
 // up (NaN and below 1: the least).
-glm::ivec3 LevelVoxels(glm::vec3 asked);
+inline glm::ivec3 LevelVoxels(glm::vec3 asked) {
+  glm::ivec3 out;
+  for (int axis = 0; axis < 3; ++axis) {
+    const float a = std::isfinite(asked[axis]) ? std::clamp(asked[axis], 1.0f, static_cast<float>(MaxVoxels)) : 1.0f;
+    const int up = (static_cast<int>(std::ceil(a)) + Step - 1) / Step * Step;
+    out[axis] = std::clamp(up, 4 * Step, MaxVoxels);
+  }
+  return out;
+}
 
 }  // namespace Cascade
 
