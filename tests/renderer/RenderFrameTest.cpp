@@ -35,6 +35,7 @@
 #include "scene/Lighting.h"
 #include "scene/Transform.h"
 #include "support/GLTestContext.h"
+#include "support/TestFiles.h"
 #include "render/RenderAssets.h"
 
 using namespace KestorEngine;
@@ -165,6 +166,17 @@ TEST_F(RenderFrame, ATinySceneReachesTheWindowLit) {
   EXPECT_EQ(l->SkipVolume->Width, 16);
   EXPECT_EQ(l->SkipBits->Depth, 80);
   EXPECT_EQ(l->VoxelPhase, 3);
+}
+
+TEST_F(RenderFrame, AFieldStatesItsVolumesAsGLHoldsThemAndTheEstimateAgrees) {
+  KestorTest::CaptureStdout out;
+  Frame();
+  const std::string text = out.Text();
+  LightField* l = ComponentHandler<LightField>::Get(field);
+  const long long estimate = FieldVolumeBytes(FrameTable(), glm::ivec3(8), false);
+  EXPECT_NE(text.find(" volumes, " + std::to_string(estimate) + " bytes in all"), std::string::npos) << text;
+  EXPECT_NE(text.find(": Radiance (2 of 2) 8x8x8, 4 levels, "), std::string::npos) << text;
+  EXPECT_NE(l->StaticSkip, nullptr) << "one grid keeps its still copies";
 }
 
 TEST_F(RenderFrame, AThingWhoseShaderIsMissingShowsOpaqueMagentaAndBlack) {

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <iostream>
+#include <string>
 #include <vector>
 
 #include <glm/common.hpp>
@@ -122,6 +123,7 @@ void MakeVolumes(const PassTable& table, Thing thing, LightField& l) {
   }
   l.Resolution = glm::vec3(size);
   MakeFieldVolumes(table, l, size);
+  ReportFieldMemory(table, "LightField of Thing " + std::to_string(thing.ID), l);
   OpenSunBorder(l.SunVolume);
   l.State.VoxelsValid = false;
 }

@@ -1,9 +1,13 @@
 #include "renderer/FrameResources.h"
 
 #include <cstdint>
+#include <iomanip>
 #include <iostream>
 
+#include <glm/vector_relational.hpp>
+
 #include "render/RenderTextureGuy.h"
+#include "engine/Debug.h"
 #include "render/Texbit.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
@@ -154,6 +158,40 @@ void SwapHistory(const ResourceSpec& r, CameraTargets& t) {
   if (r.Life == Lifetime::History) std::swap(Now(r, t), Other(r, t));
 }
 
+int TexelBytes(TextureFormats f) {
+  using F = TextureFormats;
+  switch (f) {
+    case F::R8: case F::R8UI: case F::Stencil8: return 1;
+    case F::RG8: case F::R16F: return 2;
+    case F::RGB8: case F::Depth24: return 3;
+    case F::RGBA8: case F::RGB10A2: case F::R32F: case F::RG16F: case F::Depth24Stencil8: case F::Depth32F:
+    case F::R32UI: case F::R11G11B10F: return 4;
+    case F::RGB16F: return 6;
+    case F::RGBA16F: case F::RG32F: case F::Depth32FStencil8: case F::RG32UI: return 8;
+    case F::RGB32F: return 12;
+    case F::RGBA32F: case F::RGBA32I: case F::RGBA32UI: return 16;
+  }
+  return 4;
+}
+
+long long FieldVolumeBytes(const PassTable& table, glm::ivec3 voxels, bool cascaded) {
+  long long total = 0;
+  for (const ResourceSpec& r : table.Resources) {
+    if (r.Life != Lifetime::Field || (cascaded && r.OneGridOnly)) continue;
+    glm::ivec3 size = ResourceSize(r, TargetSizes(), voxels);
+    long long bytes = 0;
+    // Every level down to one texel: a texture's storage always holds its
+    // whole chain, mipmapped or not.
+    for (int k = 0; k < 16 && size.x > 0; ++k) {
+      bytes += static_cast<long long>(size.x) * size.y * size.z * TexelBytes(r.Format);
+      if (glm::all(glm::equal(size, glm::ivec3(1)))) break;
+      size = glm::max(size / 2, glm::ivec3(1));
+    }
+    total += bytes * (r.FieldOther != nullptr || r.Paired ? 2 : 1);
+  }
+  return total;
+}
+
 void MakeFieldVolumes(const PassTable& table, LightField& l, glm::ivec3 voxels) {
   auto make = [&](const ResourceSpec& r, Texbit*& slot) {
     const glm::ivec3 size = ResourceSize(r, TargetSizes(), voxels);
@@ -165,16 +203,72 @@ void MakeFieldVolumes(const PassTable& table, LightField& l, glm::ivec3 voxels) 
     slot = v;
   };
   for (const ResourceSpec& r : table.Resources) {
-    if (r.Life != Lifetime::Field) continue;
+    if (r.Life != Lifetime::Field || (l.Cascaded() && r.OneGridOnly)) continue;
     make(r, FieldNow(r, l));
     if (r.FieldOther != nullptr || r.Paired) make(r, FieldOther(r, l));
   }
   // The first injection blends into these: they start from no light.
   for (const ResourceSpec& r : table.Resources) {
-    if (r.Life != Lifetime::Field || !r.ClearWhenMade) continue;
+    if (r.Life != Lifetime::Field || !r.ClearWhenMade || FieldNow(r, l) == nullptr) continue;
     ClearLevelZero(FieldNow(r, l));
     if (r.FieldOther != nullptr || r.Paired) ClearLevelZero(FieldOther(r, l));
   }
+}
+
+namespace {
+
+// Bytes of `t` as GL holds it: each level's size and its components' bits.
+long long GLBytes(Texbit* t, int& levels) {
+  GLint bound = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_3D, &bound);
+  glBindTexture(GL_TEXTURE_3D, t->ID);
+  long long bytes = 0;
+  levels = 0;
+  for (int k = 0; k < 16; ++k) {
+    GLint w = 0, h = 0, d = 0;
+    glGetTexLevelParameteriv(GL_TEXTURE_3D, k, GL_TEXTURE_WIDTH, &w);
+    glGetTexLevelParameteriv(GL_TEXTURE_3D, k, GL_TEXTURE_HEIGHT, &h);
+    glGetTexLevelParameteriv(GL_TEXTURE_3D, k, GL_TEXTURE_DEPTH, &d);
+    if (w <= 0 || h <= 0 || d <= 0) break;
+    long long bits = 0;
+    for (GLenum component : {GL_TEXTURE_RED_SIZE, GL_TEXTURE_GREEN_SIZE, GL_TEXTURE_BLUE_SIZE, GL_TEXTURE_ALPHA_SIZE,
+                             GL_TEXTURE_DEPTH_SIZE, GL_TEXTURE_STENCIL_SIZE}) {
+      GLint b = 0;
+      glGetTexLevelParameteriv(GL_TEXTURE_3D, k, component, &b);
+      bits += b;
+    }
+    bytes += static_cast<long long>(w) * h * d * bits / 8;
+    ++levels;
+  }
+  glBindTexture(GL_TEXTURE_3D, static_cast<GLuint>(bound));
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  return bytes;
+}
+
+}  // namespace
+
+long long ReportFieldMemory(const PassTable& table, const std::string& owner, LightField& l) {
+  long long total = 0;
+  int count = 0;
+  for (const ResourceSpec& r : table.Resources) {
+    if (r.Life != Lifetime::Field) continue;
+    const bool pair = r.FieldOther != nullptr || r.Paired;
+    for (int other = 0; other < (pair ? 2 : 1); ++other) {
+      Texbit* t = other == 0 ? FieldNow(r, l) : FieldOther(r, l);
+      if (t == nullptr) continue;
+      int levels = 0;
+      const long long bytes = GLBytes(t, levels);
+      std::cout << owner << ": " << r.Name << (pair ? (other == 0 ? " (1 of 2)" : " (2 of 2)") : "") << " " << t->Width
+                << "x" << t->Height << "x" << t->Depth << ", " << levels << (levels == 1 ? " level, " : " levels, ")
+                << bytes << " bytes" << std::endl;
+      total += bytes;
+      ++count;
+    }
+  }
+  std::cout << owner << ": " << count << " volumes, " << total << " bytes in all (" << std::fixed
+            << std::setprecision(1) << static_cast<double>(total) / 1048576.0 << " MiB)" << std::defaultfloat
+            << std::endl;
+  return total;
 }
 
 void ReleaseFieldVolumes(const PassTable& table, LightField& l) {

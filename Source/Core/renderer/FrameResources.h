@@ -39,8 +39,18 @@ Texbit* CameraTexture(const ResourceSpec& r, CameraTargets& t);
 // for a resource that is not a light field's.
 Texbit* FieldVolume(const ResourceSpec& r, LightField& l, bool other = false);
 
-// Makes every light-field volume of the table for `l` at `voxels` per axis.
+// Makes every light-field volume of the table for `l` at `voxels` per axis
+// (a cascaded field's levels stacked along Z).
 void MakeFieldVolumes(const PassTable& table, LightField& l, glm::ivec3 voxels);
+// Bytes a texel of `format` holds.
+int TexelBytes(TextureFormats format);
+// Bytes of the volumes MakeFieldVolumes makes at `voxels` (mip levels
+// included), without GL: what a budget is held against.
+long long FieldVolumeBytes(const PassTable& table, glm::ivec3 voxels, bool cascaded);
+// Prints one line per volume of `l` with its size in bytes as GL reports
+// it (every level, the bits of its components), then the total, each line
+// starting with `owner`; returns the total.
+long long ReportFieldMemory(const PassTable& table, const std::string& owner, LightField& l);
 // Deletes them all and forgets what the field carried from frame to frame:
 // the next frame that meets it starts afresh.
 void ReleaseFieldVolumes(const PassTable& table, LightField& l);

@@ -57,6 +57,10 @@ ResourceSpec Optional(ResourceSpec r) {
   r.Optional = true;
   return r;
 }
+ResourceSpec OneGrid(ResourceSpec r) {
+  r.OneGridOnly = true;
+  return r;
+}
 ResourceSpec Linear(ResourceSpec r) {
   r.Filter = 1;
   return r;
@@ -97,17 +101,19 @@ std::vector<ResourceSpec> Resources() {
       ClearedWhenMade(Mipmapped(ForField("Radiance", F::RGBA16F, &L::Volume, &L::VolumeBack))),
       fog,
       Mipmapped(Sized(ForField("Occupancy", F::R8, &L::SkipVolume), 2)),
-      Sized(ForField("OccupancyBits", F::R32UI, &L::SkipBits), 1, glm::ivec3(0, 0, 80)),
+      OneGrid(Sized(ForField("OccupancyBits", F::R32UI, &L::SkipBits), 1, glm::ivec3(0, 0, 80))),
       ForField("Distance", F::R8UI, &L::DistanceVolume),
       ForField("Material", F::RG32UI, &L::MaterialVolume),
       ForField("Emission", F::RGBA16F, &L::EmissionVolume),
       ClearedWhenMade(ForField("Irradiance", F::RGBA16F, &L::IrradianceVolume, &L::IrradianceBack)),
       ClearedWhenMade(ForField("FilteredIrradiance", F::RGBA16F, &L::IrradianceFiltered)),
       Linear(ForField("Sunlight", F::RG8, &L::SunVolume)),
-      Mipmapped(Sized(ForField("StillOccupancy", F::R8, &L::StaticSkip), 2)),
-      ForField("StillDistance", F::R8UI, &L::StaticDistance),
-      ForField("StillMaterial", F::RG32UI, &L::StaticMaterial),
-      ForField("StillEmission", F::RGBA16F, &L::StaticEmission),
+      // The copies of what stands still: a cascaded field rebuilds the boxes
+      // where something moved instead.
+      OneGrid(Mipmapped(Sized(ForField("StillOccupancy", F::R8, &L::StaticSkip), 2))),
+      OneGrid(ForField("StillDistance", F::R8UI, &L::StaticDistance)),
+      OneGrid(ForField("StillMaterial", F::RG32UI, &L::StaticMaterial)),
+      OneGrid(ForField("StillEmission", F::RGBA16F, &L::StaticEmission)),
       // A camera's.
       ForCamera("Normals", render, Lifetime::Frame, F::RGB10A2, &C::Normals),
       ForCamera("MotionVectors", render, Lifetime::Frame, F::RG16F, &C::MotionVectors),

@@ -63,6 +63,8 @@ struct ResourceSpec {
   Texbit* LightField::*FieldSlot = nullptr;
   Texbit* LightField::*FieldOther = nullptr;
   bool Paired = false;  // a light field volume kept as a pair, by name
+  // Made only for a field of one grid: a cascaded field has no use for it.
+  bool OneGridOnly = false;
   // SizeRule::LightField: voxels per axis = field size x Scale, unless the
   // axis of FixedSize is above 0; SizeRule::Fixed: FixedSize.
   int Scale = 1;
