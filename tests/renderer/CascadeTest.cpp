@@ -123,3 +123,71 @@ TEST(Cascade, WorkBoxesAndSizesRoundOutwards) {
     EXPECT_EQ(LevelsFor(c.Extent, c.Voxel, c.Voxels), c.Expected) << c.Extent;
   }
 }
+
+TEST(Cascade, MergeJoinsOverlapsButKeepsAnLOfSlabsApart) {
+  const Box a{{0, 0, 0}, {8, 8, 8}}, b{{4, 0, 0}, {12, 8, 8}}, slabX{{40, 0, 0}, {48, 40, 32}},
+      slabY{{0, 32, 0}, {40, 40, 32}}, far{{100, 100, 100}, {108, 108, 108}};
+  EXPECT_EQ(Merge({a, b, far}), (std::vector<Box>{{{0, 0, 0}, {12, 8, 8}}, far}));
+  EXPECT_EQ(Merge({slabX, slabY}).size(), 2u);
+  EXPECT_EQ(Merge({a, far, slabX, b}, 2).size(), 1u);
+  EXPECT_TRUE(Merge({Box{{0, 0, 0}, {0, 8, 8}}}).empty());
+}
+
+// Frame by frame, with call counts of the work each level is given.
+TEST(Cascade, TrackerRedrawsWhatScrollsInAndWhatMovedEachLevelOnItsTurn) {
+  Tracker t;
+  const float voxel = 0.25f;
+  std::vector<Entry> still = {{11, glm::vec3(-6, -6, 0), glm::vec3(6, 6, 9)}, {12, glm::vec3(-90, -90, -1), glm::vec3(90, 90, 0)}};
+  auto boxes = [](const std::vector<LevelWork>& w) {
+    std::vector<size_t> out;
+    for (const LevelWork& l : w) out.push_back(l.Boxes.size());
+    return out;
+  };
+  const glm::vec3 camera(1.0f, 2.0f, 1.6f);
+  std::vector<LevelWork> w = t.Plan(camera, voxel, N, 3, still, false);
+  for (const LevelWork& l : w) {
+    EXPECT_TRUE(l.Whole);
+    ASSERT_EQ(l.Boxes.size(), 1u);
+    EXPECT_EQ(l.Boxes[0].Voxels(), static_cast<long long>(N.x) * N.y * N.z);
+  }
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(boxes(t.Plan(camera, voxel, N, 3, still, false)), (std::vector<size_t>{0, 0, 0}));
+
+  // A vane turning a step on the roof: level 0 at once, where it was and
+  // where it is (one box of whole cells), the coarser ones on their turns.
+  std::vector<Entry> turned = still;
+  turned.push_back({13, glm::vec3(0.2f, 0.2f, 4), glm::vec3(0.8f, 0.8f, 5)});
+  std::vector<size_t> total(3, 0);
+  for (int i = 0; i < 4; ++i) {
+    const std::vector<LevelWork> now = t.Plan(camera, voxel, N, 3, turned, false);
+    for (size_t k = 0; k < 3; ++k) {
+      total[k] += now[k].Boxes.size();
+      for (const Box& b : now[k].Boxes) EXPECT_EQ(AlignOut(b), b);
+    }
+    if (i == 0) {
+      ASSERT_EQ(now[0].Boxes.size(), 1u);
+      const Box vane = AlignOut(VoxelsOf(glm::vec3(0.2f, 0.2f, 4), glm::vec3(0.8f, 0.8f, 5), voxel));
+      EXPECT_EQ(now[0].Boxes[0], vane);
+    }
+  }
+  EXPECT_EQ(total, (std::vector<size_t>{1, 1, 1})) << "each level catches up once within its turn";
+
+  // Something far outside the finer levels changes: only the coarsest sees it.
+  std::vector<Entry> far = turned;
+  far.push_back({14, glm::vec3(20, 20, 0), glm::vec3(21, 21, 1)});
+  std::vector<size_t> seen(3, 0);
+  for (int i = 0; i < 4; ++i) {
+    const std::vector<LevelWork> now = t.Plan(camera, voxel, N, 3, far, false);
+    for (size_t k = 0; k < 3; ++k) seen[k] += now[k].Boxes.size();
+  }
+  EXPECT_EQ(seen, (std::vector<size_t>{0, 0, 1}));
+
+  // Flying a step along +x: level 0 moves and redraws the slab it gained.
+  const std::vector<LevelWork> moved = t.Plan(camera + glm::vec3(2.5f, 0, 0), voxel, N, 3, far, false);
+  EXPECT_TRUE(moved[0].Moved);
+  ASSERT_EQ(moved[0].Boxes.size(), 1u);
+  EXPECT_EQ(moved[0].Boxes[0].Voxels(), static_cast<long long>(2 * Step) * N.y * N.z);
+  EXPECT_FALSE(moved[2].Moved);
+
+  // A switch that changes what is voxelised makes everything whole again.
+  for (const LevelWork& l : t.Plan(camera, voxel, N, 3, far, true)) EXPECT_TRUE(l.Whole);
+}

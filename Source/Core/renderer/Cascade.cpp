@@ -156,6 +156,94 @@ std::vector<Piece> Pieces(const Box& b, glm::ivec3 n) {
   return out;
 }
 
+std::vector<Box> Merge(std::vector<Box> boxes, size_t most) {
+  boxes.erase(std::remove_if(boxes.begin(), boxes.end(), [](const Box& b) { return b.Empty(); }), boxes.end());
+  bool merged = true;
+  while (merged) {
+    merged = false;
+    for (size_t i = 0; i < boxes.size() && !merged; ++i) {
+      for (size_t j = i + 1; j < boxes.size() && !merged; ++j) {
+        // Touching counts (two halves of a row are one box), but only where
+        // the union's box is no larger than the two: an L of two slabs stays
+        // two boxes rather than becoming the whole window.
+        if (Intersect(Grow(boxes[i], 1), boxes[j]).Empty()) continue;
+        const Box both{glm::min(boxes[i].Lo, boxes[j].Lo), glm::max(boxes[i].Hi, boxes[j].Hi)};
+        if (both.Voxels() > boxes[i].Voxels() + boxes[j].Voxels()) continue;
+        boxes[i] = both;
+        boxes.erase(boxes.begin() + static_cast<std::ptrdiff_t>(j));
+        merged = true;
+      }
+    }
+  }
+  if (boxes.size() > most) {
+    Box all = boxes.front();
+    for (const Box& b : boxes) all = {glm::min(all.Lo, b.Lo), glm::max(all.Hi, b.Hi)};
+    boxes = {all};
+  }
+  return boxes;
+}
+
+void Tracker::Reset() {
+  origins.clear();
+  pending.clear();
+  held.clear();
+}
+
+std::vector<LevelWork> Tracker::Plan(glm::vec3 camera, float finestVoxel, glm::ivec3 n, int levels,
+                                     const std::vector<Entry>& entries, bool rebuild) {
+  if (rebuild || static_cast<int>(origins.size()) != levels) Reset();
+  const bool first = origins.empty();
+  const std::vector<glm::ivec3> placed = PlaceLevels(camera, finestVoxel, n, levels, origins);
+  pending.resize(static_cast<size_t>(levels));
+
+  // What changed since the volumes were drawn: an entry whose signature
+  // came or went, where it is now or where it was.
+  std::unordered_map<std::uint64_t, Held> now;
+  for (const Entry& e : entries) {
+    Held& h = now[e.Signature];
+    h.Count += 1;
+    h.Lo = e.Lo;
+    h.Hi = e.Hi;
+  }
+  std::vector<std::pair<glm::vec3, glm::vec3>> changed;
+  if (!first) {
+    for (const auto& [signature, h] : now) {
+      auto found = held.find(signature);
+      if (found == held.end() || found->second.Count != h.Count) changed.emplace_back(h.Lo, h.Hi);
+    }
+    for (const auto& [signature, h] : held) {
+      if (now.count(signature) == 0) changed.emplace_back(h.Lo, h.Hi);
+    }
+  }
+  held = std::move(now);
+
+  std::vector<LevelWork> work(static_cast<size_t>(levels));
+  float voxel = finestVoxel;
+  for (int k = 0; k < levels; ++k, voxel *= 2.0f) {
+    LevelWork& w = work[static_cast<size_t>(k)];
+    const Box window = Window(placed[static_cast<size_t>(k)], n);
+    std::vector<Box>& waiting = pending[static_cast<size_t>(k)];
+    for (const auto& [lo, hi] : changed) waiting.push_back(AlignOut(VoxelsOf(lo, hi, voxel)));
+    if (first) {
+      w.Whole = true;
+      w.Boxes = {window};
+      waiting.clear();
+      continue;
+    }
+    w.Moved = placed[static_cast<size_t>(k)] != origins[static_cast<size_t>(k)];
+    const bool turn = (frame + static_cast<unsigned>(k)) % (1u << k) == 0u;
+    if (w.Moved) w.Boxes = ScrolledIn(origins[static_cast<size_t>(k)], placed[static_cast<size_t>(k)], n);
+    if (w.Moved || turn) {
+      for (const Box& b : waiting) w.Boxes.push_back(Intersect(b, window));
+      waiting.clear();
+    }
+    w.Boxes = Merge(w.Boxes);
+  }
+  origins = placed;
+  frame += 1;
+  return work;
+}
+
 }  // namespace Cascade
 
 }  // namespace KestorEngine

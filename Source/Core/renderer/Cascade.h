@@ -17,6 +17,8 @@
 // z = k N.z.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include <glm/vec3.hpp>
@@ -118,6 +120,57 @@ inline glm::ivec3 LevelVoxels(glm::vec3 asked) {
   }
   return out;
 }
+
+// What a voxelised thing covers: its signature (what it is and where: the
+// mesh, its matrix, its material's values) and its world box, metres.
+struct Entry {
+  std::uint64_t Signature = 0;
+  glm::vec3 Lo{0.0f}, Hi{0.0f};
+};
+
+// A level's work this frame: the boxes to clear and voxelise anew (whole
+// Step cells inside its window), and whether it moved (its sun's lines all
+// change) or is made whole (everything).
+struct LevelWork {
+  std::vector<Box> Boxes;
+  bool Moved = false;
+  bool Whole = false;
+};
+
+// Boxes that meet or touch become their bounding box where it holds no
+// more voxels than the two, until none do; more than `most` left become
+// one.
+std::vector<Box> Merge(std::vector<Box> boxes, size_t most = 12);
+
+// What a cascaded field's volumes hold and what each frame must redo to
+// keep them so. Level k catches up with things that moved every 2^k frames
+// (a coarse voxel changes little when a small thing moves inside it), and
+// at once when it moves itself; a thing that moved is redrawn where it was
+// and where it is.
+class Tracker {
+ public:
+  // The levels' window corners as the volumes hold them; empty before the
+  // first plan.
+  const std::vector<glm::ivec3>& Origins() const { return origins; }
+
+  // This frame's work for a camera at `camera` and the voxelised things
+  // `entries`; `rebuild`: everything anew (the first frame, a switch that
+  // changes what is voxelised).
+  std::vector<LevelWork> Plan(glm::vec3 camera, float finestVoxel, glm::ivec3 n, int levels,
+                              const std::vector<Entry>& entries, bool rebuild);
+  // Forgets everything: the next plan makes every level whole.
+  void Reset();
+
+ private:
+  struct Held {
+    int Count = 0;
+    glm::vec3 Lo{0.0f}, Hi{0.0f};
+  };
+  std::vector<glm::ivec3> origins;
+  std::vector<std::vector<Box>> pending;  // per level, world voxels of its own
+  std::unordered_map<std::uint64_t, Held> held;
+  unsigned frame = 0;
+};
 
 }  // namespace Cascade
 
