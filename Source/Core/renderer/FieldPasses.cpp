@@ -109,9 +109,45 @@ void OpenSunBorder(Texbit* sun) {
   Debug::_CheckGLError("RELEASE", __LINE__);
 }
 
+// A cascaded field's levels stacked along Z: as many as the driver's
+// largest 3D texture and the budget hold, the coarsest left out first.
+void MakeCascadeVolumes(const PassTable& table, Thing thing, LightField& l) {
+  const std::string owner = "LightField of Thing " + std::to_string(thing.ID);
+  const int max3D = GLInteger(GL_MAX_3D_TEXTURE_SIZE, 0);
+  glm::ivec3 n = Cascade::LevelVoxels(l.Resolution);
+  // The occupancy doubles every axis.
+  n = glm::min(n, glm::ivec3(std::max(Cascade::Step * 4, max3D / 2 / Cascade::Step * Cascade::Step)));
+  const int asked = std::clamp(l.Levels, 1, LightField::MaxLevels);
+  const long long budget = static_cast<long long>(std::max(1, LightFieldBudget->value)) * 1048576LL;
+  int levels = asked;
+  while (levels > 1 && (2 * n.z * levels > max3D ||
+                        FieldVolumeBytes(table, glm::ivec3(n.x, n.y, n.z * levels), true) > budget)) {
+    --levels;
+  }
+  if (n != glm::ivec3(l.Resolution) || levels != l.Levels) {
+    std::cout << owner << ": " << l.Levels << " levels of " << l.Resolution.x << "," << l.Resolution.y << ","
+              << l.Resolution.z << " voxels do not fit (multiples of " << Cascade::Step << " from "
+              << 4 * Cascade::Step << " to " << Cascade::MaxVoxels << ", the driver's " << max3D
+              << " texels, the budget of " << LightFieldBudget->value << " MiB, \"Light Field Budget\"); using "
+              << levels << " of " << n.x << "," << n.y << "," << n.z << std::endl;
+  }
+  l.Resolution = glm::vec3(n);
+  l.Levels = levels;
+  MakeFieldVolumes(table, l, glm::ivec3(n.x, n.y, n.z * levels));
+  const long long bytes = ReportFieldMemory(table, owner, l);
+  std::cout << owner << ": " << levels << " levels of " << n.x << "x" << n.y << "x" << n.z << " voxels, the finest "
+            << l.VoxelSize << " m, " << bytes / levels << " bytes a level" << std::endl;
+  l.State.Levels = std::make_shared<Cascade::Tracker>();
+  l.State.VoxelsValid = false;
+}
+
 // The first time a field is met: its volumes at the resolution the driver
 // can hold, which the uniforms then describe.
 void MakeVolumes(const PassTable& table, Thing thing, LightField& l) {
+  if (l.Cascaded()) {
+    MakeCascadeVolumes(table, thing, l);
+    return;
+  }
   const int max3D = GLInteger(GL_MAX_3D_TEXTURE_SIZE, 0);
   const glm::ivec3 size = RenderSystem::FieldVolumeSize(l.Resolution, max3D);
   const glm::ivec3 asked(glm::min(l.Resolution, glm::vec3(1e9f)));
@@ -219,6 +255,57 @@ void PlanVoxelSteps(FrameInputs& frame, FieldFrame& f) {
   s.HeldParticles = f.Particles;
 }
 
+// A cascaded field: where its levels go for the first camera and which
+// boxes of theirs the voxel passes redraw. Things are told apart by their
+// signatures, the curtain by its points. With "Update Voxels" off the
+// levels stay where they are (their voxels would no longer match their
+// place) and are made whole once it is back on.
+void PlanLevels(FrameInputs& frame, FieldFrame& f) {
+  LightField& l = *f.L;
+  LightFieldState& s = l.State;
+  CascadeFrame& c = f.Cascade;
+  c.On = true;
+  c.Levels = l.Levels;
+  c.Voxels = glm::ivec3(l.Resolution);
+  c.Voxel = l.VoxelSize;
+  if (!s.Levels) s.Levels = std::make_shared<Cascade::Tracker>();
+  Cascade::Tracker& tracker = *s.Levels;
+  if (!UpdateVoxels->value) {
+    s.VoxelsValid = false;
+    c.Origins = tracker.Origins();
+    c.Work.assign(static_cast<size_t>(c.Levels), Cascade::LevelWork());
+    if (c.Origins.size() != static_cast<size_t>(c.Levels)) c.Origins.assign(static_cast<size_t>(c.Levels), glm::ivec3(0));
+    return;
+  }
+  const std::vector<std::uint64_t> signatures = RenderSystem::VoxelEntrySignatures(frame.Queue);
+  std::vector<Cascade::Entry> entries;
+  for (size_t i = 0; i < frame.Queue.size(); ++i) {
+    Cascade::Entry e;
+    if (signatures[i] == 0 || !EntryWorldBounds(frame.Queue[i], e.Lo, e.Hi)) continue;
+    e.Signature = signatures[i];
+    entries.push_back(e);
+  }
+  Resource<Mesh>* curtain = f.Particles ? CurtainSurface() : nullptr;
+  if (curtain != nullptr && !(*curtain)->Vertices.empty()) {
+    Cascade::Entry e{0x6375727461696eull, glm::vec3(1e30f), glm::vec3(-1e30f)};
+    const std::vector<float>& points = (*curtain)->Vertices;
+    for (size_t k = 0; k + 2 < points.size(); k += 3) {
+      const glm::vec3 p(points[k], points[k + 1], points[k + 2]);
+      e.Lo = glm::min(e.Lo, p);
+      e.Hi = glm::max(e.Hi, p);
+      for (int a = 0; a < 3; ++a) e.Signature = HashCombine(e.Signature, HashFloat(p[a]));
+    }
+    // A cloth blown apart has no box a level could hold.
+    if (glm::all(glm::lessThan(glm::abs(e.Lo) + glm::abs(e.Hi), glm::vec3(1e8f)))) entries.push_back(e);
+  }
+  const std::uint64_t switches = RenderSystem::VoxelSwitchSignature(glm::mat4(1.0f));
+  const bool rebuild = !s.VoxelsValid || s.VoxelSwitches != switches;
+  c.Work = tracker.Plan(f.CameraPos, l.VoxelSize, c.Voxels, c.Levels, entries, rebuild);
+  c.Origins = tracker.Origins();
+  s.VoxelsValid = true;
+  s.VoxelSwitches = switches;
+}
+
 // The light the field reflects depends on more than its voxels: when the
 // sky, the sun, a lighting switch or the light's power changed a lot, the
 // injection relights without history for a few frames.
@@ -256,12 +343,19 @@ void DrawCurtainPoints(FieldFrame& f, const char* pass, std::vector<UniformBuffe
 
 // Rasterises into a framebuffer without attachments, one face of the
 // volume in size, every fragment reaching the image writes.
-void OpenVoxelPass(Texbit* face, int samples) {
+void OpenVoxelPass(glm::ivec2 face, int samples) {
   SaneGL::StatePush();
-  RenderTextureGuy::UseTex(face->Width, face->Height, samples);
+  RenderTextureGuy::UseTex(face.x, face.y, samples);
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);
   SaneGL::CullFace(SaneGL::FaceSide::None);
   SaneGL::Multisample(true);
+}
+
+// The face a voxel pass rasterises into: of the volume, or of one level of
+// a cascade (`scale` 2 for the occupancy's detail).
+glm::ivec2 VoxelFace(const FieldFrame& f, Texbit* volume, int scale) {
+  if (f.Cascade.On) return glm::ivec2(f.Cascade.Voxels) * scale;
+  return {volume->Width, volume->Height};
 }
 
 void CloseVoxelPass() {
@@ -274,7 +368,7 @@ void CloseVoxelPass() {
 void DrawColour(PassContext& ctx, const Pick& pick, bool withCurtain) {
   FieldFrame& f = *ctx.Field;
   FrameInputs& in = ctx.Frame;
-  OpenVoxelPass(f.L->VolumeBack, std::min(f.MaxSamples, 16));
+  OpenVoxelPass(VoxelFace(f, f.L->VolumeBack, 1), std::min(f.MaxSamples, 16));
   f.Voxel.SetTexture("_RayTex", f.First->VolumeBack);
   f.Voxel.CalculateHash();
   for (size_t i = 0; i < in.Queue.size(); ++i) {
@@ -301,7 +395,7 @@ void DrawColour(PassContext& ctx, const Pick& pick, bool withCurtain) {
 void DrawDetail(PassContext& ctx, const Pick& pick, bool withCurtain) {
   FieldFrame& f = *ctx.Field;
   FrameInputs& in = ctx.Frame;
-  OpenVoxelPass(f.L->SkipVolume, std::min(f.MaxSamples, 8));
+  OpenVoxelPass(VoxelFace(f, f.L->SkipVolume, 2), std::min(f.MaxSamples, 8));
   for (size_t i = 0; i < in.Queue.size(); ++i) {
     DrawEntry& e = in.Queue[i];
     if (!std::get<8>(e) || !std::get<4>(e) || !pick(i)) continue;
@@ -381,6 +475,7 @@ bool BeginField(PassContext& ctx, Thing thing) {
   if (!RenderSystem::CameraThings.empty()) {
     if (Transform* ct = ComponentHandler<Transform>::Get(RenderSystem::CameraThings.front())) cameraPos = ct->Position;
   }
+  f.CameraPos = cameraPos;
   f.Voxel.SetVector("_CameraPos", cameraPos);
   f.Voxel.CalculateHash();
   l.WorldToLocal = f.T->WorldInverse;
@@ -392,7 +487,11 @@ bool BeginField(PassContext& ctx, Thing thing) {
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);
   // The line is printed at the old clearing cadence only, not every frame.
   if (l.VoxelPhase == 1 && ClearVoxels->value) std::cout << "CLEARING DISTANCE STUFF" << std::endl;
-  PlanVoxelSteps(ctx.Frame, f);
+  if (l.Cascaded()) {
+    PlanLevels(ctx.Frame, f);
+  } else {
+    PlanVoxelSteps(ctx.Frame, f);
+  }
   NoteLightChange(ctx.Frame, f);
   return true;
 }
@@ -417,6 +516,7 @@ void EndField(PassContext& ctx) {
   field.SetTexture("_LightFieldSun", l.SunVolume);
   field.SetMatrix4("_LightFieldWorldToLocal", l.WorldToLocal);
   field.CalculateHash();
+  if (f.L == ctx.Frame.First) ctx.Frame.FirstCascade = f.Cascade;
 }
 
 // ---------------------------------------------------------------------------
@@ -512,6 +612,146 @@ bool InjectFieldLight(PassContext& ctx) {
   std::swap(l.Volume, l.VolumeBack);
   std::swap(l.IrradianceVolume, l.IrradianceBack);
   return true;
+}
+
+// ---------------------------------------------------------------------------
+// Levels of a cascade
+
+namespace {
+
+// World points into level k's window as the local box -1..1 that the
+// voxelisation's vertex stage takes a field's to be.
+glm::mat4 LevelWorldToLocal(const CascadeFrame& c, int k) {
+  const glm::vec3 size = glm::vec3(c.Voxels) * c.LevelVoxel(k);
+  const glm::vec3 corner = glm::vec3(c.Origins[static_cast<size_t>(k)]) * c.LevelVoxel(k);
+  glm::mat4 m(1.0f);
+  for (int axis = 0; axis < 3; ++axis) {
+    m[axis][axis] = 2.0f / size[axis];
+    m[3][axis] = -2.0f * corner[axis] / size[axis] - 1.0f;
+  }
+  return m;
+}
+
+// The voxel passes draw box `b` of level k: the level's window as the
+// field's box, the box (window-local voxels) every fragment outside of
+// which is dropped, and where the level's voxels lie in the stacked
+// volumes (texel = (voxel + wrap) mod N, then k N.z up).
+void UseLevelBox(FieldFrame& f, int k, const Cascade::Box& b) {
+  const CascadeFrame& c = f.Cascade;
+  const glm::ivec3 origin = c.Origins[static_cast<size_t>(k)];
+  const glm::mat4 toLocal = LevelWorldToLocal(c, k);
+  f.Voxel.SetMatrix4("_LightFieldWorldToLocal", toLocal);
+  f.Voxel.SetMatrix4("_LightFieldLocalToWorld", glm::inverse(toLocal));
+  f.Voxel.SetVector("_VoxelBoxLo", glm::vec3(b.Lo - origin));
+  f.Voxel.SetVector("_VoxelBoxHi", glm::vec3(b.Hi - origin));
+  f.Voxel.SetVector("_VoxelWrap", glm::vec3(Cascade::Wrap(origin, c.Voxels)));
+  f.Voxel.SetFloat("_VoxelBase", static_cast<float>(k * c.Voxels.z));
+  f.Voxel.CalculateHash();
+  f.VoxelView.SetMatrix4("_WorldToView", toLocal);
+  f.VoxelView.CalculateHash();
+}
+
+// The voxelised entries whose world box meets box `b` of level k.
+Pick Overlapping(const PassContext& ctx, int k, const Cascade::Box& b) {
+  const float v = ctx.Field->Cascade.LevelVoxel(k);
+  const glm::vec3 lo = glm::vec3(b.Lo) * v, hi = glm::vec3(b.Hi) * v;
+  const std::vector<DrawEntry>* queue = &ctx.Frame.Queue;
+  return [queue, lo, hi](size_t i) {
+    glm::vec3 a, z;
+    if (!EntryWorldBounds((*queue)[i], a, z)) return false;
+    return glm::all(glm::lessThanEqual(a, hi)) && glm::all(glm::lessThanEqual(lo, z));
+  };
+}
+
+// Empties box `b` of level k in every volume the voxel passes write: its
+// cells of the occupancy mips the distances read lie wholly inside it.
+bool ClearLevelBox(PassContext& ctx, int k, const Cascade::Box& b) {
+  static Resource<Shader> work;
+  if (!work) work = Resources<Shader>::Get("VoxelRaytracing/CascadeWork");
+  if (!work) return false;
+  FieldFrame& f = *ctx.Field;
+  LightField& l = *f.L;
+  std::vector<UniformBuffer*> list = {&ctx.Frame.Time, &f.Voxel};
+  const unsigned program = UseCompute(*work, "Clear", &list);
+  if (program == 0) return false;
+  BindImage(program, "_MaterialImage", 0, l.MaterialVolume, 0, GL_RG32UI);
+  BindImage(program, "_EmissionImage", 1, l.EmissionVolume, 0, GL_RGBA16F);
+  for (int m = 0; m <= 4; ++m) {
+    const std::string name = "_Occupancy" + std::to_string(m);
+    BindImage(program, name.c_str(), 2 + m, l.SkipVolume, m, GL_R8);
+  }
+  const int first = glGetUniformLocation(program, "_PieceFirst"), size = glGetUniformLocation(program, "_PieceSize");
+  for (const Cascade::Piece& p : Cascade::Pieces(b, f.Cascade.Voxels)) {
+    glProgramUniform3i(program, first, p.Texel.x, p.Texel.y, p.Texel.z + k * f.Cascade.Voxels.z);
+    glProgramUniform3i(program, size, p.Size.x, p.Size.y, p.Size.z);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glDispatchCompute(static_cast<unsigned>((p.Size.x + 3) / 4), static_cast<unsigned>((p.Size.y + 3) / 4),
+                      static_cast<unsigned>((p.Size.z + 3) / 4));
+    Debug::_CheckGLError("RELEASE", __LINE__);
+  }
+  glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_TEXTURE_FETCH_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  return true;
+}
+
+template <typename Each>
+void ForEachLevelBox(PassContext& ctx, Each&& each) {
+  CascadeFrame& c = ctx.Field->Cascade;
+  for (int k = 0; k < c.Levels && static_cast<size_t>(k) < c.Work.size(); ++k) {
+    for (const Cascade::Box& b : c.Work[static_cast<size_t>(k)].Boxes) {
+      UseLevelBox(*ctx.Field, k, b);
+      each(k, b);
+    }
+  }
+}
+
+}  // namespace
+
+void UploadCascade(unsigned program, const CascadeFrame& c) {
+  if (program == 0 || !c.On) return;
+  std::vector<glm::vec3> origins(Cascade::MaxLevels, glm::vec3(0.0f)), wraps(Cascade::MaxLevels, glm::vec3(0.0f));
+  for (size_t k = 0; k < c.Origins.size() && k < origins.size(); ++k) {
+    origins[k] = glm::vec3(c.Origins[k]);
+    wraps[k] = glm::vec3(Cascade::Wrap(c.Origins[k], c.Voxels));
+  }
+  glProgramUniform3fv(program, glGetUniformLocation(program, "_LevelOrigin"), Cascade::MaxLevels, &origins[0].x);
+  glProgramUniform3fv(program, glGetUniformLocation(program, "_LevelWrap"), Cascade::MaxLevels, &wraps[0].x);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+}
+
+bool LevelsRedraw(const PassContext& ctx) { return ctx.Field->Cascade.On && ctx.Field->Cascade.AnyBoxes(); }
+
+// Each box is emptied, then what meets it drawn in again: a thing that
+// moved or went away leaves nothing behind, and what scrolled in replaces
+// what scrolled out.
+bool DrawLevelVoxels(PassContext& ctx) {
+  ForEachLevelBox(ctx, [&](int k, const Cascade::Box& b) {
+    if (ClearLevelBox(ctx, k, b)) DrawColour(ctx, Overlapping(ctx, k, b), ctx.Field->Particles);
+  });
+  return true;
+}
+
+bool DrawLevelVoxelDetail(PassContext& ctx) {
+  ForEachLevelBox(ctx, [&](int k, const Cascade::Box& b) {
+    DrawDetail(ctx, Overlapping(ctx, k, b), ctx.Field->Particles);
+  });
+  return true;
+}
+
+// A voxel's distance reads the cells of 8 voxels up to 16 voxels round
+// it: the distances of every voxel within 16 of a box that changed, in
+// the pieces where the level wraps round its volume.
+bool BuildLevelDistances(PassContext& ctx) {
+  const CascadeFrame& c = ctx.Field->Cascade;
+  bool ran = true;
+  ForEachLevelBox(ctx, [&](int k, const Cascade::Box& b) {
+    const Cascade::Box window = Cascade::Window(c.Origins[static_cast<size_t>(k)], c.Voxels);
+    for (const Cascade::Piece& p : Cascade::Pieces(Cascade::Intersect(Cascade::Grow(b, 2 * Cascade::Step), window), c.Voxels)) {
+      const glm::ivec3 lo = p.Texel + glm::ivec3(0, 0, k * c.Voxels.z);
+      ran = BuildDistance(ctx, lo, lo + p.Size) && ran;
+    }
+  });
+  return ran;
 }
 
 }  // namespace KestorEngine

@@ -15,6 +15,7 @@
 #include "engine/Thing.h"
 #include "render/DrawSystem.h"
 #include "render/ShaderUniform.h"
+#include "renderer/Cascade.h"
 
 namespace KestorEngine {
 
@@ -26,6 +27,24 @@ class Texbit;
 class Transform;
 struct CameraTargets;
 
+// A cascaded field's share of the frame: where its levels lie (as the
+// volumes hold them after this frame's work) and the boxes each redraws.
+struct CascadeFrame {
+  bool On = false;
+  int Levels = 0;
+  glm::ivec3 Voxels{0};  // per level and axis
+  float Voxel = 0.0f;    // the finest level's, metres
+  std::vector<glm::ivec3> Origins;
+  std::vector<Cascade::LevelWork> Work;
+  bool AnyBoxes() const {
+    for (const Cascade::LevelWork& w : Work) {
+      if (!w.Boxes.empty()) return true;
+    }
+    return false;
+  }
+  float LevelVoxel(int k) const { return Voxel * static_cast<float>(1 << k); }
+};
+
 struct FrameInputs {
   KestorEngineFlyHahaJk* Engine = nullptr;
   std::vector<DrawEntry> Queue;  // the scene queue, sorted by material
@@ -36,6 +55,9 @@ struct FrameInputs {
   UniformBuffer Field;
   // The first light field: its volumes are the ones bound as images.
   LightField* First = nullptr;
+  // Where the first field's levels lie, when it is cascaded (the camera
+  // passes' rays step through them).
+  CascadeFrame FirstCascade;
   // What the light fields tell the cameras' histories this frame.
   bool LightChanged = false;    // the light changed a lot (a preset, a lamp)
   bool Settling = false;        // a field still relights without history
@@ -73,8 +95,10 @@ struct FieldFrame {
   UniformBuffer Voxel;
   UniformBuffer VoxelView;
   bool Particles = false;  // the curtain is drawn into the volumes
+  glm::vec3 CameraPos{0.0f};  // the first camera's, which a cascade follows
   int MaxSamples = 1;
   VoxelSteps Steps;
+  CascadeFrame Cascade;
 };
 
 struct CameraFrame {

@@ -16,12 +16,22 @@ bool DrawMovingVoxelDetail(PassContext& ctx);
 bool BuildMovedDistances(PassContext& ctx);
 bool SweepSun(PassContext& ctx);
 bool InjectFieldLight(PassContext& ctx);
+// A cascaded field's: the boxes of its levels that scrolled in or where
+// something moved, cleared and voxelised anew, and their distances.
+bool DrawLevelVoxels(PassContext& ctx);
+bool DrawLevelVoxelDetail(PassContext& ctx);
+bool BuildLevelDistances(PassContext& ctx);
 
 bool RebuildsStill(const PassContext& ctx);
 bool DistancesWhole(const PassContext& ctx);
 bool CopiesVoxels(const PassContext& ctx);
 bool DrawsMoving(const PassContext& ctx);
 bool DrawsMovingDetail(const PassContext& ctx);
+bool LevelsRedraw(const PassContext& ctx);
+
+// The level arrays of a cascade (each level's window corner and its wrap
+// in the volumes) for `program`: arrays reach GL as raw uploads.
+void UploadCascade(unsigned program, const CascadeFrame& c);
 
 // Camera passes (CameraPasses.cpp), in frame order.
 bool DrawDepthPrePass(PassContext& ctx);

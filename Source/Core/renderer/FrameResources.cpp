@@ -1,5 +1,6 @@
 #include "renderer/FrameResources.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <iomanip>
 #include <iostream>
@@ -224,7 +225,12 @@ long long GLBytes(Texbit* t, int& levels) {
   glBindTexture(GL_TEXTURE_3D, t->ID);
   long long bytes = 0;
   levels = 0;
-  for (int k = 0; k < 16; ++k) {
+  // A full chain has a level for every halving of the largest side; asking
+  // past the last is an error.
+  const int longest = std::max({t->Width, t->Height, t->Depth, 1});
+  int chain = 1;
+  while ((longest >> chain) > 0) ++chain;
+  for (int k = 0; k < chain; ++k) {
     GLint w = 0, h = 0, d = 0;
     glGetTexLevelParameteriv(GL_TEXTURE_3D, k, GL_TEXTURE_WIDTH, &w);
     glGetTexLevelParameteriv(GL_TEXTURE_3D, k, GL_TEXTURE_HEIGHT, &h);

@@ -192,6 +192,25 @@ std::vector<PassSpec> FieldPasses() {
           .Writing({"Distance"})
           .SwitchedBy(UpdateAcceleration)
           .NeededWhen(&DrawsMoving),
+      // A cascaded field's instead of the six above.
+      PassSpec("Level voxels", f, PassKind::Draw, &DrawLevelVoxels)
+          .Reading({"Scene", "Curtain"})
+          .Writing(still)
+          .SwitchedBy(UpdateVoxels)
+          .NeededWhen(&LevelsRedraw)
+          .FallingBackTo("the levels keep what they hold and stay where they are"),
+      PassSpec("Level voxel detail", f, PassKind::Draw, &DrawLevelVoxelDetail)
+          .Reading({"Scene", "Curtain"})
+          .Writing({"Occupancy"})
+          .SwitchedBy(UpdateVoxelsHQ)
+          .NeededWhen(&LevelsRedraw)
+          .FallingBackTo("the fine occupancy keeps what it holds"),
+      PassSpec("Level distance", f, PassKind::Draw, &BuildLevelDistances)
+          .Reading({"Occupancy"})
+          .Writing({"Distance"})
+          .SwitchedBy(UpdateAcceleration)
+          .NeededWhen(&LevelsRedraw)
+          .FallingBackTo("rays step through the distances as they stand"),
       PassSpec("Sunlight", f, PassKind::Compute, &SweepSun)
           .Reading({"Distance"})
           .Writing({"Sunlight"})

@@ -354,6 +354,15 @@ void RenderSystem::FillFieldUniforms(UniformBuffer& field, LightField& l, const 
   field.SetFloat("_NoiseStyle", static_cast<float>(NoiseStyle->value));
   field.SetTexture("_LightFieldMaterial", l.MaterialVolume);
   field.SetTexture("_LightFieldEmission", l.EmissionVolume);
+  // A cascade's levels (compiled in: one grid pays nothing for them); one
+  // grid's voxel passes draw the whole field into its own place.
+  field.SetFloat("_Cascaded", l.Cascaded() ? 1.0f : 0.0f);
+  field.SetFloat("_CascadeLevels", static_cast<float>(l.Cascaded() ? l.Levels : 1));
+  field.SetFloat("_CascadeVoxel", l.VoxelSize);
+  field.SetVector("_VoxelBoxLo", glm::vec3(0.0f));
+  field.SetVector("_VoxelBoxHi", res);
+  field.SetVector("_VoxelWrap", glm::vec3(0.0f));
+  field.SetFloat("_VoxelBase", 0.0f);
   FillSkyUniforms(field, ActiveSky());
 }
 

@@ -30,6 +30,7 @@ CVar<bool>* CastGI = CVarHandler::Create<bool>("Cast Bounce/Other", true);
 CVar<bool>* CastSpecular = CVarHandler::Create<bool>("Cast Reflections", true);
 CVar<bool>* CastIS = CVarHandler::Create<bool>("Cast Importance", true);
 CVar<bool>* HQReflections = CVarHandler::Create<bool>("HQ Reflections", true);
+CVar<int>* LightFieldBudget = CVarHandler::Create<int>("Light Field Budget", 512);
 CVar<bool>* SparseLight = CVarHandler::Create<bool>("Sparse Light", true);
 CVar<bool>* VisualizeVoxels = CVarHandler::Create<bool>("Visualize Voxels", false);
 CVar<glm::vec2>* ScreenResolution = CVarHandler::Create<glm::vec2>("Screen Resolution", {1280, 720});

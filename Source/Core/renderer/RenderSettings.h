@@ -47,6 +47,9 @@ extern CVar<float>* TargetFrameTime;
 // Runs of a set number of frames (--frames) turn it off: their pictures
 // must not depend on how busy the machine is.
 extern CVar<bool>* AutoRenderScale;
+// The memory a cascaded light field's volumes may take, MiB: a level file
+// asking for more levels than fit gets fewer (the coarsest left out).
+extern CVar<int>* LightFieldBudget;
 constexpr float AutoFrameTimeMs = 100.0f;
 
 // Once a second, with that second's mean frame time in milliseconds: sets

@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 #include <string>
@@ -12,6 +13,9 @@
 namespace KestorEngine {
 
 class Texbit;
+namespace Cascade {
+class Tracker;
+}
 
 // What the renderer carries from one frame to the next for a light field,
 // besides its volumes: the light it last saw and how far it has settled,
@@ -37,6 +41,11 @@ struct LightFieldState {
   // Entries drawn into the volumes in the last frame that updated them (the
   // curtain not counted).
   int VoxelisedEntries = 0;
+  // A cascaded field's record of where its levels lie and what they hold
+  // (renderer/Cascade.h); made by the renderer when it first meets it.
+  std::shared_ptr<Cascade::Tracker> Levels;
+  // The sun the levels were last swept for.
+  glm::vec3 SweptSun{0.0f};
 };
 
 // The box (placed and sized by the Thing's Transform) in which the renderer
