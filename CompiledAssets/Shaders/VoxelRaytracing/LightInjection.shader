@@ -138,6 +138,9 @@ uniform vec4 Time = vec4(0.0);
 
 const int GatherRays = 2;
 const int Steps = 64;
+// As the pixels' rays (VoxelRaytracing/ScreenLight): clear of the
+// surface's own voxel.
+const float SurfaceOffset = 1.0;
 // Weights of this update's estimate against the last, for the reflected
 // light (which further bounces read: it follows quickly) and for the
 // indirect light the pixels show (smoother); both 1 while the light
@@ -151,15 +154,23 @@ void main() {
   ivec3 v = ivec3(entry & 1023u, (entry >> 10u) & 1023u, entry >> 20u);
   uvec2 m = texelFetch(_LightFieldMaterial, v, 0).xy;
   vec3 albedo = unpackUnorm4x8(m.x).rgb;
-  vec3 n = unpackSnorm4x8(m.y).xyz;
-  // Points (the cloth's particles) carry no normal: lit as if facing up.
-  n = dot(n, n) < 0.25 ? vec3(0.0, 0.0, 1.0) : normalize(n);
+  vec4 surface = unpackSnorm4x8(m.y);
+  // Points (the cloth's particles) carry no normal: lit as if facing up, at
+  // the voxel's centre.
+  bool point = dot(surface.xyz, surface.xyz) < 0.25;
+  vec3 n = point ? vec3(0.0, 0.0, 1.0) : normalize(surface.xyz);
   seed = uint(v.x) * 1973u + uint(v.y) * 9277u + uint(v.z) * 26699u + uint(Time.w) * 104729u;
   rnd();
 
-  vec3 centre = vec3(v) + 0.5;
-  vec3 o = centre + normalize(toVoxelDir(n));
-  vec3 p = toWorld(centre);
+  // The light is gathered where the surface passes through the voxel, and
+  // its rays start a voxel out from there, as a pixel's do: from the
+  // voxel's centre, which lies anywhere up to a voxel from the surface as
+  // the grid happens to fall, a wall would see its corners from further
+  // out or closer in, voxel by voxel, and stripes would follow the grid.
+  vec3 at = vec3(v) + 0.5;
+  if (!point) at += normalize(normalToVoxel(n)) * (surface.w * 0.87);
+  vec3 o = at + normalize(toVoxelDir(n)) * SurfaceOffset;
+  vec3 p = toWorld(at);
   uint frame = uint(Time.w);
   uint share = uint(max(_InjectionShare, 1.0));
   vec4 lastIndirect = texelFetch(_LightFieldIrradiance, v, 0);

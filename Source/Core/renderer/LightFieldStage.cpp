@@ -64,8 +64,9 @@ RenderTexture* MakeVolume(int x, int y, int z, TextureFormats f, bool mipmaps, i
   return t;
 }
 
-// Units 0 and 2 carry the material and the emission; the occupancy mips keep
-// their units.
+// Units 0 and 2 carry the material and the emission, unit 7 the facings
+// (level 6 of the occupancy, which nothing reads, gave it up); the other
+// occupancy mips keep their units.
 void BindColourImages(unsigned program, LightField& first) {
   BindImage(program, "_MaterialImage", 0, first.MaterialVolume, 0, GL_RG32UI);
   BindImage(program, "_EmissionImage", 2, first.EmissionVolume, 0, GL_RGBA16F);
@@ -74,7 +75,7 @@ void BindColourImages(unsigned program, LightField& first) {
   BindImage(program, "_RayTexImageAlpM4", 3, first.SkipVolume, 3, GL_R8);
   BindImage(program, "_RayTexImageAlpM5", 5, first.SkipVolume, 4, GL_R8);
   BindImage(program, "_RayTexImageAlpM6", 6, first.SkipVolume, 5, GL_R8);
-  BindImage(program, "_RayTexImageAlpM7", 7, first.SkipVolume, 6, GL_R8);
+  BindImage(program, "_FacingImage", 7, first.FacingVolume, 0, GL_R32UI, GL_READ_WRITE);
 }
 
 void BindDetailImages(unsigned program, LightField& first) {
@@ -392,6 +393,7 @@ void RenderSystem::FillFieldUniforms(UniformBuffer& field, LightField& l, const 
   field.SetFloat("_NoiseStyle", static_cast<float>(NoiseStyle->value));
   field.SetTexture("_LightFieldMaterial", l.MaterialVolume);
   field.SetTexture("_LightFieldEmission", l.EmissionVolume);
+  field.SetTexture("_LightFieldFacing", l.FacingVolume);
   FillSkyUniforms(field, ActiveSky());
 }
 
@@ -517,6 +519,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     l->IrradianceVolume = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
     l->IrradianceBack = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
     l->IrradianceFiltered = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
+    l->FacingVolume = MakeVolume(X, Y, Z, TextureFormats::R32UI, false, 0);
     l->SunVolume = MakeVolume(X, Y, Z, TextureFormats::RG8, false, 1);
     {
       // Beyond the field the sun is seen: the border is sunlit open air.
@@ -535,6 +538,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     l->StaticDistance = MakeVolume(X, Y, Z, TextureFormats::R8UI, false, 0);
     l->StaticMaterial = MakeVolume(X, Y, Z, TextureFormats::RG32UI, false, 0);
     l->StaticEmission = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
+    l->StaticFacing = MakeVolume(X, Y, Z, TextureFormats::R32UI, false, 0);
     l->VoxelsValid = false;
     // The first injection blends into these: start from no light.
     for (Texbit* v : {l->Volume, l->VolumeBack, l->IrradianceVolume, l->IrradianceBack, l->IrradianceFiltered}) {
@@ -687,6 +691,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     };
     copy(l->MaterialVolume, l->StaticMaterial, 1);
     copy(l->EmissionVolume, l->StaticEmission, 1);
+    copy(l->FacingVolume, l->StaticFacing, 1);
     copy(l->DistanceVolume, l->StaticDistance, 1);
     // With "Clear Voxels" off the occupancy keeps whatever was drawn into it.
     if (toStatic || ClearVoxels->value) copy(l->SkipVolume, l->StaticSkip, SkipLevels);
@@ -719,6 +724,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
       // This frame's materials replace the last: a moved object, or a lamp
       // switched off, must not stay in the volume.
       ClearIntegerVolume(static_cast<RenderTexture*>(l->MaterialVolume));
+      ClearIntegerVolume(static_cast<RenderTexture*>(l->FacingVolume));
       ClearVolumeLevels(static_cast<RenderTexture*>(l->EmissionVolume), 1);
       if (ClearVoxels->value) ClearVolumeLevels(static_cast<RenderTexture*>(l->SkipVolume), SkipLevels);
       drawColour(still, false);

@@ -50,6 +50,11 @@ class LightField : public Component {
   // The indirect light averaged over each surface's neighbouring voxels,
   // what the pixels read.
   Texbit* IrradianceFiltered = nullptr;
+  // Which ways the surfaces in each voxel face (R32UI, a bit per side of
+  // the axis a surface faces most, one for points): a voxel whose surfaces
+  // face more than one way (an edge, a corner, a wall thinner than a voxel)
+  // stops every ray, since it keeps one surface's plane only.
+  Texbit* FacingVolume = nullptr;
   // 1 where a voxel sees the sun, 0 where something is in the way (R8,
   // sampled linearly).
   Texbit* SunVolume = nullptr;
@@ -65,6 +70,7 @@ class LightField : public Component {
   // the volumes hold now (sorted), and the switches they were built under.
   Texbit* StaticMaterial = nullptr;
   Texbit* StaticEmission = nullptr;
+  Texbit* StaticFacing = nullptr;
   Texbit* StaticSkip = nullptr;
   Texbit* StaticDistance = nullptr;
   std::vector<std::uint64_t> StaticEntries;
