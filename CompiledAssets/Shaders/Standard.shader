@@ -295,7 +295,7 @@ void main() {
     imageStore(_RayTexImageAlpM4, v >> 2, vec4(1.0));
     imageStore(_RayTexImageAlpM5, v >> 3, vec4(1.0));
     imageStore(_RayTexImageAlpM6, v >> 4, vec4(1.0));
-    imageAtomicOr(_FacingImage, v, facingBit(nv));
+    imageAtomicOr(_FacingImage, v, facingBit(nv, v));
   }
 }
       ]]></Fragment>
@@ -321,6 +321,7 @@ uniform vec3 _LightFieldDistTexSize = vec3(1.0);
 uniform mat4 _LightFieldLocalToWorld = mat4(1.0);
 layout(r8) writeonly uniform image3D _RayTexImageAlp;
 layout(r32ui) writeonly uniform uimage3D fieldskipBinaryAWrite;
+layout(r32ui) uniform uimage3D _FacingImage;
 #include "VoxelRaytracing/VoxelizeSurface"
 void main() {
   vec3 nv = transpose(mat3(_LightFieldLocalToWorld)) * normalize(Normal) / _LightFieldDistTexSize;
@@ -333,6 +334,7 @@ void main() {
     imageStore(_RayTexImageAlp, v, vec4(1.0));
     // One word per field voxel, marking which of its eight halves is solid.
     ivec3 f = v >> 1;
+    imageAtomicOr(_FacingImage, f, DetailBit);
     if (f.z < 80) imageStore(fieldskipBinaryAWrite, f, uvec4(1u << ((v.x & 1) | ((v.y & 1) << 1) | ((v.z & 1) << 2))));
   }
 }

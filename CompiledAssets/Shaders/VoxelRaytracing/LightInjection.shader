@@ -138,9 +138,6 @@ uniform vec4 Time = vec4(0.0);
 
 const int GatherRays = 2;
 const int Steps = 64;
-// As the pixels' rays (VoxelRaytracing/ScreenLight): clear of the
-// surface's own voxel.
-const float SurfaceOffset = 1.0;
 // Weights of this update's estimate against the last, for the reflected
 // light (which further bounces read: it follows quickly) and for the
 // indirect light the pixels show (smoother); both 1 while the light
@@ -163,10 +160,10 @@ void main() {
   rnd();
 
   // The light is gathered where the surface passes through the voxel, and
-  // its rays start a voxel out from there, as a pixel's do: from the
-  // voxel's centre, which lies anywhere up to a voxel from the surface as
-  // the grid happens to fall, a wall would see its corners from further
-  // out or closer in, voxel by voxel, and stripes would follow the grid.
+  // its rays start there, as a pixel's do: from the voxel's centre, which
+  // lies anywhere up to a voxel from the surface as the grid happens to
+  // fall, a wall would see its corners from further out or closer in, voxel
+  // by voxel, and stripes would follow the grid.
   vec3 at = vec3(v) + 0.5;
   if (!point) at += normalize(normalToVoxel(n)) * (surface.w * 0.87);
   vec3 o = at + normalize(toVoxelDir(n)) * SurfaceOffset;
@@ -177,10 +174,26 @@ void main() {
   if (!lightCurrent(lastIndirect.a, frame, share)) lastIndirect = vec4(0.0);
   lightFrame = frame;
   lightShare = share;
-  vec3 direct = directIrradiance(p, n, o, 0, 0u, Steps, luminance(lastIndirect.rgb));
+  // The area lights' points run through an even sequence of the voxel's own
+  // too, one step an update, and every update takes one: the light a voxel
+  // reflects feeds every further bounce, and a voxel whose direct light
+  // jumps from update to update (a point here, none there) sets the
+  // surfaces that see it flickering in blotches.
+  uint place = (uint(v.x) * 73856093u) ^ (uint(v.y) * 19349663u) ^ (uint(v.z) * 83492791u);
+  areaStratified = true;
+  areaFrame = frame / share;
+  areaShift = uvec2(place * 2246822519u, (place ^ 0x27d4eb2fu) * 3266489917u);
+  vec3 direct = directIrradiance(p, n, o, 0, 0u, Steps, 0.0);
+  // The rays' directions run through an even sequence of the voxel's own,
+  // a step per ray: the updates a voxel's light is blended over then cover
+  // its sky evenly instead of leaving clumps and gaps, which show as
+  // blotches a few voxels wide once the filter spreads them.
+  uvec2 shift = uvec2(place * 2654435769u, (place ^ 0x5bd1e995u) * 2246822519u);
+  uint first = (frame / share) * uint(GatherRays);
   vec3 indirect = vec3(0.0);
   for (int k = 0; k < GatherRays; ++k) {
-    indirect += PI / float(GatherRays) * incomingRadiance(o, cosineDirection(n), false, false, Steps);
+    vec3 d = cosineDirection(n, evenPoint(first + uint(k), shift));
+    indirect += PI / float(GatherRays) * incomingRadiance(o, d, false, false, Steps);
   }
   vec3 R = albedo / PI * (direct + indirect);
   vec4 last = texelFetch(_LightField, v, 0);

@@ -78,9 +78,11 @@ void BindColourImages(unsigned program, LightField& first) {
   BindImage(program, "_FacingImage", 7, first.FacingVolume, 0, GL_R32UI, GL_READ_WRITE);
 }
 
+// The facings learn which voxels the half-voxels know (unit 2).
 void BindDetailImages(unsigned program, LightField& first) {
   BindImage(program, "_RayTexImageAlp", 0, first.SkipVolume, 0, GL_R8);
   BindImage(program, "fieldskipBinaryAWrite", 1, first.SkipBits, 0, GL_R32UI);
+  BindImage(program, "_FacingImage", 2, first.FacingVolume, 0, GL_R32UI, GL_READ_WRITE);
 }
 
 float Luminance(glm::vec3 c) { return glm::dot(c, glm::vec3(0.2126f, 0.7152f, 0.0722f)); }
@@ -394,6 +396,9 @@ void RenderSystem::FillFieldUniforms(UniformBuffer& field, LightField& l, const 
   field.SetTexture("_LightFieldMaterial", l.MaterialVolume);
   field.SetTexture("_LightFieldEmission", l.EmissionVolume);
   field.SetTexture("_LightFieldFacing", l.FacingVolume);
+  // Level 0 of the occupancy holds the half-voxels only while the detail
+  // voxelisation runs: without it rays fall back on the whole voxels.
+  field.SetFloat("_LightFieldDetail", Flag(UpdateVoxelsHQ));
   FillSkyUniforms(field, ActiveSky());
 }
 
@@ -567,6 +572,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   voxelView.SetMatrix4("_WorldToView", T->WorldInverse);
 
   const int maxSamples = MaxSamples();
+  const int longest = std::max({l->VolumeBack->Width, l->VolumeBack->Height, l->VolumeBack->Depth});
   Resource<Mesh>& display = ParticlesDisplay();
   const bool particles = display && Particles().Count != 0 && particlesRender;
 
@@ -594,7 +600,9 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
   auto drawColour = [&](const std::function<bool(size_t)>& pick, bool withParticles) {
     PassScope timer("Voxels");
     SaneGL::StatePush();
-    RenderTextureGuy::UseTex(l->VolumeBack->Width, l->VolumeBack->Height, std::min(maxSamples, 16));
+    // A square of the longest side: each axis the triangles are drawn along
+    // needs its two others to fit.
+    RenderTextureGuy::UseTex(longest, longest, std::min(maxSamples, 16));
     voxel.SetTexture("_RayTex", first->VolumeBack);
     voxel.CalculateHash();
     SaneGL::DepthTest(SaneGL::ValueComparison::Always);
@@ -626,7 +634,7 @@ void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, U
     if (!UpdateVoxelsHQ->value) return;
     PassScope timer("Voxel detail");
     SaneGL::StatePush();
-    RenderTextureGuy::UseTex(l->SkipVolume->Width, l->SkipVolume->Height, std::min(maxSamples, 8));
+    RenderTextureGuy::UseTex(2 * longest, 2 * longest, std::min(maxSamples, 8));
     SaneGL::DepthTest(SaneGL::ValueComparison::Always);
     SaneGL::CullFace(SaneGL::FaceSide::None);
     SaneGL::Multisample(true);
