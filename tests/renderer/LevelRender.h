@@ -10,6 +10,7 @@
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 
+#include "SceneImport.h"
 #include "engine/Thing.h"
 #include "support/TestFiles.h"
 
@@ -58,6 +59,11 @@ class ScratchAssets {
                 float strength = 0.0f, float roughness = 1.0f);
   // A level made of the given Thing elements.
   void Level(const std::string& name, const std::string& things);
+  // The level `name` with its meshes and materials, imported as KestorImport
+  // does from an OBJ and its MTL (given as text) under `options`; false with
+  // a test failure when the import is refused.
+  bool Import(const std::string& name, const std::string& obj, const std::string& mtl,
+              KestorTools::ImportOptions options);
 
  private:
   TempDir dir;
