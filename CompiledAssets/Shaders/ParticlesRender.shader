@@ -167,7 +167,7 @@ void main() {
   imageStore(_RayTexImageAlpM5, v >> 3, vec4(1.0));
   imageStore(_RayTexImageAlpM6, v >> 4, vec4(1.0));
   // A point has no plane: its voxel stops every ray.
-  imageAtomicOr(_FacingImage, v, 1u << 24u);
+  imageAtomicOr(_FacingImage, v, 1u << 12u);
 }
       ]]></Fragment>
       <Geometry><![CDATA[

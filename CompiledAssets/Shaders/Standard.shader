@@ -334,7 +334,7 @@ void main() {
     imageStore(_RayTexImageAlp, v, vec4(1.0));
     // One word per field voxel, marking which of its eight halves is solid.
     ivec3 f = v >> 1;
-    imageAtomicOr(_FacingImage, f, DetailBit);
+    imageAtomicOr(_FacingImage, f, halfVoxelBit(v));
     if (f.z < 80) imageStore(fieldskipBinaryAWrite, f, uvec4(1u << ((v.x & 1) | ((v.y & 1) << 1) | ((v.z & 1) << 2))));
   }
 }

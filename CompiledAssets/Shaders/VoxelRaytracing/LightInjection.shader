@@ -175,15 +175,14 @@ void main() {
   lightFrame = frame;
   lightShare = share;
   // The area lights' points run through an even sequence of the voxel's own
-  // too, one step an update, and every update takes one: the light a voxel
-  // reflects feeds every further bounce, and a voxel whose direct light
-  // jumps from update to update (a point here, none there) sets the
-  // surfaces that see it flickering in blotches.
+  // too, one step an update: the light a voxel reflects feeds every further
+  // bounce, and a voxel whose direct light jumps from update to update sets
+  // the surfaces that see it flickering in blotches.
   uint place = (uint(v.x) * 73856093u) ^ (uint(v.y) * 19349663u) ^ (uint(v.z) * 83492791u);
   areaStratified = true;
   areaFrame = frame / share;
   areaShift = uvec2(place * 2246822519u, (place ^ 0x27d4eb2fu) * 3266489917u);
-  vec3 direct = directIrradiance(p, n, o, 0, 0u, Steps, 0.0);
+  vec3 direct = directIrradiance(p, n, o, 0, 0u, Steps, luminance(lastIndirect.rgb));
   // The rays' directions run through an even sequence of the voxel's own,
   // a step per ray: the updates a voxel's light is blended over then cover
   // its sky evenly instead of leaving clumps and gaps, which show as

@@ -78,7 +78,7 @@ void BindColourImages(unsigned program, LightField& first) {
   BindImage(program, "_FacingImage", 7, first.FacingVolume, 0, GL_R32UI, GL_READ_WRITE);
 }
 
-// The facings learn which voxels the half-voxels know (unit 2).
+// The facings learn which half-voxels hold a surface (unit 2).
 void BindDetailImages(unsigned program, LightField& first) {
   BindImage(program, "_RayTexImageAlp", 0, first.SkipVolume, 0, GL_R8);
   BindImage(program, "fieldskipBinaryAWrite", 1, first.SkipBits, 0, GL_R32UI);
@@ -396,9 +396,6 @@ void RenderSystem::FillFieldUniforms(UniformBuffer& field, LightField& l, const 
   field.SetTexture("_LightFieldMaterial", l.MaterialVolume);
   field.SetTexture("_LightFieldEmission", l.EmissionVolume);
   field.SetTexture("_LightFieldFacing", l.FacingVolume);
-  // Level 0 of the occupancy holds the half-voxels only while the detail
-  // voxelisation runs: without it rays fall back on the whole voxels.
-  field.SetFloat("_LightFieldDetail", Flag(UpdateVoxelsHQ));
   FillSkyUniforms(field, ActiveSky());
 }
 
