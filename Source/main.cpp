@@ -5,13 +5,13 @@
 
 #include "engine/CommandLine.h"
 #include "engine/Engine.h"
-#include "engine/Resource.h"
-#include "engine/Scene.h"
 #include "renderer/DemoComposition.h"
+#include "renderer/DemoLevel.h"
 #include "renderer/FrameCapture.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "renderer/SidePanel.h"
+#include "scene/CameraPathSystem.h"
 
 using namespace KestorEngine;
 
@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
   auto* engine = new KestorEngineFlyHahaJk();
   engine->ConfigPath = options.ConfigPath;
   engine->ConfigOverrides = ConfigOverrides(options);
+  engine->FixedStep = options.FixedStep.value_or(0.0f);
   ComposeDemo(engine);
 
   RenderSystem::ShowOverlay = !options.HidePanel;
@@ -34,18 +35,25 @@ int main(int argc, char** argv) {
   FrameCapture::LinearPath = options.CaptureHDRPath;
 
   engine->Initialize();
-  // Held for the whole run; released only after the engine is gone.
-  Resource<Scene> level = Resources<Scene>::Get(SelectLevel(options.Level));
+  // Held for the whole run (a dropped scene takes its place); released only
+  // after the engine is gone.
+  DemoLevel::Open(options);
   if (options.Preset) {
     LightingSetup->value = *options.Preset;
     ApplyLightingPreset(*options.Preset);
   }
-  BuildStartCamera(options, level ? &*level : nullptr);
+  CameraPathSystem::Follow(DemoLevel::Camera(), options.CameraPath);
+  if (options.FixedStep) {
+    // The automatic render scale follows real frame times, which differ
+    // from run to run; a scripted run keeps the scale it was given.
+    TargetFrameTime->value = 0.0f;
+    AutoRenderScale->value = false;
+  }
 
   engine->RunGame();
 
   delete engine;
-  level = Resource<Scene>();
+  DemoLevel::Close();
   // A capture that was asked for and not written is a failed run.
   return FrameCapture::Failed() ? 1 : 0;
 }

@@ -256,7 +256,7 @@ TEST_F(GlobalIllumination, TheCornellBoxAsImportedMatchesOurPathTracerWhereverTh
     EXPECT_NEAR(ceilingRatio, 1.0f, 0.1f);
     lowest = std::min(lowest, whole);
     highest = std::max(highest, whole);
-    // The README's pictures come from here: KESTOR_DOCS_DIR names the folder.
+    // The manual's pictures come from here: KESTOR_DOCS_DIR names the folder.
     const char* docs = std::getenv("KESTOR_DOCS_DIR");
     if (docs != nullptr && shift == placements[0]) {
       engine.WritePng(std::string(docs) + "/CornellEngine.png", 4);

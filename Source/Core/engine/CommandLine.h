@@ -27,6 +27,13 @@ struct CameraPose {
   glm::quat Rotation() const;
 };
 
+// One keyframe of a scripted camera path (engine/CameraPath).
+struct CameraKey {
+  float Time = 0.0f;  // seconds from the start
+  CameraPose Pose;
+  std::optional<float> FieldOfView;  // vertical, degrees; none: the camera's own
+};
+
 struct LaunchOptions {
   // A level name under AssetsPath/Levels, or the path of a level file.
   std::string Level = "StreetTest";
@@ -42,6 +49,14 @@ struct LaunchOptions {
   std::string CapturePath;     // PNG of the presented frame
   std::string CaptureHDRPath;  // PFM of the linear frame before tone mapping
   bool HidePanel = false;
+  // Seconds each frame advances the clock by, whatever time it really took,
+  // so that a run of N frames gives the same pictures anywhere.
+  std::optional<float> FixedStep;
+  // Keyframes the camera follows on the clock (empty: the user flies it).
+  std::vector<CameraKey> CameraPath;
+  // The light from outside: empty for the level's own Sky (daylight where
+  // it has none), "day" or "none" over whatever the level says.
+  std::string Sky;
 };
 
 struct CommandLine {
@@ -60,7 +75,8 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
 // The configuration the options override, as (variable, value text) pairs in
 // the order they apply, after the configuration file: --size (which also asks
 // for a window, since a full-screen one takes the desktop's size),
-// --windowed, then every --set.
+// --windowed, --frames (which keeps the render scale as set), then every
+// --set.
 std::vector<std::pair<std::string, std::string>> ConfigOverrides(const LaunchOptions& options);
 
 // True when `level` names a level file rather than a level under

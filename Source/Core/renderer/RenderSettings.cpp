@@ -1,5 +1,11 @@
 #include "renderer/RenderSettings.h"
 
+#include <algorithm>
+
+#include "engine/MathChecks.h"
+#include "renderer/RenderSystem.h"
+#include "renderer/SidePanel.h"
+
 namespace KestorEngine {
 
 // Order matters: it is the registration order, and every one must exist
@@ -30,5 +36,48 @@ CVar<glm::vec2>* ScreenResolution = CVarHandler::Create<glm::vec2>("Screen Resol
 CVar<bool>* Fullscreen = CVarHandler::Create<bool>("Fullscreen", true);
 CVar<float>* RenderScale = CVarHandler::Create<float>("Render Scale", 1.0f);
 CVar<float>* TargetFrameTime = CVarHandler::Create<float>("Target Frame Time", 0.0f);
+CVar<bool>* AutoRenderScale = CVarHandler::Create<bool>("Auto Render Scale", true);
+
+namespace {
+
+// The scale the automatic choice last set, and the highest it may choose:
+// the one set by someone else (the configuration, the panel's slider).
+float chosen = -1.0f;
+float ceiling = 1.0f;
+
+}  // namespace
+
+void FollowFrameTime(float frameMs) {
+  if (TargetFrameTime->value > 0.0f) {
+    RenderScale->value = RenderSystem::NextRenderScale(RenderScale->value, TargetFrameTime->value, frameMs);
+    chosen = -1.0f;
+    return;
+  }
+  if (!AutoRenderScale->value) {
+    chosen = -1.0f;
+    return;
+  }
+  if (RenderScale->value != chosen) ceiling = std::clamp(RenderScale->value, RenderSystem::MinRenderScale, 1.0f);
+  chosen = std::min(RenderSystem::NextRenderScale(RenderScale->value, AutoFrameTimeMs, frameMs), ceiling);
+  RenderScale->value = chosen;
+}
+
+namespace {
+
+// What the renderer copes with; --set and the configuration file refuse
+// the rest. Exposure and blend factors scale linear light: negative or
+// huge ones turn the frame black or into infinities.
+[[maybe_unused]] const bool limited = [] {
+  TemporalSSExponent->Limit(0.0, 1.0);
+  Exposure->Limit(0.0, 1000.0);
+  LightingSetup->Limit(0, LightingPresetCount() - 1);
+  NoiseStyle->Limit(0, 2);
+  ScreenResolution->Limit(0.0, kMaxPixelSide);  // (0, 0): a maximised window
+  RenderScale->Limit(RenderSystem::MinRenderScale, 1.0);
+  TargetFrameTime->Limit(0.0, 1000.0);
+  return true;
+}();
+
+}  // namespace
 
 }  // namespace KestorEngine

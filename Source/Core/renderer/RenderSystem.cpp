@@ -28,9 +28,12 @@
 #include "renderer/Cloth.h"
 #include "renderer/ComputePass.h"
 #include "renderer/FrameCapture.h"
+#include "renderer/FrameGraph.h"
+#include "renderer/HelpOverlay.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
+#include "renderer/TemporalFill.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
 #include "scene/Camera.h"
@@ -52,6 +55,9 @@ void RemoveFirst(std::vector<Thing>& list, Thing t) {
 }
 
 float Now(KestorEngineFlyHahaJk* engine) { return engine != nullptr ? engine->TimeSinceStart() : 0.0f; }
+// Frame rates are measured on the wall clock, also when a fixed step drives
+// everything that moves.
+float WallNow(KestorEngineFlyHahaJk* engine) { return engine != nullptr ? engine->WallTimeSinceStart() : 0.0f; }
 
 // Material buffers may be absent (code can queue without one): such an
 // entry simply draws with the values of the other buffers.
@@ -110,6 +116,7 @@ UniformBuffer PerDraw(const DrawEntry& e) {
 }
 
 bool Emits(const DrawEntry& e) {
+  if (std::get<4>(e) && std::get<4>(e)->DrawnAsError) return true;
   UniformBuffer* shared = std::get<5>(e);
   if (shared == nullptr) return false;
   auto found = shared->Uniforms.find("Strength");
@@ -228,6 +235,7 @@ float RenderSystem::SimulationStep(float now) {
 }
 
 void RenderSystem::CountFrame(float now) {
+  FrameGraph::Record(now);
   averageFPS += 1.0f;
   if (now - FPSWaiter > 1.0f) {
     lastFPS = (now - FPSWaiter) / averageFPS * 1000.0f;
@@ -235,9 +243,7 @@ void RenderSystem::CountFrame(float now) {
     CPUlastFPS = CPUaverageFPS / averageFPS * 1000.0f;
     CPUaverageFPS = 0.0f;
     averageFPS = 0.0f;
-    if (TargetFrameTime->value > 0.0f) {
-      RenderScale->value = NextRenderScale(RenderScale->value, TargetFrameTime->value, lastFPS);
-    }
+    FollowFrameTime(lastFPS);
   }
 }
 
@@ -339,12 +345,12 @@ std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
   FrameCapture::BeginFrame(engine);
   RenderFrame(engine);
   FrameCapture::TakePresented(static_cast<int>(Shutter::Width()), static_cast<int>(Shutter::Height()));
-  CPUaverageFPS += Now(engine) - CPUFPSWaiter;
+  CPUaverageFPS += WallNow(engine) - CPUFPSWaiter;
   SDL_GL_SetSwapInterval(0);
   if (engine != nullptr && engine->window != nullptr && engine->window->window != nullptr) {
     SDL_GL_SwapWindow(engine->window->window);
   }
-  CountFrame(Now(engine));
+  CountFrame(WallNow(engine));
   return "";
 }
 
@@ -354,6 +360,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   // The curtain keeps its own fixed-step clock on the frame's time.
   const float now = Now(engine);
   SimulationStep(now);
+  CPUFPSWaiter = WallNow(engine);
 
   // The cloth collides with the first light field's occupancy.
   Texbit* skip = nullptr;
@@ -384,7 +391,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   SaneGL::StateSyncForce();
 
   std::vector<DrawEntry> queue = DrawSystem::drawthings;
-  std::sort(queue.begin(), queue.end(), DrawsBefore);
+  SortForDrawing(queue);
 
   UniformBuffer time;
   time.SetVector("Time", glm::vec4(Now(engine), 0.0f, 0.0f, static_cast<float>(frameCounter)));
@@ -413,6 +420,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   for (Thing t : std::vector<Thing>(CameraThings)) RenderCamera(t, queue, time, is, quickray, field);
 
   if (ShowOverlay) QueueFrameRateText();
+  if (ShowOverlay) HelpOverlay::Queue();
   if (ShowOverlay && FlyCamSystem::pause) QueuePerformancePanel();
   DrawGUI();
   PassTimers::FrameDone();
@@ -459,6 +467,9 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   camera.SetMatrix4("_AAInvWorldToView", glm::inverse(aa));
   camera.SetMatrix4("_WorldToCamera", T->WorldInverse);
   camera.SetVector("_CameraPos", T->Position);
+  // Where last frame's picture was seen from: the temporal pass tells by it
+  // whether the history shows the surface a pixel shows now.
+  camera.SetVector("_CameraPos_Past", glm::vec3(T->WorldPast[3]));
   camera.SetVector("RayTopLeft", c->PointToVector({0.0f, 1.0f}, T));
   camera.SetVector("RayTopRight", c->PointToVector({1.0f, 1.0f}, T));
   camera.SetVector("RayBottomLeft", c->PointToVector({0.0f, 0.0f}, T));
@@ -796,10 +807,13 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     PassScope timer("Temporal");
     RenderTextureGuy::UseTexs({oldLayer2, newness2});
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
+    static TemporalFill fill;
+    fill.Begin(static_cast<size_t>(w) * h);
     TemporallyAntialias->Use(&list);
     NoteLightmapReader();
     Draw::Blit(Layer1);
     RenderTextureGuy::UseTexDone();
+    fill.Run(*TemporallyAntialias, list, Layer1, oldLayer2);
     std::swap(c->Newness1, c->Newness2);
     std::swap(c->OldLayer1, c->OldLayer2);
   }
@@ -824,6 +838,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
                      finalInput->Width != static_cast<int>(window.x) || finalInput->Height != static_cast<int>(window.y)
                          ? 1.0f
                          : 0.0f);
+    present.SetFloat("_MotionBlur", MotionBlur->value ? 1.0f : 0.0f);
     present.CalculateHash();
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface, &present};
     FinalBlit->Use(&list);
