@@ -32,6 +32,18 @@ namespace {
 
 constexpr float Pi = 3.14159265f;
 
+// The pixel a world point falls on.
+glm::ivec2 PixelOf(const LevelRender& r, glm::vec3 world) {
+  const glm::vec4 clip = r.ViewProjection() * glm::vec4(world, 1.0f);
+  const glm::vec2 ndc = glm::vec2(clip) / clip.w;
+  return glm::ivec2((ndc * 0.5f + 0.5f) * glm::vec2(r.Width(), r.Height()));
+}
+
+glm::vec3 MeanAround(const LinearImage& image, glm::ivec2 p, int radius) {
+  return image.Mean(p.x - radius, p.y - radius, p.x + radius + 1, p.y + radius + 1);
+}
+
+#if KESTOR_TEST_IMPORT
 // Least-squares scale s minimising |s a - b| over the pixels `use` keeps.
 template <typename Use>
 float FitScale(const LinearImage& a, const LinearImage& b, Use use) {
@@ -60,17 +72,6 @@ double RelativeRmse(const LinearImage& a, const LinearImage& b, float s, Use use
 LinearImage Minus(LinearImage a, const LinearImage& b) {
   for (size_t i = 0; i < a.Pixels.size(); ++i) a.Pixels[i] -= b.Pixels[i];
   return a;
-}
-
-// The pixel a world point falls on.
-glm::ivec2 PixelOf(const LevelRender& r, glm::vec3 world) {
-  const glm::vec4 clip = r.ViewProjection() * glm::vec4(world, 1.0f);
-  const glm::vec2 ndc = glm::vec2(clip) / clip.w;
-  return glm::ivec2((ndc * 0.5f + 0.5f) * glm::vec2(r.Width(), r.Height()));
-}
-
-glm::vec3 MeanAround(const LinearImage& image, glm::ivec2 p, int radius) {
-  return image.Mean(p.x - radius, p.y - radius, p.x + radius + 1, p.y + radius + 1);
 }
 
 float RedOverGreen(glm::vec3 c) { return c.g > 0.0f ? c.r / c.g : 0.0f; }
@@ -181,11 +182,13 @@ std::string CornellCubeObj() {
   AddQuad(parts[7].Tris, {l0.x, l0.y, h}, {l0.x, l1.y, h}, {l1.x, l1.y, h}, {l1.x, l0.y, h});
   return ObjText(parts);
 }
+#endif
 
 class GlobalIllumination : public GLTest {};
 
 }  // namespace
 
+#if KESTOR_TEST_IMPORT
 // The Cornell box as a 2 m cube (Z up, open towards -Y), imported as a user
 // would, and its light compared with our path tracer's wherever the grid
 // lies: the field moved from where every wall lies on a voxel face by
@@ -328,6 +331,7 @@ TEST_F(GlobalIllumination, AnOutdoorSceneAsImportedMatchesOurPathTracer) {
     exposed(reference.Full).WritePng(std::string(docs) + "/YardPathTraced.png", 4);
   }
 }
+#endif
 
 // A box with walls `Thickness` voxels thick (voxels of 0.15), sunlit from
 // outside, its faces on voxel faces or not as the field lies (`Field`).

@@ -143,6 +143,7 @@ void ScratchAssets::Level(const std::string& name, const std::string& things) {
   dir.Write("Levels/" + name + ".xml", "<Level><Things>\n" + things + "\n</Things></Level>\n");
 }
 
+#if KESTOR_TEST_IMPORT
 bool ScratchAssets::Import(const std::string& name, const std::string& obj, const std::string& mtl,
                            KestorTools::ImportOptions options) {
   dir.Write("Sources/" + name + ".mtl", mtl);
@@ -153,6 +154,7 @@ bool ScratchAssets::Import(const std::string& name, const std::string& obj, cons
   for (const std::string& problem : result.Problems) ADD_FAILURE() << problem;
   return result.Ok;
 }
+#endif
 
 struct LevelRender::Held {
   KestorEngineFlyHahaJk* engine = nullptr;
