@@ -78,9 +78,7 @@ Hit Intersect(const std::vector<TraceTriangle>& tris, glm::vec3 o, glm::vec3 d, 
 // random paths leave grainy, settles much sooner.
 class Strata {
  public:
-  // Direction, emitter and sun for two bounces, after a first direction of
-  // its own where a path starts at a surface.
-  static constexpr int Choices = 9;
+  static constexpr int Choices = 9;  // direction, emitter, sun, for three bounces
 
   Strata(int samples, Random& r) : k(std::max(1, static_cast<int>(std::sqrt(static_cast<double>(samples))))) {
     for (std::vector<int>& order : cells) {
@@ -256,14 +254,13 @@ Emitters FindEmitters(const std::vector<TraceTriangle>& tris) {
 
 // What one path from `o` along `d` brings back: everything, what was seen
 // directly or reached the first surface straight from a light, and what
-// was seen directly alone. Its bounces take the grid's choices from
-// `firstChoice` on.
+// was seen directly alone.
 struct PathLight {
   glm::vec3 Full{0.0f}, Direct{0.0f}, Seen{0.0f};
 };
 
 PathLight TracePath(const TraceScene& scene, const Emitters& emitters, glm::vec3 o, glm::vec3 d, const Strata& strata,
-                    int firstChoice, int path, Random& r) {
+                    int path, Random& r) {
   const std::vector<TraceTriangle>& tris = scene.Triangles;
   const TraceSky& sky = scene.Sky;
   PathLight out;
@@ -291,8 +288,8 @@ PathLight TracePath(const TraceScene& scene, const Emitters& emitters, glm::vec3
     }
     const glm::vec3 n = glm::dot(tri.Normal, d) < 0.0f ? tri.Normal : -tri.Normal;
     const glm::vec3 fromLights = throughput * tri.Albedo / Pi *
-                                 (SampleEmitters(tris, emitters, x, n, strata.Point(firstChoice + bounce * 3 + 1, path, r)) +
-                                  SampleSun(tris, sky, x, n, strata.Point(firstChoice + bounce * 3 + 2, path, r)));
+                                 (SampleEmitters(tris, emitters, x, n, strata.Point(bounce * 3 + 1, path, r)) +
+                                  SampleSun(tris, sky, x, n, strata.Point(bounce * 3 + 2, path, r)));
     out.Full += fromLights;
     if (bounce == 0) out.Direct += fromLights;
     throughput *= tri.Albedo;
@@ -302,7 +299,7 @@ PathLight TracePath(const TraceScene& scene, const Emitters& emitters, glm::vec3
       throughput /= keep;
     }
     o = x + n * 1e-4f;
-    d = CosineAround(n, strata.Point(firstChoice + bounce * 3, path, r));
+    d = CosineAround(n, strata.Point(bounce * 3, path, r));
   }
   return out;
 }
@@ -341,7 +338,7 @@ TraceImages Trace(const TraceScene& scene, const glm::mat4& viewProjection, glm:
       PathLight sum;
       const Strata strata(samples, r);
       for (int s = 0; s < samples; ++s) {
-        const PathLight one = TracePath(scene, emitters, eye, primary, strata, 0, s, r);
+        const PathLight one = TracePath(scene, emitters, eye, primary, strata, s, r);
         sum.Full += one.Full;
         sum.Direct += one.Direct;
         sum.Seen += one.Seen;
@@ -351,27 +348,6 @@ TraceImages Trace(const TraceScene& scene, const glm::mat4& viewProjection, glm:
       out.Direct.Pixels[i] = sum.Direct / static_cast<float>(samples);
       out.Seen.Pixels[i] = sum.Seen / static_cast<float>(samples);
     }
-  });
-  return out;
-}
-
-std::vector<glm::vec3> IndirectIrradiance(const TraceScene& scene, const std::vector<glm::vec3>& points,
-                                          const std::vector<glm::vec3>& normals, int samples, uint64_t seed) {
-  const Emitters emitters = FindEmitters(scene.Triangles);
-  std::vector<glm::vec3> out(points.size(), glm::vec3(0.0f));
-  InParallel(static_cast<int>(points.size()), [&](int k) {
-    Random r(seed ^ static_cast<uint64_t>(k) * 0x9E3779B97F4A7C15ull);
-    // The first direction is choice 0 of the grid; the paths go on from
-    // there with the choices after it.
-    const Strata strata(samples, r);
-    const glm::vec3 n = glm::normalize(normals[k]);
-    glm::vec3 sum(0.0f);
-    for (int s = 0; s < samples; ++s) {
-      const glm::vec3 d = CosineAround(n, strata.Point(0, s, r));
-      const PathLight one = TracePath(scene, emitters, points[k] + n * 1e-4f, d, strata, 1, s, r);
-      sum += one.Full - one.Seen;
-    }
-    out[k] = sum * (Pi / static_cast<float>(samples));
   });
   return out;
 }

@@ -61,10 +61,4 @@ struct TraceImages {
 TraceImages Trace(const TraceScene& scene, const glm::mat4& viewProjection, glm::vec3 eye, int width, int height,
                   int samples, uint64_t seed);
 
-// The irradiance reaching each of `points` (facing `normals`) from the
-// light the scene reflects: what the light field's voxels gather, without
-// what comes straight from emitters, the sky or the sun.
-std::vector<glm::vec3> IndirectIrradiance(const TraceScene& scene, const std::vector<glm::vec3>& points,
-                                          const std::vector<glm::vec3>& normals, int samples, uint64_t seed);
-
 }  // namespace KestorTest
