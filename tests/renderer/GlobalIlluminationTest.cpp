@@ -228,7 +228,7 @@ TEST_F(GlobalIllumination, TheCornellBoxAsImportedMatchesOurPathTracerWhereverTh
   double lowest = 1e9, highest = 0.0;
   for (const glm::vec3& shift : placements) {
     field->Position = centre + shift * voxel;
-    volume->Settling = RenderSystem::SettleFrames;
+    volume->State.Settling = RenderSystem::SettleFrames;
     r.Frames(30);
     const LinearImage engine = r.Average(32);
     // The indirect light alone: the direct light switched off (the light

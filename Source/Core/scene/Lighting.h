@@ -1,5 +1,7 @@
 #pragma once
+#include <array>
 #include <cstdint>
+#include <map>
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 #include <string>
@@ -10,6 +12,32 @@
 namespace KestorEngine {
 
 class Texbit;
+
+// What the renderer carries from one frame to the next for a light field,
+// besides its volumes: the light it last saw and how far it has settled,
+// and what its voxels hold.
+struct LightFieldState {
+  // What the lit picture depends on beyond the geometry and the emitters
+  // (sky, sun, the lighting switches), as last seen.
+  std::uint64_t LightingSignature = 0;
+  // How much light the scene held when last seen (a rough power), and for
+  // how many more frames the injection relights every voxel without history
+  // after it changed a lot: a lamp switched off leaves at once.
+  float LightPower = -1.0f;
+  int Settling = 0;
+  bool WasSettling = false;
+  // The signatures of the entries in the static copy and of what the
+  // volumes hold now (sorted), whether the curtain is in them, and the
+  // switches they were built under.
+  std::vector<std::uint64_t> StaticEntries;
+  std::vector<std::uint64_t> HeldEntries;
+  bool HeldParticles = false;
+  bool VoxelsValid = false;
+  std::uint64_t VoxelSwitches = 0;
+  // Entries drawn into the volumes in the last frame that updated them (the
+  // curtain not counted).
+  int VoxelisedEntries = 0;
+};
 
 // The box (placed and sized by the Thing's Transform) in which the renderer
 // voxelises the scene and traces light.
@@ -50,34 +78,27 @@ class LightField : public Component {
   // The indirect light averaged over each surface's neighbouring voxels,
   // what the pixels read.
   Texbit* IrradianceFiltered = nullptr;
-  // Which ways the surfaces in each voxel face (R32UI, a bit per side of
-  // the axis a surface faces most, one for points): a voxel whose surfaces
-  // face more than one way (an edge, a corner, a wall thinner than a voxel)
-  // stops every ray, since it keeps one surface's plane only.
+  // What a voxel's one plane cannot tell (R32UI, gathered with atomic ors
+  // by the voxelisation): the ways its surfaces face and where, whether it
+  // holds points, and which of its eight half-voxels hold a surface
+  // (VoxelRaytracing/LightField lists the bits).
   Texbit* FacingVolume = nullptr;
   // 1 where a voxel sees the sun, 0 where something is in the way (R8,
   // sampled linearly).
   Texbit* SunVolume = nullptr;
-  // How much light the scene held when last seen (a rough power), and for
-  // how many more frames the injection relights every voxel without history
-  // after it changed a lot: a lamp switched off leaves at once.
-  float LightPower = -1.0f;
-  int Settling = 0;
   // The voxels of what stood still, kept apart so that a thing that moves
   // (a turning weathervane) costs only its own voxels: copies of the
-  // material, emission, occupancy (every level) and distance volumes with
-  // the still entries alone, the signatures of those entries and of what
-  // the volumes hold now (sorted), and the switches they were built under.
+  // material, emission, facings, occupancy (every level) and distance
+  // volumes with the still entries alone.
   Texbit* StaticMaterial = nullptr;
   Texbit* StaticEmission = nullptr;
   Texbit* StaticFacing = nullptr;
   Texbit* StaticSkip = nullptr;
   Texbit* StaticDistance = nullptr;
-  std::vector<std::uint64_t> StaticEntries;
-  std::vector<std::uint64_t> HeldEntries;
-  bool HeldParticles = false;
-  bool VoxelsValid = false;
-  std::uint64_t VoxelSwitches = 0;
+  // Volumes of passes whose resources name no field above, by resource
+  // name ([1] the other of a pair).
+  std::map<std::string, std::array<Texbit*, 2>> VolumesByName;
+  LightFieldState State;
 };
 
 // An emitting area the lighting shaders sample directly. Its geometry comes
