@@ -143,7 +143,7 @@ std::vector<std::string> Join(std::vector<std::string> a, Lists... rest) {
 
 std::vector<PassSpec> FieldPasses() {
   const RunsFor f = RunsFor::EachField;
-  const std::vector<std::string> still = {"Material", "Emission", "Occupancy"};
+  const std::vector<std::string> still = {"Material", "Emission", "Occupancy", "Facing"};
   return {
       PassSpec("Voxels", f, PassKind::Draw, &DrawStillVoxels)
           .Reading({"Scene"})
@@ -153,7 +153,7 @@ std::vector<PassSpec> FieldPasses() {
           .FallingBackTo("the volumes keep what they hold"),
       PassSpec("Voxel detail", f, PassKind::Draw, &DrawStillVoxelDetail)
           .Reading({"Scene"})
-          .Writing({"Occupancy", "OccupancyBits"})
+          .Writing({"Occupancy", "OccupancyBits", "Facing"})
           .SwitchedBy(UpdateVoxelsHQ)
           .NeededWhen(&RebuildsStill)
           .FallingBackTo("the fine occupancy keeps what it holds"),
@@ -164,9 +164,9 @@ std::vector<PassSpec> FieldPasses() {
           .NeededWhen(&DistancesWhole)
           .FallingBackTo("rays step through the distances as they stand"),
       PassSpec("Voxel copy", f, PassKind::Copy, &CopyVoxels)
-          .Reading({"Material", "Emission", "Occupancy", "Distance"})
-          .Writing({"Material", "Emission", "Occupancy", "Distance", "StillMaterial", "StillEmission",
-                    "StillOccupancy", "StillDistance"})
+          .Reading({"Material", "Emission", "Occupancy", "Distance", "Facing"})
+          .Writing({"Material", "Emission", "Occupancy", "Distance", "Facing", "StillMaterial", "StillEmission",
+                    "StillOccupancy", "StillDistance", "StillFacing"})
           .SwitchedBy(UpdateVoxels)
           .NeededWhen(&CopiesVoxels),
       PassSpec("Moving voxels", f, PassKind::Draw, &DrawMovingVoxels)
@@ -179,7 +179,7 @@ std::vector<PassSpec> FieldPasses() {
       PassSpec("Moving voxel detail", f, PassKind::Draw, &DrawMovingVoxelDetail)
           .TimedAs("Voxel detail")
           .Reading({"Scene", "Curtain"})
-          .Writing({"Occupancy", "OccupancyBits"})
+          .Writing({"Occupancy", "OccupancyBits", "Facing"})
           .SwitchedBy(UpdateVoxelsHQ)
           .NeededWhen(&DrawsMovingDetail),
       PassSpec("Moving distance", f, PassKind::Draw, &BuildMovedDistances)
@@ -194,7 +194,7 @@ std::vector<PassSpec> FieldPasses() {
           .SwitchedBy(UpdateAcceleration)
           .FallingBackTo("the sun's visibility stays as last swept"),
       PassSpec("Light injection", f, PassKind::Compute, &InjectFieldLight)
-          .Reading({"Material", "Emission", "Distance", "Sunlight"})
+          .Reading({"Material", "Emission", "Distance", "Facing", "Sunlight"})
           .ReadingLastFrame({"Radiance", "Irradiance"})
           .Writing({"Radiance", "Irradiance", "FilteredIrradiance"})
           .SwitchedBy(UpdateGI)
