@@ -188,11 +188,14 @@ void main() {
   // its sky evenly instead of leaving clumps and gaps, which show as
   // blotches a few voxels wide once the filter spreads them.
   uvec2 shift = uvec2(place * 2654435769u, (place ^ 0x5bd1e995u) * 2246822519u);
-  uint first = (frame / share) * uint(GatherRays);
+  // While the light settles each update stands alone, blended with
+  // nothing: twice the rays then, for the few frames it lasts.
+  int rays = _InjectionBlend.y >= 1.0 ? 2 * GatherRays : GatherRays;
+  uint first = (frame / share) * uint(rays);
   vec3 indirect = vec3(0.0);
-  for (int k = 0; k < GatherRays; ++k) {
+  for (int k = 0; k < rays; ++k) {
     vec3 d = cosineDirection(n, evenPoint(first + uint(k), shift));
-    indirect += PI / float(GatherRays) * incomingRadiance(o, d, false, false, Steps);
+    indirect += PI / float(rays) * incomingRadiance(o, d, false, false, Steps);
   }
   vec3 R = albedo / PI * (direct + indirect);
   vec4 last = texelFetch(_LightField, v, 0);
@@ -232,16 +235,16 @@ void main() {
   ivec3 v = ivec3(entry & 1023u, (entry >> 10u) & 1023u, entry >> 20u);
   ivec3 size = ivec3(_LightFieldTexSize);
   vec3 n = unpackSnorm4x8(texelFetch(_LightFieldMaterial, v, 0).y).xyz;
-  // Every other voxel of the 5 x 5 across the axis the surface faces most:
-  // with the 3 x 3 around it a surface lit only indirectly (the Cornell
-  // box's ceiling) stayed mottled, and all 25 cost three times the fetches
-  // for no less grain.
+  // The 5 x 5 voxels across the axis the surface faces most: with 3 x 3 a
+  // surface lit only indirectly (the Cornell box's ceiling) stayed mottled,
+  // and every other one of them left the street's shaded corners grainy
+  // for the frames after a cut or a change of the light.
   vec3 a = abs(n);
   ivec3 u = a.x >= a.y && a.x >= a.z ? ivec3(0, 1, 0) : ivec3(1, 0, 0);
   ivec3 w = a.z >= a.x && a.z >= a.y ? ivec3(0, 1, 0) : ivec3(0, 0, 1);
   vec4 sum = vec4(0.0);
-  for (int j = -2; j <= 2; j += 2)
-    for (int i = -2; i <= 2; i += 2) {
+  for (int j = -2; j <= 2; ++j)
+    for (int i = -2; i <= 2; ++i) {
       ivec3 c = v + u * i + w * j;
       if (any(lessThan(c, ivec3(0))) || any(greaterThanEqual(c, size))) continue;
       uvec2 mc = texelFetch(_LightFieldMaterial, c, 0).xy;
