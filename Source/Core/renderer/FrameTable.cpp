@@ -104,6 +104,7 @@ std::vector<ResourceSpec> Resources() {
       OneGrid(Sized(ForField("OccupancyBits", F::R32UI, &L::SkipBits), 1, glm::ivec3(0, 0, 80))),
       ForField("Distance", F::R8UI, &L::DistanceVolume),
       ForField("Material", F::RG32UI, &L::MaterialVolume),
+      ForField("Facing", F::R32UI, &L::FacingVolume),
       ForField("Emission", F::RGBA16F, &L::EmissionVolume),
       ClearedWhenMade(ForField("Irradiance", F::RGBA16F, &L::IrradianceVolume, &L::IrradianceBack)),
       ClearedWhenMade(ForField("FilteredIrradiance", F::RGBA16F, &L::IrradianceFiltered)),
@@ -113,6 +114,7 @@ std::vector<ResourceSpec> Resources() {
       OneGrid(Mipmapped(Sized(ForField("StillOccupancy", F::R8, &L::StaticSkip), 2))),
       OneGrid(ForField("StillDistance", F::R8UI, &L::StaticDistance)),
       OneGrid(ForField("StillMaterial", F::RG32UI, &L::StaticMaterial)),
+      OneGrid(ForField("StillFacing", F::R32UI, &L::StaticFacing)),
       OneGrid(ForField("StillEmission", F::RGBA16F, &L::StaticEmission)),
       // A camera's.
       ForCamera("Normals", render, Lifetime::Frame, F::RGB10A2, &C::Normals),
@@ -147,7 +149,7 @@ std::vector<std::string> Join(std::vector<std::string> a, Lists... rest) {
 
 std::vector<PassSpec> FieldPasses() {
   const RunsFor f = RunsFor::EachField;
-  const std::vector<std::string> still = {"Material", "Emission", "Occupancy"};
+  const std::vector<std::string> still = {"Material", "Emission", "Occupancy", "Facing"};
   return {
       PassSpec("Voxels", f, PassKind::Draw, &DrawStillVoxels)
           .Reading({"Scene"})
@@ -157,7 +159,7 @@ std::vector<PassSpec> FieldPasses() {
           .FallingBackTo("the volumes keep what they hold"),
       PassSpec("Voxel detail", f, PassKind::Draw, &DrawStillVoxelDetail)
           .Reading({"Scene"})
-          .Writing({"Occupancy", "OccupancyBits"})
+          .Writing({"Occupancy", "OccupancyBits", "Facing"})
           .SwitchedBy(UpdateVoxelsHQ)
           .NeededWhen(&RebuildsStill)
           .FallingBackTo("the fine occupancy keeps what it holds"),
@@ -168,9 +170,9 @@ std::vector<PassSpec> FieldPasses() {
           .NeededWhen(&DistancesWhole)
           .FallingBackTo("rays step through the distances as they stand"),
       PassSpec("Voxel copy", f, PassKind::Copy, &CopyVoxels)
-          .Reading({"Material", "Emission", "Occupancy", "Distance"})
-          .Writing({"Material", "Emission", "Occupancy", "Distance", "StillMaterial", "StillEmission",
-                    "StillOccupancy", "StillDistance"})
+          .Reading({"Material", "Emission", "Occupancy", "Distance", "Facing"})
+          .Writing({"Material", "Emission", "Occupancy", "Distance", "Facing", "StillMaterial", "StillEmission",
+                    "StillOccupancy", "StillDistance", "StillFacing"})
           .SwitchedBy(UpdateVoxels)
           .NeededWhen(&CopiesVoxels),
       PassSpec("Moving voxels", f, PassKind::Draw, &DrawMovingVoxels)
@@ -183,7 +185,7 @@ std::vector<PassSpec> FieldPasses() {
       PassSpec("Moving voxel detail", f, PassKind::Draw, &DrawMovingVoxelDetail)
           .TimedAs("Voxel detail")
           .Reading({"Scene", "Curtain"})
-          .Writing({"Occupancy", "OccupancyBits"})
+          .Writing({"Occupancy", "OccupancyBits", "Facing"})
           .SwitchedBy(UpdateVoxelsHQ)
           .NeededWhen(&DrawsMovingDetail),
       PassSpec("Moving distance", f, PassKind::Draw, &BuildMovedDistances)
@@ -217,7 +219,7 @@ std::vector<PassSpec> FieldPasses() {
           .SwitchedBy(UpdateAcceleration)
           .FallingBackTo("the sun's visibility stays as last swept"),
       PassSpec("Light injection", f, PassKind::Compute, &InjectFieldLight)
-          .Reading({"Material", "Emission", "Distance", "Sunlight"})
+          .Reading({"Material", "Emission", "Distance", "Facing", "Sunlight"})
           .ReadingLastFrame({"Radiance", "Irradiance"})
           .Writing({"Radiance", "Irradiance", "FilteredIrradiance"})
           .SwitchedBy(UpdateGI)

@@ -354,6 +354,7 @@ void RenderSystem::FillFieldUniforms(UniformBuffer& field, LightField& l, const 
   field.SetFloat("_NoiseStyle", static_cast<float>(NoiseStyle->value));
   field.SetTexture("_LightFieldMaterial", l.MaterialVolume);
   field.SetTexture("_LightFieldEmission", l.EmissionVolume);
+  field.SetTexture("_LightFieldFacing", l.FacingVolume);
   // A cascade's levels (compiled in: one grid pays nothing for them); one
   // grid's voxel passes draw the whole field into its own place.
   field.SetFloat("_Cascaded", l.Cascaded() ? 1.0f : 0.0f);
