@@ -290,10 +290,10 @@ bool Reader::Read(Scene& scene) {
   if (!result.Problems.empty()) return false;
   ReadAreas(scene);
   FitField(scene);
-  if (options.VoxelSize > 0.0f) CascadeField(scene);
   FitLevel(scene);
   if (!result.Problems.empty()) return false;
   ReadCamera(scene);
+  if (options.VoxelSize > 0.0f) CascadeField(scene);
   for (unsigned i = 0; i < source->mNumLights; ++i) {
     Note("light \"" + std::string(source->mLights[i]->mName.C_Str()) +
          "\" skipped: the engine is lit by emissive surfaces (give the lamp's mesh an emissive material)");
@@ -821,11 +821,14 @@ void Reader::FitField(Scene& scene) {
 }
 
 // Levels of LevelVoxels each, the finest of VoxelSize, as many as it takes
-// for the coarsest to reach across the scene from any point of it. The
-// field's box stays fitted to the scene: a cascaded field places nothing by
-// it, but it tells a reader where the scene is.
+// for the coarsest to reach across the scene from any point of it or from
+// the start camera (which often stands outside it, and the levels follow
+// the camera). The field's box stays fitted to the scene: a cascaded field
+// places nothing by it, but it tells a reader where the scene is.
 void Reader::CascadeField(Scene& scene) {
-  const glm::vec3 extent = scene.BoundsMax - scene.BoundsMin;
+  const glm::vec3 eye = scene.Camera ? scene.Camera->Position : scene.BoundsMin;
+  const glm::vec3 lo = glm::min(scene.BoundsMin, eye), hi = glm::max(scene.BoundsMax, eye);
+  const glm::vec3 extent = hi - lo;
   const float longest = std::max({extent.x, extent.y, extent.z, 1e-3f});
   const glm::ivec3 voxels = KestorEngine::Cascade::LevelVoxels(glm::vec3(static_cast<float>(options.LevelVoxels)));
   scene.FieldResolution = voxels;

@@ -311,14 +311,15 @@ TEST(SceneImport, ObjBecomesSubmeshesMaterialsTextureAreaAndField) {
   EXPECT_NEAR(toCentre.x, 0.0f, 1e-4f);
 
   // With a voxel size, levels of 64 that follow the camera: the finest
-  // 0.64 m across, four of them to reach twice the 2 m room.
+  // 0.64 m across, five of them to reach twice the room and the framing
+  // camera 3 m before it (four would do for the room alone).
   options.Name = "room3";
   options.VoxelSize = 0.01f;
   ASSERT_TRUE(ImportScene(options).Ok);
   LevelMap cascaded = ReadLevel(out / "Levels/room3.xml");
   EXPECT_EQ(cascaded["LightVolume"]["LightField"]["Resolution"], "64,64,64");
   ExpectNear(cascaded["LightVolume"]["LightField"]["VoxelSize"], {0.01f}, "finest voxel");
-  EXPECT_EQ(cascaded["LightVolume"]["LightField"]["Levels"], "4");
+  EXPECT_EQ(cascaded["LightVolume"]["LightField"]["Levels"], "5");
 
   EXPECT_EQ(RunLevel(result.LevelPath, dir.Path()), "");
 }
