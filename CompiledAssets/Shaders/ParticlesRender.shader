@@ -153,9 +153,10 @@ layout(r8) writeonly uniform image3D _RayTexImageAlpM5;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM6;
 layout(r32ui) uniform uimage3D _FacingImage;
 #include "ClothFabric"
+#include "VoxelRaytracing/VoxelStore"
 void main() {
-  ivec3 v = Voxel;
-  if (any(lessThan(v, ivec3(0))) || any(greaterThanEqual(v, ivec3(_LightFieldTexSize)))) return;
+  ivec3 v;
+  if (!voxelTexel(Voxel, 1, ivec3(_LightFieldTexSize), v)) return;
   // As Standard's surfaces: what the light injection needs, the albedo (kept
   // below 1) and the normal; it lights the cloth's front, the side the fresh
   // curtain turns to the street.
@@ -204,9 +205,10 @@ in vec2 UV;
 uniform vec3 _LightFieldDistTexSize = vec3(1.0);
 layout(r8) writeonly uniform image3D _RayTexImageAlp;
 layout(r32ui) writeonly uniform uimage3D fieldskipBinaryAWrite;
+#include "VoxelRaytracing/VoxelStore"
 void main() {
-  ivec3 v = Voxel;
-  if (any(lessThan(v, ivec3(0))) || any(greaterThanEqual(v, ivec3(_LightFieldDistTexSize)))) return;
+  ivec3 v;
+  if (!voxelTexel(Voxel, 2, ivec3(_LightFieldDistTexSize), v)) return;
   imageStore(_RayTexImageAlp, v, vec4(1.0));
   // As Standard's: one word per field voxel, a bit per solid eighth.
   ivec3 f = v >> 1;

@@ -283,21 +283,22 @@ void main() {
   for (int i = 0; i < count; ++i) {
     ivec3 v = first;
     v[DepthAxis] += i;
-    if (any(lessThan(v, ivec3(0))) || any(greaterThanEqual(v, ivec3(_LightFieldTexSize)))) continue;
+    ivec3 t;
+    if (!voxelTexel(v, 1, ivec3(_LightFieldTexSize), t)) continue;
     // Where the surface passes through the voxel: its distance from the
     // voxel's centre along the normal (in voxel space), so that rays can
     // tell the side of the surface they are on instead of the whole voxel
     // blocking.
     float offset = clamp(dot(Voxel - (vec3(v) + 0.5), nv) / 0.87, -1.0, 1.0);
-    imageStore(_MaterialImage, v, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(n, offset)), 0u, 0u));
-    if (emits) imageStore(_EmissionImage, v, vec4(emitted, _AreaSampled > 0.5 ? 1.0 : 2.0));
+    imageStore(_MaterialImage, t, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(n, offset)), 0u, 0u));
+    if (emits) imageStore(_EmissionImage, t, vec4(emitted, _AreaSampled > 0.5 ? 1.0 : 2.0));
     // Occupancy mips: level 1 of the skip volume has the field's resolution.
-    imageStore(_RayTexImageAlpM2, v, vec4(1.0));
-    imageStore(_RayTexImageAlpM3, v >> 1, vec4(1.0));
-    imageStore(_RayTexImageAlpM4, v >> 2, vec4(1.0));
-    imageStore(_RayTexImageAlpM5, v >> 3, vec4(1.0));
-    imageStore(_RayTexImageAlpM6, v >> 4, vec4(1.0));
-    imageAtomicOr(_FacingImage, v, facingBit(nv, v));
+    imageStore(_RayTexImageAlpM2, t, vec4(1.0));
+    imageStore(_RayTexImageAlpM3, t >> 1, vec4(1.0));
+    imageStore(_RayTexImageAlpM4, t >> 2, vec4(1.0));
+    imageStore(_RayTexImageAlpM5, t >> 3, vec4(1.0));
+    imageStore(_RayTexImageAlpM6, t >> 4, vec4(1.0));
+    imageAtomicOr(_FacingImage, t, facingBit(nv, v));
   }
 }
       ]]></Fragment>
@@ -332,10 +333,12 @@ void main() {
   for (int i = 0; i < count; ++i) {
     ivec3 v = first;
     v[DepthAxis] += i;
-    if (any(lessThan(v, ivec3(0))) || any(greaterThanEqual(v, ivec3(_LightFieldDistTexSize)))) continue;
-    imageStore(_RayTexImageAlp, v, vec4(1.0));
-    // One word per field voxel, marking which of its eight halves is solid.
-    ivec3 f = v >> 1;
+    ivec3 t;
+    if (!voxelTexel(v, 2, ivec3(_LightFieldDistTexSize), t)) continue;
+    imageStore(_RayTexImageAlp, t, vec4(1.0));
+    // One word per field voxel, marking which of its eight halves is solid
+    // (a level's texels keep the parity of its voxels).
+    ivec3 f = t >> 1;
     imageAtomicOr(_FacingImage, f, halfVoxelBit(v));
     if (f.z < 80) imageStore(fieldskipBinaryAWrite, f, uvec4(1u << ((v.x & 1) | ((v.y & 1) << 1) | ((v.z & 1) << 2))));
   }

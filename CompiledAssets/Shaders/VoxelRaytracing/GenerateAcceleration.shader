@@ -7,7 +7,10 @@
   lies within 2^(k-1) voxels. The quad is repeated once per slice of
   _SliceRange (first, count) by the geometry stage (gl_Layer); the viewport
   picks the columns, so that a thing that moved costs only the distances
-  around it.
+  around it. A cascaded field's levels lie stacked along Z, each wrapping
+  round its own share of the volume: the cells around a voxel are taken
+  from its own level, across its wrap (the rays keep to the level's window,
+  so cells beyond it only make the distances shorter).
 -->
 <Shader Name="GenerateAcceleration">
   <Uniforms>
@@ -26,15 +29,29 @@ void main() {
       <Fragment><![CDATA[
 #version 430 core
 uniform sampler3D _MainTex;
+uniform vec3 _LightFieldTexSize = vec3(1.0);
+[PreCompile] uniform float _Cascaded;
 flat in int Slice;
 layout(location = 0) out uint DistanceOut;
+
+// Cell `c` of mip `level` as its own level of a cascade holds it.
+ivec3 levelCell(ivec3 c, int level) {
+  ivec3 n = ivec3(_LightFieldTexSize) * 2 >> level;
+  int base = (Slice / int(_LightFieldTexSize.z)) * n.z;
+  c.z -= base;
+  c += n * ivec3(lessThan(c, ivec3(0)));
+  c -= n * ivec3(greaterThanEqual(c, n));
+  c.z += base;
+  return c;
+}
 
 bool emptyAround(ivec3 cell, int level) {
   ivec3 size = textureSize(_MainTex, level);
   for (int z = -1; z <= 1; ++z)
     for (int y = -1; y <= 1; ++y)
       for (int x = -1; x <= 1; ++x) {
-        ivec3 c = clamp(cell + ivec3(x, y, z), ivec3(0), size - 1);
+        ivec3 c = _Cascaded > 0.5 ? levelCell(cell + ivec3(x, y, z), level)
+                                  : clamp(cell + ivec3(x, y, z), ivec3(0), size - 1);
         if (texelFetch(_MainTex, c, level).r > 0.0) return false;
       }
   return true;
@@ -62,12 +79,14 @@ void main() {
 #version 430 core
 layout(triangles) in;
 layout(triangle_strip, max_vertices = 192) out;
-uniform vec3 _LightFieldTexSize = vec3(1.0);
+uniform sampler3D _MainTex;
 uniform vec2 _SliceRange = vec2(0.0, 64.0);
 flat out int Slice;
 void main() {
   int first = int(_SliceRange.x);
-  int slices = min(min(int(_SliceRange.y), int(_LightFieldTexSize.z) - first), 64);
+  // Level 1 of the occupancy has the field's voxels (every level of a
+  // cascade's, stacked).
+  int slices = min(min(int(_SliceRange.y), textureSize(_MainTex, 1).z - first), 64);
   for (int s = 0; s < slices; ++s) {
     for (int i = 0; i < 3; ++i) {
       Slice = first + s;

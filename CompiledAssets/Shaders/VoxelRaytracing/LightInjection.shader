@@ -25,6 +25,19 @@
             its neighbours of the same surface (5 x 5 across its normal,
             normals alike), for the pixels: the few rays of a voxel leave a
             blotchy pattern otherwise.
+  In a cascade (VoxelRaytracing/LightField) the levels lie stacked in the
+  volumes; the sweep runs level by level, coarsest first, each line that
+  comes in from beyond a level's window taking the coarser level's sun
+  there, and level k relights its voxels every share x _ShareGrowth^k
+  frames: a coarse voxel is seen from afar, its light changes slowly. Its
+  occupied voxels are kept in a list that changes only where the levels'
+  voxels were drawn anew (a scan of every voxel of every level each frame
+  would cost more than lighting them), and its light is not a pair that
+  trades places: what was relit is published into the volumes read.
+    Compact the listed voxels outside the boxes drawn anew this frame;
+    Scan    the occupied voxels of those boxes, after them;
+    Pick    this frame's share of the list, for Inject and Filter;
+    Publish the light just worked out into the volumes the passes read.
 -->
 <Shader Name="LightInjection">
   <Uniforms/>
@@ -33,9 +46,35 @@
       <Compute><![CDATA[
 #version 430 core
 layout(local_size_x = 8, local_size_y = 8) in;
-layout(rg8) writeonly uniform image3D _SunOut;
+layout(rg8) uniform image3D _SunOut;
 layout(r8) readonly uniform image3D _LightFieldDistanceImage;
 uniform vec3 _LightFieldTexSize = vec3(1.0);
+// A cascade's level being swept: its window's wrap in the volumes, its
+// place in the stack and, for all but the coarsest, where the next one's
+// window lies relative to its own (its corner in coarse voxels, from this
+// level's corner halved) and where the sun is, in this level's voxels.
+[PreCompile] uniform float _Cascaded;
+uniform ivec3 _SweepWrap = ivec3(0);
+uniform int _SweepBase = 0;
+uniform ivec3 _SweepCoarseWrap = ivec3(0);
+uniform int _SweepCoarseBase = 0;
+uniform vec3 _SweepCoarseOffset = vec3(0.0);
+uniform int _SweepCoarse = 0;
+uniform vec3 _SweepSun = vec3(0.0, 0.0, 1.0);
+ivec3 sweepTexel(ivec3 v, ivec3 wrap, int base, ivec3 n) {
+  ivec3 t = v + wrap;
+  t -= n * ivec3(greaterThanEqual(t, n));
+  return t + ivec3(0, 0, base);
+}
+// Whether the coarser level sees the sun a voxel and a half of its own
+// sunwards of this level's voxel `v`; the sky where none holds it.
+float coarseSun(ivec3 v, ivec3 n) {
+  if (_Cascaded < 0.5 || _SweepCoarse == 0) return 1.0;
+  vec3 q = (vec3(v) + 0.5) * 0.5 - _SweepCoarseOffset + _SweepSun * 1.5;
+  ivec3 c = ivec3(floor(q));
+  if (any(lessThan(c, ivec3(0))) || any(greaterThanEqual(c, n))) return 1.0;
+  return imageLoad(_SunOut, sweepTexel(c, _SweepCoarseWrap, _SweepCoarseBase, n)).r > 0.5 ? 1.0 : 0.0;
+}
 // The axis the sun runs along most (0 x, 1 y, 2 z), the slice nearest the
 // sun and the way the slices go from it (+1 or -1), the sun's direction
 // across the slices per slice crossed, and the first line's place.
@@ -55,20 +94,27 @@ void main() {
   // at -k step, rounded: a step rounded on its own would lose a low sun's
   // rise (0.13 voxels a slice at sunset rounds to none, and a barrel's
   // shadow never ends) and bend its heading. Every voxel lies on one line.
+  // In a cascade a line entering the window (its first slice, or from a
+  // side) starts with what the coarser level sees there.
+  bool outside = true;
   float lit = 1.0;
   for (int k = 0; k < slices; ++k) {
     ivec2 q = line + ivec2(floor(-float(k) * _SweepStep + 0.5));
     if (any(lessThan(q, ivec2(0))) || any(greaterThanEqual(q, across))) {
       lit = 1.0;
+      outside = true;
       continue;
     }
     int slice = _SweepFirst + k * _SweepDir;
     ivec3 v = _SweepAxis == 0 ? ivec3(slice, q) : (_SweepAxis == 1 ? ivec3(q.x, slice, q.y) : ivec3(q, slice));
-    bool occupied = imageLoad(_LightFieldDistanceImage, v).r == 0.0;
+    if (outside && _Cascaded > 0.5) lit = coarseSun(v, size);
+    outside = false;
+    ivec3 t = _Cascaded > 0.5 ? sweepTexel(v, _SweepWrap, _SweepBase, size) : v;
+    bool occupied = imageLoad(_LightFieldDistanceImage, t).r == 0.0;
     if (occupied) lit = 0.0;
     // Red: the sun is seen; green: the voxel is empty (solid voxels hold
     // neither), so that one filtered read gives both sums of sunVisibility.
-    imageStore(_SunOut, v, vec4(lit, occupied ? 0.0 : 1.0, 0.0, 0.0));
+    imageStore(_SunOut, t, vec4(lit, occupied ? 0.0 : 1.0, 0.0, 0.0));
   }
 }
       ]]></Compute>
@@ -148,7 +194,11 @@ uniform float _InjectionShare = 1.0;
 void main() {
   if (gl_GlobalInvocationID.x >= Count) return;
   uint entry = Voxels[gl_GlobalInvocationID.x];
+  // The voxel's texel, and (in a cascade: its level's) voxel in the field.
   ivec3 v = ivec3(entry & 1023u, (entry >> 10u) & 1023u, entry >> 20u);
+  int level;
+  ivec3 cell = texelCell(v, level);
+  rayLevel = fieldLevel = level;
   uvec2 m = texelFetch(_LightFieldMaterial, v, 0).xy;
   vec3 albedo = unpackUnorm4x8(m.x).rgb;
   vec4 surface = unpackSnorm4x8(m.y);
@@ -164,14 +214,31 @@ void main() {
   // lies anywhere up to a voxel from the surface as the grid happens to
   // fall, a wall would see its corners from further out or closer in, voxel
   // by voxel, and stripes would follow the grid.
-  vec3 at = vec3(v) + 0.5;
+  vec3 at = vec3(cell) + 0.5;
   if (!point) at += normalize(normalToVoxel(n)) * (surface.w * 0.87);
   vec3 o = at + normalize(toVoxelDir(n)) * SurfaceOffset;
   vec3 p = toWorld(at);
   uint frame = uint(Time.w);
   uint share = uint(max(_InjectionShare, 1.0));
+  uint ownShare = levelShare(share);
+  vec4 last = texelFetch(_LightField, v, 0);
   vec4 lastIndirect = texelFetch(_LightFieldIrradiance, v, 0);
-  if (!lightCurrent(lastIndirect.a, frame, share)) lastIndirect = vec4(0.0);
+  if (!lightCurrent(lastIndirect.a, frame, ownShare)) lastIndirect = vec4(0.0);
+  // A voxel of a cascade that has no light yet (it scrolled in) starts
+  // from the coarser level's where that holds the same surface: its first
+  // few rays alone would show as a flicker where the levels blend.
+  if (cascaded() && !lightCurrent(last.a, frame, ownShare) && level + 1 < levelCount()) {
+    fieldLevel = level + 1;
+    ivec3 coarse = fieldTexel(ivec3(floor(toVoxel(p))));
+    vec4 cl = texelFetch(_LightField, coarse, 0), ci = texelFetch(_LightFieldIrradiance, coarse, 0);
+    uvec2 cm = texelFetch(_LightFieldMaterial, coarse, 0).xy;
+    bool same = unpackUnorm4x8(cm.x).a > 0.5 && dot(unpackSnorm4x8(cm.y).xyz, n) > 0.7;
+    if (same && lightCurrent(cl.a, frame, levelShare(share))) {
+      last = vec4(cl.rgb, lightStamp(frame - 1u));
+      lastIndirect = vec4(ci.rgb, 1.0);
+    }
+    fieldLevel = level;
+  }
   lightFrame = frame;
   lightShare = share;
   // The area lights' points run through an even sequence of the voxel's own
@@ -180,7 +247,7 @@ void main() {
   // the surfaces that see it flickering in blotches.
   uint place = (uint(v.x) * 73856093u) ^ (uint(v.y) * 19349663u) ^ (uint(v.z) * 83492791u);
   areaStratified = true;
-  areaFrame = frame / share;
+  areaFrame = frame / ownShare;
   areaShift = uvec2(place * 2246822519u, (place ^ 0x27d4eb2fu) * 3266489917u);
   vec3 direct = directIrradiance(p, n, o, 0, 0u, Steps, luminance(lastIndirect.rgb));
   // The rays' directions run through an even sequence of the voxel's own,
@@ -191,16 +258,15 @@ void main() {
   // While the light settles each update stands alone, blended with
   // nothing: twice the rays then, for the few frames it lasts.
   int rays = _InjectionBlend.y >= 1.0 ? 2 * GatherRays : GatherRays;
-  uint first = (frame / share) * uint(rays);
+  uint first = (frame / ownShare) * uint(rays);
   vec3 indirect = vec3(0.0);
   for (int k = 0; k < rays; ++k) {
     vec3 d = cosineDirection(n, evenPoint(first + uint(k), shift));
     indirect += PI / float(rays) * incomingRadiance(o, d, false, false, Steps);
   }
   vec3 R = albedo / PI * (direct + indirect);
-  vec4 last = texelFetch(_LightField, v, 0);
   float stamp = lightStamp(frame);
-  imageStore(_RadianceOut, v, vec4(lightCurrent(last.a, frame, share) ? mix(last.rgb, R, _InjectionBlend.x) : R, stamp));
+  imageStore(_RadianceOut, v, vec4(lightCurrent(last.a, frame, ownShare) ? mix(last.rgb, R, _InjectionBlend.x) : R, stamp));
   imageStore(_IrradianceOut, v, vec4(lastIndirect.a > 0.5 ? mix(lastIndirect.rgb, indirect, _InjectionBlend.y) : indirect, stamp));
 }
       ]]></Compute>
@@ -217,11 +283,9 @@ layout(std430, binding = 0) readonly buffer VoxelList {
   uint Count;
   uint Voxels[];
 };
-uniform usampler3D _LightFieldMaterial;
-uniform sampler3D _LightFieldIrradiance;
-uniform vec3 _LightFieldTexSize = vec3(1.0);
 uniform vec4 Time = vec4(0.0);
 uniform float _InjectionShare = 1.0;
+#include "VoxelRaytracing/LightField"
 // Kept in step with VoxelRaytracing/LightField's lightCurrent: this frame's
 // volume, so a voxel lit this frame is 0 frames old.
 bool current(float stamp, uint frame, uint share) {
@@ -230,9 +294,13 @@ bool current(float stamp, uint frame, uint share) {
 void main() {
   if (gl_GlobalInvocationID.x >= Count) return;
   uint frame = uint(Time.w);
-  uint share = uint(max(_InjectionShare, 1.0));
   uint entry = Voxels[gl_GlobalInvocationID.x];
   ivec3 v = ivec3(entry & 1023u, (entry >> 10u) & 1023u, entry >> 20u);
+  // The neighbours are found in the voxel's own level (its window wraps).
+  int level;
+  ivec3 cell = texelCell(v, level);
+  fieldLevel = level;
+  uint share = levelShare(uint(max(_InjectionShare, 1.0)));
   ivec3 size = ivec3(_LightFieldTexSize);
   vec3 n = unpackSnorm4x8(texelFetch(_LightFieldMaterial, v, 0).y).xyz;
   // The 5 x 5 voxels across the axis the surface faces most: with 3 x 3 a
@@ -245,17 +313,187 @@ void main() {
   vec4 sum = vec4(0.0);
   for (int j = -2; j <= 2; ++j)
     for (int i = -2; i <= 2; ++i) {
-      ivec3 c = v + u * i + w * j;
+      ivec3 c = cell + u * i + w * j;
       if (any(lessThan(c, ivec3(0))) || any(greaterThanEqual(c, size))) continue;
-      uvec2 mc = texelFetch(_LightFieldMaterial, c, 0).xy;
+      ivec3 at = fieldTexel(c);
+      uvec2 mc = texelFetch(_LightFieldMaterial, at, 0).xy;
       if (unpackUnorm4x8(mc.x).a < 0.5 || dot(unpackSnorm4x8(mc.y).xyz, n) < 0.8) continue;
-      vec4 e = texelFetch(_LightFieldIrradiance, c, 0);
+      vec4 e = texelFetch(_LightFieldIrradiance, at, 0);
       if (!current(e.a, frame, share)) continue;
       // The voxel itself counts double: edges stay a little sharper.
       float weight = (i == 0 && j == 0) ? 2.0 : 1.0;
       sum += vec4(e.rgb, 1.0) * weight;
     }
   imageStore(_FilteredOut, v, sum.w > 0.0 ? vec4(sum.rgb / sum.w, 1.0) : vec4(0.0));
+}
+      ]]></Compute>
+    </Pass>
+    <Pass Name="Compact">
+      <Compute><![CDATA[
+#version 430 core
+layout(local_size_x = 64) in;
+layout(std430, binding = 3) readonly buffer HeldList {
+  uint HeldGroupsX;
+  uint HeldGroupsY;
+  uint HeldGroupsZ;
+  uint HeldCount;
+  uint Held[];
+};
+layout(std430, binding = 4) buffer KeptList {
+  uint KeptGroupsX;
+  uint KeptGroupsY;
+  uint KeptGroupsZ;
+  uint KeptCount;
+  uint Kept[];
+};
+// Appends `n` voxels to the kept list, a work group counted per 64.
+uint keep(uint n) {
+  uint first = atomicAdd(KeptCount, n);
+  uint groups = (first + n + 63u) / 64u - (first + 63u) / 64u;
+  if (groups > 0u) atomicAdd(KeptGroupsX, groups);
+  return first;
+}
+ivec3 unpackVoxel(uint entry) { return ivec3(entry & 1023u, (entry >> 10u) & 1023u, entry >> 20u); }
+uint packVoxel(ivec3 v) { return uint(v.x) | (uint(v.y) << 10u) | (uint(v.z) << 20u); }
+// The pieces of the boxes drawn anew this frame, in texels of the volumes.
+uniform int _ChangedCount = 0;
+uniform ivec3 _ChangedLo[32];
+uniform ivec3 _ChangedHi[32];
+void main() {
+  if (gl_GlobalInvocationID.x >= HeldCount) return;
+  uint entry = Held[gl_GlobalInvocationID.x];
+  ivec3 t = unpackVoxel(entry);
+  for (int i = 0; i < _ChangedCount; ++i) {
+    if (all(greaterThanEqual(t, _ChangedLo[i])) && all(lessThan(t, _ChangedHi[i]))) return;
+  }
+  Kept[keep(1u)] = entry;
+}
+      ]]></Compute>
+    </Pass>
+    <Pass Name="Scan">
+      <Compute><![CDATA[
+#version 430 core
+// One invocation per 2 x 2 x 2 voxels of a piece (whole cells of 8): most
+// blocks are open air, and one fetch of the occupancy settles them.
+layout(local_size_x = 4, local_size_y = 4, local_size_z = 4) in;
+layout(std430, binding = 3) readonly buffer HeldList {
+  uint HeldGroupsX;
+  uint HeldGroupsY;
+  uint HeldGroupsZ;
+  uint HeldCount;
+  uint Held[];
+};
+layout(std430, binding = 4) buffer KeptList {
+  uint KeptGroupsX;
+  uint KeptGroupsY;
+  uint KeptGroupsZ;
+  uint KeptCount;
+  uint Kept[];
+};
+// Appends `n` voxels to the kept list, a work group counted per 64.
+uint keep(uint n) {
+  uint first = atomicAdd(KeptCount, n);
+  uint groups = (first + n + 63u) / 64u - (first + 63u) / 64u;
+  if (groups > 0u) atomicAdd(KeptGroupsX, groups);
+  return first;
+}
+ivec3 unpackVoxel(uint entry) { return ivec3(entry & 1023u, (entry >> 10u) & 1023u, entry >> 20u); }
+uint packVoxel(ivec3 v) { return uint(v.x) | (uint(v.y) << 10u) | (uint(v.z) << 20u); }
+uniform usampler3D _LightFieldMaterial;
+uniform sampler3D _LightFieldDistanceMips;
+uniform ivec3 _PieceFirst = ivec3(0);
+uniform ivec3 _PieceSize = ivec3(0);
+void main() {
+  ivec3 i = ivec3(gl_GlobalInvocationID) * 2;
+  if (any(greaterThanEqual(i, _PieceSize))) return;
+  ivec3 block = _PieceFirst + i;
+  if (texelFetch(_LightFieldDistanceMips, block >> 1, 2).r == 0.0) return;
+  uint found[8];
+  uint n = 0u;
+  for (int k = 0; k < 8; ++k) {
+    ivec3 v = block + ivec3(k & 1, (k >> 1) & 1, k >> 2);
+    if (unpackUnorm4x8(texelFetch(_LightFieldMaterial, v, 0).x).a < 0.5) continue;
+    found[n] = packVoxel(v);
+    ++n;
+  }
+  if (n == 0u) return;
+  uint first = keep(n);
+  for (uint k = 0u; k < n; ++k) Kept[first + k] = found[k];
+}
+      ]]></Compute>
+    </Pass>
+    <Pass Name="Pick">
+      <Compute><![CDATA[
+#version 430 core
+layout(local_size_x = 64) in;
+layout(std430, binding = 3) readonly buffer HeldList {
+  uint HeldGroupsX;
+  uint HeldGroupsY;
+  uint HeldGroupsZ;
+  uint HeldCount;
+  uint Held[];
+};
+layout(std430, binding = 4) buffer KeptList {
+  uint KeptGroupsX;
+  uint KeptGroupsY;
+  uint KeptGroupsZ;
+  uint KeptCount;
+  uint Kept[];
+};
+// Appends `n` voxels to the kept list, a work group counted per 64.
+uint keep(uint n) {
+  uint first = atomicAdd(KeptCount, n);
+  uint groups = (first + n + 63u) / 64u - (first + 63u) / 64u;
+  if (groups > 0u) atomicAdd(KeptGroupsX, groups);
+  return first;
+}
+ivec3 unpackVoxel(uint entry) { return ivec3(entry & 1023u, (entry >> 10u) & 1023u, entry >> 20u); }
+uint packVoxel(ivec3 v) { return uint(v.x) | (uint(v.y) << 10u) | (uint(v.z) << 20u); }
+layout(std430, binding = 0) buffer VoxelList {
+  uint GroupsX;
+  uint GroupsY;
+  uint GroupsZ;
+  uint Count;
+  uint Voxels[];
+};
+uniform vec4 Time = vec4(0.0);
+uniform float _InjectionShare = 1.0;
+#include "VoxelRaytracing/LightField"
+void main() {
+  if (gl_GlobalInvocationID.x >= HeldCount) return;
+  uint entry = Held[gl_GlobalInvocationID.x];
+  ivec3 v = unpackVoxel(entry);
+  texelCell(v, fieldLevel);
+  uint share = levelShare(uint(max(_InjectionShare, 1.0)));
+  uint turn = uint(v.x) + uint(v.y) * 2u + uint(v.z) * 3u + uint(Time.w);
+  if (turn % share != 0u) return;
+  uint at = atomicAdd(Count, 1u);
+  if (at % 64u == 0u) atomicAdd(GroupsX, 1u);
+  Voxels[at] = entry;
+}
+      ]]></Compute>
+    </Pass>
+    <Pass Name="Publish">
+      <Compute><![CDATA[
+#version 430 core
+layout(local_size_x = 64) in;
+layout(rgba16f) writeonly uniform image3D _RadianceOut;
+layout(rgba16f) writeonly uniform image3D _IrradianceOut;
+layout(std430, binding = 0) readonly buffer VoxelList {
+  uint GroupsX;
+  uint GroupsY;
+  uint GroupsZ;
+  uint Count;
+  uint Voxels[];
+};
+uniform sampler3D _WorkedRadiance;
+uniform sampler3D _WorkedIrradiance;
+void main() {
+  if (gl_GlobalInvocationID.x >= Count) return;
+  uint entry = Voxels[gl_GlobalInvocationID.x];
+  ivec3 v = ivec3(entry & 1023u, (entry >> 10u) & 1023u, entry >> 20u);
+  imageStore(_RadianceOut, v, texelFetch(_WorkedRadiance, v, 0));
+  imageStore(_IrradianceOut, v, texelFetch(_WorkedIrradiance, v, 0));
 }
       ]]></Compute>
     </Pass>

@@ -182,17 +182,19 @@ layout(std430, binding = 1) buffer FallbackList {
 // The light of the first occupied voxel along the view ray; a little of its
 // albedo keeps unlit voxels visible.
 vec3 showVoxels(vec3 view) {
+  // A cascade's finest level holds the camera.
+  rayLevel = fieldLevel = 0;
   vec3 o = toVoxel(_CameraPos);
   vec3 d = normalize(toVoxelDir(view));
-  float enter = enterField(o, d);
+  float enter = cascaded() ? 0.0 : enterField(o, d);
   if (enter < 0.0) return skyRadiance(view);
   ivec3 cell;
   float t;
   if (marchField(o + d * (enter + 1e-3), d, 1e9, 512, false, cell, t) != MarchHit) {
     return skyRadiance(view);
   }
-  return texelFetch(_LightField, cell, 0).rgb + texelFetch(_LightFieldEmission, cell, 0).rgb +
-         voxelAlbedo(cell) * 0.05;
+  ivec3 at = fieldTexel(cell);
+  return texelFetch(_LightField, at, 0).rgb + texelFetch(_LightFieldEmission, at, 0).rgb + voxelAlbedo(cell) * 0.05;
 }
 
 // The sparse pass's light for `pixel`, from the four block samples around

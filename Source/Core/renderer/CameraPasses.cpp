@@ -161,6 +161,7 @@ void BindFieldImages(PassContext& ctx, unsigned program) {
   BindImage(program, "_LightFieldDistanceImage", 1, first->DistanceVolume, 0, GL_R8, GL_READ_ONLY);
   BindImage(program, "_LightFieldSkipImage", 2, first->SkipVolume, 0, GL_R8, GL_READ_ONLY);
   RenderSystem::UploadISArrays(program, ctx.Frame.IS);
+  UploadCascade(program, ctx.Frame.FirstCascade);
 }
 
 // The finished picture of this frame: the temporal result when the

@@ -27,8 +27,10 @@ void BindImage(unsigned program, const char* name, int unit, Texbit* t, int leve
                unsigned access) {
   glProgramUniform1i(program, glGetUniformLocation(program, name), unit);
   Debug::_CheckGLError("RELEASE", __LINE__);
-  glBindImageTexture(static_cast<unsigned>(unit), t->ID, level, GL_TRUE, 0, access != 0 ? access : GL_WRITE_ONLY,
-                     format);
+  // A volume the field does not have (a cascade's one-grid copies) leaves
+  // the unit empty: stores to it do nothing, loads read zero.
+  glBindImageTexture(static_cast<unsigned>(unit), t != nullptr ? t->ID : 0, level, GL_TRUE, 0,
+                     access != 0 ? access : GL_WRITE_ONLY, format);
   Debug::_CheckGLError("RELEASE", __LINE__);
 }
 
@@ -54,6 +56,11 @@ void WorkList::Reset(size_t wanted, unsigned binding) {
   Debug::_CheckGLError("RELEASE", __LINE__);
   glBufferSubData(GL_SHADER_STORAGE_BUFFER, 0, sizeof(header), header);
   Debug::_CheckGLError("RELEASE", __LINE__);
+  glBindBufferBase(GL_SHADER_STORAGE_BUFFER, binding, buffer.glID());
+  Debug::_CheckGLError("RELEASE", __LINE__);
+}
+
+void WorkList::Bind(unsigned binding) const {
   glBindBufferBase(GL_SHADER_STORAGE_BUFFER, binding, buffer.glID());
   Debug::_CheckGLError("RELEASE", __LINE__);
 }

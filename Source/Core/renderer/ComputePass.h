@@ -24,7 +24,7 @@ unsigned UseCompute(Shader& shader, const std::string& pass, std::vector<Uniform
 
 // Binds level `level` of `t` (every layer) to image unit `unit` and points
 // the program's image uniform `name` at it. `access` is a GL access enum
-// (write-only when left out).
+// (write-only when left out); a null `t` leaves the unit empty.
 void BindImage(unsigned program, const char* name, int unit, Texbit* t, int level, unsigned format,
                unsigned access = 0);
 
@@ -43,6 +43,8 @@ class WorkList {
   // Empties the list, grows it to hold `capacity` items and binds it to
   // storage buffer binding `binding`.
   void Reset(size_t capacity, unsigned binding);
+  // Binds it as it is (a list kept from an earlier frame) to `binding`.
+  void Bind(unsigned binding) const;
   const SaneGL::Buffer& Groups() const { return buffer; }
 
  private:

@@ -140,7 +140,7 @@ void MakeCascadeVolumes(const PassTable& table, Thing thing, LightField& l) {
   const long long bytes = ReportFieldMemory(table, owner, l);
   std::cout << owner << ": " << levels << " levels of " << n.x << "x" << n.y << "x" << n.z << " voxels, the finest "
             << l.VoxelSize << " m, " << bytes / levels << " bytes a level" << std::endl;
-  l.State.Levels = std::make_shared<Cascade::Tracker>();
+  l.State.Levels = std::make_shared<CascadeRecord>();
   l.State.VoxelsValid = false;
 }
 
@@ -271,8 +271,8 @@ void PlanLevels(FrameInputs& frame, FieldFrame& f) {
   c.Levels = l.Levels;
   c.Voxels = glm::ivec3(l.Resolution);
   c.Voxel = l.VoxelSize;
-  if (!s.Levels) s.Levels = std::make_shared<Cascade::Tracker>();
-  Cascade::Tracker& tracker = *s.Levels;
+  if (!s.Levels) s.Levels = std::make_shared<CascadeRecord>();
+  Cascade::Tracker& tracker = s.Levels->Tracker;
   if (!UpdateVoxels->value) {
     s.VoxelsValid = false;
     c.Origins = tracker.Origins();
@@ -603,7 +603,11 @@ bool SweepSun(PassContext& ctx) {
   VoxelReadInputs(f);
   glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
-  RenderSystem::SweepSunlight(*f.L, *f.T, ctx.Frame.Time, f.Voxel);
+  if (f.Cascade.On) {
+    RenderSystem::SweepLevels(*f.L, f.Cascade, ctx.Frame.Time, f.Voxel);
+  } else {
+    RenderSystem::SweepSunlight(*f.L, *f.T, ctx.Frame.Time, f.Voxel);
+  }
   return true;
 }
 
@@ -614,6 +618,10 @@ bool InjectFieldLight(PassContext& ctx) {
   VoxelReadInputs(f);
   glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
+  if (f.Cascade.On) {
+    // A cascade publishes its light into the volumes it reads: no swap.
+    return RenderSystem::InjectLevels(l, f.Cascade, ctx.Frame.Time, ctx.Frame.IS, f.Voxel);
+  }
   if (!RenderSystem::InjectLight(l, ctx.Frame.Time, ctx.Frame.IS, f.Voxel)) return false;
   std::swap(l.Volume, l.VolumeBack);
   std::swap(l.IrradianceVolume, l.IrradianceBack);
@@ -678,23 +686,36 @@ bool ClearLevelBox(PassContext& ctx, int k, const Cascade::Box& b) {
   FieldFrame& f = *ctx.Field;
   LightField& l = *f.L;
   std::vector<UniformBuffer*> list = {&ctx.Frame.Time, &f.Voxel};
-  const unsigned program = UseCompute(*work, "Clear", &list);
+  // Each pass over the box's pieces in the stacked volumes.
+  auto dispatch = [&](unsigned program) {
+    const int first = glGetUniformLocation(program, "_PieceFirst"), size = glGetUniformLocation(program, "_PieceSize");
+    for (const Cascade::Piece& p : Cascade::Pieces(b, f.Cascade.Voxels)) {
+      glProgramUniform3i(program, first, p.Texel.x, p.Texel.y, p.Texel.z + k * f.Cascade.Voxels.z);
+      glProgramUniform3i(program, size, p.Size.x, p.Size.y, p.Size.z);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+      glDispatchCompute(static_cast<unsigned>((p.Size.x + 3) / 4), static_cast<unsigned>((p.Size.y + 3) / 4),
+                        static_cast<unsigned>((p.Size.z + 3) / 4));
+      Debug::_CheckGLError("RELEASE", __LINE__);
+    }
+  };
+  unsigned program = UseCompute(*work, "Clear", &list);
   if (program == 0) return false;
   BindImage(program, "_MaterialImage", 0, l.MaterialVolume, 0, GL_RG32UI);
   BindImage(program, "_EmissionImage", 1, l.EmissionVolume, 0, GL_RGBA16F);
+  BindImage(program, "_FacingImage", 7, l.FacingVolume, 0, GL_R32UI);
   for (int m = 0; m <= 4; ++m) {
     const std::string name = "_Occupancy" + std::to_string(m);
     BindImage(program, name.c_str(), 2 + m, l.SkipVolume, m, GL_R8);
   }
-  const int first = glGetUniformLocation(program, "_PieceFirst"), size = glGetUniformLocation(program, "_PieceSize");
-  for (const Cascade::Piece& p : Cascade::Pieces(b, f.Cascade.Voxels)) {
-    glProgramUniform3i(program, first, p.Texel.x, p.Texel.y, p.Texel.z + k * f.Cascade.Voxels.z);
-    glProgramUniform3i(program, size, p.Size.x, p.Size.y, p.Size.z);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    glDispatchCompute(static_cast<unsigned>((p.Size.x + 3) / 4), static_cast<unsigned>((p.Size.y + 3) / 4),
-                      static_cast<unsigned>((p.Size.z + 3) / 4));
-    Debug::_CheckGLError("RELEASE", __LINE__);
-  }
+  dispatch(program);
+  program = UseCompute(*work, "ClearLight", &list);
+  if (program == 0) return false;
+  BindImage(program, "_Radiance0", 0, l.Volume, 0, GL_RGBA16F);
+  BindImage(program, "_Radiance1", 1, l.VolumeBack, 0, GL_RGBA16F);
+  BindImage(program, "_Irradiance0", 2, l.IrradianceVolume, 0, GL_RGBA16F);
+  BindImage(program, "_Irradiance1", 3, l.IrradianceBack, 0, GL_RGBA16F);
+  BindImage(program, "_Filtered", 4, l.IrradianceFiltered, 0, GL_RGBA16F);
+  dispatch(program);
   glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_TEXTURE_FETCH_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
   return true;

@@ -16,6 +16,7 @@
 #include "render/DrawSystem.h"
 #include "render/ShaderUniform.h"
 #include "renderer/Cascade.h"
+#include "renderer/ComputePass.h"
 
 namespace KestorEngine {
 
@@ -26,6 +27,17 @@ class PassTable;
 class Texbit;
 class Transform;
 struct CameraTargets;
+
+// What a cascaded field carries from frame to frame besides its volumes:
+// where its levels lie and what they hold, and the list of its occupied
+// voxels (two lists: the one of the last frame, and the one a frame that
+// drew boxes anew makes from it).
+struct CascadeRecord {
+  Cascade::Tracker Tracker;
+  WorkList Occupied[2];
+  int Current = 0;
+  bool Listed = false;  // the current list holds every level's voxels
+};
 
 // A cascaded field's share of the frame: where its levels lie (as the
 // volumes hold them after this frame's work) and the boxes each redraws.

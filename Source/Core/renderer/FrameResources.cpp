@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iomanip>
 #include <iostream>
+#include <sstream>
 
 #include <glm/vector_relational.hpp>
 
@@ -271,8 +272,9 @@ long long ReportFieldMemory(const PassTable& table, const std::string& owner, Li
       ++count;
     }
   }
-  std::cout << owner << ": " << count << " volumes, " << total << " bytes in all (" << std::fixed
-            << std::setprecision(1) << static_cast<double>(total) / 1048576.0 << " MiB)" << std::defaultfloat
+  std::ostringstream mib;
+  mib << std::fixed << std::setprecision(1) << static_cast<double>(total) / 1048576.0;
+  std::cout << owner << ": " << count << " volumes, " << total << " bytes in all (" << mib.str() << " MiB)"
             << std::endl;
   return total;
 }

@@ -41,6 +41,7 @@
 #include "render/ShaderVariant.h"
 #include "render/Texbit.h"
 #include "renderer/ComputePass.h"
+#include "renderer/FrameContext.h"
 #include "renderer/FramePasses.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
@@ -240,6 +241,108 @@ bool RenderSystem::SweepSunlight(LightField& l, const Transform& t, UniformBuffe
   Debug::_CheckGLError("RELEASE", __LINE__);
   glDispatchCompute(static_cast<unsigned>((lines.x + 7) / 8), static_cast<unsigned>((lines.y + 7) / 8), 1);
   Debug::_CheckGLError("RELEASE", __LINE__);
+  glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  return true;
+}
+
+namespace {
+
+// The lines of a sweep along `axis` (slices `slices` deep, the sun's
+// step across them per slice `step`, starting from slice `first` and going
+// `dir`) that cross box `lo`..`hi` of the level: the first line's place and
+// how many there are across.
+void LinesThrough(int axis, glm::vec2 step, int first, int dir, glm::ivec3 lo, glm::ivec3 hi, glm::ivec2& origin,
+                  glm::ivec2& count) {
+  const int u = axis == 0 ? 1 : 0, w = axis == 2 ? 1 : 2;
+  const glm::ivec2 qlo(lo[u], lo[w]), qhi(hi[u], hi[w]);
+  glm::ivec2 rlo(1 << 30), rhi(-(1 << 30));
+  for (int s : {lo[axis], hi[axis] - 1}) {
+    const int k = (s - first) * dir;
+    const glm::ivec2 r(glm::floor(-static_cast<float>(k) * step + 0.5f));
+    rlo = glm::min(rlo, r);
+    rhi = glm::max(rhi, r);
+  }
+  origin = qlo - rhi;
+  count = qhi - rlo - origin;
+}
+
+}  // namespace
+
+bool RenderSystem::SweepLevels(LightField& l, const CascadeFrame& c, UniformBuffer& time, UniformBuffer& voxel) {
+  const Sky* sky = ActiveSky();
+  if (sky == nullptr || sky->SunStrength <= 0.0f || l.SunVolume == nullptr || glm::length(sky->SunDirection) <= 0.0f) {
+    return false;
+  }
+  LightInjection = Resources<Shader>::Get("VoxelRaytracing/LightInjection");
+  if (!LightInjection) return false;
+  const glm::vec3 sun = glm::normalize(sky->SunDirection);
+  const bool sunMoved = l.State.SweptSun != sun;
+  l.State.SweptSun = sun;
+  // The levels' voxels are cubes along the world's axes: one step crosses
+  // one slice of the axis the sun runs along most.
+  int axis = 0;
+  for (int a = 1; a < 3; ++a) {
+    if (std::abs(sun[a]) > std::abs(sun[axis])) axis = a;
+  }
+  const glm::vec3 d = sun / std::abs(sun[axis]);
+  const int u = axis == 0 ? 1 : 0, w = axis == 2 ? 1 : 2;
+  const glm::vec2 step(d[u], d[w]);
+  const glm::ivec3 n = c.Voxels;
+  const int slices = n[axis];
+  const int first = d[axis] > 0.0f ? slices - 1 : 0, dir = d[axis] > 0.0f ? -1 : 1;
+
+  std::vector<UniformBuffer*> buffers = {&time, &voxel};
+  const unsigned program = UseCompute(*LightInjection, "SunSweep", &buffers);
+  if (program == 0) return false;
+  BindImage(program, "_SunOut", 0, l.SunVolume, 0, GL_RG8, GL_READ_WRITE);
+  BindImage(program, "_LightFieldDistanceImage", 1, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
+  auto location = [program](const char* name) { return glGetUniformLocation(program, name); };
+  glProgramUniform1i(program, location("_SweepAxis"), axis);
+  glProgramUniform1i(program, location("_SweepFirst"), first);
+  glProgramUniform1i(program, location("_SweepDir"), dir);
+  glProgramUniform2f(program, location("_SweepStep"), step.x, step.y);
+  glProgramUniform3f(program, location("_SweepSun"), sun.x, sun.y, sun.z);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  bool coarserWhole = false;
+  for (int k = c.Levels - 1; k >= 0; --k) {
+    const Cascade::LevelWork& work = c.Work[static_cast<size_t>(k)];
+    const glm::ivec3 origin = c.Origins[static_cast<size_t>(k)];
+    const bool whole = sunMoved || work.Whole || work.Moved || coarserWhole;
+    coarserWhole = whole;
+    std::vector<Cascade::Box> boxes;
+    if (whole) {
+      boxes.push_back({glm::ivec3(0), n});
+    } else {
+      for (const Cascade::Box& b : work.Boxes) boxes.push_back({b.Lo - origin, b.Hi - origin});
+    }
+    if (boxes.empty()) continue;
+    const glm::ivec3 wrap = Cascade::Wrap(origin, n);
+    glProgramUniform3i(program, location("_SweepWrap"), wrap.x, wrap.y, wrap.z);
+    glProgramUniform1i(program, location("_SweepBase"), k * n.z);
+    const bool coarse = k + 1 < c.Levels;
+    glProgramUniform1i(program, location("_SweepCoarse"), coarse ? 1 : 0);
+    if (coarse) {
+      const glm::ivec3 next = c.Origins[static_cast<size_t>(k) + 1];
+      const glm::ivec3 coarseWrap = Cascade::Wrap(next, n);
+      const glm::vec3 offset = glm::vec3(next) - glm::vec3(origin) * 0.5f;
+      glProgramUniform3i(program, location("_SweepCoarseWrap"), coarseWrap.x, coarseWrap.y, coarseWrap.z);
+      glProgramUniform1i(program, location("_SweepCoarseBase"), (k + 1) * n.z);
+      glProgramUniform3f(program, location("_SweepCoarseOffset"), offset.x, offset.y, offset.z);
+    }
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    for (const Cascade::Box& b : boxes) {
+      glm::ivec2 lines0, lines;
+      LinesThrough(axis, step, first, dir, b.Lo, b.Hi, lines0, lines);
+      glProgramUniform2i(program, location("_SweepOrigin"), lines0.x, lines0.y);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+      glDispatchCompute(static_cast<unsigned>((lines.x + 7) / 8), static_cast<unsigned>((lines.y + 7) / 8), 1);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+    }
+    // The next finer level reads this one's as it starts its lines.
+    glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+  }
   glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
   return true;
@@ -545,6 +648,8 @@ namespace {
 // frame's light alone.
 UniformBuffer InjectionInputs(const LightField& l, bool settling) {
   UniformBuffer inputs;
+  // A cascade's coarser levels relight less often, but not while settling.
+  inputs.SetFloat("_ShareGrowth", settling ? 1.0f : 2.0f);
   inputs.SetTexture("_LightField", l.Volume);
   inputs.SetTexture("_LightFieldIrradiance", l.IrradianceVolume);
   inputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
@@ -574,14 +679,16 @@ void CarryLastFramesLight(const LightField& l) {
 // The indirect light averaged over each surface's neighbouring voxels, for
 // the voxels just relit.
 void FilterIrradiance(const LightField& l, const WorkList& relit, bool settling, UniformBuffer& time,
-                      UniformBuffer& voxel) {
+                      UniformBuffer& voxel, Texbit* irradiance, const CascadeFrame* levels) {
   UniformBuffer inputs;
-  inputs.SetTexture("_LightFieldIrradiance", l.IrradianceBack);
+  inputs.SetTexture("_LightFieldIrradiance", irradiance);
   inputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
   inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(RenderSystem::InjectionShare));
+  inputs.SetFloat("_ShareGrowth", settling ? 1.0f : 2.0f);
   std::vector<UniformBuffer*> buffers = {&time, &voxel, &inputs};
   const unsigned program = UseCompute(*RenderSystem::LightInjection, "Filter", &buffers);
   if (program == 0) return;
+  if (levels != nullptr) UploadCascade(program, *levels);
   BindImage(program, "_FilteredOut", 0, l.IrradianceFiltered, 0, GL_RGBA16F);
   DispatchIndirect(relit.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
 }
@@ -615,7 +722,114 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   BindImage(program, "_LightFieldDistanceImage", 2, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
   UploadISArrays(program, is);
   DispatchIndirect(list.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-  FilterIrradiance(l, list, settling, time, voxel);
+  FilterIrradiance(l, list, settling, time, voxel, l.IrradianceBack, nullptr);
+  return true;
+}
+
+namespace {
+
+// A cascade's list of occupied voxels where boxes were drawn anew this
+// frame: the listed voxels outside them kept, the boxes' own scanned.
+// More pieces than the compaction takes (or no list yet): every voxel of
+// every level scanned.
+constexpr size_t MostChangedPieces = 32;
+
+void ListOccupied(LightField& l, const CascadeFrame& c, std::vector<UniformBuffer*>& buffers) {
+  CascadeRecord& record = *l.State.Levels;
+  std::vector<glm::ivec3> lo, hi;
+  std::vector<std::pair<glm::ivec3, glm::ivec3>> scans;
+  for (int k = 0; k < c.Levels && static_cast<size_t>(k) < c.Work.size(); ++k) {
+    for (const Cascade::Box& b : c.Work[static_cast<size_t>(k)].Boxes) {
+      for (const Cascade::Piece& p : Cascade::Pieces(b, c.Voxels)) {
+        const glm::ivec3 first = p.Texel + glm::ivec3(0, 0, k * c.Voxels.z);
+        lo.push_back(first);
+        hi.push_back(first + p.Size);
+        scans.emplace_back(first, p.Size);
+      }
+    }
+  }
+  if (record.Listed && scans.empty()) return;
+  const bool whole = !record.Listed || lo.size() > MostChangedPieces;
+  const size_t voxels = static_cast<size_t>(l.MaterialVolume->Width) * l.MaterialVolume->Height * l.MaterialVolume->Depth;
+  WorkList& held = record.Occupied[record.Current];
+  WorkList& kept = record.Occupied[1 - record.Current];
+  kept.Reset(voxels, 4);
+  // The voxel passes' image writes must land before the lists read them.
+  glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  if (!whole) {
+    held.Bind(3);
+    if (const unsigned program = UseCompute(*RenderSystem::LightInjection, "Compact", &buffers)) {
+      glProgramUniform1i(program, glGetUniformLocation(program, "_ChangedCount"), static_cast<int>(lo.size()));
+      glProgramUniform3iv(program, glGetUniformLocation(program, "_ChangedLo"), static_cast<int>(lo.size()), &lo[0].x);
+      glProgramUniform3iv(program, glGetUniformLocation(program, "_ChangedHi"), static_cast<int>(hi.size()), &hi[0].x);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+      DispatchIndirect(held.Groups(), GL_SHADER_STORAGE_BARRIER_BIT);
+    }
+  } else {
+    scans = {{glm::ivec3(0), glm::ivec3(l.MaterialVolume->Width, l.MaterialVolume->Height, l.MaterialVolume->Depth)}};
+  }
+  if (const unsigned program = UseCompute(*RenderSystem::LightInjection, "Scan", &buffers)) {
+    const int first = glGetUniformLocation(program, "_PieceFirst"), size = glGetUniformLocation(program, "_PieceSize");
+    for (const auto& [from, extent] : scans) {
+      glProgramUniform3i(program, first, from.x, from.y, from.z);
+      glProgramUniform3i(program, size, extent.x, extent.y, extent.z);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+      // 4 x 4 x 4 invocations a group, each 2 x 2 x 2 voxels.
+      glDispatchCompute(static_cast<unsigned>((extent.x + 7) / 8), static_cast<unsigned>((extent.y + 7) / 8),
+                        static_cast<unsigned>((extent.z + 7) / 8));
+      Debug::_CheckGLError("RELEASE", __LINE__);
+    }
+  }
+  glMemoryBarrier(GL_SHADER_STORAGE_BARRIER_BIT | GL_COMMAND_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  record.Current = 1 - record.Current;
+  record.Listed = true;
+}
+
+}  // namespace
+
+bool RenderSystem::InjectLevels(LightField& l, const CascadeFrame& c, UniformBuffer& time, UniformBuffer& is,
+                                UniformBuffer& voxel) {
+  LightInjection = Resources<Shader>::Get("VoxelRaytracing/LightInjection");
+  if (!LightInjection || l.VolumeBack == nullptr || l.IrradianceBack == nullptr || !l.State.Levels) return false;
+  const bool settling = l.State.Settling > 0;
+  if (settling) --l.State.Settling;
+  UniformBuffer inputs = InjectionInputs(l, settling);
+  std::vector<UniformBuffer*> buffers = {&time, &voxel, &is, &inputs};
+  ListOccupied(l, c, buffers);
+  CascadeRecord& record = *l.State.Levels;
+  const WorkList& occupied = record.Occupied[record.Current];
+
+  // This frame's share of the occupied voxels; scratch of this pass alone.
+  static WorkList list;
+  list.Reset(static_cast<size_t>(l.VolumeBack->Width) * l.VolumeBack->Height * l.VolumeBack->Depth, 0);
+  occupied.Bind(3);
+  unsigned program = UseCompute(*LightInjection, "Pick", &buffers);
+  if (program == 0) return false;
+  UploadCascade(program, c);
+  DispatchIndirect(occupied.Groups(), GL_SHADER_STORAGE_BARRIER_BIT | GL_COMMAND_BARRIER_BIT);
+
+  program = UseCompute(*LightInjection, "Inject", &buffers);
+  if (program == 0) return false;
+  UploadCascade(program, c);
+  BindImage(program, "_RadianceOut", 0, l.VolumeBack, 0, GL_RGBA16F);
+  BindImage(program, "_IrradianceOut", 1, l.IrradianceBack, 0, GL_RGBA16F);
+  BindImage(program, "_LightFieldDistanceImage", 2, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
+  UploadISArrays(program, is);
+  DispatchIndirect(list.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+
+  UniformBuffer worked;
+  worked.SetTexture("_WorkedRadiance", l.VolumeBack);
+  worked.SetTexture("_WorkedIrradiance", l.IrradianceBack);
+  worked.CalculateHash();
+  std::vector<UniformBuffer*> publishing = {&time, &worked};
+  program = UseCompute(*LightInjection, "Publish", &publishing);
+  if (program == 0) return false;
+  BindImage(program, "_RadianceOut", 0, l.Volume, 0, GL_RGBA16F);
+  BindImage(program, "_IrradianceOut", 1, l.IrradianceVolume, 0, GL_RGBA16F);
+  DispatchIndirect(list.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  FilterIrradiance(l, list, settling, time, voxel, l.IrradianceVolume, &c);
   return true;
 }
 

@@ -31,6 +31,7 @@ class RenderTexture;
 class DepthTexture;
 class PassTable;
 struct FrameInputs;
+struct CascadeFrame;
 
 class RenderSystem {
  public:
@@ -77,9 +78,18 @@ class RenderSystem {
   // voxel is relit every InjectionShare frames, in turn.
   static inline int InjectionShare = 2;
   static bool InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel);
+  // The same for a cascade's levels: its list of occupied voxels brought up
+  // to date where boxes were drawn anew, this frame's share of them relit
+  // into VolumeBack and published into Volume (no swap).
+  static bool InjectLevels(LightField& l, const CascadeFrame& c, UniformBuffer& time, UniformBuffer& is,
+                           UniformBuffer& voxel);
   // Sweeps the sun's visibility through the light field (SunVolume), slice
   // by slice from the side facing the sun; false when there is no sun.
   static bool SweepSunlight(LightField& l, const Transform& t, UniformBuffer& time, UniformBuffer& voxel);
+  // The same for a cascade's levels, coarsest first: a level wholly where
+  // the sun moved, the level moved (or a coarser one did), only the lines
+  // through its boxes where something in it moved.
+  static bool SweepLevels(LightField& l, const CascadeFrame& c, UniformBuffer& time, UniformBuffer& voxel);
   // A rough measure of all the light in the scene: area lights (radiance x
   // area), the sun's irradiance, the sky and every emissive entry of `queue`.
   static float LightPower(UniformBuffer& is, const std::vector<DrawEntry>& queue);

@@ -13,9 +13,7 @@
 namespace KestorEngine {
 
 class Texbit;
-namespace Cascade {
-class Tracker;
-}
+struct CascadeRecord;
 
 // What the renderer carries from one frame to the next for a light field,
 // besides its volumes: the light it last saw and how far it has settled,
@@ -42,8 +40,8 @@ struct LightFieldState {
   // curtain not counted).
   int VoxelisedEntries = 0;
   // A cascaded field's record of where its levels lie and what they hold
-  // (renderer/Cascade.h); made by the renderer when it first meets it.
-  std::shared_ptr<Cascade::Tracker> Levels;
+  // (renderer/FrameContext.h); made by the renderer when it first meets it.
+  std::shared_ptr<CascadeRecord> Levels;
   // The sun the levels were last swept for.
   glm::vec3 SweptSun{0.0f};
 };
