@@ -11,6 +11,7 @@
 //   --benchmark_filter=Frame/640   one size only
 //   --benchmark_repetitions=N      default 3
 //   FrameBench --list-passes       the frame's pass table, as Markdown
+//   --level NAME                   another level than the street (Town)
 #include <benchmark/benchmark.h>
 
 #include <SDL.h>
@@ -108,6 +109,8 @@ constexpr int StageCount = sizeof(Stages) / sizeof(Stages[0]);
 
 KestorEngineFlyHahaJk* engine = nullptr;
 double startupCpu = 0.0;
+// The level the rows run on (--level NAME, the street by default).
+std::string levelName = "StreetTest";
 
 // The program's composition (as main builds it), the level and the start
 // camera, made once; the first frame is timed as the start-up.
@@ -119,7 +122,7 @@ bool StartDemo(int w, int h) {
   ScreenResolution->value = glm::vec2(w, h);
   Fullscreen->value = false;
   engine->Initialize();
-  static Resource<Scene> level = Resources<Scene>::Get("StreetTest");
+  static Resource<Scene> level = Resources<Scene>::Get(levelName);
   BuildStartCamera(LaunchOptions(), &*level);
   RunStageList(engine->UpdateList, KestorEngineFlyHahaJk::SkippedUpdateIndex);
   glFinish();
@@ -527,11 +530,17 @@ int main(int argc, char** argv) {
   }
   // Random interleaving unless the caller says otherwise.
   std::vector<char*> args(argv, argv + argc);
+  for (size_t i = 1; i + 1 < args.size(); ++i) {
+    if (std::strcmp(args[i], "--level") != 0) continue;
+    levelName = args[i + 1];
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    break;
+  }
   static char interleave[] = "--benchmark_enable_random_interleaving=true";
   static char repetitions[] = "--benchmark_repetitions=3";
   auto given = [&](const char* flag) {
-    for (int i = 1; i < argc; ++i) {
-      if (std::strstr(argv[i], flag) != nullptr) return true;
+    for (size_t i = 1; i < args.size(); ++i) {
+      if (std::strstr(args[i], flag) != nullptr) return true;
     }
     return false;
   };
@@ -541,6 +550,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&count, args.data());
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   benchmark::AddCustomContext("loadavg at start", LoadAverage());
+  benchmark::AddCustomContext("level", levelName);
   if (StartDemo(640, 360)) {
     const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
     benchmark::AddCustomContext("GL renderer", renderer != nullptr ? renderer : "?");
