@@ -196,6 +196,9 @@ LevelRender::~LevelRender() {
         m->Materials.clear();
       }
       ComponentHandler<MeshRenderer>::HereItsBunk(named.second);
+      // A field or sky left behind would light the next level rendered.
+      ComponentHandler<LightField>::HereItsBunk(named.second);
+      ComponentHandler<Sky>::HereItsBunk(named.second);
     }
   }
   held->levels.clear();
