@@ -649,7 +649,7 @@ namespace {
 UniformBuffer InjectionInputs(const LightField& l, bool settling) {
   UniformBuffer inputs;
   // A cascade's coarser levels relight less often, but not while settling.
-  inputs.SetFloat("_ShareGrowth", settling ? 1.0f : 2.0f);
+  inputs.SetFloat("_ShareGrowth", settling ? 1.0f : RenderSystem::LevelShareGrowth);
   inputs.SetTexture("_LightField", l.Volume);
   inputs.SetTexture("_LightFieldIrradiance", l.IrradianceVolume);
   inputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
@@ -684,7 +684,7 @@ void FilterIrradiance(const LightField& l, const WorkList& relit, bool settling,
   inputs.SetTexture("_LightFieldIrradiance", irradiance);
   inputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
   inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(RenderSystem::InjectionShare));
-  inputs.SetFloat("_ShareGrowth", settling ? 1.0f : 2.0f);
+  inputs.SetFloat("_ShareGrowth", settling ? 1.0f : RenderSystem::LevelShareGrowth);
   std::vector<UniformBuffer*> buffers = {&time, &voxel, &inputs};
   const unsigned program = UseCompute(*RenderSystem::LightInjection, "Filter", &buffers);
   if (program == 0) return;

@@ -77,6 +77,11 @@ class RenderSystem {
   // VolumeBack; false when the pass could not run (no swap then). Each
   // voxel is relit every InjectionShare frames, in turn.
   static inline int InjectionShare = 2;
+  // A cascade's level k relights its voxels every InjectionShare x
+  // LevelShareGrowth^k frames: a coarse voxel is seen from afar, through
+  // the finer levels' light, and half of them lie where a finer level
+  // holds the scene.
+  static inline float LevelShareGrowth = 4.0f;
   static bool InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel);
   // The same for a cascade's levels: its list of occupied voxels brought up
   // to date where boxes were drawn anew, this frame's share of them relit
