@@ -12,12 +12,14 @@
 //   --benchmark_repetitions=N      default 3
 //   FrameBench --list-passes       the frame's pass table, as Markdown
 //   --level NAME                   another level than the street (Town)
+//   --benchmark_filter=Flight      a straight flight and a turn in place
 #include <benchmark/benchmark.h>
 
 #include <SDL.h>
 #include <sys/resource.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -254,6 +256,106 @@ void BM_Tour(benchmark::State& state) {
   t->Position = position;
   t->Rotation = rotation;
   c->FieldOfView = fov;
+}
+
+// The lit picture of the last frame, linear (what the presentation pass
+// tone-maps), for the change between frames.
+std::vector<float> LitPicture() {
+  std::vector<float> out;
+  RenderTexture* layer = RenderSystem::Layer1;
+  if (layer == nullptr) return out;
+  out.resize(static_cast<size_t>(layer->Width) * layer->Height * 4);
+  layer->ToGPU();
+  glActiveTexture(Texbit::GetBindEnum(layer->CurrentBind));
+  glBindTexture(layer->Target(), layer->ID);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glGetTexImage(layer->Target(), 0, GL_RGBA, GL_FLOAT, out.data());
+  return out;
+}
+
+// Mean |b - a| over the mean of a, all pixels and channels.
+double MeanChange(const std::vector<float>& a, const std::vector<float>& b) {
+  if (a.empty() || a.size() != b.size()) return 0.0;
+  double change = 0.0, total = 0.0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (i % 4 == 3) continue;
+    change += std::abs(static_cast<double>(b[i]) - a[i]);
+    total += std::abs(static_cast<double>(a[i]));
+  }
+  return total > 0.0 ? change / total : 0.0;
+}
+
+// From the start camera, at --fixed-step 1/30: a straight level flight
+// along its heading at 10 m/s (argument 1: 0), or a turn in place at 45
+// degrees a second (1), the baseline of what changes between frames. The
+// counters: the share of the frame's pass time the cascade's scrolling
+// takes (its level passes), and the mean change between consecutive
+// pictures over frames run after the timed ones.
+void BM_Flight(benchmark::State& state) {
+  const int w = static_cast<int>(state.range(0));
+  const bool turn = state.range(1) != 0;
+  state.SetLabel(turn ? "turning in place, 45 deg/s" : "straight, 10 m/s");
+  if (RenderSystem::CameraThings.empty()) {
+    state.SkipWithError("no camera");
+    return;
+  }
+  QuietStdout quiet;
+  FlyCamSystem::pause = false;
+  SizeTo(w, w * 9 / 16);
+  TargetFrameTime->value = 0.0f;
+  AutoRenderScale->value = false;
+  RenderScale->value = 1.0f;
+  const Thing camera = RenderSystem::CameraThings.front();
+  Transform* t = ComponentHandler<Transform>::Get(camera);
+  const glm::vec3 position = t->Position;
+  const glm::quat rotation = t->Rotation;
+  const glm::vec3 ahead = rotation * glm::vec3(0.0f, 0.0f, -1.0f);
+  CameraPose from;
+  from.Position = position;
+  from.Yaw = glm::degrees(std::atan2(ahead.x, ahead.y));
+  from.Pitch = glm::degrees(std::asin(std::clamp(ahead.z, -1.0f, 1.0f)));
+  const float seconds = 60.0f;
+  CameraPose to = from;
+  if (turn) {
+    to.Yaw += 45.0f * seconds;
+  } else {
+    to.Position += glm::normalize(glm::vec3(ahead.x, ahead.y, 0.0f) + glm::vec3(1e-6f, 0.0f, 0.0f)) * 10.0f * seconds;
+  }
+  CameraPathSystem::Follow(camera, {CameraKey{0.0f, from, std::nullopt}, CameraKey{seconds, to, std::nullopt}});
+  engine->FixedStep = 1.0f / 30.0f;
+  engine->PassesRun = 0;
+  // The lit layer kept after each frame for the pictures compared.
+  RenderSystem::ReadAfterFrame.insert("Layer1");
+  auto frame = [] {
+    engine->RunPass();
+    glFinish();
+  };
+  for (int i = 0; i < 2; ++i) frame();
+  const std::map<std::string, double> passes = PassesOver(static_cast<int>(state.max_iterations), [&] {
+    for (auto _ : state) frame();
+  });
+  Report(state, passes);
+  double scrolling = 0.0, sum = 0.0;
+  for (const auto& [name, ms] : passes) {
+    sum += ms;
+    if (name.rfind("Level ", 0) == 0) scrolling += ms;
+  }
+  state.counters["scrolling share"] = sum > 0.0 ? scrolling / sum : 0.0;
+  std::vector<float> last = LitPicture();
+  double change = 0.0;
+  const int compared = 8;
+  for (int i = 0; i < compared; ++i) {
+    frame();
+    std::vector<float> now = LitPicture();
+    change += MeanChange(last, now) / compared;
+    last = std::move(now);
+  }
+  state.counters["change"] = change;
+  RenderSystem::ReadAfterFrame.erase("Layer1");
+  CameraPathSystem::Follow(camera, {});
+  engine->FixedStep = 0.0f;
+  t->Position = position;
+  t->Rotation = rotation;
 }
 
 // Process CPU of each pass: every pass waits for GL before and after it
@@ -494,6 +596,13 @@ void Register() {
       ->Arg(640)
       ->Unit(benchmark::kMillisecond)
       ->Iterations(12)
+      ->MeasureProcessCPUTime()
+      ->UseRealTime();
+  benchmark::RegisterBenchmark("Flight", BM_Flight)
+      ->Args({640, 0})
+      ->Args({640, 1})
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(16)
       ->MeasureProcessCPUTime()
       ->UseRealTime();
   benchmark::RegisterBenchmark("PassCpu", BM_PassCpu)
