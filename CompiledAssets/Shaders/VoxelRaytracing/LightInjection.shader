@@ -260,6 +260,11 @@ void main() {
   int rays = _InjectionBlend.y >= 1.0 ? 2 * GatherRays : GatherRays;
   uint first = (frame / ownShare) * uint(rays);
   vec3 indirect = vec3(0.0);
+  // In a cascade the gather sees the sky beyond two levels coarser than
+  // its own (four times its window's reach): what lies further off fills
+  // little of the sky above a surface, and the rays through all the levels
+  // cost a tenth of the town's injection.
+  marchReach = 2;
   for (int k = 0; k < rays; ++k) {
     vec3 d = cosineDirection(n, evenPoint(first + uint(k), shift));
     indirect += PI / float(rays) * incomingRadiance(o, d, false, false, Steps);
