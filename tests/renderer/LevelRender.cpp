@@ -202,6 +202,11 @@ LevelRender::~LevelRender() {
     }
   }
   held->levels.clear();
+  // The renderer follows the first camera it knows (a cascade's levels
+  // too): this one must not outlive the render.
+  ComponentHandler<Camera>::HereItsBunk(camera);
+  auto& cameras = RenderSystem::CameraThings;
+  cameras.erase(std::remove(cameras.begin(), cameras.end(), camera), cameras.end());
   delete held;
 }
 
