@@ -231,6 +231,7 @@ void NoteLightChange(FrameInputs& frame, FieldFrame& f) {
   const float power = RenderSystem::LightPower(frame.IS, frame.Queue);
   if (changed || std::abs(power - s.LightPower) > RenderSystem::SettleChange * std::max(power, s.LightPower)) {
     s.Settling = RenderSystem::SettleFrames;
+    s.CarriedLight = s.LightPower > 0.0f && power < s.LightPower ? std::max(power, 0.0f) / s.LightPower : 1.0f;
     frame.LightChanged = true;
   }
   s.LightPower = power;

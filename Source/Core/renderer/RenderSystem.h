@@ -93,8 +93,10 @@ class RenderSystem {
   // fields relight without history and the temporal history is cut short.
   static std::uint64_t LightingSignature();
   // The most frames a still pixel's history may hold while a light field
-  // settles.
-  static constexpr float KeptWhileSettling = 1.0f;
+  // settles: the field takes a bounce more each frame then, and a longer
+  // history would lag it; with one frame alone every pixel was filled from
+  // its neighbours' single frame, grainy, and at night a tenth too bright.
+  static constexpr float KeptWhileSettling = 2.0f;
 
   // Frame timing: the clamped simulation step for a frame starting at `now`
   // and the per-second averages, kept in the statics below.

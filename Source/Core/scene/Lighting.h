@@ -26,6 +26,10 @@ struct LightFieldState {
   float LightPower = -1.0f;
   int Settling = 0;
   bool WasSettling = false;
+  // The share of the voxels' light that the first relit frame after such a
+  // change gathers again: the new power over the old where it fell, so that
+  // light gone out does not bounce on.
+  float CarriedLight = 1.0f;
   // The signatures of the entries in the static copy and of what the
   // volumes hold now (sorted), whether the curtain is in them, and the
   // switches they were built under.
