@@ -519,9 +519,14 @@ std::uint64_t RenderSystem::LightingSignature() {
     }
     for (float f : {sky->SkyStrength, sky->SunStrength, sky->SunAngle}) mix(HashFloat(f));
   }
+  return seed;
+}
+
+std::uint64_t RenderSystem::ShownLightSignature() {
+  std::uint64_t seed = 0;
   for (CVar<bool>* v : {CastGI, CastIS, CastSpecular, HQReflections, VisualizeVoxels, RaycastScreen,
                         DeferredOrForward, RenderGBuffer}) {
-    mix(v->value ? 1u : 2u);
+    seed = HashCombine(seed, v->value ? 1u : 2u);
   }
   return seed;
 }

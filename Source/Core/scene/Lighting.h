@@ -20,6 +20,7 @@ struct LightFieldState {
   // What the lit picture depends on beyond the geometry and the emitters
   // (sky, sun, the lighting switches), as last seen.
   std::uint64_t LightingSignature = 0;
+  std::uint64_t ShownLightSignature = 0;
   // How much light the scene held when last seen (a rough power), and for
   // how many more frames the injection relights every voxel without history
   // after it changed a lot: a lamp switched off leaves at once.
