@@ -61,6 +61,15 @@ uniform float TemporalSSExponent = 0.2;
 uniform float _HistoryCap = 65504.0;
 // 1 when the lit colour is smaller than the target; a program of its own.
 [PreCompile] uniform float TemporalUpsampling;
+// Where what moved or went away left stale light (StaleRegions): boxes in
+// the sun's frame (axes U, V across the sun, L towards it), one a column;
+// how many, a program each.
+[PreCompile] uniform float _StaleBoxes;
+uniform vec3 _StaleAxisU = vec3(1.0, 0.0, 0.0);
+uniform vec3 _StaleAxisV = vec3(0.0, 1.0, 0.0);
+uniform vec3 _StaleAxisL = vec3(0.0, 0.0, 1.0);
+uniform mat4 _StaleLo = mat4(0.0);
+uniform mat4 _StaleHi = mat4(0.0);
 layout(location = 0) out vec4 ColorOut;
 layout(location = 1) out vec4 NewnessOut;
 // The pixels without history, for the "Fill" pass.
@@ -164,7 +173,19 @@ void main() {
   // clipped below anyway.
   bool sameSurface = lastDepth <= 0.0 || farthest2 <= 0.0 ||
                      (lastDepth >= min(e.x, e.y) - slack && lastDepth <= max(e.x, e.y) + slack);
-  valid = valid && sameSurface;
+  // Where something moved or went away, the history's point (or, for a
+  // history of the sky, this frame's) may hold the thing itself or the
+  // light it cast or blocked: it starts afresh. A loop, so a CPU driver
+  // skips it where no box is.
+  float staleDepth = lastDepth > 0.0 ? lastDepth : near;
+  vec3 w = _CameraPos + view * staleDepth;
+  vec3 q = vec3(dot(w, _StaleAxisU), dot(w, _StaleAxisV), dot(w, _StaleAxisL));
+  bool stale = false;
+  for (int k = 0; k < int(_StaleBoxes); ++k) {
+    stale = stale || (staleDepth > 0.0 && all(greaterThanEqual(q, _StaleLo[k].xyz)) &&
+                      all(lessThanEqual(q, _StaleHi[k].xyz)));
+  }
+  valid = valid && sameSurface && !stale;
 
   float blend = clamp(TemporalSSExponent, 0.01, 1.0);
   float cap = moved > 0.5 ? 1.0 / blend : StillFrames / blend;
