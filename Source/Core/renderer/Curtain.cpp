@@ -41,11 +41,11 @@ Shown& LastShown() {
 // What the curtain covered and left this frame, while it did.
 struct Change {
   bool Any = false;
-  WorldBox Box;
+  CurtainChangeBox Box;
   void Take(glm::vec3 p) {
     Any = true;
-    Box.Lo = glm::min(Box.Lo, p);
-    Box.Hi = glm::max(Box.Hi, p);
+    Box.Box.Lo = glm::min(Box.Box.Lo, p);
+    Box.Box.Hi = glm::max(Box.Box.Hi, p);
   }
 };
 
@@ -197,7 +197,7 @@ void UpdateParticlesDisplay(float alpha) {
   shown.Positions = std::move(now);
 }
 
-const WorldBox* CurtainChange() { return ThisFrame().Any ? &ThisFrame().Box : nullptr; }
+const CurtainChangeBox* CurtainChange() { return ThisFrame().Any ? &ThisFrame().Box : nullptr; }
 
 void ClothFrame(const Uint8* keys, float now, const glm::vec3& cameraPosition, Texbit* skipVolume,
                 const glm::mat4& fieldLocalToWorld) {
@@ -214,6 +214,7 @@ void ClothFrame(const Uint8* keys, float now, const glm::vec3& cameraPosition, T
   // A curtain deleted leaves where it was last shown.
   if (shown && (made || CurtainSurface() == nullptr)) {
     for (const glm::vec3& p : LastShown().Positions) ThisFrame().Take(p);
+    ThisFrame().Box.Sudden = true;
   }
   if (made) {
     ParticlesDisplay() = Resources<Mesh>::Make("particlesDisplay");
@@ -221,6 +222,7 @@ void ClothFrame(const Uint8* keys, float now, const glm::vec3& cameraPosition, T
     // changes the light where it appears.
     LastShown().Positions = Cloth().stepStart;
     for (const glm::vec3& p : Cloth().stepStart) ThisFrame().Take(p);
+    ThisFrame().Box.Sudden = true;
     if (!Cloth().staticonce) {
       ResetStaticCollisionGrid();
       CreateCollisionStructureFromVoxels(skipVolume, fieldLocalToWorld);

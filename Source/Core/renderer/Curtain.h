@@ -56,8 +56,13 @@ void ResetCurtainDisplay();
 // What the curtain covered and left in the last ClothFrame: the box of the
 // particles that moved more than CurtainConstants::MovedEnough since the
 // frame before (where they were and where they are), or of the whole curtain
-// last shown when it went away; null when it did neither.
-const WorldBox* CurtainChange();
+// last shown when it went away or where it was made (`Sudden`); null when it
+// did none of these.
+struct CurtainChangeBox {
+  WorldBox Box;
+  bool Sudden = false;
+};
+const CurtainChangeBox* CurtainChange();
 
 // Reads level 0 of `volume` back from the GPU and hands it to
 // CreateCollisionStructureFromTexels. A null volume adds no scene voxels.

@@ -242,7 +242,9 @@ void NoteLightChange(FrameInputs& frame, FieldFrame& f) {
 // the injection and the temporal pass must work out afresh.
 void NoteSceneChanges(FrameInputs& frame, FieldFrame& f) {
   LightFieldState& s = f.L->State;
-  StaleRegions::NoteChanges(s, f.Steps.Signatures, frame.Queue, CurtainChange());
+  const CurtainChangeBox* curtain = CurtainChange();
+  StaleRegions::NoteChanges(s, f.Steps.Signatures, frame.Queue, curtain != nullptr ? &curtain->Box : nullptr,
+                            curtain != nullptr && curtain->Sudden);
   const Sky* sky = RenderSystem::ActiveSky();
   const glm::vec3 toSun = sky != nullptr && sky->SunStrength > 0.0f ? sky->SunDirection : glm::vec3(0.0f);
   // Two voxels all round: the light that bounced off the thing, the sky it

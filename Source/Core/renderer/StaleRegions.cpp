@@ -73,10 +73,22 @@ void Merge(std::vector<WorldBox>& boxes) {
   }
 }
 
+// The longest streak among the first `count` of `changed` that came in the
+// last frame and meet `box`; 0 where none does.
+int StreakAt(const std::vector<ChangedBox>& changed, size_t count, const WorldBox& box) {
+  int streak = 0;
+  for (size_t k = 0; k < count; ++k) {
+    if (changed[k].FramesLeft == KeptFrames - 1 && Overlap(changed[k].Box, box)) {
+      streak = std::max(streak, changed[k].Streak);
+    }
+  }
+  return streak;
+}
+
 }  // namespace
 
 void NoteChanges(LightFieldState& state, const std::vector<std::uint64_t>& signatures,
-                 const std::vector<DrawEntry>& queue, const WorldBox* curtain) {
+                 const std::vector<DrawEntry>& queue, const WorldBox* curtain, bool sudden) {
   // Each frame's boxes age on their own: merged with younger ones, an old
   // change would stay as long as something kept moving beside it.
   std::vector<ChangedBox>& changed = state.Changed;
@@ -99,22 +111,23 @@ void NoteChanges(LightFieldState& state, const std::vector<std::uint64_t>& signa
       ++j;
     }
   }
-  if (curtain != nullptr) Add(fresh, *curtain);
   Merge(fresh);
-  for (const WorldBox& b : fresh) changed.push_back({b, KeptFrames});
+  const size_t older = changed.size();
+  for (const WorldBox& b : fresh) changed.push_back({b, KeptFrames, StreakAt(changed, older, b) + 1});
+  // The curtain's box on its own: merged with the scene's, a sudden change
+  // would take up their streak.
+  std::vector<WorldBox> cloth;
+  if (curtain != nullptr) Add(cloth, *curtain);
+  for (const WorldBox& b : cloth) changed.push_back({b, KeptFrames, (sudden ? 0 : StreakAt(changed, older, b)) + 1});
   state.LastBoxes = std::move(now);
 }
 
-Regions InSunFrame(const std::vector<ChangedBox>& changed, glm::vec3 toSun, float margin) {
-  Regions r;
-  const bool sun = glm::length(toSun) > 0.0f && std::isfinite(glm::length(toSun));
-  if (sun) {
-    r.L = glm::normalize(toSun);
-    r.U = glm::normalize(glm::cross(r.L, std::abs(r.L.z) < 0.9f ? glm::vec3(0.0f, 0.0f, 1.0f) : glm::vec3(1.0f, 0.0f, 0.0f)));
-    r.V = glm::cross(r.L, r.U);
-  }
-  std::vector<WorldBox> boxes;
-  for (const ChangedBox& c : changed) boxes.push_back(c.Box);
+namespace {
+
+// `boxes` merged, in the sun's frame of `r`, grown by `margin` and, under
+// a sun, stretched over their shadows.
+std::vector<WorldBox> InFrame(std::vector<WorldBox> boxes, const Regions& r, bool sun, float margin) {
+  std::vector<WorldBox> out;
   Merge(boxes);
   for (const WorldBox& box : boxes) {
     WorldBox b;
@@ -128,18 +141,38 @@ Regions InSunFrame(const std::vector<ChangedBox>& changed, glm::vec3 toSun, floa
     b.Hi += margin;
     // Whatever lies away from the sun behind the box is in its shadow.
     if (sun) b.Lo.z = -1e30f;
-    r.Boxes.push_back(b);
+    out.push_back(b);
   }
+  return out;
+}
+
+}  // namespace
+
+Regions InSunFrame(const std::vector<ChangedBox>& changed, glm::vec3 toSun, float margin) {
+  Regions r;
+  const bool sun = glm::length(toSun) > 0.0f && std::isfinite(glm::length(toSun));
+  if (sun) {
+    r.L = glm::normalize(toSun);
+    r.U = glm::normalize(glm::cross(r.L, std::abs(r.L.z) < 0.9f ? glm::vec3(0.0f, 0.0f, 1.0f) : glm::vec3(1.0f, 0.0f, 0.0f)));
+    r.V = glm::cross(r.L, r.U);
+  }
+  std::vector<WorldBox> boxes, sudden;
+  for (const ChangedBox& c : changed) {
+    boxes.push_back(c.Box);
+    if (c.Streak <= SuddenFrames) sudden.push_back(c.Box);
+  }
+  r.Boxes = InFrame(boxes, r, sun, margin);
+  r.Sudden = InFrame(sudden, r, sun, margin);
   return r;
 }
 
 namespace {
 
-void SetBoxes(UniformBuffer& u, const Regions& r) {
+void SetBoxes(UniformBuffer& u, const std::vector<WorldBox>& boxes) {
   glm::mat4 lo(0.0f), hi(0.0f);
-  for (size_t k = 0; k < r.Boxes.size() && k < static_cast<size_t>(MaxBoxes); ++k) {
-    lo[static_cast<int>(k)] = glm::vec4(r.Boxes[k].Lo, 0.0f);
-    hi[static_cast<int>(k)] = glm::vec4(r.Boxes[k].Hi, 0.0f);
+  for (size_t k = 0; k < boxes.size() && k < static_cast<size_t>(MaxBoxes); ++k) {
+    lo[static_cast<int>(k)] = glm::vec4(boxes[k].Lo, 0.0f);
+    hi[static_cast<int>(k)] = glm::vec4(boxes[k].Hi, 0.0f);
   }
   u.SetMatrix4("_StaleLo", lo);
   u.SetMatrix4("_StaleHi", hi);
@@ -151,20 +184,20 @@ void SetAxes(UniformBuffer& u, const Regions& r) {
   u.SetVector("_StaleAxisL", r.L);
 }
 
-float Count(const Regions& r) { return static_cast<float>(std::min<size_t>(r.Boxes.size(), MaxBoxes)); }
+float Count(const std::vector<WorldBox>& boxes) { return static_cast<float>(std::min<size_t>(boxes.size(), MaxBoxes)); }
 
 }  // namespace
 
 void SetFieldUniforms(UniformBuffer& u, const Regions& r) {
-  u.SetFloat("_StaleCount", Count(r));
+  u.SetFloat("_StaleCount", Count(r.Boxes));
   SetAxes(u, r);
-  SetBoxes(u, r);
+  SetBoxes(u, r.Boxes);
 }
 
 void SetCameraUniforms(UniformBuffer& u, const Regions& r) {
-  u.SetFloat("_StaleBoxes", Count(r));
+  u.SetFloat("_StaleBoxes", Count(r.Sudden));
   SetAxes(u, r);
-  SetBoxes(u, r);
+  SetBoxes(u, r.Sudden);
 }
 
 }  // namespace KestorEngine::StaleRegions

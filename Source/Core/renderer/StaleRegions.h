@@ -28,6 +28,8 @@ inline constexpr int KeptFrames = 2;
 // At most this many boxes reach the shaders; more are merged, the pair whose
 // union grows least first.
 inline constexpr int MaxBoxes = 4;
+// Changes in more frames in a row than this are a thing that keeps moving.
+inline constexpr int SuddenFrames = 3;
 
 // The boxes in the sun's frame: U and V across the sun's direction, L
 // towards it (up when there is no sun). Each holds its world box grown by a
@@ -38,6 +40,12 @@ struct Regions {
   glm::vec3 V{0.0f, 1.0f, 0.0f};
   glm::vec3 L{0.0f, 0.0f, 1.0f};
   std::vector<WorldBox> Boxes;  // in (U, V, L) coordinates
+  // Those of changes that came lately and did not go on for more than
+  // SuddenFrames (a thing deleted, made, moved once): a thing that keeps
+  // moving (the weathervane) keeps its place and shadow stale for good,
+  // and the pixels there would never gather; what it moves over changes
+  // on screen, and the temporal pass's own checks take care of it.
+  std::vector<WorldBox> Sudden;
 };
 
 // Brings `state`'s record up to this frame: the boxes it holds age by a
@@ -45,9 +53,11 @@ struct Regions {
 // entry not voxelised) is new, and those of the last frame that are gone,
 // add the box they cover (an entry that moved or changed adds both its
 // boxes), as does `curtain` (what the curtain left or moved through, null
-// when it did neither); beyond MaxBoxes they merge.
+// when it did neither; `sudden` when it went away or was made: a new
+// change whatever came before); beyond MaxBoxes they merge. A box that
+// meets one of the last frame's continues its streak.
 void NoteChanges(LightFieldState& state, const std::vector<std::uint64_t>& signatures,
-                 const std::vector<DrawEntry>& queue, const WorldBox* curtain);
+                 const std::vector<DrawEntry>& queue, const WorldBox* curtain, bool sudden);
 
 // The record's boxes in the sun's frame, `margin` metres larger all round;
 // `toSun` of no length: no sun, no shadows.
@@ -59,7 +69,7 @@ Regions InSunFrame(const std::vector<ChangedBox>& changed, glm::vec3 toSun, floa
 void SetFieldUniforms(UniformBuffer& u, const Regions& r);
 
 // For the temporal pass: "_StaleBoxes" (how many, a program each), the
-// axes and the boxes as above.
+// axes and the boxes of sudden changes, as above.
 void SetCameraUniforms(UniformBuffer& u, const Regions& r);
 
 }  // namespace StaleRegions

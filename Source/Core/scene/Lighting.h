@@ -26,6 +26,9 @@ struct WorldBox {
 struct ChangedBox {
   WorldBox Box;
   int FramesLeft = 0;
+  // Frames in a row that something changed there: a thing that keeps
+  // moving (the weathervane turning, a curtain falling) counts up.
+  int Streak = 1;
 };
 
 // What the renderer carries from one frame to the next for a light field,
