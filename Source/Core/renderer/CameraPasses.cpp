@@ -206,7 +206,11 @@ void FillCameraUniforms(const FrameInputs& frame, CameraFrame& f) {
   u.SetVector("_CameraPos", T->Position);
   // Where last frame's picture was seen from: the temporal pass tells by it
   // whether the history shows the surface a pixel shows now.
-  u.SetVector("_CameraPos_Past", glm::vec3(T->WorldPast[3]));
+  const glm::vec3 past(T->WorldPast[3]);
+  u.SetVector("_CameraPos_Past", past);
+  // A still camera's pixels keep their distances: a program without the
+  // reprojection.
+  u.SetFloat("_CameraMoved", past != T->Position ? 1.0f : 0.0f);
   u.SetVector("RayTopLeft", c->PointToVector({0.0f, 1.0f}, T));
   u.SetVector("RayTopRight", c->PointToVector({1.0f, 1.0f}, T));
   u.SetVector("RayBottomLeft", c->PointToVector({0.0f, 0.0f}, T));
