@@ -89,6 +89,8 @@ const float StillFrames = 8.0;
 const float FastShare = 1.0 / 3.0;
 // Frames a still history keeps when it lets go.
 const float KeptAfterChange = 3.0;
+// Frames of a young history, which the reconstruction widens for.
+const float YoungFrames = 4.0;
 // The reconstruction's Gaussian, exp(-k d^2): close to a Blackman-Harris
 // window of one pixel's radius, and that window spread over a pixel (what
 // the jittered frames of a still pixel average to).
@@ -205,7 +207,7 @@ void main() {
   // A pixel with little history is reconstructed with a wider filter: one
   // frame's samples then already give about what many jittered frames
   // average to, instead of a jagged edge.
-  float sharpness = mix(WideFilter, SharpFilter, clamp((n - 1.0) / 3.0, 0.0, 1.0));
+  float sharpness = mix(WideFilter, SharpFilter, clamp((n - 1.0) / (YoungFrames - 1.0), 0.0, 1.0));
   // Sample k shows the scene at k + 0.5 - jitter. At full size the nine
   // around the nearest are gathered; upsampling, the four around this pixel
   // (at a quarter of the samples the output pixels dominate the cost).
@@ -295,7 +297,12 @@ void main() {
     FillPixels[i] = uint(gl_FragCoord.x) | (uint(gl_FragCoord.y) << 16);
   }
   // A sample far from this pixel's centre counts for less (upsampling).
-  float alpha = valid && n > 1.0 ? clamp(nearest / n, 1.0 / (n * 4.0), 1.0) : 1.0;
+  // At full size the first few frames count alike: weighted by their
+  // nearest sample, the few jitter offsets of a young history would stand
+  // for fewer still, and an edge's coverage would be further off the
+  // settled picture's.
+  bool young = n <= YoungFrames && TemporalUpsampling < 0.5;
+  float alpha = valid && n > 1.0 ? (young ? 1.0 / n : clamp(nearest / n, 1.0 / (n * 4.0), 1.0)) : 1.0;
   if (broken && valid) alpha = 0.0;
   ColorOut = vec4(mix(kept, current, alpha), fast);
   NewnessOut = vec4(n, mix(slow, luma, 1.0 / n), depth, 0.0);
