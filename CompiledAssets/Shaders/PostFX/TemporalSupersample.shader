@@ -325,11 +325,13 @@ void main() {
     FillPixels[i] = uint(gl_FragCoord.x) | (uint(gl_FragCoord.y) << 16);
   }
   // A sample far from this pixel's centre counts for less (upsampling).
-  // At full size the first few frames count alike: weighted by their
-  // nearest sample, the few jitter offsets of a young history would stand
-  // for fewer still, and an edge's coverage would be further off the
-  // settled picture's.
-  bool young = n <= YoungFrames && TemporalUpsampling < 0.5;
+  // At full size the first few frames of a history started afresh count
+  // alike: weighted by their nearest sample, the few jitter offsets of a
+  // young history would stand for fewer still, and an edge's coverage would
+  // be further off the settled picture's. Not while the light settles: the
+  // history is then held short for many frames, and the picture's mean
+  // would move from the weighting it settles to.
+  bool young = n <= YoungFrames && _HistoryCap > YoungFrames && TemporalUpsampling < 0.5;
   float alpha = valid && n > 1.0 ? (young ? 1.0 / n : clamp(nearest / n, 1.0 / (n * 4.0), 1.0)) : 1.0;
   if (broken && valid) alpha = 0.0;
   float u = pixelNoise();
