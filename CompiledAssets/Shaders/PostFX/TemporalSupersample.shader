@@ -62,6 +62,18 @@ uniform float TemporalSSExponent = 0.2;
 uniform float _HistoryCap = 65504.0;
 // 1 when the lit colour is smaller than the target; a program of its own.
 [PreCompile] uniform float TemporalUpsampling;
+// 1 when the camera moved since the last frame: a still one's history needs
+// no reprojection of distances, a program without it.
+[PreCompile] uniform float _CameraMoved;
+// Where what moved or went away left stale light (StaleRegions): boxes in
+// the sun's frame (axes U, V across the sun, L towards it), one a column;
+// how many, a program each.
+[PreCompile] uniform float _StaleBoxes;
+uniform vec3 _StaleAxisU = vec3(1.0, 0.0, 0.0);
+uniform vec3 _StaleAxisV = vec3(0.0, 1.0, 0.0);
+uniform vec3 _StaleAxisL = vec3(0.0, 0.0, 1.0);
+uniform mat4 _StaleLo = mat4(0.0);
+uniform mat4 _StaleHi = mat4(0.0);
 layout(location = 0) out vec4 ColorOut;
 layout(location = 1) out vec4 NewnessOut;
 // The pixels without history, for the "Fill" pass.
@@ -78,6 +90,8 @@ const float StillFrames = 8.0;
 const float FastShare = 1.0 / 3.0;
 // Frames a still history keeps when it lets go.
 const float KeptAfterChange = 3.0;
+// Frames of a young history, which the reconstruction widens for.
+const float YoungFrames = 4.0;
 // The reconstruction's Gaussian, exp(-k d^2): close to a Blackman-Harris
 // window of one pixel's radius, and that window spread over a pixel (what
 // the jittered frames of a still pixel average to).
@@ -86,6 +100,9 @@ const float WideFilter = 1.66;
 // How far the history's point may lie off this frame's surface: a share of
 // the distance.
 const float SurfaceSlack = 0.03;
+// The cosine of the largest angle between the view a history was gathered
+// from and this frame's that keeps it (about 18 degrees).
+const float MaxParallax = 0.95;
 
 float luminance(vec3 c) { return dot(c, vec3(0.2126, 0.7152, 0.0722)); }
 
@@ -118,25 +135,22 @@ float pixelNoise() {
 
 bool bad(vec3 c) { return any(isnan(c)) || any(isinf(c)); }
 
+// The samples' sums; the weights' own follow from the separable weights
+// once, not at every sample (a CPU rasteriser pays for each operation of
+// each sample).
 struct Gathered {
-  vec3 sum;       // weighted colour
-  float weights;
-  float nearest;  // weight of the closest sample
-  vec3 m1, m2;    // plain sums of colour and its square
-  float count;
-  float brightest;  // luminance of the brightest sample
+  vec3 sum;        // weighted colour
+  vec3 m1, m2;     // plain sums of colour and its square
+  vec3 brightest;  // the brightest of each channel
 };
 
 // Adds sample k of the lit colour with weight w.
 void take(inout Gathered g, ivec2 k, float w) {
   vec3 c = max(texelFetch(_MainTex, k, 0).rgb, vec3(0.0));
   g.sum += c * w;
-  g.weights += w;
-  g.nearest = max(g.nearest, w);
   g.m1 += c;
   g.m2 += c * c;
-  g.count += 1.0;
-  g.brightest = max(g.brightest, luminance(c));
+  g.brightest = max(g.brightest, c);
 }
 
 void main() {
@@ -167,7 +181,6 @@ void main() {
   vec2 side = vec2(clamp(here - corner, ivec2(0), ivec2(1)));
   float depth = mix(mix(around.w, around.z, side.x), mix(around.x, around.y, side.x), side.y);
   bool sky = depth <= 0.0;
-  vec3 view = normalize(farRay(UV));
   // The history's point was this far from where the camera was: a surface
   // that stands where it stood is as far from there now; another distance
   // (a thing that moved away uncovered what was behind it, the far side of
@@ -183,16 +196,38 @@ void main() {
   // give or take the slack, or the four must see the sky when it did.
   float nearest2 = min(min(around.x, around.y), min(around.z, around.w));
   float farthest2 = max(max(around.x, around.y), max(around.z, around.w));
-  vec3 shift = _CameraPos - _CameraPos_Past;
-  float a2 = dot(shift, shift), b2 = 2.0 * dot(view, shift);
   float near = nearest2 > 0.0 ? nearest2 : farthest2;
-  vec2 e = sqrt(max(vec2(a2) + vec2(near, farthest2) * (vec2(b2) + vec2(near, farthest2)), vec2(0.0)));
+  vec2 e = vec2(near, farthest2);
+  bool parallax = false;
+  if (_CameraMoved > 0.5) {
+    vec3 shift = _CameraPos - _CameraPos_Past;
+    float a2 = dot(shift, shift), b2 = 2.0 * dot(normalize(farRay(UV)), shift);
+    e = sqrt(max(vec2(a2) + e * (vec2(b2) + e), vec2(0.0)));
+    // The angle between the two views of the nearest point ((d + b / 2) / e
+    // is its cosine): seen from far aside (a cut, a jump) the history was
+    // gathered over another footprint, and another surface may lie at the
+    // same distance from where the camera was, which the test below would
+    // take for this one.
+    parallax = near + 0.5 * b2 < MaxParallax * e.x;
+  }
   // Where the sky takes part it decides nothing: at a silhouette the
   // jitter shows the sky one frame and the thing the next, and the sky is
   // clipped below anyway.
   bool sameSurface = lastDepth <= 0.0 || farthest2 <= 0.0 ||
-                     (lastDepth >= min(e.x, e.y) - slack && lastDepth <= max(e.x, e.y) + slack);
-  valid = valid && sameSurface;
+                     (!parallax && lastDepth >= min(e.x, e.y) - slack && lastDepth <= max(e.x, e.y) + slack);
+  // Where something moved or went away, the history's point (or, for a
+  // history of the sky, this frame's) may hold the thing itself or the
+  // light it cast or blocked: it starts afresh. A loop, so a CPU driver
+  // skips it where no box is.
+  float staleDepth = lastDepth > 0.0 ? lastDepth : near;
+  bool stale = false;
+  for (int k = 0; k < int(_StaleBoxes); ++k) {
+    vec3 w = _CameraPos + normalize(farRay(UV)) * staleDepth;
+    vec3 q = vec3(dot(w, _StaleAxisU), dot(w, _StaleAxisV), dot(w, _StaleAxisL));
+    stale = stale || (staleDepth > 0.0 && all(greaterThanEqual(q, _StaleLo[k].xyz)) &&
+                      all(lessThanEqual(q, _StaleHi[k].xyz)));
+  }
+  valid = valid && sameSurface && !stale;
 
   float blend = clamp(TemporalSSExponent, 0.01, 1.0);
   float cap = moved > 0.5 ? 1.0 / blend : StillFrames / blend;
@@ -200,41 +235,48 @@ void main() {
   // A pixel with little history is reconstructed with a wider filter: one
   // frame's samples then already give about what many jittered frames
   // average to, instead of a jagged edge.
-  float sharpness = mix(WideFilter, SharpFilter, clamp((n - 1.0) / 3.0, 0.0, 1.0));
+  float sharpness = mix(WideFilter, SharpFilter, clamp((n - 1.0) / (YoungFrames - 1.0), 0.0, 1.0));
   // Sample k shows the scene at k + 0.5 - jitter. At full size the nine
   // around the nearest are gathered; upsampling, the four around this pixel
   // (at a quarter of the samples the output pixels dominate the cost).
   // The Gaussian's weights are separable: a row's and a column's each
   // worked out once.
-  Gathered g = Gathered(vec3(0.0), 0.0, 0.0, vec3(0.0), vec3(0.0), 0.0, 0.0);
+  // The samples are taken from a block that lies inside the picture: at its
+  // border the block shifts inwards and the weights follow the samples'
+  // true distances, instead of a clamp at every sample.
+  Gathered g = Gathered(vec3(0.0), vec3(0.0), vec3(0.0), vec3(0.0));
+  float weights, nearest, count;
   if (TemporalUpsampling > 0.5) {
-    ivec2 base = ivec2(floor(p + _AAJitter - 0.5));
+    ivec2 base = clamp(ivec2(floor(p + _AAJitter - 0.5)), ivec2(0), size - 2);
     vec2 first = vec2(base) + 0.5 - _AAJitter - p;
     vec2 wx = exp(-sharpness * (first.x + vec2(0.0, 1.0)) * (first.x + vec2(0.0, 1.0)));
     vec2 wy = exp(-sharpness * (first.y + vec2(0.0, 1.0)) * (first.y + vec2(0.0, 1.0)));
     for (int y = 0; y <= 1; ++y) {
-      for (int x = 0; x <= 1; ++x) take(g, clamp(base + ivec2(x, y), ivec2(0), size - 1), wx[x] * wy[y]);
+      for (int x = 0; x <= 1; ++x) take(g, base + ivec2(x, y), wx[x] * wy[y]);
     }
+    weights = (wx.x + wx.y) * (wy.x + wy.y);
+    nearest = max(wx.x, wx.y) * max(wy.x, wy.y);
+    count = 4.0;
   } else {
-    ivec2 base = ivec2(floor(p + _AAJitter));
+    ivec2 base = clamp(ivec2(floor(p + _AAJitter)), ivec2(1), size - 2);
     vec3 dx = vec2(base).x + 0.5 - _AAJitter.x - p.x + vec3(-1.0, 0.0, 1.0);
     vec3 dy = vec2(base).y + 0.5 - _AAJitter.y - p.y + vec3(-1.0, 0.0, 1.0);
     vec3 wx = exp(-sharpness * dx * dx), wy = exp(-sharpness * dy * dy);
     for (int y = -1; y <= 1; ++y) {
-      for (int x = -1; x <= 1; ++x) take(g, clamp(base + ivec2(x, y), ivec2(0), size - 1), wx[x + 1] * wy[y + 1]);
+      for (int x = -1; x <= 1; ++x) take(g, base + ivec2(x, y), wx[x + 1] * wy[y + 1]);
     }
+    weights = (wx.x + wx.y + wx.z) * (wy.x + wy.y + wy.z);
+    nearest = max(max(wx.x, wx.y), wx.z) * max(max(wy.x, wy.y), wy.z);
+    count = 9.0;
   }
   // A broken sample (not a number, infinite) spoils the sums it went into:
   // checked once on the sums instead of per sample, the pixel then shows
   // its history alone this frame, and no broken value reaches it.
-  bool broken = bad(g.sum) || bad(g.m2) || isnan(g.weights) || isinf(g.weights);
-  if (broken) g = Gathered(vec3(0.0), 0.0, 0.0, vec3(0.0), vec3(0.0), 0.0, 0.0);
+  bool broken = bad(g.sum) || bad(g.m2);
+  if (broken) g = Gathered(vec3(0.0), vec3(0.0), vec3(0.0), vec3(0.0));
   vec3 sum = g.sum;
-  float weights = g.weights;
-  float nearest = g.nearest;
   vec3 m1 = g.m1, m2 = g.m2;
-  float count = g.count;
-  vec3 current = weights > 0.0 ? sum / weights : vec3(0.0);
+  vec3 current = broken ? vec3(0.0) : sum / weights;
   m1 /= max(count, 1.0);
   vec3 sigma = sqrt(max(m2 / max(count, 1.0) - m1 * m1, vec3(0.0)));
   // The neighbourhood's luminance: this frame's, its fast and slow means.
@@ -251,7 +293,7 @@ void main() {
   // A history far brighter than every sample around it held a light that
   // has left (the glow of a lamp carried away): clipped too. One darker
   // than them is left alone (see above).
-  bool faded = luminance(history.rgb) > 4.0 * g.brightest + 0.002;
+  bool faded = luminance(history.rgb) > 4.0 * luminance(g.brightest) + 0.002;
   if ((moved > 0.5 || sky || faded) && !broken) {
     // Moving pixels clip tightly: what they uncover is new. History that
     // had to move far was wrong: it starts to gather anew.
@@ -283,7 +325,14 @@ void main() {
     FillPixels[i] = uint(gl_FragCoord.x) | (uint(gl_FragCoord.y) << 16);
   }
   // A sample far from this pixel's centre counts for less (upsampling).
-  float alpha = valid && n > 1.0 ? clamp(nearest / n, 1.0 / (n * 4.0), 1.0) : 1.0;
+  // At full size the first few frames of a history started afresh count
+  // alike: weighted by their nearest sample, the few jitter offsets of a
+  // young history would stand for fewer still, and an edge's coverage would
+  // be further off the settled picture's. Not while the light settles: the
+  // history is then held short for many frames, and the picture's mean
+  // would move from the weighting it settles to.
+  bool young = n <= YoungFrames && _HistoryCap > YoungFrames && TemporalUpsampling < 0.5;
+  float alpha = valid && n > 1.0 ? (young ? 1.0 / n : clamp(nearest / n, 1.0 / (n * 4.0), 1.0)) : 1.0;
   if (broken && valid) alpha = 0.0;
   float u = pixelNoise();
   ColorOut = roundToHalf(vec4(mix(kept, current, alpha), fast), u);
@@ -306,6 +355,7 @@ layout(std430, binding = 1) readonly buffer FillList {
 // Each pixel the temporal pass listed (no history) takes the light of its
 // surface around it: as smooth as a few frames gathered, not one frame's
 // noise.
+const float FillShare = 0.5;
 void main() {
   uint i = gl_GlobalInvocationID.x;
   if (i >= FillCount) return;
@@ -321,7 +371,10 @@ void main() {
   vec4 was = imageLoad(img_output, pixel);
   vec3 light = surfaceLight(here, size, p, _CameraPos + normalize(ray) * depth, N, depth, 2 * FillRadius + 1, was.rgb,
                             ray, rayStep);
-  imageStore(img_output, pixel, vec4(light, was.a));
+  // Half the pixel's own samples stay: light that changes within a
+  // surface over a pixel or two (a contact shadow along a wall's foot) is
+  // not washed out, and it lingers in the history for frames after.
+  imageStore(img_output, pixel, vec4(mix(was.rgb, light, FillShare), was.a));
 }
       ]]></Compute>
     </Pass>

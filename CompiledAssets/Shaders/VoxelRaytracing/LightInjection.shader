@@ -197,6 +197,28 @@ uniform float _InjectionShare = 1.0;
 // half again).
 uniform float _CarriedLight = 1.0;
 
+// Where something moved or went away lately (renderer/StaleRegions): boxes
+// in the sun's frame (axes U, V across the sun, L towards it), one a column,
+// each holding the thing's place and the shadow it cast. The voxels there
+// are relit without history: the light it blocked, bounced or took along
+// is worked out afresh rather than blended out over many frames.
+uniform float _StaleCount = 0.0;
+uniform vec3 _StaleAxisU = vec3(1.0, 0.0, 0.0);
+uniform vec3 _StaleAxisV = vec3(0.0, 1.0, 0.0);
+uniform vec3 _StaleAxisL = vec3(0.0, 0.0, 1.0);
+uniform mat4 _StaleLo = mat4(0.0);
+uniform mat4 _StaleHi = mat4(0.0);
+
+bool stale(vec3 world) {
+  vec3 q = vec3(dot(world, _StaleAxisU), dot(world, _StaleAxisV), dot(world, _StaleAxisL));
+  for (int k = 0; k < 4; ++k) {
+    if (float(k) < _StaleCount && all(greaterThanEqual(q, _StaleLo[k].xyz)) && all(lessThanEqual(q, _StaleHi[k].xyz))) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void main() {
   if (gl_GlobalInvocationID.x >= Count) return;
   uint entry = Voxels[gl_GlobalInvocationID.x];
@@ -278,8 +300,9 @@ void main() {
   }
   vec3 R = albedo / PI * (direct + indirect);
   float stamp = lightStamp(frame);
-  imageStore(_RadianceOut, v, vec4(lightCurrent(last.a, frame, ownShare) ? mix(last.rgb, R, _InjectionBlend.x) : R, stamp));
-  imageStore(_IrradianceOut, v, vec4(lastIndirect.a > 0.5 ? mix(lastIndirect.rgb, indirect, _InjectionBlend.y) : indirect, stamp));
+  vec2 blend = stale(p) ? vec2(1.0) : _InjectionBlend;
+  imageStore(_RadianceOut, v, vec4(lightCurrent(last.a, frame, ownShare) ? mix(last.rgb, R, blend.x) : R, stamp));
+  imageStore(_IrradianceOut, v, vec4(lastIndirect.a > 0.5 ? mix(lastIndirect.rgb, indirect, blend.y) : indirect, stamp));
 }
       ]]></Compute>
     </Pass>

@@ -26,6 +26,7 @@
 #include "renderer/FrameResources.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
+#include "renderer/StaleRegions.h"
 #include "renderer/TemporalFill.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
@@ -182,7 +183,7 @@ float HistoryCap(const FrameInputs& frame, const CameraTargets& t) {
   return frame.Settling ? std::min(1.0f + since, RenderSystem::KeptWhileSettling) : 1.0f + since;
 }
 
-void FillCameraUniforms(CameraFrame& f) {
+void FillCameraUniforms(const FrameInputs& frame, CameraFrame& f) {
   Camera* c = f.C;
   Transform* T = f.T;
   UniformBuffer& u = f.View;
@@ -206,12 +207,17 @@ void FillCameraUniforms(CameraFrame& f) {
   u.SetVector("_CameraPos", T->Position);
   // Where last frame's picture was seen from: the temporal pass tells by it
   // whether the history shows the surface a pixel shows now.
-  u.SetVector("_CameraPos_Past", glm::vec3(T->WorldPast[3]));
+  const glm::vec3 past(T->WorldPast[3]);
+  u.SetVector("_CameraPos_Past", past);
+  // A still camera's pixels keep their distances: a program without the
+  // reprojection.
+  u.SetFloat("_CameraMoved", past != T->Position ? 1.0f : 0.0f);
   u.SetVector("RayTopLeft", c->PointToVector({0.0f, 1.0f}, T));
   u.SetVector("RayTopRight", c->PointToVector({1.0f, 1.0f}, T));
   u.SetVector("RayBottomLeft", c->PointToVector({0.0f, 0.0f}, T));
   u.SetVector("RayBottomRight", c->PointToVector({1.0f, 0.0f}, T));
   u.SetVector("RayCenter", c->PointToVector({0.5f, 0.5f}, T));
+  StaleRegions::SetCameraUniforms(u, frame.Stale);
   u.SetVector("ScreenSize", glm::vec4(f.W, f.H, 1.0f / f.W, 1.0f / f.H));
   u.CalculateHash();
 }
@@ -276,7 +282,7 @@ bool BeginCamera(PassContext& ctx, Thing thing, const std::vector<bool>& live, s
   f.C->Jitter = TemporalSS->value;
   f.C->UpdatePerspectiveMatrix();
   if (!SizeCamera(f)) return false;
-  FillCameraUniforms(f);
+  FillCameraUniforms(ctx.Frame, f);
 
   CameraTargets& t = f.C->Targets;
   f.Targets = &t;

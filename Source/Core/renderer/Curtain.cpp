@@ -38,6 +38,22 @@ Shown& LastShown() {
   return *shown;
 }
 
+// What the curtain covered and left this frame, while it did.
+struct Change {
+  bool Any = false;
+  CurtainChangeBox Box;
+  void Take(glm::vec3 p) {
+    Any = true;
+    Box.Box.Lo = glm::min(Box.Box.Lo, p);
+    Box.Box.Hi = glm::max(Box.Box.Hi, p);
+  }
+};
+
+Change& ThisFrame() {
+  static Change change;
+  return change;
+}
+
 }  // namespace
 
 Resource<Mesh>& ParticlesDisplay() {
@@ -172,8 +188,16 @@ void UpdateParticlesDisplay(float alpha) {
   FillVertices(mesh, now, normals);
   mesh.ToGPU();
   BindPastPositions(mesh, shown);
+  Change& change = ThisFrame();
+  for (std::uint32_t v = 0; v < CurtainParticles && v < shown.Positions.size(); ++v) {
+    if (glm::distance(now[v], shown.Positions[v]) <= MovedEnough) continue;
+    change.Take(now[v]);
+    change.Take(shown.Positions[v]);
+  }
   shown.Positions = std::move(now);
 }
+
+const CurtainChangeBox* CurtainChange() { return ThisFrame().Any ? &ThisFrame().Box : nullptr; }
 
 void ClothFrame(const Uint8* keys, float now, const glm::vec3& cameraPosition, Texbit* skipVolume,
                 const glm::mat4& fieldLocalToWorld) {
@@ -184,10 +208,21 @@ void ClothFrame(const Uint8* keys, float now, const glm::vec3& cameraPosition, T
     return !typing && InputSystem::PressedThisFrame(static_cast<SDL_Scancode>(scancode), keys);
   };
   const ClothCommands commands{held(KeyDelete), held(KeyBreak), held(KeyCreate), held(KeyDetach)};
-  if (ApplyClothCommands(commands, cameraPosition)) {
+  ThisFrame() = Change();
+  const bool shown = CurtainSurface() != nullptr;
+  const bool made = ApplyClothCommands(commands, cameraPosition);
+  // A curtain deleted leaves where it was last shown.
+  if (shown && (made || CurtainSurface() == nullptr)) {
+    for (const glm::vec3& p : LastShown().Positions) ThisFrame().Take(p);
+    ThisFrame().Box.Sudden = true;
+  }
+  if (made) {
     ParticlesDisplay() = Resources<Mesh>::Make("particlesDisplay");
-    // The new curtain's first frame moves from where it was made.
+    // The new curtain's first frame moves from where it was made, and it
+    // changes the light where it appears.
     LastShown().Positions = Cloth().stepStart;
+    for (const glm::vec3& p : Cloth().stepStart) ThisFrame().Take(p);
+    ThisFrame().Box.Sudden = true;
     if (!Cloth().staticonce) {
       ResetStaticCollisionGrid();
       CreateCollisionStructureFromVoxels(skipVolume, fieldLocalToWorld);

@@ -9,6 +9,7 @@
 
 #include "cloth/Cloth.h"
 #include "engine/Resource.h"
+#include "scene/Lighting.h"
 
 namespace KestorEngine {
 
@@ -26,6 +27,8 @@ inline constexpr int KeyCreate = 6;   // C
 inline constexpr int KeyBreak = 5;    // B
 inline constexpr int KeyDelete = 12;  // I
 inline constexpr int KeyDetach = 28;  // Y
+// A particle that moves less than this (m) in a frame changes no light.
+inline constexpr float MovedEnough = 0.01f;
 }  // namespace CurtainConstants
 
 // One frame of the curtain, run by the renderer before it draws: the I, B, C
@@ -49,6 +52,17 @@ Resource<Mesh>& ParticlesDisplay();
 void UpdateParticlesDisplay(float alpha);
 // Forgets the surface mesh and the positions it last showed.
 void ResetCurtainDisplay();
+
+// What the curtain covered and left in the last ClothFrame: the box of the
+// particles that moved more than CurtainConstants::MovedEnough since the
+// frame before (where they were and where they are), or of the whole curtain
+// last shown when it went away or where it was made (`Sudden`); null when it
+// did none of these.
+struct CurtainChangeBox {
+  WorldBox Box;
+  bool Sudden = false;
+};
+const CurtainChangeBox* CurtainChange();
 
 // Reads level 0 of `volume` back from the GPU and hands it to
 // CreateCollisionStructureFromTexels. A null volume adds no scene voxels.

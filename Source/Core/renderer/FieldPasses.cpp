@@ -32,6 +32,7 @@
 #include "renderer/FrameResources.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
+#include "renderer/StaleRegions.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
 #include "scene/Lighting.h"
@@ -332,6 +333,23 @@ void NoteLightChange(FrameInputs& frame, FieldFrame& f) {
   frame.WasSettling = frame.WasSettling || s.WasSettling;
 }
 
+// What moved or went away since the last frame, and where it leaves light
+// the injection and the temporal pass must work out afresh.
+void NoteSceneChanges(FrameInputs& frame, FieldFrame& f) {
+  LightFieldState& s = f.L->State;
+  const CurtainChangeBox* curtain = CurtainChange();
+  StaleRegions::NoteChanges(s, f.Steps.Signatures, frame.Queue, curtain != nullptr ? &curtain->Box : nullptr,
+                            curtain != nullptr && curtain->Sudden);
+  const Sky* sky = RenderSystem::ActiveSky();
+  const glm::vec3 toSun = sky != nullptr && sky->SunStrength > 0.0f ? sky->SunDirection : glm::vec3(0.0f);
+  // Two voxels all round: the light that bounced off the thing, the sky it
+  // hid.
+  const glm::vec3 voxel = 2.0f * glm::abs(f.T->Scale) / glm::max(f.L->Resolution, glm::vec3(1.0f));
+  frame.Stale = StaleRegions::InSunFrame(s.Changed, toSun, 2.0f * std::max({voxel.x, voxel.y, voxel.z}));
+  StaleRegions::SetFieldUniforms(f.Voxel, frame.Stale);
+  f.Voxel.CalculateHash();
+}
+
 // ---------------------------------------------------------------------------
 // Voxel drawing
 
@@ -502,6 +520,7 @@ bool BeginField(PassContext& ctx, Thing thing) {
   } else {
     PlanVoxelSteps(ctx.Frame, f);
   }
+  NoteSceneChanges(ctx.Frame, f);
   NoteLightChange(ctx.Frame, f);
   return true;
 }

@@ -17,6 +17,7 @@
 #include "render/ShaderUniform.h"
 #include "renderer/Cascade.h"
 #include "renderer/ComputePass.h"
+#include "renderer/StaleRegions.h"
 
 namespace KestorEngine {
 
@@ -75,6 +76,8 @@ struct FrameInputs {
   bool Settling = false;        // a field still relights without history
   bool WasSettling = false;     // one did in the last frame
   bool SettlingEnded = false;   // the last field settled in this frame
+  // Where what moved or went away leaves stale light and history.
+  StaleRegions::Regions Stale;
   // The probed resources each program samples, asked once per program and
   // frame, and those some program of this frame sampled.
   std::unordered_map<unsigned, std::vector<std::string>> ProgramReads;

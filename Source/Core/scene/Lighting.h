@@ -6,6 +6,7 @@
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/Component.h"
@@ -14,6 +15,23 @@ namespace KestorEngine {
 
 class Texbit;
 struct CascadeRecord;
+
+// A world box, axis-aligned; empty while Lo > Hi.
+struct WorldBox {
+  glm::vec3 Lo{1e30f};
+  glm::vec3 Hi{-1e30f};
+};
+
+// Where the scene changed lately: a box something moved out of or into, or
+// that it left by going away, and for how many more frames its voxels and
+// pixels take no history there.
+struct ChangedBox {
+  WorldBox Box;
+  int FramesLeft = 0;
+  // Frames in a row that something changed there: a thing that keeps
+  // moving (the weathervane turning, a curtain falling) counts up.
+  int Streak = 1;
+};
 
 // What the renderer carries from one frame to the next for a light field,
 // besides its volumes: the light it last saw and how far it has settled,
@@ -49,6 +67,10 @@ struct LightFieldState {
   std::shared_ptr<CascadeRecord> Levels;
   // The sun the levels were last swept for.
   glm::vec3 SweptSun{0.0f};
+  // The voxelised entries of the last frame, by signature (sorted) with the
+  // world box each covered, and the boxes where the scene changed lately.
+  std::vector<std::pair<std::uint64_t, WorldBox>> LastBoxes;
+  std::vector<ChangedBox> Changed;
 };
 
 // The box (placed and sized by the Thing's Transform) in which the renderer
