@@ -7,17 +7,20 @@
   pixel checkerboard and the rest the other.
   Per pixel and frame, in radiance throughout (VoxelRaytracing/LightField,
   VoxelRaytracing/ScreenLight):
-    - direct light from the sun and the area lights, sampled as the
-      "NoiseStyle" says (one picked by its weight, one in turn, or all), with
-      a shadow ray through the light field's occupancy;
+    - the sun, each pixel's own, shadowed by the sun's shadow map (SunShadow)
+      where a cascade reaches and by the light field's swept visibility
+      beyond;
+    - direct light from the area lights, sampled as the "NoiseStyle" says
+      (one picked by its weight, one in turn, or all), with a shadow ray
+      through the light field's occupancy;
     - the indirect light the light injection gathered at the voxels of the
       pixel's surface, averaged over its neighbouring voxels;
     - one reflection ray for glossy surfaces, which reads the light the
       voxels reflect and emit, the sky where it leaves the field and
       nothing where it gives up; with "HQ Reflections" off they reflect the
       sky and the sun only.
-  With "Sparse Light" on, the sun, the area lights, the indirect light and
-  the reflection come from the "Sparse" pass, run first for one pixel of each
+  With "Sparse Light" on, the area lights, the indirect light and the
+  reflection come from the "Sparse" pass, run first for one pixel of each
   2 x 2 block (a quarter of the rays; the reflection rays of the glossy
   samples in a "Reflection" pass of their own), and each pixel takes them from the
   samples around it that lie on its own surface (same plane, same facing);
@@ -38,7 +41,7 @@ layout(local_size_x = 16, local_size_y = 4) in;
 // Each block's sample, one texel a block: irradiance and the plane's
 // offset (its normal's dot product with the point as seen from the camera),
 // reflected radiance, and the plane's normal (alpha 0: the sample sees the
-// sky). Plain textures: a CPU driver fetches them far more cheaply than it
+// sky; else its share of the sun, ScreenLight's sunSampleAlpha). Plain textures: a CPU driver fetches them far more cheaply than it
 // unpacks packed numbers.
 layout(rgba32f) writeonly uniform image2D img_light;
 layout(rgba16f) writeonly uniform image2D img_reflection;
@@ -70,9 +73,10 @@ void main() {
   vec4 normal = vec4(0.0);
   float offset = 0.0;
   if (readSurface(pixel, size, s)) {
-    E = costlyLight(s, pixel, int(_NoiseStyle + 0.5) == 0);
+    float sun = sampleSun(s);
+    E = costlyLight(s, pixel, int(_NoiseStyle + 0.5) == 0, luminance(sunIrradianceSeen(s, abs(sun))));
     // The offset is taken along the normal as stored, so that the two agree.
-    normal = vec4(s.N * 0.5 + 0.5, 1.0);
+    normal = vec4(s.N * 0.5 + 0.5, sunSampleAlpha(sun));
     offset = dot(round(normal.xyz * 255.0) / 255.0 * 2.0 - 1.0, s.World - _CameraPos);
     // The few glossy samples (glass, iron) are listed for the "Reflection"
     // pass: here every sample would pay for their rays.
@@ -167,6 +171,16 @@ layout(std430, binding = 1) buffer FallbackList {
   uint FallbackCount;
   uint FallbackPixels[];
 };
+layout(std430, binding = 2) buffer SunEdgeList {
+  uvec3 SunEdgeGroups;
+  uint SunEdgeCount;
+  uint SunEdgePixels[];
+};
+layout(std430, binding = 3) buffer SunSoftList {
+  uvec3 SunSoftGroups;
+  uint SunSoftCount;
+  uint SunSoftPixels[];
+};
 // The panel's switches are compiled in: a CPU driver pays for the code of
 // a branch not taken, so each setting gets a program without the others.
 [PreCompile] uniform float _CastGI;
@@ -202,7 +216,7 @@ vec3 showVoxels(vec3 view) {
 // that see a surface stand in: working the light out for such pixels would
 // cost a third of the sparse pass's savings. False where all four see the
 // sky (a thin pole against it).
-bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R) {
+bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R, out vec2 sunRange, out float sunOwn) {
   ivec2 blocks = textureSize(SparseLight, 0);
   ivec2 offset = sampleOffset();
   ivec2 first = (pixel - offset) >> 1;
@@ -211,6 +225,10 @@ bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R) {
   bool shiny = glossy(s);
   E = vec3(0.0);
   R = vec3(0.0);
+  // The sun's shares of the samples on the pixel's surface, and of the
+  // pixel itself where it is a sample.
+  sunRange = vec2(1.0, 0.0);
+  sunOwn = -1.0;
   float total = 0.0;
   for (int i = 0; i < 4; ++i) {
     ivec2 block = clamp(first + ivec2(i & 1, i >> 1), ivec2(0), blocks - 1);
@@ -227,7 +245,9 @@ bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R) {
     vec2 gap = min(abs(vec2(block * 2 + offset - pixel)), vec2(2.0));
     vec2 near = max(1.0 - 0.5 * gap, vec2(0.05));
     // A sample that sees the sky counts nothing.
-    float w = near.x * near.y * (match + 1e-3) * plane.a;
+    float w = near.x * near.y * (match + 1e-3) * step(0.125, plane.a);
+    if (match > 0.5) sunRange = vec2(min(sunRange.x, plane.a), max(sunRange.y, plane.a));
+    if (block * 2 + offset == pixel) sunOwn = plane.a;
     E += light.rgb * w;
     if (shiny) R += texelFetch(SparseReflection, block, 0).rgb * w;
     total += w;
@@ -257,10 +277,13 @@ void main() {
     return;
   }
   vec3 E, R;
+  vec2 sunRange;
+  float sunOwn;
   if (_SparseLight < 0.5) {
-    E = costlyLight(s, pixel, true);
+    vec3 direct = screenSun(s);
+    E = costlyLight(s, pixel, true, luminance(direct)) + direct;
     R = reflectedLight(s);
-  } else if (!gatherSparse(pixel, s, E, R)) {
+  } else if (!gatherSparse(pixel, s, E, R, sunRange, sunOwn)) {
     // Left to the "Fallback" pass: a CPU driver runs the code of a branch
     // for every pixel, taken or not.
     uint i = atomicAdd(FallbackCount, 1u);
@@ -271,7 +294,102 @@ void main() {
     seedFor(pixel);
     E += areaLight(s, pixel);
   }
+  // The sun its samples agree on, or else listed for the "SunEdge" pass;
+  // without a map, the light field's.
+  if (_SparseLight > 0.5 && _SunShadowOn < 0.5) {
+    E += screenSun(s);
+  } else if (_SparseLight > 0.5) {
+    float sun = sharedSun(sunRange, sunOwn);
+    // A sample that could not tell (a penumbra, beyond the last cascade)
+    // sends the pixel to the "SunSoft" pass at once.
+    if (sun < 0.0 && sunReaches(s) && sunRange.x > 0.5) {
+      uint i = atomicAdd(SunEdgeCount, 1u);
+      if (i % 64u == 0u) atomicAdd(SunEdgeGroups.x, 1u);
+      SunEdgePixels[i] = uint(pixel.x) | (uint(pixel.y) << 16);
+    } else if (sun < 0.0 && sunReaches(s)) {
+      uint i = atomicAdd(SunSoftCount, 1u);
+      if (i % 64u == 0u) atomicAdd(SunSoftGroups.x, 1u);
+      SunSoftPixels[i] = uint(pixel.x) | (uint(pixel.y) << 16);
+    }
+    E += sunIrradianceSeen(s, max(sun, 0.0));
+  }
   imageStore(img_output, pixel, vec4(s.Albedo / PI * E + R, 1.0));
+}
+      ]]></Compute>
+    </Pass>
+    <Pass Name="SunEdge">
+      <Compute><![CDATA[
+#version 430 core
+layout(local_size_x = 64) in;
+layout(rgba16f) uniform image2D img_output;
+layout(std430, binding = 2) readonly buffer SunEdgeList {
+  uvec3 SunEdgeGroups;
+  uint SunEdgeCount;
+  uint SunEdgePixels[];
+};
+layout(std430, binding = 3) buffer SunSoftList {
+  uvec3 SunSoftGroups;
+  uint SunSoftCount;
+  uint SunSoftPixels[];
+};
+[PreCompile] uniform float _CastGI;
+[PreCompile] uniform float _CastSpecular;
+[PreCompile] uniform float _CastIS;
+[PreCompile] uniform float _HQReflections;
+[PreCompile] uniform float _NoiseStyle;
+#include "VoxelRaytracing/LightField"
+#include "VoxelRaytracing/ScreenLight"
+
+// The sun of the pixels whose block samples did not agree on it, from the
+// plain and sharp steps of their own; those that may lie in a wider
+// penumbra (or beyond the last cascade) are listed for the "SunSoft" pass.
+void main() {
+  uint i = gl_GlobalInvocationID.x;
+  if (i >= SunEdgeCount) return;
+  ivec2 pixel = ivec2(SunEdgePixels[i] & 0xffffu, SunEdgePixels[i] >> 16);
+  Surface s;
+  readSurface(pixel, imageSize(img_output), s);
+  float seen = sampleSun(s);
+  if (seen < 0.0) {
+    uint k = atomicAdd(SunSoftCount, 1u);
+    if (k % 64u == 0u) atomicAdd(SunSoftGroups.x, 1u);
+    SunSoftPixels[k] = SunEdgePixels[i];
+    return;
+  }
+  vec4 lit = imageLoad(img_output, pixel);
+  imageStore(img_output, pixel, vec4(lit.rgb + s.Albedo / PI * sunIrradianceSeen(s, seen), lit.a));
+}
+      ]]></Compute>
+    </Pass>
+    <Pass Name="SunSoft">
+      <Compute><![CDATA[
+#version 430 core
+layout(local_size_x = 64) in;
+layout(rgba16f) uniform image2D img_output;
+layout(std430, binding = 3) readonly buffer SunSoftList {
+  uvec3 SunSoftGroups;
+  uint SunSoftCount;
+  uint SunSoftPixels[];
+};
+[PreCompile] uniform float _CastGI;
+[PreCompile] uniform float _CastSpecular;
+[PreCompile] uniform float _CastIS;
+[PreCompile] uniform float _HQReflections;
+[PreCompile] uniform float _NoiseStyle;
+#include "VoxelRaytracing/LightField"
+#include "VoxelRaytracing/ScreenLight"
+
+// The sun of the pixels the "SunEdge" pass listed: every step of the map,
+// or the light field's swept visibility beyond its last cascade.
+void main() {
+  uint i = gl_GlobalInvocationID.x;
+  if (i >= SunSoftCount) return;
+  ivec2 pixel = ivec2(SunSoftPixels[i] & 0xffffu, SunSoftPixels[i] >> 16);
+  Surface s;
+  readSurface(pixel, imageSize(img_output), s);
+  seedFor(pixel);
+  vec4 lit = imageLoad(img_output, pixel);
+  imageStore(img_output, pixel, vec4(lit.rgb + s.Albedo / PI * screenSun(s), lit.a));
 }
       ]]></Compute>
     </Pass>

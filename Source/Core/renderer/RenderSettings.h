@@ -40,5 +40,8 @@ extern CVar<float>* RenderScale;
 // Milliseconds a frame may take; above 0 the render scale follows it, once
 // a second. 0 leaves the scale alone.
 extern CVar<float>* TargetFrameTime;
+// Texels a side of each cascade of the sun's shadow map; 0: no map, the
+// screen's sunlight shadowed by the light field alone.
+extern CVar<int>* SunShadowMap;
 
 }  // namespace KestorEngine

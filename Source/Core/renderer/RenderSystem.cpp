@@ -31,6 +31,7 @@
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
+#include "renderer/SunShadow.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
 #include "scene/Camera.h"
@@ -650,7 +651,13 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   if (RaycastScreen->value && deferred) {
     SaneGL::ClearColor(glm::vec4(0.0f));
     SaneGL::Clear(GL_COLOR_BUFFER_BIT);
-    std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface, &quickray, &is};
+    // The sun's shadows on screen come from this camera's shadow map.
+    SunShadow& sunShadow = SunShadow::Of(thing);
+    const Resource<Mesh>& curtain = ParticlesDisplay();
+    sunShadow.Render(queue, curtain && Particles().Count != 0 ? &curtain : nullptr,
+                     SunShadow::LensOf(*c, T->World, Shutter::Width() / std::max(Shutter::Height(), 1.0f)), c->Near,
+                     c->Far, ActiveSky(), VisualizeVoxels->value ? 0 : SunShadowMap->value);
+    std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface, &quickray, &is, &sunShadow.Uniforms()};
     LightField* first = LitThings.empty() ? nullptr : ComponentHandler<LightField>::Get(LitThings.front());
     // Without a voxelised light field there is nothing to march: the pass is
     // skipped and the lit colour stays black (emission still shows).
@@ -714,6 +721,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
           GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT | GL_TEXTURE_FETCH_BARRIER_BIT;
       if (program != 0) {
         fallback.Reset(static_cast<size_t>(Layer1->Width) * Layer1->Height, 1);
+        sunShadow.ListEdges(static_cast<size_t>(Layer1->Width) * Layer1->Height);
         BindImage(program, "img_output", 0, Layer1, 0, GL_RGBA16F);
         bindField(program);
         // Groups of 20 x 20 pixels, rounded up: the shader skips what lies
@@ -730,6 +738,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
         bindField(rest);
         DispatchIndirect(fallback.Groups(), written);
       }
+      if (program != 0) sunShadow.ShadeEdges(*LightingStencil, &list, Layer1, bindField);
     }
     for (RenderTexture* t : sparse) {
       if (t != nullptr) RenderTextureGuy::Done(t);

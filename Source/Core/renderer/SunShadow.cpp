@@ -1,0 +1,551 @@
+#include "renderer/SunShadow.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <unordered_map>
+
+#include <glm/geometric.hpp>
+#include <glm/gtc/matrix_transform.hpp>
+
+#include "engine/Debug.h"
+#include "engine/Resource.h"
+#include "render/Draw.h"
+#include "render/FrameBuffer.h"
+#include "render/Mesh.h"
+#include "render/Shader.h"
+#include "render/Texbit.h"
+#include "renderer/ComputePass.h"
+#include "renderer/PassTimers.h"
+#include "sanegl/GL.h"
+#include "sanegl/SaneGL.h"
+#include "scene/Camera.h"
+#include "scene/Lighting.h"
+
+namespace KestorEngine {
+
+// ---------------------------------------------------------------------------
+// The geometry
+
+namespace SunShadowMath {
+
+std::vector<float> CascadeEnds(float near, float far, int count, float logShare) {
+  std::vector<float> ends;
+  if (count <= 0) return ends;
+  near = std::max(near, 1e-4f);
+  far = std::max(far, near * 1.001f);
+  logShare = std::clamp(logShare, 0.0f, 1.0f);
+  for (int i = 1; i <= count; ++i) {
+    const float t = static_cast<float>(i) / static_cast<float>(count);
+    const float logarithmic = near * std::pow(far / near, t);
+    const float even = near + (far - near) * t;
+    ends.push_back(logShare * logarithmic + (1.0f - logShare) * even);
+  }
+  ends.back() = far;
+  return ends;
+}
+
+Sphere SliceSphere(const Lens& lens, float n, float f) {
+  Sphere s;
+  if (lens.Orthographic) {
+    const glm::vec4 r = lens.Rect;
+    s.Centre = lens.Eye + lens.Right * (0.5f * (r.x + r.z)) + lens.Up * (0.5f * (r.y + r.w)) +
+               lens.Forward * (0.5f * (n + f));
+    s.Radius = 0.5f * std::sqrt((r.z - r.x) * (r.z - r.x) + (r.w - r.y) * (r.w - r.y) + (f - n) * (f - n));
+    return s;
+  }
+  // The corners at distance d lie k d off the axis. A centre at c along it
+  // is as far from the near corners as from the far ones where
+  // c = (n + f)(1 + k^2) / 2; past the far end, the far corners alone count.
+  const float k2 = lens.TanHalfX * lens.TanHalfX + lens.TanHalfY * lens.TanHalfY;
+  const float c = std::min(f, 0.5f * (n + f) * (1.0f + k2));
+  s.Centre = lens.Eye + lens.Forward * c;
+  s.Radius = std::sqrt(k2 * f * f + (f - c) * (f - c));
+  return s;
+}
+
+glm::mat3 SunAxes(glm::vec3 toSun) {
+  const float length = glm::length(toSun);
+  const glm::vec3 z = length > 0.0f && std::isfinite(length) ? toSun / length : glm::vec3(0.0f, 0.0f, 1.0f);
+  // Any fixed reference works: it only has to stay the same while the sun
+  // does. Z up unless the sun stands (almost) overhead.
+  const glm::vec3 reference = std::abs(z.z) < 0.99f ? glm::vec3(0.0f, 0.0f, 1.0f) : glm::vec3(0.0f, 1.0f, 0.0f);
+  const glm::vec3 x = glm::normalize(glm::cross(reference, z));
+  return glm::mat3(x, glm::cross(z, x), z);
+}
+
+Square FitSquare(const Sphere& slice, const glm::mat3& axes, int size) {
+  Square square;
+  if (size < 4 || !(slice.Radius > 0.0f) || !std::isfinite(slice.Radius)) return square;
+  // The snapped centre sits up to half a texel off the sphere's: a texel of
+  // margin on each side keeps the whole sphere inside.
+  square.HalfWidth = slice.Radius * static_cast<float>(size) / static_cast<float>(size - 2);
+  square.Texel = 2.0f * square.HalfWidth / static_cast<float>(size);
+  const glm::vec3 light = glm::transpose(axes) * slice.Centre;
+  const float limit = 1e9f;
+  for (int axis = 0; axis < 2; ++axis) {
+    const float texels = std::round(light[axis] / square.Texel);
+    square.CentreTexels[axis] = std::isfinite(texels) ? static_cast<int>(std::clamp(texels, -limit, limit)) : 0;
+  }
+  return square;
+}
+
+DepthRange CoverDepths(float lo, float hi, float step) {
+  DepthRange range;
+  if (!(step > 0.0f) || !std::isfinite(lo) || !std::isfinite(hi) || lo > hi) return range;
+  // A step of margin beyond each end: a caster at the very top must not be
+  // cut by the near plane.
+  range.Bottom = (std::floor(lo / step) - 1.0f) * step;
+  range.Top = (std::ceil(hi / step) + 1.0f) * step;
+  return range;
+}
+
+TexelRect Union(const TexelRect& a, const TexelRect& b) {
+  if (a.Empty()) return b;
+  if (b.Empty()) return a;
+  return {std::min(a.X0, b.X0), std::min(a.Y0, b.Y0), std::max(a.X1, b.X1), std::max(a.Y1, b.Y1)};
+}
+
+TexelRect Intersection(const TexelRect& a, const TexelRect& b) {
+  return {std::max(a.X0, b.X0), std::max(a.Y0, b.Y0), std::min(a.X1, b.X1), std::min(a.Y1, b.Y1)};
+}
+
+TexelRect BoxTexels(const Square& square, const glm::mat3& axes, int size, glm::vec3 lo, glm::vec3 hi) {
+  if (!(square.Texel > 0.0f)) return {};
+  glm::vec2 a(std::numeric_limits<float>::max()), b(-std::numeric_limits<float>::max());
+  const glm::mat3 toLight = glm::transpose(axes);
+  for (int i = 0; i < 8; ++i) {
+    const glm::vec3 corner((i & 1) ? hi.x : lo.x, (i & 2) ? hi.y : lo.y, (i & 4) ? hi.z : lo.z);
+    const glm::vec2 p = glm::vec2(toLight * corner);
+    a = glm::min(a, p);
+    b = glm::max(b, p);
+  }
+  const glm::vec2 origin = square.Centre() - glm::vec2(square.HalfWidth);
+  const glm::vec2 first = (a - origin) / square.Texel, last = (b - origin) / square.Texel;
+  if (!std::isfinite(first.x) || !std::isfinite(first.y) || !std::isfinite(last.x) || !std::isfinite(last.y)) {
+    return {};
+  }
+  auto texel = [&](float v) { return static_cast<int>(std::clamp(v, -1.0f, static_cast<float>(size) + 1.0f)); };
+  const TexelRect box{texel(std::floor(first.x)) - 1, texel(std::floor(first.y)) - 1, texel(std::ceil(last.x)) + 1,
+                      texel(std::ceil(last.y)) + 1};
+  return Intersection(box, {0, 0, size, size});
+}
+
+glm::mat4 SquareClip(const Square& square, const glm::mat3& axes, const DepthRange& depth, const TexelRect& rect) {
+  const glm::vec2 origin = square.Centre() - glm::vec2(square.HalfWidth);
+  const float t = square.Texel;
+  // The light looks down its -z (away from the sun): depth 0 at Top.
+  const glm::mat4 view(glm::transpose(axes));
+  const glm::mat4 ortho = glm::ortho(origin.x + rect.X0 * t, origin.x + rect.X1 * t, origin.y + rect.Y0 * t,
+                                     origin.y + rect.Y1 * t, -depth.Top, -depth.Bottom);
+  return ortho * view;
+}
+
+TexelRect ChangedTexels(const std::vector<Caster>& before, const std::vector<Caster>& now) {
+  TexelRect changed;
+  size_t i = 0, j = 0;
+  while (i < before.size() || j < now.size()) {
+    if (j == now.size() || (i < before.size() && before[i].Signature < now[j].Signature)) {
+      changed = Union(changed, before[i++].Texels);
+    } else if (i == before.size() || now[j].Signature < before[i].Signature) {
+      changed = Union(changed, now[j++].Texels);
+    } else {
+      ++i;
+      ++j;
+    }
+  }
+  return changed;
+}
+
+}  // namespace SunShadowMath
+
+// ---------------------------------------------------------------------------
+// One camera's shadow map
+
+using namespace SunShadowMath;
+
+namespace {
+
+// The shadow of a caster depends on its mesh, its place and which faces are
+// drawn; nothing of its material.
+std::uint64_t CasterSignature(const DrawEntry& e) {
+  std::uint64_t seed = 0;
+  auto mix = [&](std::uint64_t v) { seed ^= v + 0x9e3779b9ull + (seed << 6) + (seed >> 2); };
+  const Mesh* mesh = std::get<0>(e).Object();
+  mix(reinterpret_cast<std::uintptr_t>(mesh));
+  mix(mesh != nullptr ? mesh->Faces.size() * 2 + (mesh->OneSided ? 1 : 0) : 0);
+  mix(static_cast<std::uint64_t>(static_cast<std::int64_t>(std::get<1>(e))));
+  const glm::mat4& m = std::get<2>(e);
+  for (int c = 0; c < 4; ++c) {
+    for (int r = 0; r < 4; ++r) {
+      std::uint32_t bits;
+      std::memcpy(&bits, &m[c][r], sizeof bits);
+      mix(bits);
+    }
+  }
+  return seed;
+}
+
+bool WorldBounds(const DrawEntry& e, glm::vec3& lo, glm::vec3& hi) {
+  const Mesh* mesh = std::get<0>(e).Object();
+  if (mesh == nullptr) return false;
+  lo = glm::vec3(std::numeric_limits<float>::max());
+  hi = glm::vec3(-std::numeric_limits<float>::max());
+  for (int i = 0; i < 8; ++i) {
+    const glm::vec3 c((i & 1) ? mesh->BoundsMax.x : mesh->BoundsMin.x, (i & 2) ? mesh->BoundsMax.y : mesh->BoundsMin.y,
+                      (i & 4) ? mesh->BoundsMax.z : mesh->BoundsMin.z);
+    const glm::vec3 w = glm::vec3(std::get<2>(e) * glm::vec4(c, 1.0f));
+    lo = glm::min(lo, w);
+    hi = glm::max(hi, w);
+  }
+  return glm::all(glm::lessThanEqual(lo, hi)) && std::isfinite(lo.x + lo.y + lo.z + hi.x + hi.y + hi.z);
+}
+
+bool PointsBounds(const std::vector<float>& xyz, glm::vec3& lo, glm::vec3& hi) {
+  lo = glm::vec3(std::numeric_limits<float>::max());
+  hi = glm::vec3(-std::numeric_limits<float>::max());
+  for (size_t k = 0; k + 2 < xyz.size(); k += 3) {
+    const glm::vec3 p(xyz[k], xyz[k + 1], xyz[k + 2]);
+    if (!std::isfinite(p.x + p.y + p.z)) continue;
+    lo = glm::min(lo, p);
+    hi = glm::max(hi, p);
+  }
+  return glm::all(glm::lessThanEqual(lo, hi));
+}
+
+// Distances up to the shadows' end grow in quarter octaves, so that walking
+// about the scene seldom changes the cascades' sizes.
+float QuarterOctaveAbove(float d) { return std::exp2(std::ceil(std::log2(std::max(d, 1e-3f)) * 4.0f) / 4.0f); }
+
+bool SameSquare(const Square& a, const Square& b) {
+  return a.CentreTexels == b.CentreTexels && a.HalfWidth == b.HalfWidth;
+}
+
+}  // namespace
+
+SunShadow::~SunShadow() { Forget(); }
+
+SunShadow& SunShadow::Of(Thing camera) {
+  // Never destroyed: its textures must not outlive the GL context at exit.
+  static auto* maps = new std::unordered_map<std::uint32_t, std::unique_ptr<SunShadow>>();
+  std::unique_ptr<SunShadow>& map = (*maps)[static_cast<std::uint32_t>(camera.ID)];
+  if (!map) map = std::make_unique<SunShadow>();
+  return *map;
+}
+
+Lens SunShadow::LensOf(const Camera& c, const glm::mat4& cameraToWorld, float aspect) {
+  Lens lens;
+  lens.Eye = glm::vec3(cameraToWorld[3]);
+  auto unit = [](glm::vec3 v, glm::vec3 fallback) {
+    const float l = glm::length(v);
+    return l > 0.0f && std::isfinite(l) ? v / l : fallback;
+  };
+  lens.Forward = unit(-glm::vec3(cameraToWorld[2]), glm::vec3(0.0f, 0.0f, -1.0f));
+  lens.Right = unit(glm::vec3(cameraToWorld[0]), glm::vec3(1.0f, 0.0f, 0.0f));
+  lens.Up = unit(glm::vec3(cameraToWorld[1]), glm::vec3(0.0f, 1.0f, 0.0f));
+  lens.Orthographic = c.Orthographic != 0;
+  lens.Rect = c.OrthoRect;
+  lens.TanHalfY = std::tan(std::clamp(c.FieldOfView, 1e-3f, 3.1f) * 0.5f);
+  lens.TanHalfX = lens.TanHalfY * (std::isfinite(aspect) && aspect > 0.0f ? aspect : 1.0f);
+  return lens;
+}
+
+void SunShadow::Forget() {
+  delete target;
+  target = nullptr;
+  delete atlas;
+  atlas = nullptr;
+  delete blocks;
+  blocks = nullptr;
+  delete hint;
+  hint = nullptr;
+  size = 0;
+  for (CascadeState& c : cascades) c = CascadeState();
+}
+
+bool SunShadow::MakeTargets(int side) {
+  if (atlas != nullptr && size == side) return true;
+  Forget();
+  atlas = new DepthTexture(side * Cascades, side, TextureFormats::Depth32F);
+  // Read texel by texel (the filtering is the shader's), one level.
+  atlas->Mipmaps = false;
+  atlas->FilterMode = 0;
+  atlas->WrapMode = 1;
+  atlas->ToGPU();
+  target = new FrameBuffer(true, atlas);
+  target->Name = "Sun shadow map";
+  for (RenderTexture** t : {&blocks, &hint}) {
+    *t = new RenderTexture(side * Cascades / Block, side / Block, TextureFormats::RGBA32F);
+    (*t)->Mipmaps = false;
+    (*t)->FilterMode = 0;
+    (*t)->ToGPU();
+  }
+  size = side;
+  return atlas->StorageMade && blocks->StorageMade && hint->StorageMade;
+}
+
+void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain, const Lens& lens, float near,
+                       float far, const Sky* sky, int wanted) {
+  texelsDrawn = 0;
+  const bool sunShines = sky != nullptr && sky->SunStrength > 0.0f && glm::length(sky->SunRadiance()) > 0.0f &&
+                         glm::length(sky->SunDirection) > 0.0f;
+  if (!sunShines || wanted <= 0) {
+    if (atlas != nullptr) Forget();
+    uniforms = UniformBuffer();
+    uniforms.SetFloat("_SunShadowOn", 0.0f);
+    uniforms.CalculateHash();
+    return;
+  }
+  const int side = std::clamp(wanted, 8 * Block, MaxSize) / Block * Block;
+  const glm::mat3 sunAxes = SunAxes(sky->SunDirection);
+
+  // The casters: whatever the light field voxelises (the things that shade
+  // the sun there too), and the curtain.
+  struct Held {
+    int Entry;
+    glm::vec3 Lo, Hi;
+    float Top;  // highest point along the light's z
+    std::uint64_t Signature;
+  };
+  std::vector<Held> held;
+  float lo = std::numeric_limits<float>::max(), hi = -std::numeric_limits<float>::max(), reach = 0.0f;
+  auto take = [&](glm::vec3 a, glm::vec3 b) {
+    float top = -std::numeric_limits<float>::max();
+    for (int i = 0; i < 8; ++i) {
+      const glm::vec3 c((i & 1) ? b.x : a.x, (i & 2) ? b.y : a.y, (i & 4) ? b.z : a.z);
+      const float z = glm::dot(c, sunAxes[2]);
+      lo = std::min(lo, z);
+      hi = std::max(hi, z);
+      top = std::max(top, z);
+      reach = std::max(reach, glm::distance(c, lens.Eye));
+    }
+    return top;
+  };
+  for (size_t i = 0; i < queue.size(); ++i) {
+    glm::vec3 a, b;
+    if (!std::get<8>(queue[i]) || !WorldBounds(queue[i], a, b)) continue;
+    const float top = take(a, b);
+    held.push_back({static_cast<int>(i), a, b, top, CasterSignature(queue[i])});
+  }
+  glm::vec3 curtainLo(0.0f), curtainHi(0.0f);
+  const bool withCurtain = curtain != nullptr && *curtain && PointsBounds((*curtain)->Vertices, curtainLo, curtainHi);
+  if (withCurtain) take(curtainLo, curtainHi);
+  near = std::max(near, 1e-3f);
+  far = std::min(far, QuarterOctaveAbove(reach));
+  if (held.empty() && !withCurtain) far = near;
+  if (!(far > near) || !MakeTargets(side)) {
+    uniforms = UniformBuffer();
+    uniforms.SetFloat("_SunShadowOn", 0.0f);
+    uniforms.CalculateHash();
+    return;
+  }
+
+  // A new sun or a new depth range changes every texel.
+  const DepthRange range = CoverDepths(lo, hi, DepthStep);
+  if (sunAxes != axes || range.Top != depth.Top || range.Bottom != depth.Bottom) {
+    for (CascadeState& c : cascades) c.Valid = false;
+  }
+  axes = sunAxes;
+  depth = range;
+
+  PassScope timer("Sun shadow map");
+  const std::vector<float> cascadeEnds = CascadeEnds(near, far, Cascades, LogShare);
+  std::copy(cascadeEnds.begin(), cascadeEnds.end(), ends.begin());
+  forward = lens.Forward;
+  std::vector<Redraw> redraws;
+  float start = near;
+  for (int k = 0; k < Cascades; ++k) {
+    const Sphere slice = SliceSphere(lens, start, ends[k]);
+    start = ends[k];
+    const Square square = FitSquare(slice, axes, size);
+    // Casters wholly below the slice's lowest point shade nothing in it.
+    const float floor = glm::dot(slice.Centre, axes[2]) - slice.Radius;
+    std::vector<Caster> now;
+    std::vector<int> entries;
+    for (const Held& h : held) {
+      if (h.Top < floor) continue;
+      const TexelRect texels = BoxTexels(square, axes, size, h.Lo, h.Hi);
+      if (texels.Empty()) continue;
+      now.push_back({h.Signature, texels});
+      entries.push_back(h.Entry);
+    }
+    TexelRect curtainTexels;
+    if (withCurtain) curtainTexels = BoxTexels(square, axes, size, curtainLo, curtainHi);
+
+    CascadeState& state = cascades[k];
+    const bool whole = !state.Valid || !SameSquare(state.Square, square);
+    std::vector<Caster> sorted = now;
+    std::sort(sorted.begin(), sorted.end());
+    Redraw r;
+    r.Cascade = k;
+    r.Rect = whole ? TexelRect{0, 0, size, size} : ChangedTexels(state.Drawn, sorted);
+    if (!whole) r.Rect = Union(r.Rect, Union(state.Curtain, curtainTexels));
+    if (!r.Rect.Empty()) {
+      for (size_t i = 0; i < now.size(); ++i) {
+        if (!Intersection(now[i].Texels, r.Rect).Empty()) r.Entries.push_back(entries[i]);
+      }
+      r.Curtain = withCurtain && !Intersection(curtainTexels, r.Rect).Empty();
+      redraws.push_back(std::move(r));
+    }
+    state.Square = square;
+    state.Drawn = std::move(sorted);
+    state.Curtain = curtainTexels;
+    state.Valid = true;
+  }
+  // All the cascades' redraws in one pass, then their summaries: a CPU
+  // driver waits for its threads at every pass and dispatch.
+  if (!redraws.empty()) {
+    DrawRects(redraws, queue, curtain);
+    Summarise(redraws);
+  }
+  Publish(*sky);
+}
+
+void SunShadow::DrawRects(const std::vector<Redraw>& redraws, std::vector<DrawEntry>& queue,
+                          const Resource<Mesh>* curtain) {
+  // Held while the map lives: the cache lets go of a shader nobody holds.
+  if (!shader) shader = Resources<Shader>::Get("SunShadowMap");
+  if (!shader) return;
+  FrameBuffer::SaveState();
+  target->ActivateEmpty(atlas->Width, atlas->Height);
+  SaneGL::StatePush();
+  SaneGL::ColorWrite(false, false, false, false);
+  SaneGL::DepthWrite(true);
+  SaneGL::Blend(false);
+  for (const Redraw& r : redraws) {
+    const TexelRect& rect = r.Rect;
+    texelsDrawn += static_cast<std::int64_t>(rect.X1 - rect.X0) * (rect.Y1 - rect.Y0);
+    // The rect alone: its own viewport and a projection of just its
+    // texels, so that nothing outside it is touched.
+    SaneGL::Viewport(r.Cascade * size + rect.X0, rect.Y0, rect.X1 - rect.X0, rect.Y1 - rect.Y0);
+    SaneGL::CullFace(SaneGL::FaceSide::None);
+    // Emptied first by a quad on the far plane: a clear would take the
+    // whole atlas with it. Every depth passes GEqual against 1; the state
+    // layer's Always switches the test off, and with it the depth writes.
+    SaneGL::DepthTest(SaneGL::ValueComparison::GEqual);
+    UniformBuffer clip;
+    clip.SetMatrix4("_SunShadowClip", SquareClip(cascades[r.Cascade].Square, axes, depth, rect));
+    clip.CalculateHash();
+    std::vector<UniformBuffer*> buffers = {&clip};
+    shader->Use("Clear", &buffers);
+    Draw::Blit();
+    SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
+    // Culled as the G-buffer culls: a one-sided mesh's back faces are
+    // behind its front faces from the sun too.
+    for (int i : r.Entries) {
+      DrawEntry& e = queue[static_cast<size_t>(i)];
+      const Mesh* mesh = std::get<0>(e).Object();
+      SaneGL::CullFace(mesh != nullptr && mesh->OneSided ? SaneGL::FaceSide::Back : SaneGL::FaceSide::None);
+      shader->Use("Depth", &buffers);
+      Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
+    }
+    if (r.Curtain && curtain != nullptr) {
+      SaneGL::CullFace(SaneGL::FaceSide::None);
+      shader->Use("Depth", &buffers);
+      Draw::DrawMesh(*curtain, glm::mat4(1.0f), -1);
+    }
+  }
+  SaneGL::StatePop();
+  SaneGL::StateSync();
+  FrameBuffer::RestoreState();
+}
+
+void SunShadow::Summarise(const std::vector<Redraw>& redraws) {
+  if (!shader) return;
+  const int side = size / Block;
+  // Per redraw, in blocks of the atlas: the blocks its rect touches, and
+  // the blocks whose plain marks read them (two around).
+  std::vector<GLint> drawn, marked;
+  std::vector<GLfloat> flat;
+  glm::ivec2 most(0), mostMarked(0);
+  for (const Redraw& r : redraws) {
+    const TexelRect& t = r.Rect;
+    const TexelRect b = {t.X0 / Block, t.Y0 / Block, (t.X1 + Block - 1) / Block, (t.Y1 + Block - 1) / Block};
+    const TexelRect m = Intersection({b.X0 - 2, b.Y0 - 2, b.X1 + 2, b.Y1 + 2}, {0, 0, side, side});
+    drawn.insert(drawn.end(), {r.Cascade * side + b.X0, b.Y0, b.X1 - b.X0, b.Y1 - b.Y0});
+    marked.insert(marked.end(), {r.Cascade * side + m.X0, m.Y0, m.X1 - m.X0, m.Y1 - m.Y0});
+    most = glm::max(most, glm::ivec2(b.X1 - b.X0, b.Y1 - b.Y0));
+    mostMarked = glm::max(mostMarked, glm::ivec2(m.X1 - m.X0, m.Y1 - m.Y0));
+    flat.push_back(Flatness * cascades[r.Cascade].Square.Texel / (depth.Top - depth.Bottom));
+  }
+  UniformBuffer inputs;
+  inputs.SetTexture("_SunShadowMap", atlas);
+  inputs.SetTexture("_SunShadowBlocks", blocks);
+  inputs.CalculateHash();
+  std::vector<UniformBuffer*> buffers = {&inputs};
+  const GLsizei count = static_cast<GLsizei>(redraws.size());
+  auto run = [&](const char* pass, RenderTexture* out, const char* image, const std::vector<GLint>& rects,
+                 glm::ivec2 extent) {
+    const unsigned program = UseCompute(*shader, pass, &buffers);
+    if (program == 0) return;
+    glProgramUniform4iv(program, glGetUniformLocation(program, "_SunShadowRects"), count, rects.data());
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glProgramUniform1fv(program, glGetUniformLocation(program, "_SunShadowFlat"), count, flat.data());
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glProgramUniform1i(program, glGetUniformLocation(program, "_SunShadowSide"), side);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    BindImage(program, image, 0, out, 0, GL_RGBA32F);
+    glDispatchCompute(static_cast<unsigned>((extent.x + 7) / 8), static_cast<unsigned>((extent.y + 7) / 8),
+                      static_cast<unsigned>(count));
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+  };
+  run("Blocks", blocks, "_SunShadowBlocksOut", drawn, most);
+  run("Plain", hint, "_SunShadowHintOut", marked, mostMarked);
+}
+
+void SunShadow::ListEdges(std::size_t pixels) {
+  if (atlas == nullptr) return;
+  edges.Reset(pixels, 2);
+  soft.Reset(pixels, 3);
+}
+
+void SunShadow::ShadeEdges(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* out,
+                           const std::function<void(unsigned)>& bind) {
+  if (atlas == nullptr || out == nullptr) return;
+  // Each pass adds the sun to the light its pixels hold.
+  const GLbitfield written = GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT |
+                             GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_STORAGE_BARRIER_BIT | GL_COMMAND_BARRIER_BIT;
+  for (const auto& [pass, list] : {std::pair<const char*, WorkList*>{"SunEdge", &edges}, {"SunSoft", &soft}}) {
+    PassScope timer(pass == std::string("SunEdge") ? "Sun shadow edges" : "Sun shadow penumbrae");
+    const unsigned program = UseCompute(lighting, pass, buffers);
+    if (program == 0) return;
+    BindImage(program, "img_output", 0, out, 0, GL_RGBA16F, GL_READ_WRITE);
+    bind(program);
+    DispatchIndirect(list->Groups(), written);
+  }
+}
+
+void SunShadow::Publish(const Sky& sky) {
+  uniforms = UniformBuffer();
+  uniforms.SetFloat("_SunShadowOn", 1.0f);
+  uniforms.SetTexture("_SunShadowMap", atlas);
+  uniforms.SetTexture("_SunShadowHint", hint);
+  const float range = depth.Top - depth.Bottom;
+  // World to the light's x and y (metres) and the map's depth (0 at Top).
+  glm::mat4 light(1.0f);
+  for (int c = 0; c < 3; ++c) {
+    light[c] = glm::vec4(axes[0][c], axes[1][c], -axes[2][c] / range, 0.0f);
+  }
+  light[3] = glm::vec4(0.0f, 0.0f, depth.Top / range, 1.0f);
+  uniforms.SetMatrix4("_SunShadowLight", light);
+  glm::mat4 squares(0.0f);
+  for (int k = 0; k < Cascades; ++k) {
+    const Square& s = cascades[k].Square;
+    squares[k] = glm::vec4(s.Centre(), 1.0f / s.HalfWidth, s.Texel);
+  }
+  uniforms.SetMatrix4("_SunShadowCascades", squares);
+  uniforms.SetVector("_SunShadowEnds", glm::vec4(ends[0], ends[1], ends[2], ends[3]));
+  uniforms.SetVector("_SunShadowForward", forward);
+  // The filter's reach follows the disc's radius; a sun wider than a few
+  // degrees (no sun's is) is filtered as one of MaxSunAngle.
+  const float radius = std::clamp(sky.SunAngle, 0.0f, MaxSunAngle) * 0.5f * 3.14159265f / 180.0f;
+  uniforms.SetVector("_SunShadowParams",
+                     glm::vec4(static_cast<float>(Cascades), static_cast<float>(size), range, std::tan(radius)));
+  uniforms.CalculateHash();
+}
+
+}  // namespace KestorEngine

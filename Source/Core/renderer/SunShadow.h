@@ -1,0 +1,237 @@
+#pragma once
+// The sun's shadow map for the screen's direct sunlight: cascades over the
+// view frustum, each an orthographic view along the sun over a sphere round
+// its slice of the frustum, drawn side by side into one depth texture. The
+// light field keeps its swept visibility for the light it injects into the
+// voxels; the screen passes read this map, whose texels are a few times
+// finer than a voxel where the camera looks.
+//
+// Stability. A cascade's sphere depends only on the lens and the cascade's
+// distances, never on where the camera points, so its texels keep their
+// size while the camera turns; its centre is snapped to whole texels of the
+// light's fixed axes, so the texel grid stays put in the world while the
+// camera moves. Shadow edges then stay where the geometry puts them.
+//
+// Cost. A CPU rasteriser pays for every texel drawn, so a cascade is drawn
+// again only where something changed: all of it when its square moved
+// (the camera moved by a texel or more), else the texels under the casters
+// that moved, appeared or went since the last frame (the weathervane's
+// turn costs its own small square). Casters outside a cascade's square,
+// or below everything it holds, are not drawn into it.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include <glm/mat3x3.hpp>
+#include <glm/mat4x4.hpp>
+#include <glm/vec2.hpp>
+#include <glm/vec3.hpp>
+#include <glm/vec4.hpp>
+
+#include "engine/Thing.h"
+#include "render/DrawSystem.h"
+#include "render/ShaderUniform.h"
+#include "renderer/ComputePass.h"
+
+namespace KestorEngine {
+
+class Camera;
+class DepthTexture;
+class RenderTexture;
+class FrameBuffer;
+class Sky;
+
+// ---------------------------------------------------------------------------
+// The geometry, without GL
+
+namespace SunShadowMath {
+
+// Where each of `count` cascades ends along the view axis, nearest first:
+// a blend of the logarithmic split (texels in step with the pixels they
+// serve) and the even one (`logShare` 1 and 0), between `near` and `far`.
+std::vector<float> CascadeEnds(float near, float far, int count, float logShare);
+
+// The slice of a camera's view between view distances `n` and `f`, and
+// the sphere that holds it, in world space.
+struct Lens {
+  glm::vec3 Eye{0.0f};
+  glm::vec3 Forward{0.0f, 0.0f, -1.0f};  // unit
+  glm::vec3 Right{1.0f, 0.0f, 0.0f};     // unit, across the view
+  glm::vec3 Up{0.0f, 1.0f, 0.0f};        // unit
+  bool Orthographic = false;
+  float TanHalfX = 1.0f;  // perspective: tangents of the half angles
+  float TanHalfY = 1.0f;
+  glm::vec4 Rect{-1.0f, -1.0f, 1.0f, 1.0f};  // orthographic: left, bottom, right, top
+};
+struct Sphere {
+  glm::vec3 Centre{0.0f};
+  float Radius = 0.0f;
+};
+// The smallest sphere centred on the view axis that holds the slice: its
+// radius depends on the lens and the distances alone.
+Sphere SliceSphere(const Lens& lens, float n, float f);
+
+// The light's axes: x and y across the sun's rays, z towards the sun; fixed
+// for a sun direction, whatever the camera does.
+glm::mat3 SunAxes(glm::vec3 toSun);
+
+// A cascade's square, `size` texels a side, as the light sees it: centre in
+// metres along the light's x and y, snapped to whole texels.
+struct Square {
+  glm::ivec2 CentreTexels{0};  // the centre, in texels of this square's size
+  float HalfWidth = 0.0f;      // metres
+  float Texel = 0.0f;          // metres
+  glm::vec2 Centre() const { return glm::vec2(CentreTexels) * Texel; }
+};
+Square FitSquare(const Sphere& slice, const glm::mat3& axes, int size);
+
+// The range of the map's depth along the sun: from `top` (nearest the sun,
+// depth 0) to `bottom` (depth 1), metres along the light's z.
+struct DepthRange {
+  float Top = 1.0f;
+  float Bottom = 0.0f;
+};
+// The casters' extent along the sun, `lo` to `hi` (metres along the
+// light's z), widened to whole multiples of `step`: a caster that turns
+// within it leaves the depths of everything else as they were.
+DepthRange CoverDepths(float lo, float hi, float step);
+
+// Texels [X0, X1) x [Y0, Y1) of a cascade; empty when X0 >= X1 or Y0 >= Y1.
+struct TexelRect {
+  int X0 = 0, Y0 = 0, X1 = 0, Y1 = 0;
+  bool Empty() const { return X0 >= X1 || Y0 >= Y1; }
+};
+TexelRect Union(const TexelRect& a, const TexelRect& b);
+TexelRect Intersection(const TexelRect& a, const TexelRect& b);
+
+// The texels of `square` that a world box's shadow can touch: its corners
+// seen along the sun, one texel of margin, clipped to the square.
+TexelRect BoxTexels(const Square& square, const glm::mat3& axes, int size, glm::vec3 lo, glm::vec3 hi);
+
+// World to the clip space of texels `rect` of `square`: the whole square
+// for the rect (0, 0, size, size).
+glm::mat4 SquareClip(const Square& square, const glm::mat3& axes, const DepthRange& depth, const TexelRect& rect);
+
+// What a cascade held when last drawn: one caster per entry, sorted by
+// signature. The texels to draw again are those of every caster that is
+// not in both lists (moved, new or gone).
+struct Caster {
+  std::uint64_t Signature = 0;
+  TexelRect Texels;
+  bool operator<(const Caster& o) const { return Signature < o.Signature; }
+};
+TexelRect ChangedTexels(const std::vector<Caster>& before, const std::vector<Caster>& now);
+
+}  // namespace SunShadowMath
+
+// ---------------------------------------------------------------------------
+// One camera's shadow map
+
+class SunShadow {
+ public:
+  static constexpr int Cascades = 4;
+  // The logarithmic share of the cascade split.
+  static constexpr float LogShare = 0.75f;
+  // The casters' depth range grows in steps of this much (metres).
+  static constexpr float DepthStep = 0.5f;
+  // The largest map side the setting may ask for (texels).
+  static constexpr int MaxSize = 2048;
+  // The widest sun disc the filter follows (degrees of diameter).
+  static constexpr float MaxSunAngle = 10.0f;
+  // The summary's blocks are this many texels a side; map sides are whole
+  // multiples of it.
+  static constexpr int Block = 4;
+  // A block counts as plain while no texel lies further off its plane than
+  // this share of a texel.
+  static constexpr float Flatness = 0.05f;
+
+  SunShadow() = default;
+  ~SunShadow();
+  SunShadow(const SunShadow&) = delete;
+  SunShadow& operator=(const SunShadow&) = delete;
+
+  // The map of the camera Thing `camera`, made the first time it is asked
+  // for and kept while the program runs.
+  static SunShadow& Of(Thing camera);
+  // A camera's lens placed by its world matrix; `aspect` is width / height.
+  static SunShadowMath::Lens LensOf(const Camera& c, const glm::mat4& cameraToWorld, float aspect);
+
+  // Brings the cascades up to date for a camera seeing through `lens`
+  // between `near` and `far`, with maps of `size` texels a side (0 or no
+  // sun: none, and the screen reads the light field's sunlight instead).
+  // `queue` is the frame's sorted scene queue; `curtain`, when not null,
+  // the cloth's display mesh, drawn wherever it is every frame.
+  void Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain, const SunShadowMath::Lens& lens,
+              float near, float far, const Sky* sky, int size);
+
+  // What the lighting programs read: the map and its matrices, or
+  // "_SunShadowOn" 0 when there is none.
+  UniformBuffer& Uniforms() { return uniforms; }
+
+  // The lighting pass lists the pixels whose block samples do not agree on
+  // the sun (storage buffer binding 2); the "SunEdge" pass works out the
+  // sharp ones and lists the rest (binding 3) for the "SunSoft" pass. Empty
+  // the lists before the lighting pass, and run the two passes of
+  // `lighting` after it, into `target`, with `bind` binding the light
+  // field's images for each program. Nothing without a map.
+  void ListEdges(std::size_t pixels);
+  void ShadeEdges(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* target,
+                  const std::function<void(unsigned)>& bind);
+
+  // The depth texture, cascade k in texels [k size, (k + 1) size) x
+  // [0, size); null without a map.
+  DepthTexture* Map() const { return atlas; }
+
+  // Texels drawn in the last Render, all cascades together (for tests and
+  // benchmarks: a still scene draws none).
+  std::int64_t TexelsDrawn() const { return texelsDrawn; }
+
+ private:
+  struct CascadeState {
+    SunShadowMath::Square Square;
+    std::vector<SunShadowMath::Caster> Drawn;
+    SunShadowMath::TexelRect Curtain;  // where the cloth was drawn
+    bool Valid = false;
+  };
+
+  // A cascade's texels to draw again, and the casters and the curtain
+  // found there.
+  struct Redraw {
+    int Cascade = 0;
+    SunShadowMath::TexelRect Rect;
+    std::vector<int> Entries;  // of the scene queue
+    bool Curtain = false;
+  };
+
+  bool MakeTargets(int size);
+  void DrawRects(const std::vector<Redraw>& redraws, std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain);
+  // The summary of the blocks under the redrawn texels (and around them,
+  // for the plain marks).
+  void Summarise(const std::vector<Redraw>& redraws);
+  void Publish(const Sky& sky);
+  void Forget();
+
+  Resource<Shader> shader;
+  DepthTexture* atlas = nullptr;
+  // Per block of the atlas: its plane and how far its texels stray from it
+  // (blocks), then the plane and whether it and its neighbours are plain
+  // (hint), what the lighting reads.
+  RenderTexture* blocks = nullptr;
+  RenderTexture* hint = nullptr;
+  FrameBuffer* target = nullptr;
+  int size = 0;
+  glm::mat3 axes{1.0f};
+  SunShadowMath::DepthRange depth;
+  std::array<CascadeState, Cascades> cascades;
+  // Where the cascades end along the view axis, and that axis.
+  std::array<float, Cascades> ends{};
+  glm::vec3 forward{0.0f, 0.0f, -1.0f};
+  UniformBuffer uniforms;
+  std::int64_t texelsDrawn = 0;
+  WorkList edges;
+  WorkList soft;
+};
+
+}  // namespace KestorEngine
