@@ -66,6 +66,30 @@ Sphere SliceSphere(const Lens& lens, float n, float f) {
   return s;
 }
 
+Sphere FitSlice(const Lens& lens, float n, float f, glm::vec3 lo, glm::vec3 hi) {
+  const Sphere whole = SliceSphere(lens, n, f);
+  glm::vec3 a(std::numeric_limits<float>::max()), b(-std::numeric_limits<float>::max());
+  for (int i = 0; i < 8; ++i) {
+    const float d = (i & 4) ? f : n;
+    glm::vec3 c;
+    if (lens.Orthographic) {
+      const glm::vec4 r = lens.Rect;
+      c = lens.Eye + lens.Forward * d + lens.Right * ((i & 1) ? r.z : r.x) + lens.Up * ((i & 2) ? r.w : r.y);
+    } else {
+      c = lens.Eye + lens.Forward * d + lens.Right * (((i & 1) ? 1.0f : -1.0f) * lens.TanHalfX * d) +
+          lens.Up * (((i & 2) ? 1.0f : -1.0f) * lens.TanHalfY * d);
+    }
+    a = glm::min(a, c);
+    b = glm::max(b, c);
+  }
+  a = glm::max(a, lo);
+  b = glm::min(b, hi);
+  if (glm::any(glm::greaterThan(a, b))) return whole;
+  Sphere part{0.5f * (a + b), 0.5f * glm::length(b - a)};
+  part.Radius = std::exp2(std::ceil(std::log2(std::max(part.Radius, 1e-3f)) * 8.0f) / 8.0f);
+  return part.Radius < whole.Radius ? part : whole;
+}
+
 glm::mat3 SunAxes(glm::vec3 toSun) {
   const float length = glm::length(toSun);
   const glm::vec3 z = length > 0.0f && std::isfinite(length) ? toSun / length : glm::vec3(0.0f, 0.0f, 1.0f);
@@ -323,15 +347,24 @@ void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curt
     }
     return top;
   };
+  // Whatever can receive a shadow: what the cameras draw, and the casters.
+  glm::vec3 sceneLo(std::numeric_limits<float>::max()), sceneHi(-std::numeric_limits<float>::max());
   for (size_t i = 0; i < queue.size(); ++i) {
     glm::vec3 a, b;
-    if (!std::get<8>(queue[i]) || !WorldBounds(queue[i], a, b)) continue;
+    if (!(std::get<7>(queue[i]) || std::get<8>(queue[i])) || !WorldBounds(queue[i], a, b)) continue;
+    sceneLo = glm::min(sceneLo, a);
+    sceneHi = glm::max(sceneHi, b);
+    if (!std::get<8>(queue[i])) continue;
     const float top = take(a, b);
     held.push_back({static_cast<int>(i), a, b, top, CasterSignature(queue[i])});
   }
   glm::vec3 curtainLo(0.0f), curtainHi(0.0f);
   const bool withCurtain = curtain != nullptr && *curtain && PointsBounds((*curtain)->Vertices, curtainLo, curtainHi);
-  if (withCurtain) take(curtainLo, curtainHi);
+  if (withCurtain) {
+    take(curtainLo, curtainHi);
+    sceneLo = glm::min(sceneLo, curtainLo);
+    sceneHi = glm::max(sceneHi, curtainHi);
+  }
   near = std::max(near, 1e-3f);
   far = std::min(far, QuarterOctaveAbove(reach));
   if (held.empty() && !withCurtain) far = near;
@@ -357,7 +390,7 @@ void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curt
   std::vector<Redraw> redraws;
   float start = near;
   for (int k = 0; k < Cascades; ++k) {
-    const Sphere slice = SliceSphere(lens, start, ends[k]);
+    const Sphere slice = FitSlice(lens, start, ends[k], sceneLo, sceneHi);
     start = ends[k];
     const Square square = FitSquare(slice, axes, size);
     // Casters wholly below the slice's lowest point shade nothing in it.

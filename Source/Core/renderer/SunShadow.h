@@ -72,6 +72,11 @@ struct Sphere {
 // The smallest sphere centred on the view axis that holds the slice: its
 // radius depends on the lens and the distances alone.
 Sphere SliceSphere(const Lens& lens, float n, float f);
+// A sphere that holds the part of the slice inside the box `lo`..`hi`
+// (what can be seen and shaded): SliceSphere, or where the box cuts the
+// slice down, a sphere round the box of the two's overlap whose radius grows
+// in eighths of an octave, so that turning the camera seldom changes it.
+Sphere FitSlice(const Lens& lens, float n, float f, glm::vec3 lo, glm::vec3 hi);
 
 // The light's axes: x and y across the sun's rays, z towards the sun; fixed
 // for a sun direction, whatever the camera does.
