@@ -12,6 +12,7 @@
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "renderer/SidePanel.h"
+#include "scene/CameraPathSystem.h"
 
 using namespace KestorEngine;
 
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
   auto* engine = new KestorEngineFlyHahaJk();
   engine->ConfigPath = options.ConfigPath;
   engine->ConfigOverrides = ConfigOverrides(options);
+  engine->FixedStep = options.FixedStep.value_or(0.0f);
   ComposeDemo(engine);
 
   RenderSystem::ShowOverlay = !options.HidePanel;
@@ -40,7 +42,13 @@ int main(int argc, char** argv) {
     LightingSetup->value = *options.Preset;
     ApplyLightingPreset(*options.Preset);
   }
-  BuildStartCamera(options, level ? &*level : nullptr);
+  const Thing camera = BuildStartCamera(options, level ? &*level : nullptr);
+  CameraPathSystem::Follow(camera, options.CameraPath);
+  if (options.FixedStep) {
+    // The automatic render scale follows real frame times, which differ
+    // from run to run; a scripted run keeps the scale it was given.
+    TargetFrameTime->value = 0.0f;
+  }
 
   engine->RunGame();
 

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "engine/CVar.h"
+#include "engine/CameraPath.h"
 #include "engine/CommandLine.h"
 #include "engine/Component.h"
 #include "engine/Engine.h"
@@ -42,6 +43,8 @@
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "sanegl/GL.h"
+#include "scene/Camera.h"
+#include "scene/CameraPathSystem.h"
 #include "scene/FlyCam.h"
 #include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
@@ -232,6 +235,58 @@ void BM_SunShadow(benchmark::State& state) {
   SunShadowMap->value = previous;
 }
 
+// The start camera walking down the lane, turning to the houses and back,
+// with a cut: the temporal pass meets motion, turns and a picture it has
+// no history for, as a user flying about gives it.
+const char* const StreetTour =
+    "0   2.66 -5.22 1.23  -40 -11.5\n"
+    "2   1.2  -3.5  1.4   -10  -6\n"
+    "4   0    -1    1.6    35  -2\n"
+    "5   0    -1    1.6    80   4\n"
+    "5  -2.5   5    1.8   160 -15\n"
+    "8  -1     2    1.5   200  -8\n";
+
+// Frames of the tour at two frames a second of simulated time (what a
+// software renderer gives), each run of the row from its start: the same
+// frames every repetition.
+void BM_Tour(benchmark::State& state) {
+  const int w = static_cast<int>(state.range(0));
+  const int h = w * 9 / 16;
+  std::vector<CameraKey> tour;
+  std::string problem;
+  if (!ParseCameraPath(StreetTour, "tour", tour, problem) || RenderSystem::CameraThings.empty()) {
+    state.SkipWithError(problem.c_str());
+    return;
+  }
+  QuietStdout quiet;
+  FlyCamSystem::pause = false;
+  SizeTo(w, h);
+  TargetFrameTime->value = 0.0f;
+  RenderScale->value = 1.0f;
+  const Thing camera = RenderSystem::CameraThings.front();
+  Transform* t = ComponentHandler<Transform>::Get(camera);
+  Camera* c = ComponentHandler<Camera>::Get(camera);
+  const glm::vec3 position = t->Position;
+  const glm::quat rotation = t->Rotation;
+  const float fov = c->FieldOfView;
+  CameraPathSystem::Follow(camera, tour);
+  engine->FixedStep = 0.5f;
+  engine->PassesRun = 0;
+  auto frame = [] {
+    engine->RunPass();
+    glFinish();
+  };
+  for (int i = 0; i < 2; ++i) frame();
+  Report(state, PassesOver(static_cast<int>(state.max_iterations), [&] {
+           for (auto _ : state) frame();
+         }));
+  CameraPathSystem::Follow(camera, {});
+  engine->FixedStep = 0.0f;
+  t->Position = position;
+  t->Rotation = rotation;
+  c->FieldOfView = fov;
+}
+
 // Process CPU of each pass: every pass waits for GL before and after it
 // (PassTimers::CpuProbes), which costs the overlap between passes, so the
 // frame's CPU here is a little above BM_Frame's; "between" is what no pass
@@ -362,8 +417,8 @@ bool SoftwareGL() {
 }
 
 // Every size and every stage switch; 1920 x 1080 only on a real GPU. Then
-// the render scales, the automatic scale and the convergence of a still
-// picture.
+// the render scales, the tour, the automatic scale and the convergence of a
+// still picture.
 void Register() {
   std::vector<int> widths = {640, 1280};
   if (!SoftwareGL()) widths.push_back(1920);
@@ -380,6 +435,12 @@ void Register() {
     for (int moving : {0, 1}) sun->Args({640, size, moving});
   }
   sun->Unit(benchmark::kMillisecond)->Iterations(8)->MeasureProcessCPUTime()->UseRealTime();
+  benchmark::RegisterBenchmark("Tour", BM_Tour)
+      ->Arg(640)
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(12)
+      ->MeasureProcessCPUTime()
+      ->UseRealTime();
   benchmark::RegisterBenchmark("PassCpu", BM_PassCpu)
       ->Args({640, 100, -1})
       ->Args({640, 100, 0})

@@ -90,7 +90,7 @@ void BM_MeshRendererFrame(benchmark::State& state) {
   for (auto _ : state) {
     MeshRendererSystem::MAKEITpretty(&engine);
     std::vector<DrawEntry> sorted = DrawSystem::drawthings;
-    std::sort(sorted.begin(), sorted.end(), DrawsBefore);
+    SortForDrawing(sorted);
     benchmark::DoNotOptimize(sorted.data());
     DrawSystem::ClearCache();
   }

@@ -7,9 +7,12 @@
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <cstdlib>
 #include <iostream>
 
 #include "SceneImport.h"
+#include "SourceChecks.h"
+#include "engine/Thing.h"
 
 namespace {
 
@@ -35,9 +38,21 @@ int main(int argc, char** argv) {
                "of KestorEngine with its meshes, materials on Standard.shader, textures, a light field around "
                "the scene, an area light for each emissive surface and the source's camera.",
                "KestorImport");
+  const std::string limits =
+      "Limits: the source is read in a child process of at most --max-memory MiB (default 4096) and\n"
+      "--max-seconds (default 300); glTF, OFF and PLY counts must fit the file's own bytes; node trees\n"
+      "deeper than " + std::to_string(KestorTools::MaxNodeDepth) + " levels and glTF nested deeper than " +
+      std::to_string(KestorTools::MaxJsonDepth) + " are refused; every coordinate written lies\n"
+      "within 1e6 m of the origin after --scale; textures are at most " + std::to_string(KestorTools::MaxImageSide) +
+      " pixels a side, decode\nwhole and lie in the source's folder; a level holds " +
+      std::to_string(KestorEngine::Thing::MaxLevelThings - 3) + " Things besides the light field, sky\n"
+      "and camera, so beyond that the nodes' meshes are merged into one Thing per material.\n";
+  static_assert(KestorTools::MaxCoordinate == 1e6f, "the text above says it");
   app.footer(
-      "Writes OUT/Levels/NAME.xml and the folders NAME in OUT/Meshes, OUT/Materials and OUT/Textures,\n"
-      "replacing an earlier import of the same name; on any problem nothing is written.\n"
+      "Writes OUT/Levels/NAME.xml and the folders NAME in OUT/Meshes, OUT/Materials and OUT/Textures\n"
+      "(NAME@2 while an earlier import holds NAME), replacing an earlier import of the same name in one\n"
+      "step; on any problem nothing is written, and a killed import leaves the earlier one whole.\n" +
+      limits +
       "Example:\n"
       "  KestorImport model.gltf --out MyAssets --voxels 96\n"
       "  KestorEngine --level MyAssets/Levels/model.xml");
@@ -54,9 +69,9 @@ int main(int argc, char** argv) {
   app.add_option("--up", up, "the source's up axis: y (OBJ and glTF, the default) or z")
       ->type_name("y|z")
       ->check(CLI::IsMember({"y", "z"}));
-  app.add_option("--scale", options.Scale, "source units to metres, such as 0.01 for centimetres (default 1)")
-      ->type_name("S")
-      ->check(CLI::PositiveNumber);
+  std::string scale;
+  app.add_option("--scale", scale, "source units to metres, such as 0.01 for centimetres (default 1; 1e-6 to 1e6)")
+      ->type_name("S");
   app.add_option("--camera", camera,
                  "camera for a source without one: x,y,z,yaw,pitch in the engine's coordinates (metres and "
                  "degrees, Z up; yaw 0 looks along +Y, 90 along +X)")
@@ -69,6 +84,15 @@ int main(int argc, char** argv) {
   app.add_option("--fov", fov, "that camera's vertical field of view in degrees")
       ->type_name("DEG")
       ->check(CLI::Range(1.0f, 179.0f));
+  app.add_flag("--allow-outside-textures", options.AllowOutsideTextures,
+               "take textures the source names outside its own folder (by default refused: a model file can "
+               "name any file on the machine)");
+  app.add_option("--max-memory", options.MemoryLimitMiB, "memory the reading may take, in MiB (default 4096)")
+      ->type_name("MIB")
+      ->check(CLI::Range(size_t{16}, size_t{1} << 30));
+  app.add_option("--max-seconds", options.TimeLimitSeconds, "time the reading may take, in seconds (default 300)")
+      ->type_name("S")
+      ->check(CLI::Range(0.001, 86400.0));
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -77,6 +101,14 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     std::cerr << "KestorImport: " << e.what() << " (--help lists the options)\n";
     return 2;
+  }
+  if (!scale.empty()) {
+    char* end = nullptr;
+    options.Scale = std::strtof(scale.c_str(), &end);
+    if (end != scale.c_str() + scale.size() || !(options.Scale >= KestorTools::MinScale && options.Scale <= KestorTools::MaxScale)) {
+      std::cerr << "KestorImport: --scale: expected a number from 1e-6 to 1e6, not \"" << scale << "\"\n";
+      return 2;
+    }
   }
   options.ZUp = up == "z";
   options.Sky = sky == "day";

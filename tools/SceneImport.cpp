@@ -1,6 +1,6 @@
 // Sections: names and numbers | reading the source (materials, textures,
-// nodes and meshes, emissive areas, camera, light field) | the engine's file
-// texts | writing all files at once.
+// nodes and meshes, fitting a level, emissive areas, camera, light field) |
+// the engine's file texts | staging the files | the whole import.
 #include "SceneImport.h"
 
 #include <assimp/Importer.hpp>
@@ -12,12 +12,19 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
+#include <cstring>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
+
+#include "ChildRun.h"
+#include "ImportFolder.h"
+#include "SourceChecks.h"
+#include "engine/Thing.h"
 
 #include <glm/geometric.hpp>
 #include <glm/gtc/type_ptr.hpp>
@@ -70,6 +77,24 @@ std::string Number(float value) {
 std::string Vec(glm::vec3 v) { return Number(v.x) + "," + Number(v.y) + "," + Number(v.z); }
 
 bool Finite(glm::vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
+// Finite and within MaxCoordinate of the origin on every axis.
+bool InRange(glm::vec3 v) {
+  return std::abs(v.x) <= MaxCoordinate && std::abs(v.y) <= MaxCoordinate && std::abs(v.z) <= MaxCoordinate;
+}
+
+std::string Shown(float value) {
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
+
+// Emitted radiance a material may have: what a level's numbers take.
+constexpr float MaxEmission = 1e9f;
+
+// Things every import writes besides its nodes and areas: LightVolume, Sky
+// and Camera.
+constexpr int FixedThings = 3;
 
 glm::mat4 ToGlm(const aiMatrix4x4& m) { return glm::transpose(glm::make_mat4(&m.a1)); }
 
@@ -144,8 +169,14 @@ class Reader {
 
   void ReadMaterials(Scene& scene);
   std::string ReadTexture(Scene& scene, const aiMaterial& m, const std::string& materialName);
-  void ReadNode(Scene& scene, const aiNode& node, const glm::mat4& parent);
+  bool CheckImage(const std::string& bytes, const std::string& label);
+  bool CheckSourceFile();
+  bool CheckTreeDepth();
+  void ReadNodes(Scene& scene);
+  void ReadNode(Scene& scene, const aiNode& node, const glm::mat4& world);
   int MeshFor(Scene& scene, const aiNode& node, const glm::mat4& bake, bool mirrored, const std::string& name);
+  void FitLevel(Scene& scene);
+  void MergeThings(Scene& scene);
   void ReadAreas(Scene& scene);
   void ReadCamera(Scene& scene);
   void FitField(Scene& scene);
@@ -161,12 +192,37 @@ class Reader {
   std::vector<std::string> materialTextureKeys;
 };
 
-bool Reader::Read(Scene& scene) {
+// Formats whose counts or trees can make the library allocate far beyond
+// the file, or recurse past the stack, are checked before it reads them.
+bool Reader::CheckSourceFile() {
   std::error_code error;
   if (!fs::is_regular_file(options.Source, error)) {
     Problem("no such file");
     return false;
   }
+  const std::string problem = CheckSource(options.Source);
+  if (!problem.empty()) Problem(problem);
+  return problem.empty();
+}
+
+// The tree as the library built it, for the formats not checked before:
+// walked without recursion, as every walk below is.
+bool Reader::CheckTreeDepth() {
+  std::vector<std::pair<const aiNode*, int>> open = {{source->mRootNode, 0}};
+  while (!open.empty()) {
+    const auto [node, depth] = open.back();
+    open.pop_back();
+    if (depth > MaxNodeDepth) {
+      Problem("its node tree is more than " + std::to_string(MaxNodeDepth) + " levels deep, more than the importer takes");
+      return false;
+    }
+    for (unsigned i = 0; i < node->mNumChildren; ++i) open.emplace_back(node->mChildren[i], depth + 1);
+  }
+  return true;
+}
+
+bool Reader::Read(Scene& scene) {
+  if (!CheckSourceFile()) return false;
   Assimp::Importer importer;
   importer.SetPropertyFloat(AI_CONFIG_PP_GSN_MAX_SMOOTHING_ANGLE, SmoothingDegrees);
   // Triangles of no area go; points and lines stay, to be refused below.
@@ -176,6 +232,8 @@ bool Reader::Read(Scene& scene) {
                                                  aiProcess_FindDegenerates | aiProcess_ValidateDataStructure);
   if (source == nullptr) {
     std::string why = importer.GetErrorString();
+    // The library turns a failed allocation into its error text.
+    if (why.find("bad_alloc") != std::string::npos) throw std::bad_alloc();
     std::replace(why.begin(), why.end(), '\n', ' ');
     const bool empty = why.find("mNumMeshes is 0") != std::string::npos || why.find("too small") != std::string::npos;
     Problem(empty ? "holds no geometry (" + why + ")" : "cannot be read: " + why);
@@ -185,6 +243,7 @@ bool Reader::Read(Scene& scene) {
     Problem("holds no geometry");
     return false;
   }
+  if (!CheckTreeDepth()) return false;
 
   // Y up (x, y, z) becomes Z up (x, -z, y): a turn about X that keeps
   // handedness, so a camera looking along the source's -Z looks along +Y.
@@ -221,11 +280,14 @@ bool Reader::Read(Scene& scene) {
   if (!result.Problems.empty()) return false;
 
   ReadMaterials(scene);
-  ReadNode(scene, *source->mRootNode, glm::mat4(1.0f));
-  if (scene.Meshes.empty()) Problem("holds no triangles in any node");
+  if (!result.Problems.empty()) return false;
+  ReadNodes(scene);
+  if (scene.Meshes.empty() && result.Problems.empty()) Problem("holds no triangles in any node");
   if (!result.Problems.empty()) return false;
   ReadAreas(scene);
   FitField(scene);
+  FitLevel(scene);
+  if (!result.Problems.empty()) return false;
   ReadCamera(scene);
   for (unsigned i = 0; i < source->mNumLights; ++i) {
     Note("light \"" + std::string(source->mLights[i]->mName.C_Str()) +
@@ -242,20 +304,38 @@ void Reader::ReadMaterials(Scene& scene) {
     aiString name;
     m.Get(AI_MATKEY_NAME, name);
     out.Name = Unique(names, FileName(name.C_Str(), "Material" + std::to_string(i)));
+    // A value that is no number has no colour or roughness to stand for:
+    // the material is refused rather than guessed.
+    const std::string label = "material \"" + out.Name + "\": ";
+    auto finite = [&](const char* what, std::initializer_list<float> values) {
+      for (float v : values) {
+        if (!std::isfinite(v)) {
+          Problem(label + "its " + what + " is not a number (" + Shown(v) + ")");
+          return false;
+        }
+      }
+      return true;
+    };
 
     aiColor4D colour;
     if (m.Get(AI_MATKEY_BASE_COLOR, colour) == AI_SUCCESS || m.Get(AI_MATKEY_COLOR_DIFFUSE, colour) == AI_SUCCESS) {
+      if (!finite("base colour", {colour.r, colour.g, colour.b})) continue;
       out.Color = glm::clamp(glm::vec3(colour.r, colour.g, colour.b), 0.0f, 1.0f);
     }
     float value = 0.0f;
     if (m.Get(AI_MATKEY_ROUGHNESS_FACTOR, value) == AI_SUCCESS) {
+      if (!finite("roughness", {value})) continue;
       out.Roughness = value;
-    } else if (m.Get(AI_MATKEY_SHININESS, value) == AI_SUCCESS && value > 0.0f) {
+    } else if (m.Get(AI_MATKEY_SHININESS, value) == AI_SUCCESS) {
+      if (!finite("shininess", {value})) continue;
       // A Phong exponent as a roughness: the usual sqrt(2 / (n + 2)).
-      out.Roughness = std::sqrt(2.0f / (value + 2.0f));
+      if (value > 0.0f) out.Roughness = std::sqrt(2.0f / (value + 2.0f));
     }
     out.Roughness = std::clamp(out.Roughness, 0.0f, 1.0f);
-    if (m.Get(AI_MATKEY_METALLIC_FACTOR, value) == AI_SUCCESS) out.Metallic = std::clamp(value, 0.0f, 1.0f);
+    if (m.Get(AI_MATKEY_METALLIC_FACTOR, value) == AI_SUCCESS) {
+      if (!finite("metalness", {value})) continue;
+      out.Metallic = std::clamp(value, 0.0f, 1.0f);
+    }
 
     // Emitted radiance = Strength x EmissionColor; the colour keeps the hue
     // with its largest channel at 1 and the strength carries the rest.
@@ -263,15 +343,46 @@ void Reader::ReadMaterials(Scene& scene) {
     m.Get(AI_MATKEY_COLOR_EMISSIVE, emissive);
     float intensity = 1.0f;
     m.Get(AI_MATKEY_EMISSIVE_INTENSITY, intensity);
+    if (!finite("emission", {emissive.r, emissive.g, emissive.b, intensity})) continue;
     const glm::vec3 radiance = glm::max(glm::vec3(emissive.r, emissive.g, emissive.b) * intensity, 0.0f);
     const float peak = std::max({radiance.r, radiance.g, radiance.b});
-    if (std::isfinite(peak) && peak > 0.0f) {
+    if (!(peak <= MaxEmission)) {
+      Problem(label + "its emission (" + Shown(peak) + ") is beyond the " + Shown(MaxEmission) + " a level takes");
+      continue;
+    }
+    if (peak > 0.0f) {
       out.EmissionColor = radiance / peak;
       out.Strength = peak;
     }
     out.Texture = ReadTexture(scene, m, out.Name);
     scene.Materials.push_back(out);
   }
+}
+
+// Decoded whole, as the engine will: a header alone passes a truncated file
+// that then draws black.
+bool Reader::CheckImage(const std::string& bytes, const std::string& label) {
+  const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
+  const int size = static_cast<int>(std::min<size_t>(bytes.size(), INT32_MAX));
+  int w = 0, h = 0, channels = 0;
+  if (bytes.empty() || bytes.size() > INT32_MAX || stbi_info_from_memory(data, size, &w, &h, &channels) == 0) {
+    Problem(label + " is not an image the engine reads (PNG, JPEG, TGA, BMP, ...)");
+    return false;
+  }
+  if (w > MaxImageSide || h > MaxImageSide) {
+    Problem(label + " is " + std::to_string(w) + " x " + std::to_string(h) + " pixels, more than the " +
+            std::to_string(MaxImageSide) + " a side the engine draws");
+    return false;
+  }
+  stbi_uc* pixels = stbi_load_from_memory(data, size, &w, &h, &channels, 0);
+  if (pixels == nullptr) {
+    const char* why = stbi_failure_reason();
+    if (why != nullptr && std::strcmp(why, "outofmem") == 0) throw std::bad_alloc();
+    Problem(label + " does not decode (" + (why != nullptr ? why : "broken") + "): truncated or damaged");
+    return false;
+  }
+  stbi_image_free(pixels);
+  return true;
 }
 
 // Copies the material's base-colour image into the scene's textures, once per
@@ -320,6 +431,14 @@ std::string Reader::ReadTexture(Scene& scene, const aiMaterial& m, const std::st
       Problem("material \"" + materialName + "\": its texture \"" + key + "\" does not exist");
       return "";
     }
+    // Links followed: a path inside the tree that leads out is outside.
+    const fs::path real = fs::weakly_canonical(file, error), tree = fs::weakly_canonical(folder.empty() ? "." : folder, error);
+    const auto [treeEnd, realAt] = std::mismatch(tree.begin(), tree.end(), real.begin(), real.end());
+    if (!options.AllowOutsideTextures && treeEnd != tree.end()) {
+      Problem("material \"" + materialName + "\": its texture \"" + key + "\" lies outside the source's folder (" +
+              real.string() + "); --allow-outside-textures takes it");
+      return "";
+    }
     std::ifstream in(file, std::ios::binary);
     std::stringstream bytes;
     bytes << in.rdbuf();
@@ -327,14 +446,7 @@ std::string Reader::ReadTexture(Scene& scene, const aiMaterial& m, const std::st
     stem = FileName(file.stem().string(), "Texture");
     extension = file.extension().string();
   }
-  int w = 0, h = 0, channels = 0;
-  if (texture.Bytes.empty() ||
-      stbi_info_from_memory(reinterpret_cast<const stbi_uc*>(texture.Bytes.data()), static_cast<int>(texture.Bytes.size()),
-                            &w, &h, &channels) == 0) {
-    Problem("material \"" + materialName + "\": its texture \"" + key +
-            "\" is not an image the engine reads (PNG, JPEG, TGA, BMP, ...)");
-    return "";
-  }
+  if (!CheckImage(texture.Bytes, "material \"" + materialName + "\": its texture \"" + key + "\"")) return "";
   std::string suffix = FileName(extension.empty() ? "png" : extension.substr(extension[0] == '.' ? 1 : 0), "png");
   std::transform(suffix.begin(), suffix.end(), suffix.begin(), [](unsigned char c) { return std::tolower(c); });
   std::set<std::string> taken;
@@ -345,8 +457,20 @@ std::string Reader::ReadTexture(Scene& scene, const aiMaterial& m, const std::st
   return texture.Name;
 }
 
-void Reader::ReadNode(Scene& scene, const aiNode& node, const glm::mat4& parent) {
-  const glm::mat4 world = parent * ToGlm(node.mTransformation);
+// Every node, parents before children and siblings in order, as a
+// recursive walk would visit them.
+void Reader::ReadNodes(Scene& scene) {
+  std::vector<std::pair<const aiNode*, glm::mat4>> open = {{source->mRootNode, glm::mat4(1.0f)}};
+  while (!open.empty() && result.Problems.empty()) {
+    const auto [node, parent] = open.back();
+    open.pop_back();
+    const glm::mat4 world = parent * ToGlm(node->mTransformation);
+    ReadNode(scene, *node, world);
+    for (unsigned i = node->mNumChildren; i-- > 0;) open.emplace_back(node->mChildren[i], world);
+  }
+}
+
+void Reader::ReadNode(Scene& scene, const aiNode& node, const glm::mat4& world) {
   if (node.mNumMeshes > 0) {
     // Position and rotation stay in the Thing's Transform; the node's scale
     // (and any shear) and the turn into engine axes go into the mesh, so
@@ -380,10 +504,15 @@ void Reader::ReadNode(Scene& scene, const aiNode& node, const glm::mat4& parent)
       for (int c = 0; c < 3; ++c) nodeScale[c][c] = scale[c];
       bake = toEngine * nodeScale;
     }
+    if (!InRange(thing.Position)) {
+      Problem("node \"" + std::string(node.mName.C_Str()) + "\" lies at (" + Vec(thing.Position) +
+              ") after its transforms and --scale, beyond the " + Shown(MaxCoordinate) +
+              " units a level takes (a smaller --scale brings it in)");
+      return;
+    }
     thing.Mesh = MeshFor(scene, node, bake, det < 0.0f, thing.Name);
     if (thing.Mesh >= 0) scene.Things.push_back(thing);
   }
-  for (unsigned i = 0; i < node.mNumChildren; ++i) ReadNode(scene, *node.mChildren[i], world);
 }
 
 int Reader::MeshFor(Scene& scene, const aiNode& node, const glm::mat4& bake, bool mirrored, const std::string& name) {
@@ -401,11 +530,21 @@ int Reader::MeshFor(Scene& scene, const aiNode& node, const glm::mat4& bake, boo
     const uint32_t base = static_cast<uint32_t>(mesh.Vertices.size() / 3);
     for (unsigned v = 0; v < m.mNumVertices; ++v) {
       const glm::vec3 p = glm::vec3(bake * glm::vec4(m.mVertices[v].x, m.mVertices[v].y, m.mVertices[v].z, 1.0f));
+      // Checked as written: the node's scale and --scale can push finite
+      // source numbers past float.
+      if (!InRange(p)) {
+        Problem("node \"" + std::string(node.mName.C_Str()) + "\": mesh \"" + m.mName.C_Str() + "\" reaches (" +
+                Vec(p) + ") after the node's scale and --scale, beyond the " + Shown(MaxCoordinate) +
+                " units a level takes (a smaller --scale brings it in)");
+        return -1;
+      }
       glm::vec3 n(0.0f, 0.0f, 1.0f);
       if (m.mNormals != nullptr) {
         n = normalMatrix * glm::vec3(m.mNormals[v].x, m.mNormals[v].y, m.mNormals[v].z);
+        // A scale near zero has no usable inverse: such a normal points up.
         const float length = glm::length(n);
-        n = length > 0.0f ? n / length : glm::vec3(0.0f, 0.0f, 1.0f);
+        n = length > 0.0f && std::isfinite(length) ? n / length : glm::vec3(0.0f, 0.0f, 1.0f);
+        if (!Finite(n)) n = glm::vec3(0.0f, 0.0f, 1.0f);
       }
       // Image rows load top first, so v runs down the image.
       glm::vec2 uv(0.0f);
@@ -430,6 +569,85 @@ int Reader::MeshFor(Scene& scene, const aiNode& node, const glm::mat4& bake, boo
   scene.Meshes.push_back(mesh);
   meshByContent[key] = static_cast<int>(scene.Meshes.size() - 1);
   return static_cast<int>(scene.Meshes.size() - 1);
+}
+
+// A level holds Thing::MaxLevelThings. Past that the nodes' meshes merge
+// into one Thing per material (meshes that never move lose nothing by
+// sharing a Thing), and the areas that find no room left go.
+void Reader::FitLevel(Scene& scene) {
+  const size_t room = static_cast<size_t>(KestorEngine::Thing::MaxLevelThings - FixedThings);
+  if (scene.Things.size() > room) {
+    const size_t nodes = scene.Things.size();
+    MergeThings(scene);
+    if (!result.Problems.empty()) return;
+    if (scene.Things.size() > room) {
+      Problem(std::to_string(nodes) + " nodes of " + std::to_string(scene.Things.size()) +
+              " materials: more than the " + std::to_string(room) + " Things a level holds even merged by material");
+      return;
+    }
+    Note(std::to_string(nodes) + " nodes with meshes are more than the " + std::to_string(room) +
+         " Things a level holds: their meshes are merged into one Thing per material (" +
+         std::to_string(scene.Things.size()) + ")");
+  }
+  const size_t areaRoom = room - scene.Things.size();
+  if (scene.Areas.size() > areaRoom) {
+    Note(std::to_string(scene.Areas.size() - areaRoom) + " of the " + std::to_string(scene.Areas.size()) +
+         " emissive surfaces get no area light, for want of room in the level; they still glow and light the "
+         "scene through the light field");
+    scene.Areas.resize(areaRoom);
+  }
+}
+
+void Reader::MergeThings(Scene& scene) {
+  std::map<int, Mesh> byMaterial;
+  std::vector<uint32_t> remap;
+  for (const Thing& thing : scene.Things) {
+    const Mesh& mesh = scene.Meshes[thing.Mesh];
+    const glm::mat3 turn(thing.World);
+    remap.assign(mesh.Vertices.size() / 3, UINT32_MAX);
+    uint32_t first = 0;
+    for (size_t sub = 0; sub < mesh.SubmeshSizes.size(); ++sub) {
+      Mesh& merged = byMaterial[mesh.Materials[sub]];
+      const uint32_t end = first + mesh.SubmeshSizes[sub];
+      for (uint32_t f = first; f < end; ++f) {
+        const uint32_t i = mesh.Faces[f];
+        if (remap[i] == UINT32_MAX) {
+          if (merged.Vertices.size() / 3 >= UINT32_MAX - 1) {
+            Problem("merged by material, the scene's meshes hold more vertices than a mesh file indexes");
+            return;
+          }
+          const glm::vec3 p = glm::vec3(thing.World * glm::vec4(mesh.Vertices[i * 3], mesh.Vertices[i * 3 + 1],
+                                                                 mesh.Vertices[i * 3 + 2], 1.0f));
+          const glm::vec3 n = turn * glm::vec3(mesh.Normals[i * 3], mesh.Normals[i * 3 + 1], mesh.Normals[i * 3 + 2]);
+          if (!InRange(p)) {
+            Problem("node \"" + thing.Name + "\" reaches (" + Vec(p) + "), beyond the " + Shown(MaxCoordinate) +
+                    " units a level takes (a smaller --scale brings it in)");
+            return;
+          }
+          remap[i] = static_cast<uint32_t>(merged.Vertices.size() / 3);
+          merged.Vertices.insert(merged.Vertices.end(), {p.x, p.y, p.z});
+          merged.Normals.insert(merged.Normals.end(), {n.x, n.y, n.z});
+          merged.UV1.insert(merged.UV1.end(), {mesh.UV1[i * 2], mesh.UV1[i * 2 + 1]});
+        }
+        merged.Faces.push_back(remap[i]);
+      }
+      first = end;
+      // The next submesh may share vertices but lands in another mesh.
+      if (sub + 1 < mesh.SubmeshSizes.size()) remap.assign(remap.size(), UINT32_MAX);
+    }
+  }
+  scene.Meshes.clear();
+  scene.Things.clear();
+  for (auto& [material, mesh] : byMaterial) {
+    Thing thing;
+    thing.Name = Unique(thingNames, "Merged" + scene.Materials[material].Name);
+    mesh.Name = Unique(meshNames, thing.Name);
+    mesh.SubmeshSizes = {static_cast<uint32_t>(mesh.Faces.size())};
+    mesh.Materials = {material};
+    thing.Mesh = static_cast<int>(scene.Meshes.size());
+    scene.Meshes.push_back(std::move(mesh));
+    scene.Things.push_back(thing);
+  }
 }
 
 // One area per emissive submesh of each Thing: a parallelogram fitted to it
@@ -502,12 +720,14 @@ void Reader::ReadCamera(Scene& scene) {
     world = toEngine * world;
     // Assimp's glTF reader copies the camera node's translation into
     // mPosition as well: the node's transform alone places a glTF camera.
-    const std::string extension = fs::path(options.Source).extension().string();
+    std::string extension = fs::path(options.Source).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char ch) { return std::tolower(ch); });
     const bool gltf = extension == ".gltf" || extension == ".glb";
     const glm::vec3 local = gltf ? glm::vec3(0.0f) : glm::vec3(c.mPosition.x, c.mPosition.y, c.mPosition.z);
     const glm::vec3 position = glm::vec3(world * glm::vec4(local, 1.0f));
     glm::vec3 look = glm::mat3(world) * glm::vec3(c.mLookAt.x, c.mLookAt.y, c.mLookAt.z);
-    if (glm::length(look) > 0.0f && Finite(position) && Finite(look)) {
+    const float reach = glm::length(look);
+    if (reach > 0.0f && std::isfinite(reach) && InRange(position) && Finite(look)) {
       look = glm::normalize(look);
       View view;
       view.Position = position;
@@ -518,7 +738,14 @@ void Reader::ReadCamera(Scene& scene) {
         // Assimp 5.2 gives glTF's vertical angle times the aspect ratio;
         // other readers half the horizontal angle, as documented.
         const float vertical = gltf ? c.mHorizontalFOV / aspect : 2.0f * std::atan(std::tan(c.mHorizontalFOV) / aspect);
-        view.FieldOfView = glm::degrees(vertical);
+        const float degrees = glm::degrees(vertical);
+        // Outside what the engine takes, the engine's own view angle stands.
+        if (degrees >= 1.0f && degrees <= 179.0f) {
+          view.FieldOfView = degrees;
+        } else {
+          Note("camera \"" + std::string(c.mName.C_Str()) + "\": its field of view (" + Shown(degrees) +
+               " degrees) is outside 1 to 179, the engine's own is kept");
+        }
       }
       scene.Camera = view;
       scene.CameraFrom = "the source's camera";
@@ -702,9 +929,12 @@ std::string LevelText(const Scene& s, const std::string& name, const std::string
   return XmlText(document);
 }
 
-// ---- Writing all files at once ----------------------------------------------
+// ---- Staging the files ------------------------------------------------------
 
+// Writes `text` at `path`; with an empty `path` the text is only made
+// (CheckScene), so the checks run on exactly what would be written.
 bool WriteFile(const fs::path& path, const std::string& text, std::string& problem) {
+  if (path.empty()) return true;
   std::error_code error;
   fs::create_directories(path.parent_path(), error);
   std::ofstream out(path, std::ios::binary);
@@ -714,43 +944,115 @@ bool WriteFile(const fs::path& path, const std::string& text, std::string& probl
   return static_cast<bool>(out);
 }
 
-// Moves the staged files into `out`, replacing the scene's previous files.
-// On any failure everything already moved goes back.
-bool Commit(const fs::path& staging, const fs::path& out, const std::string& name, std::string& problem) {
-  const std::vector<fs::path> places = {fs::path("Levels") / (name + ".xml"), fs::path("Meshes") / name,
-                                        fs::path("Materials") / name, fs::path("Textures") / name};
-  struct Move {
-    fs::path from, to;
+// Every file of the import under `root` (OUT's staging folder; empty for
+// none): the level at Levels/NAME.xml, the rest in `version` folders.
+bool StageFiles(const Scene& scene, const ImportOptions& options, const std::string& name, const std::string& version,
+                const fs::path& root, ImportResult& result) {
+  auto at = [&](const fs::path& relative) { return root.empty() ? fs::path() : root / relative; };
+  const std::string sourceName = fs::path(options.Source).filename().string();
+  std::string problem;
+  bool ok = WriteFile(at(fs::path("Levels") / (name + ".xml")), LevelText(scene, version, sourceName, options.Sky), problem);
+  for (size_t i = 0; ok && i < scene.Meshes.size(); ++i) {
+    ok = WriteFile(at(fs::path("Meshes") / version / (scene.Meshes[i].Name + ".fml")), MeshText(scene.Meshes[i]), problem);
+  }
+  // Only the materials some mesh uses (OBJ files get a default one besides).
+  std::set<int> used;
+  for (const Mesh& mesh : scene.Meshes) used.insert(mesh.Materials.begin(), mesh.Materials.end());
+  for (auto i = used.begin(); ok && i != used.end(); ++i) {
+    ok = WriteFile(at(fs::path("Materials") / version / (scene.Materials[*i].Name + ".xml")),
+                   MaterialText(scene.Materials[*i], version, sourceName), problem);
+  }
+  for (size_t i = 0; ok && i < scene.Textures.size(); ++i) {
+    ok = WriteFile(at(fs::path("Textures") / version / scene.Textures[i].Name), scene.Textures[i].Bytes, problem);
+  }
+  if (!ok) {
+    result.Problems.push_back(problem);
+    return false;
+  }
+  result.Things = static_cast<int>(scene.Things.size());
+  result.Meshes = static_cast<int>(scene.Meshes.size());
+  result.Materials = static_cast<int>(used.size());
+  result.Textures = static_cast<int>(scene.Textures.size());
+  result.Areas = static_cast<int>(scene.Areas.size());
+  result.Camera = scene.CameraFrom;
+  result.Ok = true;
+  return true;
+}
+
+std::string LevelName(const ImportOptions& options) {
+  return FileName(options.Name.empty() ? fs::path(options.Source).stem().string() : options.Name, "Scene");
+}
+
+// What a caller other than the command line (which checks them itself) may
+// hand in wrongly.
+bool CheckOptions(const ImportOptions& o, ImportResult& result) {
+  auto refuse = [&](const std::string& line) {
+    result.Problems.push_back("KestorImport: " + line);
+    return false;
   };
-  std::vector<Move> done;
-  auto undo = [&]() {
-    std::error_code ignored;
-    for (auto m = done.rbegin(); m != done.rend(); ++m) fs::rename(m->to, m->from, ignored);
-  };
-  std::error_code error;
-  for (const fs::path& place : places) {
-    const fs::path target = out / place, old = staging / "old" / place, fresh = staging / "new" / place;
-    if (fs::exists(target, error)) {
-      fs::create_directories(old.parent_path(), error);
-      fs::rename(target, old, error);
-      if (error) {
-        problem = "cannot replace " + target.string() + ": " + error.message();
-        undo();
-        return false;
-      }
-      done.push_back({target, old});
-    }
-    if (!fs::exists(fresh, error)) continue;
-    fs::create_directories(target.parent_path(), error);
-    fs::rename(fresh, target, error);
-    if (error) {
-      problem = "cannot write " + target.string() + ": " + error.message();
-      undo();
-      return false;
-    }
-    done.push_back({fresh, target});
+  if (!(o.Scale >= MinScale && o.Scale <= MaxScale)) {
+    return refuse("the scale must lie between " + Shown(MinScale) + " and " + Shown(MaxScale) + ", not " + Shown(o.Scale));
+  }
+  if (o.Voxels < 8 || o.Voxels > 512) return refuse("the voxel count must lie between 8 and 512");
+  if (o.CameraPosition && (!InRange(*o.CameraPosition) || !std::isfinite(o.CameraYaw) || !(std::abs(o.CameraPitch) <= 90.0f))) {
+    return refuse("the camera needs a position within " + Shown(MaxCoordinate) + ", a yaw and a pitch within 90 degrees");
+  }
+  if (o.FieldOfView && !(*o.FieldOfView >= 1.0f && *o.FieldOfView <= 179.0f)) {
+    return refuse("the field of view must lie between 1 and 179 degrees, not " + Shown(*o.FieldOfView));
+  }
+  if (o.MemoryLimitMiB < 16 || !(o.TimeLimitSeconds > 0.0 && o.TimeLimitSeconds <= 86400.0)) {
+    return refuse("the limits need 16 MiB or more and 1 to 86400 seconds");
   }
   return true;
+}
+
+// The reading child's report to the caller, one item a line.
+std::string Encode(const ImportResult& r) {
+  std::string text;
+  auto line = [&](char tag, std::string value) {
+    std::replace(value.begin(), value.end(), '\n', ' ');
+    text += std::string(1, tag) + value + "\n";
+  };
+  for (const std::string& p : r.Problems) line('P', p);
+  for (const std::string& n : r.Notes) line('N', n);
+  line('C', r.Camera);
+  line('K', std::to_string(r.Things) + " " + std::to_string(r.Meshes) + " " + std::to_string(r.Materials) + " " +
+                std::to_string(r.Textures) + " " + std::to_string(r.Areas) + " " + (r.Ok ? "1" : "0"));
+  return text;
+}
+
+void Decode(const std::string& text, ImportResult& r) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty()) continue;
+    const std::string value = line.substr(1);
+    if (line[0] == 'P') r.Problems.push_back(value);
+    if (line[0] == 'N') r.Notes.push_back(value);
+    if (line[0] == 'C') r.Camera = value;
+    if (line[0] == 'K') {
+      int ok = 0;
+      std::istringstream(value) >> r.Things >> r.Meshes >> r.Materials >> r.Textures >> r.Areas >> ok;
+      r.Ok = ok == 1;
+    }
+  }
+}
+
+// The child's line when it ended without its report.
+std::string WhyUnread(const ChildOutcome& outcome, const ImportOptions& options) {
+  switch (outcome.Ended) {
+    case ChildOutcome::End::OutOfMemory:
+      return "reading it needs more than the " + std::to_string(options.MemoryLimitMiB) +
+             " MiB of memory allowed (--max-memory)";
+    case ChildOutcome::End::OutOfTime:
+      return "reading it takes longer than the " + Shown(static_cast<float>(options.TimeLimitSeconds)) +
+             " seconds allowed (--max-seconds)";
+    case ChildOutcome::End::Crashed:
+      return "the scene reader crashed on it" +
+             (outcome.Signal != 0 ? " (signal " + std::to_string(outcome.Signal) + ")" : std::string()) +
+             "; the file is broken or beyond what the reader handles";
+    default:
+      return "cannot start a process to read it: " + std::string(std::strerror(errno));
+  }
 }
 
 }  // namespace
@@ -800,52 +1102,55 @@ PlaneRectangle FitRectangle(const std::vector<glm::vec3>& points, glm::vec3 norm
 
 ImportResult ImportScene(const ImportOptions& options) {
   ImportResult result;
-  const std::string name =
-      FileName(options.Name.empty() ? fs::path(options.Source).stem().string() : options.Name, "Scene");
-  Scene scene;
-  Reader reader(options, result);
-  if (!reader.Read(scene)) return result;
-
+  if (!CheckOptions(options, result)) return result;
   const fs::path out = options.OutDir;
   std::error_code error;
   if (!fs::is_directory(out, error)) {
     result.Problems.push_back(options.OutDir + ": no such folder to write the scene into");
     return result;
   }
-  // Staged inside the output folder, so that the final moves stay on one
-  // file system and cannot half-fail as a copy could.
-  const fs::path staging = out / (".KestorImport-" + name + "-" + std::to_string(::getpid()));
+  const std::string name = LevelName(options);
+  const ImportFolder folder(out, name);
+  folder.RemoveLeftovers();
+  const std::string version = folder.FreshVersion();
+  const fs::path staging = folder.Staging();
   fs::remove_all(staging, error);
-  const std::string sourceName = fs::path(options.Source).filename().string();
+
+  // The child reads and stages; only the switch happens here.
+  const ChildOutcome outcome = RunInChild({options.MemoryLimitMiB, options.TimeLimitSeconds}, [&](std::string& report) {
+    ImportResult staged;
+    Scene scene;
+    Reader reader(options, staged);
+    if (reader.Read(scene)) StageFiles(scene, options, name, version, staging, staged);
+    report = Encode(staged);
+    return 0;
+  });
+  if (outcome.Ended == ChildOutcome::End::Done) {
+    Decode(outcome.Output, result);
+  } else {
+    result.Problems.push_back(options.Source + ": " + WhyUnread(outcome, options));
+  }
   std::string problem;
-  bool ok = WriteFile(staging / "new" / "Levels" / (name + ".xml"), LevelText(scene, name, sourceName, options.Sky), problem);
-  for (size_t i = 0; ok && i < scene.Meshes.size(); ++i) {
-    ok = WriteFile(staging / "new" / "Meshes" / name / (scene.Meshes[i].Name + ".fml"), MeshText(scene.Meshes[i]), problem);
-  }
-  // Only the materials some mesh uses (OBJ files get a default one besides).
-  std::set<int> used;
-  for (const Mesh& mesh : scene.Meshes) used.insert(mesh.Materials.begin(), mesh.Materials.end());
-  for (auto i = used.begin(); ok && i != used.end(); ++i) {
-    ok = WriteFile(staging / "new" / "Materials" / name / (scene.Materials[*i].Name + ".xml"),
-                   MaterialText(scene.Materials[*i], name, sourceName), problem);
-  }
-  for (size_t i = 0; ok && i < scene.Textures.size(); ++i) {
-    ok = WriteFile(staging / "new" / "Textures" / name / scene.Textures[i].Name, scene.Textures[i].Bytes, problem);
-  }
-  ok = ok && Commit(staging, out, name, problem);
-  fs::remove_all(staging, error);
-  if (!ok) {
+  if (result.Ok && !folder.Commit(version, problem)) {
+    result.Ok = false;
     result.Problems.push_back(problem);
-    return result;
   }
-  result.Ok = true;
-  result.LevelPath = (out / "Levels" / (name + ".xml")).lexically_normal().string();
-  result.Things = static_cast<int>(scene.Things.size());
-  result.Meshes = static_cast<int>(scene.Meshes.size());
-  result.Materials = static_cast<int>(used.size());
-  result.Textures = static_cast<int>(scene.Textures.size());
-  result.Areas = static_cast<int>(scene.Areas.size());
-  result.Camera = scene.CameraFrom;
+  fs::remove_all(staging, error);
+  if (result.Ok) result.LevelPath = (out / "Levels" / (name + ".xml")).lexically_normal().string();
+  return result;
+}
+
+ImportResult CheckScene(const ImportOptions& options) {
+  ImportResult result;
+  if (!CheckOptions(options, result)) return result;
+  try {
+    Scene scene;
+    Reader reader(options, result);
+    if (reader.Read(scene)) StageFiles(scene, options, LevelName(options), LevelName(options), fs::path(), result);
+  } catch (const std::bad_alloc&) {
+    result.Ok = false;
+    result.Problems.push_back(options.Source + ": reading it needs more memory than there is");
+  }
   return result;
 }
 

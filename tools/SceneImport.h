@@ -7,11 +7,14 @@
 //                                   emissive surface, a Viewpoint (the
 //                                   source's camera, the one given, or one
 //                                   that sees the whole scene)
-//   OUT/Meshes/<Name>/<Mesh>.fml    one per node, one index list per material
-//   OUT/Materials/<Name>/<Mat>.xml  on Standard.shader
-//   OUT/Textures/<Name>/<file>      the base-colour images, copied
-// Everything is checked before anything is written, and the files appear
-// together or not at all: a failed import leaves OUT as it was.
+//   OUT/Meshes/<V>/<Mesh>.fml       one per node, one index list per material
+//   OUT/Materials/<V>/<Mat>.xml     on Standard.shader
+//   OUT/Textures/<V>/<file>         the base-colour images, copied
+// where V is the name, or name@2 while an earlier import holds the name
+// (ImportFolder.h). The source is read in a child process held to a memory
+// and a time limit; every number written is checked (finite, within
+// MaxCoordinate); the files appear together or not at all: a failed or
+// killed import leaves OUT as it was.
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +23,15 @@
 #include <glm/vec3.hpp>
 
 namespace KestorTools {
+
+// Largest distance from the origin, in metres after --scale, of anything an
+// import writes: float keeps centimetres up to here, and the light field's
+// voxel counts and the renderer's products stay in range.
+constexpr float MaxCoordinate = 1e6f;
+// Largest image side a texture may have (what GL drivers take).
+constexpr int MaxImageSide = 16384;
+// --scale beyond these is a mistake, not a unit.
+constexpr float MinScale = 1e-6f, MaxScale = 1e6f;
 
 struct ImportOptions {
   std::string Source;
@@ -38,6 +50,14 @@ struct ImportOptions {
   float CameraYaw = 0.0f;
   float CameraPitch = 0.0f;
   std::optional<float> FieldOfView;
+  // A model file may name any file on the machine as its texture; only
+  // those inside the source's folder (or below it) are taken unless this
+  // is set.
+  bool AllowOutsideTextures = false;
+  // What reading the source may take: address space in MiB and wall-clock
+  // seconds. Beyond either the import stops and writes nothing.
+  size_t MemoryLimitMiB = 4096;
+  double TimeLimitSeconds = 300.0;
 };
 
 struct ImportResult {
@@ -51,7 +71,14 @@ struct ImportResult {
   std::string Camera;  // where the level's Viewpoint came from
 };
 
+// The whole import: options checked, the source read within the limits in a
+// child process, its files staged and switched in.
 ImportResult ImportScene(const ImportOptions& options);
+
+// Reads the source and makes every file's text in this process, without
+// limits and without writing: what the fuzzer runs. Ok and Problems as
+// ImportScene would give them.
+ImportResult CheckScene(const ImportOptions& options);
 
 // The lowest-area rectangle in the plane of `points` (all on one plane with
 // normal `normal`): its centre, unit axes and half sizes, with

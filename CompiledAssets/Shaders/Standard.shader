@@ -87,6 +87,7 @@ void main() {
   NormalOut = vec4(n * 0.5 + 0.5, clamp(Roughness, 0.0, 1.0));
   vec3 albedo = Color;
   if (_AlbedoMapped > 0.5) albedo *= texture(AlbedoMap, texcoord).rgb;
+  if (Setts > 0.0) albedo *= settShade(texcoord, Setts);
   AlbedoOut = vec4(albedo, 1.0);
   // Distance from the camera, not view depth: the lighting walks the pixel's
   // ray by this much to find the surface.
@@ -154,6 +155,7 @@ void main() {
   vec3 v = normalize(_CameraPos - worldPosition);
   vec3 albedo = Color;
   if (_AlbedoMapped > 0.5) albedo *= texture(AlbedoMap, texcoord).rgb;
+  if (Setts > 0.0) albedo *= settShade(texcoord, Setts);
   vec3 diffuse = albedo * (1.0 - Metallic);
   vec3 specularTint = mix(vec3(0.04), albedo, Metallic);
 

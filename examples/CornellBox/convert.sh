@@ -10,4 +10,7 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 import=${1:-build/bin/KestorImport}
 out=${2:-$here/../../CompiledAssets}
+# A re-import would go to the folders CornellBox@2 while the shipped level
+# holds CornellBox; the shipped files keep their names when the old ones go first.
+rm -rf "$out/Levels/CornellBox.xml" "$out/Meshes/CornellBox" "$out/Materials/CornellBox" "$out/Textures/CornellBox"
 exec "$import" "$here/CornellBox.obj" --out "$out" --voxels 32 --camera 0,-0.8,0.273,0,0 --fov 39.3 --sky none

@@ -184,3 +184,36 @@ TEST(ConfigValues, SetFromTextReadsTheWholeValueByTheVariablesOwnType) {
   EXPECT_EQ(f->value, 2.5f);
   EXPECT_EQ(v->value, glm::vec2(6.0f, 7.0f));
 }
+
+TEST(ConfigValues, ValuesOutsideAVariablesLimitsAreRefusedByTextAndFile) {
+  auto* f = CVarHandler::Create<float>("Limited Float", 0.5f);
+  auto* v = CVarHandler::Create<glm::vec2>("Limited Vec2", glm::vec2(1.0f));
+  f->Limit(0.0, 1.0);
+  v->Limit(1.0, 100.0);
+  struct Case {
+    const char* name;
+    const char* text;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"Limited Float", "-0.5", "float Limited Float = -0.5;"},
+      {"Limited Float", "1e38", "float Limited Float = 1e38;"},
+      {"Limited Vec2", "5,0", "vec2 Limited Vec2 = vec2(5,0);"},
+      // The renderer's own: a negative exposure is a black frame, preset 99 none at all.
+      {"Exposure", "-1e38", "float Exposure = -1e38;"},
+      {"LightingSetup", "99", "int LightingSetup = 99;"},
+  };
+  for (const Case& c : cases) {
+    std::string problem;
+    EXPECT_FALSE(CVarHandler::SetFromText(c.name, c.text, problem)) << c.name << "=" << c.text;
+    EXPECT_NE(problem.find("takes values from "), std::string::npos) << problem;
+    const std::string out = Apply(c.line);
+    EXPECT_NE(out.find("\" is outside what \"" + std::string(c.name) + "\" takes (from "), std::string::npos) << out;
+  }
+  EXPECT_EQ(f->value, 0.5f);
+  EXPECT_EQ(v->value, glm::vec2(1.0f));
+  std::string problem;
+  EXPECT_TRUE(CVarHandler::SetFromText("Screen Resolution", "0,0", problem, false)) << "a maximised window: " << problem;
+  EXPECT_EQ(Exposure->value, 1.1f);
+  EXPECT_EQ(LightingSetup->value, 0);
+}

@@ -42,7 +42,8 @@ TEST(CommandLine, NoArgumentsKeepTheUsualStart) {
 TEST(CommandLine, EveryOptionReachesItsField) {
   KestorTest::TempDir dir;
   const std::string config = dir.Write("my.cfg", "bool Fullscreen = false;\n");
-  const std::string level = dir.Write("Levels/Mine.xml", "<Level/>");
+  const std::string level = dir.Write("Levels/Mine.xml", "<Level><Things/></Level>");
+  const std::string path = dir.Write("tour.txt", "0 1 2 3 90 0\n2 1 2 3 90 0 50\n");
   CVarHandler::Create<float>("Test Blend", 0.0f);
   struct Case {
     std::vector<std::string> args;
@@ -71,6 +72,8 @@ TEST(CommandLine, EveryOptionReachesItsField) {
       {{"--capture", dir.Path() + "/a.PNG"}, [&](auto& o) { return o.CapturePath == dir.Path() + "/a.PNG"; }},
       {{"--capture-hdr", "linear.pfm"}, [](auto& o) { return o.CaptureHDRPath == "linear.pfm"; }},
       {{"--hide-panel"}, [](auto& o) { return o.HidePanel; }},
+      {{"--fixed-step", "0.5"}, [](auto& o) { return o.FixedStep == 0.5f; }},
+      {{"--camera-path", path}, [](auto& o) { return o.CameraPath.size() == 2 && o.CameraPath[1].Time == 2.0f; }},
   };
   for (const Case& c : cases) {
     CommandLine parsed = Parse(c.args);
@@ -80,11 +83,21 @@ TEST(CommandLine, EveryOptionReachesItsField) {
 }
 
 TEST(CommandLine, BadArgumentsGiveOneLineAndStatusTwo) {
+  KestorTest::TempDir dir;
+  const std::string text = dir.Write("Text.xml", "just some words\n");
+  const std::string bytes = dir.Write("Bytes.xml", std::string("\x89\x01\xff\0\x7f<<", 7));
+  const std::string stage = dir.Write("Stage.xml", "<Stage><Things/></Stage>");
+  const std::string bare = dir.Write("Bare.xml", "<Level><Thing Name=\"A\"/></Level>");
+  const std::string path = dir.Write("tour.txt", "0 0 0 0 0 0\n1 0 0 0 0\n");
   struct Case {
     std::vector<std::string> args;
     const char* says;
   };
   const Case cases[] = {
+      {{"--level", text}, "is not a level: it is not XML"},
+      {{"--level", bytes}, "is not a level: it is not XML"},
+      {{"--level", stage}, "is not a level: it has no \"Level\" element"},
+      {{"--level", bare}, "is not a level: its \"Level\" has no \"Things\" element"},
       {{"--level", "NoSuchLevel"}, "StreetTest"},  // lists the levels there are
       {{"--level", "/no/such/Level.xml"}, "no level file"},
       {{"--level", "Levels/Street.txt"}, "ends in .xml"},
@@ -96,7 +109,7 @@ TEST(CommandLine, BadArgumentsGiveOneLineAndStatusTwo) {
       {{"--camera", "1,2,3"}, "five numbers"},
       {{"--camera", "1,2,3,4,five"}, "five numbers"},
       {{"--camera", "0,0,0,0,120"}, "pitch"},
-      {{"--fov", "0"}, "between 0 and 180"},
+      {{"--fov", "0.5"}, "between 1 and 179"},
       {{"--fov", "wide"}, "--fov"},
       {{"--preset", "4"}, "0 to 3"},
       {{"--preset", "-1"}, "0 to 3"},
@@ -113,6 +126,12 @@ TEST(CommandLine, BadArgumentsGiveOneLineAndStatusTwo) {
       {{"--bogus"}, "--bogus"},
       {{"stray"}, "stray"},
       {{"--frames"}, "--frames"},
+      {{"--fixed-step", "0"}, "above 0"},
+      {{"--fixed-step", "-0.5"}, "above 0"},
+      {{"--fixed-step", "1e9"}, "at most 60"},
+      {{"--fixed-step", "half"}, "above 0"},
+      {{"--camera-path", "/no/such/tour.txt"}, "/no/such/tour.txt: cannot read"},
+      {{"--camera-path", path}, "tour.txt:2: expected t x y z yaw pitch"},
   };
   for (const Case& c : cases) {
     CommandLine parsed = Parse(c.args);
@@ -126,7 +145,8 @@ TEST(CommandLine, HelpEndsWithStatusZeroAndNamesEveryOption) {
   CommandLine c = Parse({"--help"});
   EXPECT_EQ(c.ExitStatus, 0);
   for (const char* option : {"--level", "--config", "--size", "--windowed", "--camera", "--fov", "--preset",
-                             "--set", "--frames", "--capture", "--capture-hdr", "--hide-panel"}) {
+                             "--set", "--frames", "--capture", "--capture-hdr", "--hide-panel", "--fixed-step",
+                             "--camera-path"}) {
     EXPECT_NE(c.Message.find(option), std::string::npos) << option;
   }
 }
@@ -184,6 +204,15 @@ TEST(CommandLine, ALevelFilesAssetsAreFoundBesideItFirst) {
   // Anywhere else: beside the file itself.
   SelectLevel(dir.Path() + "/Loose/Room.xml");
   EXPECT_EQ(File::Find("Materials", "Wood.xml"), dir.Path() + "/Loose/Materials/Wood.xml");
+
+  // A folder of the scene's own that it lacks: the engine's files of that name, said once for the folder.
+  {
+    KestorTest::CaptureStdout out;
+    EXPECT_EQ(File::Find("Meshes", "Cornell/Floor.fml"), File::AssetsPath + "Meshes/Cornell/Floor.fml");
+    File::Find("Meshes", "Cornell/Ceiling.fml");
+    EXPECT_EQ(out.Text(), dir.Path() + "/Loose/Meshes/Cornell/Floor.fml: not found beside the level, taking " +
+                              File::AssetsPath + "Meshes/Cornell/Floor.fml (and so for the rest of \"Cornell\")\n");
+  }
 
   // A level by name brings no assets of its own.
   EXPECT_EQ(SelectLevel("StreetTest"), "StreetTest");

@@ -150,6 +150,16 @@ TEST(Clock, TimeSinceStartMovesInWholeMilliseconds) {
   EXPECT_NEAR(millis, std::round(millis), 1e-2);
 }
 
+TEST(Clock, AFixedStepCountsPassesInsteadOfTheWallClock) {
+  KestorEngineFlyHahaJk engine;
+  engine.StartTime = std::chrono::system_clock::now() - std::chrono::seconds(100);
+  engine.FixedStep = 0.25f;
+  EXPECT_EQ(engine.TimeSinceStart(), 0.0f) << "the first frame is at 0";
+  for (int i = 0; i < 10; ++i) engine.RunPass();
+  EXPECT_EQ(engine.TimeSinceStart(), 2.5f);
+  EXPECT_GE(engine.WallTimeSinceStart(), 100.0f) << "frame rates still measure real time";
+}
+
 TEST(WindowSize, ScreenResolutionsNoWindowCanHaveFallBackToTheDefaultWithALine) {
   struct Case {
     glm::vec2 asked;

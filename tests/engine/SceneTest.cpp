@@ -144,20 +144,26 @@ TEST_F(SceneTest, DuplicateNameKeepsItsIdButLoadsIntoTheFirstThing) {
   EXPECT_NE(problems[0].find("\"A\" is already used at line 3"), std::string::npos) << problems[0];
 }
 
-TEST_F(SceneTest, ThingsBeyondTheLastFreeIdAreReportedAndSkipped) {
+TEST_F(SceneTest, AFullLevelLeavesTheProgramItsIdsAndSaysOnceWhatItSkipped) {
+  // Two ids to spare beyond what the program keeps: two Things fit, three do not.
   for (bool& used : Thing::ThingsUsed) used = true;
-  Thing::ThingsUsed[7] = false;
-  WriteThings("Full", R"(<Thing Name="Fits"><Glow Samples="2"/></Thing>
-                         <Thing Name="Spills"><Glow Samples="5"/></Thing>)");
+  for (int id = 100; id < 100 + Thing::KeptForProgram + 2; ++id) Thing::ThingsUsed[id] = false;
+  WriteThings("Full", R"(<Thing Name="A"><Glow Samples="2"/></Thing>
+                         <Thing Name="B"/>
+                         <Thing Name="C"><Glow Samples="5"/></Thing>
+                         <Thing Name="D"/>
+                         <Thing Name="E"/>)");
   KestorTest::CaptureStdout out;
   Scene scene("Full");
-  ASSERT_EQ(scene.Things.size(), 1u);
-  EXPECT_EQ(scene.Things.at("Fits").ID, 7);
-  EXPECT_FLOAT_EQ(ComponentHandler<Glow>::Get(scene.Things.at("Fits"))->Samples, 2.0f);
+  ASSERT_EQ(scene.Things.size(), 2u);
+  EXPECT_EQ(scene.Things.at("A").ID, 100);
+  EXPECT_FLOAT_EQ(ComponentHandler<Glow>::Get(scene.Things.at("A"))->Samples, 2.0f);
   EXPECT_FLOAT_EQ(ComponentHandler<Glow>::Components[0].Samples, 10.0f) << "nothing lands on Thing 0";
   auto problems = Problems(scene, out.Text());
   ASSERT_EQ(problems.size(), 1u) << out.Text();
-  EXPECT_NE(problems[0].find("no Thing id is left for \"Spills\""), std::string::npos) << problems[0];
+  EXPECT_NE(problems[0].find("no Thing id is left for 3 Things from line 5 (\"C\") on"), std::string::npos)
+      << problems[0];
+  for (int kept = 0; kept < Thing::KeptForProgram; ++kept) EXPECT_FALSE(Thing::Gimme().IsDud()) << kept;
 }
 
 TEST_F(SceneTest, ParentsLinkOnlyToThingsWhoseElementComesEarlier) {

@@ -94,14 +94,17 @@ TEST_F(MaterialTest, UnusableFilesAreReportedAndUseTheErrorShader) {
 }
 
 TEST_F(MaterialTest, NonNumberPartIsReportedAndTheSettingSkipped) {
-  WriteMaterial("Typo", "<Material Shader=\"Lit\"><Settings Colour=\"1,x,0\" Gain=\"2\"/></Material>");
-  CaptureStdout out;
-  Material material("Typo");
-  EXPECT_EQ(material.Buffer.Uniforms.at("Colour").Vector3Value, glm::vec3(0));
-  EXPECT_EQ(material.Buffer.Uniforms.at("Gain").FloatValue, 2.0f) << "the other settings apply";
-  EXPECT_NE(out.Text().find("setting \"Colour\": part 2 (\"x\") is not a number, skipped"),
-            std::string::npos)
-      << out.Text();
+  for (const char* part : {"x", "nan", "-inf"}) {
+    WriteMaterial("Typo", std::string("<Material Shader=\"Lit\"><Settings Colour=\"1,") + part +
+                              ",0\" Gain=\"2\"/></Material>");
+    CaptureStdout out;
+    Material material("Typo");
+    EXPECT_EQ(material.Buffer.Uniforms.at("Colour").Vector3Value, glm::vec3(0)) << part;
+    EXPECT_EQ(material.Buffer.Uniforms.at("Gain").FloatValue, 2.0f) << "the other settings apply";
+    EXPECT_NE(out.Text().find(std::string("setting \"Colour\": part 2 (\"") + part + "\") is not a finite number, skipped"),
+              std::string::npos)
+        << out.Text();
+  }
 }
 
 TEST_F(MaterialTest, SharedThroughTheCacheAndBuiltFromAShaderHandle) {

@@ -148,5 +148,9 @@ TEST_F(MeshFileTest, BadNumbersShortChannelsAndStrayIndicesAreRejected) {
                     lists, "face index 2 (entry 2) is past the last of 2 vertices"));
   EXPECT_FALSE(Read(Fml("<Vertices>0,0,0,1,1,1</Vertices><Faces>0,1,1,0</Faces><UV1>0,0,1,1</UV1>"),
                     lists, "\"Faces\" (line 1) holds 4 indices, not whole triangles"));
+  EXPECT_FALSE(Read(Fml("<Vertices>0,0,0,1,nan,1</Vertices><Faces>0,1,1</Faces><UV1>0,0,1,1</UV1>"), lists,
+                    "vertex float 4 is not a finite number"));
+  EXPECT_FALSE(Read(Fml("<Vertices>0,0,0,1,1,1</Vertices><Faces>0,1,1</Faces><UV1>0,0,inf,1</UV1>"), lists,
+                    "texture coordinate float 2 is not a finite number"));
 }
 

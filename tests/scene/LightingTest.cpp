@@ -76,12 +76,13 @@ TEST_F(LightingLevel, AreaTypeIsTruncatedAndOnlyTwoCounts) {
   struct Case {
     const char* type;
     int32_t expected;
+    int problems = 0;
   };
   for (Case c : {Case{"2", 1}, Case{"2.9", 1}, Case{"1", 0}, Case{"0", 0}, Case{"3", 0}, Case{"-2.5", 0},
-                 Case{"1e30", 0}, Case{"-1e30", 0}}) {
+                 Case{"1e30", 0, 1}, Case{"-1e30", 0, 1}}) {
     SCOPED_TRACE(c.type);
     auto scene = Load(std::string(R"(<Thing Name="A"><ISArea Type=")") + c.type + R"(" Samples="4"/></Thing>)");
-    EXPECT_EQ(scene->ProblemCount(), 0) << output;
+    EXPECT_EQ(scene->ProblemCount(), c.problems) << output;
     EXPECT_EQ(Of<ISArea>(*scene, "A")->AreaType, c.expected);
     EXPECT_EQ(Of<ISArea>(*scene, "A")->Samples, 4.0f);
   }
@@ -147,9 +148,17 @@ TEST_F(LightingLevel, ASkyTakesWhatTheLevelGivesAndKeepsTheRest) {
   EXPECT_EQ(sky->Radiance({0.0f, 0.0f, 2.0f}), glm::vec3(0.1f, 0.2f, 0.3f)) << "straight up: the zenith";
   EXPECT_EQ(sky->Radiance({1.0f, 0.0f, 0.0f}), glm::vec3(0.0f)) << "level: the horizon";
 
-  for (const char* bad : {R"(SunDirection="0,0,0")", R"(SunStrength="bright")", R"(ZenithColor="1,2")"}) {
+  for (const char* bad : {R"(SunDirection="0,0,0")", R"(SunStrength="bright")", R"(ZenithColor="1,2")",
+                          R"(SkyStrength="nan")", R"(SunStrength="-1")", R"(ZenithColor="0.3,inf,1")",
+                          R"(SunColor="1,-0.5,1")", R"(SunDirection="nan,0,1")", R"(SunAngle="200")"}) {
     SCOPED_TRACE(bad);
     auto broken = Load(std::string(R"(<Thing Name="Sky"><Sky )") + bad + "/></Thing>");
     ASSERT_EQ(Problems(*broken).size(), 1u) << output;
+    const Sky* kept = Of<Sky>(*broken, "Sky");
+    const Sky fresh;
+    EXPECT_TRUE(kept->ZenithColor == fresh.ZenithColor && kept->SunColor == fresh.SunColor &&
+                kept->SkyStrength == fresh.SkyStrength && kept->SunStrength == fresh.SunStrength &&
+                kept->SunDirection == fresh.SunDirection && kept->SunAngle == fresh.SunAngle)
+        << "the bad value is left out";
   }
 }

@@ -31,6 +31,9 @@ TEST_F(ViewpointLevel, KeysAndBadAngles) {
       {R"(Position="1,2,3" Yaw="0" Pitch="0")", {1, 2, 3}, 0, 0, 0, 0},  // the camera keeps its own view angle
       {R"(Position="1,2,3" Yaw="0" Pitch="95" FieldOfView="0")", {1, 2, 3}, 0, 0, 0, 2},
       {R"(Position="1,2" Yaw="x" Pitch="5" FieldOfView="200")", {0, 0, 0}, 0, 5, 0, 3},
+      // Not a number, infinite, or a view too narrow to draw: left out, each said.
+      {R"(Position="nan,0,0" Yaw="inf" Pitch="nan" FieldOfView="1e-30")", {0, 0, 0}, 0, 0, 0, 4},
+      {R"(Position="1,2,3" Yaw="-1e38" Pitch="0" FieldOfView="179.5")", {1, 2, 3}, 0, 0, 0, 2},
   };
   int n = 0;
   for (const Case& c : cases) {

@@ -6,8 +6,10 @@
 
 #include <stb_image_write.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <tinyxml2.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,7 +17,9 @@
 #include <regex>
 #include <sstream>
 
+#include "ImportFolder.h"
 #include "SceneImport.h"
+#include "engine/Thing.h"
 #include "render/MeshData.h"
 #include "support/TestFiles.h"
 
@@ -84,8 +88,9 @@ std::string Base64(const std::string& bytes) {
 }
 
 // One triangle mesh drawn by three nodes (two alike, one turned and scaled)
-// and a camera at (0, 1, 5) looking along -Z. Y up.
-std::string Gltf() {
+// and a camera at (0, 1, 5) looking along -Z. Y up. `bigScale` replaces the
+// third node's scale.
+std::string Gltf(const std::string& bigScale = R"("scale":[2,2,2])") {
   const float data[] = {0, 0, 0, 1, 0, 0, 0, 1, 0,   // positions
                         0, 0, 1, 0, 0, 1, 0, 0, 1};  // normals
   std::string buffer(reinterpret_cast<const char*>(data), sizeof(data));
@@ -94,7 +99,7 @@ std::string Gltf() {
   return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0,1,2,3]}],
  "nodes":[{"name":"Left","mesh":0,"translation":[-2,0,0]},
           {"name":"Right","mesh":0,"translation":[2,0,0]},
-          {"name":"Big","mesh":0,"translation":[0,0,-3],"scale":[2,2,2],"rotation":[0,0.70710678,0,0.70710678]},
+          {"name":"Big","mesh":0,"translation":[0,0,-3],)" + bigScale + R"(,"rotation":[0,0.70710678,0,0.70710678]},
           {"name":"Eye","camera":0,"translation":[0,1,5]}],
  "cameras":[{"type":"perspective","perspective":{"yfov":0.8,"aspectRatio":1.5,"znear":0.1}}],
  "meshes":[{"name":"Tri","primitives":[{"attributes":{"POSITION":0,"NORMAL":1},"indices":2,"material":0}]}],
@@ -106,6 +111,36 @@ std::string Gltf() {
  "accessors":[{"bufferView":0,"byteOffset":0,"componentType":5126,"count":3,"type":"VEC3","min":[0,0,0],"max":[1,1,0]},
               {"bufferView":0,"byteOffset":36,"componentType":5126,"count":3,"type":"VEC3"},
               {"bufferView":1,"componentType":5123,"count":3,"type":"SCALAR"}]})";
+}
+
+// A glTF whose node tree is `nodes` (JSON objects), without meshes.
+std::string Nodes(const std::vector<std::string>& nodes) {
+  std::string list;
+  for (const std::string& n : nodes) list += (list.empty() ? "" : ",") + n;
+  return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[)" + list + "]}";
+}
+
+// `depth` nodes, each the parent of the next.
+std::vector<std::string> Chain(int depth) {
+  std::vector<std::string> nodes;
+  for (int i = 0; i + 1 < depth; ++i) nodes.push_back(R"({"children":[)" + std::to_string(i + 1) + "]}");
+  nodes.push_back("{}");
+  return nodes;
+}
+
+// A binary glTF of one triangle's buffer whose accessor declares `count`
+// elements, read from the buffer or (without a view) as zeros.
+std::string Glb(uint64_t count, bool withView = true) {
+  const std::string json = R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)"
+                           R"("meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],"buffers":[{"byteLength":36}],)"
+                           R"("bufferViews":[{"buffer":0,"byteLength":36}],"accessors":[{)" +
+                           std::string(withView ? R"("bufferView":0,)" : "") + R"("componentType":5126,"count":)" +
+                           std::to_string(count) + R"(,"type":"VEC3"}]}    )";
+  const std::string padded = json.substr(0, json.size() / 4 * 4);
+  const std::string bin(36, '\0');
+  auto word = [](uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  const std::string body = word(padded.size()) + word(0x4E4F534A) + padded + word(bin.size()) + word(0x004E4942) + bin;
+  return "glTF" + word(2) + word(12 + body.size()) + body;
 }
 
 std::string CheckerPng() {
@@ -325,28 +360,59 @@ TEST(SceneImport, GltfNodesShareMeshesKeepPosesAndBringTheCamera) {
   EXPECT_EQ(RunLevel(result.LevelPath, dir.Path()), "");
 }
 
-TEST(SceneImport, BrokenSourcesAreRefusedWithOneLineAndNoFile) {
+TEST(SceneImport, BrokenHostileAndOversizedSourcesAreRefusedWithOneLineAndNoFile) {
+  const std::string triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+  const std::string png = CheckerPng();
   struct Case {
     const char* file;
-    const char* text;
+    std::string text;  // "-": no file at all
     const char* says;
   };
   const Case cases[] = {
-      {"absent.obj", nullptr, "no such file"},
+      {"absent.obj", "-", "no such file"},
       {"broken.obj", "v 0 0 0\nf 1 2 3\n", "cannot be read"},
       {"empty.obj", "# nothing here\n", "no geometry"},
       {"nan.obj", "v nan 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", "not numbers"},
-      {"lines.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nl 1 2\n", "points or lines"},
-      {"notexture.obj", "mtllib a.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl A\nf 1 2 3\n", "does not exist"},
-      {"badtexture.obj", "mtllib b.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl B\nf 1 2 3\n", "not an image"},
+      {"lines.obj", triangle + "f 1 2 3\nl 1 2\n", "points or lines"},
+      {"notexture.obj", "mtllib a.mtl\n" + triangle + "usemtl A\nf 1 2 3\n", "does not exist"},
+      {"badtexture.obj", "mtllib b.mtl\n" + triangle + "usemtl B\nf 1 2 3\n", "not an image"},
       {"broken.gltf", "{\"asset\":", "cannot be read"},
+      // What is written is checked, after every transform: a material that is
+      // no number, coordinates that only a node's scale pushes past float.
+      {"nancolour.obj", "mtllib c.mtl\n" + triangle + "usemtl C\nf 1 2 3\n", "material \"C\": its base colour is not a number"},
+      {"nanroughness.obj", "mtllib d.mtl\n" + triangle + "usemtl D\nf 1 2 3\n", "material \"D\": its roughness is not a number"},
+      {"far.obj", "v 1e30 0 0\nv 0 1 0\nv 0 0 1\nf 1 2 3\n", "beyond the 1e+06 units"},
+      {"scaled.gltf", Gltf(R"("scale":[1e36,1e36,1e36])"), "beyond the 1e+06 units"},
+      // Images are decoded whole, and stay inside the source's folder.
+      {"truncated.obj", "mtllib e.mtl\n" + triangle + "usemtl E\nf 1 2 3\n", "does not decode"},
+      {"outside.obj", "mtllib f.mtl\n" + triangle + "usemtl F\nf 1 2 3\n", "lies outside the source's folder"},
+      // What the library's readers crash or recurse past their stack on, or loop in.
+      {"early.obj", "mtllib g.mtl\n" + triangle + "usemtl G\nf 1 2 3\n", "says \"map_Kd\" before any newmtl"},
+      {"deep.gltf", Nodes(Chain(300)), "more than 256 levels deep"},
+      {"loop.gltf", Nodes({R"({"children":[1]})", R"({"children":[0]})"}), "a loop in the node tree"},
+      {"twice.gltf", Nodes({R"({"children":[2]})", R"({"children":[2]})", "{}"}), "node 2 has two parents"},
+      {"nested.gltf", "{\"asset\":{\"version\":\"2.0\"},\"extras\":" + std::string(100, '[') + std::string(100, ']') + "}",
+       "nests JSON deeper than 64"},
+      // Tiny files declaring counts that would take the library gigabytes.
+      {"count.glb", Glb(300000000), "accessor 0 (300000000 elements) reaches past the end of its buffer view"},
+      {"zeros.glb", Glb(400000000, false), "declares more zeros than the importer fills in"},
+      {"count.off", "OFF\n353535235358 6 0\n-0.5 -0.5 0.5\n", "declares 353535235358 vertices and 6 faces"},
+      {"count.ply", "ply\nformat ascii 1.0\nelement vertex 2000000000\nproperty float x\nproperty float y\n"
+                    "property float z\nend_header\n0 0 0\n", "declares elements that need at least"},
   };
   for (const Case& c : cases) {
     KestorTest::TempDir dir;
     dir.Write("src/a.mtl", "newmtl A\nmap_Kd missing.png\n");
     dir.Write("src/b.mtl", "newmtl B\nmap_Kd fake.png\n");
+    dir.Write("src/c.mtl", "newmtl C\nKd nan 0.5 0.5\n");
+    dir.Write("src/d.mtl", "newmtl D\nPr nan\n");
+    dir.Write("src/e.mtl", "newmtl E\nmap_Kd cut.png\n");
+    dir.Write("src/f.mtl", "newmtl F\nmap_Kd ../elsewhere/secret.png\n");
+    dir.Write("src/g.mtl", "# a comment may come first\nmap_Kd fake.png\nnewmtl G\n");
     dir.Write("src/fake.png", "not an image at all");
-    if (c.text != nullptr) dir.Write(std::string("src/") + c.file, c.text);
+    dir.Write("src/cut.png", png.substr(0, png.size() / 2));
+    dir.Write("elsewhere/secret.png", png);
+    if (c.text != "-") dir.Write(std::string("src/") + c.file, c.text);
     fs::create_directory(dir.Path() + "/out");
     ImportOptions options;
     options.Source = dir.Path() + "/src/" + c.file;
@@ -357,6 +423,149 @@ TEST(SceneImport, BrokenSourcesAreRefusedWithOneLineAndNoFile) {
     EXPECT_NE(result.Problems[0].find(c.says), std::string::npos) << result.Problems[0];
     EXPECT_EQ(result.Problems[0].find(options.Source), 0u) << "names the file: " << result.Problems[0];
     EXPECT_TRUE(Files(options.OutDir).empty()) << c.file;
+
+    if (std::string(c.file) == "outside.obj") {
+      options.AllowOutsideTextures = true;
+      EXPECT_TRUE(ImportScene(options).Ok) << "taken when asked for";
+    }
+  }
+}
+
+TEST(SceneImport, OptionsThatWouldWriteNoNumbersAreRefused) {
+  KestorTest::TempDir dir;
+  dir.Write("src/tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  fs::create_directory(dir.Path() + "/out");
+  for (float scale : {NAN, INFINITY, 1e7f, -1.0f, 0.0f}) {
+    ImportOptions options;
+    options.Source = dir.Path() + "/src/tri.obj";
+    options.OutDir = dir.Path() + "/out";
+    options.Scale = scale;
+    const ImportResult result = ImportScene(options);
+    EXPECT_FALSE(result.Ok) << scale;
+    ASSERT_EQ(result.Problems.size(), 1u);
+    EXPECT_NE(result.Problems[0].find("the scale must lie between"), std::string::npos) << result.Problems[0];
+  }
+  EXPECT_TRUE(Files(dir.Path() + "/out").empty());
+  // The program says it before reading anything.
+  const std::string command = std::string("'") + KESTOR_IMPORT_PROGRAM + "' '" + dir.Path() + "/src/tri.obj' --out '" +
+                              dir.Path() + "/out' --scale nan 2> /dev/null";
+  const int raw = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 2) << raw;
+}
+
+TEST(SceneImport, ReadingPastItsMemoryOrTimeStopsWithOneLineAndNoFile) {
+  KestorTest::TempDir dir;
+  // 300,000 vertices (5 MB) take the library some 100 MiB to read.
+  std::string obj;
+  const int count = 300000;
+  for (int i = 0; i < count; ++i) {
+    obj += "v " + std::to_string(i % 7) + " " + std::to_string(i % 13) + " " + std::to_string(i % 17) + "\n";
+  }
+  for (int i = 1; i + 2 <= count; i += 3) {
+    obj += "f " + std::to_string(i) + " " + std::to_string(i + 1) + " " + std::to_string(i + 2) + "\n";
+  }
+  dir.Write("src/big.obj", obj);
+  fs::create_directory(dir.Path() + "/out");
+  struct Case {
+    size_t mib;
+    double seconds;
+    const char* says;
+  };
+  for (const Case& c : {Case{16, 300.0, "needs more than the 16 MiB of memory allowed"},
+                        Case{4096, 0.002, "takes longer than the 0.002 seconds allowed"}}) {
+#if defined(__SANITIZE_ADDRESS__)
+    if (c.mib == 16) continue;  // address space is not limited under the address sanitizer
+#endif
+    ImportOptions options;
+    options.Source = dir.Path() + "/src/big.obj";
+    options.OutDir = dir.Path() + "/out";
+    options.MemoryLimitMiB = c.mib;
+    options.TimeLimitSeconds = c.seconds;
+    const ImportResult result = ImportScene(options);
+    EXPECT_FALSE(result.Ok);
+    ASSERT_EQ(result.Problems.size(), 1u);
+    EXPECT_NE(result.Problems[0].find(c.says), std::string::npos) << result.Problems[0];
+    EXPECT_TRUE(Files(options.OutDir).empty()) << "nothing written, no staging folder left";
+  }
+}
+
+TEST(SceneImport, NodesBeyondWhatALevelHoldsShareAThingPerMaterial) {
+  KestorTest::TempDir dir;
+  std::string obj = "mtllib two.mtl\n";
+  const int nodes = KestorEngine::Thing::MaxLevelThings;
+  for (int i = 0; i < nodes; ++i) {
+    const std::string x = std::to_string(i % 100), y = std::to_string(i / 100), v = std::to_string(3 * i + 1);
+    obj += "o N" + std::to_string(i) + "\nusemtl " + (i % 2 ? "Odd" : "Even") + "\nv " + x + " 0 " + y + "\nv " + x +
+           ".5 0 " + y + "\nv " + x + " 0.5 " + y + "\nf " + v + " " + std::to_string(3 * i + 2) + " " +
+           std::to_string(3 * i + 3) + "\n";
+  }
+  dir.Write("src/many.obj", obj);
+  dir.Write("src/two.mtl", "newmtl Even\nKd 1 0 0\nnewmtl Odd\nKd 0 1 0\n");
+  fs::create_directory(dir.Path() + "/out");
+  ImportOptions options;
+  options.Source = dir.Path() + "/src/many.obj";
+  options.OutDir = dir.Path() + "/out";
+  const ImportResult result = ImportScene(options);
+  ASSERT_TRUE(result.Ok) << (result.Problems.empty() ? "" : result.Problems[0]);
+  EXPECT_EQ(result.Things, 2);
+  ASSERT_EQ(result.Notes.size(), 1u);
+  EXPECT_NE(result.Notes[0].find("merged into one Thing per material"), std::string::npos) << result.Notes[0];
+  LevelMap level = ReadLevel(fs::path(options.OutDir) / "Levels/many.xml");
+  EXPECT_EQ(level["MergedOdd"]["MeshRenderer"]["Materials"], "many/Odd");
+  ExpectNear(level["MergedOdd"]["Transform"]["Position"], {0, 0, 0}, "merged in world coordinates");
+  KestorEngine::MeshLists even;
+  ASSERT_TRUE(KestorEngine::ReadMeshFile(options.OutDir + "/Meshes/many/MergedEven.fml", even));
+  EXPECT_EQ(even.Vertices.size(), static_cast<size_t>(nodes + 1) / 2 * 9);
+  // Node 2's first corner, source (2, 0, 0): engine (2, 0, 0), after node 0's three.
+  EXPECT_EQ(glm::vec3(even.Vertices[9], even.Vertices[10], even.Vertices[11]), glm::vec3(2, 0, 0));
+}
+
+TEST(SceneImport, AKillAtAnyStepOfTheSwitchLeavesOneWholeImportAndTheNextCleansUp) {
+  KestorTest::TempDir dir;
+  const fs::path out = dir.Path() + "/out";
+  fs::create_directory(out);
+  auto import = [&](const char* corner) {
+    dir.Write("src/room.obj", std::string("o Box\nv ") + corner + " 0 0\nv 0 1 0\nv 0 0 1\nf 1 2 3\n");
+    ImportOptions options;
+    options.Source = dir.Path() + "/src/room.obj";
+    options.OutDir = out.string();
+    return ImportScene(options);
+  };
+  // The level names its meshes; whole when every one is there, holding `corner`.
+  auto whole = [&](float corner) {
+    LevelMap level = ReadLevel(out / "Levels/room.xml");
+    KestorEngine::MeshLists mesh;
+    KestorTest::CaptureStdout quiet;
+    return !level.empty() &&
+           KestorEngine::ReadMeshFile((out / "Meshes" / (level["Box"]["MeshRenderer"]["Mesh"] + ".fml")).string(), mesh) &&
+           fs::exists(out / "Materials" / (level["Box"]["MeshRenderer"]["Materials"] + ".xml")) &&
+           mesh.Vertices[0] == corner;
+  };
+  ASSERT_TRUE(import("1").Ok);
+  for (int step = 1; step <= 3; ++step) {
+    SCOPED_TRACE(step);
+    const pid_t child = fork();
+    if (child == 0) {
+      ImportFolder::AfterCommitStep = [step](int at) {
+        if (at == step) raise(SIGKILL);
+      };
+      import("2");
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status)) << "killed at the step";
+    EXPECT_TRUE(step == 1 ? whole(1.0f) : whole(2.0f)) << "the old import before the switch, the new one after";
+    // The next import removes what the killed one left: its staging folder
+    // and the version no level names.
+    ASSERT_TRUE(import("1").Ok);
+    EXPECT_TRUE(whole(1.0f));
+    for (const std::string& entry : Files(out)) {
+      EXPECT_EQ(entry.find(".KestorImport-"), std::string::npos) << entry;
+    }
+    int versions = 0;
+    for (const auto& entry : fs::directory_iterator(out / "Meshes")) versions += entry.is_directory() ? 1 : 0;
+    EXPECT_EQ(versions, 1);
   }
 }
 

@@ -1,8 +1,12 @@
 <?xml version="1.0" encoding="UTF-8"?>
 <!--
-  Presentation to the window: a short blur along the screen motion, exposure,
-  a filmic tone curve (ACES fitted), a light vignette and the sRGB encode
-  (the window's framebuffer is not an sRGB one).
+  Presentation to the window: a short blur along the screen motion ("Motion
+  Blur"), exposure, a filmic tone curve (ACES fitted), a light vignette and
+  the sRGB encode (the window's framebuffer is not an sRGB one).
+  The blur smears each pixel back along its own motion by at most MaxBlur
+  pixels, its taps never more than a pixel apart: a long motion (a turn at
+  two frames a second moves the picture by hundreds of pixels) gets a short
+  smear, never copies of the picture spaced out along it.
 -->
 <Shader Name="MotionBlur">
   <Uniforms>
@@ -22,11 +26,18 @@ uniform sampler2D MotionVectors;
 // 1 when the picture is not of the window's size; a program of its own,
 // since a CPU rasteriser pays for both sides of a branch.
 [PreCompile] uniform float _PresentRescale;
+// 1 while "Motion Blur" is on; off, its code is compiled out.
+[PreCompile] uniform float _MotionBlur;
 layout(location = 0) out vec4 ColorOut;
 
 // Multiplies the linear light before the tone curve; the lighting presets
 // set it (a night scene is shot with a longer exposure than an afternoon).
 uniform float Exposure = 1.1;
+
+// The longest smear, in pixels of the picture, and its taps: a pixel apart
+// at most.
+const float MaxBlur = 6.0;
+const int BlurTaps = 6;
 
 vec3 aces(vec3 x) {
   return clamp((x * (2.51 * x + 0.03)) / (x * (2.43 * x + 0.59) + 0.14), 0.0, 1.0);
@@ -34,21 +45,20 @@ vec3 aces(vec3 x) {
 
 void main() {
   ivec2 size = textureSize(_MainTex, 0);
-  ivec2 motionSize = textureSize(MotionVectors, 0);
-  vec2 motion = texelFetch(MotionVectors, clamp(ivec2(UV * vec2(motionSize)), ivec2(0), motionSize - 1), 0).xy;
-  // Tame the blur: a fast turn should streak, not smear the whole frame.
-  float len = length(motion);
-  if (len > 0.03) motion *= 0.03 / len;
   // A picture of the window's size is read texel for texel, without
   // filtering: the common case, and the cheaper one on a CPU.
   vec3 c = _PresentRescale > 0.5 ? textureLod(_MainTex, UV, 0.0).rgb
                                  : texelFetch(_MainTex, ivec2(gl_FragCoord.xy), 0).rgb;
-  // Under half a pixel of motion the taps would land on the same texel.
-  if (len * float(size.x) > 0.5) {
-    for (int i = 1; i < 4; ++i) {
-      c += textureLod(_MainTex, UV - motion * (float(i) / 4.0), 0.0).rgb;
-    }
-    c *= 0.25;
+  if (_MotionBlur > 0.5) {
+    ivec2 motionSize = textureSize(MotionVectors, 0);
+    vec2 motion = texelFetch(MotionVectors, clamp(ivec2(UV * vec2(motionSize)), ivec2(0), motionSize - 1), 0).xy;
+    float len = length(motion * vec2(size));
+    // A loop, not a branch: a CPU driver skips it where no pixel of a
+    // block moves by half a pixel.
+    int taps = len > 0.5 ? BlurTaps : 0;
+    vec2 step = motion * (min(len, MaxBlur) / max(len, 1e-6)) / float(BlurTaps);
+    for (int i = 1; i <= taps; ++i) c += textureLod(_MainTex, UV - step * float(i), 0.0).rgb;
+    c /= float(taps + 1);
   }
   if (any(isnan(c))) c = vec3(0.0);
   c = aces(max(c, 0.0) * Exposure);

@@ -9,14 +9,24 @@
   "Newness" holds how many frames the history of a pixel has gathered (0:
   none), in its second channel the slow mean of the luminance of the
   samples around the pixel and in its third the pixel's distance from the
-  camera; the history's alpha holds their fast mean (a
-  third of each new frame). A still pixel takes 1/n of the new frame, down
-  to TemporalSSExponent / 8, so the noise of the lighting averages away; a
-  moving one keeps at least TemporalSSExponent of it and its history is
-  clipped to the spread of the new samples around it, dropping what the
-  scene no longer shows; so is the sky, which a move of the camera uncovers
-  without moving it on screen, and any pixel whose distance from the camera
-  changed since the last frame (what a moving thing uncovers).
+  camera; the history's alpha holds their fast mean (a third of each new
+  frame). A still pixel takes 1/n of the new frame, down to TemporalSSExponent / 8, so the noise
+  of the lighting averages away; a moving one keeps at least
+  TemporalSSExponent of it and its history is clipped to the spread of the
+  new samples around it, dropping what the scene no longer shows; so is the
+  sky, which a move of the camera uncovers without moving it on screen.
+
+  History is kept only where it shows the surface the pixel shows now: the
+  point it was gathered on must lie where this frame's surface is, seen
+  from where the camera was (its distance then). Otherwise (what a moving
+  thing uncovered, the far side of an edge after a turn, a cut) the pixel
+  starts afresh. A pixel without history takes its
+  light from the lit samples around it on its own surface (same plane, same
+  facing, the albedo divided out and its own put back): the "Fill" pass
+  does that for the pixels this one lists, so the first frame after a cut
+  is as smooth as a few frames gathered, not one frame's noise. Until a few
+  frames are gathered the samples are also put together with a wider
+  filter, which is what the jittered frames of a still pixel average to.
 
   A still pixel is not clipped to one frame's neighbours: with one noisy
   sample of the lighting each, nine of them may all miss a light that the
@@ -41,13 +51,11 @@
       <Fragment><![CDATA[
 #version 430 core
 in vec2 UV;
-uniform sampler2D _MainTex;
 uniform sampler2D BufferFinalLastFrame;
 uniform sampler2D MotionVectors;
 uniform sampler2D Newness;
-uniform sampler2D LinearDepth;  // 0 where the sky shows
+uniform vec3 _CameraPos_Past = vec3(0.0);
 uniform float TemporalSSExponent = 0.2;
-uniform vec2 _AAJitter = vec2(0.0);
 // The most frames the history may hold this frame: small for a few frames
 // after the lighting changed, unbounded otherwise.
 uniform float _HistoryCap = 65504.0;
@@ -55,6 +63,13 @@ uniform float _HistoryCap = 65504.0;
 [PreCompile] uniform float TemporalUpsampling;
 layout(location = 0) out vec4 ColorOut;
 layout(location = 1) out vec4 NewnessOut;
+// The pixels without history, for the "Fill" pass.
+layout(std430, binding = 1) buffer FillList {
+  uvec3 FillGroups;
+  uint FillCount;
+  uint FillPixels[];
+};
+#include "PostFX/TemporalSurface"
 
 // Frames a still pixel keeps gathering for each unit of 1 / blend.
 const float StillFrames = 8.0;
@@ -62,6 +77,14 @@ const float StillFrames = 8.0;
 const float FastShare = 1.0 / 3.0;
 // Frames a still history keeps when it lets go.
 const float KeptAfterChange = 3.0;
+// The reconstruction's Gaussian, exp(-k d^2): close to a Blackman-Harris
+// window of one pixel's radius, and that window spread over a pixel (what
+// the jittered frames of a still pixel average to).
+const float SharpFilter = 2.29;
+const float WideFilter = 1.66;
+// How far the history's point may lie off this frame's surface: a share of
+// the distance.
+const float SurfaceSlack = 0.03;
 
 float luminance(vec3 c) { return dot(c, vec3(0.2126, 0.7152, 0.0722)); }
 
@@ -73,46 +96,111 @@ struct Gathered {
   float nearest;  // weight of the closest sample
   vec3 m1, m2;    // plain sums of colour and its square
   float count;
+  float brightest;  // luminance of the brightest sample
 };
 
-// Adds sample k of the lit colour, seen from this pixel's centre p.
-void take(inout Gathered g, ivec2 k, vec2 p) {
+// Adds sample k of the lit colour with weight w.
+void take(inout Gathered g, ivec2 k, float w) {
   vec3 c = max(texelFetch(_MainTex, k, 0).rgb, vec3(0.0));
-  vec2 d = vec2(k) + 0.5 - _AAJitter - p;
-  // A Gaussian close to a Blackman-Harris window of one pixel's radius.
-  float w = exp(-2.29 * dot(d, d));
   g.sum += c * w;
   g.weights += w;
   g.nearest = max(g.nearest, w);
   g.m1 += c;
   g.m2 += c * c;
   g.count += 1.0;
+  g.brightest = max(g.brightest, luminance(c));
 }
 
 void main() {
   ivec2 size = textureSize(_MainTex, 0);
   // This pixel's centre in pixels of the lit colour.
   vec2 p = UV * vec2(size);
+
+  ivec2 motionSize = textureSize(MotionVectors, 0);
+  ivec2 here = clamp(ivec2(p), ivec2(0), size - 1);
+  vec2 motion = texelFetch(MotionVectors, clamp(ivec2(p), ivec2(0), motionSize - 1), 0).xy;
+  vec2 pastUV = UV - motion;
+  vec2 outSize = vec2(textureSize(BufferFinalLastFrame, 0));
+  float moved = length(motion * outSize);
+  ivec2 pastTexel = ivec2(clamp(pastUV * outSize, vec2(0.0), outSize - 1.0));
+  vec4 past = texelFetch(Newness, pastTexel, 0);
+  float age = past.r;
+  // One filtered read for all: a still pixel's lands on its own texel's
+  // centre, and a CPU rasteriser would pay for both sides of a choice.
+  vec4 history = textureLod(BufferFinalLastFrame, pastUV, 0.0);
+  bool valid = all(greaterThanEqual(pastUV, vec2(0.0))) && all(lessThanEqual(pastUV, vec2(1.0))) &&
+               !bad(history.rgb) && !bad(past.rgb) && !isnan(history.a) && !isinf(history.a) && age >= 1.0;
+
+  // This frame's surface, from one gather of the four samples around the
+  // pixel's centre (this sample is one of them: x, y, z, w are the
+  // samples at (0, 1), (1, 1), (1, 0) and (0, 0) from the first).
+  ivec2 corner = clamp(ivec2(floor(p + _AAJitter - 0.5)), ivec2(0), size - 2);
+  vec4 around = textureGather(LinearDepth, (vec2(corner) + 1.0) / vec2(size), 0);
+  vec2 side = vec2(clamp(here - corner, ivec2(0), ivec2(1)));
+  float depth = mix(mix(around.w, around.z, side.x), mix(around.x, around.y, side.x), side.y);
+  bool sky = depth <= 0.0;
+  vec3 view = normalize(farRay(UV));
+  // The history's point was this far from where the camera was: a surface
+  // that stands where it stood is as far from there now; another distance
+  // (a thing that moved away uncovered what was behind it, the far side of
+  // an edge after a turn, a cut) is another surface's. The jittered samples
+  // of an edge show one side one frame and the other the next: the history
+  // is kept when it lies on the surface of any sample of the 2 x 2 around
+  // the pixel's centre (or it and they see the sky).
+  float lastDepth = past.b;
+  float slack = SurfaceSlack * max(depth, lastDepth) + fwidth(depth);
+  // The distance from where the camera was to the points at the nearest
+  // and the farthest of the four samples' distances along this pixel's
+  // view (squared: a + b d + d^2): the history's must lie between them,
+  // give or take the slack, or the four must see the sky when it did.
+  float nearest2 = min(min(around.x, around.y), min(around.z, around.w));
+  float farthest2 = max(max(around.x, around.y), max(around.z, around.w));
+  vec3 shift = _CameraPos - _CameraPos_Past;
+  float a2 = dot(shift, shift), b2 = 2.0 * dot(view, shift);
+  float near = nearest2 > 0.0 ? nearest2 : farthest2;
+  vec2 e = sqrt(max(vec2(a2) + vec2(near, farthest2) * (vec2(b2) + vec2(near, farthest2)), vec2(0.0)));
+  // Where the sky takes part it decides nothing: at a silhouette the
+  // jitter shows the sky one frame and the thing the next, and the sky is
+  // clipped below anyway.
+  bool sameSurface = lastDepth <= 0.0 || farthest2 <= 0.0 ||
+                     (lastDepth >= min(e.x, e.y) - slack && lastDepth <= max(e.x, e.y) + slack);
+  valid = valid && sameSurface;
+
+  float blend = clamp(TemporalSSExponent, 0.01, 1.0);
+  float cap = moved > 0.5 ? 1.0 / blend : StillFrames / blend;
+  float n = valid ? min(age + 1.0, min(cap, max(_HistoryCap, 1.0))) : 1.0;
+  // A pixel with little history is reconstructed with a wider filter: one
+  // frame's samples then already give about what many jittered frames
+  // average to, instead of a jagged edge.
+  float sharpness = mix(WideFilter, SharpFilter, clamp((n - 1.0) / 3.0, 0.0, 1.0));
   // Sample k shows the scene at k + 0.5 - jitter. At full size the nine
   // around the nearest are gathered; upsampling, the four around this pixel
   // (at a quarter of the samples the output pixels dominate the cost).
-  Gathered g = Gathered(vec3(0.0), 0.0, 0.0, vec3(0.0), vec3(0.0), 0.0);
+  // The Gaussian's weights are separable: a row's and a column's each
+  // worked out once.
+  Gathered g = Gathered(vec3(0.0), 0.0, 0.0, vec3(0.0), vec3(0.0), 0.0, 0.0);
   if (TemporalUpsampling > 0.5) {
     ivec2 base = ivec2(floor(p + _AAJitter - 0.5));
+    vec2 first = vec2(base) + 0.5 - _AAJitter - p;
+    vec2 wx = exp(-sharpness * (first.x + vec2(0.0, 1.0)) * (first.x + vec2(0.0, 1.0)));
+    vec2 wy = exp(-sharpness * (first.y + vec2(0.0, 1.0)) * (first.y + vec2(0.0, 1.0)));
     for (int y = 0; y <= 1; ++y) {
-      for (int x = 0; x <= 1; ++x) take(g, clamp(base + ivec2(x, y), ivec2(0), size - 1), p);
+      for (int x = 0; x <= 1; ++x) take(g, clamp(base + ivec2(x, y), ivec2(0), size - 1), wx[x] * wy[y]);
     }
   } else {
     ivec2 base = ivec2(floor(p + _AAJitter));
+    vec3 dx = vec2(base).x + 0.5 - _AAJitter.x - p.x + vec3(-1.0, 0.0, 1.0);
+    vec3 dy = vec2(base).y + 0.5 - _AAJitter.y - p.y + vec3(-1.0, 0.0, 1.0);
+    vec3 wx = exp(-sharpness * dx * dx), wy = exp(-sharpness * dy * dy);
     for (int y = -1; y <= 1; ++y) {
-      for (int x = -1; x <= 1; ++x) take(g, clamp(base + ivec2(x, y), ivec2(0), size - 1), p);
+      for (int x = -1; x <= 1; ++x) take(g, clamp(base + ivec2(x, y), ivec2(0), size - 1), wx[x + 1] * wy[y + 1]);
     }
   }
   // A broken sample (not a number, infinite) spoils the sums it went into:
   // checked once on the sums instead of per sample, the pixel then shows
   // its history alone this frame, and no broken value reaches it.
   bool broken = bad(g.sum) || bad(g.m2) || isnan(g.weights) || isinf(g.weights);
-  if (broken) g = Gathered(vec3(0.0), 0.0, 0.0, vec3(0.0), vec3(0.0), 0.0);
+  if (broken) g = Gathered(vec3(0.0), 0.0, 0.0, vec3(0.0), vec3(0.0), 0.0, 0.0);
   vec3 sum = g.sum;
   float weights = g.weights;
   float nearest = g.nearest;
@@ -121,53 +209,30 @@ void main() {
   vec3 current = weights > 0.0 ? sum / weights : vec3(0.0);
   m1 /= max(count, 1.0);
   vec3 sigma = sqrt(max(m2 / max(count, 1.0) - m1 * m1, vec3(0.0)));
-
-  ivec2 motionSize = textureSize(MotionVectors, 0);
-  vec2 motion = texelFetch(MotionVectors, clamp(ivec2(p), ivec2(0), motionSize - 1), 0).xy;
-  vec2 pastUV = UV - motion;
-  vec2 outSize = vec2(textureSize(BufferFinalLastFrame, 0));
-  float moved = length(motion * outSize);
-  ivec2 pastTexel = ivec2(clamp(pastUV * outSize, vec2(0.0), outSize - 1.0));
-  vec3 past = texelFetch(Newness, pastTexel, 0).rgb;
-  float age = past.r;
-  // One filtered read for all: a still pixel's lands on its own texel's
-  // centre, and a CPU rasteriser would pay for both sides of a choice.
-  vec4 history = textureLod(BufferFinalLastFrame, pastUV, 0.0);
-  bool valid = all(greaterThanEqual(pastUV, vec2(0.0))) && all(lessThanEqual(pastUV, vec2(1.0))) &&
-               !bad(history.rgb) && !bad(vec3(age, past.g, history.a)) && age >= 1.0;
-
-  float blend = clamp(TemporalSSExponent, 0.01, 1.0);
-  float cap = moved > 0.5 ? 1.0 / blend : StillFrames / blend;
-  float n = valid ? min(age + 1.0, min(cap, max(_HistoryCap, 1.0))) : 1.0;
   // The neighbourhood's luminance: this frame's, its fast and slow means.
-  float here = luminance(m1);
+  float luma = luminance(m1);
   // A history cut short (or none) starts its means afresh too.
-  float fast = valid ? mix(history.a, here, max(FastShare, 1.0 / n)) : here;
-  float slow = valid && n > 1.0 ? past.g : here;
+  float fast = valid ? mix(history.a, luma, max(FastShare, 1.0 / n)) : luma;
+  float slow = valid && n > 1.0 ? past.g : luma;
   vec3 kept = history.rgb;
   // The sky seen through a gap the camera's move opened was something else
   // last frame (the thing in front, seen from where the camera was), yet it
   // does not move on screen: it is clipped like a moving pixel. It has no
   // lighting noise to average, and its edges keep the spread of the
   // samples around them.
-  float depth = texelFetch(LinearDepth, clamp(ivec2(p), ivec2(0), size - 1), 0).r;
-  bool sky = depth <= 0.0;
-  // Another surface stood where the history comes from: a thing that moved
-  // away (a curtain that fell) uncovered what was behind it, though neither
-  // the camera nor the uncovered wall moves. Its history is clipped to the
-  // samples around it, as a moving pixel's is, or the thing's colour would
-  // linger as a ghost for dozens of frames.
-  float lastDepth = past.b;
-  bool uncovered = abs(depth - lastDepth) > 0.05 * max(depth, lastDepth);
-  if ((moved > 0.5 || sky) && !broken) {
+  // A history far brighter than every sample around it held a light that
+  // has left (the glow of a lamp carried away): clipped too. One darker
+  // than them is left alone (see above).
+  bool faded = luminance(history.rgb) > 4.0 * g.brightest + 0.002;
+  if ((moved > 0.5 || sky || faded) && !broken) {
     // Moving pixels clip tightly: what they uncover is new. History that
     // had to move far was wrong: it starts to gather anew.
-    vec3 lo = m1 - sigma - 0.002, hi = m1 + sigma + 0.002;
+    // A margin for flat colour, in proportion: a dark wall keeps no glow.
+    vec3 margin = 0.02 * m1 + 1e-4;
+    vec3 lo = m1 - sigma - margin, hi = m1 + sigma + margin;
     kept = clamp(history.rgb, lo, hi);
     bool rejected = any(greaterThan(abs(kept - history.rgb), max(sigma, vec3(0.02)) * 2.0));
     if (rejected) n = min(n, 1.0 / blend);
-  } else if (uncovered && !broken) {
-    kept = clamp(history.rgb, m1 - sigma - 0.002, m1 + sigma + 0.002);
   } else if (valid && !broken) {
     float noise = 2.0 * luminance(sigma) / sqrt(max(count, 1.0));
     if (abs(fast - slow) > 0.5 * max(fast, slow) + noise + 0.002) {
@@ -179,13 +244,57 @@ void main() {
       n = min(n, KeptAfterChange);
     }
   }
+  // No history: the "Fill" pass gives the pixel the light of its surface
+  // around it. An edge (samples of two surfaces about the pixel) keeps its
+  // own samples: their mix is what smooths it, and neither surface's light
+  // is the edge's.
+  bool edge = farthest2 > (1.0 + 4.0 * SurfaceSlack) * nearest2;
+  if (n < 1.5 && !sky && !broken && !edge) {
+    uint i = atomicAdd(FillCount, 1u);
+    if (i % 64u == 0u) atomicAdd(FillGroups.x, 1u);
+    FillPixels[i] = uint(gl_FragCoord.x) | (uint(gl_FragCoord.y) << 16);
+  }
   // A sample far from this pixel's centre counts for less (upsampling).
   float alpha = valid && n > 1.0 ? clamp(nearest / n, 1.0 / (n * 4.0), 1.0) : 1.0;
   if (broken && valid) alpha = 0.0;
   ColorOut = vec4(mix(kept, current, alpha), fast);
-  NewnessOut = vec4(n, mix(slow, here, 1.0 / n), depth, 0.0);
+  NewnessOut = vec4(n, mix(slow, luma, 1.0 / n), depth, 0.0);
 }
       ]]></Fragment>
+    </Pass>
+    <Pass Name="Fill">
+      <Compute><![CDATA[
+#version 430 core
+layout(local_size_x = 64) in;
+layout(rgba16f) uniform image2D img_output;
+layout(std430, binding = 1) readonly buffer FillList {
+  uvec3 FillGroups;
+  uint FillCount;
+  uint FillPixels[];
+};
+#include "PostFX/TemporalSurface"
+
+// Each pixel the temporal pass listed (no history) takes the light of its
+// surface around it: as smooth as a few frames gathered, not one frame's
+// noise.
+void main() {
+  uint i = gl_GlobalInvocationID.x;
+  if (i >= FillCount) return;
+  ivec2 pixel = ivec2(FillPixels[i] & 0xffffu, FillPixels[i] >> 16);
+  vec2 uv = (vec2(pixel) + 0.5) / vec2(imageSize(img_output));
+  ivec2 size = textureSize(_MainTex, 0);
+  vec2 p = uv * vec2(size);
+  ivec2 here = clamp(ivec2(p), ivec2(0), size - 1);
+  float depth = texelFetch(LinearDepth, here, 0).r;
+  vec3 N = normalize(texelFetch(Normals, here, 0).xyz * 2.0 - 1.0);
+  vec3 ray = farRay(uv);
+  mat2x3 rayStep = mat2x3((RayBottomRight - RayBottomLeft) / float(size.x), (RayTopLeft - RayBottomLeft) / float(size.y));
+  vec4 was = imageLoad(img_output, pixel);
+  vec3 light = surfaceLight(here, size, p, _CameraPos + normalize(ray) * depth, N, depth, 2 * FillRadius + 1, was.rgb,
+                            ray, rayStep);
+  imageStore(img_output, pixel, vec4(light, was.a));
+}
+      ]]></Compute>
     </Pass>
   </Passes>
 </Shader>

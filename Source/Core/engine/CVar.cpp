@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include "engine/TextNumbers.h"
 
@@ -90,6 +91,30 @@ CVar<T>* Registered(CVarT* var, const ConfigLine& cut, const std::string& source
   return typed;
 }
 
+bool Allows(const CVarT& var, float v) { return var.Allows(v); }
+bool Allows(const CVarT& var, int32_t v) { return var.Allows(v); }
+bool Allows(const CVarT& var, bool) { return true; }
+bool Allows(const CVarT& var, glm::vec2 v) { return var.Allows(v.x) && var.Allows(v.y); }
+
+std::string Number(double v) {
+  std::ostringstream text;
+  text << v;
+  return text.str();
+}
+
+std::string Limits(const CVarT& var) { return "from " + Number(var.Low) + " to " + Number(var.High); }
+
+// The typed variable when `value` lies within its limits; else reported.
+template <typename T>
+CVar<T>* Accepting(CVarT* var, const ConfigLine& cut, const std::string& source, int line, T value) {
+  CVar<T>* typed = Registered<T>(var, cut, source, line);
+  if (typed != nullptr && !Allows(*typed, value)) {
+    Report(source, line, "\"" + cut.value + "\" is outside what \"" + cut.name + "\" takes (" + Limits(*typed) + ")");
+    return nullptr;
+  }
+  return typed;
+}
+
 }  // namespace
 
 void CVarHandler::ApplyLine(const std::string& line, const std::string& source, int lineNumber) {
@@ -111,7 +136,7 @@ void CVarHandler::ApplyLine(const std::string& line, const std::string& source, 
     if (var != nullptr) {
       if (!TryParseInt(cut.value, parsed)) {
         notANumber();
-      } else if (auto* typed = Registered<int>(var, cut, source, lineNumber)) {
+      } else if (auto* typed = Accepting<int>(var, cut, source, lineNumber, parsed)) {
         typed->value = parsed;
       }
     }
@@ -120,7 +145,7 @@ void CVarHandler::ApplyLine(const std::string& line, const std::string& source, 
     if (var != nullptr) {
       if (!TryParseFloat(cut.value, parsed)) {
         notANumber();
-      } else if (auto* typed = Registered<float>(var, cut, source, lineNumber)) {
+      } else if (auto* typed = Accepting<float>(var, cut, source, lineNumber, parsed)) {
         typed->value = parsed;
       }
     }
@@ -131,7 +156,7 @@ void CVarHandler::ApplyLine(const std::string& line, const std::string& source, 
     } else {
       std::cout << "vec2(" << parsed.x << "," << parsed.y << ")" << std::endl;
       if (var != nullptr) {
-        if (auto* typed = Registered<glm::vec2>(var, cut, source, lineNumber)) typed->value = parsed;
+        if (auto* typed = Accepting<glm::vec2>(var, cut, source, lineNumber, parsed)) typed->value = parsed;
       }
     }
   }
@@ -153,10 +178,15 @@ bool WholeVec2(const std::string& whole, glm::vec2& out) {
 }
 
 template <typename T>
-bool SetTyped(CVarT* var, bool (*read)(const std::string&, T&), const std::string& text, bool apply) {
+bool SetTyped(CVarT* var, bool (*read)(const std::string&, T&), const std::string& text, bool apply,
+              std::string& problem) {
   auto* typed = dynamic_cast<CVar<T>*>(var);
   T value{};
   if (typed == nullptr || !read(text, value)) return false;
+  if (!Allows(*typed, value)) {
+    problem = "\"" + var->name + "\" takes values " + Limits(*var) + ", not \"" + text + "\"";
+    return false;
+  }
   if (apply) typed->value = value;
   return true;
 }
@@ -171,6 +201,7 @@ bool WholeBool(const std::string& text, bool& out) {
 
 bool CVarHandler::SetFromText(const std::string& name, const std::string& text, std::string& problem,
                               bool apply) {
+  problem.clear();
   auto& dict = CVarDict();
   auto found = dict.find(name);
   if (found == dict.end()) {
@@ -182,21 +213,21 @@ bool CVarHandler::SetFromText(const std::string& name, const std::string& text, 
   bool ok = false;
   if (dynamic_cast<CVar<bool>*>(var) != nullptr) {
     expected = "true, false, 1 or 0";
-    ok = SetTyped<bool>(var, &WholeBool, text, apply);
+    ok = SetTyped<bool>(var, &WholeBool, text, apply, problem);
   } else if (dynamic_cast<CVar<int>*>(var) != nullptr) {
     expected = "a whole number";
-    ok = SetTyped<int>(var, &ParseWholeInt, text, apply);
+    ok = SetTyped<int>(var, &ParseWholeInt, text, apply, problem);
   } else if (dynamic_cast<CVar<float>*>(var) != nullptr) {
     expected = "a number";
-    ok = SetTyped<float>(var, &ParseWholeFloat, text, apply);
+    ok = SetTyped<float>(var, &ParseWholeFloat, text, apply, problem);
   } else if (dynamic_cast<CVar<glm::vec2>*>(var) != nullptr) {
     expected = "two numbers x,y";
-    ok = SetTyped<glm::vec2>(var, &WholeVec2, text, apply);
+    ok = SetTyped<glm::vec2>(var, &WholeVec2, text, apply, problem);
   } else {
     problem = "\"" + name + "\" cannot be set from text";
     return false;
   }
-  if (!ok) problem = "\"" + name + "\" takes " + expected + ", not \"" + text + "\"";
+  if (!ok && problem.empty()) problem = "\"" + name + "\" takes " + expected + ", not \"" + text + "\"";
   return ok;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <glm/vec2.hpp>
+#include <cmath>
 #include <map>
 #include <string>
 #include <type_traits>
@@ -16,7 +17,17 @@ class CVarT {
   virtual int DrawGUI(glm::vec2 pos, glm::vec2 size) { return 0; }
   virtual std::string ToString() { return "N/A"; }
 
+  // The values the code using an int, float or vec2 variable copes with
+  // (both parts of a vec2); the command line and the configuration file
+  // refuse others. Unbounded unless Limit is called.
+  void Limit(double low, double high) {
+    Low = low;
+    High = high;
+  }
+  bool Allows(double v) const { return v >= Low && v <= High; }
+
   std::string name;
+  double Low = -HUGE_VAL, High = HUGE_VAL;
 };
 
 template <typename T>
@@ -72,9 +83,9 @@ class CVarHandler {
   static void ApplyLine(const std::string& line, const std::string& source, int lineNumber);
   // Sets the registered variable `name` from `text`, read as the variable's
   // own type: bool "true", "false", "1" or "0"; a whole int or float; vec2
-  // "x,y" (or "(x,y)"). An unknown name or a value that does not read in full
-  // changes nothing, returns false and says why in `problem`. With `apply`
-  // false it only checks.
+  // "x,y" (or "(x,y)"). An unknown name, a value that does not read in full
+  // or one outside the variable's limits changes nothing, returns false and
+  // says why in `problem`. With `apply` false it only checks.
   static bool SetFromText(const std::string& name, const std::string& text, std::string& problem,
                           bool apply = true);
 

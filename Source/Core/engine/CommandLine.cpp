@@ -1,6 +1,7 @@
 #include "engine/CommandLine.h"
 
 #include <CLI/CLI.hpp>
+#include <tinyxml2.h>
 
 #include <algorithm>
 #include <cctype>
@@ -10,7 +11,9 @@
 #include <system_error>
 
 #include "engine/CVar.h"
+#include "engine/CameraPath.h"
 #include "engine/File.h"
+#include "engine/MathChecks.h"
 #include "engine/TextNumbers.h"
 
 namespace KestorEngine {
@@ -95,6 +98,22 @@ CameraPose ReadCamera(const std::string& text) {
   return pose;
 }
 
+// A file that is no level would give an empty, black run that ends with
+// status 0: refused here like any other bad argument.
+void CheckLevelText(const std::string& path) {
+  tinyxml2::XMLDocument document;
+  std::string problem;
+  if (document.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) {
+    problem = std::string("it is not XML (") + document.ErrorName() +
+              (document.ErrorLineNum() > 0 ? " at line " + std::to_string(document.ErrorLineNum()) : "") + ")";
+  } else if (document.FirstChildElement("Level") == nullptr) {
+    problem = "it has no \"Level\" element";
+  } else if (document.FirstChildElement("Level")->FirstChildElement("Things") == nullptr) {
+    problem = "its \"Level\" has no \"Things\" element";
+  }
+  if (!problem.empty()) Refuse("--level", Quoted(path) + " is not a level: " + problem);
+}
+
 void CheckLevel(const std::string& level) {
   std::error_code error;
   if (IsLevelPath(level)) {
@@ -102,10 +121,14 @@ void CheckLevel(const std::string& level) {
       Refuse("--level", "a level file's name ends in .xml, " + Quoted(level) + " does not");
     }
     if (!fs::is_regular_file(level, error)) Refuse("--level", "there is no level file " + Quoted(level));
+    CheckLevelText(level);
     return;
   }
   const std::string path = File::AssetsPath + "Levels" + File::PathSeparator + level + ".xml";
-  if (fs::is_regular_file(path, error)) return;
+  if (fs::is_regular_file(path, error)) {
+    CheckLevelText(path);
+    return;
+  }
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(File::AssetsPath + "Levels", error)) {
     if (entry.path().extension() == ".xml") names.push_back(entry.path().stem().string());
@@ -128,12 +151,35 @@ std::pair<std::string, std::string> ReadSetting(const std::string& text) {
   return setting;
 }
 
+// Longer steps than this are surely a mistake (a frame count typed in the
+// step's place): a scripted run moves in steps of seconds, not minutes.
+constexpr float LongestFixedStep = 60.0f;
+
+float ReadFixedStep(const std::string& text) {
+  float step = 0.0f;
+  if (!ParseWholeFloat(text, step) || !(step > 0.0f) || step > LongestFixedStep) {
+    std::ostringstream most;
+    most << LongestFixedStep;
+    Refuse("--fixed-step", "expected the seconds each frame advances the clock by, above 0 and at most " +
+                               most.str() + ", such as 0.5, not " + Quoted(text));
+  }
+  return step;
+}
+
+std::vector<CameraKey> ReadPath(const std::string& file) {
+  std::vector<CameraKey> keys;
+  std::string problem;
+  if (!ReadCameraPath(file, keys, problem)) Refuse("--camera-path", problem);
+  return keys;
+}
+
 const char* const Examples =
     "Examples:\n"
     "  KestorEngine --level CornellBox --windowed\n"
     "  KestorEngine --level StreetTest --size 640x360 --frames 64 --capture street.png\n"
     "  KestorEngine --level my/Levels/Scene.xml --camera 0,-3,1,0,0 --fov 50\n"
-    "  KestorEngine --set \"Temporal Sampling=false\" --set \"Temporal Sample Blend=0.3\"\n";
+    "  KestorEngine --set \"Temporal Sampling=false\" --set \"Temporal Sample Blend=0.3\"\n"
+    "  KestorEngine --fixed-step 0.5 --camera-path tour.txt --frames 40 --capture tour.png\n";
 
 }  // namespace
 
@@ -175,7 +221,7 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
   app.footer(Examples);
   app.get_formatter()->column_width(30);
 
-  std::string size, camera, capture, captureHDR;
+  std::string size, camera, capture, captureHDR, fixedStep, cameraPath;
   float fov = 0.0f;
   int preset = -1, frames = 0;
   std::vector<std::string> settings;
@@ -192,7 +238,7 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
                  "start the camera at x,y,z looking at yaw,pitch (degrees, Z up; yaw 0 looks along +Y, "
                  "yaw 90 along +X; pitch 0 is level, positive up)")
       ->type_name("x,y,z,yaw,pitch");
-  app.add_option("--fov", fov, "vertical field of view in degrees")->type_name("DEG");
+  app.add_option("--fov", fov, "vertical field of view in degrees, 1 to 179")->type_name("DEG");
   app.add_option("--preset", preset, "apply lighting preset N of the control panel at start")->type_name("N");
   app.add_option("--set", settings, "set a configuration variable, after the configuration file; repeatable")
       ->type_name("\"Name=value\"")
@@ -204,6 +250,14 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
                  "save the last frame's linear light before tone mapping as float RGB (PFM)")
       ->type_name("FILE.pfm");
   app.add_flag("--hide-panel", o.HidePanel, "draw neither the control panel nor the frame rate");
+  app.add_option("--fixed-step", fixedStep,
+                 "advance the clock by S seconds every frame (camera path, animations, the curtain, the "
+                 "lighting), so N frames give the same picture on any machine")
+      ->type_name("S");
+  app.add_option("--camera-path", cameraPath,
+                 "move the camera along the keyframes of FILE, one a line: t x y z yaw pitch [fov] (seconds, "
+                 "then as --camera and --fov; # starts a comment)")
+      ->type_name("FILE");
 
 
   try {
@@ -227,10 +281,11 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
     if (app.count("--size") != 0) o.Size = ReadSize(size);
     if (app.count("--camera") != 0) o.Camera = ReadCamera(camera);
     if (app.count("--fov") != 0) {
-      if (!(fov > 0.0f && fov < 180.0f)) {
+      if (!(fov >= kMinFieldOfView && fov <= kMaxFieldOfView)) {
         std::ostringstream shown;
-        shown << fov;
-        Refuse("--fov", "the field of view must lie between 0 and 180 degrees, not " + shown.str());
+        shown << "the field of view must lie between " << kMinFieldOfView << " and " << kMaxFieldOfView
+              << " degrees, not " << fov;
+        Refuse("--fov", shown.str());
       }
       o.FieldOfView = fov;
     }
@@ -254,6 +309,8 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
       CheckOutputFile("--capture-hdr", captureHDR, ".pfm");
       o.CaptureHDRPath = captureHDR;
     }
+    if (app.count("--fixed-step") != 0) o.FixedStep = ReadFixedStep(fixedStep);
+    if (app.count("--camera-path") != 0) o.CameraPath = ReadPath(cameraPath);
   } catch (const BadArgument& bad) {
     result.ExitStatus = 2;
     result.Message = "KestorEngine: " + bad.line;

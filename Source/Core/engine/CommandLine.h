@@ -27,6 +27,13 @@ struct CameraPose {
   glm::quat Rotation() const;
 };
 
+// One keyframe of a scripted camera path (engine/CameraPath).
+struct CameraKey {
+  float Time = 0.0f;  // seconds from the start
+  CameraPose Pose;
+  std::optional<float> FieldOfView;  // vertical, degrees; none: the camera's own
+};
+
 struct LaunchOptions {
   // A level name under AssetsPath/Levels, or the path of a level file.
   std::string Level = "StreetTest";
@@ -42,6 +49,11 @@ struct LaunchOptions {
   std::string CapturePath;     // PNG of the presented frame
   std::string CaptureHDRPath;  // PFM of the linear frame before tone mapping
   bool HidePanel = false;
+  // Seconds each frame advances the clock by, whatever time it really took,
+  // so that a run of N frames gives the same pictures anywhere.
+  std::optional<float> FixedStep;
+  // Keyframes the camera follows on the clock (empty: the user flies it).
+  std::vector<CameraKey> CameraPath;
 };
 
 struct CommandLine {

@@ -95,12 +95,21 @@ void KestorEngineFlyHahaJk::Initialize() {
 }
 
 void KestorEngineFlyHahaJk::RunGame() {
-  while (Running) {
-    RunStageList(UpdateList, SkippedUpdateIndex);
-  }
+  while (Running) RunPass();
+}
+
+void KestorEngineFlyHahaJk::RunPass() {
+  RunStageList(UpdateList, SkippedUpdateIndex);
+  ++PassesRun;
 }
 
 float KestorEngineFlyHahaJk::TimeSinceStart() const {
+  // Counted in passes, not summed: no rounding builds up over a long run.
+  if (FixedStep > 0.0f) return static_cast<float>(static_cast<double>(PassesRun) * FixedStep);
+  return WallTimeSinceStart();
+}
+
+float KestorEngineFlyHahaJk::WallTimeSinceStart() const {
   auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(
       std::chrono::system_clock::now() - StartTime);
   int32_t millis = static_cast<int32_t>(elapsed.count() / 1000000);

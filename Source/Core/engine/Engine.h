@@ -37,8 +37,14 @@ class KestorEngineFlyHahaJk {
 
   void Initialize();
   void RunGame();
+  // One pass of the update list; then the clock's fixed step, if any, moves on.
+  void RunPass();
   void Quit() { Running = false; }
+  // The clock everything that moves follows: PassesRun x FixedStep with a
+  // fixed step, else the wall clock's whole milliseconds since the start.
   float TimeSinceStart() const;
+  // The wall clock alone, for what measures the program (frame rates).
+  float WallTimeSinceStart() const;
 
   void CheckSDLError(int line);
   void PrintSDL_GL_Attributes();
@@ -55,6 +61,9 @@ class KestorEngineFlyHahaJk {
   std::unique_ptr<GLContext> context;
   bool Running = true;
   std::chrono::system_clock::time_point StartTime{};
+  // Seconds each pass advances the clock by; 0: the clock is the wall clock.
+  float FixedStep = 0.0f;
+  std::int64_t PassesRun = 0;
   std::vector<StageCallback> StartList;
   std::vector<StageCallback> UpdateList;
   std::vector<StageCallback> ShutdownList;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <system_error>
 #include <vector>
 
@@ -55,8 +56,23 @@ std::string File::Find(const std::string& folder, const std::string& file) {
     std::string own = SceneAssetsPath + folder + PathSeparator + file;
     std::error_code error;
     if (std::filesystem::is_regular_file(own, error)) return own;
+    ReportBorrowed(folder, file);
   }
   return AssetsPath + folder + PathSeparator + file;
+}
+
+void File::ReportBorrowed(const std::string& folder, const std::string& file) {
+  // A scene's meshes, materials and textures sit in a folder of its own
+  // ("Scene/Floor"); shaders, and files named without a folder, are the
+  // engine's to share.
+  const size_t slash = file.find_first_of("/\\");
+  if (slash == std::string::npos || (folder != "Meshes" && folder != "Materials" && folder != "Textures")) return;
+  static std::set<std::string> reported;
+  const std::string sub = file.substr(0, slash);
+  if (!reported.insert(SceneAssetsPath + folder + PathSeparator + sub).second) return;
+  std::cout << SceneAssetsPath << folder << PathSeparator << file << ": not found beside the level, taking "
+            << AssetsPath << folder << PathSeparator << file << " (and so for the rest of \"" << sub << "\")"
+            << std::endl;
 }
 
 bool File::WriteWhole(const std::string& path, const std::string& bytes, std::string& problem) {

@@ -30,7 +30,8 @@ class File {
 
   // The path of `file` (a name with its extension, possibly with subfolders)
   // in the asset `folder`: under SceneAssetsPath when it exists there, else
-  // under AssetsPath, whether or not it exists.
+  // under AssetsPath, whether or not it exists. A scene's mesh, material or
+  // texture taken from AssetsPath so is said once per folder of the scene's.
   static std::string Find(const std::string& folder, const std::string& file);
 
   // Writes `bytes` to `path` through a temporary file beside it, renamed
@@ -43,6 +44,9 @@ class File {
   // The path up to, not including, its last "/" or "\"; the whole path when
   // it has neither.
   static std::string GetDirectory(const std::string& path);
+
+ private:
+  static void ReportBorrowed(const std::string& folder, const std::string& file);
 };
 
 }  // namespace KestorEngine

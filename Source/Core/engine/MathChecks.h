@@ -29,6 +29,12 @@ inline bool AllFinite(const glm::mat3& m) {
 // The largest window or render-target side a setting may ask for.
 constexpr float kMaxPixelSide = 16384.0f;
 
+// The vertical fields of view, in degrees, that a level or the command line
+// may ask for: below a degree the projection's scale runs into the
+// thousands and a small error fills the frame with one texel.
+constexpr float kMinFieldOfView = 1.0f;
+constexpr float kMaxFieldOfView = 179.0f;
+
 // A size setting as whole pixels, or `fallback` when it is NaN, infinite,
 // negative or above kMaxPixelSide.
 inline int PixelSide(float v, int fallback) {

@@ -3,6 +3,7 @@
 #include <tinyxml2.h>
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 
 #include "engine/Debug.h"
@@ -36,6 +37,21 @@ std::string DescribeError(const tinyxml2::XMLDocument& document) {
     text += ": " + full.substr(detail + 2);
   }
   return text;
+}
+
+// Within LargestNumber each way (so NaN and infinity are out).
+bool Usable(float v) { return std::abs(v) <= Scene::LargestNumber; }
+template <typename Vec>
+bool Usable(const Vec& v) {
+  for (int i = 0; i < Vec::length(); ++i) {
+    if (!Usable(v[i])) return false;
+  }
+  return true;
+}
+
+std::string Largest() {
+  static_assert(Scene::LargestNumber == 1e9f, "the text below says it");
+  return "1e9";
 }
 
 bool TryGet(const std::string& text, glm::vec2& out) { return TryGetVec2(text, out); }
@@ -99,6 +115,11 @@ void Scene::Load() {
 }
 
 void Scene::NameThings(const tinyxml2::XMLElement* things) {
+  int free = 0;
+  for (bool used : Thing::ThingsUsed) free += used ? 0 : 1;
+  // What finds no id is said once for the lot, not once per Thing.
+  int skipped = 0;
+  std::string firstSkipped;
   std::unordered_map<std::string, int> firstLine;
   for (const tinyxml2::XMLElement* element = things->FirstChildElement(); element != nullptr;
        element = element->NextSiblingElement()) {
@@ -109,22 +130,32 @@ void Scene::NameThings(const tinyxml2::XMLElement* things) {
              "> has no attribute to name it, skipped with its components");
       continue;
     }
+    const bool room = free > Thing::KeptForProgram;
     if (Things.count(name) == 0) {
-      const Thing thing = Thing::Gimme();
-      if (thing.IsDud()) {
-        Report(std::string("no Thing id is left for \"") + name + "\", skipped with its components");
+      if (!room) {
+        if (skipped++ == 0) firstSkipped = "line " + std::to_string(element->GetLineNum()) + " (\"" + name + "\")";
         continue;
       }
-      Things.emplace(name, thing);
+      Things.emplace(name, Thing::Gimme());
+      --free;
       firstLine[name] = element->GetLineNum();
     } else {
       // The id stays handed out, unnamed; the components go to the first Thing.
-      Thing::Gimme();
+      if (room) {
+        Thing::Gimme();
+        --free;
+      }
       Report(std::string("Thing name \"") + name + "\" is already used at line " +
              std::to_string(firstLine[name]) + ", this element's components go to that Thing");
     }
   }
   context.clear();
+  if (skipped > 0) {
+    Report("no Thing id is left for " + std::to_string(skipped) + (skipped == 1 ? " Thing" : " Things") +
+           " from " + firstSkipped + " on, skipped with their components (the program keeps " +
+           std::to_string(Thing::KeptForProgram) + " of its " + std::to_string(Thing::MaxThings) +
+           " ids for itself)");
+  }
 }
 
 void Scene::LoadThings(const tinyxml2::XMLElement* things) {
@@ -181,11 +212,18 @@ bool Scene::ReadVec(const AttributeMap& attributes, const std::string& key, Vec&
     Report("\"" + key + "\" is missing");
     return false;
   }
-  if (!TryGet(found->second, out)) {
+  Vec value;
+  if (!TryGet(found->second, value)) {
     Report("\"" + key + "\" is not " + std::to_string(Vec::length()) + " numbers: \"" +
            found->second + "\"");
     return false;
   }
+  if (!Usable(value)) {
+    Report("\"" + key + "\" needs finite numbers of at most " + Largest() + " each way, not \"" + found->second +
+           "\"");
+    return false;
+  }
+  out = value;
   return true;
 }
 
@@ -195,10 +233,17 @@ bool Scene::ReadFloat(const AttributeMap& attributes, const std::string& key, fl
     Report("\"" + key + "\" is missing");
     return false;
   }
-  if (!TryParseFloat(found->second, out)) {
+  float value = 0.0f;
+  if (!TryParseFloat(found->second, value)) {
     Report("\"" + key + "\" is not a number: \"" + found->second + "\"");
     return false;
   }
+  if (!Usable(value)) {
+    Report("\"" + key + "\" needs a finite number of at most " + Largest() + " each way, not \"" + found->second +
+           "\"");
+    return false;
+  }
+  out = value;
   return true;
 }
 

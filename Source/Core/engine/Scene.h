@@ -30,9 +30,15 @@ class Scene {
 
   static std::string LevelPath(const std::string& name);
 
-  // Readers for components' Load. A missing key or a value that does not
-  // convert is reported against this level and the element being loaded;
-  // `out` is then left untouched and the result is false.
+  // Level numbers beyond this size are refused: products of a few of them
+  // (a scale cubed, a position through two matrices, a colour times a
+  // strength) must stay finite in float on their way to the renderer.
+  static constexpr float LargestNumber = 1e9f;
+
+  // Readers for components' Load. A missing key, a value that does not
+  // convert, NaN, infinity or a number beyond LargestNumber is reported
+  // against this level and the element being loaded; `out` is then left
+  // untouched and the result is false.
   bool ReadFloat(const AttributeMap& attributes, const std::string& key, float& out);
   bool ReadVec2(const AttributeMap& attributes, const std::string& key, glm::vec2& out);
   bool ReadVec3(const AttributeMap& attributes, const std::string& key, glm::vec3& out);

@@ -11,6 +11,11 @@ class Thing {
  public:
   static constexpr int32_t MaxThings = 8192;
   static constexpr int32_t DudId = MaxThings;  // "no Thing"
+  // Ids a level may not take: kept for the Things the program makes after
+  // loading it (the fly camera), so that a full level cannot leave the
+  // program without them. A level holds at most MaxLevelThings.
+  static constexpr int32_t KeptForProgram = 8;
+  static constexpr int32_t MaxLevelThings = MaxThings - KeptForProgram;
 
   Thing() = default;
 

@@ -1,6 +1,8 @@
 #include "render/DrawSystem.h"
 
+#include <algorithm>
 #include <functional>
+#include <unordered_map>
 #include <utility>
 
 #include "engine/Engine.h"
@@ -45,8 +47,11 @@ UniformBuffer OwnBuffer(const UniformMap& uniforms) {
 
 // std::greater gives a total order over unrelated pointers, where the plain
 // operator does not; null is the smallest address, so it sorts last.
-bool DrawsBefore(const DrawEntry& a, const DrawEntry& b) {
-  return std::greater<UniformBuffer*>()(std::get<5>(a), std::get<5>(b));
+void SortForDrawing(std::vector<DrawEntry>& queue) {
+  std::unordered_map<const UniformBuffer*, size_t> firstSeen;
+  for (size_t i = 0; i < queue.size(); ++i) firstSeen.emplace(std::get<5>(queue[i]), i);
+  auto rank = [&](const DrawEntry& e) { return std::get<5>(e) == nullptr ? queue.size() : firstSeen[std::get<5>(e)]; };
+  std::stable_sort(queue.begin(), queue.end(), [&](const DrawEntry& a, const DrawEntry& b) { return rank(a) < rank(b); });
 }
 
 void DrawSystem::Attach(KestorEngineFlyHahaJk* engine) {

@@ -29,10 +29,12 @@ using UniformMap = std::unordered_map<std::string, ShaderUniform>;
 using DrawEntry = std::tuple<Resource<Mesh>, int, glm::mat4, glm::mat4, Resource<Shader>,
                              UniformBuffer*, UniformBuffer, bool, bool>;
 
-// The renderer's draw order: requests sharing a buffer end up next to each
-// other (one material's draws together), requests without one last. Among
-// requests of one buffer the order is not defined.
-bool DrawsBefore(const DrawEntry& a, const DrawEntry& b);
+// The renderer's draw order: requests sharing a buffer next to each other
+// (one material's draws together), the groups as their first request was
+// queued, requests without a buffer last, each group in queue order. Sorting
+// by address would differ from run to run, and draws that write the same
+// voxel keep the last one's surface.
+void SortForDrawing(std::vector<DrawEntry>& queue);
 
 class DrawSystem {
  public:

@@ -3,6 +3,7 @@
 #include <tinyxml2.h>
 
 #include <iostream>
+#include <cmath>
 #include <sstream>
 
 #include "engine/Debug.h"
@@ -94,8 +95,8 @@ bool Material::ApplySetting(ShaderUniform& entry, const std::string& value, std:
 
   float numbers[4] = {0, 0, 0, 0};
   for (size_t i = 0; i < parts.size(); ++i) {
-    if (!TryParseFloat(parts[i], numbers[i])) {
-      problem = "part " + std::to_string(i + 1) + " (\"" + parts[i] + "\") is not a number";
+    if (!TryParseFloat(parts[i], numbers[i]) || !std::isfinite(numbers[i])) {
+      problem = "part " + std::to_string(i + 1) + " (\"" + parts[i] + "\") is not a finite number";
       return false;
     }
   }

@@ -3,6 +3,7 @@
 #include <tinyxml2.h>
 
 #include <algorithm>
+#include <cmath>
 #include <type_traits>
 #include <utility>
 
@@ -109,6 +110,15 @@ std::string CheckMeshLists(const std::vector<float>& vertices, const std::vector
   if (uv1 != nullptr && uv1->size() < count * 2) {
     return std::to_string(uv1->size()) + " texture coordinate floats for " +
            std::to_string(count) + " vertices (2 each)";
+  }
+  // NaN or infinity would reach the rasteriser and the voxeliser as is.
+  for (const std::vector<float>* list : {&vertices, normals, uv1}) {
+    if (list == nullptr) continue;
+    auto bad = std::find_if(list->begin(), list->end(), [](float v) { return !std::isfinite(v); });
+    if (bad != list->end()) {
+      return std::string(list == &vertices ? "vertex" : list == normals ? "normal" : "texture coordinate") +
+             " float " + std::to_string(bad - list->begin()) + " is not a finite number";
+    }
   }
   auto beyond = std::find_if(faces.begin(), faces.end(), [count](uint32_t i) { return i >= count; });
   if (beyond != faces.end()) {

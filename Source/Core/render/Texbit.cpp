@@ -306,6 +306,18 @@ void Texbit::UploadDataFoReal(unsigned type, unsigned format, unsigned internalF
       CHECK_GL();
     }
     std::cout << "NewUpload" << std::endl;
+    // Fresh storage holds whatever memory the driver handed out: a target
+    // read before anything is drawn into it (a history on its first frame)
+    // would show it, and differently in every run. Zeros read as "nothing
+    // yet" everywhere.
+    if (Data == nullptr && PixelBuffer == nullptr && target != GL_TEXTURE_2D_MULTISAMPLE && GLEW_ARB_clear_texture) {
+      const int levels = target == GL_TEXTURE_3D ? FullMipLevels(std::max({Width, Height, Depth}))
+                                                 : FullMipLevels(std::max(Width, Height));
+      for (int level = 0; level < levels; ++level) {
+        glClearTexImage(ID, level, format, type, nullptr);
+        CHECK_GL();
+      }
+    }
   }
 
   // Multisample images cannot be filled from memory.

@@ -1,6 +1,7 @@
 #include "renderer/DemoComposition.h"
 
 #include <glm/gtc/quaternion.hpp>
+#include <iostream>
 
 #include "engine/CommandLine.h"
 #include "engine/Engine.h"
@@ -10,6 +11,7 @@
 #include "render/DrawSystem.h"
 #include "renderer/RenderSystem.h"
 #include "scene/Camera.h"
+#include "scene/CameraPathSystem.h"
 #include "scene/FlyCam.h"
 #include "scene/InputSystem.h"
 #include "scene/Lighting.h"
@@ -46,7 +48,8 @@ void ComposeDemo(KestorEngineFlyHahaJk* engine) {
   // slot, moving every later one up, so it attaches last.
   for (void (*attach)(KestorEngineFlyHahaJk*) :
        {&InputSystem::Attach, &RenderSystem::Attach, &GUI::Attach, &IMGUI::Attach, &DrawSystem::Attach,
-        &TransformSystem::Attach, &MeshRendererSystem::Attach, &FlyCamSystem::Attach}) {
+        &TransformSystem::Attach, &MeshRendererSystem::Attach, &CameraPathSystem::Attach,
+        &FlyCamSystem::Attach}) {
     engine->PrepareStageLists();
     attach(engine);
   }
@@ -55,6 +58,11 @@ void ComposeDemo(KestorEngineFlyHahaJk* engine) {
 Thing BuildStartCamera(const LaunchOptions& options, const Scene* level) {
   const Viewpoint* view = level != nullptr ? LevelViewpoint(*level) : nullptr;
   Thing thing = Thing::Gimme();
+  // Levels leave ids for the program; only code that took them all ends here.
+  if (thing.IsDud()) {
+    std::cout << "No Thing id is left for the camera: nothing will be drawn" << std::endl;
+    return thing;
+  }
   ComponentHandler<Transform>::Gimmoo(thing);
   ComponentHandler<Camera>::Gimmoo(thing);
   ComponentHandler<FlyCam>::Gimmoo(thing);

@@ -16,8 +16,9 @@ struct LaunchOptions;
 void RegisterLevelComponents();
 
 // The level's component types, then the systems: input, renderer, GUI,
-// immediate widgets, draw queues, transforms, mesh renderers and, last, the
-// fly camera (it inserts its slot, moving every later one up).
+// immediate widgets, draw queues, transforms, mesh renderers, the camera
+// path and, last, the fly camera (it inserts its slot, moving every later
+// one up).
 void ComposeDemo(KestorEngineFlyHahaJk* engine);
 
 // The fly camera's Thing (Transform, Camera, FlyCam): where `options` put it

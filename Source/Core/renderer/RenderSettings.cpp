@@ -1,5 +1,9 @@
 #include "renderer/RenderSettings.h"
 
+#include "engine/MathChecks.h"
+#include "renderer/RenderSystem.h"
+#include "renderer/SidePanel.h"
+
 namespace KestorEngine {
 
 // Order matters: it is the registration order, and every one must exist
@@ -31,5 +35,23 @@ CVar<bool>* Fullscreen = CVarHandler::Create<bool>("Fullscreen", true);
 CVar<float>* RenderScale = CVarHandler::Create<float>("Render Scale", 1.0f);
 CVar<float>* TargetFrameTime = CVarHandler::Create<float>("Target Frame Time", 0.0f);
 CVar<int>* SunShadowMap = CVarHandler::Create<int>("Sun Shadow Map", 1024);
+
+namespace {
+
+// What the renderer copes with; --set and the configuration file refuse
+// the rest. Exposure and blend factors scale linear light: negative or
+// huge ones turn the frame black or into infinities.
+[[maybe_unused]] const bool limited = [] {
+  TemporalSSExponent->Limit(0.0, 1.0);
+  Exposure->Limit(0.0, 1000.0);
+  LightingSetup->Limit(0, LightingPresetCount() - 1);
+  NoiseStyle->Limit(0, 2);
+  ScreenResolution->Limit(0.0, kMaxPixelSide);  // (0, 0): a maximised window
+  RenderScale->Limit(RenderSystem::MinRenderScale, 1.0);
+  TargetFrameTime->Limit(0.0, 1000.0);
+  return true;
+}();
+
+}  // namespace
 
 }  // namespace KestorEngine

@@ -32,6 +32,7 @@
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
 #include "renderer/SunShadow.h"
+#include "renderer/TemporalFill.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
 #include "scene/Camera.h"
@@ -53,6 +54,9 @@ void RemoveFirst(std::vector<Thing>& list, Thing t) {
 }
 
 float Now(KestorEngineFlyHahaJk* engine) { return engine != nullptr ? engine->TimeSinceStart() : 0.0f; }
+// Frame rates are measured on the wall clock, also when a fixed step drives
+// everything that moves.
+float WallNow(KestorEngineFlyHahaJk* engine) { return engine != nullptr ? engine->WallTimeSinceStart() : 0.0f; }
 
 // Material buffers may be absent (code can queue without one): such an
 // entry simply draws with the values of the other buffers.
@@ -340,12 +344,12 @@ std::string RenderSystem::MAKEITpretty(KestorEngineFlyHahaJk* engine) {
   FrameCapture::BeginFrame(engine);
   RenderFrame(engine);
   FrameCapture::TakePresented(static_cast<int>(Shutter::Width()), static_cast<int>(Shutter::Height()));
-  CPUaverageFPS += Now(engine) - CPUFPSWaiter;
+  CPUaverageFPS += WallNow(engine) - CPUFPSWaiter;
   SDL_GL_SetSwapInterval(0);
   if (engine != nullptr && engine->window != nullptr && engine->window->window != nullptr) {
     SDL_GL_SwapWindow(engine->window->window);
   }
-  CountFrame(Now(engine));
+  CountFrame(WallNow(engine));
   return "";
 }
 
@@ -355,6 +359,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   // The curtain keeps its own fixed-step clock on the frame's time.
   const float now = Now(engine);
   SimulationStep(now);
+  CPUFPSWaiter = WallNow(engine);
 
   // The cloth collides with the first light field's occupancy.
   Texbit* skip = nullptr;
@@ -385,7 +390,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   SaneGL::StateSyncForce();
 
   std::vector<DrawEntry> queue = DrawSystem::drawthings;
-  std::sort(queue.begin(), queue.end(), DrawsBefore);
+  SortForDrawing(queue);
 
   UniformBuffer time;
   time.SetVector("Time", glm::vec4(Now(engine), 0.0f, 0.0f, static_cast<float>(frameCounter)));
@@ -460,6 +465,9 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
   camera.SetMatrix4("_AAInvWorldToView", glm::inverse(aa));
   camera.SetMatrix4("_WorldToCamera", T->WorldInverse);
   camera.SetVector("_CameraPos", T->Position);
+  // Where last frame's picture was seen from: the temporal pass tells by it
+  // whether the history shows the surface a pixel shows now.
+  camera.SetVector("_CameraPos_Past", glm::vec3(T->WorldPast[3]));
   camera.SetVector("RayTopLeft", c->PointToVector({0.0f, 1.0f}, T));
   camera.SetVector("RayTopRight", c->PointToVector({1.0f, 1.0f}, T));
   camera.SetVector("RayBottomLeft", c->PointToVector({0.0f, 0.0f}, T));
@@ -805,10 +813,13 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
     PassScope timer("Temporal");
     RenderTextureGuy::UseTexs({oldLayer2, newness2});
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface};
+    static TemporalFill fill;
+    fill.Begin(static_cast<size_t>(w) * h);
     TemporallyAntialias->Use(&list);
     NoteLightmapReader();
     Draw::Blit(Layer1);
     RenderTextureGuy::UseTexDone();
+    fill.Run(*TemporallyAntialias, list, Layer1, oldLayer2);
     std::swap(c->Newness1, c->Newness2);
     std::swap(c->OldLayer1, c->OldLayer2);
   }
@@ -833,6 +844,7 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
                      finalInput->Width != static_cast<int>(window.x) || finalInput->Height != static_cast<int>(window.y)
                          ? 1.0f
                          : 0.0f);
+    present.SetFloat("_MotionBlur", MotionBlur->value ? 1.0f : 0.0f);
     present.CalculateHash();
     std::vector<UniformBuffer*> list = {&time, &camera, &field, &surface, &present};
     FinalBlit->Use(&list);

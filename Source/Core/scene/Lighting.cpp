@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <tuple>
 #include <utility>
 
 #include <glm/common.hpp>
 #include <glm/geometric.hpp>
+#include <glm/vector_relational.hpp>
 
 #include "engine/Scene.h"
 
@@ -63,18 +65,34 @@ void ISArea::Load(AttributeMap attributes, Scene* scene) {
 void Sky::Load(AttributeMap attributes, Scene* scene) {
   if (scene == nullptr) return;
   // Every key is optional: what a level leaves out stays as it was (black
-  // sky, no sun, by default).
+  // sky, no sun, by default). Light is never negative, and a disc wider
+  // than the half sky it can fill is no sun.
   auto has = [&](const char* key) { return attributes.count(key) != 0; };
+  auto refuse = [&](const char* key, const char* needs) {
+    scene->Report("\"" + std::string(key) + "\" " + needs + ", not \"" + attributes[key] + "\", left at its previous value");
+  };
   for (auto [key, field] : {std::pair<const char*, glm::vec3*>{"ZenithColor", &ZenithColor},
                             {"HorizonColor", &HorizonColor},
                             {"GroundColor", &GroundColor},
                             {"SunColor", &SunColor}}) {
-    if (has(key)) scene->ReadVec3(attributes, key, *field);
+    glm::vec3 colour;
+    if (!has(key) || !scene->ReadVec3(attributes, key, colour)) continue;
+    if (glm::all(glm::greaterThanEqual(colour, glm::vec3(0.0f)))) {
+      *field = colour;
+    } else {
+      refuse(key, "needs colours of 0 or more");
+    }
   }
-  for (auto [key, field] : {std::pair<const char*, float*>{"SkyStrength", &SkyStrength},
-                            {"SunStrength", &SunStrength},
-                            {"SunAngle", &SunAngle}}) {
-    if (has(key)) scene->ReadFloat(attributes, key, *field);
+  for (auto [key, field, most] : {std::tuple<const char*, float*, float>{"SkyStrength", &SkyStrength, Scene::LargestNumber},
+                                  {"SunStrength", &SunStrength, Scene::LargestNumber},
+                                  {"SunAngle", &SunAngle, 180.0f}}) {
+    float value = 0.0f;
+    if (!has(key) || !scene->ReadFloat(attributes, key, value)) continue;
+    if (value >= 0.0f && value <= most) {
+      *field = value;
+    } else {
+      refuse(key, most == 180.0f ? "needs a diameter from 0 to 180 degrees" : "needs a strength of 0 or more");
+    }
   }
   if (has("SunDirection")) {
     glm::vec3 d;
@@ -82,8 +100,7 @@ void Sky::Load(AttributeMap attributes, Scene* scene) {
       if (glm::length(d) > 0.0f && std::isfinite(glm::length(d))) {
         SunDirection = d;
       } else {
-        scene->Report("\"SunDirection\" needs a direction, not \"" + attributes["SunDirection"] +
-                      "\", left at its previous value");
+        refuse("SunDirection", "needs a direction");
       }
     }
   }

@@ -3,9 +3,16 @@
 #include <cmath>
 #include <iostream>
 
+#include "engine/MathChecks.h"
 #include "engine/Scene.h"
 
 namespace KestorEngine {
+
+namespace {
+
+std::string Degrees(float value) { return std::to_string(static_cast<int>(value)); }
+
+}  // namespace
 
 Component* Viewpoint::AddMe(Thing t) { return AddComponent<Viewpoint>(t); }
 
@@ -30,11 +37,11 @@ void Viewpoint::Load(AttributeMap attributes, Scene* scene) {
   if (attributes.count("FieldOfView") == 0) return;
   float fov = FieldOfView;
   if (!scene->ReadFloat(attributes, "FieldOfView", fov)) return;
-  if (fov > 0.0f && fov < 180.0f) {
+  if (fov >= kMinFieldOfView && fov <= kMaxFieldOfView) {
     FieldOfView = fov;
   } else {
-    scene->Report("\"FieldOfView\" must lie between 0 and 180 degrees: \"" + attributes["FieldOfView"] +
-                  "\", the camera keeps its own");
+    scene->Report("\"FieldOfView\" must lie between " + Degrees(kMinFieldOfView) + " and " +
+                  Degrees(kMaxFieldOfView) + " degrees: \"" + attributes["FieldOfView"] + "\", the camera keeps its own");
   }
 }
 
