@@ -41,8 +41,9 @@ layout(local_size_x = 16, local_size_y = 4) in;
 // Each block's sample, one texel a block: irradiance and the plane's
 // offset (its normal's dot product with the point as seen from the camera),
 // reflected radiance, and the plane's normal (alpha 0: the sample sees the
-// sky; else its share of the sun, ScreenLight's sunSampleAlpha). Plain textures: a CPU driver fetches them far more cheaply than it
-// unpacks packed numbers.
+// sky; else its share of the sun, ScreenLight's sunSampleAlpha). Plain
+// textures: a CPU driver fetches them far more cheaply than it unpacks
+// packed numbers.
 layout(rgba32f) writeonly uniform image2D img_light;
 layout(rgba16f) writeonly uniform image2D img_reflection;
 layout(rgba8) writeonly uniform image2D img_plane;
@@ -50,6 +51,12 @@ layout(std430, binding = 1) buffer ReflectionList {
   uvec3 ReflectionGroups;
   uint ReflectionCount;
   uint ReflectionBlocks[];
+};
+// The samples whose sun the "SunSamples" pass works out.
+layout(std430, binding = 4) buffer SunSampleList {
+  uvec3 SunSampleGroups;
+  uint SunSampleCount;
+  uint SunSampleBlocks[];
 };
 [PreCompile] uniform float _CastGI;
 [PreCompile] uniform float _CastSpecular;
@@ -76,7 +83,12 @@ void main() {
     float sun = sampleSun(s);
     E = costlyLight(s, pixel, int(_NoiseStyle + 0.5) == 0, luminance(sunIrradianceSeen(s, abs(sun))));
     // The offset is taken along the normal as stored, so that the two agree.
-    normal = vec4(s.N * 0.5 + 0.5, sunSampleAlpha(sun));
+    normal = vec4(s.N * 0.5 + 0.5, sunSampleAlpha(sun, false));
+    if (sun < 0.0 && sunReaches(s)) {
+      uint i = atomicAdd(SunSampleCount, 1u);
+      if (i % 64u == 0u) atomicAdd(SunSampleGroups.x, 1u);
+      SunSampleBlocks[i] = uint(block.x) | (uint(block.y) << 16);
+    }
     offset = dot(round(normal.xyz * 255.0) / 255.0 * 2.0 - 1.0, s.World - _CameraPos);
     // The few glossy samples (glass, iron) are listed for the "Reflection"
     // pass: here every sample would pay for their rays.
@@ -89,6 +101,43 @@ void main() {
   imageStore(img_light, block, vec4(E, offset));
   imageStore(img_reflection, block, vec4(0.0));
   imageStore(img_plane, block, normal);
+}
+      ]]></Compute>
+    </Pass>
+    <Pass Name="SunSamples">
+      <Compute><![CDATA[
+#version 430 core
+layout(local_size_x = 64) in;
+layout(rgba8) uniform image2D img_plane;
+layout(std430, binding = 4) readonly buffer SunSampleList {
+  uvec3 SunSampleGroups;
+  uint SunSampleCount;
+  uint SunSampleBlocks[];
+};
+[PreCompile] uniform float _CastGI;
+[PreCompile] uniform float _CastSpecular;
+[PreCompile] uniform float _CastIS;
+[PreCompile] uniform float _HQReflections;
+[PreCompile] uniform float _NoiseStyle;
+#include "VoxelRaytracing/LightField"
+#include "VoxelRaytracing/ScreenLight"
+
+// The sun of the block samples the "Sparse" pass could not tell: in a
+// penumbra wider than a texel, or beyond the last cascade. Where it spans a
+// few pixels it is smooth, and the pixels between such samples take theirs.
+void main() {
+  uint i = gl_GlobalInvocationID.x;
+  if (i >= SunSampleCount) return;
+  ivec2 block = ivec2(SunSampleBlocks[i] & 0xffffu, SunSampleBlocks[i] >> 16);
+  ivec2 size = textureSize(LinearDepth, 0);
+  ivec2 pixel = min(block * 2 + sampleOffset(), size - 1);
+  Surface s;
+  readSurface(pixel, size, s);
+  seedFor(pixel);
+  bool wide;
+  float seen = screenSunSeen(s, wide);
+  vec4 plane = imageLoad(img_plane, block);
+  imageStore(img_plane, block, vec4(plane.xyz, sunSampleAlpha(seen, wide)));
 }
       ]]></Compute>
     </Pass>
@@ -216,7 +265,7 @@ vec3 showVoxels(vec3 view) {
 // that see a surface stand in: working the light out for such pixels would
 // cost a third of the sparse pass's savings. False where all four see the
 // sky (a thin pole against it).
-bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R, out vec2 sunRange, out float sunOwn) {
+bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R, out SunSamples sun) {
   ivec2 blocks = textureSize(SparseLight, 0);
   ivec2 offset = sampleOffset();
   ivec2 first = (pixel - offset) >> 1;
@@ -225,10 +274,7 @@ bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R, out vec2 sunRa
   bool shiny = glossy(s);
   E = vec3(0.0);
   R = vec3(0.0);
-  // The sun's shares of the samples on the pixel's surface, and of the
-  // pixel itself where it is a sample.
-  sunRange = vec2(1.0, 0.0);
-  sunOwn = -1.0;
+  sun = noSunSamples();
   float total = 0.0;
   for (int i = 0; i < 4; ++i) {
     ivec2 block = clamp(first + ivec2(i & 1, i >> 1), ivec2(0), blocks - 1);
@@ -245,9 +291,8 @@ bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R, out vec2 sunRa
     vec2 gap = min(abs(vec2(block * 2 + offset - pixel)), vec2(2.0));
     vec2 near = max(1.0 - 0.5 * gap, vec2(0.05));
     // A sample that sees the sky counts nothing.
-    float w = near.x * near.y * (match + 1e-3) * step(0.125, plane.a);
-    if (match > 0.5) sunRange = vec2(min(sunRange.x, plane.a), max(sunRange.y, plane.a));
-    if (block * 2 + offset == pixel) sunOwn = plane.a;
+    float w = near.x * near.y * (match + 1e-3) * step(4.0 / 255.0, plane.a);
+    addSunSample(sun, plane.a, match, w, block * 2 + offset == pixel);
     E += light.rgb * w;
     if (shiny) R += texelFetch(SparseReflection, block, 0).rgb * w;
     total += w;
@@ -277,13 +322,12 @@ void main() {
     return;
   }
   vec3 E, R;
-  vec2 sunRange;
-  float sunOwn;
+  SunSamples samples;
   if (_SparseLight < 0.5) {
     vec3 direct = screenSun(s);
     E = costlyLight(s, pixel, true, luminance(direct)) + direct;
     R = reflectedLight(s);
-  } else if (!gatherSparse(pixel, s, E, R, sunRange, sunOwn)) {
+  } else if (!gatherSparse(pixel, s, E, R, samples)) {
     // Left to the "Fallback" pass: a CPU driver runs the code of a branch
     // for every pixel, taken or not.
     uint i = atomicAdd(FallbackCount, 1u);
@@ -299,10 +343,11 @@ void main() {
   if (_SparseLight > 0.5 && _SunShadowOn < 0.5) {
     E += screenSun(s);
   } else if (_SparseLight > 0.5) {
-    float sun = sharedSun(sunRange, sunOwn);
+    bool unknown;
+    float sun = sharedSun(samples, unknown);
     // A sample that could not tell (a penumbra, beyond the last cascade)
     // sends the pixel to the "SunSoft" pass at once.
-    if (sun < 0.0 && sunReaches(s) && sunRange.x > 0.5) {
+    if (sun < 0.0 && sunReaches(s) && !unknown) {
       uint i = atomicAdd(SunEdgeCount, 1u);
       if (i % 64u == 0u) atomicAdd(SunEdgeGroups.x, 1u);
       SunEdgePixels[i] = uint(pixel.x) | (uint(pixel.y) << 16);

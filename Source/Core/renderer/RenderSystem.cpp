@@ -705,11 +705,13 @@ void RenderSystem::RenderCamera(Thing thing, std::vector<DrawEntry>& queue, Unif
         // The glossy samples, for the "Reflection" pass.
         static WorkList glossy;
         glossy.Reset(static_cast<size_t>(bw) * bh, 1);
+        sunShadow.ListSamples(Layer1->Width, Layer1->Height);
         glDispatchCompute(static_cast<unsigned>((bw + 15) / 16), static_cast<unsigned>((bh + 3) / 4), 1);
         Debug::_CheckGLError("RELEASE", __LINE__);
         glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT |
                         GL_SHADER_STORAGE_BARRIER_BIT | GL_COMMAND_BARRIER_BIT);
         Debug::_CheckGLError("RELEASE", __LINE__);
+        sunShadow.ShadeSamples(*LightingStencil, &list, sparse[2], bindField);
         if (const unsigned reflection = UseCompute(*LightingStencil, "Reflection", &list)) {
           BindImage(reflection, sparseImages[1], 3, sparse[1], 0, sparseImageFormats[1]);
           bindField(reflection);

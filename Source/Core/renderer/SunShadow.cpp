@@ -387,6 +387,7 @@ void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curt
   const std::vector<float> cascadeEnds = CascadeEnds(near, far, Cascades, LogShare);
   std::copy(cascadeEnds.begin(), cascadeEnds.end(), ends.begin());
   forward = lens.Forward;
+  tanHalfY = lens.Orthographic ? 0.0f : lens.TanHalfY;
   std::vector<Redraw> redraws;
   float start = near;
   for (int k = 0; k < Cascades; ++k) {
@@ -528,6 +529,24 @@ void SunShadow::Summarise(const std::vector<Redraw>& redraws) {
   };
   run("Blocks", blocks, "_SunShadowBlocksOut", drawn, most);
   run("Plain", hint, "_SunShadowHintOut", marked, mostMarked);
+}
+
+void SunShadow::ListSamples(int w, int h) {
+  if (atlas == nullptr || w <= 0 || h <= 0) return;
+  samples.Reset(static_cast<std::size_t>((w + 1) / 2) * ((h + 1) / 2), 4);
+  uniforms.SetFloat("_SunShadowPixel", 2.0f * tanHalfY / static_cast<float>(h));
+  uniforms.CalculateHash();
+}
+
+void SunShadow::ShadeSamples(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* planes,
+                             const std::function<void(unsigned)>& bind) {
+  if (atlas == nullptr || planes == nullptr) return;
+  PassScope timer("Sun shadow samples");
+  const unsigned program = UseCompute(lighting, "SunSamples", buffers);
+  if (program == 0) return;
+  BindImage(program, "img_plane", 3, planes, 0, GL_RGBA8, GL_READ_WRITE);
+  bind(program);
+  DispatchIndirect(samples.Groups(), GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_TEXTURE_FETCH_BARRIER_BIT);
 }
 
 void SunShadow::ListEdges(std::size_t pixels) {

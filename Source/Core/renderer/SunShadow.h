@@ -182,6 +182,12 @@ class SunShadow {
   // `lighting` after it, into `target`, with `bind` binding the light
   // field's images for each program. Nothing without a map.
   void ListEdges(std::size_t pixels);
+  // Likewise the "Sparse" pass lists the block samples it cannot tell
+  // (binding 4) for the "SunSamples" pass, which writes their share into
+  // the alpha of `planes`; the lighting's targets are w x h.
+  void ListSamples(int w, int h);
+  void ShadeSamples(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* planes,
+                    const std::function<void(unsigned)>& bind);
   void ShadeEdges(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* target,
                   const std::function<void(unsigned)>& bind);
 
@@ -237,6 +243,8 @@ class SunShadow {
   std::int64_t texelsDrawn = 0;
   WorkList edges;
   WorkList soft;
+  WorkList samples;
+  float tanHalfY = 1.0f;  // the lens's, for the pixels' size
 };
 
 }  // namespace KestorEngine
