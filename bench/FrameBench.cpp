@@ -431,7 +431,7 @@ void Register() {
   b->Args({1280, 7, 25})->Args({1280, 8, 25});
   b->Unit(benchmark::kMillisecond)->Iterations(8)->MeasureProcessCPUTime()->UseRealTime();
   auto* sun = benchmark::RegisterBenchmark("SunShadow", BM_SunShadow);
-  for (int size : {0, 512, 1024, 2048}) {
+  for (int size : {0, 512, 768, 1024, 2048}) {
     for (int moving : {0, 1}) sun->Args({640, size, moving});
   }
   sun->Unit(benchmark::kMillisecond)->Iterations(8)->MeasureProcessCPUTime()->UseRealTime();

@@ -58,8 +58,8 @@ uniform sampler2D _SunShadowMap;
 layout(rgba32f) writeonly uniform image2D _SunShadowBlocksOut;
 // Per rect (the work groups' z): the first block and the count along x
 // and y, and the largest depth off a plane a flat block has.
-uniform ivec4 _SunShadowRects[4];
-uniform float _SunShadowFlat[4];
+uniform ivec4 _SunShadowRects[16];
+uniform float _SunShadowFlat[16];
 void main() {
   ivec4 rect = _SunShadowRects[gl_WorkGroupID.z];
   if (any(greaterThanEqual(gl_GlobalInvocationID.xy, uvec2(rect.zw)))) return;
@@ -68,23 +68,19 @@ void main() {
   ivec2 first = block * 4;
   // Least squares over the 4 x 4 grid, offsets -1.5 .. 1.5 from the centre:
   // the sum of their squares is 20 along each axis.
-  float sum = 0.0, sx = 0.0, sy = 0.0;
-  for (int y = 0; y < 4; ++y) {
-    for (int x = 0; x < 4; ++x) {
-      float d = texelFetch(_SunShadowMap, first + ivec2(x, y), 0).r;
-      sum += d;
-      sx += d * (float(x) - 1.5);
-      sy += d * (float(y) - 1.5);
-    }
+  float d[16];
+  float sum = 0.0, sx = 0.0, sy = 0.0, top = 1.0;
+  for (int i = 0; i < 16; ++i) {
+    d[i] = texelFetch(_SunShadowMap, first + ivec2(i & 3, i >> 2), 0).r;
+    sum += d[i];
+    sx += d[i] * (float(i & 3) - 1.5);
+    sy += d[i] * (float(i >> 2) - 1.5);
+    top = min(top, d[i]);
   }
   vec3 plane = vec3(sum / 16.0, sx / 20.0, sy / 20.0);
-  float worst = 0.0, top = 1.0;
-  for (int y = 0; y < 4; ++y) {
-    for (int x = 0; x < 4; ++x) {
-      float d = texelFetch(_SunShadowMap, first + ivec2(x, y), 0).r;
-      worst = max(worst, abs(d - plane.x - plane.y * (float(x) - 1.5) - plane.z * (float(y) - 1.5)));
-      top = min(top, d);
-    }
+  float worst = 0.0;
+  for (int i = 0; i < 16; ++i) {
+    worst = max(worst, abs(d[i] - plane.x - plane.y * (float(i & 3) - 1.5) - plane.z * (float(i >> 2) - 1.5)));
   }
   imageStore(_SunShadowBlocksOut, block, vec4(plane, top + (worst <= even ? 2.0 : 0.0)));
 }
@@ -96,8 +92,8 @@ void main() {
 layout(local_size_x = 8, local_size_y = 8) in;
 uniform sampler2D _SunShadowBlocks;
 layout(rgba32f) writeonly uniform image2D _SunShadowHintOut;
-uniform ivec4 _SunShadowRects[4];
-uniform float _SunShadowFlat[4];
+uniform ivec4 _SunShadowRects[16];
+uniform float _SunShadowFlat[16];
 // Blocks along a square's side.
 uniform int _SunShadowSide = 1;
 void main() {

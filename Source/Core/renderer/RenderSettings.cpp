@@ -34,7 +34,7 @@ CVar<glm::vec2>* ScreenResolution = CVarHandler::Create<glm::vec2>("Screen Resol
 CVar<bool>* Fullscreen = CVarHandler::Create<bool>("Fullscreen", true);
 CVar<float>* RenderScale = CVarHandler::Create<float>("Render Scale", 1.0f);
 CVar<float>* TargetFrameTime = CVarHandler::Create<float>("Target Frame Time", 0.0f);
-CVar<int>* SunShadowMap = CVarHandler::Create<int>("Sun Shadow Map", 1024);
+CVar<int>* SunShadowMap = CVarHandler::Create<int>("Sun Shadow Map", 768);
 
 namespace {
 

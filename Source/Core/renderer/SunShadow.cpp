@@ -100,18 +100,19 @@ glm::mat3 SunAxes(glm::vec3 toSun) {
   return glm::mat3(x, glm::cross(z, x), z);
 }
 
-Square FitSquare(const Sphere& slice, const glm::mat3& axes, int size) {
+Square FitSquare(const Sphere& slice, const glm::mat3& axes, int size, int step) {
   Square square;
-  if (size < 4 || !(slice.Radius > 0.0f) || !std::isfinite(slice.Radius)) return square;
-  // The snapped centre sits up to half a texel off the sphere's: a texel of
-  // margin on each side keeps the whole sphere inside.
-  square.HalfWidth = slice.Radius * static_cast<float>(size) / static_cast<float>(size - 2);
+  step = std::max(step, 1);
+  if (size < 4 * step || !(slice.Radius > 0.0f) || !std::isfinite(slice.Radius)) return square;
+  // The snapped centre sits up to half a step off the sphere's: a step and a
+  // texel of margin keep the whole sphere inside.
+  square.HalfWidth = slice.Radius * static_cast<float>(size) / static_cast<float>(size - step - 1);
   square.Texel = 2.0f * square.HalfWidth / static_cast<float>(size);
   const glm::vec3 light = glm::transpose(axes) * slice.Centre;
-  const float limit = 1e9f;
+  const float limit = 1e8f;
   for (int axis = 0; axis < 2; ++axis) {
-    const float texels = std::round(light[axis] / square.Texel);
-    square.CentreTexels[axis] = std::isfinite(texels) ? static_cast<int>(std::clamp(texels, -limit, limit)) : 0;
+    const float steps = std::round(light[axis] / (square.Texel * static_cast<float>(step)));
+    square.CentreTexels[axis] = std::isfinite(steps) ? static_cast<int>(std::clamp(steps, -limit, limit)) * step : 0;
   }
   return square;
 }
@@ -243,6 +244,13 @@ bool PointsBounds(const std::vector<float>& xyz, glm::vec3& lo, glm::vec3& hi) {
 // about the scene seldom changes the cascades' sizes.
 float QuarterOctaveAbove(float d) { return std::exp2(std::ceil(std::log2(std::max(d, 1e-3f)) * 4.0f) / 4.0f); }
 
+// A cascade's texels `r` once its square moved by `by` texels, clipped to
+// the square.
+TexelRect Moved(const TexelRect& r, glm::ivec2 by, int size) {
+  if (r.Empty()) return r;
+  return Intersection({r.X0 + by.x, r.Y0 + by.y, r.X1 + by.x, r.Y1 + by.y}, {0, 0, size, size});
+}
+
 bool SameSquare(const Square& a, const Square& b) {
   return a.CentreTexels == b.CentreTexels && a.HalfWidth == b.HalfWidth;
 }
@@ -285,6 +293,10 @@ void SunShadow::Forget() {
   blocks = nullptr;
   delete hint;
   hint = nullptr;
+  delete scratchDepth;
+  scratchDepth = nullptr;
+  delete scratchBlocks;
+  scratchBlocks = nullptr;
   size = 0;
   for (CascadeState& c : cascades) c = CascadeState();
 }
@@ -300,14 +312,19 @@ bool SunShadow::MakeTargets(int side) {
   atlas->ToGPU();
   target = new FrameBuffer(true, atlas);
   target->Name = "Sun shadow map";
-  for (RenderTexture** t : {&blocks, &hint}) {
-    *t = new RenderTexture(side * Cascades / Block, side / Block, TextureFormats::RGBA32F);
+  for (RenderTexture** t : {&blocks, &hint, &scratchBlocks}) {
+    *t = new RenderTexture(side * (t == &scratchBlocks ? 1 : Cascades) / Block, side / Block, TextureFormats::RGBA32F);
     (*t)->Mipmaps = false;
     (*t)->FilterMode = 0;
     (*t)->ToGPU();
   }
+  scratchDepth = new DepthTexture(side, side, TextureFormats::Depth32F);
+  scratchDepth->Mipmaps = false;
+  scratchDepth->FilterMode = 0;
+  scratchDepth->ToGPU();
   size = side;
-  return atlas->StorageMade && blocks->StorageMade && hint->StorageMade;
+  return atlas->StorageMade && blocks->StorageMade && hint->StorageMade && scratchDepth->StorageMade &&
+         scratchBlocks->StorageMade;
 }
 
 void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain, const Lens& lens, float near,
@@ -393,7 +410,8 @@ void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curt
   for (int k = 0; k < Cascades; ++k) {
     const Sphere slice = FitSlice(lens, start, ends[k], sceneLo, sceneHi);
     start = ends[k];
-    const Square square = FitSquare(slice, axes, size);
+    // Whole blocks of the summary at a time: it moves with the square.
+    const Square square = FitSquare(slice, axes, size, Block);
     // Casters wholly below the slice's lowest point shade nothing in it.
     const float floor = glm::dot(slice.Centre, axes[2]) - slice.Radius;
     std::vector<Caster> now;
@@ -409,14 +427,36 @@ void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curt
     if (withCurtain) curtainTexels = BoxTexels(square, axes, size, curtainLo, curtainHi);
 
     CascadeState& state = cascades[k];
-    const bool whole = !state.Valid || !SameSquare(state.Square, square);
+    // A square of the same size moved by less than its side keeps what it
+    // still covers, shifted (the camera walked or turned): only the texels
+    // it uncovers are drawn.
+    const glm::ivec2 shift = square.CentreTexels - state.Square.CentreTexels;
+    const bool scrolls = state.Valid && state.Square.HalfWidth == square.HalfWidth && shift != glm::ivec2(0) &&
+                         std::abs(shift.x) < size && std::abs(shift.y) < size;
+    const bool whole = !state.Valid || (!SameSquare(state.Square, square) && !scrolls);
     std::vector<Caster> sorted = now;
     std::sort(sorted.begin(), sorted.end());
-    Redraw r;
-    r.Cascade = k;
-    r.Rect = whole ? TexelRect{0, 0, size, size} : ChangedTexels(state.Drawn, sorted);
-    if (!whole) r.Rect = Union(r.Rect, Union(state.Curtain, curtainTexels));
-    if (!r.Rect.Empty()) {
+    std::vector<TexelRect> rects;
+    if (whole) {
+      rects.push_back({0, 0, size, size});
+    } else {
+      if (scrolls) {
+        Scroll(k, shift);
+        for (Caster& c : state.Drawn) c.Texels = Moved(c.Texels, -shift, size);
+        state.Curtain = Moved(state.Curtain, -shift, size);
+        // The columns and rows the square uncovered.
+        if (shift.x > 0) rects.push_back({size - shift.x, 0, size, size});
+        if (shift.x < 0) rects.push_back({0, 0, -shift.x, size});
+        if (shift.y > 0) rects.push_back({0, size - shift.y, size, size});
+        if (shift.y < 0) rects.push_back({0, 0, size, -shift.y});
+      }
+      rects.push_back(Union(ChangedTexels(state.Drawn, sorted), Union(state.Curtain, curtainTexels)));
+    }
+    for (const TexelRect& rect : rects) {
+      if (rect.Empty()) continue;
+      Redraw r;
+      r.Cascade = k;
+      r.Rect = rect;
       for (size_t i = 0; i < now.size(); ++i) {
         if (!Intersection(now[i].Texels, r.Rect).Empty()) r.Entries.push_back(entries[i]);
       }
@@ -435,6 +475,26 @@ void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curt
     Summarise(redraws);
   }
   Publish(*sky);
+}
+
+void SunShadow::Scroll(int cascade, glm::ivec2 shift) {
+  // What stays, in the new square's texels and blocks; GL leaves a copy
+  // within one texture undefined where the two overlap, so it goes through
+  // a scratch texture.
+  auto copy = [&](Texbit* t, Texbit* scratch, int side, glm::ivec2 by) {
+    const glm::ivec2 to = glm::max(-by, glm::ivec2(0)), from = to + by;
+    const glm::ivec2 extent = glm::ivec2(side) - glm::abs(by);
+    const int x = cascade * side;
+    glCopyImageSubData(t->ID, GL_TEXTURE_2D, 0, x + from.x, from.y, 0, scratch->ID, GL_TEXTURE_2D, 0, 0, 0, 0,
+                       extent.x, extent.y, 1);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+    glCopyImageSubData(scratch->ID, GL_TEXTURE_2D, 0, 0, 0, 0, t->ID, GL_TEXTURE_2D, 0, x + to.x, to.y, 0, extent.x,
+                       extent.y, 1);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+  };
+  copy(atlas, scratchDepth, size, shift);
+  copy(blocks, scratchBlocks, size / Block, shift / Block);
+  copy(hint, scratchBlocks, size / Block, shift / Block);
 }
 
 void SunShadow::DrawRects(const std::vector<Redraw>& redraws, std::vector<DrawEntry>& queue,
@@ -486,8 +546,16 @@ void SunShadow::DrawRects(const std::vector<Redraw>& redraws, std::vector<DrawEn
   FrameBuffer::RestoreState();
 }
 
-void SunShadow::Summarise(const std::vector<Redraw>& redraws) {
+void SunShadow::Summarise(const std::vector<Redraw>& all) {
   if (!shader) return;
+  // The passes take up to 16 rects at a time.
+  for (size_t first = 0; first < all.size(); first += 16) {
+    const std::vector<Redraw> redraws(all.begin() + first, all.begin() + std::min(all.size(), first + 16));
+    SummariseSome(redraws);
+  }
+}
+
+void SunShadow::SummariseSome(const std::vector<Redraw>& redraws) {
   const int side = size / Block;
   // Per redraw, in blocks of the atlas: the blocks its rect touches, and
   // the blocks whose plain marks read them (two around).

@@ -83,14 +83,16 @@ Sphere FitSlice(const Lens& lens, float n, float f, glm::vec3 lo, glm::vec3 hi);
 glm::mat3 SunAxes(glm::vec3 toSun);
 
 // A cascade's square, `size` texels a side, as the light sees it: centre in
-// metres along the light's x and y, snapped to whole texels.
+// metres along the light's x and y, snapped to whole multiples of `step`
+// texels, so that the square moves a step at a time and its texels stay on
+// one grid in the world.
 struct Square {
   glm::ivec2 CentreTexels{0};  // the centre, in texels of this square's size
   float HalfWidth = 0.0f;      // metres
   float Texel = 0.0f;          // metres
   glm::vec2 Centre() const { return glm::vec2(CentreTexels) * Texel; }
 };
-Square FitSquare(const Sphere& slice, const glm::mat3& axes, int size);
+Square FitSquare(const Sphere& slice, const glm::mat3& axes, int size, int step = 1);
 
 // The range of the map's depth along the sun: from `top` (nearest the sun,
 // depth 0) to `bottom` (depth 1), metres along the light's z.
@@ -221,6 +223,10 @@ class SunShadow {
   // The summary of the blocks under the redrawn texels (and around them,
   // for the plain marks).
   void Summarise(const std::vector<Redraw>& redraws);
+  void SummariseSome(const std::vector<Redraw>& redraws);
+  // Moves what cascade `cascade` holds (map and summary) by -`shift`
+  // texels, its square having moved by `shift` (whole blocks).
+  void Scroll(int cascade, glm::ivec2 shift);
   void Publish(const Sky& sky);
   void Forget();
 
@@ -231,6 +237,9 @@ class SunShadow {
   // (hint), what the lighting reads.
   RenderTexture* blocks = nullptr;
   RenderTexture* hint = nullptr;
+  // One cascade's worth of each, for moving what a square keeps.
+  DepthTexture* scratchDepth = nullptr;
+  RenderTexture* scratchBlocks = nullptr;
   FrameBuffer* target = nullptr;
   int size = 0;
   glm::mat3 axes{1.0f};
