@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -263,6 +264,45 @@ float SunSeen(glm::vec3 p, const Outdoor& o) {
   return static_cast<float>(seen) / static_cast<float>(all);
 }
 
+// The reference picture of the sun's light alone: what each pixel centre
+// sees (the ground or a box face), lit by the share of the disc it sees.
+LinearImage SunLitPicture(const LevelRender& r, const Outdoor& o) {
+  LinearImage image;
+  image.Width = r.Width();
+  image.Height = r.Height();
+  const glm::mat4 inverse = glm::inverse(r.ViewProjection());
+  const glm::vec3 eye = r.CameraPosition();
+  const float disc = o.Sun * 2.0f * Pi * (1.0f - std::cos(glm::radians(o.SunAngle * 0.5f)));
+  for (int y = 0; y < image.Height; ++y) {
+    for (int x = 0; x < image.Width; ++x) {
+      const glm::vec2 ndc = (glm::vec2(x, y) + 0.5f) / glm::vec2(image.Width, image.Height) * 2.0f - 1.0f;
+      const glm::vec4 far = inverse * glm::vec4(ndc, 1.0f, 1.0f);
+      const glm::vec3 d = glm::normalize(glm::vec3(far) / far.w - eye);
+      float t = d.z < 0.0f ? -eye.z / d.z : 1e30f;
+      glm::vec3 n(0.0f, 0.0f, 1.0f);
+      if (glm::max(glm::abs(eye.x + d.x * t), glm::abs(eye.y + d.y * t)) > 4.0f) t = 1e30f;
+      for (const Box& b : {Wall, Cube}) {
+        for (int a = 0; a < 3; ++a) {
+          for (float side : {b.Lo[a], b.Hi[a]}) {
+            const float s = (side - eye[a]) / d[a];
+            const glm::vec3 p = eye + d * s;
+            const int u = (a + 1) % 3, v = (a + 2) % 3;
+            if (s > 0.0f && s < t && p[u] >= b.Lo[u] && p[u] <= b.Hi[u] && p[v] >= b.Lo[v] && p[v] <= b.Hi[v]) {
+              t = s;
+              n = glm::vec3(0.0f);
+              n[a] = side == b.Lo[a] ? -1.0f : 1.0f;
+            }
+          }
+        }
+      }
+      const glm::vec3 p = eye + d * t + n * 1e-3f;
+      const float facing = glm::dot(n, o.ToSun());
+      image.Pixels.push_back(glm::vec3(t < 1e29f && facing > 0.0f ? 0.5f / Pi * disc * facing * SunSeen(p, o) : 0.0f));
+    }
+  }
+  return image;
+}
+
 // The ground point a pixel centre sees (z = 0).
 glm::vec3 GroundAt(const LevelRender& r, glm::vec2 pixel) {
   const glm::mat4 inverse = glm::inverse(r.ViewProjection());
@@ -352,6 +392,11 @@ TEST_F(SunShadows, EdgesFallWhereTheSunPutsThemWhereverTheLightFieldLies) {
     r.Frames(2);
     const LinearImage lit = r.Average(2);
     const float open = o.Irradiance() * 0.5f / Pi;
+    // The manual's pictures come from here: KESTOR_DOCS_DIR names the folder.
+    if (const char* docs = std::getenv("KESTOR_DOCS_DIR"); docs != nullptr && shift == 0.0f) {
+      lit.WritePng(std::string(docs) + "/OutdoorEngine.png", 2);
+      SunLitPicture(r, o).WritePng(std::string(docs) + "/OutdoorReference.png", 2);
+    }
     for (const Lines& line : {WallEdge, BoxEdge}) {
       const Edge engine = Across(line.From, line.To, [&](glm::vec3 p) { return Sample(lit, PixelOf(r, p)); });
       // The reference sampled as the engine's image is: at the pixel
