@@ -5,9 +5,8 @@
 
 #include "engine/CommandLine.h"
 #include "engine/Engine.h"
-#include "engine/Resource.h"
-#include "engine/Scene.h"
 #include "renderer/DemoComposition.h"
+#include "renderer/DemoLevel.h"
 #include "renderer/FrameCapture.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
@@ -36,24 +35,25 @@ int main(int argc, char** argv) {
   FrameCapture::LinearPath = options.CaptureHDRPath;
 
   engine->Initialize();
-  // Held for the whole run; released only after the engine is gone.
-  Resource<Scene> level = Resources<Scene>::Get(SelectLevel(options.Level));
+  // Held for the whole run (a dropped scene takes its place); released only
+  // after the engine is gone.
+  DemoLevel::Open(options);
   if (options.Preset) {
     LightingSetup->value = *options.Preset;
     ApplyLightingPreset(*options.Preset);
   }
-  const Thing camera = BuildStartCamera(options, level ? &*level : nullptr);
-  CameraPathSystem::Follow(camera, options.CameraPath);
+  CameraPathSystem::Follow(DemoLevel::Camera(), options.CameraPath);
   if (options.FixedStep) {
     // The automatic render scale follows real frame times, which differ
     // from run to run; a scripted run keeps the scale it was given.
     TargetFrameTime->value = 0.0f;
+    AutoRenderScale->value = false;
   }
 
   engine->RunGame();
 
   delete engine;
-  level = Resource<Scene>();
+  DemoLevel::Close();
   // A capture that was asked for and not written is a failed run.
   return FrameCapture::Failed() ? 1 : 0;
 }

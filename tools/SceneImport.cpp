@@ -898,6 +898,12 @@ std::string LevelText(const Scene& s, const std::string& name, const std::string
     sky->SetAttribute("SunColor", "1,0.95,0.85");
     sky->SetAttribute("SunStrength", "40000");
     sky->SetAttribute("SunAngle", "0.53");
+  } else {
+    // Darkness said in so many words: the engine gives a level without a
+    // Sky its default daylight.
+    tinyxml2::XMLElement* sky = thing("Sky")->InsertNewChildElement("Sky");
+    sky->SetAttribute("SkyStrength", "0");
+    sky->SetAttribute("SunStrength", "0");
   }
   if (s.Camera) {
     tinyxml2::XMLElement* view = thing("Camera")->InsertNewChildElement("Viewpoint");

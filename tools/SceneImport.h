@@ -40,8 +40,8 @@ struct ImportOptions {
   int Voxels = 64;      // light-field voxels along the scene's longest side
   bool ZUp = false;     // the source's up axis is Z (else Y, as OBJ and glTF have it)
   float Scale = 1.0f;   // source units to metres
-  // A daylight sky and sun (a Thing "Sky"); without one the level is dark
-  // outside and lit by its emissive surfaces alone.
+  // A daylight sky and sun (a Thing "Sky"); otherwise a Sky of no strength,
+  // so the level is dark outside and lit by its emissive surfaces alone.
   bool Sky = true;
   // Used when the source has no camera: engine coordinates (Z up) and
   // degrees, as the engine's --camera and --fov take them. Without either,

@@ -123,8 +123,9 @@ TEST(Program, CapturesTheShownFrameAndItsLinearLight) {
             R"(EmissionColor="1,1,1" Strength="40"/></Material>)");
   const std::string png = dir.Path() + "/shot.png", pfm = dir.Path() + "/shot.pfm";
 
+  // Dark outside, so the lamp alone lights the floor.
   ProgramRun run = RunProgram(dir, "--level '" + level + "' --size 96x64 --camera 0,-4,1,0,0 --fov 60 --frames 12 "
-                                "--hide-panel --capture '" + png + "' --capture-hdr '" + pfm + "'");
+                                "--hide-panel --sky none --capture '" + png + "' --capture-hdr '" + pfm + "'");
   ASSERT_EQ(run.status, 0) << run.out.substr(run.out.size() > 3000 ? run.out.size() - 3000 : 0) << run.err;
   EXPECT_EQ(ProblemLines(run.out + run.err), "");
 
@@ -159,6 +160,45 @@ TEST(Program, CapturesTheShownFrameAndItsLinearLight) {
   EXPECT_GT(seen[0], 1.0f) << "the emitter's linear light is not clamped to the display's range";
   EXPECT_GT(seen[1], 1.0f);
   EXPECT_GT(seen[2], 1.0f);
+}
+
+TEST(Program, ALevelWithoutASkyHasTheOldDaylightUnlessSkyNoneSaysDark) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
+  KestorTest::TempDir dir;
+  const std::string level = dir.Write("Tiny/Levels/Tiny.xml", TinyLevel);
+  dir.Write("Tiny/Materials/TinyWhite.xml",
+            R"(<Material Shader="Standard"><Settings Color="0.8,0.8,0.8" Roughness="1" Metallic="0"/></Material>)");
+  dir.Write("Tiny/Materials/TinyLamp.xml", R"(<Material Shader="Standard"><Settings Color="1,1,1"/></Material>)");
+  struct Row {
+    const char* sky;
+    bool daylight;
+  };
+  for (const Row row : {Row{"", true}, Row{"--sky none", false}}) {
+    const std::string png = dir.Path() + "/sky.png";
+    ProgramRun run = RunProgram(dir, "--level '" + level + "' --size 96x64 --camera 0,-4,1,0,10 --fov 60 --frames 8 "
+                                  "--hide-panel " + row.sky + " --capture '" + png + "'");
+    ASSERT_EQ(run.status, 0) << run.out.substr(run.out.size() > 3000 ? run.out.size() - 3000 : 0) << run.err;
+    const std::string line = level + ": no Sky, so lit by the default daylight (--sky none keeps it dark outside)\n";
+    size_t told = 0;
+    for (size_t at = run.out.find(line); at != std::string::npos; at = run.out.find(line, at + 1)) ++told;
+    EXPECT_EQ(told, row.daylight ? 1u : 0u) << row.sky;
+
+    int w = 0, h = 0, channels = 0;
+    stbi_uc* pixels = stbi_load(png.c_str(), &w, &h, &channels, 3);
+    ASSERT_NE(pixels, nullptr) << png;
+    // The top row is sky, blue above; the floor in front is lit by it and the sun.
+    const uint8_t* top = pixels + (static_cast<size_t>(Width) / 2) * 3;
+    const uint8_t* floor = pixels + (static_cast<size_t>(Height - 4) * Width + Width / 2) * 3;
+    if (row.daylight) {
+      EXPECT_GT(Luminance(top), 120.0f);
+      EXPECT_GT(top[2], top[0]) << "a blue zenith";
+      EXPECT_GT(Luminance(floor), 100.0f);
+    } else {
+      EXPECT_LT(Luminance(top), 2.0f) << "black outside";
+      EXPECT_LT(Luminance(floor), 2.0f) << "nothing lights the floor";
+    }
+    stbi_image_free(pixels);
+  }
 }
 
 TEST(Program, AFixedStepAndACameraPathGiveTheSamePictureEveryRun) {

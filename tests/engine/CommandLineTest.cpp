@@ -74,6 +74,7 @@ TEST(CommandLine, EveryOptionReachesItsField) {
       {{"--hide-panel"}, [](auto& o) { return o.HidePanel; }},
       {{"--fixed-step", "0.5"}, [](auto& o) { return o.FixedStep == 0.5f; }},
       {{"--camera-path", path}, [](auto& o) { return o.CameraPath.size() == 2 && o.CameraPath[1].Time == 2.0f; }},
+      {{"--sky", "none"}, [](auto& o) { return o.Sky == "none"; }},
   };
   for (const Case& c : cases) {
     CommandLine parsed = Parse(c.args);
@@ -122,6 +123,7 @@ TEST(CommandLine, BadArgumentsGiveOneLineAndStatusTwo) {
       {{"--capture", "shot.jpg"}, ".png"},
       {{"--capture", "/no/such/folder/shot.png"}, "no folder"},
       {{"--capture-hdr", "shot.png"}, ".pfm"},
+      {{"--sky", "night"}, "day or none"},
       {{"--size", "1x1", "--size", "2x2"}, "--size"},
       {{"--bogus"}, "--bogus"},
       {{"stray"}, "stray"},
@@ -146,18 +148,21 @@ TEST(CommandLine, HelpEndsWithStatusZeroAndNamesEveryOption) {
   EXPECT_EQ(c.ExitStatus, 0);
   for (const char* option : {"--level", "--config", "--size", "--windowed", "--camera", "--fov", "--preset",
                              "--set", "--frames", "--capture", "--capture-hdr", "--hide-panel", "--fixed-step",
-                             "--camera-path"}) {
+                             "--camera-path", "--sky"}) {
     EXPECT_NE(c.Message.find(option), std::string::npos) << option;
   }
 }
 
 TEST(CommandLine, OverridesApplyAfterTheFileInOrderAndSizeOpensAWindow) {
   auto* blend = CVarHandler::Create<float>("Test Order", 0.0f);
-  CommandLine c = Parse({"--set", "Test Order=1", "--size", "320x200", "--set", "Test Order=2"});
+  CommandLine c =
+      Parse({"--set", "Test Order=1", "--size", "320x200", "--frames", "4", "--set", "Test Order=2"});
   ASSERT_EQ(c.ExitStatus, -1) << c.Message;
   using Pair = std::pair<std::string, std::string>;
-  const std::vector<Pair> expected = {
-      {"Screen Resolution", "320,200"}, {"Fullscreen", "false"}, {"Test Order", "1"}, {"Test Order", "2"}};
+  // A set number of frames keeps the render scale fixed, unless a --set says otherwise.
+  const std::vector<Pair> expected = {{"Screen Resolution", "320,200"}, {"Fullscreen", "false"},
+                                      {"Auto Render Scale", "false"},   {"Test Order", "1"},
+                                      {"Test Order", "2"}};
   EXPECT_EQ(ConfigOverrides(c.Options), expected);
   // The pairs are what SetFromText reads, whatever the variable's type.
   for (const Pair& p : expected) {

@@ -1,6 +1,6 @@
 // The control-panel rows of configuration variables: the toggle flips a bool,
-// the slider and the number field edit one float, a committed non-number
-// leaves the value alone, and two float rows never share an edit.
+// the slider and the number field edit one float, Enter commits a field, a
+// committed non-number (or a number with more after it) leaves the value alone, and two float rows never share an edit.
 #include <gtest/gtest.h>
 
 #include "WidgetFrames.h"
@@ -49,7 +49,8 @@ TEST_F(CVarRows, SliderAndFieldEditOneFloatAndNonNumbersAreIgnored) {
   Frame(glm::vec2(145.0f, 110.0f), {Release()});
   blend->DrawGUI(row, RowSize);
 
-  auto edit = [&](const std::string& typed) {
+  // Committed by a click outside, or by Enter in the field.
+  auto edit = [&](const std::string& typed, bool enter) {
     Frame(glm::vec2(270.0f, 110.0f), {Press()});  // the field, x 250 to 300
     blend->DrawGUI(row, RowSize);
     std::vector<InputEvent> keys(4, InputSystem::TextInputBackspace);  // "0.25" has four bytes
@@ -57,14 +58,19 @@ TEST_F(CVarRows, SliderAndFieldEditOneFloatAndNonNumbersAreIgnored) {
     Frame(glm::vec2(270.0f, 110.0f), keys);
     blend->DrawGUI(row, RowSize);
     EXPECT_EQ(IMGUI::stringedit, typed);
-    Frame(glm::vec2(500.0f, 500.0f), {Press()});
+    if (enter) {
+      Frame(glm::vec2(270.0f, 110.0f), {InputSystem::ExecuteCommand});
+    } else {
+      Frame(glm::vec2(500.0f, 500.0f), {Press()});
+    }
     blend->DrawGUI(row, RowSize);
+    EXPECT_EQ(IMGUI::globalstring, nullptr) << typed << ": committed";
   };
-  edit("abc");
-  EXPECT_FLOAT_EQ(blend->value, 0.25f);
-  edit("nan");
-  EXPECT_FLOAT_EQ(blend->value, 0.25f);
-  edit("0.75");
+  for (const char* refused : {"abc", "nan", "0.5pc", "1e99"}) {
+    edit(refused, false);
+    EXPECT_FLOAT_EQ(blend->value, 0.25f) << refused;
+  }
+  edit("0.75", true);
   EXPECT_FLOAT_EQ(blend->value, 0.75f);
 
   // Two lines tall: the name has the top line, the slider the whole width

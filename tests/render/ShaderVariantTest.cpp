@@ -62,8 +62,8 @@ GLint ProgramInt(GLuint program, const char* name) {
 TEST_F(ShaderVariantTest, ErrorShaderBuildsAndBindsWithoutGLErrors) {
   CaptureStdout out;
   Shader* error = Shader::GetErrorShader();
-  ASSERT_EQ(error->Passes.size(), 2u);
-  for (const char* pass : {"Deferred", "Forward"}) {
+  ASSERT_EQ(error->Passes.size(), 3u);
+  for (const char* pass : {"Deferred", "Emission", "Forward"}) {
     error->Use(pass, nullptr);
     ShaderVariant* variant = ShaderVariant::Current;
     ASSERT_NE(variant, nullptr);

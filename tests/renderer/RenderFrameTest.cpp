@@ -162,6 +162,32 @@ TEST_F(RenderFrame, ATinySceneReachesTheWindowLit) {
   EXPECT_EQ(l->VoxelPhase, 3);
 }
 
+TEST_F(RenderFrame, AThingWhoseShaderIsMissingShowsOpaqueMagentaAndBlack) {
+  Resource<Shader> missing = Resources<Shader>::Get("NoSuchShaderAnywhere");
+  for (int i = 0; i < 4; ++i) {
+    DrawSystem::ClearCache();
+    glm::mat4 m = glm::scale(glm::mat4(1.0f), glm::vec3(1.5f));
+    DrawSystem::QueueDraw(cube, -1, m, m, missing, UniformBuffer(), true, true);
+    RenderSystem::RenderFrame(nullptr);
+  }
+  // The cube covers the window's middle: every pixel there lies between
+  // the checker's two colours (the jittered frames soften the cells'
+  // edges), whatever the sun does, and many are full magenta or black.
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+  std::vector<float> px(16 * 16 * 4);
+  glReadPixels(24, 24, 16, 16, GL_RGBA, GL_FLOAT, px.data());
+  int magenta = 0, black = 0;
+  for (size_t i = 0; i < px.size(); i += 4) {
+    const float r = px[i], g = px[i + 1], b = px[i + 2];
+    EXPECT_TRUE(std::abs(r - b) < 0.1f && g < 0.05f + 0.1f * r) << r << "," << g << "," << b;
+    magenta += r > 0.8f && b > 0.8f;
+    black += r + g + b < 0.15f;
+  }
+  EXPECT_GT(magenta, 64);
+  EXPECT_GT(black, 32);
+  DrawSystem::ClearCache();
+}
+
 TEST_F(RenderFrame, EachSwitchedOffStageStillRendersCleanly) {
   struct Toggle {
     CVar<bool>* var;

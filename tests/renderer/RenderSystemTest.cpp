@@ -19,6 +19,7 @@
 #include "render/Mesh.h"
 #include "support/EngineStatics.h"
 #include "support/GLTestContext.h"
+#include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "scene/AudioSystem.h"
 #include "scene/Camera.h"
@@ -316,6 +317,41 @@ TEST(RenderScale, TheAutomaticScaleStepsTowardsTheTargetAndStaysInRange) {
     EXPECT_NEAR(RenderSystem::NextRenderScale(c.scale, c.target, c.frame), c.expected, 1e-5f)
         << c.scale << " " << c.target << " " << c.frame;
   }
+}
+
+// Seconds of frames, each row's mean frame time fed once: the automatic
+// scale only lowers from where the scale was set and climbs back no higher,
+// so fast frames change nothing; a scale set by hand is the new ceiling; a
+// Target Frame Time takes over, and the switch off leaves the scale alone.
+TEST(RenderScale, TheAutomaticScaleNeverRisesAboveTheOneSet) {
+  struct Step {
+    float set;     // written to Render Scale first (a hand on the slider), -1 none
+    bool automatic;
+    float target;
+    float frameMs;
+    float expected;
+  };
+  const Step steps[] = {
+      {0.8f, true, 0.0f, 20.0f, 0.8f},   // a fast GPU keeps the scale it was given
+      {-1, true, 0.0f, 400.0f, 0.55f},   // four times too slow: half the pixels
+      {-1, true, 0.0f, 400.0f, 0.4f},
+      {-1, true, 0.0f, 30.0f, 0.55f},    // fast again: back up...
+      {-1, true, 0.0f, 30.0f, 0.8f},     // ...to where it was set, not beyond
+      {-1, true, 0.0f, 30.0f, 0.8f},
+      {0.5f, true, 0.0f, 30.0f, 0.5f},   // the slider moved: the new ceiling
+      {-1, true, 50.0f, 25.0f, 0.7f},    // a target of its own rises above it
+      {-1, false, 0.0f, 400.0f, 0.7f},   // off: left alone
+  };
+  RenderScale->value = 1.0f;
+  for (const Step& step : steps) {
+    if (step.set >= 0.0f) RenderScale->value = step.set;
+    AutoRenderScale->value = step.automatic;
+    TargetFrameTime->value = step.target;
+    FollowFrameTime(step.frameMs);
+    EXPECT_NEAR(RenderScale->value, step.expected, 1e-5f) << step.frameMs << " ms, set " << step.set;
+  }
+  TargetFrameTime->value = 0.0f;
+  RenderScale->value = 1.0f;
 }
 
 // Last: attaching registers callbacks with the component handlers for the

@@ -107,9 +107,9 @@ TEST(SidePanelLayout, NoRowsOverlapAndEveryPresetIsInsideTheWindow) {
   EXPECT_EQ(tall.Rows.at(0).Pos, glm::vec2(10.0f, 1080.0f - 48.0f));  // the blend slider, two rows
 }
 
-// The scale rows and the pass timers never cover a control of the panel,
-// its help or the frame rate, down to a 640 x 360 window; the table shows
-// wherever there is room for it.
+// The scale rows, the graph and the pass timers never cover a control of
+// the panel, its help, the frame rate or each other, down to a 640 x 360
+// window; the table shows wherever there is room for it.
 TEST(SidePanelLayout, PerformanceWidgetsStayClearOfThePanel) {
   const glm::vec2 table(270.0f, 260.0f);
   const struct {
@@ -124,8 +124,11 @@ TEST(SidePanelLayout, PerformanceWidgetsStayClearOfThePanel) {
                                                            glm::vec2(100.0f, 48.0f)}};
     for (const PanelRow& row : panel.Rows) taken.emplace_back(row.Pos, row.Size);
     if (panel.HelpBoxSize.y > 0.0f) taken.emplace_back(panel.HelpBoxPos, panel.HelpBoxSize);
-    const std::pair<glm::vec2, glm::vec2> widgets[] = {
-        {perf.TargetPos, perf.RowSize}, {perf.ScalePos, perf.RowSize}, {perf.TablePos, perf.TableSize}};
+    const std::pair<glm::vec2, glm::vec2> widgets[] = {{perf.TargetPos, perf.RowSize},
+                                                       {perf.ScalePos, perf.RowSize},
+                                                       {perf.AutoPos, perf.AutoSize},
+                                                       {perf.GraphPos, perf.GraphSize},
+                                                       {perf.TablePos, perf.TableSize}};
     for (const auto& [pos, size] : widgets) {
       if (size.y == 0.0f) continue;
       EXPECT_LE(pos.x + size.x, window.x) << window.x << " x " << window.y;
@@ -133,6 +136,8 @@ TEST(SidePanelLayout, PerformanceWidgetsStayClearOfThePanel) {
         EXPECT_FALSE(Overlap(pos, size, otherPos, otherSize))
             << window.x << " x " << window.y << ": widget at " << pos.x << "," << pos.y;
       }
+      // The performance widgets do not cover each other either.
+      taken.emplace_back(pos, size);
     }
     EXPECT_EQ(perf.TableSize.y > 0.0f, tableShown) << window.x << " x " << window.y;
   }

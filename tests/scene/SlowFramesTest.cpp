@@ -1,9 +1,10 @@
-// What a user does between two slow frames must all arrive: the real input
-// pump, the widgets, the fly camera and the curtain's hotkeys, driven at one
-// frame every 300 or 500 ms. Events enter SDL's own queue at the times a user
-// would make them and each frame drains what arrived since the last, as the
-// demo does on a software renderer; the frame's time is the schedule's, so
-// nothing here reads a clock.
+// What a user does between two slow frames must all arrive, and count for
+// when it happened: the real input pump, the widgets, the fly camera and
+// the curtain's hotkeys, driven at one frame every 300 or 500 ms (and for
+// the movement keys at 1, 4 and 60 frames a second). Events enter SDL's own
+// queue stamped with the times a user would make them and each frame drains
+// what arrived since the last, as the demo does on a software renderer; the
+// frame's time is the schedule's, so nothing here reads a clock.
 #include <SDL.h>
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@
 #include "renderer/Cloth.h"
 #include "scene/FlyCam.h"
 #include "scene/InputSystem.h"
+#include "engine/CommandLine.h"
 #include "scene/Transform.h"
 #include "support/GLTestContext.h"
 #include "support/TestFiles.h"
@@ -33,6 +35,9 @@ using namespace KestorEngine;
 namespace {
 
 constexpr float WindowHeight = 480.0f;
+
+// The pump's clock: the end of the frame being run, in milliseconds.
+uint32_t scheduleNow = 0;
 
 // One host for the whole process: attaching registers handler callbacks,
 // and deleting an engine shuts SDL down under the shared test context.
@@ -64,6 +69,8 @@ class SlowFrames : public KestorTest::GLTest, public ::testing::WithParamInterfa
     // As at start, should an earlier test of this process have changed it.
     FlyCamSystem::pause = offP = true;
     IMGUI::globalstring = nullptr;
+    InputSystem::Clock = [] { return scheduleNow; };
+    InputSystem::Held = HeldKeys();
     ResetParticles();
     ResetConstraints();
     camera = Thing::Gimme();
@@ -120,21 +127,26 @@ class SlowFrames : public KestorTest::GLTest, public ::testing::WithParamInterfa
       if (end > until + 1e-9) break;
       for (Timed& t : script) {
         if (t.at < start || t.at >= end) continue;
-        ASSERT_EQ(SDL_PushEvent(&t.event), 1) << SDL_GetError();
+        // Added as it is: SDL_PushEvent would stamp it with SDL's own clock.
+        t.event.common.timestamp = Ms(t.at);
+        ASSERT_EQ(SDL_PeepEvents(&t.event, 1, SDL_ADDEVENT, 0, 0), 1) << SDL_GetError();
         if (t.event.type == SDL_KEYDOWN || t.event.type == SDL_KEYUP) {
           keys[t.event.key.keysym.scancode] = t.event.type == SDL_KEYDOWN;
         }
       }
       ++frames;
       const bool paused = FlyCamSystem::pause;
+      scheduleNow = Ms(end);
       Host().UpdateList[10]();
       Host().UpdateList[15]();
-      FlyCamSystem::Fly(keys, static_cast<float>(end));
+      FlyCamSystem::Fly(keys, static_cast<float>(end), &InputSystem::Held);
       if (FlyCamSystem::pause != paused) ++toggles;
       DrawSystem::ClearCache();
       if (renderer) renderer();
     }
   }
+
+  static uint32_t Ms(double seconds) { return static_cast<uint32_t>(std::lround(seconds * 1000.0)); }
 
   void CurtainFrame() {
     ClothFrame(keys, static_cast<float>(GetParam()), glm::vec3(0.0f, 0.0f, 1.5f), nullptr, glm::mat4(1.0f));
@@ -192,6 +204,15 @@ TEST_P(SlowFrames, TheCameraTurnsByAllThePointerMotion) {
   EXPECT_NEAR(TurnedPixels(), 240.0f, 0.5f);
 }
 
+TEST_P(SlowFrames, PointerMotionOverThePanelInTheFrameThatStartsFlyingTurnsNothing) {
+  // 100 pixels towards the scene, then P, all within the first 300 ms.
+  for (int i = 0; i < 10; ++i) Move(0.05 + 0.02 * i, glm::vec2(100 + 10 * i, 100), 10, 0);
+  Tap(0.27, SDL_SCANCODE_P);
+  RunUntil(1.5);
+  ASSERT_FALSE(FlyCamSystem::pause);
+  EXPECT_EQ(ComponentHandler<Transform>::Get(camera)->Rotation, glm::quat(1, 0, 0, 0));
+}
+
 TEST_P(SlowFrames, AMoveThenAClickInOneFrameHitsTheWidgetUnderTheNewPosition) {
   const glm::vec2 size(280.0f, 24.0f), upper(10.0f, 400.0f), lower(10.0f, 376.0f);
   int upperClicks = 0, lowerClicks = 0;
@@ -230,4 +251,47 @@ TEST_P(SlowFrames, KeysTypedIntoAPanelFieldAreNotHotkeys) {
 INSTANTIATE_TEST_SUITE_P(FrameLengths, SlowFrames, ::testing::Values(0.3, 0.5),
                          [](const ::testing::TestParamInfo<double>& p) {
                            return std::to_string(static_cast<int>(std::lround(p.param * 1000))) + "ms";
+                         });
+
+// The movement keys at 1, 4 and 60 frames a second: each counts for as long
+// as it was held, whatever frames the press and release fell in.
+class MovementTaps : public SlowFrames {};
+
+TEST_P(MovementTaps, EachTapMovesByHowLongItWasHeld) {
+  // Level, looking along +Y: right is +X, up is +Z.
+  Transform& t = *ComponentHandler<Transform>::Get(camera);
+  t.Rotation = CameraPose().Rotation();
+  Press(0.02, SDL_SCANCODE_P, 0.05);
+  RunUntil(1.0);
+  ASSERT_FALSE(FlyCamSystem::pause);
+  struct Row {
+    std::vector<SDL_Scancode> keys;
+    glm::vec3 moved;  // 3 units a second for 0.1 s, 4 times that with Shift
+  };
+  const Row rows[] = {
+      {{SDL_SCANCODE_W}, {0, 0.3f, 0}},
+      {{SDL_SCANCODE_A}, {-0.3f, 0, 0}},
+      {{SDL_SCANCODE_E}, {0, 0, 0.3f}},
+      {{SDL_SCANCODE_Q}, {0, 0, -0.3f}},
+      {{SDL_SCANCODE_LSHIFT, SDL_SCANCODE_S}, {0, -1.2f, 0}},
+  };
+  double at = 1.23;
+  for (const Row& row : rows) {
+    const glm::vec3 before = t.Position;
+    // Shift goes down first and up last, so it spans the whole tap.
+    for (size_t k = 0; k < row.keys.size(); ++k) {
+      const double lead = 0.01 * static_cast<double>(row.keys.size() - 1 - k);
+      Press(at - lead, row.keys[k], 0.1 + 2 * lead);
+    }
+    at += 2.37;
+    RunUntil(at - 1.0);
+    const glm::vec3 moved = t.Position - before;
+    EXPECT_NEAR(glm::length(moved - row.moved), 0.0f, 0.1f * glm::length(row.moved))
+        << "key " << row.keys.back() << " moved " << moved.x << "," << moved.y << "," << moved.z;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(FramesASecond, MovementTaps, ::testing::Values(1.0, 0.25, 1.0 / 60.0),
+                         [](const ::testing::TestParamInfo<double>& p) {
+                           return std::to_string(static_cast<int>(std::lround(1.0 / p.param))) + "fps";
                          });

@@ -331,7 +331,8 @@ TEST(SceneImport, GltfNodesShareMeshesKeepPosesAndBringTheCamera) {
   EXPECT_FALSE(fs::exists(out / "Meshes/Tris/Right.fml"));
   LevelMap level = ReadLevel(out / "Levels/Tris.xml");
   EXPECT_EQ(level["Right"]["MeshRenderer"]["Mesh"], "Tris/Left");
-  EXPECT_EQ(level.count("Sky"), 0u);
+  ExpectNear(level["Sky"]["Sky"]["SkyStrength"], {0}, "dark outside, said in the level");
+  ExpectNear(level["Sky"]["Sky"]["SunStrength"], {0}, "no sun");
   ExpectNear(level["Right"]["Transform"]["Position"], {2, 0, 0}, "Right");
   // Source -Z is engine +Y; a quarter turn about source Y is one about engine Z.
   ExpectNear(level["Big"]["Transform"]["Position"], {0, 3, 0}, "Big");

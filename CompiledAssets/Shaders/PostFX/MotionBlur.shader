@@ -2,11 +2,15 @@
 <!--
   Presentation to the window: a short blur along the screen motion ("Motion
   Blur"), exposure, a filmic tone curve (ACES fitted), a light vignette and
-  the sRGB encode (the window's framebuffer is not an sRGB one).
+  the display encode (the window's framebuffer is not an sRGB one).
   The blur smears each pixel back along its own motion by at most MaxBlur
   pixels, its taps never more than a pixel apart: a long motion (a turn at
   two frames a second moves the picture by hundreds of pixels) gets a short
   smear, never copies of the picture spaced out along it.
+  It runs on every pixel of the window whatever the render scale, so on a
+  CPU rasteriser each read and each transcendental counts: the motion is a
+  filtered read at the pixel's UV (cheaper there than a clamped texel
+  fetch), and the encode is a fit of x^(1/2.2) in square roots.
 -->
 <Shader Name="MotionBlur">
   <Uniforms>
@@ -43,6 +47,14 @@ vec3 aces(vec3 x) {
   return clamp((x * (2.51 * x + 0.03)) / (x * (2.43 * x + 0.59) + 0.14), 0.0, 1.0);
 }
 
+// x^(1/2.2) on 0 to 1 from x^(1/4), x^(1/2), x^(3/4) and x, least squares
+// over the range: within 0.13 of an 8-bit level everywhere, and a quarter
+// of the cost of pow on a CPU rasteriser.
+vec3 encode(vec3 x) {
+  vec3 s = sqrt(x), q = sqrt(s);
+  return 0.035920788 * q + 1.2244624 * s - 0.38577074 * s * q + 0.12581118 * x;
+}
+
 void main() {
   ivec2 size = textureSize(_MainTex, 0);
   // A picture of the window's size is read texel for texel, without
@@ -50,8 +62,7 @@ void main() {
   vec3 c = _PresentRescale > 0.5 ? textureLod(_MainTex, UV, 0.0).rgb
                                  : texelFetch(_MainTex, ivec2(gl_FragCoord.xy), 0).rgb;
   if (_MotionBlur > 0.5) {
-    ivec2 motionSize = textureSize(MotionVectors, 0);
-    vec2 motion = texelFetch(MotionVectors, clamp(ivec2(UV * vec2(motionSize)), ivec2(0), motionSize - 1), 0).xy;
+    vec2 motion = textureLod(MotionVectors, UV, 0.0).xy;
     float len = length(motion * vec2(size));
     // A loop, not a branch: a CPU driver skips it where no pixel of a
     // block moves by half a pixel.
@@ -64,7 +75,7 @@ void main() {
   c = aces(max(c, 0.0) * Exposure);
   vec2 d = UV - 0.5;
   c *= 1.0 - 0.35 * dot(d, d);
-  ColorOut = vec4(pow(c, vec3(1.0 / 2.2)), 1.0);
+  ColorOut = vec4(encode(c), 1.0);
 }
       ]]></Fragment>
     </Pass>

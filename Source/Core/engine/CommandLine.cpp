@@ -258,6 +258,11 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
                  "move the camera along the keyframes of FILE, one a line: t x y z yaw pitch [fov] (seconds, "
                  "then as --camera and --fov; # starts a comment)")
       ->type_name("FILE");
+  std::string sky;
+  app.add_option("--sky", sky,
+                 "day: daylight over any level; none: dark outside, lit by emissive surfaces alone (without "
+                 "it: the level's own sky, daylight for a level without one)")
+      ->type_name("day|none");
 
 
   try {
@@ -311,6 +316,10 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
     }
     if (app.count("--fixed-step") != 0) o.FixedStep = ReadFixedStep(fixedStep);
     if (app.count("--camera-path") != 0) o.CameraPath = ReadPath(cameraPath);
+    if (app.count("--sky") != 0) {
+      if (sky != "day" && sky != "none") Refuse("--sky", "expected day or none, not " + Quoted(sky));
+      o.Sky = sky;
+    }
   } catch (const BadArgument& bad) {
     result.ExitStatus = 2;
     result.Message = "KestorEngine: " + bad.line;
@@ -325,6 +334,9 @@ std::vector<std::pair<std::string, std::string>> ConfigOverrides(const LaunchOpt
                            std::to_string(options.Size->x) + "," + std::to_string(options.Size->y));
   }
   if (options.Size || options.Windowed) overrides.emplace_back("Fullscreen", "false");
+  // A set number of frames makes pictures and benchmarks: the render scale
+  // stays as set, however busy the machine.
+  if (options.Frames > 0) overrides.emplace_back("Auto Render Scale", "false");
   overrides.insert(overrides.end(), options.Settings.begin(), options.Settings.end());
   return overrides;
 }

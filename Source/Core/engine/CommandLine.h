@@ -54,6 +54,9 @@ struct LaunchOptions {
   std::optional<float> FixedStep;
   // Keyframes the camera follows on the clock (empty: the user flies it).
   std::vector<CameraKey> CameraPath;
+  // The light from outside: empty for the level's own Sky (daylight where
+  // it has none), "day" or "none" over whatever the level says.
+  std::string Sky;
 };
 
 struct CommandLine {
@@ -72,7 +75,8 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
 // The configuration the options override, as (variable, value text) pairs in
 // the order they apply, after the configuration file: --size (which also asks
 // for a window, since a full-screen one takes the desktop's size),
-// --windowed, then every --set.
+// --windowed, --frames (which keeps the render scale as set), then every
+// --set.
 std::vector<std::pair<std::string, std::string>> ConfigOverrides(const LaunchOptions& options);
 
 // True when `level` names a level file rather than a level under

@@ -106,15 +106,29 @@ bool HasWindowManager(const SDL_SysWMinfo* info) {
 
 void Window::Fullscreen(bool on) {
   if (window == nullptr) return;
+  if (on && !fullscreen) {
+    SDL_GetWindowPosition(window, &windowedX, &windowedY);
+    SDL_GetWindowSize(window, &windowedW, &windowedH);
+  }
   if (on && !HasWindowManager(info)) {
     // Nobody to grant it: the window covers the screen itself.
     SDL_Rect screen;
     if (SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(window), &screen) != 0) return;
     SDL_SetWindowPosition(window, screen.x, screen.y);
     SDL_SetWindowSize(window, screen.w, screen.h);
+  } else if (on) {
+    SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN_DESKTOP);
   } else {
-    SDL_SetWindowFullscreen(window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    SDL_SetWindowFullscreen(window, 0);
+    // A window that covered the screen by hand, or one the window manager
+    // gives back at the screen's size (a window started full screen),
+    // returns to the size it had.
+    if (fullscreen && windowedW > 0 && windowedH > 0) {
+      SDL_SetWindowSize(window, windowedW, windowedH);
+      SDL_SetWindowPosition(window, windowedX, windowedY);
+    }
   }
+  fullscreen = on;
   int w = 0, h = 0;
   SDL_GL_GetDrawableSize(window, &w, &h);
   Shutter::Width(static_cast<float>(w));

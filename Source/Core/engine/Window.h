@@ -21,7 +21,10 @@ class Window {
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;
 
+  // Full screen, granted by the window manager, or without one the window
+  // covering the screen itself; off puts back the window it was before.
   void Fullscreen(bool on);
+  bool IsFullscreen() const { return fullscreen; }
   void CheckSDLError(int line);
 
   std::string Title;
@@ -30,6 +33,8 @@ class Window {
 
  private:
   bool videoStarted = false;
+  bool fullscreen = false;
+  int windowedX = 0, windowedY = 0, windowedW = 0, windowedH = 0;
 };
 
 class GLContext {

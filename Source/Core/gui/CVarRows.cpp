@@ -76,9 +76,10 @@ int CVar<float>::DrawGUI(glm::vec2 pos, glm::vec2 size) {
   field = shown;
   if (IMGUI::TextInput(glm::vec2(pos.x + size.x - editLen, pos.y), glm::vec2(editLen, rowHeight), &field, false,
                        GUI::Default) == 3) {
-    // Text that is not a number leaves the value as it was.
+    // Text that is not a number, all of it ("0.5pc" is a slip, not 0.5),
+    // leaves the value as it was.
     float typed = 0.0f;
-    if (TryParseFloat(field, typed) && std::isfinite(typed)) value = typed;
+    if (ParseWholeFloat(field, typed)) value = typed;
   }
   return 0;
 }

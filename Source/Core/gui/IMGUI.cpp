@@ -468,6 +468,16 @@ int IMGUI::TextInput(glm::vec2 pos, glm::vec2 size, std::string* value, bool inP
     }
     if (globalstring == value) {
       std::cout << "asdasdasdas" << std::endl;
+      const bool keypadEnter = e.kind == InputEvent::KeyboardKind && e.key.type == SDL_KEYDOWN &&
+                               e.key.keysym.scancode == SDL_SCANCODE_KP_ENTER;
+      if (Is(e, InputSystem::ExecuteCommand) || keypadEnter) {
+        // Enter commits, as a click outside does.
+        globalstring = nullptr;
+        *value = buffer;
+        SDL_StopTextInput();
+        result = 3;
+        continue;
+      }
       if (Is(e, InputSystem::TextInput)) {
         const char* typed = e.textInput.text;
         buffer.append(typed, strnlen(typed, sizeof e.textInput.text));

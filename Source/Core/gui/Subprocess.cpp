@@ -45,7 +45,7 @@ std::string FindProgram(const std::string& name) {
 }
 
 bool Run(const std::string& program, const std::vector<std::string>& args, std::string& output,
-         int& exitStatus) {
+         int& exitStatus, Capture capture) {
   output.clear();
   exitStatus = -1;
   int pipeEnds[2];
@@ -55,7 +55,12 @@ bool Run(const std::string& program, const std::vector<std::string>& args, std::
   posix_spawn_file_actions_init(&actions);
   // The child's standard output becomes the pipe; dup2 clears close-on-exec
   // on the copy, while both original ends close at exec.
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+  if (capture == Capture::Errors) {
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+  }
 
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);

@@ -12,12 +12,16 @@ namespace Subprocess {
 std::string FindProgram(const std::string& name, const std::string& searchPath);
 std::string FindProgram(const std::string& name);
 
+// Which of the program's streams Run collects; the other goes where the
+// caller's goes (Errors: its standard output is thrown away).
+enum class Capture { Output, Errors };
+
 // Runs `program` (a path) with `args` (args[0] is the program's own name),
-// waits for it and collects its standard output. False when it could not be
-// started; `exitStatus` is the program's exit status (-1 when it died by a
-// signal).
+// waits for it and collects the stream `capture` names. False when it could
+// not be started; `exitStatus` is the program's exit status (-1 when it died
+// by a signal).
 bool Run(const std::string& program, const std::vector<std::string>& args, std::string& output,
-         int& exitStatus);
+         int& exitStatus, Capture capture = Capture::Output);
 
 }  // namespace Subprocess
 }  // namespace KestorEngine

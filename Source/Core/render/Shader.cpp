@@ -241,6 +241,7 @@ void Shader::CheckForChanges() {
 
 void Shader::Use(const std::string& passName, std::vector<UniformBuffer*>* buffers) {
   CheckForChanges();
+  DrawnAsError = false;
   auto found = Passes.find(passName);
   if (found == Passes.end()) {
     // A typo or a file that failed to parse: said once, drawn as an error.
@@ -260,6 +261,7 @@ void Shader::UseErrorShader(const std::string& passName, std::vector<UniformBuff
   // last draw left bound: the error shader's look shows where it would have
   // drawn. Its pass is used directly, so a broken error shader cannot
   // recurse; without one nothing is current and draws issue nothing.
+  DrawnAsError = true;
   Shader* error = GetErrorShader();
   std::unordered_map<std::string, ShaderPass*>::iterator fallback;
   if (error != nullptr && error != this) {

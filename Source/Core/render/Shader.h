@@ -63,6 +63,11 @@ class Shader {
   // System-clock ticks (nanoseconds) of the last change check.
   int64_t LastCheck = 0;
 
+  // The last Use fell back to the error shader (a pass the shader lacks, or
+  // one whose program failed): the renderer then lets it show its look in
+  // the emission pass too, where the deferred lighting cannot hide it.
+  bool DrawnAsError = false;
+
   static Shader* ErrorShader;
   // Source options: "#define TAA" / "#define MotionBlur" go in front of every
   // include of "HLSL".

@@ -10,6 +10,7 @@
 #include "gui/IMGUI.h"
 #include "render/DrawSystem.h"
 #include "renderer/RenderSystem.h"
+#include "renderer/SceneDrop.h"
 #include "scene/Camera.h"
 #include "scene/CameraPathSystem.h"
 #include "scene/FlyCam.h"
@@ -48,7 +49,7 @@ void ComposeDemo(KestorEngineFlyHahaJk* engine) {
   // slot, moving every later one up, so it attaches last.
   for (void (*attach)(KestorEngineFlyHahaJk*) :
        {&InputSystem::Attach, &RenderSystem::Attach, &GUI::Attach, &IMGUI::Attach, &DrawSystem::Attach,
-        &TransformSystem::Attach, &MeshRendererSystem::Attach, &CameraPathSystem::Attach,
+        &TransformSystem::Attach, &MeshRendererSystem::Attach, &CameraPathSystem::Attach, &SceneDrop::Attach,
         &FlyCamSystem::Attach}) {
     engine->PrepareStageLists();
     attach(engine);
@@ -56,7 +57,6 @@ void ComposeDemo(KestorEngineFlyHahaJk* engine) {
 }
 
 Thing BuildStartCamera(const LaunchOptions& options, const Scene* level) {
-  const Viewpoint* view = level != nullptr ? LevelViewpoint(*level) : nullptr;
   Thing thing = Thing::Gimme();
   // Levels leave ids for the program; only code that took them all ends here.
   if (thing.IsDud()) {
@@ -66,8 +66,15 @@ Thing BuildStartCamera(const LaunchOptions& options, const Scene* level) {
   ComponentHandler<Transform>::Gimmoo(thing);
   ComponentHandler<Camera>::Gimmoo(thing);
   ComponentHandler<FlyCam>::Gimmoo(thing);
+  PlaceCamera(thing, options, level);
+  return thing;
+}
 
+void PlaceCamera(Thing thing, const LaunchOptions& options, const Scene* level) {
+  const Viewpoint* view = level != nullptr ? LevelViewpoint(*level) : nullptr;
   Camera* camera = ComponentHandler<Camera>::Get(thing);
+  Transform* transform = ComponentHandler<Transform>::Get(thing);
+  if (camera == nullptr || transform == nullptr) return;
   camera->FocalLength(24);
   if (options.FieldOfView) {
     camera->FieldOfView = glm::radians(*options.FieldOfView);
@@ -76,7 +83,6 @@ Thing BuildStartCamera(const LaunchOptions& options, const Scene* level) {
   }
   camera->UpdatePerspectiveMatrix();
 
-  Transform* transform = ComponentHandler<Transform>::Get(thing);
   if (options.Camera || view != nullptr) {
     CameraPose pose;
     if (options.Camera) {
@@ -88,13 +94,17 @@ Thing BuildStartCamera(const LaunchOptions& options, const Scene* level) {
     }
     transform->Position = pose.Position;
     transform->Rotation = pose.Rotation();
-    return thing;
+  } else {
+    transform->Position = glm::vec3(2.66f, -5.22f, 1.23f);
+    const glm::quat aboutZ(0.93937272f, 0.0f, 0.0f, 0.34289780f);  // 40.107 degrees, w first
+    const glm::quat aboutX(0.77418178f, 0.63296336f, 0.0f, 0.0f);  // 78.538 degrees
+    transform->Rotation = aboutZ * aboutX;
   }
-  transform->Position = glm::vec3(2.66f, -5.22f, 1.23f);
-  const glm::quat aboutZ(0.93937272f, 0.0f, 0.0f, 0.34289780f);  // 40.107 degrees, w first
-  const glm::quat aboutX(0.77418178f, 0.63296336f, 0.0f, 0.0f);  // 78.538 degrees
-  transform->Rotation = aboutZ * transform->Rotation * aboutX;
-  return thing;
+  // Home comes back here.
+  if (FlyCam* fly = ComponentHandler<FlyCam>::Get(thing)) {
+    fly->HomePosition = transform->Position;
+    fly->HomeRotation = transform->Rotation;
+  }
 }
 
 }  // namespace KestorEngine

@@ -17,13 +17,16 @@ void RegisterLevelComponents();
 
 // The level's component types, then the systems: input, renderer, GUI,
 // immediate widgets, draw queues, transforms, mesh renderers, the camera
-// path and, last, the fly camera (it inserts its slot, moving every later
-// one up).
+// path, scenes dropped on the window and, last, the fly camera (it inserts
+// its slot, moving every later one up).
 void ComposeDemo(KestorEngineFlyHahaJk* engine);
 
 // The fly camera's Thing (Transform, Camera, FlyCam): where `options` put it
 // (--camera, --fov), else where `level`'s Viewpoint says (level may be null),
 // else at the street's corner looking down the lane.
 Thing BuildStartCamera(const LaunchOptions& options, const Scene* level);
+// Puts an existing camera Thing there (its lens too) and makes it the place
+// Home returns to.
+void PlaceCamera(Thing thing, const LaunchOptions& options, const Scene* level);
 
 }  // namespace KestorEngine

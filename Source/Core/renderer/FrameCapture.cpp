@@ -3,6 +3,8 @@
 #include <stb_image_write.h>
 
 #include <cmath>
+#include <ctime>
+#include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -13,11 +15,13 @@
 #include "engine/File.h"
 #include "render/Texbit.h"
 #include "sanegl/GL.h"
+#include "scene/InputSystem.h"
 
 namespace KestorEngine {
 
 void FrameCapture::BeginFrame(KestorEngineFlyHahaJk* engine) {
   ++framesBegun;
+  if (InputSystem::PressesThisFrame(SDL_SCANCODE_F12) > 0) TakeSnapshot();
   if (engine == nullptr) return;
   if (FramesToRun > 0 && framesBegun >= FramesToRun) engine->Quit();
   lastFrame = !engine->Running;
@@ -30,6 +34,8 @@ void FrameCapture::Reset() {
   framesBegun = 0;
   lastFrame = false;
   failed = false;
+  snapshot = false;
+  snapshotLinear = LinearImage();
 }
 
 void FrameCapture::Report(const std::string& path, bool written, const std::string& problem) {
@@ -42,7 +48,8 @@ void FrameCapture::Report(const std::string& path, bool written, const std::stri
 }
 
 void FrameCapture::TakeLinear(Texbit& finalInput) {
-  if (LinearPath.empty() || !lastFrame) return;
+  const bool atExit = !LinearPath.empty() && lastFrame;
+  if (!atExit && !snapshot) return;
   LinearImage image;
   image.Width = finalInput.Width;
   image.Height = finalInput.Height;
@@ -56,19 +63,19 @@ void FrameCapture::TakeLinear(Texbit& finalInput) {
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
   glGetTexImage(finalInput.Target(), 0, GL_RGB, GL_FLOAT, image.RGB.data());
   Debug::_CheckGLError("RELEASE", __LINE__);
-  std::string problem;
-  Report(LinearPath, WritePFM(LinearPath, image, problem), problem);
+  if (atExit) {
+    std::string problem;
+    Report(LinearPath, WritePFM(LinearPath, image, problem), problem);
+  }
+  if (snapshot) snapshotLinear = std::move(image);
 }
 
-void FrameCapture::TakePresented(int width, int height) {
-  if (ImagePath.empty() || !lastFrame) return;
-  if (width <= 0 || height <= 0) {
-    Report(ImagePath, false, "the window has no pixels");
-    return;
-  }
+namespace {
+
+// The back buffer still holds the frame about to be swapped in. The read
+// binding is put back so that the framebuffer cache's record stays true.
+std::vector<uint8_t> ReadPresented(int width, int height) {
   std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
-  // The back buffer still holds the frame about to be swapped in. The read
-  // binding is put back so that the framebuffer cache's record stays true.
   GLint previousRead = 0;
   glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previousRead);
   glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
@@ -80,8 +87,66 @@ void FrameCapture::TakePresented(int width, int height) {
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
   glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(previousRead));
   Debug::_CheckGLError("RELEASE", __LINE__);
+  return rgb;
+}
+
+}  // namespace
+
+void FrameCapture::TakePresented(int width, int height) {
+  const bool atExit = !ImagePath.empty() && lastFrame;
+  if (!atExit && !snapshot) return;
+  if (width <= 0 || height <= 0) {
+    if (atExit) Report(ImagePath, false, "the window has no pixels");
+    if (snapshot) std::cout << "F12: cannot save the frame: the window has no pixels" << std::endl;
+    snapshot = false;
+    return;
+  }
+  const std::vector<uint8_t> rgb = ReadPresented(width, height);
+  if (atExit) {
+    std::string problem;
+    Report(ImagePath, WritePNG(ImagePath, width, height, rgb, problem), problem);
+  }
+  if (snapshot) WriteSnapshot(rgb, width, height);
+}
+
+std::string FrameCapture::SnapshotName(const std::string& folder, long long when) {
+  const std::time_t t = static_cast<std::time_t>(when);
+  std::tm local{};
+  localtime_r(&t, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  const std::string base = std::string("KestorEngine-") + stamp;
+  const std::string prefix = folder.empty() ? "" : folder + File::PathSeparator;
+  for (int n = 1;; ++n) {
+    const std::string name = n == 1 ? base : base + "-" + std::to_string(n);
+    std::error_code error;
+    if (!std::filesystem::exists(prefix + name + ".png", error) && !std::filesystem::exists(prefix + name + ".pfm", error)) {
+      return name;
+    }
+  }
+}
+
+// One line for both files; a snapshot that fails is said and the run goes on
+// (only a capture asked for on the command line fails the run).
+void FrameCapture::WriteSnapshot(const std::vector<uint8_t>& rgb, int width, int height) {
+  snapshot = false;
+  const std::string name = SnapshotName("", static_cast<long long>(std::time(nullptr)));
   std::string problem;
-  Report(ImagePath, WritePNG(ImagePath, width, height, rgb, problem), problem);
+  if (!WritePNG(name + ".png", width, height, rgb, problem)) {
+    std::cout << name << ".png: cannot save the frame: " << problem << std::endl;
+    return;
+  }
+  if (snapshotLinear.Width == 0) {
+    std::cout << "Saved " << name << ".png (no camera drew, so no linear light to save)" << std::endl;
+    return;
+  }
+  const bool linear = WritePFM(name + ".pfm", snapshotLinear, problem);
+  snapshotLinear = LinearImage();
+  if (!linear) {
+    std::cout << "Saved " << name << ".png; " << name << ".pfm: cannot save the frame: " << problem << std::endl;
+    return;
+  }
+  std::cout << "Saved " << name << ".png and " << name << ".pfm" << std::endl;
 }
 
 bool FrameCapture::WritePNG(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb,

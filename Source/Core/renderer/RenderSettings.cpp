@@ -1,5 +1,7 @@
 #include "renderer/RenderSettings.h"
 
+#include <algorithm>
+
 #include "engine/MathChecks.h"
 #include "renderer/RenderSystem.h"
 #include "renderer/SidePanel.h"
@@ -34,7 +36,32 @@ CVar<glm::vec2>* ScreenResolution = CVarHandler::Create<glm::vec2>("Screen Resol
 CVar<bool>* Fullscreen = CVarHandler::Create<bool>("Fullscreen", true);
 CVar<float>* RenderScale = CVarHandler::Create<float>("Render Scale", 1.0f);
 CVar<float>* TargetFrameTime = CVarHandler::Create<float>("Target Frame Time", 0.0f);
+CVar<bool>* AutoRenderScale = CVarHandler::Create<bool>("Auto Render Scale", true);
 CVar<int>* SunShadowMap = CVarHandler::Create<int>("Sun Shadow Map", 768);
+
+namespace {
+
+// The scale the automatic choice last set, and the highest it may choose:
+// the one set by someone else (the configuration, the panel's slider).
+float chosen = -1.0f;
+float ceiling = 1.0f;
+
+}  // namespace
+
+void FollowFrameTime(float frameMs) {
+  if (TargetFrameTime->value > 0.0f) {
+    RenderScale->value = RenderSystem::NextRenderScale(RenderScale->value, TargetFrameTime->value, frameMs);
+    chosen = -1.0f;
+    return;
+  }
+  if (!AutoRenderScale->value) {
+    chosen = -1.0f;
+    return;
+  }
+  if (RenderScale->value != chosen) ceiling = std::clamp(RenderScale->value, RenderSystem::MinRenderScale, 1.0f);
+  chosen = std::min(RenderSystem::NextRenderScale(RenderScale->value, AutoFrameTimeMs, frameMs), ceiling);
+  RenderScale->value = chosen;
+}
 
 namespace {
 

@@ -38,10 +38,22 @@ extern CVar<bool>* Fullscreen;
 // pass brings the picture back to the window's size.
 extern CVar<float>* RenderScale;
 // Milliseconds a frame may take; above 0 the render scale follows it, once
-// a second. 0 leaves the scale alone.
+// a second, up and down.
 extern CVar<float>* TargetFrameTime;
+// On (the default) and without a Target Frame Time: where frames take
+// longer than AutoFrameTimeMs (a software renderer, a big window), the
+// render scale drops below the one set and climbs back to it as frames
+// speed up, never above it, so a fast GPU keeps the scale it was given.
+// Runs of a set number of frames (--frames) turn it off: their pictures
+// must not depend on how busy the machine is.
+extern CVar<bool>* AutoRenderScale;
+constexpr float AutoFrameTimeMs = 100.0f;
 // Texels a side of each cascade of the sun's shadow map; 0: no map, the
 // screen's sunlight shadowed by the light field alone.
 extern CVar<int>* SunShadowMap;
+
+// Once a second, with that second's mean frame time in milliseconds: sets
+// the render scale the next frames use, as the two variables above say.
+void FollowFrameTime(float frameMs);
 
 }  // namespace KestorEngine

@@ -28,6 +28,8 @@
 #include "renderer/Cloth.h"
 #include "renderer/ComputePass.h"
 #include "renderer/FrameCapture.h"
+#include "renderer/FrameGraph.h"
+#include "renderer/HelpOverlay.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/SidePanel.h"
@@ -115,6 +117,7 @@ UniformBuffer PerDraw(const DrawEntry& e) {
 }
 
 bool Emits(const DrawEntry& e) {
+  if (std::get<4>(e) && std::get<4>(e)->DrawnAsError) return true;
   UniformBuffer* shared = std::get<5>(e);
   if (shared == nullptr) return false;
   auto found = shared->Uniforms.find("Strength");
@@ -233,6 +236,7 @@ float RenderSystem::SimulationStep(float now) {
 }
 
 void RenderSystem::CountFrame(float now) {
+  FrameGraph::Record(now);
   averageFPS += 1.0f;
   if (now - FPSWaiter > 1.0f) {
     lastFPS = (now - FPSWaiter) / averageFPS * 1000.0f;
@@ -240,9 +244,7 @@ void RenderSystem::CountFrame(float now) {
     CPUlastFPS = CPUaverageFPS / averageFPS * 1000.0f;
     CPUaverageFPS = 0.0f;
     averageFPS = 0.0f;
-    if (TargetFrameTime->value > 0.0f) {
-      RenderScale->value = NextRenderScale(RenderScale->value, TargetFrameTime->value, lastFPS);
-    }
+    FollowFrameTime(lastFPS);
   }
 }
 
@@ -419,6 +421,7 @@ void RenderSystem::RenderFrame(KestorEngineFlyHahaJk* engine) {
   for (Thing t : std::vector<Thing>(CameraThings)) RenderCamera(t, queue, time, is, quickray, field);
 
   if (ShowOverlay) QueueFrameRateText();
+  if (ShowOverlay) HelpOverlay::Queue();
   if (ShowOverlay && FlyCamSystem::pause) QueuePerformancePanel();
   DrawGUI();
   PassTimers::FrameDone();

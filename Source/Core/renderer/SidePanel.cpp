@@ -17,6 +17,8 @@
 #include "engine/Shutter.h"
 #include "gui/GUI.h"
 #include "gui/IMGUI.h"
+#include "renderer/FrameGraph.h"
+#include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "scene/Lighting.h"
 #include "scene/MeshRenderer.h"
@@ -99,7 +101,7 @@ struct HelpLine {
 };
 const HelpLine HelpLines[] = {
     {"Hello! You can press P to ", 1},   {"toggle this control panel", 0},
-    {"off and move.", 0},                {"The curtain is controlled ", 1},
+    {"off and fly; F1 lists keys.", 0}, {"The curtain is controlled ", 1},
     {"through hotkeys:", 0},             {"\tC - Create curtain", 0},
     {"\tY - Detach curtain", 0},         {"\tB - Break curtain", 0},
     {"\tI - Delete curtain", 0},         {"The curtain has a habit", 1},
@@ -110,6 +112,8 @@ constexpr int HelpLineCount = sizeof(HelpLines) / sizeof(HelpLines[0]);
 constexpr float HelpBoxPadding = 8.0f;
 // The frame rate's two lines at the top of the window.
 constexpr float FrameRateRows = 48.0f;
+// The frame-time graph beside the panel: its text rows and bars.
+constexpr float GraphHeight = 130.0f;
 
 // The panel runs every frame, so each problem is told once per run.
 void ReportOnce(const std::string& line) {
@@ -208,7 +212,7 @@ void ApplyLightingPreset(int index) {
   SetShown(level, "Fire", preset.FireShown);
   SetShown(level, "Windows", preset.WindowsShown);
   SetStrength(level, "Windows", preset.WindowGlow);
-  SetOutdoors(level, preset.Sky);
+  if (PresetsSetTheSky) SetOutdoors(level, preset.Sky);
   Exposure->value = preset.Exposure;
 }
 
@@ -296,11 +300,13 @@ PanelLayout SidePanelLayout(float height) {
 PerformanceLayout PerformanceWidgetsLayout(glm::vec2 window, const PanelLayout& panel, glm::vec2 tableSize) {
   PerformanceLayout out;
   out.RowSize = glm::vec2(RowSize.x, 2.0f * RowSize.y);
+  out.AutoSize = RowSize;
   const float right = window.x - out.RowSize.x - 4.0f;
   if (right >= panel.Width || panel.Width <= PanelWidth) {
     const float x = std::max(right, panel.Width);
     out.TargetPos = glm::vec2(x, 0.0f);
     out.ScalePos = glm::vec2(x, out.RowSize.y);
+    out.AutoPos = glm::vec2(x, 2.0f * out.RowSize.y);
   } else {
     // A short, narrow window (a 640 x 360 one): above the rows at the
     // bottom of the panel's second column.
@@ -310,12 +316,28 @@ PerformanceLayout PerformanceWidgetsLayout(glm::vec2 window, const PanelLayout& 
     }
     out.ScalePos = glm::vec2(PanelWidth + RowX, top);
     out.TargetPos = glm::vec2(PanelWidth + RowX, top + out.RowSize.y);
+    out.AutoPos = glm::vec2(PanelWidth + RowX, top + 2.0f * out.RowSize.y);
   }
-  const glm::vec2 table(window.x - 4.0f - tableSize.x, out.ScalePos.y + out.RowSize.y + 4.0f);
-  const bool besidePanel = table.x >= panel.Width && table.y + tableSize.y <= window.y - FrameRateRows;
-  const bool clearOfHelp = panel.HelpBoxSize.y <= 0.0f || table.x >= panel.HelpBoxPos.x + panel.HelpBoxSize.x ||
-                           table.y + tableSize.y <= panel.HelpBoxPos.y;
-  if (besidePanel && clearOfHelp && out.TargetPos.x >= panel.Width) {
+  // What stacks above the rows must stay beside the panel, clear of its
+  // help box and below the frame rate.
+  const bool rowsBeside = out.TargetPos.x >= panel.Width;
+  auto fits = [&](glm::vec2 pos, glm::vec2 size) {
+    const bool besidePanel = pos.x >= panel.Width && pos.y + size.y <= window.y - FrameRateRows;
+    const bool clearOfHelp = panel.HelpBoxSize.y <= 0.0f || pos.x >= panel.HelpBoxPos.x + panel.HelpBoxSize.x ||
+                             pos.y + size.y <= panel.HelpBoxPos.y;
+    return rowsBeside && besidePanel && clearOfHelp;
+  };
+  // In a short window the switch may not fit under the frame rate.
+  if (out.AutoPos.y + out.AutoSize.y > window.y - FrameRateRows) out.AutoSize = glm::vec2(0.0f);
+  float stacked = out.AutoPos.y + out.AutoSize.y + 4.0f;
+  const glm::vec2 graph(out.RowSize.x, GraphHeight);
+  if (fits(glm::vec2(out.AutoPos.x, stacked), graph)) {
+    out.GraphPos = glm::vec2(out.AutoPos.x, stacked);
+    out.GraphSize = graph;
+    stacked += graph.y + 4.0f;
+  }
+  const glm::vec2 table(window.x - 4.0f - tableSize.x, stacked);
+  if (fits(table, tableSize)) {
     out.TablePos = table;
     out.TableSize = tableSize;
   }
@@ -355,6 +377,13 @@ void RenderSidePanel() {
         break;
     }
   }
+
+  // The performance rows and the pass timers are the renderer's to draw;
+  // the automatic scale's switch and the graph go with them.
+  const PerformanceLayout perf =
+      PerformanceWidgetsLayout(glm::vec2(Shutter::Width(), H), layout, PassTimers::TableSize());
+  if (perf.AutoSize.y > 0.0f) AutoRenderScale->DrawGUI(perf.AutoPos, perf.AutoSize);
+  FrameGraph::Draw(perf.GraphPos, perf.GraphSize);
 
   // Forward rendering needs the depth pre-pass; deferred does without it.
   DepthPrePass->value = !DeferredOrForward->value;

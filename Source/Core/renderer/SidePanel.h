@@ -40,26 +40,37 @@ PanelLayout SidePanelLayout(float height);
 
 // Where the paused view's performance widgets go in a window of `window`
 // pixels beside `panel`: the "Target Frame Time" and "Render Scale" rows
-// (bottom-right, or at the top of the panel's second column when the window
-// leaves no room beside it) and the pass timer table of `tableSize` above
-// them, which is left out (zero size) where it would cover the panel or its
-// help box.
+// with the "Auto Render Scale" switch above them (bottom-right, or at the
+// top of the panel's second column when the window leaves no room beside
+// it), the frame-time graph above those and the pass timer table of
+// `tableSize` above all. The switch, the graph and the table are left out
+// (zero size) where they would cover the panel, its help box or the frame
+// rate.
 struct PerformanceLayout {
   glm::vec2 TargetPos{0.0f};
   glm::vec2 ScalePos{0.0f};
   glm::vec2 RowSize{0.0f};
+  glm::vec2 AutoPos{0.0f};
+  glm::vec2 AutoSize{0.0f};
+  glm::vec2 GraphPos{0.0f};
+  glm::vec2 GraphSize{0.0f};
   glm::vec2 TablePos{0.0f};  // bottom-left corner
   glm::vec2 TableSize{0.0f};
 };
 PerformanceLayout PerformanceWidgetsLayout(glm::vec2 window, const PanelLayout& panel, glm::vec2 tableSize);
 
-// Queues the panel's widgets into the GUI queue; drawn by this frame's GUI
-// pass.
+// Queues the panel's widgets into the GUI queue, the automatic scale's
+// switch and the frame-time graph included; drawn by this frame's GUI pass.
 void RenderSidePanel();
 
 // Applies lighting preset `index` (0-3) to the named Things of the first
-// active level, to its Sky (sky and sun) and to the "Exposure" variable.
+// active level, to its Sky (sky and sun, while PresetsSetTheSky) and to the
+// "Exposure" variable.
 void ApplyLightingPreset(int index);
+// Off when the level's sky is the program's (a level without one, --sky)
+// or darkness the level asked for (a Sky of no strength): the presets then
+// leave it as it was given.
+inline bool PresetsSetTheSky = true;
 // How many presets there are (they are numbered from 0).
 int LightingPresetCount();
 

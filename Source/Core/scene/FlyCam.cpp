@@ -9,6 +9,7 @@
 
 #include "engine/Engine.h"
 #include "gui/IMGUI.h"
+#include "scene/HeldKeys.h"
 #include "scene/InputSystem.h"
 #include "scene/Transform.h"
 
@@ -22,6 +23,7 @@ constexpr float GlideSpeed = 0.025f;
 constexpr float Decay = 0.9f;          // decay of glide speed and wheel input per 60th of a second
 constexpr float WheelToVelocity = 0.5f;
 constexpr float WheelIntake = 0.1f;
+constexpr float Boost = 4.0f;          // Shift's factor on the keys' speed
 
 const glm::vec3 WorldUp(0.0f, 0.0f, 1.0f);
 const glm::vec3 CameraRight(1.0f, 0.0f, 0.0f);
@@ -95,13 +97,40 @@ void FlyCamSystem::FoodGoSad(Thing t) {
 }
 
 std::string FlyCamSystem::PENGUINSCANTFLYWHATISTHIS(KestorEngineFlyHahaJk* engine) {
-  Fly(SDL_GetKeyboardState(nullptr), engine->TimeSinceStart());
+  const bool wasPaused = pause;
+  Fly(SDL_GetKeyboardState(nullptr), engine->TimeSinceStart(), &InputSystem::Held);
   // Flying captures the mouse; paused, it is free for the control panel.
   SDL_SetRelativeMouseMode(pause ? SDL_FALSE : SDL_TRUE);
+  if (wasPaused && !pause) {
+    // Motion made over the panel since the pump (and the jump SDL may make
+    // when it captures the pointer) is no turn of the view.
+    SDL_PumpEvents();
+    SDL_FlushEvent(SDL_MOUSEMOTION);
+  }
   return "";
 }
 
-void FlyCamSystem::Fly(const uint8_t* keys, float now) {
+namespace {
+
+// Seconds each movement key counts for this frame, Shift's boost included.
+struct KeyTime {
+  const uint8_t* keys;
+  const HeldKeys* held;
+  float frameSeconds;
+
+  float operator()(SDL_Scancode key) const {
+    if (held != nullptr) {
+      return held->Held(key) + (Boost - 1.0f) * held->HeldWith(key, {SDL_SCANCODE_LSHIFT, SDL_SCANCODE_RSHIFT});
+    }
+    if (keys[key] == 0) return 0.0f;
+    const bool shift = keys[SDL_SCANCODE_LSHIFT] != 0 || keys[SDL_SCANCODE_RSHIFT] != 0;
+    return frameSeconds * (shift ? Boost : 1.0f);
+  }
+};
+
+}  // namespace
+
+void FlyCamSystem::Fly(const uint8_t* keys, float now, const HeldKeys* held) {
   float step = (now - lastTime) * StepsPerSecond;
   lastTime = now;
 
@@ -110,21 +139,27 @@ void FlyCamSystem::Fly(const uint8_t* keys, float now) {
   // only at its first press. SDL's held-key array is the fallback for a
   // press that came without an event. Typed into a panel field, P is text.
   const bool heldP = keys[SDL_SCANCODE_P] != 0;
+  const bool wasPaused = pause;
   if (!IMGUI::CurrentlyPreoccupied()) {
     int toggles = InputSystem::PressesThisFrame(SDL_SCANCODE_P);
     if (toggles == 0 && heldP && offP) toggles = 1;
     if (toggles % 2 != 0) pause = !pause;
   }
   offP = !heldP;
+  if (InputSystem::PressesThisFrame(SDL_SCANCODE_HOME) > 0) GoHome();
   // Paused frames lose their wheel input; glide and momentum resume as left.
   if (pause) return;
 
-  // A key tapped between two pumps moves the camera for the frame it fell in.
-  auto active = [keys](SDL_Scancode key) { return InputSystem::PressedThisFrame(key, keys); };
-  const bool forward = active(SDL_SCANCODE_W), backward = active(SDL_SCANCODE_S);
-  const bool right = active(SDL_SCANCODE_D), left = active(SDL_SCANCODE_A);
+  // Movement keys count for the time they were held within the frame, so a
+  // tap moves as far at 1 frame a second as at 60.
+  const KeyTime time{keys, held, step / StepsPerSecond};
+  const float forward = time(SDL_SCANCODE_W) - time(SDL_SCANCODE_S);
+  const float right = time(SDL_SCANCODE_D) - time(SDL_SCANCODE_A);
+  const float up = time(SDL_SCANCODE_E) - time(SDL_SCANCODE_Q);
 
-  glm::vec2 motion = InputSystem::mouseMovement;
+  // The pointer's motion in the frame that starts flying was made over the
+  // panel, to reach P: it is no turn of the view.
+  const glm::vec2 motion = wasPaused ? glm::vec2(0.0f) : InputSystem::mouseMovement;
   const Glide glide = Advance(velocity, scroll, glidePhase, step);
   bool flew = false;
   for (size_t i = 0; i < BasicallyEverything.size(); ++i) {
@@ -144,10 +179,8 @@ void FlyCamSystem::Fly(const uint8_t* keys, float now) {
     glm::vec3 back = axes[2];
 
     t->Position -= back * glide.distance;
-    if (forward) t->Position += back * (-KeySpeed * step);
-    if (backward) t->Position += back * (KeySpeed * step);
-    if (right) t->Position += rightAxis * (KeySpeed * step);
-    if (left) t->Position += rightAxis * (-KeySpeed * step);
+    const float speed = KeySpeed * StepsPerSecond;
+    t->Position += (-back * forward + rightAxis * right + WorldUp * up) * speed;
   }
 
   // Momentum advances once per frame, not once per camera, so a second fly
@@ -158,6 +191,17 @@ void FlyCamSystem::Fly(const uint8_t* keys, float now) {
     scroll = glide.scroll + WheelIntake * InputSystem::mouseScroll.y;
     glidePhase = glide.phase;
   }
+}
+
+void FlyCamSystem::GoHome() {
+  for (Thing thing : BasicallyEverything) {
+    Transform* t = ComponentHandler<Transform>::Get(thing);
+    FlyCam* c = ComponentHandler<FlyCam>::Get(thing);
+    if (t == nullptr || c == nullptr) continue;
+    t->Position = c->HomePosition;
+    t->Rotation = c->HomeRotation;
+  }
+  velocity = scroll = glidePhase = 0.0f;
 }
 
 }  // namespace KestorEngine

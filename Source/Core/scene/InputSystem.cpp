@@ -8,6 +8,7 @@
 #include "engine/Engine.h"
 #include "engine/Shutter.h"
 #include "gui/GUISystem.h"
+#include "scene/EventTimes.h"
 #include "scene/Physics.h"
 #include "scene/Transform.h"
 
@@ -171,6 +172,7 @@ void InputSystem::AddInputMapping(const InputEvent& from, const InputEvent& to) 
 
 std::string InputSystem::ItWoruldHaveBeenFunToHaveInstancedSystemsXD() {
   std::cout << "i am being called for a reason :)" << std::endl;
+  EventTimes::Enable();
 
   // Exact modifier masks: normalisation sets both bits of a pressed pair.
   const unsigned short none = 0;
@@ -239,6 +241,7 @@ std::string InputSystem::ISwearIDidntClickThereOohhhNooo(KestorEngineFlyHahaJk* 
 }
 
 void InputSystem::BeginFrame(glm::vec2 pointer) {
+  Held.BeginFrame(Clock());
   mousePos = pointer;
   mouseMovement = glm::vec2(0.0f);
   mouseScroll = glm::vec2(0.0f);
@@ -258,6 +261,7 @@ void InputSystem::AppendWithActions(const InputEvent& record, Extra extra) {
 
 void InputSystem::Receive(SDL_Event& event, KestorEngineFlyHahaJk* engine) {
   auto plain = [](InputEvent&) {};
+  if (EventTimes::Note(event)) return;
   switch (event.type) {
     case SDL_QUIT:
       if (engine != nullptr) engine->Quit();
@@ -313,7 +317,14 @@ void InputSystem::Receive(SDL_Event& event, KestorEngineFlyHahaJk* engine) {
       SDL_free(event.drop.file);
       event.drop.file = nullptr;
       break;
+    case SDL_KEYUP:
+      // Not a record (nothing matches releases), but it ends a key's hold.
+      EventTimes::Restamp(event.key);
+      Held.Up(event.key.keysym.scancode, event.key.timestamp);
+      break;
     case SDL_KEYDOWN: {
+      EventTimes::Restamp(event.key);
+      Held.Down(event.key.keysym.scancode, event.key.timestamp);
       InputEvent record(event.key);
       // Left and right modifiers count alike; lock-key bits stay on the
       // record but are ignored by matching.
@@ -323,6 +334,11 @@ void InputSystem::Receive(SDL_Event& event, KestorEngineFlyHahaJk* engine) {
       if (mod & KMOD_SHIFT) mod |= KMOD_SHIFT;
       AppendWithActions(record, plain);
       if (event.key.keysym.scancode == SDL_SCANCODE_ESCAPE && engine != nullptr) engine->Quit();
+      // The window's own key, whatever the frame is doing.
+      if (event.key.keysym.scancode == SDL_SCANCODE_F11 && event.key.repeat == 0 && engine != nullptr &&
+          engine->window != nullptr) {
+        engine->window->Fullscreen(!engine->window->IsFullscreen());
+      }
       break;
     }
     default:
@@ -331,6 +347,7 @@ void InputSystem::Receive(SDL_Event& event, KestorEngineFlyHahaJk* engine) {
 }
 
 void InputSystem::EndFrame(uint32_t buttons) {
+  Held.EndFrame();
   if (buttons & SDL_BUTTON_LMASK) AppendWithActions(ActionHold, [](InputEvent&) {});
 }
 

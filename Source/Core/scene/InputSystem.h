@@ -1,5 +1,6 @@
 #pragma once
 #include <SDL_events.h>
+#include <SDL_timer.h>
 
 #include <cstdint>
 #include <glm/vec2.hpp>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "engine/Thing.h"
+#include "scene/HeldKeys.h"
 
 namespace KestorEngine {
 
@@ -73,7 +75,7 @@ class InputSystem {
 
   // The pump's three steps, for callers that feed events themselves.
   // `pointer` is in window pixels, y down; `buttons` an SDL button mask read
-  // when the frame began.
+  // when the frame began. The frame ends at Clock()'s time.
   static void BeginFrame(glm::vec2 pointer);
   static void Receive(SDL_Event& event, KestorEngineFlyHahaJk* engine);
   static void EndFrame(uint32_t buttons);
@@ -86,6 +88,12 @@ class InputSystem {
   // `keys` (SDL's keyboard state array, indexed by scancode; null holds
   // nothing).
   static bool PressedThisFrame(SDL_Scancode scancode, const uint8_t* keys);
+
+  // How long each key was held within the frame the pump just ended, from
+  // the events' stamps.
+  static inline HeldKeys Held;
+  // SDL's milliseconds; tests give the pump the times of their schedule.
+  static inline uint32_t (*Clock)() = &SDL_GetTicks;
 
   static inline std::vector<InputEvent> InputEvents;
   static inline std::vector<InputEvent> InputMappingFrom;
