@@ -327,73 +327,66 @@ bool SunShadow::MakeTargets(int side) {
          scratchBlocks->StorageMade;
 }
 
-void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain, const Lens& lens, float near,
-                       float far, const Sky* sky, int wanted) {
-  texelsDrawn = 0;
-  const bool sunShines = sky != nullptr && sky->SunStrength > 0.0f && glm::length(sky->SunRadiance()) > 0.0f &&
-                         glm::length(sky->SunDirection) > 0.0f;
-  if (!sunShines || wanted <= 0) {
-    if (atlas != nullptr) Forget();
-    uniforms = UniformBuffer();
-    uniforms.SetFloat("_SunShadowOn", 0.0f);
-    uniforms.CalculateHash();
-    return;
-  }
-  const int side = std::clamp(wanted, 8 * Block, MaxSize) / Block * Block;
-  const glm::mat3 sunAxes = SunAxes(sky->SunDirection);
+void SunShadow::TurnOff() {
+  if (atlas != nullptr) Forget();
+  uniforms = UniformBuffer();
+  uniforms.SetFloat("_SunShadowOn", 0.0f);
+  uniforms.CalculateHash();
+}
 
-  // The casters: whatever the light field voxelises (the things that shade
-  // the sun there too), and the curtain.
-  struct Held {
-    int Entry;
-    glm::vec3 Lo, Hi;
-    float Top;  // highest point along the light's z
-    std::uint64_t Signature;
-  };
-  std::vector<Held> held;
-  float lo = std::numeric_limits<float>::max(), hi = -std::numeric_limits<float>::max(), reach = 0.0f;
+SunShadow::Scene SunShadow::Gather(std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain,
+                                   const glm::mat3& sunAxes, glm::vec3 eye) {
+  Scene scene;
   auto take = [&](glm::vec3 a, glm::vec3 b) {
     float top = -std::numeric_limits<float>::max();
     for (int i = 0; i < 8; ++i) {
       const glm::vec3 c((i & 1) ? b.x : a.x, (i & 2) ? b.y : a.y, (i & 4) ? b.z : a.z);
       const float z = glm::dot(c, sunAxes[2]);
-      lo = std::min(lo, z);
-      hi = std::max(hi, z);
+      scene.DepthLo = std::min(scene.DepthLo, z);
+      scene.DepthHi = std::max(scene.DepthHi, z);
       top = std::max(top, z);
-      reach = std::max(reach, glm::distance(c, lens.Eye));
+      scene.Reach = std::max(scene.Reach, glm::distance(c, eye));
     }
     return top;
   };
-  // Whatever can receive a shadow: what the cameras draw, and the casters.
-  glm::vec3 sceneLo(std::numeric_limits<float>::max()), sceneHi(-std::numeric_limits<float>::max());
+  // The casters are what the light field voxelises (the things that shade
+  // the sun there too) and the curtain; whatever can receive a shadow, what
+  // the cameras draw as well.
   for (size_t i = 0; i < queue.size(); ++i) {
     glm::vec3 a, b;
     if (!(std::get<7>(queue[i]) || std::get<8>(queue[i])) || !WorldBounds(queue[i], a, b)) continue;
-    sceneLo = glm::min(sceneLo, a);
-    sceneHi = glm::max(sceneHi, b);
+    scene.Lo = glm::min(scene.Lo, a);
+    scene.Hi = glm::max(scene.Hi, b);
     if (!std::get<8>(queue[i])) continue;
     const float top = take(a, b);
-    held.push_back({static_cast<int>(i), a, b, top, CasterSignature(queue[i])});
+    scene.Casters.push_back({static_cast<int>(i), a, b, top, CasterSignature(queue[i])});
   }
-  glm::vec3 curtainLo(0.0f), curtainHi(0.0f);
-  const bool withCurtain = curtain != nullptr && *curtain && PointsBounds((*curtain)->Vertices, curtainLo, curtainHi);
-  if (withCurtain) {
-    take(curtainLo, curtainHi);
-    sceneLo = glm::min(sceneLo, curtainLo);
-    sceneHi = glm::max(sceneHi, curtainHi);
+  scene.Curtain =
+      curtain != nullptr && *curtain && PointsBounds((*curtain)->Vertices, scene.CurtainLo, scene.CurtainHi);
+  if (scene.Curtain) {
+    take(scene.CurtainLo, scene.CurtainHi);
+    scene.Lo = glm::min(scene.Lo, scene.CurtainLo);
+    scene.Hi = glm::max(scene.Hi, scene.CurtainHi);
   }
+  return scene;
+}
+
+void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain, const Lens& lens, float near,
+                       float far, const Sky* sky, int wanted) {
+  texelsDrawn = 0;
+  const bool sunShines = sky != nullptr && sky->SunStrength > 0.0f && glm::length(sky->SunRadiance()) > 0.0f &&
+                         glm::length(sky->SunDirection) > 0.0f;
+  if (!sunShines || wanted <= 0) return TurnOff();
+  const int side = std::clamp(wanted, 8 * Block, MaxSize) / Block * Block;
+  const glm::mat3 sunAxes = SunAxes(sky->SunDirection);
+  const Scene scene = Gather(queue, curtain, sunAxes, lens.Eye);
   near = std::max(near, 1e-3f);
-  far = std::min(far, QuarterOctaveAbove(reach));
-  if (held.empty() && !withCurtain) far = near;
-  if (!(far > near) || !MakeTargets(side)) {
-    uniforms = UniformBuffer();
-    uniforms.SetFloat("_SunShadowOn", 0.0f);
-    uniforms.CalculateHash();
-    return;
-  }
+  far = std::min(far, QuarterOctaveAbove(scene.Reach));
+  if (scene.Casters.empty() && !scene.Curtain) far = near;
+  if (!(far > near) || !MakeTargets(side)) return TurnOff();
 
   // A new sun or a new depth range changes every texel.
-  const DepthRange range = CoverDepths(lo, hi, DepthStep);
+  const DepthRange range = CoverDepths(scene.DepthLo, scene.DepthHi, DepthStep);
   if (sunAxes != axes || range.Top != depth.Top || range.Bottom != depth.Bottom) {
     for (CascadeState& c : cascades) c.Valid = false;
   }
@@ -408,65 +401,8 @@ void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curt
   std::vector<Redraw> redraws;
   float start = near;
   for (int k = 0; k < Cascades; ++k) {
-    const Sphere slice = FitSlice(lens, start, ends[k], sceneLo, sceneHi);
+    Plan(k, FitSlice(lens, start, ends[k], scene.Lo, scene.Hi), scene, redraws);
     start = ends[k];
-    // Whole blocks of the summary at a time: it moves with the square.
-    const Square square = FitSquare(slice, axes, size, Block);
-    // Casters wholly below the slice's lowest point shade nothing in it.
-    const float floor = glm::dot(slice.Centre, axes[2]) - slice.Radius;
-    std::vector<Caster> now;
-    std::vector<int> entries;
-    for (const Held& h : held) {
-      if (h.Top < floor) continue;
-      const TexelRect texels = BoxTexels(square, axes, size, h.Lo, h.Hi);
-      if (texels.Empty()) continue;
-      now.push_back({h.Signature, texels});
-      entries.push_back(h.Entry);
-    }
-    TexelRect curtainTexels;
-    if (withCurtain) curtainTexels = BoxTexels(square, axes, size, curtainLo, curtainHi);
-
-    CascadeState& state = cascades[k];
-    // A square of the same size moved by less than its side keeps what it
-    // still covers, shifted (the camera walked or turned): only the texels
-    // it uncovers are drawn.
-    const glm::ivec2 shift = square.CentreTexels - state.Square.CentreTexels;
-    const bool scrolls = state.Valid && state.Square.HalfWidth == square.HalfWidth && shift != glm::ivec2(0) &&
-                         std::abs(shift.x) < size && std::abs(shift.y) < size;
-    const bool whole = !state.Valid || (!SameSquare(state.Square, square) && !scrolls);
-    std::vector<Caster> sorted = now;
-    std::sort(sorted.begin(), sorted.end());
-    std::vector<TexelRect> rects;
-    if (whole) {
-      rects.push_back({0, 0, size, size});
-    } else {
-      if (scrolls) {
-        Scroll(k, shift);
-        for (Caster& c : state.Drawn) c.Texels = Moved(c.Texels, -shift, size);
-        state.Curtain = Moved(state.Curtain, -shift, size);
-        // The columns and rows the square uncovered.
-        if (shift.x > 0) rects.push_back({size - shift.x, 0, size, size});
-        if (shift.x < 0) rects.push_back({0, 0, -shift.x, size});
-        if (shift.y > 0) rects.push_back({0, size - shift.y, size, size});
-        if (shift.y < 0) rects.push_back({0, 0, size, -shift.y});
-      }
-      rects.push_back(Union(ChangedTexels(state.Drawn, sorted), Union(state.Curtain, curtainTexels)));
-    }
-    for (const TexelRect& rect : rects) {
-      if (rect.Empty()) continue;
-      Redraw r;
-      r.Cascade = k;
-      r.Rect = rect;
-      for (size_t i = 0; i < now.size(); ++i) {
-        if (!Intersection(now[i].Texels, r.Rect).Empty()) r.Entries.push_back(entries[i]);
-      }
-      r.Curtain = withCurtain && !Intersection(curtainTexels, r.Rect).Empty();
-      redraws.push_back(std::move(r));
-    }
-    state.Square = square;
-    state.Drawn = std::move(sorted);
-    state.Curtain = curtainTexels;
-    state.Valid = true;
   }
   // All the cascades' redraws in one pass, then their summaries: a CPU
   // driver waits for its threads at every pass and dispatch.
@@ -475,6 +411,66 @@ void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curt
     Summarise(redraws);
   }
   Publish(*sky);
+}
+
+void SunShadow::Plan(int k, const Sphere& slice, const Scene& scene, std::vector<Redraw>& redraws) {
+  // Whole blocks of the summary at a time: it moves with the square.
+  const Square square = FitSquare(slice, axes, size, Block);
+  // Casters wholly below the slice's lowest point shade nothing in it.
+  const float floor = glm::dot(slice.Centre, axes[2]) - slice.Radius;
+  std::vector<Caster> now;
+  std::vector<int> entries;
+  for (const SceneCaster& h : scene.Casters) {
+    if (h.Top < floor) continue;
+    const TexelRect texels = BoxTexels(square, axes, size, h.Lo, h.Hi);
+    if (texels.Empty()) continue;
+    now.push_back({h.Signature, texels});
+    entries.push_back(h.Entry);
+  }
+  TexelRect curtainTexels;
+  if (scene.Curtain) curtainTexels = BoxTexels(square, axes, size, scene.CurtainLo, scene.CurtainHi);
+
+  CascadeState& state = cascades[k];
+  // A square of the same size moved by less than its side keeps what it
+  // still covers, shifted (the camera walked or turned): only the texels it
+  // uncovers are drawn.
+  const glm::ivec2 shift = square.CentreTexels - state.Square.CentreTexels;
+  const bool scrolls = state.Valid && state.Square.HalfWidth == square.HalfWidth && shift != glm::ivec2(0) &&
+                       std::abs(shift.x) < size && std::abs(shift.y) < size;
+  const bool whole = !state.Valid || (!SameSquare(state.Square, square) && !scrolls);
+  std::vector<Caster> sorted = now;
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<TexelRect> rects;
+  if (whole) {
+    rects.push_back({0, 0, size, size});
+  } else {
+    if (scrolls) {
+      Scroll(k, shift);
+      for (Caster& c : state.Drawn) c.Texels = Moved(c.Texels, -shift, size);
+      state.Curtain = Moved(state.Curtain, -shift, size);
+      // The columns and rows the square uncovered.
+      if (shift.x > 0) rects.push_back({size - shift.x, 0, size, size});
+      if (shift.x < 0) rects.push_back({0, 0, -shift.x, size});
+      if (shift.y > 0) rects.push_back({0, size - shift.y, size, size});
+      if (shift.y < 0) rects.push_back({0, 0, size, -shift.y});
+    }
+    rects.push_back(Union(ChangedTexels(state.Drawn, sorted), Union(state.Curtain, curtainTexels)));
+  }
+  for (const TexelRect& rect : rects) {
+    if (rect.Empty()) continue;
+    Redraw r;
+    r.Cascade = k;
+    r.Rect = rect;
+    for (size_t i = 0; i < now.size(); ++i) {
+      if (!Intersection(now[i].Texels, r.Rect).Empty()) r.Entries.push_back(entries[i]);
+    }
+    r.Curtain = scene.Curtain && !Intersection(curtainTexels, r.Rect).Empty();
+    redraws.push_back(std::move(r));
+  }
+  state.Square = square;
+  state.Drawn = std::move(sorted);
+  state.Curtain = curtainTexels;
+  state.Valid = true;
 }
 
 void SunShadow::Scroll(int cascade, glm::ivec2 shift) {

@@ -6,18 +6,22 @@
 // voxels; the screen passes read this map, whose texels are a few times
 // finer than a voxel where the camera looks.
 //
-// Stability. A cascade's sphere depends only on the lens and the cascade's
-// distances, never on where the camera points, so its texels keep their
-// size while the camera turns; its centre is snapped to whole texels of the
-// light's fixed axes, so the texel grid stays put in the world while the
-// camera moves. Shadow edges then stay where the geometry puts them.
+// Stability. A cascade's sphere depends on the lens, the cascade's
+// distances and the scene's bounds, never on where the camera points but
+// where the bounds cut the slice down (and then its radius grows in
+// eighths of an octave), so its texels keep their size while the camera
+// turns; its centre is snapped to whole blocks of texels of the light's
+// fixed axes, so the texel grid stays put in the world while the camera
+// moves. Shadow edges then stay where the geometry puts them.
 //
 // Cost. A CPU rasteriser pays for every texel drawn, so a cascade is drawn
-// again only where something changed: all of it when its square moved
-// (the camera moved by a texel or more), else the texels under the casters
-// that moved, appeared or went since the last frame (the weathervane's
-// turn costs its own small square). Casters outside a cascade's square,
-// or below everything it holds, are not drawn into it.
+// again only where something changed: the texels under the casters that
+// moved, appeared or went since the last frame (the weathervane's turn
+// costs its own small square), and where its square moved (the camera
+// walked or turned), the rows and columns it uncovered, the rest kept and
+// moved. Casters outside a cascade's square, or below everything it holds,
+// are not drawn into it. How the lighting reads the map, in steps of
+// growing cost taken only where needed, is told in Shaders/SunShadow.glinc.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -218,6 +222,28 @@ class SunShadow {
     bool Curtain = false;
   };
 
+  // What the frame's queue holds for the map: the casters with their
+  // world boxes, the curtain's, the bounds of all that can be drawn, the
+  // casters' extent along the sun and the farthest of them from the eye.
+  struct SceneCaster {
+    int Entry;
+    glm::vec3 Lo, Hi;
+    float Top;  // highest point along the light's z
+    std::uint64_t Signature;
+  };
+  struct Scene {
+    std::vector<SceneCaster> Casters;
+    bool Curtain = false;
+    glm::vec3 CurtainLo{0.0f}, CurtainHi{0.0f};
+    glm::vec3 Lo{3.4e38f}, Hi{-3.4e38f};
+    float DepthLo = 3.4e38f, DepthHi = -3.4e38f;
+    float Reach = 0.0f;
+  };
+  static Scene Gather(std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain, const glm::mat3& sunAxes,
+                      glm::vec3 eye);
+  // Cascade k's square over `slice` and the texels it must draw again.
+  void Plan(int k, const SunShadowMath::Sphere& slice, const Scene& scene, std::vector<Redraw>& redraws);
+  void TurnOff();
   bool MakeTargets(int size);
   void DrawRects(const std::vector<Redraw>& redraws, std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain);
   // The summary of the blocks under the redrawn texels (and around them,
