@@ -18,7 +18,7 @@
 #include "engine/Shutter.h"
 #include "render/Draw.h"
 #include "render/DrawSystem.h"
-#include "renderer/Cloth.h"
+#include "renderer/Curtain.h"
 #include "renderer/DemoComposition.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"

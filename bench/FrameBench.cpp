@@ -10,6 +10,7 @@
 //   FrameBench [google-benchmark flags]
 //   --benchmark_filter=Frame/640   one size only
 //   --benchmark_repetitions=N      default 3
+//   FrameBench --list-passes       the frame's pass table, as Markdown
 #include <benchmark/benchmark.h>
 
 #include <SDL.h>
@@ -40,6 +41,7 @@
 #include "render/RenderTextureGuy.h"
 #include "render/Texbit.h"
 #include "renderer/DemoComposition.h"
+#include "renderer/PassTable.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
@@ -579,6 +581,10 @@ void Register() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--list-passes") == 0) {
+    std::cout << FrameTable().Describe();
+    return 0;
+  }
   // Random interleaving unless the caller says otherwise.
   std::vector<char*> args(argv, argv + argc);
   static char interleave[] = "--benchmark_enable_random_interleaving=true";

@@ -41,11 +41,10 @@ class FreshRenderer : public ::testing::EmptyTestEventListener {
     RenderSystem::lastFrameFinish = -1.0f;
     RenderSystem::frameCounter = 0;
     RenderSystem::maswap = false;
-    RenderSystem::LightmapRead = false;
+    RenderSystem::SampledLastFrame.clear();
+    RenderSystem::ReadAfterFrame.clear();
+    RenderSystem::Table = nullptr;
     RenderSystem::ShowOverlay = true;
-    RenderSystem::lastLightingSignature = 0;
-    RenderSystem::FramesSinceLightChange = 1 << 20;
-    RenderSystem::LightSettling = false;
   }
 
   template <typename T>

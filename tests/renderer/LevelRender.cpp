@@ -163,6 +163,7 @@ LevelRender::LevelRender(int w, int h) : width(w), height(h), held(new Held) {
   // Only the lit colour is read: the passes after it would only cost time.
   TemporalSS->value = false;
   FinalBlitEn->value = false;
+  RenderSystem::ReadAfterFrame = {"Layer1"};
   UpdateGI->value = true;
 
   camera = Thing::Gimme();

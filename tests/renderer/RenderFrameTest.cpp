@@ -2,9 +2,11 @@
 // small light field, a lit cube and an area light.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,9 @@
 #include "render/Material.h"
 #include "render/Mesh.h"
 #include "render/Texbit.h"
+#include "renderer/FrameContext.h"
+#include "renderer/FrameResources.h"
+#include "renderer/PassTable.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
@@ -188,20 +193,97 @@ TEST_F(RenderFrame, AThingWhoseShaderIsMissingShowsOpaqueMagentaAndBlack) {
   DrawSystem::ClearCache();
 }
 
-TEST_F(RenderFrame, EachSwitchedOffStageStillRendersCleanly) {
-  struct Toggle {
-    CVar<bool>* var;
-    bool value;
-  };
-  for (Toggle t : {Toggle{DeferredOrForward, false}, Toggle{TemporalSS, false}, Toggle{FinalBlitEn, false},
-                   Toggle{DepthPrePass, true}, Toggle{VisualizeVoxels, true}, Toggle{UpdateGI, false}}) {
-    const bool before = t.var->value;
-    t.var->value = t.value;
-    Frame();
-    Frame();
-    t.var->value = before;
+// Every switch of the pass table, turned to its pass's off side in turn:
+// the frame still draws without GL errors, the pass does not run, and the
+// window still shows the scene from its readers' fallbacks (the lit colour
+// as it stands, the volumes as they are), except with the present off, where
+// it keeps what it held.
+TEST_F(RenderFrame, EachPassSwitchedOffInTurnLeavesTheFrameToItsReadersFallbacks) {
+  for (int i = 0; i < 3; ++i) Frame();
+  std::set<std::pair<CVar<bool>*, bool>> tried;
+  for (const PassSpec& pass : FrameTable().Passes) {
+    for (const PassSwitch& s : pass.Switches) {
+      if (!tried.insert({s.Var, s.On}).second || s.Var->value != s.On) continue;
+      SCOPED_TRACE(pass.Name + ", \"" + s.Var->name + "\" " + (s.On ? "off" : "on"));
+      s.Var->value = !s.On;
+      glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+      glClearColor(0.25f, 0.5f, 0.75f, 1.0f);
+      glClear(GL_COLOR_BUFFER_BIT);
+      PassTimers::Collect();
+      PassTimers::Reset();
+      Frame();
+      Frame();
+      glFinish();
+      PassTimers::Collect();
+      s.Var->value = s.On;
+      for (const PassTimers::Figure& f : PassTimers::Totals()) EXPECT_NE(f.Name, pass.Timer) << "it still ran";
+      const glm::vec4 centre = CentrePixel();
+      if (s.Var == FinalBlitEn) {
+        EXPECT_NEAR(centre.b, 0.75f, 0.01f) << "the window keeps what it held";
+      } else {
+        EXPECT_GT(centre.r + centre.g + centre.b, 0.02f) << "the cube still shows";
+      }
+    }
   }
   Frame();
+}
+
+namespace {
+
+glm::ivec3 shadowSeen(0), slabsSeen(0);
+int shadowRuns = 0;
+
+glm::ivec3 SizeOf(const Texbit* t) { return t != nullptr ? glm::ivec3(t->Width, t->Height, std::max(1, t->Depth)) : glm::ivec3(0); }
+
+bool DrawTestShadow(PassContext& ctx) {
+  shadowSeen = SizeOf(CameraTexture(*ctx.Table.Find("Test shadow"), *ctx.Camera->Targets));
+  shadowRuns += 1;
+  return true;
+}
+
+bool FillTestSlabs(PassContext& ctx) {
+  slabsSeen = SizeOf(FieldVolume(*ctx.Table.Find("Test slabs"), *ctx.Field->L));
+  return true;
+}
+
+}  // namespace
+
+// As the sun's cascades and a scrolled light field will be added: a target
+// of a fixed size per camera and a light field volume, each a resource row,
+// a pass entry and its function, read by the lighting.
+TEST_F(RenderFrame, APassAddedAsOneEntryAndOneFunctionGetsItsTargetsByTheirSizeRules) {
+  PassTable table = FrameTable();
+  ResourceSpec shadow;
+  shadow.Name = "Test shadow";
+  shadow.Size = SizeRule::Fixed;
+  shadow.Life = Lifetime::Kept;
+  shadow.Format = TextureFormats::R16F;
+  shadow.FixedSize = glm::ivec3(48, 16, 1);
+  ResourceSpec slabs;
+  slabs.Name = "Test slabs";
+  slabs.Size = SizeRule::LightField;
+  slabs.Life = Lifetime::Field;
+  slabs.Format = TextureFormats::R8;
+  slabs.FixedSize = glm::ivec3(0, 0, 4);
+  table.Resources.push_back(shadow);
+  table.Resources.push_back(slabs);
+  auto at = [&](const char* name) {
+    return std::find_if(table.Passes.begin(), table.Passes.end(), [&](const PassSpec& p) { return p.Name == name; });
+  };
+  table.Passes.insert(at("Sunlight"), PassSpec("Test slabs", RunsFor::EachField, PassKind::Compute, &FillTestSlabs)
+                                          .Writing({"Test slabs"}));
+  table.Passes.insert(at("Sparse light"), PassSpec("Test shadow", RunsFor::EachCamera, PassKind::Draw, &DrawTestShadow)
+                                              .Writing({"Test shadow"}));
+  at("Lighting")->Reads.push_back("Test shadow");
+  ASSERT_TRUE(table.Check().empty());
+
+  RenderSystem::Table = &table;
+  Frame();
+  Frame();
+  RenderSystem::Table = nullptr;
+  EXPECT_EQ(shadowRuns, 2);
+  EXPECT_EQ(shadowSeen, glm::ivec3(48, 16, 1));
+  EXPECT_EQ(slabsSeen, glm::ivec3(8, 8, 4)) << "the field's voxels across, four slabs deep";
 }
 
 TEST_F(RenderFrame, WithoutALightFieldTheLightingIsSkippedSafely) {
@@ -254,7 +336,7 @@ TEST_F(RenderFrame, TheLitColourDepthAndHistoryFollowTheRenderSize) {
   Frame();
   Camera* c = ComponentHandler<Camera>::Get(camera);
   for (Texbit* t : {static_cast<Texbit*>(RenderSystem::Layer1), static_cast<Texbit*>(RenderSystem::BufferDepthLayer1),
-                    c->OldLayer1, c->OldDepth1, c->Newness1, c->Newness2}) {
+                    c->Targets.OldLayer1, c->Targets.OldDepth1, c->Targets.Newness1, c->Targets.Newness2}) {
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->Width, 64);
     EXPECT_EQ(t->Height, 64);
@@ -279,7 +361,7 @@ TEST_F(RenderFrame, AtHalfScaleTheSceneIsRenderedSmallAndTheTemporalPassFillsThe
   Camera* c = ComponentHandler<Camera>::Get(camera);
   EXPECT_EQ(RenderSystem::Layer1->Width, 32);
   EXPECT_EQ(RenderSystem::BufferDepthLayer1->Height, 32);
-  EXPECT_EQ(c->OldLayer1->Width, 64) << "the history keeps the window's size";
+  EXPECT_EQ(c->Targets.OldLayer1->Width, 64) << "the history keeps the window's size";
   EXPECT_LE(std::fabs(c->JitterOffset.x), 1.0f) << "half a scaled pixel: one window pixel";
   const glm::vec4 centre = CentrePixel();
   EXPECT_GT(centre.r + centre.g + centre.b, 0.02f) << "the cube fills the middle of the window";
@@ -298,12 +380,12 @@ TEST_F(RenderFrame, AStillPictureSettlesFarBelowTheFrameToFrameNoiseOfTheLightin
     return sum / static_cast<double>(a.size());
   };
   std::vector<float> lit = Channel(RenderSystem::Layer1, 4, 1);
-  std::vector<float> shown = Channel(c->OldLayer1, 4, 1);
+  std::vector<float> shown = Channel(c->Targets.OldLayer1, 4, 1);
   double litChange = 0.0, shownChange = 0.0;
   for (int i = 0; i < 4; ++i) {
     Frame();
     std::vector<float> l = Channel(RenderSystem::Layer1, 4, 1);
-    std::vector<float> s = Channel(c->OldLayer1, 4, 1);
+    std::vector<float> s = Channel(c->Targets.OldLayer1, 4, 1);
     litChange += change(l, lit);
     shownChange += change(s, shown);
     lit = l;
@@ -407,12 +489,12 @@ TEST_F(RenderFrame, StillThingsAreVoxelisedOnceAndMovingOnesOnTopMatchAWholeRevo
   ASSERT_EQ(occupiedAbove(4), 0);
 
   for (float z : {-1.5f, 0.0f, 1.5f, 3.0f}) frameWithMoverAt(z);
-  EXPECT_EQ(RenderSystem::VoxelisedEntries, 1) << "the still cube is not drawn again";
+  EXPECT_EQ(l->State.VoxelisedEntries, 1) << "the still cube is not drawn again";
   EXPECT_GT(occupiedAbove(6), 0);
   const std::vector<uint8_t> onTop = volumes();
-  l->VoxelsValid = false;
+  l->State.VoxelsValid = false;
   frameWithMoverAt(3.0f);
-  EXPECT_EQ(RenderSystem::VoxelisedEntries, 2);
+  EXPECT_EQ(l->State.VoxelisedEntries, 2);
   EXPECT_TRUE(volumes() == onTop) << "the moving cube left voxels or distances behind";
 
   // Come to rest, the mover joins the still copy without being drawn again.
@@ -439,7 +521,7 @@ TEST_F(RenderFrame, TheTemporalPassReadsLastFramesNewnessAndWritesTheOther) {
   Camera* c = ComponentHandler<Camera>::Get(camera);
   // Start both from "new to the history".
   SaneGL::ClearColor(glm::vec4(0.0f));
-  for (Texbit* t : {c->Newness1, c->Newness2}) {
+  for (Texbit* t : {c->Targets.Newness1, c->Targets.Newness2}) {
     ASSERT_NE(t, nullptr);
     RenderTextureGuy::UseTex(static_cast<RenderTexture*>(t));
     SaneGL::Clear(GL_COLOR_BUFFER_BIT);
@@ -448,8 +530,8 @@ TEST_F(RenderFrame, TheTemporalPassReadsLastFramesNewnessAndWritesTheOther) {
   Frame();
   Frame();
   // A still pixel counts the frames its history has gathered.
-  EXPECT_FLOAT_EQ(Centre(c->Newness1), 2.0f) << "this frame's";
-  EXPECT_FLOAT_EQ(Centre(c->Newness2), 1.0f) << "last frame's, kept apart";
+  EXPECT_FLOAT_EQ(Centre(c->Targets.Newness1), 2.0f) << "this frame's";
+  EXPECT_FLOAT_EQ(Centre(c->Targets.Newness2), 1.0f) << "last frame's, kept apart";
 }
 
 namespace {

@@ -166,7 +166,7 @@ class StreetPresets : public KestorTest::GLTest {
 
   // The linear light the presentation pass tone-maps, rows from the bottom.
   Picture Linear() {
-    Texbit* history = ComponentHandler<Camera>::Get(camera)->OldLayer1;
+    Texbit* history = ComponentHandler<Camera>::Get(camera)->Targets.OldLayer1;
     const std::vector<uint8_t> bytes =
         KestorTest::ReadTexels(*history, GL_RGB, GL_FLOAT, history->Width * history->Height * 12);
     Picture p(static_cast<size_t>(history->Width * history->Height));

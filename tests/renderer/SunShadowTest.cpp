@@ -549,7 +549,8 @@ TEST_F(SunShadows, AMapDrawnAgainInPartEqualsOneDrawnWhole) {
   r.Load("Outdoor");
   Look(r);
   r.Frames(2);
-  SunShadow& shadow = SunShadow::Of(r.CameraThing());
+  ASSERT_NE(SunShadow::Of(r.CameraThing()), nullptr);
+  SunShadow& shadow = *SunShadow::Of(r.CameraThing());
   EXPECT_EQ(shadow.TexelsDrawn(), 0) << "a still scene";
   auto read = [](DepthTexture* map) {
     std::vector<uint8_t> bytes =

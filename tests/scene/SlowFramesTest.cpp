@@ -22,7 +22,7 @@
 #include "gui/GUI.h"
 #include "gui/IMGUI.h"
 #include "render/DrawSystem.h"
-#include "renderer/Cloth.h"
+#include "renderer/Curtain.h"
 #include "scene/FlyCam.h"
 #include "scene/InputSystem.h"
 #include "engine/CommandLine.h"

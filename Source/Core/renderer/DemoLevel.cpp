@@ -10,10 +10,12 @@
 #include "engine/Resource.h"
 #include "engine/Scene.h"
 #include "render/Texbit.h"
-#include "renderer/Cloth.h"
+#include "cloth/Cloth.h"
 #include "renderer/DemoComposition.h"
+#include "renderer/FrameResources.h"
 #include "renderer/RenderSystem.h"
 #include "renderer/SidePanel.h"
+#include "scene/Camera.h"
 #include "scene/FlyCam.h"
 #include "scene/Lighting.h"
 #include "scene/MeshRenderer.h"
@@ -35,20 +37,7 @@ Held& State() {
 
 // The renderer makes a light field's volumes the first time it meets it and
 // frees none of them: a level that goes takes them along.
-void ReleaseVolumes(LightField& l) {
-  for (Texbit** volume : {&l.Volume, &l.VolumeBack, &l.FogVolume, &l.DistanceVolume, &l.SkipVolume, &l.SkipBits,
-                          &l.MaterialVolume, &l.EmissionVolume, &l.IrradianceVolume, &l.IrradianceBack,
-                          &l.IrradianceFiltered, &l.SunVolume, &l.StaticMaterial, &l.StaticEmission,
-                          &l.StaticSkip, &l.StaticDistance}) {
-    delete *volume;
-    *volume = nullptr;
-  }
-  l.StaticEntries.clear();
-  l.HeldEntries.clear();
-  l.VoxelsValid = false;
-  l.LightPower = -1.0f;
-  l.Settling = 0;
-}
+void ReleaseVolumes(LightField& l) { ReleaseFieldVolumes(FrameTable(), l); }
 
 // Component storage keeps its fields when a component goes; the mesh
 // renderer's would keep the old level's meshes and materials alive.
@@ -152,7 +141,9 @@ Scene* DemoLevel::Replace(const std::string& path) {
   if (level != nullptr) ChooseSky(*level, held.Sky);
   if (!held.Camera.IsDud()) PlaceCamera(held.Camera, LaunchOptions(), level);
   // What the camera's history and the curtain hold belongs to the old level.
-  RenderSystem::FramesSinceLightChange = 0;
+  if (KestorEngine::Camera* c = ComponentHandler<KestorEngine::Camera>::Get(held.Camera)) {
+    c->Targets.FramesSinceLightChange = 0;
+  }
   ResetParticles();
   ResetConstraints();
   return level;

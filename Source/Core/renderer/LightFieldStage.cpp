@@ -1,8 +1,9 @@
 // The global-illumination inputs: area lights for importance sampling, the
-// sky, the fixed ray frames, the one-time textures and, per light field and
-// frame, the voxelisation of the scene's materials (albedo, normal,
-// emission, occupancy), the distance volume, and the light injection that
-// gives every occupied voxel the light it reflects.
+// sky, the fixed ray frames, the one-time textures and the light-field
+// uniforms; and the work the light field's passes (FieldPasses.cpp) hand
+// over: what the voxels depend on and the plan that follows from it, the
+// sun sweep, and the light injection that gives every occupied voxel the
+// light it reflects.
 //
 // One unit throughout: an emitter's Strength x EmissionColor, the sky's
 // colours and the sun disc are radiance; a voxel stores the radiance its
@@ -11,6 +12,13 @@
 // occupancy) and from the previous frame's voxel radiance (a few rays), so
 // light bounces once more every frame and settles at the multi-bounce
 // answer; with albedo below 1 each bounce is weaker, so it stays bounded.
+//
+//   Area lights .... the areas, the emitters they take their light from
+//   Sun ............ the sweep of its visibility through a field
+//   Sky ............ the light's power, the sky's uniforms
+//   Uniforms ....... ray frames, a field's uniforms and size, the lightmap
+//   Voxel plan ..... what the voxels depend on, what a frame redraws
+//   Injection ...... the light every occupied voxel reflects
 #include <algorithm>
 #include <iterator>
 #include <cmath>
@@ -32,8 +40,8 @@
 #include "render/RenderTextureGuy.h"
 #include "render/ShaderVariant.h"
 #include "render/Texbit.h"
-#include "renderer/Cloth.h"
 #include "renderer/ComputePass.h"
+#include "renderer/FramePasses.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
@@ -55,37 +63,11 @@ glm::vec3 Apply(const glm::mat4& m, glm::vec3 p) {
   return glm::vec3(q);
 }
 
-RenderTexture* MakeVolume(int x, int y, int z, TextureFormats f, bool mipmaps, int filter) {
-  auto* t = new RenderTexture(x, y, f);
-  t->Depth = z;
-  t->Mipmaps = mipmaps;
-  t->FilterMode = filter;
-  t->ToGPU();
-  return t;
-}
-
-// Units 0 and 2 carry the material and the emission; the occupancy mips keep
-// their units.
-void BindColourImages(unsigned program, LightField& first) {
-  BindImage(program, "_MaterialImage", 0, first.MaterialVolume, 0, GL_RG32UI);
-  BindImage(program, "_EmissionImage", 2, first.EmissionVolume, 0, GL_RGBA16F);
-  BindImage(program, "_RayTexImageAlpM2", 4, first.SkipVolume, 1, GL_R8);
-  BindImage(program, "_RayTexImageAlpM3", 1, first.SkipVolume, 2, GL_R8);
-  BindImage(program, "_RayTexImageAlpM4", 3, first.SkipVolume, 3, GL_R8);
-  BindImage(program, "_RayTexImageAlpM5", 5, first.SkipVolume, 4, GL_R8);
-  BindImage(program, "_RayTexImageAlpM6", 6, first.SkipVolume, 5, GL_R8);
-  BindImage(program, "_RayTexImageAlpM7", 7, first.SkipVolume, 6, GL_R8);
-}
-
-void BindDetailImages(unsigned program, LightField& first) {
-  BindImage(program, "_RayTexImageAlp", 0, first.SkipVolume, 0, GL_R8);
-  BindImage(program, "fieldskipBinaryAWrite", 1, first.SkipBits, 0, GL_R32UI);
-}
-
 float Luminance(glm::vec3 c) { return glm::dot(c, glm::vec3(0.2126f, 0.7152f, 0.0722f)); }
 
-// World box of an entry's mesh: the eight corners of its local bounds.
-bool EntryBounds(const DrawEntry& e, glm::vec3& lo, glm::vec3& hi) {
+}  // namespace
+
+bool EntryWorldBounds(const DrawEntry& e, glm::vec3& lo, glm::vec3& hi) {
   const Resource<Mesh>& mesh = std::get<0>(e);
   if (!mesh) return false;
   lo = glm::vec3(1e30f);
@@ -100,6 +82,8 @@ bool EntryBounds(const DrawEntry& e, glm::vec3& lo, glm::vec3& hi) {
   return true;
 }
 
+namespace {
+
 glm::vec3 EmittedRadiance(const DrawEntry& e) {
   UniformBuffer* shared = std::get<5>(e);
   if (shared == nullptr) return glm::vec3(0.0f);
@@ -108,40 +92,6 @@ glm::vec3 EmittedRadiance(const DrawEntry& e) {
   if (strength == shared->Uniforms.end() || strength->second.Type != TypeFloat) return glm::vec3(0.0f);
   if (colour == shared->Uniforms.end() || colour->second.Type != TypeVector3) return glm::vec3(0.0f);
   return glm::max(colour->second.Vector3Value * strength->second.FloatValue, glm::vec3(0.0f));
-}
-
-// Clears level 0 of a volume that has an integer format: glClear leaves
-// those undefined.
-void ClearIntegerVolume(RenderTexture* t) {
-  RenderTextureGuy::UseTexs({t}, {}, {0}, nullptr);
-  const GLuint zero[4] = {0, 0, 0, 0};
-  glClearBufferuiv(GL_COLOR, 0, zero);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  RenderTextureGuy::UseTexDone();
-}
-
-void ClearVolumeLevels(RenderTexture* t, int levels) {
-  SaneGL::ClearColor(glm::vec4(0.0f));
-  for (int k = 0; k < levels; ++k) {
-    if ((t->Width >> k) < 1 || (t->Height >> k) < 1 || (t->Depth >> k) < 1) break;
-    RenderTextureGuy::UseTexs({t}, {}, {k}, nullptr);
-    SaneGL::Clear(GL_COLOR_BUFFER_BIT);
-    RenderTextureGuy::UseTexDone();
-  }
-}
-
-int Max3DTextureSize() {
-  GLint size = 0;
-  glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &size);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  return size;
-}
-
-int MaxSamples() {
-  GLint samples = 1;
-  glGetIntegerv(GL_MAX_SAMPLES, &samples);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  return std::max(1, samples);
 }
 
 }  // namespace
@@ -155,6 +105,9 @@ glm::vec3 RenderSystem::SphereSample(glm::vec3 u) {
   const float z = std::sqrt(std::max(0.0f, 1.0f - x * x - y * y)) * std::sin((u.z - 0.5f) * 3.1415f);
   return {x, y, z};
 }
+
+// ---------------------------------------------------------------------------
+// Area lights
 
 void RenderSystem::FillISUniforms(UniformBuffer& is) {
   std::vector<float> types;
@@ -219,7 +172,7 @@ void RenderSystem::MatchAreaEmitters(UniformBuffer& is, std::vector<DrawEntry>& 
       const glm::vec3 emitted = EmittedRadiance(e);
       if (Luminance(emitted) <= 0.0f) continue;
       glm::vec3 elo, ehi;
-      if (!EntryBounds(e, elo, ehi)) continue;
+      if (!EntryWorldBounds(e, elo, ehi)) continue;
       if (glm::any(glm::lessThan(ehi, lo)) || glm::any(glm::lessThan(hi, elo))) continue;
       if (best == nullptr || Luminance(emitted) > Luminance(radiance[i])) {
         best = &e;
@@ -240,6 +193,9 @@ void RenderSystem::MatchAreaEmitters(UniformBuffer& is, std::vector<DrawEntry>& 
   }
   is.SetVectorArray("ISRadiance", radiance);
 }
+
+// ---------------------------------------------------------------------------
+// Sun
 
 bool RenderSystem::SweepSunlight(LightField& l, const Transform& t, UniformBuffer& time, UniformBuffer& voxel) {
   const Sky* sky = ActiveSky();
@@ -289,6 +245,9 @@ bool RenderSystem::SweepSunlight(LightField& l, const Transform& t, UniformBuffe
   return true;
 }
 
+// ---------------------------------------------------------------------------
+// Sky
+
 float RenderSystem::LightPower(UniformBuffer& is, const std::vector<DrawEntry>& queue) {
   double power = 0.0;
   const std::vector<float>& types = is.Uniforms["ISTypes"].FloatValues;
@@ -306,7 +265,7 @@ float RenderSystem::LightPower(UniformBuffer& is, const std::vector<DrawEntry>& 
   for (const DrawEntry& e : queue) {
     const float emitted = Luminance(EmittedRadiance(e));
     glm::vec3 lo, hi;
-    if (emitted <= 0.0f || !EntryBounds(e, lo, hi)) continue;
+    if (emitted <= 0.0f || !EntryWorldBounds(e, lo, hi)) continue;
     const glm::vec3 size = hi - lo;
     power += emitted * (size.x * size.y + size.y * size.z + size.z * size.x);
   }
@@ -339,6 +298,9 @@ void RenderSystem::FillSkyUniforms(UniformBuffer& field, const Sky* sky) {
   const float radius = std::clamp(s.SunAngle, 0.0f, 180.0f) * 0.5f * 3.14159265f / 180.0f;
   field.SetFloat("_SunCosAngle", std::cos(radius));
 }
+
+// ---------------------------------------------------------------------------
+// Uniforms
 
 void RenderSystem::FillQuickrayUniforms(UniformBuffer& quickray) {
   std::srand(0);
@@ -429,6 +391,9 @@ void RenderSystem::SetupLightmap() {
   // them and they would cost 6 MiB of the pool's neighbours.
 }
 
+// ---------------------------------------------------------------------------
+// Voxel plan
+
 RenderSystem::VoxelPlan RenderSystem::PlanVoxels(const LightField& l, const std::vector<std::uint64_t>& signatures,
                                                  std::uint64_t switches, bool particles) {
   using Signatures = std::vector<std::uint64_t>;
@@ -440,10 +405,11 @@ RenderSystem::VoxelPlan RenderSystem::PlanVoxels(const LightField& l, const std:
   }
   std::sort(now.begin(), now.end());
   // The first time, everything goes into the static copy.
-  if (!l.VoxelsValid || l.VoxelSwitches != switches) return plan;
-  const Signatures& held = l.HeldEntries;
-  const Signatures& kept = l.StaticEntries;
-  if (now == held && !particles && !l.HeldParticles) {
+  const LightFieldState& record = l.State;
+  if (!record.VoxelsValid || record.VoxelSwitches != switches) return plan;
+  const Signatures& held = record.HeldEntries;
+  const Signatures& kept = record.StaticEntries;
+  if (now == held && !particles && !record.HeldParticles) {
     plan.What = VoxelPlan::Step::Stand;
     plan.Promote = held != kept;
     return plan;
@@ -484,347 +450,90 @@ RenderSystem::VoxelPlan RenderSystem::PlanVoxels(const LightField& l, const std:
   return plan;
 }
 
-void RenderSystem::LightFieldStage(Thing thing, std::vector<DrawEntry>& queue, UniformBuffer& time,
-                                   UniformBuffer& is, UniformBuffer& quickray, UniformBuffer& field) {
-  LightField* l = ComponentHandler<LightField>::Get(thing);
-  Transform* T = ComponentHandler<Transform>::Get(thing);
-  if (l == nullptr || T == nullptr) return;
-  // A field without voxels has nothing to render into.
-  if (FieldVolumeSize(l->Resolution, 2).x == 0) return;
+namespace {
 
-  if (l->VolumeBack == nullptr) {
-    const glm::ivec3 size = FieldVolumeSize(l->Resolution, Max3DTextureSize());
-    const glm::ivec3 asked(glm::min(l->Resolution, glm::vec3(1e9f)));
-    if (size != asked) {
-      std::cout << "LightField of Thing " << thing.ID << ": resolution " << l->Resolution.x << ","
-                << l->Resolution.y << "," << l->Resolution.z << " is outside 2 to "
-                << std::max(2, Max3DTextureSize() / 2) << " voxels per axis or over "
-                << static_cast<long>(kMaxFieldVoxels) << " in all; using " << size.x << "," << size.y << ","
-                << size.z << std::endl;
-    }
-    // The uniforms describe the volumes that exist.
-    l->Resolution = glm::vec3(size);
-    const int X = size.x, Y = size.y, Z = size.z;
-    l->VolumeBack = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, true, 0);
-    l->Volume = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, true, 0);
-    l->FogVolume = MakeVolume(64, 64, 64, TextureFormats::RGBA16F, false, 1);
-    l->SkipVolume = MakeVolume(2 * X, 2 * Y, 2 * Z, TextureFormats::R8, true, 0);
-    // Integer volumes cannot have mip levels generated; nothing reads theirs.
-    l->SkipBits = MakeVolume(X, Y, 80, TextureFormats::R32UI, false, 0);
-    l->DistanceVolume = MakeVolume(X, Y, Z, TextureFormats::R8UI, false, 0);
-    l->MaterialVolume = MakeVolume(X, Y, Z, TextureFormats::RG32UI, false, 0);
-    l->EmissionVolume = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
-    l->IrradianceVolume = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
-    l->IrradianceBack = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
-    l->IrradianceFiltered = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
-    l->SunVolume = MakeVolume(X, Y, Z, TextureFormats::RG8, false, 1);
-    {
-      // Beyond the field the sun is seen: the border is sunlit open air.
-      GLint bound = 0;
-      glGetIntegerv(GL_TEXTURE_BINDING_3D, &bound);
-      glBindTexture(GL_TEXTURE_3D, l->SunVolume->ID);
-      const GLfloat border[4] = {1.0f, 1.0f, 0.0f, 0.0f};
-      for (GLenum wrap : {GL_TEXTURE_WRAP_S, GL_TEXTURE_WRAP_T, GL_TEXTURE_WRAP_R}) {
-        glTexParameteri(GL_TEXTURE_3D, wrap, GL_CLAMP_TO_BORDER);
-      }
-      glTexParameterfv(GL_TEXTURE_3D, GL_TEXTURE_BORDER_COLOR, border);
-      glBindTexture(GL_TEXTURE_3D, static_cast<GLuint>(bound));
-      Debug::_CheckGLError("RELEASE", __LINE__);
-    }
-    l->StaticSkip = MakeVolume(2 * X, 2 * Y, 2 * Z, TextureFormats::R8, true, 0);
-    l->StaticDistance = MakeVolume(X, Y, Z, TextureFormats::R8UI, false, 0);
-    l->StaticMaterial = MakeVolume(X, Y, Z, TextureFormats::RG32UI, false, 0);
-    l->StaticEmission = MakeVolume(X, Y, Z, TextureFormats::RGBA16F, false, 0);
-    l->VoxelsValid = false;
-    // The first injection blends into these: start from no light.
-    for (Texbit* v : {l->Volume, l->VolumeBack, l->IrradianceVolume, l->IrradianceBack, l->IrradianceFiltered}) {
-      ClearVolumeLevels(static_cast<RenderTexture*>(v), 1);
-    }
+// A buffer's values whatever the order of its map: setting a value again
+// re-inserts its entry, which may move it in the map's iteration order.
+std::uint64_t ValuesSignature(UniformBuffer& buffer) {
+  std::uint64_t sum = 0;
+  for (auto& [name, u] : buffer.Uniforms) {
+    u.CalculateHash();
+    sum += HashCombine(HashName(name), u.ValueHash);
   }
-  LightField* first = ComponentHandler<LightField>::Get(LitThings.front());
-  if (first == nullptr || first->VolumeBack == nullptr || first->MaterialVolume == nullptr) first = l;
-
-  l->WorldToLocalPast = l->WorldToLocal;
-  field = UniformBuffer();
-  FillFieldUniforms(field, *l, *T);
-  field.CalculateHash();
-
-  UniformBuffer voxel = field;
-  glm::vec3 cameraPos(0.0f);
-  if (!CameraThings.empty()) {
-    if (Transform* ct = ComponentHandler<Transform>::Get(CameraThings.front())) cameraPos = ct->Position;
-  }
-  voxel.SetVector("_CameraPos", cameraPos);
-  voxel.CalculateHash();
-
-  l->WorldToLocal = T->WorldInverse;
-  voxel.SetMatrix4("_LightFieldWorldToLocal", l->WorldToLocal);
-  UniformBuffer voxelView;
-  voxelView.SetMatrix4("_WorldToView", T->WorldInverse);
-
-  const int maxSamples = MaxSamples();
-  Resource<Mesh>& display = ParticlesDisplay();
-  const bool particles = display && Particles().Count != 0 && particlesRender;
-
-  SaneGL::DepthTest(SaneGL::ValueComparison::Always);
-  // Occupancy is rebuilt from scratch (or from the static copy) whenever
-  // something moved, so that a thing that moved or went away leaves nothing
-  // behind to block or leak light. The line is printed at the old clearing
-  // cadence only, not every frame.
-  if (l->VoxelPhase == 1 && ClearVoxels->value) std::cout << "CLEARING DISTANCE STUFF" << std::endl;
-
-  // The curtain's particles as points, into the voxel pass that is open.
-  auto drawCurtain = [&](const char* pass, std::vector<UniformBuffer*> list, void (*bind)(unsigned, LightField&)) {
-    glEnable(GL_PROGRAM_POINT_SIZE);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
-    particlesRender->Use(pass, &list);
-    SaneGL::StateSync();
-    if (unsigned program = CurrentProgram()) bind(program, *first);
-    Draw::DrawMesh(display, glm::mat4(1.0f), -1);
-    SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
-  };
-
-  // Draws the voxelised entries that `pick` chooses (and the curtain) into
-  // the material volumes and the occupancy mips.
-  auto drawColour = [&](const std::function<bool(size_t)>& pick, bool withParticles) {
-    PassScope timer("Voxels");
-    SaneGL::StatePush();
-    RenderTextureGuy::UseTex(l->VolumeBack->Width, l->VolumeBack->Height, std::min(maxSamples, 16));
-    voxel.SetTexture("_RayTex", first->VolumeBack);
-    voxel.CalculateHash();
-    SaneGL::DepthTest(SaneGL::ValueComparison::Always);
-    SaneGL::CullFace(SaneGL::FaceSide::None);
-    SaneGL::Multisample(true);
-    for (size_t i = 0; i < queue.size(); ++i) {
-      DrawEntry& e = queue[i];
-      if (!std::get<8>(e) || !std::get<4>(e) || !pick(i)) continue;
-      std::get<6>(e).CalculateHash();
-      UniformBuffer draw;
-      draw.SetMatrix4("_LocalToWorld_Past", std::get<3>(e));
-      draw.SetMatrix4("_WorldToLocal_Past", Draw::AffineInverse(std::get<3>(e)).WorldToLocal);
-      std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &draw, &std::get<6>(e)};
-      if (std::get<5>(e) != nullptr) list.push_back(std::get<5>(e));
-      list.push_back(&is);
-      std::get<4>(e)->Use("VoxelizeMidAndColor", &list);
-      SaneGL::StateSync();
-      if (unsigned program = CurrentProgram()) BindColourImages(program, *first);
-      Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
-      VoxelisedEntries += 1;
-    }
-    if (withParticles) drawCurtain("VoxelizeMidAndColor", {&time, &voxelView, &voxel, &is}, &BindColourImages);
-    RenderTextureGuy::UseTexDone();
-    SaneGL::StatePop();
-  };
-
-  // The occupancy at twice the resolution (level 0 of the skip volume).
-  auto drawDetail = [&](const std::function<bool(size_t)>& pick, bool withParticles) {
-    if (!UpdateVoxelsHQ->value) return;
-    PassScope timer("Voxel detail");
-    SaneGL::StatePush();
-    RenderTextureGuy::UseTex(l->SkipVolume->Width, l->SkipVolume->Height, std::min(maxSamples, 8));
-    SaneGL::DepthTest(SaneGL::ValueComparison::Always);
-    SaneGL::CullFace(SaneGL::FaceSide::None);
-    SaneGL::Multisample(true);
-    for (size_t i = 0; i < queue.size(); ++i) {
-      DrawEntry& e = queue[i];
-      if (!std::get<8>(e) || !std::get<4>(e) || !pick(i)) continue;
-      std::vector<UniformBuffer*> list = {&time, &voxelView, &voxel, &std::get<6>(e)};
-      if (std::get<5>(e) != nullptr) list.push_back(std::get<5>(e));
-      list.push_back(&is);
-      list.push_back(&quickray);
-      std::get<4>(e)->Use("VoxelizeDetail", &list);
-      SaneGL::StateSync();
-      if (unsigned program = CurrentProgram()) BindDetailImages(program, *first);
-      Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
-    }
-    if (withParticles) drawCurtain("VoxelizeDetail", {&time, &voxelView, &voxel, &is, &quickray}, &BindDetailImages);
-    RenderTextureGuy::UseTexDone();
-    SaneGL::StatePop();
-  };
-
-  // The distances of the voxels from `lo` to `hi` (exclusive), from the
-  // occupancy mips as they stand.
-  const glm::ivec3 fieldSize(l->DistanceVolume->Width, l->DistanceVolume->Height, l->DistanceVolume->Depth);
-  auto buildDistance = [&](glm::ivec3 lo, glm::ivec3 hi) {
-    if (!UpdateAcceleration->value || !FieldDistanceGenerateAccurate) return;
-    lo = glm::clamp(lo, glm::ivec3(0), fieldSize);
-    hi = glm::clamp(hi, glm::ivec3(0), fieldSize);
-    if (glm::any(glm::lessThanEqual(hi, lo))) return;
-    PassScope timer("Distance");
-    // The image writes above must land before the distance pass samples them.
-    glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    RenderTextureGuy::UseTexs({static_cast<RenderTexture*>(l->DistanceVolume)}, {}, {0}, nullptr);
-    // The viewport picks the columns (the fragment's window position is its
-    // voxel), the slice range the layers.
-    SaneGL::Viewport(lo.x, lo.y, hi.x - lo.x, hi.y - lo.y);
-    // The geometry stage repeats the quad for at most 64 slices a draw.
-    for (int z = lo.z; z < hi.z; z += 64) {
-      UniformBuffer slices;
-      slices.SetVector("_SliceRange", glm::vec2(z, std::min(64, hi.z - z)));
-      std::vector<UniformBuffer*> list = {&time, &voxel, &slices};
-      FieldDistanceGenerateAccurate->Use(&list);
-      SaneGL::StateSync();
-      Draw::Blit(l->SkipVolume);
-    }
-    RenderTextureGuy::UseTexDone();
-  };
-
-  auto copyVolumes = [&](bool toStatic) {
-    PassScope timer("Voxel copy");
-    glMemoryBarrier(GL_TEXTURE_UPDATE_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    auto copy = [toStatic](Texbit* live, Texbit* kept, int levels) {
-      Texbit* from = toStatic ? live : kept;
-      Texbit* to = toStatic ? kept : live;
-      for (int k = 0; k < levels; ++k) {
-        const int w = std::max(1, from->Width >> k), h = std::max(1, from->Height >> k), d = std::max(1, from->Depth >> k);
-        glCopyImageSubData(from->ID, GL_TEXTURE_3D, k, 0, 0, 0, to->ID, GL_TEXTURE_3D, k, 0, 0, 0, w, h, d);
-        Debug::_CheckGLError("RELEASE", __LINE__);
-        if (w == 1 && h == 1 && d == 1) break;
-      }
-    };
-    copy(l->MaterialVolume, l->StaticMaterial, 1);
-    copy(l->EmissionVolume, l->StaticEmission, 1);
-    copy(l->DistanceVolume, l->StaticDistance, 1);
-    // With "Clear Voxels" off the occupancy keeps whatever was drawn into it.
-    if (toStatic || ClearVoxels->value) copy(l->SkipVolume, l->StaticSkip, SkipLevels);
-  };
-
-  const std::vector<std::uint64_t> signatures = VoxelEntrySignatures(queue);
-  auto sorted = [&](const std::function<bool(size_t)>& pick) {
-    std::vector<std::uint64_t> out;
-    for (size_t i = 0; i < signatures.size(); ++i) {
-      if (signatures[i] != 0 && pick(i)) out.push_back(signatures[i]);
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-  };
-  auto everything = [](size_t) { return true; };
-
-  if (!UpdateVoxels->value) {
-    // Nothing is voxelised: the volumes keep what they hold, and they are
-    // built afresh once the switch is back on.
-    l->VoxelsValid = false;
-    buildDistance(glm::ivec3(0), fieldSize);
-    drawDetail(everything, particles);
-  } else {
-    const std::uint64_t switches = VoxelSwitchSignature(T->World);
-    const VoxelPlan plan = PlanVoxels(*l, signatures, switches, particles);
-    auto still = [&](size_t i) { return !plan.Moving[i]; };
-    auto moving = [&](size_t i) { return plan.Moving[i]; };
-    VoxelisedEntries = 0;
-    if (plan.What == VoxelPlan::Step::Rebuild) {
-      // This frame's materials replace the last: a moved object, or a lamp
-      // switched off, must not stay in the volume.
-      ClearIntegerVolume(static_cast<RenderTexture*>(l->MaterialVolume));
-      ClearVolumeLevels(static_cast<RenderTexture*>(l->EmissionVolume), 1);
-      if (ClearVoxels->value) ClearVolumeLevels(static_cast<RenderTexture*>(l->SkipVolume), SkipLevels);
-      drawColour(still, false);
-      drawDetail(still, false);
-      buildDistance(glm::ivec3(0), fieldSize);
-      copyVolumes(true);
-      l->StaticEntries = sorted(still);
-    } else if (plan.What == VoxelPlan::Step::Restore) {
-      copyVolumes(false);
-    } else if (plan.Promote) {
-      copyVolumes(true);
-      l->StaticEntries = l->HeldEntries;
-    }
-    if (plan.What != VoxelPlan::Step::Stand) {
-      // The moving entries on top, and the distances they can change: the
-      // distance pass looks up to two cells of 8 voxels around a voxel.
-      glm::vec3 lo(1e30f), hi(-1e30f);
-      for (size_t i = 0; i < queue.size(); ++i) {
-        glm::vec3 a, b;
-        if (!plan.Moving[i] || !EntryBounds(queue[i], a, b)) continue;
-        for (int c = 0; c < 8; ++c) {
-          const glm::vec3 corner((c & 1) ? b.x : a.x, (c & 2) ? b.y : a.y, (c & 4) ? b.z : a.z);
-          const glm::vec3 v = (Apply(T->WorldInverse, corner) * 0.5f + 0.5f) * glm::vec3(fieldSize);
-          lo = glm::min(lo, v);
-          hi = glm::max(hi, v);
-        }
-      }
-      // The curtain's particles, drawn as points where the display mesh
-      // holds them (world positions); with none at hand, all distances.
-      static const std::vector<float> noCurtain;
-      const std::vector<float>& curtain = particles ? display->Vertices : noCurtain;
-      for (size_t k = 0; k + 2 < curtain.size(); k += 3) {
-        const glm::vec3 at(curtain[k], curtain[k + 1], curtain[k + 2]);
-        const glm::vec3 v = (Apply(T->WorldInverse, at) * 0.5f + 0.5f) * glm::vec3(fieldSize);
-        lo = glm::min(lo, v);
-        hi = glm::max(hi, v);
-      }
-      if (lo.x <= hi.x || particles) {
-        drawColour(moving, particles);
-        drawDetail(moving, particles);
-        // A voxel's distance reads the 3 x 3 x 3 cells of 8 voxels around
-        // its own cell: every voxel whose cell touches a cell of a mover or
-        // of the curtain. Converted to whole cells only when bounded: the
-        // unset bounds (±1e30) have no int, nor has a cloth blown apart.
-        const bool known = !particles || !curtain.empty();
-        const bool bounded = known && glm::all(glm::lessThan(glm::abs(lo) + glm::abs(hi), glm::vec3(1e8f)));
-        if (bounded) {
-          buildDistance((glm::ivec3(glm::floor(lo / 8.0f)) - 1) * 8, (glm::ivec3(glm::floor(hi / 8.0f)) + 2) * 8);
-        } else {
-          buildDistance(glm::ivec3(0), fieldSize);
-        }
-      }
-    }
-    l->VoxelsValid = true;
-    l->VoxelSwitches = switches;
-    l->HeldEntries = sorted(everything);
-    l->HeldParticles = particles;
-  }
-  voxel.SetTexture("_LightFieldDistanceMips", l->SkipVolume);
-  voxel.SetTexture("_LightField", l->Volume);
-
-  if (UpdateAcceleration->value) {
-    PassScope timer("Sunlight");
-    glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-    Debug::_CheckGLError("RELEASE", __LINE__);
-    SweepSunlight(*l, *T, time, voxel);
-  }
-  // Make this frame's image writes visible to the passes that follow.
-  glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-  Debug::_CheckGLError("RELEASE", __LINE__);
-
-  // "Update GI" off leaves the reflected light as it is: frozen, not black.
-  const float power = LightPower(is, queue);
-  if (LightingChanged || std::abs(power - l->LightPower) > SettleChange * std::max(power, l->LightPower)) {
-    l->Settling = SettleFrames;
-    FramesSinceLightChange = 0;
-  }
-  l->LightPower = power;
-  if (UpdateGI->value) {
-    PassScope timer("Light injection");
-    if (InjectLight(*l, time, is, voxel)) {
-      std::swap(l->Volume, l->VolumeBack);
-      std::swap(l->IrradianceVolume, l->IrradianceBack);
-    }
-  }
-  // "Update GI" off keeps the light as it is: nothing is settling then.
-  LightSettling = LightSettling || (UpdateGI->value && l->Settling > 0);
-  l->VoxelPhase += 1;
-  if (l->VoxelPhase == 256) l->VoxelPhase = 1;
-  SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
-
-  // The camera passes read this frame's light, placed as it was voxelised.
-  field.SetTexture("_LightField", l->Volume);
-  field.SetTexture("_LightFieldIrradiance", l->IrradianceFiltered);
-  field.SetTexture("_LightFieldSun", l->SunVolume);
-  field.SetMatrix4("_LightFieldWorldToLocal", l->WorldToLocal);
-  field.CalculateHash();
+  return sum;
 }
 
-bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel) {
-  LightInjection = Resources<Shader>::Get("VoxelRaytracing/LightInjection");
-  if (!LightInjection || l.VolumeBack == nullptr || l.IrradianceBack == nullptr) return false;
-  // The voxels to light, listed by the "Select" pass.
-  static WorkList list;
-  list.Reset(static_cast<size_t>(l.VolumeBack->Width) * l.VolumeBack->Height * l.VolumeBack->Depth, 0);
+}  // namespace
 
+std::vector<std::uint64_t> RenderSystem::VoxelEntrySignatures(std::vector<DrawEntry>& queue) {
+  auto mixMatrix = [](std::uint64_t& seed, const glm::mat4& m) {
+    for (int c = 0; c < 4; ++c) {
+      for (int r = 0; r < 4; ++r) seed = HashCombine(seed, HashFloat(m[c][r]));
+    }
+  };
+  std::unordered_map<UniformBuffer*, std::uint64_t> materials;
+  std::vector<std::uint64_t> out(queue.size(), 0);
+  for (size_t i = 0; i < queue.size(); ++i) {
+    DrawEntry& e = queue[i];
+    if (!std::get<8>(e) || !std::get<4>(e)) continue;
+    std::uint64_t seed = 0;
+    auto mix = [&seed](std::uint64_t v) { seed = HashCombine(seed, v); };
+    mix(reinterpret_cast<std::uintptr_t>(std::get<0>(e).Object()));
+    mix(static_cast<std::uint64_t>(std::get<1>(e)) + 5u);
+    mixMatrix(seed, std::get<2>(e));
+    mix(reinterpret_cast<std::uintptr_t>(std::get<4>(e).Object()));
+    mix(ValuesSignature(std::get<6>(e)));
+    if (UniformBuffer* shared = std::get<5>(e)) {
+      // Presets edit material values in place: take them as they are now.
+      auto found = materials.find(shared);
+      if (found == materials.end()) found = materials.emplace(shared, ValuesSignature(*shared)).first;
+      mix(reinterpret_cast<std::uintptr_t>(shared));
+      mix(found->second);
+    }
+    // 0 marks an entry that is not voxelised.
+    out[i] = seed != 0 ? seed : 1;
+  }
+  return out;
+}
+
+std::uint64_t RenderSystem::VoxelSwitchSignature(const glm::mat4& fieldWorld) {
+  std::uint64_t seed = 0;
+  for (int c = 0; c < 4; ++c) {
+    for (int r = 0; r < 4; ++r) seed = HashCombine(seed, HashFloat(fieldWorld[c][r]));
+  }
+  // The switches choose what is voxelised.
+  for (CVar<bool>* v : {UpdateVoxelsHQ, UpdateAcceleration, ClearVoxels}) seed = HashCombine(seed, v->value ? 1u : 2u);
+  return seed;
+}
+
+std::uint64_t RenderSystem::LightingSignature() {
+  std::uint64_t seed = 0;
+  auto mix = [&seed](std::uint64_t v) { seed = HashCombine(seed, v); };
+  auto mixVector = [&mix](glm::vec3 v) {
+    for (int k = 0; k < 3; ++k) mix(HashFloat(v[k]));
+  };
+  if (const Sky* sky = ActiveSky()) {
+    for (glm::vec3 v : {sky->ZenithColor, sky->HorizonColor, sky->GroundColor, sky->SunDirection, sky->SunColor}) {
+      mixVector(v);
+    }
+    for (float f : {sky->SkyStrength, sky->SunStrength, sky->SunAngle}) mix(HashFloat(f));
+  }
+  for (CVar<bool>* v : {CastGI, CastIS, CastSpecular, HQReflections, VisualizeVoxels, RaycastScreen,
+                        DeferredOrForward, RenderGBuffer}) {
+    mix(v->value ? 1u : 2u);
+  }
+  return seed;
+}
+
+// ---------------------------------------------------------------------------
+// Injection
+
+namespace {
+
+// What the injection reads: last frame's light and this frame's voxels.
+// While the light settles every voxel is relit each frame from this
+// frame's light alone.
+UniformBuffer InjectionInputs(const LightField& l, bool settling) {
   UniformBuffer inputs;
   inputs.SetTexture("_LightField", l.Volume);
   inputs.SetTexture("_LightFieldIrradiance", l.IrradianceVolume);
@@ -832,28 +541,15 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   inputs.SetTexture("_LightFieldEmission", l.EmissionVolume);
   inputs.SetTexture("_LightFieldDistance", l.DistanceVolume);
   inputs.SetTexture("_LightFieldSun", l.SunVolume);
-  // While the light settles every voxel is relit each frame from this
-  // frame's light alone.
-  const bool settling = l.Settling > 0;
-  if (settling) --l.Settling;
-  inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(InjectionShare));
+  inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(RenderSystem::InjectionShare));
   inputs.SetVector("_InjectionBlend", settling ? glm::vec2(1.0f) : glm::vec2(0.5f, 0.25f));
   inputs.CalculateHash();
-  std::vector<UniformBuffer*> buffers = {&time, &voxel, &is, &inputs};
-  auto bindOutputs = [&](unsigned program) {
-    BindImage(program, "_RadianceOut", 0, l.VolumeBack, 0, GL_RGBA16F);
-    BindImage(program, "_IrradianceOut", 1, l.IrradianceBack, 0, GL_RGBA16F);
-    BindImage(program, "_LightFieldDistanceImage", 2, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
-  };
+  return inputs;
+}
 
-  unsigned program = UseCompute(*LightInjection, "Select", &buffers);
-  if (program == 0) return false;
-  // One invocation per 2 x 2 x 2 voxels, 4 x 4 x 4 of them a work group.
-  const auto groups = [](int n) { return static_cast<unsigned>((n + 7) / 8); };
-  glDispatchCompute(groups(l.VolumeBack->Width), groups(l.VolumeBack->Height), groups(l.VolumeBack->Depth));
-  Debug::_CheckGLError("RELEASE", __LINE__);
-  // The voxels not relit this frame keep their light: the whole of last
-  // frame's volumes first, the listed voxels written over them.
+// The voxels not relit this frame keep their light: the whole of last
+// frame's volumes first, the listed voxels written over them.
+void CarryLastFramesLight(const LightField& l) {
   glMemoryBarrier(GL_TEXTURE_UPDATE_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
   for (auto [from, to] : {std::pair{l.Volume, l.VolumeBack}, std::pair{l.IrradianceVolume, l.IrradianceBack}}) {
@@ -863,23 +559,53 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   }
   glMemoryBarrier(GL_COMMAND_BARRIER_BIT | GL_SHADER_STORAGE_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
+}
+
+// The indirect light averaged over each surface's neighbouring voxels, for
+// the voxels just relit.
+void FilterIrradiance(const LightField& l, const WorkList& relit, bool settling, UniformBuffer& time,
+                      UniformBuffer& voxel) {
+  UniformBuffer inputs;
+  inputs.SetTexture("_LightFieldIrradiance", l.IrradianceBack);
+  inputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
+  inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(RenderSystem::InjectionShare));
+  std::vector<UniformBuffer*> buffers = {&time, &voxel, &inputs};
+  const unsigned program = UseCompute(*RenderSystem::LightInjection, "Filter", &buffers);
+  if (program == 0) return;
+  BindImage(program, "_FilteredOut", 0, l.IrradianceFiltered, 0, GL_RGBA16F);
+  DispatchIndirect(relit.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+}
+
+}  // namespace
+
+bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel) {
+  LightInjection = Resources<Shader>::Get("VoxelRaytracing/LightInjection");
+  if (!LightInjection || l.VolumeBack == nullptr || l.IrradianceBack == nullptr) return false;
+  // The voxels to light, listed by the "Select" dispatch; scratch of this
+  // pass alone.
+  static WorkList list;
+  list.Reset(static_cast<size_t>(l.VolumeBack->Width) * l.VolumeBack->Height * l.VolumeBack->Depth, 0);
+  const bool settling = l.State.Settling > 0;
+  if (settling) --l.State.Settling;
+  UniformBuffer inputs = InjectionInputs(l, settling);
+  std::vector<UniformBuffer*> buffers = {&time, &voxel, &is, &inputs};
+
+  unsigned program = UseCompute(*LightInjection, "Select", &buffers);
+  if (program == 0) return false;
+  // One invocation per 2 x 2 x 2 voxels, 4 x 4 x 4 of them a work group.
+  const auto groups = [](int n) { return static_cast<unsigned>((n + 7) / 8); };
+  glDispatchCompute(groups(l.VolumeBack->Width), groups(l.VolumeBack->Height), groups(l.VolumeBack->Depth));
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  CarryLastFramesLight(l);
 
   program = UseCompute(*LightInjection, "Inject", &buffers);
   if (program == 0) return false;
-  bindOutputs(program);
+  BindImage(program, "_RadianceOut", 0, l.VolumeBack, 0, GL_RGBA16F);
+  BindImage(program, "_IrradianceOut", 1, l.IrradianceBack, 0, GL_RGBA16F);
+  BindImage(program, "_LightFieldDistanceImage", 2, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
   UploadISArrays(program, is);
   DispatchIndirect(list.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-
-  UniformBuffer filterInputs;
-  filterInputs.SetTexture("_LightFieldIrradiance", l.IrradianceBack);
-  filterInputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
-  filterInputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(InjectionShare));
-  std::vector<UniformBuffer*> filterBuffers = {&time, &voxel, &filterInputs};
-  program = UseCompute(*LightInjection, "Filter", &filterBuffers);
-  if (program != 0) {
-    BindImage(program, "_FilteredOut", 0, l.IrradianceFiltered, 0, GL_RGBA16F);
-    DispatchIndirect(list.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-  }
+  FilterIrradiance(l, list, settling, time, voxel);
   return true;
 }
 

@@ -2,8 +2,11 @@
 // The frame: voxelise the light fields, render every camera through the
 // deferred pipeline (G-buffer, lighting compute, emission, lightmap, motion,
 // temporal supersampling, presentation), draw the GUI queue on top and swap.
+// The passes and their order are the pass table's (renderer/PassTable.h);
+// this system prepares the frame's inputs and runs the table.
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,8 @@ class Transform;
 class Texbit;
 class RenderTexture;
 class DepthTexture;
+class PassTable;
+struct FrameInputs;
 
 class RenderSystem {
  public:
@@ -42,9 +47,6 @@ class RenderSystem {
   static void RenderFrame(KestorEngineFlyHahaJk* engine);
 
   static void SetupShaderResources();
-  // Called after a program of the frame is made current: notes whether it
-  // samples the lightmap, which is drawn only while something does.
-  static void NoteLightmapReader();
   static void SetupLightmap();
   // Three numbers in 0..1 to a point of the unit ball (not normalised).
   static glm::vec3 SphereSample(glm::vec3 u);
@@ -70,9 +72,6 @@ class RenderSystem {
   // kMaxFieldVoxels; all zero when an axis is below one voxel (or NaN).
   static constexpr double kMaxFieldVoxels = 16777216.0;
   static glm::ivec3 FieldVolumeSize(glm::vec3 resolution, int max3DSize);
-  // The light-field stage for one Thing of LitThings.
-  static void LightFieldStage(Thing t, std::vector<DrawEntry>& queue, UniformBuffer& time,
-                              UniformBuffer& is, UniformBuffer& quickray, UniformBuffer& field);
   // Gives every occupied voxel of `l` the light it reflects, into
   // VolumeBack; false when the pass could not run (no swap then). Each
   // voxel is relit every InjectionShare frames, in turn.
@@ -93,15 +92,8 @@ class RenderSystem {
   // lighting computes. When it changes, or the light's power does, the
   // fields relight without history and the temporal history is cut short.
   static std::uint64_t LightingSignature();
-  static inline std::uint64_t lastLightingSignature = 0;
-  static inline bool LightingChanged = false;
-  // Frames since the light last changed, and whether a field still settles.
-  static inline int FramesSinceLightChange = 1 << 20;
-  static inline bool LightSettling = false;
-  // The most frames a still pixel's history may hold this frame: 1 in the
-  // frame the light changed, then growing by one a frame, at most
-  // KeptWhileSettling while the light field settles.
-  static float HistoryCap();
+  // The most frames a still pixel's history may hold while a light field
+  // settles.
   static constexpr float KeptWhileSettling = 1.0f;
 
   // Frame timing: the clamped simulation step for a frame starting at `now`
@@ -127,9 +119,6 @@ class RenderSystem {
     bool Promote = false;
     std::vector<bool> Moving;  // per entry of `signatures`; false where it is 0
   };
-  // Entries drawn into the light field volumes in the last frame that
-  // updated them (the curtain not counted).
-  static inline int VoxelisedEntries = 0;
   // Levels of the skip volume the voxelisation writes (0: the detail).
   static constexpr int SkipLevels = 7;
   static VoxelPlan PlanVoxels(const LightField& l, const std::vector<std::uint64_t>& signatures,
@@ -153,8 +142,15 @@ class RenderSystem {
   static inline float CPUlastFPS = 16.0f;
   static inline int frameCounter = 0;
   static inline bool maswap = false;
-  // Some program sampled the lightmap in the previous frame.
-  static inline bool LightmapRead = false;
+  // The probed resources (the lightmap) that some program of the last frame
+  // sampled: the pass table draws them only for a reader.
+  static inline std::set<std::string> SampledLastFrame;
+  // Resources of the pass table that code outside it reads after the frame
+  // (a test reading the lit colour): their passes run whoever else reads
+  // them.
+  static inline std::set<std::string> ReadAfterFrame;
+  // The table the frame runs; null: FrameTable(). Not owned.
+  static inline const PassTable* Table = nullptr;
   // The control panel and the frame-rate text; off for clean captures.
   static inline bool ShowOverlay = true;
 
@@ -167,17 +163,20 @@ class RenderSystem {
   static inline Resource<Shader> FillMotionBuffer;
   static inline Resource<Shader> LightInjection;
 
+  // The lit colour and the scene depth of the camera rendered last (its
+  // CameraTargets keep them); for callers that know one camera.
   static inline RenderTexture* Layer1 = nullptr;
   static inline DepthTexture* BufferDepthLayer1 = nullptr;
   static inline RenderTexture* TempLightmapStopgapShit = nullptr;
 
  private:
-  static void RenderCamera(Thing t, std::vector<DrawEntry>& queue, UniformBuffer& time,
-                           UniformBuffer& is, UniformBuffer& quickray, UniformBuffer& field);
+  // One light field's and one camera's share of the frame: the table's
+  // passes for it, between its Begin and End.
+  static void LightFieldStage(Thing t, const PassTable& table, FrameInputs& in, const std::vector<bool>& live);
+  static void RenderCamera(Thing t, const PassTable& table, FrameInputs& in, const std::vector<bool>& live);
   static void QueueFrameRateText();
   // While paused: "Render Scale", "Target Frame Time" and the pass timers.
   static void QueuePerformancePanel();
-  static void DrawGUI();
 };
 
 }  // namespace KestorEngine

@@ -18,6 +18,7 @@
 #include "gui/GUI.h"
 #include "gui/IMGUI.h"
 #include "renderer/FrameGraph.h"
+#include "renderer/PassTable.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "scene/Lighting.h"
@@ -216,6 +217,29 @@ void ApplyLightingPreset(int index) {
   Exposure->value = preset.Exposure;
 }
 
+namespace {
+
+// The render switches kept at the bottom of the panel, from the bottom up:
+// the original column, then any switch of the pass table that no row shows
+// (a pass added with a switch of its own gets its toggle there).
+template <typename Entries>
+std::vector<CVarT*> BottomSwitches(const Entries& column) {
+  std::vector<CVarT*> out = {UpdateGI,           FinalBlitEn,    TemporalSS,   RaycastScreen, RenderGBuffer,
+                             UpdateAcceleration, UpdateVoxelsHQ, UpdateVoxels, ClearVoxels};
+  auto shown = [&](CVarT* v) {
+    return std::find(out.begin(), out.end(), v) != out.end() ||
+           std::any_of(column.begin(), column.end(), [v](const auto& e) { return e.Row.Variable == v; });
+  };
+  for (const PassSpec& pass : FrameTable().Passes) {
+    for (const PassSwitch& sw : pass.Switches) {
+      if (sw.OnPanel && !shown(sw.Var)) out.push_back(sw.Var);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 PanelLayout SidePanelLayout(float height) {
   // The column from the top, each row with the blank space above it in the
   // original layout. The blend slider takes two rows so its name reads in
@@ -243,8 +267,7 @@ PanelLayout SidePanelLayout(float height) {
   const size_t afterHelp = column.size();
   for (int i = 0; i < PresetCount; ++i) add(Kind::Preset, i, nullptr, Presets[i].Label, 1, i == 0 ? 1 : 0);
 
-  CVarT* const fromBottom[] = {UpdateGI,      FinalBlitEn,        TemporalSS,     RaycastScreen, RenderGBuffer,
-                               UpdateAcceleration, UpdateVoxelsHQ, UpdateVoxels,   ClearVoxels};
+  const std::vector<CVarT*> fromBottom = BottomSwitches(column);
   const float bottomHeight = RowSize.y * static_cast<float>(std::size(fromBottom));
   const float available = height - bottomHeight;
 

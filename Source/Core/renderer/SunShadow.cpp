@@ -5,11 +5,12 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <unordered_map>
+#include <utility>
 
 #include <glm/geometric.hpp>
 #include <glm/gtc/matrix_transform.hpp>
 
+#include "engine/Component.h"
 #include "engine/Debug.h"
 #include "engine/Resource.h"
 #include "render/Draw.h"
@@ -18,7 +19,7 @@
 #include "render/Shader.h"
 #include "render/Texbit.h"
 #include "renderer/ComputePass.h"
-#include "renderer/PassTimers.h"
+#include "renderer/RenderSettings.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
 #include "scene/Camera.h"
@@ -255,16 +256,55 @@ bool SameSquare(const Square& a, const Square& b) {
   return a.CentreTexels == b.CentreTexels && a.HalfWidth == b.HalfWidth;
 }
 
+// Shared by every camera's map, whose passes run one camera at a time; made
+// once and left to the process's end, when the framebuffers' registry and
+// the resource cache may already be gone.
+FrameBuffer& MapTarget() {
+  static FrameBuffer* target = [] {
+    auto* f = new FrameBuffer(true, nullptr);
+    f->Name = "Sun shadow map";
+    return f;
+  }();
+  return *target;
+}
+// Held while the program runs: the cache lets go of a shader nobody holds.
+Resource<Shader>& MapShader() {
+  static auto* shader = new Resource<Shader>();
+  if (!*shader) *shader = Resources<Shader>::Get("SunShadowMap");
+  return *shader;
+}
+// Emptied for every camera's lighting: samples, sharp edges, soft edges.
+WorkList& Listed(int which) {
+  static auto* lists = new std::array<WorkList, 3>();
+  return (*lists)[static_cast<size_t>(which)];
+}
+constexpr int SampleList = 0, EdgeList = 1, SoftList = 2;
+
 }  // namespace
 
-SunShadow::~SunShadow() { Forget(); }
+int SunShadow::Side() {
+  const int wanted = SunShadowMap->value;
+  if (wanted <= 0) return 0;
+  return std::clamp(wanted, 8 * Block, MaxSize) / Block * Block;
+}
+glm::ivec3 SunShadow::AtlasSize() { return Side() > 0 ? glm::ivec3(Side() * Cascades, Side(), 1) : glm::ivec3(0); }
+glm::ivec3 SunShadow::BlocksSize() {
+  return Side() > 0 ? glm::ivec3(Side() * Cascades / Block, Side() / Block, 1) : glm::ivec3(0);
+}
+glm::ivec3 SunShadow::CascadeSize() { return Side() > 0 ? glm::ivec3(Side(), Side(), 1) : glm::ivec3(0); }
+glm::ivec3 SunShadow::CascadeBlocksSize() {
+  return Side() > 0 ? glm::ivec3(Side() / Block, Side() / Block, 1) : glm::ivec3(0);
+}
 
-SunShadow& SunShadow::Of(Thing camera) {
-  // Never destroyed: its textures must not outlive the GL context at exit.
-  static auto* maps = new std::unordered_map<std::uint32_t, std::unique_ptr<SunShadow>>();
-  std::unique_ptr<SunShadow>& map = (*maps)[static_cast<std::uint32_t>(camera.ID)];
-  if (!map) map = std::make_unique<SunShadow>();
-  return *map;
+SunShadow& SunShadow::Of(CameraTargets& targets) {
+  std::shared_ptr<PassState>& state = targets.States[PassName];
+  if (!std::dynamic_pointer_cast<SunShadow>(state)) state = std::make_shared<SunShadow>();
+  return static_cast<SunShadow&>(*state);
+}
+
+SunShadow* SunShadow::Of(Thing camera) {
+  Camera* c = ComponentHandler<Camera>::Get(camera);
+  return c != nullptr ? &Of(c->Targets) : nullptr;
 }
 
 Lens SunShadow::LensOf(const Camera& c, const glm::mat4& cameraToWorld, float aspect) {
@@ -282,56 +322,6 @@ Lens SunShadow::LensOf(const Camera& c, const glm::mat4& cameraToWorld, float as
   lens.TanHalfY = std::tan(std::clamp(c.FieldOfView, 1e-3f, 3.1f) * 0.5f);
   lens.TanHalfX = lens.TanHalfY * (std::isfinite(aspect) && aspect > 0.0f ? aspect : 1.0f);
   return lens;
-}
-
-void SunShadow::Forget() {
-  delete target;
-  target = nullptr;
-  delete atlas;
-  atlas = nullptr;
-  delete blocks;
-  blocks = nullptr;
-  delete hint;
-  hint = nullptr;
-  delete scratchDepth;
-  scratchDepth = nullptr;
-  delete scratchBlocks;
-  scratchBlocks = nullptr;
-  size = 0;
-  for (CascadeState& c : cascades) c = CascadeState();
-}
-
-bool SunShadow::MakeTargets(int side) {
-  if (atlas != nullptr && size == side) return true;
-  Forget();
-  atlas = new DepthTexture(side * Cascades, side, TextureFormats::Depth32F);
-  // Read texel by texel (the filtering is the shader's), one level.
-  atlas->Mipmaps = false;
-  atlas->FilterMode = 0;
-  atlas->WrapMode = 1;
-  atlas->ToGPU();
-  target = new FrameBuffer(true, atlas);
-  target->Name = "Sun shadow map";
-  for (RenderTexture** t : {&blocks, &hint, &scratchBlocks}) {
-    *t = new RenderTexture(side * (t == &scratchBlocks ? 1 : Cascades) / Block, side / Block, TextureFormats::RGBA32F);
-    (*t)->Mipmaps = false;
-    (*t)->FilterMode = 0;
-    (*t)->ToGPU();
-  }
-  scratchDepth = new DepthTexture(side, side, TextureFormats::Depth32F);
-  scratchDepth->Mipmaps = false;
-  scratchDepth->FilterMode = 0;
-  scratchDepth->ToGPU();
-  size = side;
-  return atlas->StorageMade && blocks->StorageMade && hint->StorageMade && scratchDepth->StorageMade &&
-         scratchBlocks->StorageMade;
-}
-
-void SunShadow::TurnOff() {
-  if (atlas != nullptr) Forget();
-  uniforms = UniformBuffer();
-  uniforms.SetFloat("_SunShadowOn", 0.0f);
-  uniforms.CalculateHash();
 }
 
 SunShadow::Scene SunShadow::Gather(std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain,
@@ -371,19 +361,26 @@ SunShadow::Scene SunShadow::Gather(std::vector<DrawEntry>& queue, const Resource
   return scene;
 }
 
-void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain, const Lens& lens, float near,
-                       float far, const Sky* sky, int wanted) {
+bool SunShadow::Render(const Targets& given, std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain,
+                       const Lens& lens, float near, float far, const Sky* sky) {
   texelsDrawn = 0;
   const bool sunShines = sky != nullptr && sky->SunStrength > 0.0f && glm::length(sky->SunRadiance()) > 0.0f &&
                          glm::length(sky->SunDirection) > 0.0f;
-  if (!sunShines || wanted <= 0) return TurnOff();
-  const int side = std::clamp(wanted, 8 * Block, MaxSize) / Block * Block;
+  const bool whole = given.Atlas != nullptr && given.Blocks != nullptr && given.Hint != nullptr &&
+                     given.ScratchDepth != nullptr && given.ScratchBlocks != nullptr && given.Atlas->StorageMade;
+  if (!sunShines || !whole) return false;
+  // New textures (made, or remade at a new size) hold nothing yet.
+  if (given.Fresh || given.Atlas != maps.Atlas || given.Atlas->Height != size) {
+    for (CascadeState& c : cascades) c = CascadeState();
+  }
+  maps = given;
+  size = maps.Atlas->Height;
   const glm::mat3 sunAxes = SunAxes(sky->SunDirection);
   const Scene scene = Gather(queue, curtain, sunAxes, lens.Eye);
   near = std::max(near, 1e-3f);
   far = std::min(far, QuarterOctaveAbove(scene.Reach));
-  if (scene.Casters.empty() && !scene.Curtain) far = near;
-  if (!(far > near) || !MakeTargets(side)) return TurnOff();
+  if (scene.Casters.empty() && !scene.Curtain) return false;
+  if (!(far > near)) return false;
 
   // A new sun or a new depth range changes every texel.
   const DepthRange range = CoverDepths(scene.DepthLo, scene.DepthHi, DepthStep);
@@ -393,7 +390,6 @@ void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curt
   axes = sunAxes;
   depth = range;
 
-  PassScope timer("Sun shadow map");
   const std::vector<float> cascadeEnds = CascadeEnds(near, far, Cascades, LogShare);
   std::copy(cascadeEnds.begin(), cascadeEnds.end(), ends.begin());
   forward = lens.Forward;
@@ -411,6 +407,7 @@ void SunShadow::Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curt
     Summarise(redraws);
   }
   Publish(*sky);
+  return true;
 }
 
 void SunShadow::Plan(int k, const Sphere& slice, const Scene& scene, std::vector<Redraw>& redraws) {
@@ -488,18 +485,20 @@ void SunShadow::Scroll(int cascade, glm::ivec2 shift) {
                        extent.y, 1);
     Debug::_CheckGLError("RELEASE", __LINE__);
   };
-  copy(atlas, scratchDepth, size, shift);
-  copy(blocks, scratchBlocks, size / Block, shift / Block);
-  copy(hint, scratchBlocks, size / Block, shift / Block);
+  copy(maps.Atlas, maps.ScratchDepth, size, shift);
+  copy(maps.Blocks, maps.ScratchBlocks, size / Block, shift / Block);
+  copy(maps.Hint, maps.ScratchBlocks, size / Block, shift / Block);
 }
 
 void SunShadow::DrawRects(const std::vector<Redraw>& redraws, std::vector<DrawEntry>& queue,
                           const Resource<Mesh>* curtain) {
-  // Held while the map lives: the cache lets go of a shader nobody holds.
-  if (!shader) shader = Resources<Shader>::Get("SunShadowMap");
+  Resource<Shader>& shader = MapShader();
   if (!shader) return;
+  FrameBuffer& target = MapTarget();
+  target.HasDepth = true;
+  target.DepthTex = maps.Atlas;
   FrameBuffer::SaveState();
-  target->ActivateEmpty(atlas->Width, atlas->Height);
+  target.ActivateEmpty(maps.Atlas->Width, maps.Atlas->Height);
   SaneGL::StatePush();
   SaneGL::ColorWrite(false, false, false, false);
   SaneGL::DepthWrite(true);
@@ -543,7 +542,7 @@ void SunShadow::DrawRects(const std::vector<Redraw>& redraws, std::vector<DrawEn
 }
 
 void SunShadow::Summarise(const std::vector<Redraw>& all) {
-  if (!shader) return;
+  if (!MapShader()) return;
   // The passes take up to 16 rects at a time.
   for (size_t first = 0; first < all.size(); first += 16) {
     const std::vector<Redraw> redraws(all.begin() + first, all.begin() + std::min(all.size(), first + 16));
@@ -569,14 +568,14 @@ void SunShadow::SummariseSome(const std::vector<Redraw>& redraws) {
     flat.push_back(Flatness * cascades[r.Cascade].Square.Texel / (depth.Top - depth.Bottom));
   }
   UniformBuffer inputs;
-  inputs.SetTexture("_SunShadowMap", atlas);
-  inputs.SetTexture("_SunShadowBlocks", blocks);
+  inputs.SetTexture("_SunShadowMap", maps.Atlas);
+  inputs.SetTexture("_SunShadowBlocks", maps.Blocks);
   inputs.CalculateHash();
   std::vector<UniformBuffer*> buffers = {&inputs};
   const GLsizei count = static_cast<GLsizei>(redraws.size());
   auto run = [&](const char* pass, RenderTexture* out, const char* image, const std::vector<GLint>& rects,
                  glm::ivec2 extent) {
-    const unsigned program = UseCompute(*shader, pass, &buffers);
+    const unsigned program = UseCompute(*MapShader(), pass, &buffers);
     if (program == 0) return;
     glProgramUniform4iv(program, glGetUniformLocation(program, "_SunShadowRects"), count, rects.data());
     Debug::_CheckGLError("RELEASE", __LINE__);
@@ -591,55 +590,51 @@ void SunShadow::SummariseSome(const std::vector<Redraw>& redraws) {
     glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
     Debug::_CheckGLError("RELEASE", __LINE__);
   };
-  run("Blocks", blocks, "_SunShadowBlocksOut", drawn, most);
-  run("Plain", hint, "_SunShadowHintOut", marked, mostMarked);
+  run("Blocks", maps.Blocks, "_SunShadowBlocksOut", drawn, most);
+  run("Plain", maps.Hint, "_SunShadowHintOut", marked, mostMarked);
 }
 
-void SunShadow::ListSamples(int w, int h) {
-  if (atlas == nullptr || w <= 0 || h <= 0) return;
-  samples.Reset(static_cast<std::size_t>((w + 1) / 2) * ((h + 1) / 2), 4);
+void SunShadow::ResetLists(int w, int h) {
+  if (w <= 0 || h <= 0) return;
+  const auto pixels = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+  Listed(SampleList).Reset(static_cast<std::size_t>((w + 1) / 2) * static_cast<std::size_t>((h + 1) / 2), 4);
+  Listed(EdgeList).Reset(pixels, 2);
+  Listed(SoftList).Reset(pixels, 3);
   uniforms.SetFloat("_SunShadowPixel", 2.0f * tanHalfY / static_cast<float>(h));
   uniforms.CalculateHash();
 }
 
-void SunShadow::ShadeSamples(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* planes,
+bool SunShadow::ShadeSamples(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* planes,
                              const std::function<void(unsigned)>& bind) {
-  if (atlas == nullptr || planes == nullptr) return;
-  PassScope timer("Sun shadow samples");
   const unsigned program = UseCompute(lighting, "SunSamples", buffers);
-  if (program == 0) return;
+  if (program == 0 || planes == nullptr) return false;
   BindImage(program, "img_plane", 3, planes, 0, GL_RGBA8, GL_READ_WRITE);
   bind(program);
-  DispatchIndirect(samples.Groups(), GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_TEXTURE_FETCH_BARRIER_BIT);
+  DispatchIndirect(Listed(SampleList).Groups(), GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_TEXTURE_FETCH_BARRIER_BIT);
+  return true;
 }
 
-void SunShadow::ListEdges(std::size_t pixels) {
-  if (atlas == nullptr) return;
-  edges.Reset(pixels, 2);
-  soft.Reset(pixels, 3);
-}
-
-void SunShadow::ShadeEdges(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* out,
+bool SunShadow::ShadeEdges(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* out,
                            const std::function<void(unsigned)>& bind) {
-  if (atlas == nullptr || out == nullptr) return;
+  if (out == nullptr) return false;
   // Each pass adds the sun to the light its pixels hold.
   const GLbitfield written = GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT |
                              GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_STORAGE_BARRIER_BIT | GL_COMMAND_BARRIER_BIT;
-  for (const auto& [pass, list] : {std::pair<const char*, WorkList*>{"SunEdge", &edges}, {"SunSoft", &soft}}) {
-    PassScope timer(pass == std::string("SunEdge") ? "Sun shadow edges" : "Sun shadow penumbrae");
+  for (const auto& [pass, list] : {std::pair<const char*, int>{"SunEdge", EdgeList}, {"SunSoft", SoftList}}) {
     const unsigned program = UseCompute(lighting, pass, buffers);
-    if (program == 0) return;
+    if (program == 0) return false;
     BindImage(program, "img_output", 0, out, 0, GL_RGBA16F, GL_READ_WRITE);
     bind(program);
-    DispatchIndirect(list->Groups(), written);
+    DispatchIndirect(Listed(list).Groups(), written);
   }
+  return true;
 }
 
 void SunShadow::Publish(const Sky& sky) {
   uniforms = UniformBuffer();
   uniforms.SetFloat("_SunShadowOn", 1.0f);
-  uniforms.SetTexture("_SunShadowMap", atlas);
-  uniforms.SetTexture("_SunShadowHint", hint);
+  uniforms.SetTexture("_SunShadowMap", maps.Atlas);
+  uniforms.SetTexture("_SunShadowHint", maps.Hint);
   const float range = depth.Top - depth.Bottom;
   // World to the light's x and y (metres) and the map's depth (0 at Top).
   glm::mat4 light(1.0f);

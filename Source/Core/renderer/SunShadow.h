@@ -38,13 +38,13 @@
 #include "render/DrawSystem.h"
 #include "render/ShaderUniform.h"
 #include "renderer/ComputePass.h"
+#include "scene/Camera.h"
 
 namespace KestorEngine {
 
-class Camera;
 class DepthTexture;
 class RenderTexture;
-class FrameBuffer;
+class Shader;
 class Sky;
 
 // ---------------------------------------------------------------------------
@@ -140,7 +140,12 @@ TexelRect ChangedTexels(const std::vector<Caster>& before, const std::vector<Cas
 // ---------------------------------------------------------------------------
 // One camera's shadow map
 
-class SunShadow {
+// The camera's cascades as they stand between frames: what each square
+// holds and where it lies, and the lists the lighting fills for the
+// shadow's own read passes. The textures are the pass table's rows
+// ("SunShadowMap" and its summaries), kept in the camera's targets; this is
+// kept beside them (CameraTargets::States).
+class SunShadow : public PassState {
  public:
   static constexpr int Cascades = 4;
   // The logarithmic share of the cascade split.
@@ -157,50 +162,68 @@ class SunShadow {
   // A block counts as plain while no texel lies further off its plane than
   // this share of a texel.
   static constexpr float Flatness = 0.05f;
+  // Where the camera keeps it, by the name of the pass that draws the map.
+  static constexpr const char* PassName = "Sun shadow map";
 
-  SunShadow() = default;
-  ~SunShadow();
-  SunShadow(const SunShadow&) = delete;
-  SunShadow& operator=(const SunShadow&) = delete;
+  // The textures the map pass draws into: the atlas (cascade k in texels
+  // [k side, (k + 1) side) x [0, side)), its block summaries, and one
+  // cascade's worth of each for moving what a square keeps.
+  struct Targets {
+    DepthTexture* Atlas = nullptr;
+    RenderTexture* Blocks = nullptr;
+    RenderTexture* Hint = nullptr;
+    DepthTexture* ScratchDepth = nullptr;
+    RenderTexture* ScratchBlocks = nullptr;
+    // Made this frame: whatever the cascades held is gone.
+    bool Fresh = false;
+  };
 
-  // The map of the camera Thing `camera`, made the first time it is asked
-  // for and kept while the program runs.
-  static SunShadow& Of(Thing camera);
+  // The side of a cascade that "Sun Shadow Map" asks for, in whole blocks
+  // within the limits; 0 for none.
+  static int Side();
+  // The sizes of the table's rows under that side (all 0 for none).
+  static glm::ivec3 AtlasSize();
+  static glm::ivec3 BlocksSize();
+  static glm::ivec3 CascadeSize();
+  static glm::ivec3 CascadeBlocksSize();
+
+  // The state `targets` keep, made the first time it is asked for.
+  static SunShadow& Of(CameraTargets& targets);
+  // The same for the camera of Thing `camera` (tests); null without one.
+  static SunShadow* Of(Thing camera);
   // A camera's lens placed by its world matrix; `aspect` is width / height.
   static SunShadowMath::Lens LensOf(const Camera& c, const glm::mat4& cameraToWorld, float aspect);
 
-  // Brings the cascades up to date for a camera seeing through `lens`
-  // between `near` and `far`, with maps of `size` texels a side (0 or no
-  // sun: none, and the screen reads the light field's sunlight instead).
-  // `queue` is the frame's sorted scene queue; `curtain`, when not null,
-  // the cloth's display mesh, drawn wherever it is every frame.
-  void Render(std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain, const SunShadowMath::Lens& lens,
-              float near, float far, const Sky* sky, int size);
+  // Brings the cascades in `maps` up to date for a camera seeing through
+  // `lens` between `near` and `far`. `queue` is the frame's sorted scene
+  // queue; `curtain`, when not null, the cloth's surface mesh, drawn
+  // wherever it is every frame. False when there is nothing to draw (no
+  // sun, no caster): the lighting then reads the light field's sunlight.
+  bool Render(const Targets& maps, std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain,
+              const SunShadowMath::Lens& lens, float near, float far, const Sky* sky);
 
-  // What the lighting programs read: the map and its matrices, or
-  // "_SunShadowOn" 0 when there is none.
-  UniformBuffer& Uniforms() { return uniforms; }
+  // What the lighting programs read: the map and its matrices.
+  const UniformBuffer& Uniforms() const { return uniforms; }
 
-  // The lighting pass lists the pixels whose block samples do not agree on
-  // the sun (storage buffer binding 2); the "SunEdge" pass works out the
-  // sharp ones and lists the rest (binding 3) for the "SunSoft" pass. Empty
-  // the lists before the lighting pass, and run the two passes of
-  // `lighting` after it, into `target`, with `bind` binding the light
-  // field's images for each program. Nothing without a map.
-  void ListEdges(std::size_t pixels);
-  // Likewise the "Sparse" pass lists the block samples it cannot tell
-  // (binding 4) for the "SunSamples" pass, which writes their share into
-  // the alpha of `planes`; the lighting's targets are w x h.
-  void ListSamples(int w, int h);
-  void ShadeSamples(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* planes,
+  // The lists of pixels and block samples the lighting fills for the two
+  // read passes, emptied for lighting targets of w x h and bound: the
+  // "Sparse" pass lists the block samples it cannot tell (storage buffer
+  // binding 4), the lighting pass the pixels whose block samples do not
+  // agree on the sun (binding 2), and the "SunEdge" pass the soft ones it
+  // finds (binding 3).
+  void ResetLists(int w, int h);
+  // The "SunSamples" pass of `lighting`: the listed samples' share of the
+  // sun into the alpha of `planes`. `bind` binds the light field's images
+  // for the program.
+  bool ShadeSamples(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* planes,
                     const std::function<void(unsigned)>& bind);
-  void ShadeEdges(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* target,
+  // The "SunEdge" and "SunSoft" passes: the listed pixels' sun added to
+  // `target`.
+  bool ShadeEdges(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* target,
                   const std::function<void(unsigned)>& bind);
 
-  // The depth texture, cascade k in texels [k size, (k + 1) size) x
-  // [0, size); null without a map.
-  DepthTexture* Map() const { return atlas; }
-
+  // The atlas last drawn (tests).
+  DepthTexture* Map() const { return maps.Atlas; }
   // Texels drawn in the last Render, all cascades together (for tests and
   // benchmarks: a still scene draws none).
   std::int64_t TexelsDrawn() const { return texelsDrawn; }
@@ -243,8 +266,6 @@ class SunShadow {
                       glm::vec3 eye);
   // Cascade k's square over `slice` and the texels it must draw again.
   void Plan(int k, const SunShadowMath::Sphere& slice, const Scene& scene, std::vector<Redraw>& redraws);
-  void TurnOff();
-  bool MakeTargets(int size);
   void DrawRects(const std::vector<Redraw>& redraws, std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain);
   // The summary of the blocks under the redrawn texels (and around them,
   // for the plain marks).
@@ -254,19 +275,8 @@ class SunShadow {
   // texels, its square having moved by `shift` (whole blocks).
   void Scroll(int cascade, glm::ivec2 shift);
   void Publish(const Sky& sky);
-  void Forget();
 
-  Resource<Shader> shader;
-  DepthTexture* atlas = nullptr;
-  // Per block of the atlas: its plane and how far its texels stray from it
-  // (blocks), then the plane and whether it and its neighbours are plain
-  // (hint), what the lighting reads.
-  RenderTexture* blocks = nullptr;
-  RenderTexture* hint = nullptr;
-  // One cascade's worth of each, for moving what a square keeps.
-  DepthTexture* scratchDepth = nullptr;
-  RenderTexture* scratchBlocks = nullptr;
-  FrameBuffer* target = nullptr;
+  Targets maps;
   int size = 0;
   glm::mat3 axes{1.0f};
   SunShadowMath::DepthRange depth;
@@ -276,9 +286,6 @@ class SunShadow {
   glm::vec3 forward{0.0f, 0.0f, -1.0f};
   UniformBuffer uniforms;
   std::int64_t texelsDrawn = 0;
-  WorkList edges;
-  WorkList soft;
-  WorkList samples;
   float tanHalfY = 1.0f;  // the lens's, for the pixels' size
 };
 

@@ -1,5 +1,9 @@
 #pragma once
+#include <array>
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
 #include <glm/mat4x4.hpp>
 #include <glm/vec2.hpp>
 #include <glm/vec3.hpp>
@@ -12,6 +16,49 @@ namespace KestorEngine {
 
 class Texbit;
 class Transform;
+
+// What a pass carries from frame to frame besides its targets (a shadow
+// map's cascades: where each lies and what it holds); each pass that needs
+// one derives its own.
+struct PassState {
+  virtual ~PassState() = default;
+};
+
+// The renderer's targets of one camera, made by its pass table from the
+// render-texture pool by each resource's size rule (renderer/PassTable):
+// kept across frames, kept at the render size, or this frame's only. Not
+// owned here.
+struct CameraTargets {
+  // The history pairs. Each frame the temporal pass reads the ones named 1
+  // (last frame's picture and newness) and writes the others; then they
+  // trade places, so the 1s always hold the latest.
+  Texbit* OldLayer1 = nullptr;
+  Texbit* OldLayer2 = nullptr;
+  Texbit* OldDepth1 = nullptr;
+  Texbit* OldDepth2 = nullptr;
+  Texbit* Newness1 = nullptr;
+  Texbit* Newness2 = nullptr;
+  // The lit colour and the scene depth, remade when the render size changes.
+  Texbit* Layer1 = nullptr;
+  Texbit* BufferDepthLayer1 = nullptr;
+  // This frame's only: from the pool before the camera's passes and back
+  // after them (null in between).
+  Texbit* Normals = nullptr;
+  Texbit* MotionVectors = nullptr;
+  Texbit* Albedo = nullptr;
+  Texbit* LinearDepth = nullptr;
+  Texbit* SparseLight = nullptr;
+  Texbit* SparseReflection = nullptr;
+  Texbit* SparsePlane = nullptr;
+  // The targets of passes whose resources name no field above, by resource
+  // name: [0] the one read (a history's latest), [1] a history's other.
+  std::map<std::string, std::array<Texbit*, 2>> ByName;
+  // The passes' states beside their targets, by pass name; owned here.
+  std::map<std::string, std::shared_ptr<PassState>> States;
+  // Frames since the light last changed: how much history a still pixel may
+  // hold (the temporal pass's cap).
+  int FramesSinceLightChange = 1 << 20;
+};
 
 // A lens: turns the owning Thing's transform into a view. The view matrix is
 // never stored here: callers pass the Thing's Transform WorldInverse (or its
@@ -49,15 +96,7 @@ class Camera : public Component {
   float RenderScale = 1.0f;  // scale of the renderer's scene targets against the window
   bool Jitter = false;       // publish JitterOffset; the jittered matrix is built either way
 
-  // The renderer's per-camera history targets, taken from the render-texture
-  // pool the first time it renders this camera and kept for its life. Not
-  // owned here.
-  Texbit* OldLayer1 = nullptr;
-  Texbit* OldLayer2 = nullptr;
-  Texbit* OldDepth1 = nullptr;
-  Texbit* OldDepth2 = nullptr;
-  Texbit* Newness1 = nullptr;
-  Texbit* Newness2 = nullptr;
+  CameraTargets Targets;
 
   int32_t Orthographic = 0;           // non-zero: orthographic projection
   glm::vec4 OrthoRect{0.0f};          // left, bottom, right, top in view units

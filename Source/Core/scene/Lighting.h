@@ -1,5 +1,7 @@
 #pragma once
+#include <array>
 #include <cstdint>
+#include <map>
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 #include <string>
@@ -10,6 +12,32 @@
 namespace KestorEngine {
 
 class Texbit;
+
+// What the renderer carries from one frame to the next for a light field,
+// besides its volumes: the light it last saw and how far it has settled,
+// and what its voxels hold.
+struct LightFieldState {
+  // What the lit picture depends on beyond the geometry and the emitters
+  // (sky, sun, the lighting switches), as last seen.
+  std::uint64_t LightingSignature = 0;
+  // How much light the scene held when last seen (a rough power), and for
+  // how many more frames the injection relights every voxel without history
+  // after it changed a lot: a lamp switched off leaves at once.
+  float LightPower = -1.0f;
+  int Settling = 0;
+  bool WasSettling = false;
+  // The signatures of the entries in the static copy and of what the
+  // volumes hold now (sorted), whether the curtain is in them, and the
+  // switches they were built under.
+  std::vector<std::uint64_t> StaticEntries;
+  std::vector<std::uint64_t> HeldEntries;
+  bool HeldParticles = false;
+  bool VoxelsValid = false;
+  std::uint64_t VoxelSwitches = 0;
+  // Entries drawn into the volumes in the last frame that updated them (the
+  // curtain not counted).
+  int VoxelisedEntries = 0;
+};
 
 // The box (placed and sized by the Thing's Transform) in which the renderer
 // voxelises the scene and traces light.
@@ -53,25 +81,18 @@ class LightField : public Component {
   // 1 where a voxel sees the sun, 0 where something is in the way (R8,
   // sampled linearly).
   Texbit* SunVolume = nullptr;
-  // How much light the scene held when last seen (a rough power), and for
-  // how many more frames the injection relights every voxel without history
-  // after it changed a lot: a lamp switched off leaves at once.
-  float LightPower = -1.0f;
-  int Settling = 0;
   // The voxels of what stood still, kept apart so that a thing that moves
   // (a turning weathervane) costs only its own voxels: copies of the
   // material, emission, occupancy (every level) and distance volumes with
-  // the still entries alone, the signatures of those entries and of what
-  // the volumes hold now (sorted), and the switches they were built under.
+  // the still entries alone.
   Texbit* StaticMaterial = nullptr;
   Texbit* StaticEmission = nullptr;
   Texbit* StaticSkip = nullptr;
   Texbit* StaticDistance = nullptr;
-  std::vector<std::uint64_t> StaticEntries;
-  std::vector<std::uint64_t> HeldEntries;
-  bool HeldParticles = false;
-  bool VoxelsValid = false;
-  std::uint64_t VoxelSwitches = 0;
+  // Volumes of passes whose resources name no field above, by resource
+  // name ([1] the other of a pair).
+  std::map<std::string, std::array<Texbit*, 2>> VolumesByName;
+  LightFieldState State;
 };
 
 // An emitting area the lighting shaders sample directly. Its geometry comes

@@ -1,22 +1,15 @@
 #pragma once
 // The curtain: particles joined by distance constraints, simulated on the CPU
 // with position-based dynamics at a fixed step, colliding with itself, with a
-// particle that follows the camera and with the voxelised scene, and shown as
-// a shaded two-sided cloth surface.
-#include <SDL_stdinc.h>
-
+// particle that follows the camera and with the scene, given as the occupied
+// texels of a volume. How it is drawn is the renderer's (renderer/Curtain.h);
+// nothing here touches GL.
 #include <cstdint>
 #include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 #include <vector>
 
-#include "engine/Resource.h"
-#include "sanegl/Objects.h"
-
 namespace KestorEngine {
-
-class Mesh;
-class Texbit;
 
 struct DistanceConstraint {
   std::uint32_t A = 0;
@@ -68,19 +61,9 @@ inline constexpr float CompressionStiffness = 0.1f;
 // push holding it up is large enough, otherwise it slides and slows.
 inline constexpr float StaticFriction = 0.8f;
 inline constexpr float KineticFriction = 0.6f;
-// A displayed triangle is dropped once an edge is stretched past this many
-// times its rest length: a broken curtain shows as torn pieces.
-inline constexpr float TearStretch = 2.0f;
 // Particles wider than this (m; the camera particle) are tested against all
 // others instead of being filed in the self-collision grid.
 inline constexpr float WideRadius = 0.1f;
-// Vertex attribute location of the display mesh's previous positions.
-inline constexpr unsigned PastPositionAttribute = 5;
-// SDL scancodes of the hotkeys.
-inline constexpr int KeyCreate = 6;   // C
-inline constexpr int KeyBreak = 5;    // B
-inline constexpr int KeyDelete = 12;  // I
-inline constexpr int KeyDetach = 28;  // Y
 }  // namespace ClothConstants
 
 // Parallel arrays with a fixed capacity; index 0 is the camera particle, then
@@ -140,9 +123,6 @@ struct ClothState {
   // Curtain positions before the latest step: frames between steps show the
   // curtain part way from these to the current positions.
   std::vector<glm::vec3> stepStart;
-  // Positions shown by the last frame: the display mesh's past positions.
-  std::vector<glm::vec3> shown;
-  SaneGL::Buffer pastPositions;
 };
 
 ClothState& Cloth();
@@ -161,9 +141,6 @@ void ResetCollisionGrid();
 // 50 strands of 65 particles hanging in pleats from the rail, each pinned at
 // its top.
 void AddCloth();
-// Reads level 0 of `volume` back from the GPU and hands it to
-// CreateCollisionStructureFromTexels. A null volume adds no scene particles.
-void CreateCollisionStructureFromVoxels(Texbit* volume, const glm::mat4& localToWorld);
 // Every texel above 0 (x + W y + W H z) becomes an immovable scene particle
 // at its centre, placed the way the voxeliser places texels: the volume spans
 // local -1..1 on each axis and `localToWorld` places it. Everything added from
@@ -182,22 +159,18 @@ void SolveConstraints(std::vector<DistanceConstraint>* list, int iteration, bool
 // frame owes the curtain.
 int AdvanceClock(float now);
 
-// Fills the display mesh from the curtain: a triangle grid with normals from
-// the particle grid, shown `alpha` of the way from the positions before the
-// latest step to the current ones, with the last frame's positions as the
-// past positions of the motion vectors; then uploads it.
-void UpdateParticlesDisplay(float alpha);
-
-// The cloth surface mesh; empty until the first curtain is made.
-Resource<Mesh>& ParticlesDisplay();
-
-// One frame of the curtain, run by the renderer before it draws: the I, B, C
-// and Y hotkeys from `keys` (SDL scancode state), then the fixed steps owed
-// at time `now` (seconds since start), dragging the camera particle to
-// `cameraPosition`. `skipVolume` and `fieldLocalToWorld` describe the first
-// light field, from which the static scene particles are made on the first
-// creation (null: no scene particles).
-void ClothFrame(const Uint8* keys, float now, const glm::vec3& cameraPosition, Texbit* skipVolume,
-                const glm::mat4& fieldLocalToWorld);
+// What the hotkeys ask of the curtain in a frame.
+struct ClothCommands {
+  bool Delete = false;  // every particle goes; the scene's collision voxels stay
+  bool Break = false;   // every link goes; the particles still collide
+  bool Create = false;  // a fresh curtain, only while there are no particles
+  bool Detach = false;  // the pinned tops fall too
+};
+// Applies `c`, in that order; a curtain is created with the camera particle
+// at `camera`. True when this made a curtain.
+bool ApplyClothCommands(const ClothCommands& c, const glm::vec3& camera);
+// The fixed steps owed at `now` (seconds since start), carrying the camera
+// particle to `camera` by the last of them. False while there is no curtain.
+bool AdvanceCloth(float now, const glm::vec3& camera);
 
 }  // namespace KestorEngine

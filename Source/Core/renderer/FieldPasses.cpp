@@ -1,0 +1,515 @@
+// A light field's share of the frame: its volumes and uniforms, what its
+// voxels need this frame (the plan), and its passes in frame order (the
+// still voxels, detail and distances when rebuilt, the copy of what stands
+// still, what moves on top, the sun sweep, the light injection).
+//
+// Occupancy is rebuilt from scratch (or from the static copy) whenever
+// something moved, so that a thing that moved or went away leaves nothing
+// behind to block or leak light.
+//
+//   Volumes ........ image units, clears, the first meeting
+//   Plan ........... what moved, what the voxel passes do, the light's change
+//   Voxel drawing .. colour, detail, distances into the volumes
+//   Field .......... Begin and End
+//   Passes ......... one function each, in frame order
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <iostream>
+#include <vector>
+
+#include <glm/common.hpp>
+
+#include "engine/Component.h"
+#include "engine/Debug.h"
+#include "render/Draw.h"
+#include "render/RenderTextureGuy.h"
+#include "render/Texbit.h"
+#include "renderer/ComputePass.h"
+#include "renderer/Curtain.h"
+#include "renderer/FramePasses.h"
+#include "renderer/FrameResources.h"
+#include "renderer/RenderSettings.h"
+#include "renderer/RenderSystem.h"
+#include "sanegl/GL.h"
+#include "sanegl/SaneGL.h"
+#include "scene/Lighting.h"
+#include "scene/Transform.h"
+
+namespace KestorEngine {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Volumes
+
+using Pick = std::function<bool(size_t)>;
+
+RenderTexture* RT(Texbit* t) { return static_cast<RenderTexture*>(t); }
+
+glm::vec3 Apply(const glm::mat4& m, glm::vec3 p) { return glm::vec3(m * glm::vec4(p, 1.0f)); }
+
+int GLInteger(GLenum what, int fallback) {
+  GLint value = fallback;
+  glGetIntegerv(what, &value);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  return value;
+}
+
+// Units 0 and 2 carry the material and the emission; the occupancy mips keep
+// their units.
+void BindColourImages(unsigned program, LightField& first) {
+  BindImage(program, "_MaterialImage", 0, first.MaterialVolume, 0, GL_RG32UI);
+  BindImage(program, "_EmissionImage", 2, first.EmissionVolume, 0, GL_RGBA16F);
+  BindImage(program, "_RayTexImageAlpM2", 4, first.SkipVolume, 1, GL_R8);
+  BindImage(program, "_RayTexImageAlpM3", 1, first.SkipVolume, 2, GL_R8);
+  BindImage(program, "_RayTexImageAlpM4", 3, first.SkipVolume, 3, GL_R8);
+  BindImage(program, "_RayTexImageAlpM5", 5, first.SkipVolume, 4, GL_R8);
+  BindImage(program, "_RayTexImageAlpM6", 6, first.SkipVolume, 5, GL_R8);
+  BindImage(program, "_RayTexImageAlpM7", 7, first.SkipVolume, 6, GL_R8);
+}
+
+void BindDetailImages(unsigned program, LightField& first) {
+  BindImage(program, "_RayTexImageAlp", 0, first.SkipVolume, 0, GL_R8);
+  BindImage(program, "fieldskipBinaryAWrite", 1, first.SkipBits, 0, GL_R32UI);
+}
+
+// Clears level 0 of a volume that has an integer format: glClear leaves
+// those undefined.
+void ClearIntegerVolume(Texbit* t) {
+  RenderTextureGuy::UseTexs({RT(t)}, {}, {0}, nullptr);
+  const GLuint zero[4] = {0, 0, 0, 0};
+  glClearBufferuiv(GL_COLOR, 0, zero);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  RenderTextureGuy::UseTexDone();
+}
+
+void ClearVolumeLevels(Texbit* t, int levels) {
+  SaneGL::ClearColor(glm::vec4(0.0f));
+  for (int k = 0; k < levels; ++k) {
+    if ((t->Width >> k) < 1 || (t->Height >> k) < 1 || (t->Depth >> k) < 1) break;
+    RenderTextureGuy::UseTexs({RT(t)}, {}, {k}, nullptr);
+    SaneGL::Clear(GL_COLOR_BUFFER_BIT);
+    RenderTextureGuy::UseTexDone();
+  }
+}
+
+// Beyond the field the sun is seen: the border is sunlit open air.
+void OpenSunBorder(Texbit* sun) {
+  GLint bound = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_3D, &bound);
+  glBindTexture(GL_TEXTURE_3D, sun->ID);
+  const GLfloat border[4] = {1.0f, 1.0f, 0.0f, 0.0f};
+  for (GLenum wrap : {GL_TEXTURE_WRAP_S, GL_TEXTURE_WRAP_T, GL_TEXTURE_WRAP_R}) {
+    glTexParameteri(GL_TEXTURE_3D, wrap, GL_CLAMP_TO_BORDER);
+  }
+  glTexParameterfv(GL_TEXTURE_3D, GL_TEXTURE_BORDER_COLOR, border);
+  glBindTexture(GL_TEXTURE_3D, static_cast<GLuint>(bound));
+  Debug::_CheckGLError("RELEASE", __LINE__);
+}
+
+// The first time a field is met: its volumes at the resolution the driver
+// can hold, which the uniforms then describe.
+void MakeVolumes(const PassTable& table, Thing thing, LightField& l) {
+  const int max3D = GLInteger(GL_MAX_3D_TEXTURE_SIZE, 0);
+  const glm::ivec3 size = RenderSystem::FieldVolumeSize(l.Resolution, max3D);
+  const glm::ivec3 asked(glm::min(l.Resolution, glm::vec3(1e9f)));
+  if (size != asked) {
+    std::cout << "LightField of Thing " << thing.ID << ": resolution " << l.Resolution.x << "," << l.Resolution.y
+              << "," << l.Resolution.z << " is outside 2 to " << std::max(2, max3D / 2) << " voxels per axis or over "
+              << static_cast<long>(RenderSystem::kMaxFieldVoxels) << " in all; using " << size.x << "," << size.y
+              << "," << size.z << std::endl;
+  }
+  l.Resolution = glm::vec3(size);
+  MakeFieldVolumes(table, l, size);
+  OpenSunBorder(l.SunVolume);
+  l.State.VoxelsValid = false;
+}
+
+// ---------------------------------------------------------------------------
+// Plan
+
+// Sorted multiset of the voxelised entries' signatures that `pick` takes.
+std::vector<std::uint64_t> Sorted(const std::vector<std::uint64_t>& signatures, const Pick& pick) {
+  std::vector<std::uint64_t> out;
+  for (size_t i = 0; i < signatures.size(); ++i) {
+    if (signatures[i] != 0 && pick(i)) out.push_back(signatures[i]);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+Pick Still(const VoxelSteps& v) {
+  return [&v](size_t i) { return i < v.Moving.size() && !v.Moving[i]; };
+}
+Pick Moving(const VoxelSteps& v) {
+  return [&v](size_t i) { return i < v.Moving.size() && v.Moving[i]; };
+}
+bool Everything(size_t) { return true; }
+
+glm::ivec3 FieldSize(const LightField& l) {
+  return {l.DistanceVolume->Width, l.DistanceVolume->Height, l.DistanceVolume->Depth};
+}
+
+// The box of the moving entries and of the curtain's particles (drawn as
+// points where the display mesh holds them, in world positions), in voxels.
+void MovingBounds(const FrameInputs& frame, FieldFrame& f) {
+  VoxelSteps& v = f.Steps;
+  const glm::vec3 size(FieldSize(*f.L));
+  glm::vec3 lo(1e30f), hi(-1e30f);
+  auto take = [&](glm::vec3 world) {
+    const glm::vec3 at = (Apply(f.T->WorldInverse, world) * 0.5f + 0.5f) * size;
+    lo = glm::min(lo, at);
+    hi = glm::max(hi, at);
+  };
+  for (size_t i = 0; i < frame.Queue.size(); ++i) {
+    glm::vec3 a, b;
+    if (!v.Moving[i] || !EntryWorldBounds(frame.Queue[i], a, b)) continue;
+    for (int c = 0; c < 8; ++c) take(glm::vec3((c & 1) ? b.x : a.x, (c & 2) ? b.y : a.y, (c & 4) ? b.z : a.z));
+  }
+  static const std::vector<float> noCurtain;
+  Resource<Mesh>* curtain = f.Particles ? CurtainSurface() : nullptr;
+  const std::vector<float>& points = curtain != nullptr ? (*curtain)->Vertices : noCurtain;
+  for (size_t k = 0; k + 2 < points.size(); k += 3) take(glm::vec3(points[k], points[k + 1], points[k + 2]));
+  v.DrawMoving = lo.x <= hi.x || f.Particles;
+  // A voxel's distance reads the 3 x 3 x 3 cells of 8 voxels around its own
+  // cell: every voxel whose cell touches a cell of a mover or of the
+  // curtain. Converted to whole cells only when bounded: the unset bounds
+  // (±1e30) have no int, nor has a cloth blown apart.
+  const bool known = !f.Particles || !points.empty();
+  v.MovingBounded = known && glm::all(glm::lessThan(glm::abs(lo) + glm::abs(hi), glm::vec3(1e8f)));
+  if (v.MovingBounded) {
+    v.MovingLo = (glm::ivec3(glm::floor(lo / 8.0f)) - 1) * 8;
+    v.MovingHi = (glm::ivec3(glm::floor(hi / 8.0f)) + 2) * 8;
+  }
+}
+
+// What the voxel passes do this frame, and the record the next frame's
+// plan starts from.
+void PlanVoxelSteps(FrameInputs& frame, FieldFrame& f) {
+  VoxelSteps& v = f.Steps;
+  LightFieldState& s = f.L->State;
+  v.Signatures = RenderSystem::VoxelEntrySignatures(frame.Queue);
+  v.HeldBefore = s.HeldEntries;
+  if (!UpdateVoxels->value) {
+    // Nothing is voxelised: the volumes keep what they hold, and they are
+    // built afresh once the switch is back on.
+    s.VoxelsValid = false;
+    v.DistanceWhole = true;
+    v.DetailEverything = true;
+    return;
+  }
+  using Step = RenderSystem::VoxelPlan::Step;
+  const std::uint64_t switches = RenderSystem::VoxelSwitchSignature(f.T->World);
+  const RenderSystem::VoxelPlan plan = RenderSystem::PlanVoxels(*f.L, v.Signatures, switches, f.Particles);
+  v.Moving = plan.Moving;
+  v.Rebuild = plan.What == Step::Rebuild;
+  v.DistanceWhole = v.Rebuild;
+  v.Promote = plan.What == Step::Stand && plan.Promote;
+  v.CopyStep = plan.What == Step::Restore ? VoxelSteps::Copy::FromStatic
+               : v.Rebuild || v.Promote   ? VoxelSteps::Copy::ToStatic
+                                          : VoxelSteps::Copy::None;
+  if (plan.What != Step::Stand) MovingBounds(frame, f);
+  s.VoxelisedEntries = 0;
+  s.VoxelsValid = true;
+  s.VoxelSwitches = switches;
+  s.HeldEntries = Sorted(v.Signatures, &Everything);
+  s.HeldParticles = f.Particles;
+}
+
+// The light the field reflects depends on more than its voxels: when the
+// sky, the sun, a lighting switch or the light's power changed a lot, the
+// injection relights without history for a few frames.
+void NoteLightChange(FrameInputs& frame, FieldFrame& f) {
+  LightFieldState& s = f.L->State;
+  const std::uint64_t signature = RenderSystem::LightingSignature();
+  const bool changed = signature != s.LightingSignature;
+  s.LightingSignature = signature;
+  const float power = RenderSystem::LightPower(frame.IS, frame.Queue);
+  if (changed || std::abs(power - s.LightPower) > RenderSystem::SettleChange * std::max(power, s.LightPower)) {
+    s.Settling = RenderSystem::SettleFrames;
+    frame.LightChanged = true;
+  }
+  s.LightPower = power;
+  frame.WasSettling = frame.WasSettling || s.WasSettling;
+}
+
+// ---------------------------------------------------------------------------
+// Voxel drawing
+
+// The curtain's particles as points, into the voxel pass that is open.
+void DrawCurtainPoints(FieldFrame& f, const char* pass, std::vector<UniformBuffer*> list,
+                       void (*bind)(unsigned, LightField&)) {
+  Resource<Mesh>* curtain = CurtainSurface();
+  if (curtain == nullptr || !RenderSystem::particlesRender) return;
+  glEnable(GL_PROGRAM_POINT_SIZE);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Point);
+  RenderSystem::particlesRender->Use(pass, &list);
+  SaneGL::StateSync();
+  if (unsigned program = CurrentProgram()) bind(program, *f.First);
+  Draw::DrawMesh(*curtain, glm::mat4(1.0f), -1);
+  SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
+}
+
+// Rasterises into a framebuffer without attachments, one face of the
+// volume in size, every fragment reaching the image writes.
+void OpenVoxelPass(Texbit* face, int samples) {
+  SaneGL::StatePush();
+  RenderTextureGuy::UseTex(face->Width, face->Height, samples);
+  SaneGL::DepthTest(SaneGL::ValueComparison::Always);
+  SaneGL::CullFace(SaneGL::FaceSide::None);
+  SaneGL::Multisample(true);
+}
+
+void CloseVoxelPass() {
+  RenderTextureGuy::UseTexDone();
+  SaneGL::StatePop();
+}
+
+// The voxelised entries `pick` chooses (and the curtain) into the material
+// volumes and the occupancy mips.
+void DrawColour(PassContext& ctx, const Pick& pick, bool withCurtain) {
+  FieldFrame& f = *ctx.Field;
+  FrameInputs& in = ctx.Frame;
+  OpenVoxelPass(f.L->VolumeBack, std::min(f.MaxSamples, 16));
+  f.Voxel.SetTexture("_RayTex", f.First->VolumeBack);
+  f.Voxel.CalculateHash();
+  for (size_t i = 0; i < in.Queue.size(); ++i) {
+    DrawEntry& e = in.Queue[i];
+    if (!std::get<8>(e) || !std::get<4>(e) || !pick(i)) continue;
+    std::get<6>(e).CalculateHash();
+    UniformBuffer draw;
+    draw.SetMatrix4("_LocalToWorld_Past", std::get<3>(e));
+    draw.SetMatrix4("_WorldToLocal_Past", Draw::AffineInverse(std::get<3>(e)).WorldToLocal);
+    std::vector<UniformBuffer*> list = {&in.Time, &f.VoxelView, &f.Voxel, &draw, &std::get<6>(e)};
+    if (std::get<5>(e) != nullptr) list.push_back(std::get<5>(e));
+    list.push_back(&in.IS);
+    std::get<4>(e)->Use("VoxelizeMidAndColor", &list);
+    SaneGL::StateSync();
+    if (unsigned program = CurrentProgram()) BindColourImages(program, *f.First);
+    Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
+    f.L->State.VoxelisedEntries += 1;
+  }
+  if (withCurtain) DrawCurtainPoints(f, "VoxelizeMidAndColor", {&in.Time, &f.VoxelView, &f.Voxel, &in.IS}, &BindColourImages);
+  CloseVoxelPass();
+}
+
+// The occupancy at twice the resolution (level 0 of the skip volume).
+void DrawDetail(PassContext& ctx, const Pick& pick, bool withCurtain) {
+  FieldFrame& f = *ctx.Field;
+  FrameInputs& in = ctx.Frame;
+  OpenVoxelPass(f.L->SkipVolume, std::min(f.MaxSamples, 8));
+  for (size_t i = 0; i < in.Queue.size(); ++i) {
+    DrawEntry& e = in.Queue[i];
+    if (!std::get<8>(e) || !std::get<4>(e) || !pick(i)) continue;
+    std::vector<UniformBuffer*> list = {&in.Time, &f.VoxelView, &f.Voxel, &std::get<6>(e)};
+    if (std::get<5>(e) != nullptr) list.push_back(std::get<5>(e));
+    list.push_back(&in.IS);
+    list.push_back(&in.Quickray);
+    std::get<4>(e)->Use("VoxelizeDetail", &list);
+    SaneGL::StateSync();
+    if (unsigned program = CurrentProgram()) BindDetailImages(program, *f.First);
+    Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
+  }
+  if (withCurtain) {
+    DrawCurtainPoints(f, "VoxelizeDetail", {&in.Time, &f.VoxelView, &f.Voxel, &in.IS, &in.Quickray}, &BindDetailImages);
+  }
+  CloseVoxelPass();
+}
+
+// The distances of the voxels from `lo` to `hi` (exclusive), from the
+// occupancy mips as they stand.
+bool BuildDistance(PassContext& ctx, glm::ivec3 lo, glm::ivec3 hi) {
+  FieldFrame& f = *ctx.Field;
+  if (!RenderSystem::FieldDistanceGenerateAccurate) return false;
+  lo = glm::clamp(lo, glm::ivec3(0), FieldSize(*f.L));
+  hi = glm::clamp(hi, glm::ivec3(0), FieldSize(*f.L));
+  if (glm::any(glm::lessThanEqual(hi, lo))) return true;
+  // The image writes above must land before the distance pass samples them.
+  glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  RenderTextureGuy::UseTexs({RT(f.L->DistanceVolume)}, {}, {0}, nullptr);
+  // The viewport picks the columns (the fragment's window position is its
+  // voxel), the slice range the layers.
+  SaneGL::Viewport(lo.x, lo.y, hi.x - lo.x, hi.y - lo.y);
+  // The geometry stage repeats the quad for at most 64 slices a draw.
+  for (int z = lo.z; z < hi.z; z += 64) {
+    UniformBuffer slices;
+    slices.SetVector("_SliceRange", glm::vec2(z, std::min(64, hi.z - z)));
+    std::vector<UniformBuffer*> list = {&ctx.Frame.Time, &f.Voxel, &slices};
+    RenderSystem::FieldDistanceGenerateAccurate->Use(&list);
+    SaneGL::StateSync();
+    Draw::Blit(f.L->SkipVolume);
+  }
+  RenderTextureGuy::UseTexDone();
+  return true;
+}
+
+// What the passes after the voxels read of them.
+void VoxelReadInputs(FieldFrame& f) {
+  f.Voxel.SetTexture("_LightFieldDistanceMips", f.L->SkipVolume);
+  f.Voxel.SetTexture("_LightField", f.L->Volume);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Field
+
+bool BeginField(PassContext& ctx, Thing thing) {
+  FieldFrame& f = *ctx.Field;
+  f.Owner = thing;
+  f.L = ComponentHandler<LightField>::Get(thing);
+  f.T = ComponentHandler<Transform>::Get(thing);
+  // A field without voxels has nothing to render into.
+  if (f.L == nullptr || f.T == nullptr || RenderSystem::FieldVolumeSize(f.L->Resolution, 2).x == 0) return false;
+  LightField& l = *f.L;
+  if (l.VolumeBack == nullptr) MakeVolumes(ctx.Table, thing, l);
+  LightField* first = ctx.Frame.First;
+  f.First = first != nullptr && first->VolumeBack != nullptr && first->MaterialVolume != nullptr ? first : f.L;
+
+  l.WorldToLocalPast = l.WorldToLocal;
+  UniformBuffer& field = ctx.Frame.Field;
+  field = UniformBuffer();
+  RenderSystem::FillFieldUniforms(field, l, *f.T);
+  field.CalculateHash();
+  f.Voxel = field;
+  glm::vec3 cameraPos(0.0f);
+  if (!RenderSystem::CameraThings.empty()) {
+    if (Transform* ct = ComponentHandler<Transform>::Get(RenderSystem::CameraThings.front())) cameraPos = ct->Position;
+  }
+  f.Voxel.SetVector("_CameraPos", cameraPos);
+  f.Voxel.CalculateHash();
+  l.WorldToLocal = f.T->WorldInverse;
+  f.Voxel.SetMatrix4("_LightFieldWorldToLocal", l.WorldToLocal);
+  f.VoxelView.SetMatrix4("_WorldToView", f.T->WorldInverse);
+
+  f.MaxSamples = std::max(1, GLInteger(GL_MAX_SAMPLES, 1));
+  f.Particles = CurtainSurface() != nullptr && RenderSystem::particlesRender;
+  SaneGL::DepthTest(SaneGL::ValueComparison::Always);
+  // The line is printed at the old clearing cadence only, not every frame.
+  if (l.VoxelPhase == 1 && ClearVoxels->value) std::cout << "CLEARING DISTANCE STUFF" << std::endl;
+  PlanVoxelSteps(ctx.Frame, f);
+  NoteLightChange(ctx.Frame, f);
+  return true;
+}
+
+void EndField(PassContext& ctx) {
+  FieldFrame& f = *ctx.Field;
+  LightField& l = *f.L;
+  VoxelReadInputs(f);
+  // Make this frame's image writes visible to the passes that follow.
+  glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  // "Update GI" off keeps the light as it is: nothing is settling then.
+  l.State.WasSettling = UpdateGI->value && l.State.Settling > 0;
+  ctx.Frame.Settling = ctx.Frame.Settling || l.State.WasSettling;
+  l.VoxelPhase += 1;
+  if (l.VoxelPhase == 256) l.VoxelPhase = 1;
+  SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
+  // The camera passes read this frame's light, placed as it was voxelised.
+  UniformBuffer& field = ctx.Frame.Field;
+  field.SetTexture("_LightField", l.Volume);
+  field.SetTexture("_LightFieldIrradiance", l.IrradianceFiltered);
+  field.SetTexture("_LightFieldSun", l.SunVolume);
+  field.SetMatrix4("_LightFieldWorldToLocal", l.WorldToLocal);
+  field.CalculateHash();
+}
+
+// ---------------------------------------------------------------------------
+// Passes
+
+bool RebuildsStill(const PassContext& ctx) { return ctx.Field->Steps.Rebuild; }
+bool DistancesWhole(const PassContext& ctx) { return ctx.Field->Steps.DistanceWhole; }
+bool CopiesVoxels(const PassContext& ctx) { return ctx.Field->Steps.CopyStep != VoxelSteps::Copy::None; }
+bool DrawsMoving(const PassContext& ctx) { return ctx.Field->Steps.DrawMoving; }
+bool DrawsMovingDetail(const PassContext& ctx) {
+  return ctx.Field->Steps.DrawMoving || ctx.Field->Steps.DetailEverything;
+}
+
+// This frame's materials replace the last: a moved object, or a lamp
+// switched off, must not stay in the volume.
+bool DrawStillVoxels(PassContext& ctx) {
+  LightField& l = *ctx.Field->L;
+  ClearIntegerVolume(l.MaterialVolume);
+  ClearVolumeLevels(l.EmissionVolume, 1);
+  if (ClearVoxels->value) ClearVolumeLevels(l.SkipVolume, RenderSystem::SkipLevels);
+  DrawColour(ctx, Still(ctx.Field->Steps), false);
+  return true;
+}
+
+bool DrawStillVoxelDetail(PassContext& ctx) {
+  DrawDetail(ctx, Still(ctx.Field->Steps), false);
+  return true;
+}
+
+bool BuildAllDistances(PassContext& ctx) { return BuildDistance(ctx, glm::ivec3(0), FieldSize(*ctx.Field->L)); }
+
+// Into the static copy (after a rebuild, or for entries come to rest) or
+// back from it (before the moving entries are drawn on top).
+bool CopyVoxels(PassContext& ctx) {
+  FieldFrame& f = *ctx.Field;
+  LightField& l = *f.L;
+  const bool toStatic = f.Steps.CopyStep == VoxelSteps::Copy::ToStatic;
+  glMemoryBarrier(GL_TEXTURE_UPDATE_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  auto copy = [toStatic](Texbit* live, Texbit* kept, int levels) {
+    Texbit* from = toStatic ? live : kept;
+    Texbit* to = toStatic ? kept : live;
+    for (int k = 0; k < levels; ++k) {
+      const int w = std::max(1, from->Width >> k), h = std::max(1, from->Height >> k), d = std::max(1, from->Depth >> k);
+      glCopyImageSubData(from->ID, GL_TEXTURE_3D, k, 0, 0, 0, to->ID, GL_TEXTURE_3D, k, 0, 0, 0, w, h, d);
+      Debug::_CheckGLError("RELEASE", __LINE__);
+      if (w == 1 && h == 1 && d == 1) break;
+    }
+  };
+  copy(l.MaterialVolume, l.StaticMaterial, 1);
+  copy(l.EmissionVolume, l.StaticEmission, 1);
+  copy(l.DistanceVolume, l.StaticDistance, 1);
+  // With "Clear Voxels" off the occupancy keeps whatever was drawn into it.
+  if (toStatic || ClearVoxels->value) copy(l.SkipVolume, l.StaticSkip, RenderSystem::SkipLevels);
+  if (toStatic) l.State.StaticEntries = f.Steps.Promote ? f.Steps.HeldBefore : Sorted(f.Steps.Signatures, Still(f.Steps));
+  return true;
+}
+
+bool DrawMovingVoxels(PassContext& ctx) {
+  DrawColour(ctx, Moving(ctx.Field->Steps), ctx.Field->Particles);
+  return true;
+}
+
+bool DrawMovingVoxelDetail(PassContext& ctx) {
+  const VoxelSteps& v = ctx.Field->Steps;
+  DrawDetail(ctx, v.DetailEverything ? Pick(&Everything) : Moving(v), ctx.Field->Particles);
+  return true;
+}
+
+bool BuildMovedDistances(PassContext& ctx) {
+  const VoxelSteps& v = ctx.Field->Steps;
+  return v.MovingBounded ? BuildDistance(ctx, v.MovingLo, v.MovingHi)
+                         : BuildDistance(ctx, glm::ivec3(0), FieldSize(*ctx.Field->L));
+}
+
+bool SweepSun(PassContext& ctx) {
+  FieldFrame& f = *ctx.Field;
+  VoxelReadInputs(f);
+  glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  RenderSystem::SweepSunlight(*f.L, *f.T, ctx.Frame.Time, f.Voxel);
+  return true;
+}
+
+// "Update GI" off leaves the reflected light as it is: frozen, not black.
+bool InjectFieldLight(PassContext& ctx) {
+  FieldFrame& f = *ctx.Field;
+  LightField& l = *f.L;
+  VoxelReadInputs(f);
+  glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  if (!RenderSystem::InjectLight(l, ctx.Frame.Time, ctx.Frame.IS, f.Voxel)) return false;
+  std::swap(l.Volume, l.VolumeBack);
+  std::swap(l.IrradianceVolume, l.IrradianceBack);
+  return true;
+}
+
+}  // namespace KestorEngine
