@@ -45,6 +45,7 @@
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
+#include "renderer/SunShadow.h"
 #include "sanegl/GL.h"
 #include "scene/Camera.h"
 #include "scene/CameraPathSystem.h"
@@ -235,12 +236,16 @@ void BM_SunShadow(benchmark::State& state) {
     step();
     Frame();
   }
+  double texels = 0.0;
   Report(state, PassesOver(static_cast<int>(state.max_iterations), [&] {
            for (auto _ : state) {
              step();
              Frame();
+             const SunShadow* shadow = SunShadow::Of(startCamera);
+             texels += shadow != nullptr ? static_cast<double>(shadow->TexelsDrawn()) : 0.0;
            }
          }));
+  state.counters["texels drawn"] = texels / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
   if (camera != nullptr) {
     camera->Position = position;
     camera->Rotation = rotation;

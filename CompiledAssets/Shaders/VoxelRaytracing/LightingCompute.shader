@@ -83,7 +83,9 @@ void main() {
     float sun = sampleSun(s);
     E = costlyLight(s, pixel, int(_NoiseStyle + 0.5) == 0, luminance(sunIrradianceSeen(s, abs(sun))));
     // The offset is taken along the normal as stored, so that the two agree.
-    normal = vec4(s.N * 0.5 + 0.5, sunSampleAlpha(sun, false));
+    // Without a map the light field's sunlight, smooth, is shared like a
+    // wide penumbra's.
+    normal = vec4(s.N * 0.5 + 0.5, sunSampleAlpha(sun, _SunShadowOn < 0.5));
     if (sun < 0.0 && sunReaches(s)) {
       uint i = atomicAdd(SunSampleCount, 1u);
       if (i % 64u == 0u) atomicAdd(SunSampleGroups.x, 1u);
@@ -122,9 +124,9 @@ layout(std430, binding = 4) readonly buffer SunSampleList {
 #include "VoxelRaytracing/LightField"
 #include "VoxelRaytracing/ScreenLight"
 
-// The sun of the block samples the "Sparse" pass could not tell: in a
-// penumbra wider than a texel, or beyond the last cascade. Where it spans a
-// few pixels it is smooth, and the pixels between such samples take theirs.
+// The sun of the block samples in a penumbra wider than a texel, or beyond
+// the last cascade. Where it spans a few pixels it is smooth, and the
+// pixels between such samples take theirs.
 void main() {
   uint i = gl_GlobalInvocationID.x;
   if (i >= SunSampleCount) return;
@@ -292,7 +294,7 @@ bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R, out SunSamples
     vec2 near = max(1.0 - 0.5 * gap, vec2(0.05));
     // A sample that sees the sky counts nothing.
     float w = near.x * near.y * (match + 1e-3) * step(4.0 / 255.0, plane.a);
-    addSunSample(sun, plane.a, match, w, block * 2 + offset == pixel);
+    addSunSample(sun, plane.a, match, w);
     E += light.rgb * w;
     if (shiny) R += texelFetch(SparseReflection, block, 0).rgb * w;
     total += w;
@@ -338,11 +340,8 @@ void main() {
     seedFor(pixel);
     E += areaLight(s, pixel);
   }
-  // The sun its samples agree on, or else listed for the "SunEdge" pass;
-  // without a map, the light field's.
-  if (_SparseLight > 0.5 && _SunShadowOn < 0.5) {
-    E += screenSun(s);
-  } else if (_SparseLight > 0.5) {
+  // The sun its samples agree on, or else listed for the "SunEdge" pass.
+  if (_SparseLight > 0.5) {
     bool unknown;
     float sun = sharedSun(samples, unknown);
     // A sample that could not tell (a penumbra, beyond the last cascade)
@@ -386,15 +385,15 @@ layout(std430, binding = 3) buffer SunSoftList {
 #include "VoxelRaytracing/ScreenLight"
 
 // The sun of the pixels whose block samples did not agree on it, from the
-// plain and sharp steps of their own; those that may lie in a wider
-// penumbra (or beyond the last cascade) are listed for the "SunSoft" pass.
+// sharp step of their own; those that may lie in a wider penumbra (or
+// beyond the last cascade) are listed for the "SunSoft" pass.
 void main() {
   uint i = gl_GlobalInvocationID.x;
   if (i >= SunEdgeCount) return;
   ivec2 pixel = ivec2(SunEdgePixels[i] & 0xffffu, SunEdgePixels[i] >> 16);
   Surface s;
   readSurface(pixel, imageSize(img_output), s);
-  float seen = sampleSun(s);
+  float seen = sharpSun(s);
   if (seen < 0.0) {
     uint k = atomicAdd(SunSoftCount, 1u);
     if (k % 64u == 0u) atomicAdd(SunSoftGroups.x, 1u);

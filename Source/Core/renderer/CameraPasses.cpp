@@ -1,7 +1,7 @@
 // A camera's share of the frame: its uniforms and targets, and its passes
 // in frame order (depth pre-pass, G-buffer or forward, the sun's shadow
-// map, sparse light and the sun of its samples, lighting and the sun by
-// shadow edges, emission, lightmap, motion, temporal, capture, present).
+// map, sparse light, lighting, emission, lightmap, motion, temporal,
+// capture, present).
 //
 //   Drawing ........ the queue's entries, the curtain, a scene pass opened
 //   Lighting inputs  the sparse samples, the light field's images
@@ -155,6 +155,17 @@ BufferList LightingList(PassContext& ctx, UniformBuffer& sparse) {
   CameraFrame& c = *ctx.Camera;
   return {&ctx.Frame.Time, &c.View, &ctx.Frame.Field, &c.Surface, &ctx.Frame.Quickray, &ctx.Frame.IS, &sparse, &c.Sun};
 }
+
+// The sun's own passes over what the lighting listed: a pixel's surface,
+// the light field's sun and the map; no area light, no ray.
+BufferList SunList(PassContext& ctx) {
+  CameraFrame& c = *ctx.Camera;
+  return {&ctx.Frame.Time, &c.View, &ctx.Frame.Field, &c.Surface, &c.Sun};
+}
+
+// The sun's shadow map is read by the lighting passes, which list the block
+// samples and pixels its cheap steps cannot tell; these work them out.
+bool ReadsSunShadow(const PassContext& ctx) { return ctx.Wrote("SunShadowMap"); }
 
 // The light field's volumes as the lighting programs read them: the
 // distances and occupancy as images, the area arrays as raw uploads.
@@ -317,10 +328,6 @@ bool LightFieldReady(const PassContext& ctx) {
 
 bool TakingCapture(const PassContext& ctx) { return FrameCapture::Capturing() && ctx.Camera->First; }
 
-// The sun's shadow read passes work on what the sparse and full lighting
-// listed, which they do only with the block samples and a map.
-bool SunShadowDrawn(const PassContext& ctx) { return ctx.Wrote("SunShadowMap") && ctx.Wrote("SparseLight"); }
-
 bool DrawDepthPrePass(PassContext& ctx) {
   CameraFrame& c = *ctx.Camera;
   RenderTextureGuy::UseTexs({RT(c.Targets->LinearDepth)}, Depth(ctx));
@@ -361,8 +368,7 @@ bool DrawForward(PassContext& ctx) {
 }
 
 // The cascades brought up to date where the scene or the view changed;
-// the lighting reads them through the camera's sun uniforms, and fills the
-// lists of the two read passes below.
+// the lighting passes read them through the camera's sun uniforms.
 bool DrawSunShadowMap(PassContext& ctx) {
   CameraFrame& c = *ctx.Camera;
   CameraTargets& t = *c.Targets;
@@ -413,6 +419,11 @@ bool DispatchSparseLight(PassContext& ctx) {
     BindFieldImages(ctx, reflection);
     DispatchIndirect(glossy.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT);
   }
+  // The samples in penumbrae, into the alpha of their planes.
+  if (ReadsSunShadow(ctx)) {
+    BufferList sun = SunList(ctx);
+    SunShadow::Of(t).ShadeSamples(*RenderSystem::LightingStencil, &sun, RT(t.SparsePlane));
+  }
   return true;
 }
 
@@ -453,33 +464,12 @@ bool DispatchLighting(PassContext& ctx) {
     BindFieldImages(ctx, rest);
     DispatchIndirect(fallback.Groups(), written);
   }
+  // The pixels by shadow edges, whose samples did not agree on the sun.
+  if (sparseDone && ReadsSunShadow(ctx)) {
+    BufferList sun = SunList(ctx);
+    SunShadow::Of(*ctx.Camera->Targets).ShadeEdges(*RenderSystem::LightingStencil, &sun, lit);
+  }
   return true;
-}
-
-// The block samples the sparse pass could not tell (in a penumbra wider
-// than a texel): every step of the map, into their planes' alpha.
-bool ShadeSunSamples(PassContext& ctx) {
-  if (!RenderSystem::LightingStencil || !LightFieldReady(ctx)) return false;
-  CameraTargets& t = *ctx.Camera->Targets;
-  UniformBuffer sparse = SparseInputs(ctx, true);
-  BufferList list = LightingList(ctx, sparse);
-  const bool ran = SunShadow::Of(t).ShadeSamples(*RenderSystem::LightingStencil, &list, RT(t.SparsePlane),
-                                                 [&](unsigned program) { BindFieldImages(ctx, program); });
-  NoteProgramReads(ctx);
-  return ran;
-}
-
-// The pixels whose block samples did not agree on the sun: theirs added to
-// the lit colour, sharp ones first, then the penumbrae.
-bool ShadeSunEdges(PassContext& ctx) {
-  if (!RenderSystem::LightingStencil || !LightFieldReady(ctx)) return false;
-  CameraTargets& t = *ctx.Camera->Targets;
-  UniformBuffer sparse = SparseInputs(ctx, true);
-  BufferList list = LightingList(ctx, sparse);
-  const bool ran = SunShadow::Of(t).ShadeEdges(*RenderSystem::LightingStencil, &list, RT(t.Layer1),
-                                               [&](unsigned program) { BindFieldImages(ctx, program); });
-  NoteProgramReads(ctx);
-  return ran;
 }
 
 bool DrawEmission(PassContext& ctx) {

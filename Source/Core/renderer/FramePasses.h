@@ -29,9 +29,7 @@ bool DrawGBuffer(PassContext& ctx);
 bool DrawForward(PassContext& ctx);
 bool DrawSunShadowMap(PassContext& ctx);
 bool DispatchSparseLight(PassContext& ctx);
-bool ShadeSunSamples(PassContext& ctx);
 bool DispatchLighting(PassContext& ctx);
-bool ShadeSunEdges(PassContext& ctx);
 bool DrawEmission(PassContext& ctx);
 bool DrawLightmap(PassContext& ctx);
 bool DrawMotion(PassContext& ctx);
@@ -42,7 +40,6 @@ bool DrawPresent(PassContext& ctx);
 bool DrawGUIQueue(PassContext& ctx);
 
 bool LightFieldReady(const PassContext& ctx);
-bool SunShadowDrawn(const PassContext& ctx);
 bool TakingCapture(const PassContext& ctx);
 
 // A light field's and a camera's share of the frame: Begin makes what the

@@ -141,7 +141,7 @@ std::vector<ResourceSpec> Resources() {
       // cascade's worth of each for moving what a cascade keeps.
       SunShadowRow("SunShadowMap", F::Depth32F, &SunShadow::AtlasSize),
       SunShadowRow("SunShadowBlocks", F::RGBA32F, &SunShadow::BlocksSize),
-      SunShadowRow("SunShadowHint", F::RGBA32F, &SunShadow::BlocksSize),
+      SunShadowRow("SunShadowHint", F::RGBA32UI, &SunShadow::BlocksSize),
       SunShadowRow("SunShadowScratch", F::Depth32F, &SunShadow::CascadeSize),
       SunShadowRow("SunShadowScratchBlocks", F::RGBA32F, &SunShadow::CascadeBlocksSize),
   };
@@ -257,11 +257,6 @@ std::vector<PassSpec> CameraPasses() {
           .SwitchedBy(VisualizeVoxels, false)
           .NeededWhen(&LightFieldReady)
           .FallingBackTo("every pixel works its own light out"),
-      PassSpec("Sun shadow samples", c, PassKind::Compute, &ShadeSunSamples)
-          .Reading(Join(gBuffer, sun, std::vector<std::string>{"SparsePlane"}, FieldVolumes()))
-          .Writing({"SparsePlane"})
-          .NeededWhen(&SunShadowDrawn)
-          .FallingBackTo("pixels whose block samples lie in a penumbra work their sun out alone"),
       PassSpec("Lighting", c, PassKind::Compute, &DispatchLighting)
           .Reading(Join(gBuffer, sparse, sun, FieldVolumes()))
           .ReadingLastFrame(history)
@@ -269,11 +264,6 @@ std::vector<PassSpec> CameraPasses() {
           .SwitchedBy(RaycastScreen)
           .SwitchedBy(DeferredOrForward, true, false)
           .FallingBackTo("the lit colour keeps what it held; without a light field it runs and leaves it black"),
-      PassSpec("Sun shadow edges", c, PassKind::Compute, &ShadeSunEdges)
-          .Reading(Join(gBuffer, sun, std::vector<std::string>{"Layer1"}, FieldVolumes()))
-          .Writing({"Layer1"})
-          .NeededWhen(&SunShadowDrawn)
-          .FallingBackTo("pixels by a shadow's edge go without the sun"),
       PassSpec("Emission", c, PassKind::Draw, &DrawEmission)
           .Reading({"Scene", "BufferDepth"})
           .Writing({"Layer1"})

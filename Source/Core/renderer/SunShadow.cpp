@@ -273,7 +273,8 @@ Resource<Shader>& MapShader() {
   if (!*shader) *shader = Resources<Shader>::Get("SunShadowMap");
   return *shader;
 }
-// Emptied for every camera's lighting: samples, sharp edges, soft edges.
+// Emptied for every camera's lighting: block samples in penumbrae, pixels
+// by edges and pixels in penumbrae.
 WorkList& Listed(int which) {
   static auto* lists = new std::array<WorkList, 3>();
   return (*lists)[static_cast<size_t>(which)];
@@ -573,8 +574,8 @@ void SunShadow::SummariseSome(const std::vector<Redraw>& redraws) {
   inputs.CalculateHash();
   std::vector<UniformBuffer*> buffers = {&inputs};
   const GLsizei count = static_cast<GLsizei>(redraws.size());
-  auto run = [&](const char* pass, RenderTexture* out, const char* image, const std::vector<GLint>& rects,
-                 glm::ivec2 extent) {
+  auto run = [&](const char* pass, RenderTexture* out, const char* image, unsigned format,
+                 const std::vector<GLint>& rects, glm::ivec2 extent) {
     const unsigned program = UseCompute(*MapShader(), pass, &buffers);
     if (program == 0) return;
     glProgramUniform4iv(program, glGetUniformLocation(program, "_SunShadowRects"), count, rects.data());
@@ -583,39 +584,40 @@ void SunShadow::SummariseSome(const std::vector<Redraw>& redraws) {
     Debug::_CheckGLError("RELEASE", __LINE__);
     glProgramUniform1i(program, glGetUniformLocation(program, "_SunShadowSide"), side);
     Debug::_CheckGLError("RELEASE", __LINE__);
-    BindImage(program, image, 0, out, 0, GL_RGBA32F);
+    BindImage(program, image, 0, out, 0, format);
     glDispatchCompute(static_cast<unsigned>((extent.x + 7) / 8), static_cast<unsigned>((extent.y + 7) / 8),
                       static_cast<unsigned>(count));
     Debug::_CheckGLError("RELEASE", __LINE__);
     glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
     Debug::_CheckGLError("RELEASE", __LINE__);
   };
-  run("Blocks", maps.Blocks, "_SunShadowBlocksOut", drawn, most);
-  run("Plain", maps.Hint, "_SunShadowHintOut", marked, mostMarked);
+  run("Blocks", maps.Blocks, "_SunShadowBlocksOut", GL_RGBA32F, drawn, most);
+  run("Plain", maps.Hint, "_SunShadowHintOut", GL_RGBA32UI, marked, mostMarked);
 }
 
 void SunShadow::ResetLists(int w, int h) {
   if (w <= 0 || h <= 0) return;
   const auto pixels = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-  Listed(SampleList).Reset(static_cast<std::size_t>((w + 1) / 2) * static_cast<std::size_t>((h + 1) / 2), 4);
+  const auto blocks = static_cast<std::size_t>((w + 1) / 2) * static_cast<std::size_t>((h + 1) / 2);
+  Listed(SampleList).Reset(blocks, 4);
   Listed(EdgeList).Reset(pixels, 2);
   Listed(SoftList).Reset(pixels, 3);
   uniforms.SetFloat("_SunShadowPixel", 2.0f * tanHalfY / static_cast<float>(h));
   uniforms.CalculateHash();
 }
 
-bool SunShadow::ShadeSamples(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* planes,
-                             const std::function<void(unsigned)>& bind) {
+bool SunShadow::ShadeSamples(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* planes) {
+  if (planes == nullptr) return false;
+  const GLbitfield written = GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_TEXTURE_FETCH_BARRIER_BIT |
+                             GL_SHADER_STORAGE_BARRIER_BIT | GL_COMMAND_BARRIER_BIT;
   const unsigned program = UseCompute(lighting, "SunSamples", buffers);
-  if (program == 0 || planes == nullptr) return false;
+  if (program == 0) return false;
   BindImage(program, "img_plane", 3, planes, 0, GL_RGBA8, GL_READ_WRITE);
-  bind(program);
-  DispatchIndirect(Listed(SampleList).Groups(), GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_TEXTURE_FETCH_BARRIER_BIT);
+  DispatchIndirect(Listed(SampleList).Groups(), written);
   return true;
 }
 
-bool SunShadow::ShadeEdges(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* out,
-                           const std::function<void(unsigned)>& bind) {
+bool SunShadow::ShadeEdges(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* out) {
   if (out == nullptr) return false;
   // Each pass adds the sun to the light its pixels hold.
   const GLbitfield written = GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT |
@@ -624,7 +626,6 @@ bool SunShadow::ShadeEdges(Shader& lighting, std::vector<UniformBuffer*>* buffer
     const unsigned program = UseCompute(lighting, pass, buffers);
     if (program == 0) return false;
     BindImage(program, "img_output", 0, out, 0, GL_RGBA16F, GL_READ_WRITE);
-    bind(program);
     DispatchIndirect(Listed(list).Groups(), written);
   }
   return true;

@@ -25,7 +25,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include <glm/mat3x3.hpp>
@@ -205,22 +204,19 @@ class SunShadow : public PassState {
   // What the lighting programs read: the map and its matrices.
   const UniformBuffer& Uniforms() const { return uniforms; }
 
-  // The lists of pixels and block samples the lighting fills for the two
-  // read passes, emptied for lighting targets of w x h and bound: the
-  // "Sparse" pass lists the block samples it cannot tell (storage buffer
-  // binding 4), the lighting pass the pixels whose block samples do not
-  // agree on the sun (binding 2), and the "SunEdge" pass the soft ones it
-  // finds (binding 3).
+  // The lists the lighting fills for the map's costlier steps, emptied for
+  // lighting targets of w x h and bound: the "Sparse" pass lists the block
+  // samples that may lie in a penumbra wider than a texel (storage buffer
+  // binding 4), the full pass the pixels whose block samples do not agree
+  // on the sun (binding 2), and the "SunEdge" pass those it finds in a
+  // penumbra (binding 3).
   void ResetLists(int w, int h);
-  // The "SunSamples" pass of `lighting`: the listed samples' share of the
-  // sun into the alpha of `planes`. `bind` binds the light field's images
-  // for the program.
-  bool ShadeSamples(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* planes,
-                    const std::function<void(unsigned)>& bind);
-  // The "SunEdge" and "SunSoft" passes: the listed pixels' sun added to
-  // `target`.
-  bool ShadeEdges(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* target,
-                  const std::function<void(unsigned)>& bind);
+  // The "SunSamples" pass of `lighting` after the "Sparse" one: the listed
+  // samples' share of the sun into the alpha of `planes`.
+  bool ShadeSamples(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* planes);
+  // The "SunEdge" and "SunSoft" passes after the full one: the listed
+  // pixels' sun added to `target`.
+  bool ShadeEdges(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* target);
 
   // The atlas last drawn (tests).
   DepthTexture* Map() const { return maps.Atlas; }
