@@ -774,8 +774,8 @@ void Reader::ReadCamera(Scene& scene) {
   scene.Camera = view;
 }
 
-// A box around everything, a voxel or two of room on each side, cut into
-// cubic voxels: Voxels of them along the longest side.
+// A box around everything, a voxel and a half or more of room on each side,
+// cut into cubic voxels: Voxels of them along the longest side.
 void Reader::FitField(Scene& scene) {
   for (const Thing& thing : scene.Things) {
     const Mesh& mesh = scene.Meshes[thing.Mesh];
@@ -788,16 +788,23 @@ void Reader::FitField(Scene& scene) {
   const glm::vec3 extent = scene.BoundsMax - scene.BoundsMin;
   const float longest = std::max({extent.x, extent.y, extent.z, 1e-3f});
   const int voxels = std::max(4, options.Voxels);
-  // Two voxels of margin along the longest side, then every axis is rounded
-  // up to whole groups of four voxels.
-  const float voxel = longest / static_cast<float>(voxels - 2);
+  // Three voxels of room along the longest side, then every axis is rounded
+  // up to whole groups of four voxels. The room is shared so that neither
+  // side's is a whole number of voxels: the scene's bounds (a ground plane,
+  // the walls of a room) then lie within voxels, not on their faces.
+  const float voxel = longest / static_cast<float>(voxels - 3);
   for (int axis = 0; axis < 3; ++axis) {
-    int count = static_cast<int>(std::ceil(extent[axis] / voxel)) + 2;
+    const float inVoxels = extent[axis] / voxel;
+    int count = static_cast<int>(std::ceil(inVoxels + 3.0f));
     count = std::max(4, (count + 3) / 4 * 4);
+    const float room = static_cast<float>(count) - inVoxels;
+    float part = room - std::floor(room);
+    if (part < 0.5f) part += 1.0f;
+    const float below = std::floor((room - part) * 0.5f) + part * 0.5f;
     scene.FieldResolution[axis] = count;
     scene.FieldHalf[axis] = count * voxel * 0.5f;
+    scene.FieldCentre[axis] = scene.BoundsMin[axis] + (static_cast<float>(count) * 0.5f - below) * voxel;
   }
-  scene.FieldCentre = (scene.BoundsMin + scene.BoundsMax) * 0.5f;
   // The camera's far plane (300 units) ends the view, and the fly speed is
   // a few units a second: a scene hundreds of units across was most likely
   // modelled in centimetres or millimetres.

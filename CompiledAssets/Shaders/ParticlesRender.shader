@@ -151,7 +151,7 @@ layout(r8) writeonly uniform image3D _RayTexImageAlpM3;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM4;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM5;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM6;
-layout(r8) writeonly uniform image3D _RayTexImageAlpM7;
+layout(r32ui) uniform uimage3D _FacingImage;
 #include "ClothFabric"
 void main() {
   ivec3 v = Voxel;
@@ -166,7 +166,8 @@ void main() {
   imageStore(_RayTexImageAlpM4, v >> 2, vec4(1.0));
   imageStore(_RayTexImageAlpM5, v >> 3, vec4(1.0));
   imageStore(_RayTexImageAlpM6, v >> 4, vec4(1.0));
-  imageStore(_RayTexImageAlpM7, v >> 5, vec4(1.0));
+  // A point has no plane: its voxel stops every ray.
+  imageAtomicOr(_FacingImage, v, 1u << 12u);
 }
       ]]></Fragment>
       <Geometry><![CDATA[

@@ -249,7 +249,6 @@ uniform vec3 _LightFieldTexSize = vec3(1.0);
       ]]></Vertex>
       <Fragment><![CDATA[
 #version 430 core
-in vec3 Voxel;
 in vec3 Normal;
 in vec2 UV;
 uniform vec3 _LightFieldTexSize = vec3(1.0);
@@ -266,34 +265,40 @@ layout(r8) writeonly uniform image3D _RayTexImageAlpM3;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM4;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM5;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM6;
-layout(r8) writeonly uniform image3D _RayTexImageAlpM7;
+layout(r32ui) uniform uimage3D _FacingImage;
+#include "VoxelRaytracing/VoxelizeSurface"
 void main() {
-  ivec3 v = ivec3(floor(Voxel));
-  if (any(lessThan(v, ivec3(0))) || any(greaterThanEqual(v, ivec3(_LightFieldTexSize)))) return;
   // What the light injection needs, not a lit colour: the surface's albedo,
   // its normal and what it emits. Albedo stays below 1 so that light
   // bounced between surfaces dies out.
   vec3 albedo = clamp(Color * texture(AlbedoMap, UV).rgb, 0.0, 0.98);
   vec3 n = normalize(Normal);
-  // Where the surface passes through the voxel: its distance from the
-  // voxel's centre along the normal (in voxel space), so that rays can tell
-  // the side of the surface they are on instead of the whole voxel blocking.
   vec3 nv = normalize((transpose(mat3(_LightFieldLocalToWorld)) * n) * 2.0 / _LightFieldTexSize);
-  float offset = clamp(dot(Voxel - (vec3(v) + 0.5), nv) / 0.87, -1.0, 1.0);
-  imageStore(_MaterialImage, v, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(n, offset)), 0u, 0u));
-  // Only emitters write here, so a lamp's cage in the bulb's voxel cannot
+  // Only emitters write there, so a lamp's cage in the bulb's voxel cannot
   // put the bulb out. Alpha 1: an area light samples this emitter.
   vec3 emitted = max(EmissionColor * Strength, vec3(0.0));
-  if (Strength > 0.0 && max(emitted.r, max(emitted.g, emitted.b)) > 0.0) {
-    imageStore(_EmissionImage, v, vec4(emitted, _AreaSampled > 0.5 ? 1.0 : 2.0));
+  bool emits = Strength > 0.0 && max(emitted.r, max(emitted.g, emitted.b)) > 0.0;
+  int count;
+  ivec3 first = surfaceVoxels(nv, count);
+  for (int i = 0; i < count; ++i) {
+    ivec3 v = first;
+    v[DepthAxis] += i;
+    if (any(lessThan(v, ivec3(0))) || any(greaterThanEqual(v, ivec3(_LightFieldTexSize)))) continue;
+    // Where the surface passes through the voxel: its distance from the
+    // voxel's centre along the normal (in voxel space), so that rays can
+    // tell the side of the surface they are on instead of the whole voxel
+    // blocking.
+    float offset = clamp(dot(Voxel - (vec3(v) + 0.5), nv) / 0.87, -1.0, 1.0);
+    imageStore(_MaterialImage, v, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(n, offset)), 0u, 0u));
+    if (emits) imageStore(_EmissionImage, v, vec4(emitted, _AreaSampled > 0.5 ? 1.0 : 2.0));
+    // Occupancy mips: level 1 of the skip volume has the field's resolution.
+    imageStore(_RayTexImageAlpM2, v, vec4(1.0));
+    imageStore(_RayTexImageAlpM3, v >> 1, vec4(1.0));
+    imageStore(_RayTexImageAlpM4, v >> 2, vec4(1.0));
+    imageStore(_RayTexImageAlpM5, v >> 3, vec4(1.0));
+    imageStore(_RayTexImageAlpM6, v >> 4, vec4(1.0));
+    imageAtomicOr(_FacingImage, v, facingBit(nv, v));
   }
-  // Occupancy mips: level 1 of the skip volume has the field's resolution.
-  imageStore(_RayTexImageAlpM2, v, vec4(1.0));
-  imageStore(_RayTexImageAlpM3, v >> 1, vec4(1.0));
-  imageStore(_RayTexImageAlpM4, v >> 2, vec4(1.0));
-  imageStore(_RayTexImageAlpM5, v >> 3, vec4(1.0));
-  imageStore(_RayTexImageAlpM6, v >> 4, vec4(1.0));
-  imageStore(_RayTexImageAlpM7, v >> 5, vec4(1.0));
 }
       ]]></Fragment>
       <Geometry><![CDATA[
@@ -312,19 +317,28 @@ uniform vec3 _LightFieldDistTexSize = vec3(1.0);
       ]]></Vertex>
       <Fragment><![CDATA[
 #version 430 core
-in vec3 Voxel;
 in vec3 Normal;
 in vec2 UV;
 uniform vec3 _LightFieldDistTexSize = vec3(1.0);
+uniform mat4 _LightFieldLocalToWorld = mat4(1.0);
 layout(r8) writeonly uniform image3D _RayTexImageAlp;
 layout(r32ui) writeonly uniform uimage3D fieldskipBinaryAWrite;
+layout(r32ui) uniform uimage3D _FacingImage;
+#include "VoxelRaytracing/VoxelizeSurface"
 void main() {
-  ivec3 v = ivec3(floor(Voxel));
-  if (any(lessThan(v, ivec3(0))) || any(greaterThanEqual(v, ivec3(_LightFieldDistTexSize)))) return;
-  imageStore(_RayTexImageAlp, v, vec4(1.0));
-  // One word per field voxel, marking which of its eight halves is solid.
-  ivec3 f = v >> 1;
-  if (f.z < 80) imageStore(fieldskipBinaryAWrite, f, uvec4(1u << ((v.x & 1) | ((v.y & 1) << 1) | ((v.z & 1) << 2))));
+  vec3 nv = transpose(mat3(_LightFieldLocalToWorld)) * normalize(Normal) / _LightFieldDistTexSize;
+  int count;
+  ivec3 first = surfaceVoxels(nv, count);
+  for (int i = 0; i < count; ++i) {
+    ivec3 v = first;
+    v[DepthAxis] += i;
+    if (any(lessThan(v, ivec3(0))) || any(greaterThanEqual(v, ivec3(_LightFieldDistTexSize)))) continue;
+    imageStore(_RayTexImageAlp, v, vec4(1.0));
+    // One word per field voxel, marking which of its eight halves is solid.
+    ivec3 f = v >> 1;
+    imageAtomicOr(_FacingImage, f, halfVoxelBit(v));
+    if (f.z < 80) imageStore(fieldskipBinaryAWrite, f, uvec4(1u << ((v.x & 1) | ((v.y & 1) << 1) | ((v.z & 1) << 2))));
+  }
 }
       ]]></Fragment>
       <Geometry><![CDATA[

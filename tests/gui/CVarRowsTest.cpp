@@ -41,6 +41,7 @@ TEST_F(CVarRows, ToggleSquareFlipsTheBoolAndShowsAMarkWhenOn) {
 
 TEST_F(CVarRows, SliderAndFieldEditOneFloatAndNonNumbersAreIgnored) {
   CVar<float>* blend = CVarHandler::Create<float>("Row Test Blend", 0.2f);
+  blend->Limit(0.1, 0.9);
   const glm::vec2 row(10.0f, 100.0f);
   // Slider from x 110, 140 wide.
   Frame(glm::vec2(145.0f, 110.0f), {Press()});
@@ -66,7 +67,7 @@ TEST_F(CVarRows, SliderAndFieldEditOneFloatAndNonNumbersAreIgnored) {
     blend->DrawGUI(row, RowSize);
     EXPECT_EQ(IMGUI::globalstring, nullptr) << typed << ": committed";
   };
-  for (const char* refused : {"abc", "nan", "0.5pc", "1e99"}) {
+  for (const char* refused : {"abc", "nan", "0.5pc", "1e99", "0.95", "-1"}) {
     edit(refused, false);
     EXPECT_FLOAT_EQ(blend->value, 0.25f) << refused;
   }
@@ -78,6 +79,12 @@ TEST_F(CVarRows, SliderAndFieldEditOneFloatAndNonNumbersAreIgnored) {
   Frame(glm::vec2(70.0f, 110.0f), {Press()});
   blend->DrawGUI(row, glm::vec2(290.0f, 48.0f));
   EXPECT_FLOAT_EQ(blend->value, 0.25f);
+  // The slider's left end stops at the variable's lower limit.
+  Frame(glm::vec2(70.0f, 110.0f), {Release()});
+  blend->DrawGUI(row, glm::vec2(290.0f, 48.0f));
+  Frame(glm::vec2(12.0f, 110.0f), {Press()});
+  blend->DrawGUI(row, glm::vec2(290.0f, 48.0f));
+  EXPECT_FLOAT_EQ(blend->value, 0.1f);
 }
 
 TEST_F(CVarRows, TwoFloatRowsKeepTheirEditsApart) {

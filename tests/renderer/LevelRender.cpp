@@ -143,6 +143,19 @@ void ScratchAssets::Level(const std::string& name, const std::string& things) {
   dir.Write("Levels/" + name + ".xml", "<Level><Things>\n" + things + "\n</Things></Level>\n");
 }
 
+#if KESTOR_TEST_IMPORT
+bool ScratchAssets::Import(const std::string& name, const std::string& obj, const std::string& mtl,
+                           KestorTools::ImportOptions options) {
+  dir.Write("Sources/" + name + ".mtl", mtl);
+  options.Source = dir.Write("Sources/" + name + ".obj", "mtllib " + name + ".mtl\n" + obj);
+  options.OutDir = dir.Path();
+  options.Name = name;
+  const KestorTools::ImportResult result = KestorTools::ImportScene(options);
+  for (const std::string& problem : result.Problems) ADD_FAILURE() << problem;
+  return result.Ok;
+}
+#endif
+
 struct LevelRender::Held {
   KestorEngineFlyHahaJk* engine = nullptr;
   std::vector<Resource<Scene>> levels;

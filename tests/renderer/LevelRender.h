@@ -12,6 +12,9 @@
 
 #include "engine/Thing.h"
 #include "support/TestFiles.h"
+#if KESTOR_TEST_IMPORT
+#include "SceneImport.h"
+#endif
 
 namespace KestorEngine {
 class KestorEngineFlyHahaJk;
@@ -58,6 +61,13 @@ class ScratchAssets {
                 float strength = 0.0f, float roughness = 1.0f);
   // A level made of the given Thing elements.
   void Level(const std::string& name, const std::string& things);
+#if KESTOR_TEST_IMPORT
+  // The level `name` with its meshes and materials, imported as KestorImport
+  // does from an OBJ and its MTL (given as text) under `options`; false with
+  // a test failure when the import is refused.
+  bool Import(const std::string& name, const std::string& obj, const std::string& mtl,
+              KestorTools::ImportOptions options);
+#endif
 
  private:
   TempDir dir;

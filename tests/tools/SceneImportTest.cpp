@@ -286,10 +286,11 @@ TEST(SceneImport, ObjBecomesSubmeshesMaterialsTextureAreaAndField) {
   ExpectNear(level["LampArea"]["Transform"]["Rotation"], {1, 0, 0, 0}, "area facing down");
   ExpectNear(level["LampArea"]["Transform"]["Scale"], {0.25f, 0.5f, 1}, "area half sizes");
   EXPECT_EQ(level.count("FloorArea"), 0u);
-  // The field: 2 units each way, 16 voxels with one spare on each side.
+  // The field: 2 units each way, 16 voxels with a voxel and a half spare on
+  // each side, so that the floor lies half way through a voxel.
   EXPECT_EQ(level["LightVolume"]["LightField"]["Resolution"], "16,16,16");
   ExpectNear(level["LightVolume"]["Transform"]["Position"], {0, 0, 1}, "field centre");
-  ExpectNear(level["LightVolume"]["Transform"]["Scale"], {16.0f / 14.0f, 16.0f / 14.0f, 16.0f / 14.0f}, "field half size");
+  ExpectNear(level["LightVolume"]["Transform"]["Scale"], {16.0f / 13.0f, 16.0f / 13.0f, 16.0f / 13.0f}, "field half size");
   ExpectNear(level["Sky"]["Sky"]["SunStrength"], {40000}, "daylight unless asked not to");
   ExpectNear(level["Camera"]["Viewpoint"]["Position"], {0, -4, 1}, "camera from the options");
   ExpectNear(level["Camera"]["Viewpoint"]["Pitch"], {-10}, "pitch");

@@ -151,25 +151,51 @@ void main() {
   ivec3 v = ivec3(entry & 1023u, (entry >> 10u) & 1023u, entry >> 20u);
   uvec2 m = texelFetch(_LightFieldMaterial, v, 0).xy;
   vec3 albedo = unpackUnorm4x8(m.x).rgb;
-  vec3 n = unpackSnorm4x8(m.y).xyz;
-  // Points (the cloth's particles) carry no normal: lit as if facing up.
-  n = dot(n, n) < 0.25 ? vec3(0.0, 0.0, 1.0) : normalize(n);
+  vec4 surface = unpackSnorm4x8(m.y);
+  // Points (the cloth's particles) carry no normal: lit as if facing up, at
+  // the voxel's centre.
+  bool point = dot(surface.xyz, surface.xyz) < 0.25;
+  vec3 n = point ? vec3(0.0, 0.0, 1.0) : normalize(surface.xyz);
   seed = uint(v.x) * 1973u + uint(v.y) * 9277u + uint(v.z) * 26699u + uint(Time.w) * 104729u;
   rnd();
 
-  vec3 centre = vec3(v) + 0.5;
-  vec3 o = centre + normalize(toVoxelDir(n));
-  vec3 p = toWorld(centre);
+  // The light is gathered where the surface passes through the voxel, and
+  // its rays start there, as a pixel's do: from the voxel's centre, which
+  // lies anywhere up to a voxel from the surface as the grid happens to
+  // fall, a wall would see its corners from further out or closer in, voxel
+  // by voxel, and stripes would follow the grid.
+  vec3 at = vec3(v) + 0.5;
+  if (!point) at += normalize(normalToVoxel(n)) * (surface.w * 0.87);
+  vec3 o = at + normalize(toVoxelDir(n)) * SurfaceOffset;
+  vec3 p = toWorld(at);
   uint frame = uint(Time.w);
   uint share = uint(max(_InjectionShare, 1.0));
   vec4 lastIndirect = texelFetch(_LightFieldIrradiance, v, 0);
   if (!lightCurrent(lastIndirect.a, frame, share)) lastIndirect = vec4(0.0);
   lightFrame = frame;
   lightShare = share;
+  // The area lights' points run through an even sequence of the voxel's own
+  // too, one step an update: the light a voxel reflects feeds every further
+  // bounce, and a voxel whose direct light jumps from update to update sets
+  // the surfaces that see it flickering in blotches.
+  uint place = (uint(v.x) * 73856093u) ^ (uint(v.y) * 19349663u) ^ (uint(v.z) * 83492791u);
+  areaStratified = true;
+  areaFrame = frame / share;
+  areaShift = uvec2(place * 2246822519u, (place ^ 0x27d4eb2fu) * 3266489917u);
   vec3 direct = directIrradiance(p, n, o, 0, 0u, Steps, luminance(lastIndirect.rgb));
+  // The rays' directions run through an even sequence of the voxel's own,
+  // a step per ray: the updates a voxel's light is blended over then cover
+  // its sky evenly instead of leaving clumps and gaps, which show as
+  // blotches a few voxels wide once the filter spreads them.
+  uvec2 shift = uvec2(place * 2654435769u, (place ^ 0x5bd1e995u) * 2246822519u);
+  // While the light settles each update stands alone, blended with
+  // nothing: twice the rays then, for the few frames it lasts.
+  int rays = _InjectionBlend.y >= 1.0 ? 2 * GatherRays : GatherRays;
+  uint first = (frame / share) * uint(rays);
   vec3 indirect = vec3(0.0);
-  for (int k = 0; k < GatherRays; ++k) {
-    indirect += PI / float(GatherRays) * incomingRadiance(o, cosineDirection(n), false, false, Steps);
+  for (int k = 0; k < rays; ++k) {
+    vec3 d = cosineDirection(n, evenPoint(first + uint(k), shift));
+    indirect += PI / float(rays) * incomingRadiance(o, d, false, false, Steps);
   }
   vec3 R = albedo / PI * (direct + indirect);
   vec4 last = texelFetch(_LightField, v, 0);
@@ -210,7 +236,9 @@ void main() {
   ivec3 size = ivec3(_LightFieldTexSize);
   vec3 n = unpackSnorm4x8(texelFetch(_LightFieldMaterial, v, 0).y).xyz;
   // The 5 x 5 voxels across the axis the surface faces most: with 3 x 3 a
-  // surface lit only indirectly (the Cornell box's ceiling) stayed mottled.
+  // surface lit only indirectly (the Cornell box's ceiling) stayed mottled,
+  // and every other one of them left the street's shaded corners grainy
+  // for the frames after a cut or a change of the light.
   vec3 a = abs(n);
   ivec3 u = a.x >= a.y && a.x >= a.z ? ivec3(0, 1, 0) : ivec3(1, 0, 0);
   ivec3 w = a.z >= a.x && a.z >= a.y ? ivec3(0, 1, 0) : ivec3(0, 0, 1);

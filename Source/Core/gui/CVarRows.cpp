@@ -1,4 +1,5 @@
 // Control-panel rows of the configuration variables.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -69,6 +70,9 @@ int CVar<float>::DrawGUI(glm::vec2 pos, glm::vec2 size) {
     GUI::DrawText(pos, glm::vec2(textLen, rowHeight), &label, name);
   }
   IMGUI::Slider(glm::vec2(pos.x + sliderFrom, pos.y), glm::vec2(size.x - sliderFrom - editLen, rowHeight), &value);
+  // The slider spans 0 to 1 whatever the variable takes; the code using it
+  // copes only with its limits (a render scale of 0 has no pixels).
+  value = static_cast<float>(std::clamp<double>(value, Low, High));
 
   std::string& field = FieldTexts()[this];
   char shown[64];
@@ -77,9 +81,10 @@ int CVar<float>::DrawGUI(glm::vec2 pos, glm::vec2 size) {
   if (IMGUI::TextInput(glm::vec2(pos.x + size.x - editLen, pos.y), glm::vec2(editLen, rowHeight), &field, false,
                        GUI::Default) == 3) {
     // Text that is not a number, all of it ("0.5pc" is a slip, not 0.5),
-    // leaves the value as it was.
+    // or a number beyond the variable's limits leaves the value as it was,
+    // as the command line and the configuration file refuse it.
     float typed = 0.0f;
-    if (ParseWholeFloat(field, typed)) value = typed;
+    if (ParseWholeFloat(field, typed) && Allows(typed)) value = typed;
   }
   return 0;
 }

@@ -56,8 +56,9 @@ int GLInteger(GLenum what, int fallback) {
   return value;
 }
 
-// Units 0 and 2 carry the material and the emission; the occupancy mips keep
-// their units.
+// Units 0 and 2 carry the material and the emission, unit 7 the facings
+// (level 6 of the occupancy, which nothing reads, gave it up); the other
+// occupancy mips keep their units.
 void BindColourImages(unsigned program, LightField& first) {
   BindImage(program, "_MaterialImage", 0, first.MaterialVolume, 0, GL_RG32UI);
   BindImage(program, "_EmissionImage", 2, first.EmissionVolume, 0, GL_RGBA16F);
@@ -66,12 +67,14 @@ void BindColourImages(unsigned program, LightField& first) {
   BindImage(program, "_RayTexImageAlpM4", 3, first.SkipVolume, 3, GL_R8);
   BindImage(program, "_RayTexImageAlpM5", 5, first.SkipVolume, 4, GL_R8);
   BindImage(program, "_RayTexImageAlpM6", 6, first.SkipVolume, 5, GL_R8);
-  BindImage(program, "_RayTexImageAlpM7", 7, first.SkipVolume, 6, GL_R8);
+  BindImage(program, "_FacingImage", 7, first.FacingVolume, 0, GL_R32UI, GL_READ_WRITE);
 }
 
+// The facings learn which half-voxels hold a surface (unit 2).
 void BindDetailImages(unsigned program, LightField& first) {
   BindImage(program, "_RayTexImageAlp", 0, first.SkipVolume, 0, GL_R8);
   BindImage(program, "fieldskipBinaryAWrite", 1, first.SkipBits, 0, GL_R32UI);
+  BindImage(program, "_FacingImage", 2, first.FacingVolume, 0, GL_R32UI, GL_READ_WRITE);
 }
 
 // Clears level 0 of a volume that has an integer format: glClear leaves
@@ -252,11 +255,13 @@ void DrawCurtainPoints(FieldFrame& f, const char* pass, std::vector<UniformBuffe
   SaneGL::PolygonMode(SaneGL::FaceSide::FrontAndBack, SaneGL::PolygonModes::Fill);
 }
 
-// Rasterises into a framebuffer without attachments, one face of the
-// volume in size, every fragment reaching the image writes.
-void OpenVoxelPass(Texbit* face, int samples) {
+// Rasterises into a framebuffer without attachments, a square of the
+// volume's longest side (each axis the triangles are drawn along needs its
+// two others to fit), every fragment reaching the image writes.
+void OpenVoxelPass(Texbit* volume, int samples) {
   SaneGL::StatePush();
-  RenderTextureGuy::UseTex(face->Width, face->Height, samples);
+  const int longest = std::max({volume->Width, volume->Height, volume->Depth});
+  RenderTextureGuy::UseTex(longest, longest, samples);
   SaneGL::DepthTest(SaneGL::ValueComparison::Always);
   SaneGL::CullFace(SaneGL::FaceSide::None);
   SaneGL::Multisample(true);
@@ -433,6 +438,7 @@ bool DrawsMovingDetail(const PassContext& ctx) {
 bool DrawStillVoxels(PassContext& ctx) {
   LightField& l = *ctx.Field->L;
   ClearIntegerVolume(l.MaterialVolume);
+  ClearIntegerVolume(l.FacingVolume);
   ClearVolumeLevels(l.EmissionVolume, 1);
   if (ClearVoxels->value) ClearVolumeLevels(l.SkipVolume, RenderSystem::SkipLevels);
   DrawColour(ctx, Still(ctx.Field->Steps), false);
@@ -466,6 +472,7 @@ bool CopyVoxels(PassContext& ctx) {
   };
   copy(l.MaterialVolume, l.StaticMaterial, 1);
   copy(l.EmissionVolume, l.StaticEmission, 1);
+  copy(l.FacingVolume, l.StaticFacing, 1);
   copy(l.DistanceVolume, l.StaticDistance, 1);
   // With "Clear Voxels" off the occupancy keeps whatever was drawn into it.
   if (toStatic || ClearVoxels->value) copy(l.SkipVolume, l.StaticSkip, RenderSystem::SkipLevels);

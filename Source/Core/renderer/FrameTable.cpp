@@ -110,6 +110,7 @@ std::vector<ResourceSpec> Resources() {
       Sized(ForField("OccupancyBits", F::R32UI, &L::SkipBits), 1, glm::ivec3(0, 0, 80)),
       ForField("Distance", F::R8UI, &L::DistanceVolume),
       ForField("Material", F::RG32UI, &L::MaterialVolume),
+      ForField("Facing", F::R32UI, &L::FacingVolume),
       ForField("Emission", F::RGBA16F, &L::EmissionVolume),
       ClearedWhenMade(ForField("Irradiance", F::RGBA16F, &L::IrradianceVolume, &L::IrradianceBack)),
       ClearedWhenMade(ForField("FilteredIrradiance", F::RGBA16F, &L::IrradianceFiltered)),
@@ -117,6 +118,7 @@ std::vector<ResourceSpec> Resources() {
       Mipmapped(Sized(ForField("StillOccupancy", F::R8, &L::StaticSkip), 2)),
       ForField("StillDistance", F::R8UI, &L::StaticDistance),
       ForField("StillMaterial", F::RG32UI, &L::StaticMaterial),
+      ForField("StillFacing", F::R32UI, &L::StaticFacing),
       ForField("StillEmission", F::RGBA16F, &L::StaticEmission),
       // A camera's.
       ForCamera("Normals", render, Lifetime::Frame, F::RGB10A2, &C::Normals),
@@ -159,7 +161,7 @@ std::vector<std::string> Join(std::vector<std::string> a, Lists... rest) {
 
 std::vector<PassSpec> FieldPasses() {
   const RunsFor f = RunsFor::EachField;
-  const std::vector<std::string> still = {"Material", "Emission", "Occupancy"};
+  const std::vector<std::string> still = {"Material", "Emission", "Occupancy", "Facing"};
   return {
       PassSpec("Voxels", f, PassKind::Draw, &DrawStillVoxels)
           .Reading({"Scene"})
@@ -169,7 +171,7 @@ std::vector<PassSpec> FieldPasses() {
           .FallingBackTo("the volumes keep what they hold"),
       PassSpec("Voxel detail", f, PassKind::Draw, &DrawStillVoxelDetail)
           .Reading({"Scene"})
-          .Writing({"Occupancy", "OccupancyBits"})
+          .Writing({"Occupancy", "OccupancyBits", "Facing"})
           .SwitchedBy(UpdateVoxelsHQ)
           .NeededWhen(&RebuildsStill)
           .FallingBackTo("the fine occupancy keeps what it holds"),
@@ -180,9 +182,9 @@ std::vector<PassSpec> FieldPasses() {
           .NeededWhen(&DistancesWhole)
           .FallingBackTo("rays step through the distances as they stand"),
       PassSpec("Voxel copy", f, PassKind::Copy, &CopyVoxels)
-          .Reading({"Material", "Emission", "Occupancy", "Distance"})
-          .Writing({"Material", "Emission", "Occupancy", "Distance", "StillMaterial", "StillEmission",
-                    "StillOccupancy", "StillDistance"})
+          .Reading({"Material", "Emission", "Occupancy", "Distance", "Facing"})
+          .Writing({"Material", "Emission", "Occupancy", "Distance", "Facing", "StillMaterial", "StillEmission",
+                    "StillOccupancy", "StillDistance", "StillFacing"})
           .SwitchedBy(UpdateVoxels)
           .NeededWhen(&CopiesVoxels),
       PassSpec("Moving voxels", f, PassKind::Draw, &DrawMovingVoxels)
@@ -195,7 +197,7 @@ std::vector<PassSpec> FieldPasses() {
       PassSpec("Moving voxel detail", f, PassKind::Draw, &DrawMovingVoxelDetail)
           .TimedAs("Voxel detail")
           .Reading({"Scene", "Curtain"})
-          .Writing({"Occupancy", "OccupancyBits"})
+          .Writing({"Occupancy", "OccupancyBits", "Facing"})
           .SwitchedBy(UpdateVoxelsHQ)
           .NeededWhen(&DrawsMovingDetail),
       PassSpec("Moving distance", f, PassKind::Draw, &BuildMovedDistances)
@@ -210,7 +212,7 @@ std::vector<PassSpec> FieldPasses() {
           .SwitchedBy(UpdateAcceleration)
           .FallingBackTo("the sun's visibility stays as last swept"),
       PassSpec("Light injection", f, PassKind::Compute, &InjectFieldLight)
-          .Reading({"Material", "Emission", "Distance", "Sunlight"})
+          .Reading({"Material", "Emission", "Distance", "Facing", "Sunlight"})
           .ReadingLastFrame({"Radiance", "Irradiance"})
           .Writing({"Radiance", "Irradiance", "FilteredIrradiance"})
           .SwitchedBy(UpdateGI)

@@ -354,6 +354,7 @@ void RenderSystem::FillFieldUniforms(UniformBuffer& field, LightField& l, const 
   field.SetFloat("_NoiseStyle", static_cast<float>(NoiseStyle->value));
   field.SetTexture("_LightFieldMaterial", l.MaterialVolume);
   field.SetTexture("_LightFieldEmission", l.EmissionVolume);
+  field.SetTexture("_LightFieldFacing", l.FacingVolume);
   FillSkyUniforms(field, ActiveSky());
 }
 

@@ -78,15 +78,21 @@ class LightField : public Component {
   // The indirect light averaged over each surface's neighbouring voxels,
   // what the pixels read.
   Texbit* IrradianceFiltered = nullptr;
+  // What a voxel's one plane cannot tell (R32UI, gathered with atomic ors
+  // by the voxelisation): the ways its surfaces face and where, whether it
+  // holds points, and which of its eight half-voxels hold a surface
+  // (VoxelRaytracing/LightField lists the bits).
+  Texbit* FacingVolume = nullptr;
   // 1 where a voxel sees the sun, 0 where something is in the way (R8,
   // sampled linearly).
   Texbit* SunVolume = nullptr;
   // The voxels of what stood still, kept apart so that a thing that moves
   // (a turning weathervane) costs only its own voxels: copies of the
-  // material, emission, occupancy (every level) and distance volumes with
-  // the still entries alone.
+  // material, emission, facings, occupancy (every level) and distance
+  // volumes with the still entries alone.
   Texbit* StaticMaterial = nullptr;
   Texbit* StaticEmission = nullptr;
+  Texbit* StaticFacing = nullptr;
   Texbit* StaticSkip = nullptr;
   Texbit* StaticDistance = nullptr;
   // Volumes of passes whose resources name no field above, by resource
