@@ -368,10 +368,6 @@ TEST_F(RenderFrame, AtHalfScaleTheSceneIsRenderedSmallAndTheTemporalPassFillsThe
 }
 
 TEST_F(RenderFrame, AStillPictureSettlesFarBelowTheFrameToFrameNoiseOfTheLighting) {
-  // The lighting's noise alone: the sun's shadow map gives the cube sharp
-  // shadow edges, which the camera's jitter moves from frame to frame as it
-  // does the cube's own edges.
-  SunShadowMap->value = 0;
   for (int i = 0; i < 24; ++i) Frame();
   Camera* c = ComponentHandler<Camera>::Get(camera);
   auto change = [](const std::vector<float>& a, const std::vector<float>& b) {
