@@ -227,11 +227,6 @@ layout(std430, binding = 2) buffer SunEdgeList {
   uint SunEdgeCount;
   uint SunEdgePixels[];
 };
-layout(std430, binding = 3) buffer SunSoftList {
-  uvec3 SunSoftGroups;
-  uint SunSoftCount;
-  uint SunSoftPixels[];
-};
 // The panel's switches are compiled in: a CPU driver pays for the code of
 // a branch not taken, so each setting gets a program without the others.
 [PreCompile] uniform float _CastGI;
@@ -344,16 +339,10 @@ void main() {
   if (_SparseLight > 0.5) {
     bool unknown;
     float sun = sharedSun(samples, unknown);
-    // A sample that could not tell (a penumbra, beyond the last cascade)
-    // sends the pixel to the "SunSoft" pass at once.
-    if (sun < 0.0 && sunReaches(s) && !unknown) {
+    if (sun < 0.0 && sunReaches(s)) {
       uint i = atomicAdd(SunEdgeCount, 1u);
       if (i % 64u == 0u) atomicAdd(SunEdgeGroups.x, 1u);
       SunEdgePixels[i] = uint(pixel.x) | (uint(pixel.y) << 16);
-    } else if (sun < 0.0 && sunReaches(s)) {
-      uint i = atomicAdd(SunSoftCount, 1u);
-      if (i % 64u == 0u) atomicAdd(SunSoftGroups.x, 1u);
-      SunSoftPixels[i] = uint(pixel.x) | (uint(pixel.y) << 16);
     }
     E += sunIrradianceSeen(s, max(sun, 0.0));
   }
@@ -371,11 +360,6 @@ layout(std430, binding = 2) readonly buffer SunEdgeList {
   uint SunEdgeCount;
   uint SunEdgePixels[];
 };
-layout(std430, binding = 3) buffer SunSoftList {
-  uvec3 SunSoftGroups;
-  uint SunSoftCount;
-  uint SunSoftPixels[];
-};
 [PreCompile] uniform float _CastGI;
 [PreCompile] uniform float _CastSpecular;
 [PreCompile] uniform float _CastIS;
@@ -384,9 +368,11 @@ layout(std430, binding = 3) buffer SunSoftList {
 #include "VoxelRaytracing/LightField"
 #include "VoxelRaytracing/ScreenLight"
 
-// The sun of the pixels whose block samples did not agree on it, from the
-// sharp step of their own; those that may lie in a wider penumbra (or
-// beyond the last cascade) are listed for the "SunSoft" pass.
+// The sun of the pixels whose block samples did not agree on it: the sharp
+// step, or every step where it may lie in a wider penumbra (or beyond the
+// last cascade). One dispatch rather than a second for the soft ones: the
+// list runs along rows, so the soft pixels come in runs and a CPU driver's
+// lanes mostly agree on the branch, while a dispatch of its own cost more.
 void main() {
   uint i = gl_GlobalInvocationID.x;
   if (i >= SunEdgeCount) return;
@@ -394,46 +380,15 @@ void main() {
   Surface s;
   readSurface(pixel, imageSize(img_output), s);
   float seen = sharpSun(s);
+  vec3 sun;
   if (seen < 0.0) {
-    uint k = atomicAdd(SunSoftCount, 1u);
-    if (k % 64u == 0u) atomicAdd(SunSoftGroups.x, 1u);
-    SunSoftPixels[k] = SunEdgePixels[i];
-    return;
+    seedFor(pixel);
+    sun = screenSun(s);
+  } else {
+    sun = sunIrradianceSeen(s, seen);
   }
   vec4 lit = imageLoad(img_output, pixel);
-  imageStore(img_output, pixel, vec4(lit.rgb + s.Albedo / PI * sunIrradianceSeen(s, seen), lit.a));
-}
-      ]]></Compute>
-    </Pass>
-    <Pass Name="SunSoft">
-      <Compute><![CDATA[
-#version 430 core
-layout(local_size_x = 64) in;
-layout(rgba16f) uniform image2D img_output;
-layout(std430, binding = 3) readonly buffer SunSoftList {
-  uvec3 SunSoftGroups;
-  uint SunSoftCount;
-  uint SunSoftPixels[];
-};
-[PreCompile] uniform float _CastGI;
-[PreCompile] uniform float _CastSpecular;
-[PreCompile] uniform float _CastIS;
-[PreCompile] uniform float _HQReflections;
-[PreCompile] uniform float _NoiseStyle;
-#include "VoxelRaytracing/LightField"
-#include "VoxelRaytracing/ScreenLight"
-
-// The sun of the pixels the "SunEdge" pass listed: every step of the map,
-// or the light field's swept visibility beyond its last cascade.
-void main() {
-  uint i = gl_GlobalInvocationID.x;
-  if (i >= SunSoftCount) return;
-  ivec2 pixel = ivec2(SunSoftPixels[i] & 0xffffu, SunSoftPixels[i] >> 16);
-  Surface s;
-  readSurface(pixel, imageSize(img_output), s);
-  seedFor(pixel);
-  vec4 lit = imageLoad(img_output, pixel);
-  imageStore(img_output, pixel, vec4(lit.rgb + s.Albedo / PI * screenSun(s), lit.a));
+  imageStore(img_output, pixel, vec4(lit.rgb + s.Albedo / PI * sun, lit.a));
 }
       ]]></Compute>
     </Pass>

@@ -273,13 +273,13 @@ Resource<Shader>& MapShader() {
   if (!*shader) *shader = Resources<Shader>::Get("SunShadowMap");
   return *shader;
 }
-// Emptied for every camera's lighting: block samples in penumbrae, pixels
-// by edges and pixels in penumbrae.
+// Emptied for every camera's lighting: block samples in penumbrae, and
+// pixels by edges.
 WorkList& Listed(int which) {
-  static auto* lists = new std::array<WorkList, 3>();
+  static auto* lists = new std::array<WorkList, 2>();
   return (*lists)[static_cast<size_t>(which)];
 }
-constexpr int SampleList = 0, EdgeList = 1, SoftList = 2;
+constexpr int SampleList = 0, EdgeList = 1;
 
 }  // namespace
 
@@ -601,7 +601,6 @@ void SunShadow::ResetLists(int w, int h) {
   const auto blocks = static_cast<std::size_t>((w + 1) / 2) * static_cast<std::size_t>((h + 1) / 2);
   Listed(SampleList).Reset(blocks, 4);
   Listed(EdgeList).Reset(pixels, 2);
-  Listed(SoftList).Reset(pixels, 3);
   uniforms.SetFloat("_SunShadowPixel", 2.0f * tanHalfY / static_cast<float>(h));
   uniforms.CalculateHash();
 }
@@ -619,15 +618,13 @@ bool SunShadow::ShadeSamples(Shader& lighting, std::vector<UniformBuffer*>* buff
 
 bool SunShadow::ShadeEdges(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* out) {
   if (out == nullptr) return false;
-  // Each pass adds the sun to the light its pixels hold.
+  // The pass adds the sun to the light its pixels hold.
   const GLbitfield written = GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_FRAMEBUFFER_BARRIER_BIT |
                              GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_STORAGE_BARRIER_BIT | GL_COMMAND_BARRIER_BIT;
-  for (const auto& [pass, list] : {std::pair<const char*, int>{"SunEdge", EdgeList}, {"SunSoft", SoftList}}) {
-    const unsigned program = UseCompute(lighting, pass, buffers);
-    if (program == 0) return false;
-    BindImage(program, "img_output", 0, out, 0, GL_RGBA16F, GL_READ_WRITE);
-    DispatchIndirect(Listed(list).Groups(), written);
-  }
+  const unsigned program = UseCompute(lighting, "SunEdge", buffers);
+  if (program == 0) return false;
+  BindImage(program, "img_output", 0, out, 0, GL_RGBA16F, GL_READ_WRITE);
+  DispatchIndirect(Listed(EdgeList).Groups(), written);
   return true;
 }
 

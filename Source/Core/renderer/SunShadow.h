@@ -208,14 +208,13 @@ class SunShadow : public PassState {
   // lighting targets of w x h and bound: the "Sparse" pass lists the block
   // samples that may lie in a penumbra wider than a texel (storage buffer
   // binding 4), the full pass the pixels whose block samples do not agree
-  // on the sun (binding 2), and the "SunEdge" pass those it finds in a
-  // penumbra (binding 3).
+  // on the sun (binding 2).
   void ResetLists(int w, int h);
   // The "SunSamples" pass of `lighting` after the "Sparse" one: the listed
   // samples' share of the sun into the alpha of `planes`.
   bool ShadeSamples(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* planes);
-  // The "SunEdge" and "SunSoft" passes after the full one: the listed
-  // pixels' sun added to `target`.
+  // The "SunEdge" pass after the full one: the listed pixels' sun added to
+  // `target`.
   bool ShadeEdges(Shader& lighting, std::vector<UniformBuffer*>* buffers, RenderTexture* target);
 
   // The atlas last drawn (tests).
