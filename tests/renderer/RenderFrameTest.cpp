@@ -395,6 +395,33 @@ TEST_F(RenderFrame, AStillPictureSettlesFarBelowTheFrameToFrameNoiseOfTheLightin
   EXPECT_LT(shownChange, 0.02 * litChange + 1e-4);
 }
 
+TEST_F(RenderFrame, AStillPictureKeepsTheMeanOfItsLighting) {
+  // The history takes a small share of each frame over many: a write that
+  // rounded every value down (a software driver does) pulled the picture
+  // below its lighting by a little more each frame for a hundred frames.
+  Camera* c = ComponentHandler<Camera>::Get(camera);
+  auto mean = [](const std::vector<float>& v) {
+    double sum = 0.0;
+    for (float x : v) sum += x;
+    return sum / static_cast<double>(v.size());
+  };
+  // The picture's mean over its lighting's, over 16 frames from `first`.
+  int frames = 0;
+  auto shownOverLit = [&](int first) {
+    for (; frames < first; ++frames) Frame();
+    double lit = 0.0, shown = 0.0;
+    for (; frames < first + 16; ++frames) {
+      Frame();
+      lit += mean(Channel(RenderSystem::Layer1, 4, 1));
+      shown += mean(Channel(c->Targets.OldLayer1, 4, 1));
+    }
+    return lit > 0.0 ? shown / lit : 0.0;
+  };
+  const double early = shownOverLit(16);
+  const double late = shownOverLit(176);
+  EXPECT_NEAR(late / early, 1.0, 0.002);
+}
+
 TEST_F(RenderFrame, SkyUncoveredWhereSomethingStoodLeavesNoGhost) {
   for (int i = 0; i < 12; ++i) Frame();
   const glm::vec4 lit = CentrePixel();

@@ -55,6 +55,7 @@ uniform sampler2D BufferFinalLastFrame;
 uniform sampler2D MotionVectors;
 uniform sampler2D Newness;
 uniform vec3 _CameraPos_Past = vec3(0.0);
+uniform vec4 Time = vec4(0.0);
 uniform float TemporalSSExponent = 0.2;
 // The most frames the history may hold this frame: small for a few frames
 // after the lighting changed, unbounded otherwise.
@@ -87,6 +88,33 @@ const float WideFilter = 1.66;
 const float SurfaceSlack = 0.03;
 
 float luminance(vec3 c) { return dot(c, vec3(0.2126, 0.7152, 0.0722)); }
+
+// The history is kept at half precision and a still pixel takes a fortieth
+// of each frame: a driver that rounds every write down (a software one
+// does) pulled a settled picture down by a percent or two over a hundred
+// frames. Each value goes to one of the two half-precision numbers around
+// it, the upper with the chance of how near it lies, which keeps its mean
+// whatever the driver's rounding; `u` is uniform in 0..1, new each frame.
+vec4 roundToHalf(vec4 v, float u) {
+  vec4 a = abs(v);
+  ivec4 e;
+  frexp(a, e);
+  // Below 2^-14 the steps stay those of the smallest normal numbers.
+  vec4 step = exp2(vec4(max(e - 1, ivec4(-14)) - 10));
+  vec4 lo = floor(a / step) * step;
+  return sign(v) * (lo + step * vec4(lessThan(vec4(u) * step, a - lo)));
+}
+
+// Uniform in 0..1, another for every pixel and frame.
+float pixelNoise() {
+  uint h = uint(gl_FragCoord.x) * 1973u + uint(gl_FragCoord.y) * 9277u + uint(Time.w) * 26699u;
+  h ^= h >> 16u;
+  h *= 0x7feb352du;
+  h ^= h >> 15u;
+  h *= 0x846ca68bu;
+  h ^= h >> 16u;
+  return float(h >> 8u) / 16777216.0;
+}
 
 bool bad(vec3 c) { return any(isnan(c)) || any(isinf(c)); }
 
@@ -257,8 +285,9 @@ void main() {
   // A sample far from this pixel's centre counts for less (upsampling).
   float alpha = valid && n > 1.0 ? clamp(nearest / n, 1.0 / (n * 4.0), 1.0) : 1.0;
   if (broken && valid) alpha = 0.0;
-  ColorOut = vec4(mix(kept, current, alpha), fast);
-  NewnessOut = vec4(n, mix(slow, luma, 1.0 / n), depth, 0.0);
+  float u = pixelNoise();
+  ColorOut = roundToHalf(vec4(mix(kept, current, alpha), fast), u);
+  NewnessOut = vec4(n, roundToHalf(vec4(mix(slow, luma, 1.0 / n)), u).x, depth, 0.0);
 }
       ]]></Fragment>
     </Pass>

@@ -144,6 +144,12 @@ const int Steps = 64;
 // settles after a big change.
 uniform vec2 _InjectionBlend = vec2(0.5, 0.25);
 uniform float _InjectionShare = 1.0;
+// The share of the voxels' last light the first update after a big change
+// gathers: the new light's power over the old where it fell. That light
+// was worked out under the old one, and would bounce on for frames (the
+// street at night, a frame after the day: ten times too bright, the next
+// half again).
+uniform float _CarriedLight = 1.0;
 
 void main() {
   if (gl_GlobalInvocationID.x >= Count) return;
@@ -174,6 +180,7 @@ void main() {
   if (!lightCurrent(lastIndirect.a, frame, share)) lastIndirect = vec4(0.0);
   lightFrame = frame;
   lightShare = share;
+  lightCarry = _CarriedLight;
   // The area lights' points run through an even sequence of the voxel's own
   // too, one step an update: the light a voxel reflects feeds every further
   // bounce, and a voxel whose direct light jumps from update to update sets

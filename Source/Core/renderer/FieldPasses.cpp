@@ -221,18 +221,24 @@ void PlanVoxelSteps(FrameInputs& frame, FieldFrame& f) {
 }
 
 // The light the field reflects depends on more than its voxels: when the
-// sky, the sun, a lighting switch or the light's power changed a lot, the
-// injection relights without history for a few frames.
+// sky, the sun or the light's power changed a lot, the injection relights
+// without history for a few frames. A lighting switch changes the picture
+// alone.
 void NoteLightChange(FrameInputs& frame, FieldFrame& f) {
   LightFieldState& s = f.L->State;
   const std::uint64_t signature = RenderSystem::LightingSignature();
+  const std::uint64_t shown = RenderSystem::ShownLightSignature();
   const bool changed = signature != s.LightingSignature;
+  const bool switched = shown != s.ShownLightSignature;
   s.LightingSignature = signature;
+  s.ShownLightSignature = shown;
   const float power = RenderSystem::LightPower(frame.IS, frame.Queue);
   if (changed || std::abs(power - s.LightPower) > RenderSystem::SettleChange * std::max(power, s.LightPower)) {
     s.Settling = RenderSystem::SettleFrames;
+    s.CarriedLight = s.LightPower > 0.0f && power < s.LightPower ? std::max(power, 0.0f) / s.LightPower : 1.0f;
     frame.LightChanged = true;
   }
+  if (switched) frame.LightChanged = true;
   s.LightPower = power;
   frame.WasSettling = frame.WasSettling || s.WasSettling;
 }

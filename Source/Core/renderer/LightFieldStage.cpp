@@ -519,9 +519,14 @@ std::uint64_t RenderSystem::LightingSignature() {
     }
     for (float f : {sky->SkyStrength, sky->SunStrength, sky->SunAngle}) mix(HashFloat(f));
   }
+  return seed;
+}
+
+std::uint64_t RenderSystem::ShownLightSignature() {
+  std::uint64_t seed = 0;
   for (CVar<bool>* v : {CastGI, CastIS, CastSpecular, HQReflections, VisualizeVoxels, RaycastScreen,
                         DeferredOrForward, RenderGBuffer}) {
-    mix(v->value ? 1u : 2u);
+    seed = HashCombine(seed, v->value ? 1u : 2u);
   }
   return seed;
 }
@@ -533,8 +538,9 @@ namespace {
 
 // What the injection reads: last frame's light and this frame's voxels.
 // While the light settles every voxel is relit each frame from this
-// frame's light alone.
-UniformBuffer InjectionInputs(const LightField& l, bool settling) {
+// frame's light alone; the first of those frames gathers the last light
+// scaled by `carried`.
+UniformBuffer InjectionInputs(const LightField& l, bool settling, float carried) {
   UniformBuffer inputs;
   inputs.SetTexture("_LightField", l.Volume);
   inputs.SetTexture("_LightFieldIrradiance", l.IrradianceVolume);
@@ -544,6 +550,7 @@ UniformBuffer InjectionInputs(const LightField& l, bool settling) {
   inputs.SetTexture("_LightFieldSun", l.SunVolume);
   inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(RenderSystem::InjectionShare));
   inputs.SetVector("_InjectionBlend", settling ? glm::vec2(1.0f) : glm::vec2(0.5f, 0.25f));
+  inputs.SetFloat("_CarriedLight", carried);
   inputs.CalculateHash();
   return inputs;
 }
@@ -587,8 +594,11 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   static WorkList list;
   list.Reset(static_cast<size_t>(l.VolumeBack->Width) * l.VolumeBack->Height * l.VolumeBack->Depth, 0);
   const bool settling = l.State.Settling > 0;
+  // The last light counts scaled in the first frame after the change only.
+  const float carried = l.State.Settling == SettleFrames ? l.State.CarriedLight : 1.0f;
   if (settling) --l.State.Settling;
-  UniformBuffer inputs = InjectionInputs(l, settling);
+  l.State.CarriedLight = 1.0f;
+  UniformBuffer inputs = InjectionInputs(l, settling, carried);
   std::vector<UniformBuffer*> buffers = {&time, &voxel, &is, &inputs};
 
   unsigned program = UseCompute(*LightInjection, "Select", &buffers);

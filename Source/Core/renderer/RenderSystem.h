@@ -87,14 +87,21 @@ class RenderSystem {
   // than SettleChange of itself.
   static constexpr int SettleFrames = 6;
   static constexpr float SettleChange = 0.05f;
-  // What the lit picture depends on beyond the geometry and the emitters:
-  // the sky and the sun, and the switches that choose which light the
-  // lighting computes. When it changes, or the light's power does, the
-  // fields relight without history and the temporal history is cut short.
+  // What the light the fields reflect depends on beyond the geometry and
+  // the emitters: the sky and the sun. When it changes, or the light's
+  // power does, the fields relight without history and the temporal
+  // history is cut short.
   static std::uint64_t LightingSignature();
+  // The switches that choose which light the lighting computes for the
+  // pixels: a change cuts the temporal history short, but the fields keep
+  // their light, which the switches leave as it was (relit from scratch, it
+  // lay a few percent low for dozens of frames).
+  static std::uint64_t ShownLightSignature();
   // The most frames a still pixel's history may hold while a light field
-  // settles.
-  static constexpr float KeptWhileSettling = 1.0f;
+  // settles: the field takes a bounce more each frame then, and a longer
+  // history would lag it; with one frame alone every pixel was filled from
+  // its neighbours' single frame, grainy, and at night a tenth too bright.
+  static constexpr float KeptWhileSettling = 2.0f;
 
   // Frame timing: the clamped simulation step for a frame starting at `now`
   // and the per-second averages, kept in the statics below.

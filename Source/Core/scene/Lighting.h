@@ -20,12 +20,17 @@ struct LightFieldState {
   // What the lit picture depends on beyond the geometry and the emitters
   // (sky, sun, the lighting switches), as last seen.
   std::uint64_t LightingSignature = 0;
+  std::uint64_t ShownLightSignature = 0;
   // How much light the scene held when last seen (a rough power), and for
   // how many more frames the injection relights every voxel without history
   // after it changed a lot: a lamp switched off leaves at once.
   float LightPower = -1.0f;
   int Settling = 0;
   bool WasSettling = false;
+  // The share of the voxels' light that the first relit frame after such a
+  // change gathers again: the new power over the old where it fell, so that
+  // light gone out does not bounce on.
+  float CarriedLight = 1.0f;
   // The signatures of the entries in the static copy and of what the
   // volumes hold now (sorted), whether the curtain is in them, and the
   // switches they were built under.
