@@ -48,12 +48,15 @@
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
+#include "renderer/SunShadow.h"
 #include "sanegl/GL.h"
 #include "scene/Camera.h"
 #include "scene/CameraPathSystem.h"
 #include "scene/FlyCam.h"
 #include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
+
+#include <glm/gtc/quaternion.hpp>
 
 using namespace KestorEngine;
 
@@ -110,6 +113,7 @@ const Stage Stages[] = {
 constexpr int StageCount = sizeof(Stages) / sizeof(Stages[0]);
 
 KestorEngineFlyHahaJk* engine = nullptr;
+Thing startCamera = Thing::GimmeDud();
 double startupCpu = 0.0;
 // The level the rows run on (--level NAME, the street by default).
 std::string levelName = "StreetTest";
@@ -125,7 +129,7 @@ bool StartDemo(int w, int h) {
   Fullscreen->value = false;
   engine->Initialize();
   static Resource<Scene> level = Resources<Scene>::Get(levelName);
-  BuildStartCamera(LaunchOptions(), &*level);
+  startCamera = BuildStartCamera(LaunchOptions(), &*level);
   RunStageList(engine->UpdateList, KestorEngineFlyHahaJk::SkippedUpdateIndex);
   glFinish();
   startupCpu = ProcessCpuSeconds();
@@ -204,6 +208,54 @@ void BM_Frame(benchmark::State& state) {
          }));
   if (off != nullptr) off->value = true;
   RenderScale->value = 1.0f;
+}
+
+// The sun's shadow map: arguments width, "Sun Shadow Map" (0: none, the
+// light field's sunlight) and motion (0: a still camera, whose maps are
+// drawn once; 1: walking 1 cm and turning 0.1 degrees a frame, which moves
+// every cascade's square). The pass timer "Sun shadow map" is the drawing;
+// the reads are the difference of "Lighting" against the row without one.
+void BM_SunShadow(benchmark::State& state) {
+  const int w = static_cast<int>(state.range(0));
+  const int size = static_cast<int>(state.range(1));
+  const bool moving = state.range(2) != 0;
+  state.SetLabel(std::string(size == 0 ? "no sun shadow map" : "sun shadow map " + std::to_string(size)) +
+                 (moving ? ", camera moving" : ""));
+  QuietStdout quiet;
+  FlyCamSystem::pause = false;
+  SizeTo(w, w * 9 / 16);
+  TargetFrameTime->value = 0.0f;
+  AutoRenderScale->value = false;
+  RenderScale->value = 1.0f;
+  const int previous = SunShadowMap->value;
+  SunShadowMap->value = size;
+  Transform* camera = ComponentHandler<Transform>::Get(startCamera);
+  const glm::vec3 position = camera != nullptr ? camera->Position : glm::vec3(0.0f);
+  const glm::quat rotation = camera != nullptr ? camera->Rotation : glm::quat(1.0f, 0.0f, 0.0f, 0.0f);
+  auto step = [&] {
+    if (!moving || camera == nullptr) return;
+    camera->Position += camera->Rotation * glm::vec3(0.0f, 0.0f, -0.01f);
+    camera->Rotation = glm::angleAxis(glm::radians(0.1f), glm::vec3(0.0f, 0.0f, 1.0f)) * camera->Rotation;
+  };
+  for (int i = 0; i < 4; ++i) {
+    step();
+    Frame();
+  }
+  double texels = 0.0;
+  Report(state, PassesOver(static_cast<int>(state.max_iterations), [&] {
+           for (auto _ : state) {
+             step();
+             Frame();
+             const SunShadow* shadow = SunShadow::Of(startCamera);
+             texels += shadow != nullptr ? static_cast<double>(shadow->TexelsDrawn()) : 0.0;
+           }
+         }));
+  state.counters["texels drawn"] = texels / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+  if (camera != nullptr) {
+    camera->Position = position;
+    camera->Rotation = rotation;
+  }
+  SunShadowMap->value = previous;
 }
 
 // The start camera walking down the lane, turning to the houses and back,
@@ -379,6 +431,12 @@ void BM_PassCpu(benchmark::State& state) {
   TargetFrameTime->value = 0.0f;
   AutoRenderScale->value = false;
   RenderScale->value = static_cast<float>(state.range(1)) / 100.0f;
+  // A fourth argument, unless -1, sets "Sun Shadow Map".
+  const int previousSun = SunShadowMap->value;
+  if (state.range(3) >= 0) {
+    SunShadowMap->value = static_cast<int>(state.range(3));
+    state.SetLabel("CPU per pass, sun shadow map " + std::to_string(SunShadowMap->value));
+  }
   for (int i = 0; i < 4; ++i) Frame();
   std::map<std::string, double> before;
   for (const PassTimers::Figure& f : PassTimers::Totals()) before[f.Name] = f.CpuMs;
@@ -397,6 +455,7 @@ void BM_PassCpu(benchmark::State& state) {
   }
   state.counters["between"] = frameMs - sum;
   RenderScale->value = 1.0f;
+  SunShadowMap->value = previousSun;
 }
 
 // The automatic scale: "Target Frame Time" set, a few seconds to settle,
@@ -592,6 +651,11 @@ void Register() {
   b->Args({1280, 7, 25})->Args({1280, 8, 25});
   b->Args({1920, 0, 25})->Args({1920, 7, 25})->Args({1920, 8, 25});
   b->Unit(benchmark::kMillisecond)->Iterations(8)->MeasureProcessCPUTime()->UseRealTime();
+  auto* sun = benchmark::RegisterBenchmark("SunShadow", BM_SunShadow);
+  for (int size : {0, 512, 768, 1024, 2048}) {
+    for (int moving : {0, 1}) sun->Args({640, size, moving});
+  }
+  sun->Unit(benchmark::kMillisecond)->Iterations(8)->MeasureProcessCPUTime()->UseRealTime();
   benchmark::RegisterBenchmark("Tour", BM_Tour)
       ->Arg(640)
       ->Unit(benchmark::kMillisecond)
@@ -606,10 +670,11 @@ void Register() {
       ->MeasureProcessCPUTime()
       ->UseRealTime();
   benchmark::RegisterBenchmark("PassCpu", BM_PassCpu)
-      ->Args({640, 100, 0})
-      ->Args({1280, 100, 0})
-      ->Args({1280, 50, 0})
-      ->Args({1920, 25, 1280})
+      ->Args({640, 100, 0, -1})
+      ->Args({640, 100, 0, 0})
+      ->Args({1280, 100, 0, -1})
+      ->Args({1280, 50, 0, -1})
+      ->Args({1920, 25, 1280, -1})
       ->Unit(benchmark::kMillisecond)
       ->Iterations(8)
       ->MeasureProcessCPUTime()

@@ -7,17 +7,20 @@
   pixel checkerboard and the rest the other.
   Per pixel and frame, in radiance throughout (VoxelRaytracing/LightField,
   VoxelRaytracing/ScreenLight):
-    - direct light from the sun and the area lights, sampled as the
-      "NoiseStyle" says (one picked by its weight, one in turn, or all), with
-      a shadow ray through the light field's occupancy;
+    - the sun, each pixel's own, shadowed by the sun's shadow map (SunShadow)
+      where a cascade reaches and by the light field's swept visibility
+      beyond;
+    - direct light from the area lights, sampled as the "NoiseStyle" says
+      (one picked by its weight, one in turn, or all), with a shadow ray
+      through the light field's occupancy;
     - the indirect light the light injection gathered at the voxels of the
       pixel's surface, averaged over its neighbouring voxels;
     - one reflection ray for glossy surfaces, which reads the light the
       voxels reflect and emit, the sky where it leaves the field and
       nothing where it gives up; with "HQ Reflections" off they reflect the
       sky and the sun only.
-  With "Sparse Light" on, the sun, the area lights, the indirect light and
-  the reflection come from the "Sparse" pass, run first for one pixel of each
+  With "Sparse Light" on, the area lights, the indirect light and the
+  reflection come from the "Sparse" pass, run first for one pixel of each
   2 x 2 block (a quarter of the rays; the reflection rays of the glossy
   samples in a "Reflection" pass of their own), and each pixel takes them from the
   samples around it that lie on its own surface (same plane, same facing);
@@ -38,8 +41,9 @@ layout(local_size_x = 16, local_size_y = 4) in;
 // Each block's sample, one texel a block: irradiance and the plane's
 // offset (its normal's dot product with the point as seen from the camera),
 // reflected radiance, and the plane's normal (alpha 0: the sample sees the
-// sky). Plain textures: a CPU driver fetches them far more cheaply than it
-// unpacks packed numbers.
+// sky; else its share of the sun, ScreenLight's sunSampleAlpha). Plain
+// textures: a CPU driver fetches them far more cheaply than it unpacks
+// packed numbers.
 layout(rgba32f) writeonly uniform image2D img_light;
 layout(rgba16f) writeonly uniform image2D img_reflection;
 layout(rgba8) writeonly uniform image2D img_plane;
@@ -47,6 +51,12 @@ layout(std430, binding = 1) buffer ReflectionList {
   uvec3 ReflectionGroups;
   uint ReflectionCount;
   uint ReflectionBlocks[];
+};
+// The samples whose sun the "SunSamples" pass works out.
+layout(std430, binding = 4) buffer SunSampleList {
+  uvec3 SunSampleGroups;
+  uint SunSampleCount;
+  uint SunSampleBlocks[];
 };
 [PreCompile] uniform float _CastGI;
 [PreCompile] uniform float _CastSpecular;
@@ -70,9 +80,17 @@ void main() {
   vec4 normal = vec4(0.0);
   float offset = 0.0;
   if (readSurface(pixel, size, s)) {
-    E = costlyLight(s, pixel, int(_NoiseStyle + 0.5) == 0);
+    float sun = sampleSun(s);
+    E = costlyLight(s, pixel, int(_NoiseStyle + 0.5) == 0, luminance(sunIrradianceSeen(s, abs(sun))));
     // The offset is taken along the normal as stored, so that the two agree.
-    normal = vec4(s.N * 0.5 + 0.5, 1.0);
+    // Without a map the light field's sunlight, smooth, is shared like a
+    // wide penumbra's.
+    normal = vec4(s.N * 0.5 + 0.5, sunSampleAlpha(sun, _SunShadowOn < 0.5));
+    if (sun < 0.0 && sunReaches(s)) {
+      uint i = atomicAdd(SunSampleCount, 1u);
+      if (i % 64u == 0u) atomicAdd(SunSampleGroups.x, 1u);
+      SunSampleBlocks[i] = uint(block.x) | (uint(block.y) << 16);
+    }
     offset = dot(round(normal.xyz * 255.0) / 255.0 * 2.0 - 1.0, s.World - _CameraPos);
     // The few glossy samples (glass, iron) are listed for the "Reflection"
     // pass: here every sample would pay for their rays.
@@ -85,6 +103,43 @@ void main() {
   imageStore(img_light, block, vec4(E, offset));
   imageStore(img_reflection, block, vec4(0.0));
   imageStore(img_plane, block, normal);
+}
+      ]]></Compute>
+    </Pass>
+    <Pass Name="SunSamples">
+      <Compute><![CDATA[
+#version 430 core
+layout(local_size_x = 64) in;
+layout(rgba8) uniform image2D img_plane;
+layout(std430, binding = 4) readonly buffer SunSampleList {
+  uvec3 SunSampleGroups;
+  uint SunSampleCount;
+  uint SunSampleBlocks[];
+};
+[PreCompile] uniform float _CastGI;
+[PreCompile] uniform float _CastSpecular;
+[PreCompile] uniform float _CastIS;
+[PreCompile] uniform float _HQReflections;
+[PreCompile] uniform float _NoiseStyle;
+#include "VoxelRaytracing/LightField"
+#include "VoxelRaytracing/ScreenLight"
+
+// The sun of the block samples in a penumbra wider than a texel, or beyond
+// the last cascade. Where it spans a few pixels it is smooth, and the
+// pixels between such samples take theirs.
+void main() {
+  uint i = gl_GlobalInvocationID.x;
+  if (i >= SunSampleCount) return;
+  ivec2 block = ivec2(SunSampleBlocks[i] & 0xffffu, SunSampleBlocks[i] >> 16);
+  ivec2 size = textureSize(LinearDepth, 0);
+  ivec2 pixel = min(block * 2 + sampleOffset(), size - 1);
+  Surface s;
+  readSurface(pixel, size, s);
+  seedFor(pixel);
+  bool wide;
+  float seen = screenSunSeen(s, wide);
+  vec4 plane = imageLoad(img_plane, block);
+  imageStore(img_plane, block, vec4(plane.xyz, sunSampleAlpha(seen, wide)));
 }
       ]]></Compute>
     </Pass>
@@ -167,6 +222,11 @@ layout(std430, binding = 1) buffer FallbackList {
   uint FallbackCount;
   uint FallbackPixels[];
 };
+layout(std430, binding = 2) buffer SunEdgeList {
+  uvec3 SunEdgeGroups;
+  uint SunEdgeCount;
+  uint SunEdgePixels[];
+};
 // The panel's switches are compiled in: a CPU driver pays for the code of
 // a branch not taken, so each setting gets a program without the others.
 [PreCompile] uniform float _CastGI;
@@ -204,7 +264,7 @@ vec3 showVoxels(vec3 view) {
 // that see a surface stand in: working the light out for such pixels would
 // cost a third of the sparse pass's savings. False where all four see the
 // sky (a thin pole against it).
-bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R) {
+bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R, out SunSamples sun) {
   ivec2 blocks = textureSize(SparseLight, 0);
   ivec2 offset = sampleOffset();
   ivec2 first = (pixel - offset) >> 1;
@@ -213,6 +273,7 @@ bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R) {
   bool shiny = glossy(s);
   E = vec3(0.0);
   R = vec3(0.0);
+  sun = noSunSamples();
   float total = 0.0;
   for (int i = 0; i < 4; ++i) {
     ivec2 block = clamp(first + ivec2(i & 1, i >> 1), ivec2(0), blocks - 1);
@@ -229,7 +290,8 @@ bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R) {
     vec2 gap = min(abs(vec2(block * 2 + offset - pixel)), vec2(2.0));
     vec2 near = max(1.0 - 0.5 * gap, vec2(0.05));
     // A sample that sees the sky counts nothing.
-    float w = near.x * near.y * (match + 1e-3) * plane.a;
+    float w = near.x * near.y * (match + 1e-3) * step(4.0 / 255.0, plane.a);
+    addSunSample(sun, plane.a, match, w);
     E += light.rgb * w;
     if (shiny) R += texelFetch(SparseReflection, block, 0).rgb * w;
     total += w;
@@ -259,10 +321,12 @@ void main() {
     return;
   }
   vec3 E, R;
+  SunSamples samples;
   if (_SparseLight < 0.5) {
-    E = costlyLight(s, pixel, true);
+    vec3 direct = screenSun(s);
+    E = costlyLight(s, pixel, true, luminance(direct)) + direct;
     R = reflectedLight(s);
-  } else if (!gatherSparse(pixel, s, E, R)) {
+  } else if (!gatherSparse(pixel, s, E, R, samples)) {
     // Left to the "Fallback" pass: a CPU driver runs the code of a branch
     // for every pixel, taken or not.
     uint i = atomicAdd(FallbackCount, 1u);
@@ -273,7 +337,60 @@ void main() {
     seedFor(pixel);
     E += areaLight(s, pixel);
   }
+  // The sun its samples agree on, or else listed for the "SunEdge" pass.
+  if (_SparseLight > 0.5) {
+    bool unknown;
+    float sun = sharedSun(samples, unknown);
+    if (sun < 0.0 && sunReaches(s)) {
+      uint i = atomicAdd(SunEdgeCount, 1u);
+      if (i % 64u == 0u) atomicAdd(SunEdgeGroups.x, 1u);
+      SunEdgePixels[i] = uint(pixel.x) | (uint(pixel.y) << 16);
+    }
+    E += sunIrradianceSeen(s, max(sun, 0.0));
+  }
   imageStore(img_output, pixel, vec4(s.Albedo / PI * E + R, 1.0));
+}
+      ]]></Compute>
+    </Pass>
+    <Pass Name="SunEdge">
+      <Compute><![CDATA[
+#version 430 core
+layout(local_size_x = 64) in;
+layout(rgba16f) uniform image2D img_output;
+layout(std430, binding = 2) readonly buffer SunEdgeList {
+  uvec3 SunEdgeGroups;
+  uint SunEdgeCount;
+  uint SunEdgePixels[];
+};
+[PreCompile] uniform float _CastGI;
+[PreCompile] uniform float _CastSpecular;
+[PreCompile] uniform float _CastIS;
+[PreCompile] uniform float _HQReflections;
+[PreCompile] uniform float _NoiseStyle;
+#include "VoxelRaytracing/LightField"
+#include "VoxelRaytracing/ScreenLight"
+
+// The sun of the pixels whose block samples did not agree on it: the sharp
+// step, or every step where it may lie in a wider penumbra (or beyond the
+// last cascade). One dispatch rather than a second for the soft ones: the
+// list runs along rows, so the soft pixels come in runs and a CPU driver's
+// lanes mostly agree on the branch, while a dispatch of its own cost more.
+void main() {
+  uint i = gl_GlobalInvocationID.x;
+  if (i >= SunEdgeCount) return;
+  ivec2 pixel = ivec2(SunEdgePixels[i] & 0xffffu, SunEdgePixels[i] >> 16);
+  Surface s;
+  readSurface(pixel, imageSize(img_output), s);
+  float seen = sharpSun(s);
+  vec3 sun;
+  if (seen < 0.0) {
+    seedFor(pixel);
+    sun = screenSun(s);
+  } else {
+    sun = sunIrradianceSeen(s, seen);
+  }
+  vec4 lit = imageLoad(img_output, pixel);
+  imageStore(img_output, pixel, vec4(lit.rgb + s.Albedo / PI * sun, lit.a));
 }
       ]]></Compute>
     </Pass>

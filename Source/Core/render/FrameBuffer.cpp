@@ -116,6 +116,8 @@ unsigned FrameBuffer::ActivateRenderTargetsGeneric(int w, int h,
   unsigned result = GL_COLOR_ATTACHMENT0;
   if (textures.empty()) {
     FBO.DrawBuffers({});
+    // A depth-only pass (a shadow map) draws into its depth texture alone.
+    if (HasDepth) AttachDepth();
     FBO.FramebufferParameter(SaneGL::FramebufferParameters::DefaultWidth, w);
     FBO.FramebufferParameter(SaneGL::FramebufferParameters::DefaultHeight, h);
     FBO.FramebufferParameter(SaneGL::FramebufferParameters::DefaultSamples, samples);

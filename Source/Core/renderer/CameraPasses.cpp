@@ -1,6 +1,7 @@
 // A camera's share of the frame: its uniforms and targets, and its passes
-// in frame order (depth pre-pass, G-buffer or forward, sparse light,
-// lighting, emission, lightmap, motion, temporal, capture, present).
+// in frame order (depth pre-pass, G-buffer or forward, the sun's shadow
+// map, sparse light, lighting, emission, lightmap, motion, temporal,
+// capture, present).
 //
 //   Drawing ........ the queue's entries, the curtain, a scene pass opened
 //   Lighting inputs  the sparse samples, the light field's images
@@ -27,6 +28,7 @@
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "renderer/StaleRegions.h"
+#include "renderer/SunShadow.h"
 #include "renderer/TemporalFill.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
@@ -152,8 +154,19 @@ UniformBuffer SparseInputs(const PassContext& ctx, bool ready) {
 
 BufferList LightingList(PassContext& ctx, UniformBuffer& sparse) {
   CameraFrame& c = *ctx.Camera;
-  return {&ctx.Frame.Time, &c.View, &ctx.Frame.Field, &c.Surface, &ctx.Frame.Quickray, &ctx.Frame.IS, &sparse};
+  return {&ctx.Frame.Time, &c.View, &ctx.Frame.Field, &c.Surface, &ctx.Frame.Quickray, &ctx.Frame.IS, &sparse, &c.Sun};
 }
+
+// The sun's own passes over what the lighting listed: a pixel's surface,
+// the light field's sun and the map; no area light, no ray.
+BufferList SunList(PassContext& ctx) {
+  CameraFrame& c = *ctx.Camera;
+  return {&ctx.Frame.Time, &c.View, &ctx.Frame.Field, &c.Surface, &c.Sun};
+}
+
+// The sun's shadow map is read by the lighting passes, which list the block
+// samples and pixels its cheap steps cannot tell; these work them out.
+bool ReadsSunShadow(const PassContext& ctx) { return ctx.Wrote("SunShadowMap"); }
 
 // The light field's volumes as the lighting programs read them: the
 // distances and occupancy as images, the area arrays as raw uploads.
@@ -292,7 +305,8 @@ bool BeginCamera(PassContext& ctx, Thing thing, const std::vector<bool>& live, s
   // targets is skipped rather than drawn into whatever is bound, and a pass
   // without an optional target is left out.
   std::set<std::string> refused;
-  if (!AcquireCameraTargets(ctx.Table, CameraResources(ctx.Table, live), t, {f.W, f.H, f.SW, f.SH}, refused)) {
+  if (!AcquireCameraTargets(ctx.Table, CameraResources(ctx.Table, live), t, {f.W, f.H, f.SW, f.SH}, refused,
+                            &f.Made)) {
     return false;
   }
   for (size_t k = 0; k < ctx.Table.Passes.size(); ++k) {
@@ -301,6 +315,8 @@ bool BeginCamera(PassContext& ctx, Thing thing, const std::vector<bool>& live, s
   RenderSystem::Layer1 = RT(t.Layer1);
   RenderSystem::BufferDepthLayer1 = static_cast<DepthTexture*>(t.BufferDepthLayer1);
   FillSurfaceUniforms(ctx.Frame, f);
+  f.Sun.SetFloat("_SunShadowOn", 0.0f);
+  f.Sun.CalculateHash();
   return true;
 }
 
@@ -358,6 +374,30 @@ bool DrawForward(PassContext& ctx) {
   return true;
 }
 
+// The cascades brought up to date where the scene or the view changed;
+// the lighting passes read them through the camera's sun uniforms.
+bool DrawSunShadowMap(PassContext& ctx) {
+  CameraFrame& c = *ctx.Camera;
+  CameraTargets& t = *c.Targets;
+  auto texture = [&](const char* name) { return CameraTexture(*ctx.Table.Find(name), t); };
+  SunShadow::Targets maps;
+  maps.Atlas = static_cast<DepthTexture*>(texture("SunShadowMap"));
+  maps.Blocks = RT(texture("SunShadowBlocks"));
+  maps.Hint = RT(texture("SunShadowHint"));
+  maps.ScratchDepth = static_cast<DepthTexture*>(texture("SunShadowScratch"));
+  maps.ScratchBlocks = RT(texture("SunShadowScratchBlocks"));
+  maps.Fresh = c.Made.count("SunShadowMap") != 0;
+  SunShadow& shadow = SunShadow::Of(t);
+  const float aspect = Shutter::Width() / std::max(Shutter::Height(), 1.0f);
+  if (!shadow.Render(maps, ctx.Frame.Queue, CurtainSurface(), SunShadow::LensOf(*c.C, c.T->World, aspect), c.C->Near,
+                     c.C->Far, RenderSystem::ActiveSky())) {
+    return false;
+  }
+  shadow.ResetLists(c.SW, c.SH);
+  c.Sun = shadow.Uniforms();
+  return true;
+}
+
 bool DispatchSparseLight(PassContext& ctx) {
   if (!RenderSystem::LightingStencil) return false;
   CameraTargets& t = *ctx.Camera->Targets;
@@ -385,6 +425,11 @@ bool DispatchSparseLight(PassContext& ctx) {
     BindImage(reflection, "img_reflection", 3, t.SparseReflection, 0, GL_RGBA16F);
     BindFieldImages(ctx, reflection);
     DispatchIndirect(glossy.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT);
+  }
+  // The samples in penumbrae, into the alpha of their planes.
+  if (ReadsSunShadow(ctx)) {
+    BufferList sun = SunList(ctx);
+    SunShadow::Of(t).ShadeSamples(*RenderSystem::LightingStencil, &sun, RT(t.SparsePlane));
   }
   return true;
 }
@@ -425,6 +470,11 @@ bool DispatchLighting(PassContext& ctx) {
     BindImage(rest, "img_output", 0, lit, 0, GL_RGBA16F);
     BindFieldImages(ctx, rest);
     DispatchIndirect(fallback.Groups(), written);
+  }
+  // The pixels by shadow edges, whose samples did not agree on the sun.
+  if (sparseDone && ReadsSunShadow(ctx)) {
+    BufferList sun = SunList(ctx);
+    SunShadow::Of(*ctx.Camera->Targets).ShadeEdges(*RenderSystem::LightingStencil, &sun, lit);
   }
   return true;
 }

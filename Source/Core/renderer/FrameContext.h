@@ -127,6 +127,11 @@ struct CameraFrame {
   UniformBuffer View;  // the camera uniforms: matrices, rays, sizes
   UniformBuffer Surface;
   UniformBuffer Sparse;  // whether the sparse samples are there, and they
+  // What the lighting reads of the sun's shadow map: "_SunShadowOn" 0
+  // until the map's pass has drawn it.
+  UniformBuffer Sun;
+  // The kept targets made afresh for this frame: they hold nothing yet.
+  std::set<std::string> Made;
 };
 
 struct PassContext {

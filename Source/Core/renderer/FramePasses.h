@@ -37,6 +37,7 @@ void UploadCascade(unsigned program, const CascadeFrame& c);
 bool DrawDepthPrePass(PassContext& ctx);
 bool DrawGBuffer(PassContext& ctx);
 bool DrawForward(PassContext& ctx);
+bool DrawSunShadowMap(PassContext& ctx);
 bool DispatchSparseLight(PassContext& ctx);
 bool DispatchLighting(PassContext& ctx);
 bool DrawEmission(PassContext& ctx);

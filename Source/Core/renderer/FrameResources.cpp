@@ -46,10 +46,13 @@ void HandBack(Texbit*& t) {
 }
 
 // Kept textures are the renderer's own, not the pool's: made directly and
-// deleted when their size no longer fits.
-bool MakeKept(const ResourceSpec& r, Texbit*& t, glm::ivec3 size) {
+// deleted when their size no longer fits; a size of 0 keeps none.
+bool MakeKept(const ResourceSpec& r, Texbit*& t, glm::ivec3 size, bool& made) {
   if (Fits(t, size)) return true;
   delete t;
+  t = nullptr;
+  if (size.x <= 0 || size.y <= 0) return true;
+  made = true;
   if (IsDepth(r.Format)) {
     t = new DepthTexture(size.x, size.y, r.Format);
   } else {
@@ -102,7 +105,7 @@ glm::ivec3 ResourceSize(const ResourceSpec& r, const TargetSizes& s, glm::ivec3 
     case SizeRule::Render: return {s.SW, s.SH, 1};
     case SizeRule::HalfRender: return {(s.SW + 1) / 2, (s.SH + 1) / 2, 1};
     case SizeRule::Window: return {s.W, s.H, 1};
-    case SizeRule::Fixed: return r.FixedSize;
+    case SizeRule::Fixed: return r.FixedBy != nullptr ? r.FixedBy() : r.FixedSize;
     case SizeRule::LightField: {
       glm::ivec3 out = field * r.Scale;
       for (int axis = 0; axis < 3; ++axis) {
@@ -123,7 +126,7 @@ Texbit* FieldVolume(const ResourceSpec& r, LightField& l, bool other) {
 Texbit* CameraTexture(const ResourceSpec& r, CameraTargets& t) { return ForCamera(r) ? Now(r, t) : nullptr; }
 
 bool AcquireCameraTargets(const PassTable& table, const std::set<std::string>& names, CameraTargets& t,
-                          const TargetSizes& sizes, std::set<std::string>& refused) {
+                          const TargetSizes& sizes, std::set<std::string>& refused, std::set<std::string>* made) {
   bool madeHistory = false;
   bool whole = true;
   for (const ResourceSpec& r : table.Resources) {
@@ -131,7 +134,9 @@ bool AcquireCameraTargets(const PassTable& table, const std::set<std::string>& n
     const glm::ivec3 size = ResourceSize(r, sizes);
     bool got = true;
     if (r.Life == Lifetime::Kept) {
-      got = MakeKept(r, Now(r, t), size);
+      bool fresh = false;
+      got = MakeKept(r, Now(r, t), size, fresh);
+      if (fresh && made != nullptr) made->insert(r.Name);
     } else if (r.Life == Lifetime::History) {
       got = MakeHistory(r, t, size, madeHistory);
     } else {

@@ -25,9 +25,10 @@ glm::ivec3 ResourceSize(const ResourceSpec& r, const TargetSizes& sizes, glm::iv
 // remade whole), this frame's ones come from the pool. False when the pool
 // refused one that is not optional: the frame's ones are handed back then
 // and the camera draws nothing. The optional ones it refused go in
-// `refused`.
+// `refused`, the kept ones it made afresh (holding nothing yet) in `made`.
 bool AcquireCameraTargets(const PassTable& table, const std::set<std::string>& names, CameraTargets& t,
-                          const TargetSizes& sizes, std::set<std::string>& refused);
+                          const TargetSizes& sizes, std::set<std::string>& refused,
+                          std::set<std::string>* made = nullptr);
 // Hands this frame's resources back to the pool.
 void ReleaseFrameTargets(const PassTable& table, CameraTargets& t);
 // The two textures of history `r` trade places.

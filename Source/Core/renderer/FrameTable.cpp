@@ -4,6 +4,7 @@
 #include "renderer/FramePasses.h"
 #include "renderer/PassTable.h"
 #include "renderer/RenderSettings.h"
+#include "renderer/SunShadow.h"
 
 namespace KestorEngine {
 
@@ -73,6 +74,15 @@ ResourceSpec Sized(ResourceSpec r, int scale, glm::ivec3 fixed = glm::ivec3(0)) 
   return r;
 }
 
+// The sun's shadow map and its summaries: a camera's, kept from frame to
+// frame (a still scene draws nothing again), at the size "Sun Shadow Map"
+// asks for.
+ResourceSpec SunShadowRow(const char* name, F format, glm::ivec3 (*size)()) {
+  ResourceSpec r = ForCamera(name, SizeRule::Fixed, Lifetime::Kept, format, nullptr);
+  r.FixedBy = size;
+  return r;
+}
+
 // Made once by SetupLightmap, not by the table.
 ResourceSpec Lightmap() {
   ResourceSpec r = Outside("TempLightmapStopgap");
@@ -134,6 +144,14 @@ std::vector<ResourceSpec> Resources() {
       // with the rest tells the next frame what a moving thing uncovered.
       ForCamera("Newness", window, Lifetime::History, F::RGBA16F, &C::Newness1, &C::Newness2),
       ForCamera("LastBufferDepth", render, Lifetime::History, F::R32F, &C::OldDepth1, &C::OldDepth2),
+      // The cascades side by side, then per 4 x 4 block the plane of its
+      // depths and whether it and the blocks around it are plain; one
+      // cascade's worth of each for moving what a cascade keeps.
+      SunShadowRow("SunShadowMap", F::Depth32F, &SunShadow::AtlasSize),
+      SunShadowRow("SunShadowBlocks", F::RGBA32F, &SunShadow::BlocksSize),
+      SunShadowRow("SunShadowHint", F::RGBA32UI, &SunShadow::BlocksSize),
+      SunShadowRow("SunShadowScratch", F::Depth32F, &SunShadow::CascadeSize),
+      SunShadowRow("SunShadowScratchBlocks", F::RGBA32F, &SunShadow::CascadeBlocksSize),
   };
 }
 
@@ -232,6 +250,7 @@ std::vector<PassSpec> CameraPasses() {
   const std::vector<std::string> gBuffer = {"Normals", "MotionVectors", "Albedo", "LinearDepth", "BufferDepth"};
   const std::vector<std::string> history = {"BufferFinalLastFrame", "Newness", "LastBufferDepth"};
   const std::vector<std::string> sparse = {"SparseLight", "SparseReflection", "SparsePlane"};
+  const std::vector<std::string> sun = {"SunShadowMap", "SunShadowHint"};
   return {
       PassSpec("Depth pre-pass", c, PassKind::Draw, &DrawDepthPrePass)
           .Reading({"Scene"})
@@ -248,8 +267,15 @@ std::vector<PassSpec> CameraPasses() {
           .Reading(Join(std::vector<std::string>{"Scene", "Curtain", "BufferDepth"}, FieldVolumes()))
           .Writing({"Layer1", "MotionVectors", "BufferDepth"})
           .SwitchedBy(DeferredOrForward, false, false),
+      PassSpec("Sun shadow map", c, PassKind::Draw, &DrawSunShadowMap)
+          .Reading({"Scene", "Curtain"})
+          .Writing({"SunShadowMap", "SunShadowBlocks", "SunShadowHint", "SunShadowScratch", "SunShadowScratchBlocks"})
+          .SwitchedBy(RaycastScreen)
+          .SwitchedBy(DeferredOrForward, true, false)
+          .SwitchedBy(VisualizeVoxels, false)
+          .FallingBackTo("the screen's sunlight comes from the light field's swept visibility"),
       PassSpec("Sparse light", c, PassKind::Compute, &DispatchSparseLight)
-          .Reading(Join(gBuffer, FieldVolumes()))
+          .Reading(Join(gBuffer, sun, FieldVolumes()))
           .ReadingLastFrame(history)
           .Writing(sparse)
           .SwitchedBy(RaycastScreen)
@@ -259,7 +285,7 @@ std::vector<PassSpec> CameraPasses() {
           .NeededWhen(&LightFieldReady)
           .FallingBackTo("every pixel works its own light out"),
       PassSpec("Lighting", c, PassKind::Compute, &DispatchLighting)
-          .Reading(Join(gBuffer, sparse, FieldVolumes()))
+          .Reading(Join(gBuffer, sparse, sun, FieldVolumes()))
           .ReadingLastFrame(history)
           .Writing({"Layer1"})
           .SwitchedBy(RaycastScreen)

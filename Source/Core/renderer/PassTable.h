@@ -66,9 +66,11 @@ struct ResourceSpec {
   // Made only for a field of one grid: a cascaded field has no use for it.
   bool OneGridOnly = false;
   // SizeRule::LightField: voxels per axis = field size x Scale, unless the
-  // axis of FixedSize is above 0; SizeRule::Fixed: FixedSize.
+  // axis of FixedSize is above 0; SizeRule::Fixed: FixedSize, or what
+  // FixedBy says this frame (a size a setting picks; 0: none is kept).
   int Scale = 1;
   glm::ivec3 FixedSize{0};
+  glm::ivec3 (*FixedBy)() = nullptr;
   bool Mipmaps = false;
   int Filter = 0;  // Texbit::FilterMode
   // The pool may refuse it without the camera's frame being lost: the pass

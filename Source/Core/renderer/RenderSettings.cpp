@@ -38,6 +38,7 @@ CVar<bool>* Fullscreen = CVarHandler::Create<bool>("Fullscreen", true);
 CVar<float>* RenderScale = CVarHandler::Create<float>("Render Scale", 1.0f);
 CVar<float>* TargetFrameTime = CVarHandler::Create<float>("Target Frame Time", 0.0f);
 CVar<bool>* AutoRenderScale = CVarHandler::Create<bool>("Auto Render Scale", true);
+CVar<int>* SunShadowMap = CVarHandler::Create<int>("Sun Shadow Map", 768);
 
 namespace {
 

@@ -51,6 +51,9 @@ extern CVar<bool>* AutoRenderScale;
 // asking for more levels than fit gets fewer (the coarsest left out).
 extern CVar<int>* LightFieldBudget;
 constexpr float AutoFrameTimeMs = 100.0f;
+// Texels a side of each cascade of the sun's shadow map; 0: no map, the
+// screen's sunlight shadowed by the light field alone.
+extern CVar<int>* SunShadowMap;
 
 // Once a second, with that second's mean frame time in milliseconds: sets
 // the render scale the next frames use, as the two variables above say.

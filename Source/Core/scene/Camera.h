@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <glm/mat4x4.hpp>
 #include <glm/vec2.hpp>
@@ -15,6 +16,13 @@ namespace KestorEngine {
 
 class Texbit;
 class Transform;
+
+// What a pass carries from frame to frame besides its targets (a shadow
+// map's cascades: where each lies and what it holds); each pass that needs
+// one derives its own.
+struct PassState {
+  virtual ~PassState() = default;
+};
 
 // The renderer's targets of one camera, made by its pass table from the
 // render-texture pool by each resource's size rule (renderer/PassTable):
@@ -45,6 +53,8 @@ struct CameraTargets {
   // The targets of passes whose resources name no field above, by resource
   // name: [0] the one read (a history's latest), [1] a history's other.
   std::map<std::string, std::array<Texbit*, 2>> ByName;
+  // The passes' states beside their targets, by pass name; owned here.
+  std::map<std::string, std::shared_ptr<PassState>> States;
   // Frames since the light last changed: how much history a still pixel may
   // hold (the temporal pass's cap).
   int FramesSinceLightChange = 1 << 20;
