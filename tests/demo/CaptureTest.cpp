@@ -387,7 +387,7 @@ TEST(Program, FourFramesAfterACutThePictureIsCloseToTheSettledOne) {
   }
   ASSERT_GT(smooth, b.Width * b.Height / 2);
   EXPECT_LT(static_cast<double>(grain) / smooth, 0.01) << "grain where the picture is smooth";
-  EXPECT_LT(static_cast<double>(off) / ((b.Width - 2) * (b.Height - 2)), 0.02) << "pixels off by more than a quarter";
+  EXPECT_LT(static_cast<double>(off) / ((b.Width - 2) * (b.Height - 2)), 0.01) << "pixels off by more than a quarter";
 }
 
 TEST(Program, ABadArgumentStopsWithOneLineAndStatusTwo) {

@@ -90,8 +90,11 @@ const float StillFrames = 8.0;
 const float FastShare = 1.0 / 3.0;
 // Frames a still history keeps when it lets go.
 const float KeptAfterChange = 3.0;
-// Frames of a young history, which the reconstruction widens for.
-const float YoungFrames = 4.0;
+// Frames of a young history, which the reconstruction widens for and whose
+// frames count alike: at four, the frames after a cut switched to the
+// nearest-sample weighting while an edge's few jitter offsets still stood
+// for too little of its coverage.
+const float YoungFrames = 6.0;
 // The reconstruction's Gaussian, exp(-k d^2): close to a Blackman-Harris
 // window of one pixel's radius, and that window spread over a pixel (what
 // the jittered frames of a still pixel average to).

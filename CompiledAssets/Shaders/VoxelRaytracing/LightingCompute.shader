@@ -337,7 +337,9 @@ void main() {
     seedFor(pixel);
     E += areaLight(s, pixel);
   }
-  // The sun its samples agree on, or else listed for the "SunEdge" pass.
+  // The sun its samples agree on, or else listed for the "SunEdge" pass,
+  // which finds in the alpha what stands in where the map cannot tell.
+  float alpha = 1.0;
   if (_SparseLight > 0.5) {
     bool unknown;
     float sun = sharedSun(samples, unknown);
@@ -345,10 +347,11 @@ void main() {
       uint i = atomicAdd(SunEdgeCount, 1u);
       if (i % 64u == 0u) atomicAdd(SunEdgeGroups.x, 1u);
       SunEdgePixels[i] = uint(pixel.x) | (uint(pixel.y) << 16);
+      alpha = sharedWideSun(samples);
     }
     E += sunIrradianceSeen(s, max(sun, 0.0));
   }
-  imageStore(img_output, pixel, vec4(s.Albedo / PI * E + R, 1.0));
+  imageStore(img_output, pixel, vec4(s.Albedo / PI * E + R, alpha));
 }
       ]]></Compute>
     </Pass>
@@ -381,16 +384,10 @@ void main() {
   ivec2 pixel = ivec2(SunEdgePixels[i] & 0xffffu, SunEdgePixels[i] >> 16);
   Surface s;
   readSurface(pixel, imageSize(img_output), s);
-  float seen = sharpSun(s);
-  vec3 sun;
-  if (seen < 0.0) {
-    seedFor(pixel);
-    sun = screenSun(s);
-  } else {
-    sun = sunIrradianceSeen(s, seen);
-  }
   vec4 lit = imageLoad(img_output, pixel);
-  imageStore(img_output, pixel, vec4(lit.rgb + s.Albedo / PI * sun, lit.a));
+  seedFor(pixel);
+  vec3 sun = sunIrradianceSeen(s, edgeSun(s, lit.a));
+  imageStore(img_output, pixel, vec4(lit.rgb + s.Albedo / PI * sun, 1.0));
 }
       ]]></Compute>
     </Pass>
