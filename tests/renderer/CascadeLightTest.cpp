@@ -69,29 +69,6 @@ TEST_F(CascadeLight, APlaneUnderAUniformSkyShowsNoStepWhereLevelsMeet) {
   for (float row : rows) EXPECT_NEAR(row, 0.5f, 0.05f);
 }
 
-// A slab 10 cm thick lies in one layer of the finest level's voxels, its
-// underside drawn last so that the voxels keep that side: its top, seen
-// from above under a uniform sky, must still reflect its albedo times the
-// sky, not go dark because the field holds no light for it.
-TEST_F(CascadeLight, ASlabThinnerThanAVoxelIsLitOnTheSideItsVoxelsDoNotKeep) {
-  ScratchAssets assets;
-  std::vector<Tri> slab;
-  AddQuad(slab, {-3.0f, -3.0f, 0.12f}, {3.0f, -3.0f, 0.12f}, {3.0f, 3.0f, 0.12f}, {-3.0f, 3.0f, 0.12f});
-  AddQuad(slab, {-3.0f, -3.0f, 0.02f}, {-3.0f, 3.0f, 0.02f}, {3.0f, 3.0f, 0.02f}, {3.0f, -3.0f, 0.02f});
-  assets.Mesh("Slab", slab);
-  assets.Material("Grey", glm::vec3(0.5f));
-  assets.Level("Slab", CascadeThing("32,32,16", 0.25f, 2) + MeshThing("Slab", "Slab", "Grey") +
-                           R"(<Thing Name="Sky"><Sky ZenithColor="1,1,1" HorizonColor="1,1,1" GroundColor="1,1,1"
-                                SunStrength="0"/></Thing>)");
-  LevelRender r(32, 32);
-  r.Load("Slab");
-  r.Look({0.3f, 0.2f, 1.5f}, {0.3f, 1.2f, 0.0f}, 60.0f);
-  r.Frames(20);
-  const glm::vec3 top = r.Average(4).Mean(8, 8, 24, 24);
-  std::printf("slab top: %.3f\n", top.g);
-  EXPECT_NEAR(top.g, 0.5f, 0.05f);
-}
-
 // Relative RMSE of `a` against `b`, all pixels and channels.
 double Apart(const LinearImage& a, const LinearImage& b) {
   double num = 0.0, den = 0.0;
