@@ -201,7 +201,8 @@ bool SceneDrop::Importable(const std::string& path) {
 
 std::string SceneDrop::CacheFolder() {
   const char* xdg = std::getenv("XDG_CACHE_HOME");
-  // The base directory specification: a relative value is to be ignored.
+  // A relative cache home is ignored, as desktops do: it would land
+  // wherever the program happened to start.
   if (xdg != nullptr && xdg[0] == '/') return (fs::path(xdg) / "KestorEngine" / "Imports").string();
   const char* home = std::getenv("HOME");
   if (home != nullptr && home[0] != '\0') return (fs::path(home) / ".cache" / "KestorEngine" / "Imports").string();
