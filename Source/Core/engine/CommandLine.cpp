@@ -211,6 +211,104 @@ std::string SelectLevel(const std::string& level) {
   return file.string();
 }
 
+namespace {
+
+// The options' text as typed, before it is checked.
+struct TypedArguments {
+  std::string size, camera, capture, captureHDR, fixedStep, cameraPath, sky;
+  float fov = 0.0f;
+  int preset = -1, frames = 0;
+  std::vector<std::string> settings;
+};
+
+void DeclareOptions(CLI::App& app, LaunchOptions& o, TypedArguments& a) {
+  app.add_option("--level", o.Level,
+                 "level to open: a name under CompiledAssets/Levels, or the path of a level file whose "
+                 "Meshes, Materials and Textures folders sit beside it (or beside its Levels folder)")
+      ->type_name("NAME|PATH");
+  app.add_option("--config", o.ConfigPath, "configuration file to read instead of KestorConfig.txt")
+      ->type_name("FILE");
+  app.add_option("--size", a.size, "window size in pixels; opens a window rather than full screen")
+      ->type_name("WxH");
+  app.add_flag("--windowed", o.Windowed, "open a window rather than full screen");
+  app.add_option("--camera", a.camera,
+                 "start the camera at x,y,z looking at yaw,pitch (degrees, Z up; yaw 0 looks along +Y, "
+                 "yaw 90 along +X; pitch 0 is level, positive up)")
+      ->type_name("x,y,z,yaw,pitch");
+  app.add_option("--fov", a.fov, "vertical field of view in degrees, 1 to 179")->type_name("DEG");
+  app.add_option("--preset", a.preset, "apply lighting preset N of the control panel at start")->type_name("N");
+  app.add_option("--set", a.settings, "set a configuration variable, after the configuration file; repeatable")
+      ->type_name("\"Name=value\"")
+      ->allow_extra_args(false);
+  app.add_option("--frames", a.frames, "render N frames, then quit with status 0")->type_name("N");
+  app.add_option("--capture", a.capture, "save the last frame shown, as the user sees it, as a PNG")
+      ->type_name("FILE.png");
+  app.add_option("--capture-hdr", a.captureHDR,
+                 "save the last frame's linear light before tone mapping as float RGB (PFM)")
+      ->type_name("FILE.pfm");
+  app.add_flag("--hide-panel", o.HidePanel, "draw neither the control panel nor the frame rate");
+  app.add_option("--fixed-step", a.fixedStep,
+                 "advance the clock by S seconds every frame (camera path, animations, the curtain, the "
+                 "lighting), so N frames give the same picture on any machine")
+      ->type_name("S");
+  app.add_option("--camera-path", a.cameraPath,
+                 "move the camera along the keyframes of FILE, one a line: t x y z yaw pitch [fov] (seconds, "
+                 "then as --camera and --fov; # starts a comment)")
+      ->type_name("FILE");
+  app.add_option("--sky", a.sky,
+                 "day: daylight over any level; none: dark outside, lit by emissive surfaces alone (without "
+                 "it: the level's own sky, daylight for a level without one)")
+      ->type_name("day|none");
+}
+
+// Checks what was typed and fills the options; a bad argument throws.
+void ReadArguments(const CLI::App& app, const TypedArguments& a, int presetCount, LaunchOptions& o) {
+  CheckLevel(o.Level);
+  if (app.count("--config") != 0) {
+    std::error_code error;
+    if (!fs::is_regular_file(o.ConfigPath, error)) Refuse("--config", "there is no file " + Quoted(o.ConfigPath));
+  }
+  if (app.count("--size") != 0) o.Size = ReadSize(a.size);
+  if (app.count("--camera") != 0) o.Camera = ReadCamera(a.camera);
+  if (app.count("--fov") != 0) {
+    if (!(a.fov >= kMinFieldOfView && a.fov <= kMaxFieldOfView)) {
+      std::ostringstream shown;
+      shown << "the field of view must lie between " << kMinFieldOfView << " and " << kMaxFieldOfView
+            << " degrees, not " << a.fov;
+      Refuse("--fov", shown.str());
+    }
+    o.FieldOfView = a.fov;
+  }
+  if (app.count("--preset") != 0) {
+    if (a.preset < 0 || a.preset >= presetCount) {
+      Refuse("--preset", "the presets are numbered 0 to " + std::to_string(presetCount - 1) + ", not " +
+                             std::to_string(a.preset));
+    }
+    o.Preset = a.preset;
+  }
+  for (const std::string& setting : a.settings) o.Settings.push_back(ReadSetting(setting));
+  if (app.count("--frames") != 0) {
+    if (a.frames < 1) Refuse("--frames", "the frame count must be at least 1, not " + std::to_string(a.frames));
+    o.Frames = a.frames;
+  }
+  if (app.count("--capture") != 0) {
+    CheckOutputFile("--capture", a.capture, ".png");
+    o.CapturePath = a.capture;
+  }
+  if (app.count("--capture-hdr") != 0) {
+    CheckOutputFile("--capture-hdr", a.captureHDR, ".pfm");
+    o.CaptureHDRPath = a.captureHDR;
+  }
+  if (app.count("--fixed-step") != 0) o.FixedStep = ReadFixedStep(a.fixedStep);
+  if (app.count("--camera-path") != 0) o.CameraPath = ReadPath(a.cameraPath);
+  if (app.count("--sky") != 0) {
+    if (a.sky != "day" && a.sky != "none") Refuse("--sky", "expected day or none, not " + Quoted(a.sky));
+    o.Sky = a.sky;
+  }
+}
+
+}  // namespace
+
 CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount) {
   CommandLine result;
   LaunchOptions& o = result.Options;
@@ -220,50 +318,8 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
                "KestorEngine");
   app.footer(Examples);
   app.get_formatter()->column_width(30);
-
-  std::string size, camera, capture, captureHDR, fixedStep, cameraPath;
-  float fov = 0.0f;
-  int preset = -1, frames = 0;
-  std::vector<std::string> settings;
-  app.add_option("--level", o.Level,
-                 "level to open: a name under CompiledAssets/Levels, or the path of a level file whose "
-                 "Meshes, Materials and Textures folders sit beside it (or beside its Levels folder)")
-      ->type_name("NAME|PATH");
-  app.add_option("--config", o.ConfigPath, "configuration file to read instead of KestorConfig.txt")
-      ->type_name("FILE");
-  app.add_option("--size", size, "window size in pixels; opens a window rather than full screen")
-      ->type_name("WxH");
-  app.add_flag("--windowed", o.Windowed, "open a window rather than full screen");
-  app.add_option("--camera", camera,
-                 "start the camera at x,y,z looking at yaw,pitch (degrees, Z up; yaw 0 looks along +Y, "
-                 "yaw 90 along +X; pitch 0 is level, positive up)")
-      ->type_name("x,y,z,yaw,pitch");
-  app.add_option("--fov", fov, "vertical field of view in degrees, 1 to 179")->type_name("DEG");
-  app.add_option("--preset", preset, "apply lighting preset N of the control panel at start")->type_name("N");
-  app.add_option("--set", settings, "set a configuration variable, after the configuration file; repeatable")
-      ->type_name("\"Name=value\"")
-      ->allow_extra_args(false);
-  app.add_option("--frames", frames, "render N frames, then quit with status 0")->type_name("N");
-  app.add_option("--capture", capture, "save the last frame shown, as the user sees it, as a PNG")
-      ->type_name("FILE.png");
-  app.add_option("--capture-hdr", captureHDR,
-                 "save the last frame's linear light before tone mapping as float RGB (PFM)")
-      ->type_name("FILE.pfm");
-  app.add_flag("--hide-panel", o.HidePanel, "draw neither the control panel nor the frame rate");
-  app.add_option("--fixed-step", fixedStep,
-                 "advance the clock by S seconds every frame (camera path, animations, the curtain, the "
-                 "lighting), so N frames give the same picture on any machine")
-      ->type_name("S");
-  app.add_option("--camera-path", cameraPath,
-                 "move the camera along the keyframes of FILE, one a line: t x y z yaw pitch [fov] (seconds, "
-                 "then as --camera and --fov; # starts a comment)")
-      ->type_name("FILE");
-  std::string sky;
-  app.add_option("--sky", sky,
-                 "day: daylight over any level; none: dark outside, lit by emissive surfaces alone (without "
-                 "it: the level's own sky, daylight for a level without one)")
-      ->type_name("day|none");
-
+  TypedArguments typed;
+  DeclareOptions(app, o, typed);
 
   try {
     app.parse(argc, argv);
@@ -278,48 +334,7 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], int presetCount
   }
 
   try {
-    CheckLevel(o.Level);
-    if (app.count("--config") != 0) {
-      std::error_code error;
-      if (!fs::is_regular_file(o.ConfigPath, error)) Refuse("--config", "there is no file " + Quoted(o.ConfigPath));
-    }
-    if (app.count("--size") != 0) o.Size = ReadSize(size);
-    if (app.count("--camera") != 0) o.Camera = ReadCamera(camera);
-    if (app.count("--fov") != 0) {
-      if (!(fov >= kMinFieldOfView && fov <= kMaxFieldOfView)) {
-        std::ostringstream shown;
-        shown << "the field of view must lie between " << kMinFieldOfView << " and " << kMaxFieldOfView
-              << " degrees, not " << fov;
-        Refuse("--fov", shown.str());
-      }
-      o.FieldOfView = fov;
-    }
-    if (app.count("--preset") != 0) {
-      if (preset < 0 || preset >= presetCount) {
-        Refuse("--preset", "the presets are numbered 0 to " + std::to_string(presetCount - 1) + ", not " +
-                               std::to_string(preset));
-      }
-      o.Preset = preset;
-    }
-    for (const std::string& setting : settings) o.Settings.push_back(ReadSetting(setting));
-    if (app.count("--frames") != 0) {
-      if (frames < 1) Refuse("--frames", "the frame count must be at least 1, not " + std::to_string(frames));
-      o.Frames = frames;
-    }
-    if (app.count("--capture") != 0) {
-      CheckOutputFile("--capture", capture, ".png");
-      o.CapturePath = capture;
-    }
-    if (app.count("--capture-hdr") != 0) {
-      CheckOutputFile("--capture-hdr", captureHDR, ".pfm");
-      o.CaptureHDRPath = captureHDR;
-    }
-    if (app.count("--fixed-step") != 0) o.FixedStep = ReadFixedStep(fixedStep);
-    if (app.count("--camera-path") != 0) o.CameraPath = ReadPath(cameraPath);
-    if (app.count("--sky") != 0) {
-      if (sky != "day" && sky != "none") Refuse("--sky", "expected day or none, not " + Quoted(sky));
-      o.Sky = sky;
-    }
+    ReadArguments(app, typed, presetCount, o);
   } catch (const BadArgument& bad) {
     result.ExitStatus = 2;
     result.Message = "KestorEngine: " + bad.line;
