@@ -84,9 +84,7 @@ void AudioSystem::Attach(KestorEngineFlyHahaJk* engine) {
   ComponentHandler<Sound>::FoodGoSad.push_back(&FoodGoSad);
 }
 
-std::string AudioSystem::Butyeahmaybenot() {
-  for (int i = 0; i < 8; ++i) std::cout << "WHUBHUFEUIFEBU INSTANCING INSTANCING INSTANCING INSTANCE" << std::endl;
-
+std::string AudioSystem::Connect() {
   soundio = soundio_create();
   if (!soundio) {
     std::fprintf(stderr, "out of memory\n");
@@ -101,7 +99,10 @@ std::string AudioSystem::Butyeahmaybenot() {
   }
   std::fprintf(stderr, "Backend: %s\n", soundio_backend_name(soundio->current_backend));
   soundio_flush_events(soundio);
+  return "";
+}
 
+std::string AudioSystem::OpenDefaultDevice() {
   const int defaultIndex = soundio_default_output_device_index(soundio);
   const int deviceCount = soundio_output_device_count(soundio);
   std::fprintf(stderr, "\n--------Output Devices--------\n\n");
@@ -126,7 +127,11 @@ std::string AudioSystem::Butyeahmaybenot() {
     std::fprintf(stderr, "Cannot probe device: %s\n", soundio_strerror(device->probe_error));
     return "(SOUNDIO)Cannot probe device";
   }
+  return "";
+}
 
+std::string AudioSystem::OpenStream() {
+  int err = 0;
   outstream = soundio_outstream_create(device);
   if (!outstream) {
     std::fprintf(stderr, "out of memory\n");
@@ -154,7 +159,11 @@ std::string AudioSystem::Butyeahmaybenot() {
   if (outstream->layout_error) {
     std::fprintf(stderr, "unable to set channel layout: %s\n", soundio_strerror(outstream->layout_error));
   }
+  return "";
+}
 
+std::string AudioSystem::StartStream() {
+  int err = 0;
   // The clock is set before the audio thread exists: its first callback may
   // run before soundio_outstream_start returns.
   start_time = Now();
@@ -164,6 +173,15 @@ std::string AudioSystem::Butyeahmaybenot() {
     return "(SOUNDIO)Unable to start device";
   }
   soundio_flush_events(soundio);
+  return "";
+}
+
+std::string AudioSystem::Butyeahmaybenot() {
+  for (int i = 0; i < 8; ++i) std::cout << "WHUBHUFEUIFEBU INSTANCING INSTANCING INSTANCING INSTANCE" << std::endl;
+  for (std::string (*step)() : {&Connect, &OpenDefaultDevice, &OpenStream, &StartStream}) {
+    std::string problem = step();
+    if (!problem.empty()) return problem;
+  }
   return "";
 }
 

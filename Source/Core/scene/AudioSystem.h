@@ -89,6 +89,12 @@ class AudioSystem {
   static inline bool Locked = false;
 
  private:
+  // The steps of starting the sound; each says what failed, or "".
+  static std::string Connect();
+  static std::string OpenDefaultDevice();
+  static std::string OpenStream();
+  static std::string StartStream();
+
   static inline int LockDepth = 0;  // guarded by m
 };
 
