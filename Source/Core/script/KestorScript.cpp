@@ -195,6 +195,49 @@ std::vector<std::string> KestorScript::PreprocessTokens(const std::vector<std::s
   return out;
 }
 
+// Whether the include `name` at `path` is to be read: a name that is safe,
+// a regular file, no cycle, within the nesting and file limits; else says
+// why not (a missing file silently). `key` names the file in `chain`.
+bool KestorScript::MayOpenInclude(const std::string& name, const std::string& path, const std::string& shown,
+                                  const std::vector<std::string>& chain, std::string& key) {
+  namespace fs = std::filesystem;
+  using namespace KestorScriptLimits;
+  if (name.find('\0') != std::string::npos) {
+    // The file system would read the name only up to the NUL.
+    Report(shown + " refused: include names may not contain a NUL byte");
+    return false;
+  }
+  if (!IsSafeIncludeName(name)) {
+    Report(shown + " refused: include names may not contain \"..\" or be absolute paths");
+    return false;
+  }
+  std::error_code ec;
+  // A missing include contributes nothing, silently. Only regular files are
+  // opened: a FIFO or device in the directory would block or never end.
+  if (!fs::is_regular_file(path, ec)) return false;
+
+  key = fs::canonical(path, ec).string();
+  if (ec) key = path;
+  if (std::find(chain.begin(), chain.end(), key) != chain.end()) {
+    std::string cycle;
+    for (const std::string& link : chain) cycle += link + " -> ";
+    Report(shown + " skipped: the include cycle " + cycle + key + " never ends");
+    return false;
+  }
+  if (chain.size() >= kMaxIncludeDepth) {
+    Report(shown + " skipped: includes nest deeper than " + std::to_string(kMaxIncludeDepth) +
+           " files");
+    return false;
+  }
+  if (++includesOpened > kMaxIncludeFiles) {
+    includesStopped = true;
+    Report(shown + " skipped, and every include after it: more than " +
+           std::to_string(kMaxIncludeFiles) + " include files in one script");
+    return false;
+  }
+  return true;
+}
+
 // Copies `tokens` to `out`, replacing each "# using name" with the tokens of
 // directory + name + ".inc", themselves spliced. Any other "#" is dropped.
 // `chain` holds the include files being spliced, outermost first, so a file
@@ -222,40 +265,9 @@ void KestorScript::Splice(const std::vector<std::string>& tokens, const std::str
     if (includesStopped) continue;
 
     const std::string shown = "Script include \"" + name + "\"";
-    if (name.find('\0') != std::string::npos) {
-      // The file system would read the name only up to the NUL.
-      Report(shown + " refused: include names may not contain a NUL byte");
-      continue;
-    }
-    if (!IsSafeIncludeName(name)) {
-      Report(shown + " refused: include names may not contain \"..\" or be absolute paths");
-      continue;
-    }
     const std::string path = directory + name + ".inc";
-    std::error_code ec;
-    // A missing include contributes nothing, silently. Only regular files are
-    // opened: a FIFO or device in the directory would block or never end.
-    if (!fs::is_regular_file(path, ec)) continue;
-
-    std::string key = fs::canonical(path, ec).string();
-    if (ec) key = path;
-    if (std::find(chain.begin(), chain.end(), key) != chain.end()) {
-      std::string cycle;
-      for (const std::string& link : chain) cycle += link + " -> ";
-      Report(shown + " skipped: the include cycle " + cycle + key + " never ends");
-      continue;
-    }
-    if (chain.size() >= kMaxIncludeDepth) {
-      Report(shown + " skipped: includes nest deeper than " + std::to_string(kMaxIncludeDepth) +
-             " files");
-      continue;
-    }
-    if (++includesOpened > kMaxIncludeFiles) {
-      includesStopped = true;
-      Report(shown + " skipped, and every include after it: more than " +
-             std::to_string(kMaxIncludeFiles) + " include files in one script");
-      continue;
-    }
+    std::string key;
+    if (!MayOpenInclude(name, path, shown, chain, key)) continue;
 
     std::string text;
     std::string problem;

@@ -87,6 +87,8 @@ class KestorScript {
 
  private:
   void Report(const std::string& line);
+  bool MayOpenInclude(const std::string& name, const std::string& path, const std::string& shown,
+                      const std::vector<std::string>& chain, std::string& key);
   void Splice(const std::vector<std::string>& tokens, const std::string& directory, size_t after,
               std::vector<std::string>& chain, std::vector<std::string>& out);
 
