@@ -259,91 +259,125 @@ void InputSystem::AppendWithActions(const InputEvent& record, Extra extra) {
   }
 }
 
+namespace {
+// Left and right modifiers count alike; lock-key bits stay on the record but
+// are ignored by matching.
+void MergeModifierSides(Uint16& mod) {
+  if (mod & KMOD_ALT) mod |= KMOD_ALT;
+  if (mod & KMOD_CTRL) mod |= KMOD_CTRL;
+  if (mod & KMOD_SHIFT) mod |= KMOD_SHIFT;
+}
+
+// Keys the engine answers itself, whatever the frame is doing.
+void ApplyEngineKeys(const SDL_KeyboardEvent& key, KestorEngineFlyHahaJk* engine) {
+  if (engine == nullptr) return;
+  if (key.keysym.scancode == SDL_SCANCODE_ESCAPE) engine->Quit();
+  if (key.keysym.scancode == SDL_SCANCODE_F11 && key.repeat == 0 && engine->window != nullptr) {
+    engine->window->Fullscreen(!engine->window->IsFullscreen());
+  }
+}
+}  // namespace
+
 void InputSystem::Receive(SDL_Event& event, KestorEngineFlyHahaJk* engine) {
-  auto plain = [](InputEvent&) {};
   if (EventTimes::Note(event)) return;
   switch (event.type) {
     case SDL_QUIT:
       if (engine != nullptr) engine->Quit();
       break;
     case SDL_MOUSEMOTION:
-      // Summed: a slow frame holds many motion events, and the camera must
-      // turn by all of them.
-      mouseMovement += glm::vec2(static_cast<float>(event.motion.xrel), static_cast<float>(event.motion.yrel));
-      mousePos = glm::vec2(static_cast<float>(event.motion.x), static_cast<float>(event.motion.y));
+      ReceiveMotion(event.motion);
       break;
-    case SDL_WINDOWEVENT: {
-      InputEvent record(event.window);
-      record.pos = glm::ivec2(event.window.data1, event.window.data2);
-      AppendWithActions(record, [&](InputEvent& a) { a.pos = record.pos; });
-      // After the action, so a listener sees the old size with the new one in pos.
-      if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-        Shutter::Width(static_cast<float>(event.window.data1));
-        Shutter::Height(static_cast<float>(event.window.data2));
-      }
+    case SDL_WINDOWEVENT:
+      ReceiveWindow(event.window);
       break;
-    }
     case SDL_MOUSEBUTTONDOWN:
-    case SDL_MOUSEBUTTONUP: {
-      InputEvent record(event.button);
-      record.pos = glm::ivec2(event.button.x, event.button.y);
-      mousePos = glm::vec2(record.pos);
-      AppendWithActions(record, [&](InputEvent& a) { a.pos = record.pos; });
+    case SDL_MOUSEBUTTONUP:
+      ReceiveButton(event.button);
       break;
-    }
-    case SDL_MOUSEWHEEL: {
-      InputEvent record(event.wheel);
-      record.pos = glm::ivec2(event.wheel.x, event.wheel.y);
-      mouseScroll += glm::vec2(static_cast<float>(event.wheel.x), static_cast<float>(event.wheel.y));
-      AppendWithActions(record, [&](InputEvent& a) { a.pos = record.pos; });
+    case SDL_MOUSEWHEEL:
+      ReceiveWheel(event.wheel);
       break;
-    }
-    case SDL_TEXTINPUT: {
-      InputEvent record(event.text);
-      AppendWithActions(record, [&](InputEvent& a) { a.textInput = record.textInput; });
+    case SDL_TEXTINPUT:
+      ReceiveText(event.text);
       break;
-    }
-    case SDL_DROPFILE: {
-      InputEvent record(event.drop);
-      if (event.drop.file != nullptr) record.text = event.drop.file;
-      SDL_free(event.drop.file);
-      event.drop.file = nullptr;
-      record.drop.file = nullptr;  // freed above; the path lives on in `text`
-      AppendWithActions(record, [&](InputEvent& a) { a.text = record.text; });
+    case SDL_DROPFILE:
+      ReceiveDrop(event.drop);
       break;
-    }
     case SDL_DROPTEXT:
       // Not understood, but SDL hands its text over to us: free it.
       SDL_free(event.drop.file);
       event.drop.file = nullptr;
       break;
     case SDL_KEYUP:
-      // Not a record (nothing matches releases), but it ends a key's hold.
-      EventTimes::Restamp(event.key);
-      Held.Up(event.key.keysym.scancode, event.key.timestamp);
+      ReceiveKeyUp(event.key);
       break;
-    case SDL_KEYDOWN: {
-      EventTimes::Restamp(event.key);
-      Held.Down(event.key.keysym.scancode, event.key.timestamp);
-      InputEvent record(event.key);
-      // Left and right modifiers count alike; lock-key bits stay on the
-      // record but are ignored by matching.
-      Uint16& mod = record.key.keysym.mod;
-      if (mod & KMOD_ALT) mod |= KMOD_ALT;
-      if (mod & KMOD_CTRL) mod |= KMOD_CTRL;
-      if (mod & KMOD_SHIFT) mod |= KMOD_SHIFT;
-      AppendWithActions(record, plain);
-      if (event.key.keysym.scancode == SDL_SCANCODE_ESCAPE && engine != nullptr) engine->Quit();
-      // The window's own key, whatever the frame is doing.
-      if (event.key.keysym.scancode == SDL_SCANCODE_F11 && event.key.repeat == 0 && engine != nullptr &&
-          engine->window != nullptr) {
-        engine->window->Fullscreen(!engine->window->IsFullscreen());
-      }
+    case SDL_KEYDOWN:
+      ReceiveKeyDown(event.key, engine);
       break;
-    }
     default:
       break;
   }
+}
+
+void InputSystem::ReceiveMotion(const SDL_MouseMotionEvent& motion) {
+  // Summed: a slow frame holds many motion events, and the camera must turn
+  // by all of them.
+  mouseMovement += glm::vec2(static_cast<float>(motion.xrel), static_cast<float>(motion.yrel));
+  mousePos = glm::vec2(static_cast<float>(motion.x), static_cast<float>(motion.y));
+}
+
+void InputSystem::ReceiveWindow(const SDL_WindowEvent& window) {
+  InputEvent record(window);
+  record.pos = glm::ivec2(window.data1, window.data2);
+  AppendWithActions(record, [&](InputEvent& a) { a.pos = record.pos; });
+  // After the action, so a listener sees the old size with the new one in pos.
+  if (window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+    Shutter::Width(static_cast<float>(window.data1));
+    Shutter::Height(static_cast<float>(window.data2));
+  }
+}
+
+void InputSystem::ReceiveButton(const SDL_MouseButtonEvent& button) {
+  InputEvent record(button);
+  record.pos = glm::ivec2(button.x, button.y);
+  mousePos = glm::vec2(record.pos);
+  AppendWithActions(record, [&](InputEvent& a) { a.pos = record.pos; });
+}
+
+void InputSystem::ReceiveWheel(const SDL_MouseWheelEvent& wheel) {
+  InputEvent record(wheel);
+  record.pos = glm::ivec2(wheel.x, wheel.y);
+  mouseScroll += glm::vec2(static_cast<float>(wheel.x), static_cast<float>(wheel.y));
+  AppendWithActions(record, [&](InputEvent& a) { a.pos = record.pos; });
+}
+
+void InputSystem::ReceiveText(const SDL_TextInputEvent& text) {
+  InputEvent record(text);
+  AppendWithActions(record, [&](InputEvent& a) { a.textInput = record.textInput; });
+}
+
+void InputSystem::ReceiveDrop(SDL_DropEvent& drop) {
+  InputEvent record(drop);
+  if (drop.file != nullptr) record.text = drop.file;
+  SDL_free(drop.file);
+  drop.file = nullptr;
+  record.drop.file = nullptr;  // freed above; the path lives on in `text`
+  AppendWithActions(record, [&](InputEvent& a) { a.text = record.text; });
+}
+
+// Not a record (nothing matches releases), but it ends a key's hold.
+void InputSystem::ReceiveKeyUp(SDL_KeyboardEvent& key) {
+  EventTimes::Restamp(key);
+  Held.Up(key.keysym.scancode, key.timestamp);
+}
+
+void InputSystem::ReceiveKeyDown(SDL_KeyboardEvent& key, KestorEngineFlyHahaJk* engine) {
+  EventTimes::Restamp(key);
+  Held.Down(key.keysym.scancode, key.timestamp);
+  InputEvent record(key);
+  MergeModifierSides(record.key.keysym.mod);
+  AppendWithActions(record, [](InputEvent&) {});
+  ApplyEngineKeys(key, engine);
 }
 
 void InputSystem::EndFrame(uint32_t buttons) {

@@ -152,6 +152,17 @@ class InputSystem {
   // `extra` gives each copy the record's per-kind payload.
   template <typename Extra>
   static void AppendWithActions(const InputEvent& record, Extra extra);
+
+  // Receive's handlers, one per understood kind of SDL event. Those taking a
+  // mutable record restamp it or take over what SDL allocated in it.
+  static void ReceiveMotion(const SDL_MouseMotionEvent& motion);
+  static void ReceiveWindow(const SDL_WindowEvent& window);
+  static void ReceiveButton(const SDL_MouseButtonEvent& button);
+  static void ReceiveWheel(const SDL_MouseWheelEvent& wheel);
+  static void ReceiveText(const SDL_TextInputEvent& text);
+  static void ReceiveDrop(SDL_DropEvent& drop);
+  static void ReceiveKeyUp(SDL_KeyboardEvent& key);
+  static void ReceiveKeyDown(SDL_KeyboardEvent& key, KestorEngineFlyHahaJk* engine);
 };
 
 }  // namespace KestorEngine
