@@ -476,6 +476,14 @@ void VoxelReadInputs(FieldFrame& f) {
   f.Voxel.SetTexture("_LightField", f.L->Volume);
 }
 
+// Binds the volumes for reading and makes this frame's image writes into
+// them visible to the passes that follow.
+void ReadVoxelWrites(FieldFrame& f) {
+  VoxelReadInputs(f);
+  glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -528,10 +536,7 @@ bool BeginField(PassContext& ctx, Thing thing) {
 void EndField(PassContext& ctx) {
   FieldFrame& f = *ctx.Field;
   LightField& l = *f.L;
-  VoxelReadInputs(f);
-  // Make this frame's image writes visible to the passes that follow.
-  glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-  Debug::_CheckGLError("RELEASE", __LINE__);
+  ReadVoxelWrites(f);
   // "Update GI" off keeps the light as it is: nothing is settling then.
   l.State.WasSettling = UpdateGI->value && l.State.Settling > 0;
   ctx.Frame.Settling = ctx.Frame.Settling || l.State.WasSettling;
@@ -640,9 +645,7 @@ bool SweepSun(PassContext& ctx) {
 bool InjectFieldLight(PassContext& ctx) {
   FieldFrame& f = *ctx.Field;
   LightField& l = *f.L;
-  VoxelReadInputs(f);
-  glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
-  Debug::_CheckGLError("RELEASE", __LINE__);
+  ReadVoxelWrites(f);
   if (f.Cascade.On) {
     // A cascade publishes its light into the volumes it reads: no swap.
     return RenderSystem::InjectLevels(l, f.Cascade, ctx.Frame.Time, ctx.Frame.IS, f.Voxel);

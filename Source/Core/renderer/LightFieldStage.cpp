@@ -198,13 +198,24 @@ void RenderSystem::MatchAreaEmitters(UniformBuffer& is, std::vector<DrawEntry>& 
 // ---------------------------------------------------------------------------
 // Sun
 
-bool RenderSystem::SweepSunlight(LightField& l, const Transform& t, UniformBuffer& time, UniformBuffer& voxel) {
-  const Sky* sky = ActiveSky();
+namespace {
+
+// The sky whose sun the field's sun volume is swept for, with the sweeping
+// shader loaded; null when there is no sun to sweep.
+const Sky* SunToSweep(const LightField& l) {
+  const Sky* sky = RenderSystem::ActiveSky();
   if (sky == nullptr || sky->SunStrength <= 0.0f || l.SunVolume == nullptr || glm::length(sky->SunDirection) <= 0.0f) {
-    return false;
+    return nullptr;
   }
-  LightInjection = Resources<Shader>::Get("VoxelRaytracing/LightInjection");
-  if (!LightInjection) return false;
+  RenderSystem::LightInjection = Resources<Shader>::Get("VoxelRaytracing/LightInjection");
+  return RenderSystem::LightInjection ? sky : nullptr;
+}
+
+}  // namespace
+
+bool RenderSystem::SweepSunlight(LightField& l, const Transform& t, UniformBuffer& time, UniformBuffer& voxel) {
+  const Sky* sky = SunToSweep(l);
+  if (sky == nullptr) return false;
   // The sun's direction in voxels, scaled so that one step crosses one slice
   // of the axis it runs along most.
   const glm::ivec3 size(l.SunVolume->Width, l.SunVolume->Height, l.SunVolume->Depth);
@@ -270,12 +281,8 @@ void LinesThrough(int axis, glm::vec2 step, int first, int dir, glm::ivec3 lo, g
 }  // namespace
 
 bool RenderSystem::SweepLevels(LightField& l, const CascadeFrame& c, UniformBuffer& time, UniformBuffer& voxel) {
-  const Sky* sky = ActiveSky();
-  if (sky == nullptr || sky->SunStrength <= 0.0f || l.SunVolume == nullptr || glm::length(sky->SunDirection) <= 0.0f) {
-    return false;
-  }
-  LightInjection = Resources<Shader>::Get("VoxelRaytracing/LightInjection");
-  if (!LightInjection) return false;
+  const Sky* sky = SunToSweep(l);
+  if (sky == nullptr) return false;
   const glm::vec3 sun = glm::normalize(sky->SunDirection);
   const bool sunMoved = l.State.SweptSun != sun;
   l.State.SweptSun = sun;
