@@ -50,6 +50,57 @@ bool HasStencil(TextureFormats format) {
   return format == TextureFormats::Depth24Stencil8 || format == TextureFormats::Depth32FStencil8;
 }
 
+struct PresentTargets {
+  std::vector<RenderTexture*> textures;
+  std::vector<int> layers;
+  std::vector<int> mips;
+  bool perLayer = false;
+};
+
+// A null entry (a pool request that got nothing) is dropped with its layer
+// and mip so the rest of the pass still lines up.
+PresentTargets DropMissingTargets(const std::string& name,
+                                  const std::vector<RenderTexture*>& requested,
+                                  const std::vector<int>& requestedLayers,
+                                  const std::vector<int>& requestedMips) {
+  PresentTargets present;
+  present.perLayer = !requested.empty() && requestedLayers.size() == requested.size();
+  for (size_t i = 0; i < requested.size(); ++i) {
+    if (requested[i] == nullptr) {
+      std::cout << "FrameBuffer " << name << ": render target " << i << " is missing, skipped"
+                << std::endl;
+      continue;
+    }
+    present.textures.push_back(requested[i]);
+    if (present.perLayer) present.layers.push_back(requestedLayers[i]);
+    if (i < requestedMips.size()) present.mips.push_back(requestedMips[i]);
+  }
+  if (!present.perLayer) present.layers = requestedLayers;
+  return present;
+}
+
+void PrepareForWriting(RenderTexture* t) {
+  // Only a texture with storage can be attached.
+  if (!t->StorageMade) t->ToGPU();
+  // Never sample a texture while it is written: take it off its unit.
+  if (t->CurrentBind >= 0) {
+    glActiveTexture(Texbit::GetBindEnum(t->CurrentBind));
+    CHECK_GL();
+    glBindTexture(t->Target(), 0);
+    CHECK_GL();
+    Texbit::RemoveBind(t);
+  }
+}
+
+// Reported, not fatal: draws into it fail with a GL error of their own.
+void ReportIncomplete(const std::string& name) {
+  const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
+  CHECK_GL();
+  if (const char* statusName = IncompleteStatusName(status)) {
+    std::cout << "GL_" << statusName << " - " << name << std::endl;
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -87,26 +138,10 @@ unsigned FrameBuffer::ActivateRenderTargetsGeneric(int w, int h,
                                                    const std::vector<int>& requestedLayers,
                                                    const std::vector<int>& requestedMips,
                                                    int samples) {
-  // A null entry (a pool request that got nothing) is dropped with its layer
-  // and mip so the rest of the pass still lines up.
-  std::vector<RenderTexture*> textures;
-  std::vector<int> layers, mips;
-  const bool perLayer = !requested.empty() && requestedLayers.size() == requested.size();
-  for (size_t i = 0; i < requested.size(); ++i) {
-    if (requested[i] == nullptr) {
-      std::cout << "FrameBuffer " << Name << ": render target " << i << " is missing, skipped"
-                << std::endl;
-      continue;
-    }
-    textures.push_back(requested[i]);
-    if (perLayer) layers.push_back(requestedLayers[i]);
-    if (i < requestedMips.size()) mips.push_back(requestedMips[i]);
-  }
-  if (!perLayer) layers = requestedLayers;
-
+  const PresentTargets pass = DropMissingTargets(Name, requested, requestedLayers, requestedMips);
   ActiveFrameBuffer = this;
-  ActiveFrameBufferTextures = textures;
-  activePass = PassDetails{layers, mips, w, h, samples, HasDepth, DepthTex};
+  ActiveFrameBufferTextures = pass.textures;
+  activePass = PassDetails{pass.layers, pass.mips, w, h, samples, HasDepth, DepthTex};
 
   // The viewport goes through the state layer too, so its mirror stays true.
   SaneGL::BindFramebuffer(FBO);
@@ -114,81 +149,84 @@ unsigned FrameBuffer::ActivateRenderTargetsGeneric(int w, int h,
   SaneGL::StateSync();
 
   unsigned result = GL_COLOR_ATTACHMENT0;
-  if (textures.empty()) {
-    FBO.DrawBuffers({});
-    // A depth-only pass (a shadow map) draws into its depth texture alone.
-    if (HasDepth) AttachDepth();
-    FBO.FramebufferParameter(SaneGL::FramebufferParameters::DefaultWidth, w);
-    FBO.FramebufferParameter(SaneGL::FramebufferParameters::DefaultHeight, h);
-    FBO.FramebufferParameter(SaneGL::FramebufferParameters::DefaultSamples, samples);
+  if (pass.textures.empty()) {
+    SetUpAttachmentless(w, h, samples);
   } else {
-    std::vector<unsigned> drawBuffers;
-    for (size_t i = 0; i < textures.size(); ++i) {
-      RenderTexture* t = textures[i];
-      // Only a texture with storage can be attached.
-      if (!t->StorageMade) t->ToGPU();
-      // Never sample a texture while it is written: take it off its unit.
-      if (t->CurrentBind >= 0) {
-        glActiveTexture(Texbit::GetBindEnum(t->CurrentBind));
-        CHECK_GL();
-        glBindTexture(t->Target(), 0);
-        CHECK_GL();
-        Texbit::RemoveBind(t);
-      }
-      const int mip = i < mips.size() ? mips[i] : 0;
-      Width = t->Width >> mip;
-      Height = t->Height >> mip;
-      Is3D = layers.empty() && t->Depth > 0;
-
-      auto found = std::find(Targets.begin(), Targets.end(), t);
-      int slot;
-      if (found != Targets.end()) {
-        slot = static_cast<int>(found - Targets.begin());
-        // Without explicit layers or mips the slot stays as attached; an
-        // explicit choice that differs is attached anew.
-        SlotAttachment wanted = slots[slot];
-        if (perLayer) {
-          wanted = {mip, layers[i]};
-        } else {
-          wanted.layer = -1;
-          if (i < mips.size()) wanted.level = mip;
-        }
-        if (wanted.level != slots[slot].level || wanted.layer != slots[slot].layer) {
-          Attach(slot, t, wanted.level, wanted.layer);
-        }
-      } else {
-        auto hole = std::find(Targets.begin(), Targets.end(), nullptr);
-        if (hole != Targets.end()) {
-          slot = static_cast<int>(hole - Targets.begin());
-          *hole = t;
-        } else {
-          if (static_cast<int>(Targets.size()) >= MaxAssignedRenderTextures) {
-            std::cout << "Too many Render Textures assigned to this Framebuffer aaah!" << std::endl;
-          }
-          slot = static_cast<int>(Targets.size());
-          Targets.push_back(t);
-          slots.emplace_back();
-        }
-        std::cout << "ASSSIGNED TEXTUE!!!!" << std::endl;
-        std::cout << "ASSSIGNED TEXTUE!!!!" << std::endl;
-        std::cout << "ASSSIGNED TEXTUE!!!!" << std::endl;
-        std::cout << static_cast<const void*>(t) << std::endl;
-        Attach(slot, t, mip, perLayer ? layers[i] : -1);
-      }
-      drawBuffers.push_back(static_cast<unsigned>(slot));
-    }
-    AttachDepth();
-    result = GetAttachmentEnum(static_cast<int>(drawBuffers.front()));
-    FBO.DrawBuffers(drawBuffers);
+    result = AttachColourTargets(pass.textures, pass.layers, pass.mips, pass.perLayer);
   }
-
-  const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
-  CHECK_GL();
-  // Reported, not fatal: draws into it fail with a GL error of their own.
-  if (const char* name = IncompleteStatusName(status)) {
-    std::cout << "GL_" << name << " - " << Name << std::endl;
-  }
+  ReportIncomplete(Name);
   return result;
+}
+
+void FrameBuffer::SetUpAttachmentless(int w, int h, int samples) {
+  FBO.DrawBuffers({});
+  // A depth-only pass (a shadow map) draws into its depth texture alone.
+  if (HasDepth) AttachDepth();
+  FBO.FramebufferParameter(SaneGL::FramebufferParameters::DefaultWidth, w);
+  FBO.FramebufferParameter(SaneGL::FramebufferParameters::DefaultHeight, h);
+  FBO.FramebufferParameter(SaneGL::FramebufferParameters::DefaultSamples, samples);
+}
+
+unsigned FrameBuffer::AttachColourTargets(const std::vector<RenderTexture*>& textures,
+                                          const std::vector<int>& layers,
+                                          const std::vector<int>& mips, bool perLayer) {
+  std::vector<unsigned> drawBuffers;
+  for (size_t i = 0; i < textures.size(); ++i) {
+    RenderTexture* t = textures[i];
+    PrepareForWriting(t);
+    const int mip = i < mips.size() ? mips[i] : 0;
+    Width = t->Width >> mip;
+    Height = t->Height >> mip;
+    Is3D = layers.empty() && t->Depth > 0;
+
+    const int layer = perLayer ? layers[i] : -1;
+    auto found = std::find(Targets.begin(), Targets.end(), t);
+    int slot;
+    if (found != Targets.end()) {
+      slot = static_cast<int>(found - Targets.begin());
+      ReattachIfChanged(slot, t, mip, layer, perLayer || i < mips.size());
+    } else {
+      slot = AttachNewTarget(t, mip, layer);
+    }
+    drawBuffers.push_back(static_cast<unsigned>(slot));
+  }
+  AttachDepth();
+  const unsigned result = GetAttachmentEnum(static_cast<int>(drawBuffers.front()));
+  FBO.DrawBuffers(drawBuffers);
+  return result;
+}
+
+void FrameBuffer::ReattachIfChanged(int slot, RenderTexture* t, int mip, int layer, bool mipGiven) {
+  // Without explicit layers or mips the slot stays as attached; an explicit
+  // choice that differs is attached anew.
+  const SlotAttachment wanted{mipGiven ? mip : slots[slot].level, layer};
+  if (wanted.level != slots[slot].level || wanted.layer != slots[slot].layer) {
+    Attach(slot, t, wanted.level, wanted.layer);
+  }
+}
+
+int FrameBuffer::AttachNewTarget(RenderTexture* t, int mip, int layer) {
+  const int slot = ClaimSlot(t);
+  std::cout << "ASSSIGNED TEXTUE!!!!" << std::endl;
+  std::cout << "ASSSIGNED TEXTUE!!!!" << std::endl;
+  std::cout << "ASSSIGNED TEXTUE!!!!" << std::endl;
+  std::cout << static_cast<const void*>(t) << std::endl;
+  Attach(slot, t, mip, layer);
+  return slot;
+}
+
+int FrameBuffer::ClaimSlot(RenderTexture* t) {
+  auto hole = std::find(Targets.begin(), Targets.end(), nullptr);
+  if (hole != Targets.end()) {
+    *hole = t;
+    return static_cast<int>(hole - Targets.begin());
+  }
+  if (static_cast<int>(Targets.size()) >= MaxAssignedRenderTextures) {
+    std::cout << "Too many Render Textures assigned to this Framebuffer aaah!" << std::endl;
+  }
+  Targets.push_back(t);
+  slots.emplace_back();
+  return static_cast<int>(Targets.size()) - 1;
 }
 
 void FrameBuffer::Attach(int slot, RenderTexture* t, int level, int layer) {

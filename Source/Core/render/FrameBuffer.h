@@ -112,6 +112,14 @@ class FrameBuffer {
   };
 
   static void DropTarget(std::vector<RenderTexture*>& textures, PassDetails& pass, const Texbit* t);
+  void SetUpAttachmentless(int w, int h, int samples);
+  unsigned AttachColourTargets(const std::vector<RenderTexture*>& textures,
+                               const std::vector<int>& layers, const std::vector<int>& mips,
+                               bool perLayer);
+  void ReattachIfChanged(int slot, RenderTexture* t, int mip, int layer, bool mipGiven);
+  int AttachNewTarget(RenderTexture* t, int mip, int layer);
+  // The slot a texture left by a destroyed one, or a new slot.
+  int ClaimSlot(RenderTexture* t);
   void Attach(int slot, RenderTexture* t, int level, int layer);
   void AttachDepth();
   static void ClearSavedStates();
