@@ -70,10 +70,14 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(8, 512));
   app.add_option("--voxel-size", options.VoxelSize,
                  "a light field that follows the camera instead of one grid over the scene: its finest "
-                 "voxels this many metres (0.001 to 1000), as many levels of twice the voxel as the scene's "
-                 "extent needs")
+                 "voxels this many metres (0.001 to 1000), each next level of twice the voxel")
       ->type_name("M")
       ->check(CLI::Range(KestorTools::MinVoxelSize, KestorTools::MaxVoxelSize));
+  app.add_option("--levels", options.CascadeLevels,
+                 "with --voxel-size, the levels the field has (1 to 8, default 6): the same memory and cost "
+                 "whatever the scene's extent")
+      ->type_name("N")
+      ->check(CLI::Range(1, 8));
   app.add_option("--up", up, "the source's up axis: y (OBJ and glTF, the default) or z")
       ->type_name("y|z")
       ->check(CLI::IsMember({"y", "z"}));
@@ -126,6 +130,9 @@ int main(int argc, char** argv) {
                 << options.LevelVoxels << "\n";
       return 2;
     }
+  } else if (app.count("--levels") != 0) {
+    std::cerr << "KestorImport: --levels: a field of one grid has no levels; give --voxel-size too\n";
+    return 2;
   }
   options.ZUp = up == "z";
   options.Sky = sky == "day";

@@ -820,11 +820,11 @@ void Reader::FitField(Scene& scene) {
   }
 }
 
-// Levels of LevelVoxels each, the finest of VoxelSize, as many as it takes
-// for the coarsest to reach across the scene from any point of it or from
-// the start camera (which often stands outside it, and the levels follow
-// the camera). The field's box stays fitted to the scene: a cascaded field
-// places nothing by it, but it tells a reader where the scene is.
+// CascadeLevels of LevelVoxels each, the finest of VoxelSize. The extent
+// that counts is the scene's and the start camera's (which often stands
+// outside it, and the levels follow the camera). The field's box stays
+// fitted to the scene: a cascaded field places nothing by it, but it tells
+// a reader where the scene is.
 void Reader::CascadeField(Scene& scene) {
   const glm::vec3 eye = scene.Camera ? scene.Camera->Position : scene.BoundsMin;
   const glm::vec3 lo = glm::min(scene.BoundsMin, eye), hi = glm::max(scene.BoundsMax, eye);
@@ -833,13 +833,17 @@ void Reader::CascadeField(Scene& scene) {
   const glm::ivec3 voxels = KestorEngine::Cascade::LevelVoxels(glm::vec3(static_cast<float>(options.LevelVoxels)));
   scene.FieldResolution = voxels;
   scene.FieldVoxelSize = options.VoxelSize;
-  scene.FieldLevels = KestorEngine::Cascade::LevelsFor(longest, options.VoxelSize, voxels.x);
-  const double reach = static_cast<double>(options.VoxelSize) * voxels.x * std::pow(2.0, scene.FieldLevels - 1);
-  if (reach < 2.0 * longest) {
-    Note("the light field's " + std::to_string(scene.FieldLevels) + " levels reach " +
-         std::to_string(static_cast<int>(reach)) + " m, less than twice the scene's " +
-         std::to_string(static_cast<int>(longest)) + " m: far parts of it see the sky beyond the last level");
-  }
+  scene.FieldLevels = options.CascadeLevels;
+  const int needed = KestorEngine::Cascade::LevelsFor(longest, options.VoxelSize, voxels.x);
+  if (needed <= scene.FieldLevels) return;
+  const auto reach = [&](int levels) {
+    const double metres = static_cast<double>(options.VoxelSize) * voxels.x * std::pow(2.0, levels - 1);
+    return std::to_string(static_cast<long long>(metres)) + " m";
+  };
+  Note("the light field's " + std::to_string(scene.FieldLevels) + " levels reach " + reach(scene.FieldLevels) +
+       ", less than twice the scene's " + std::to_string(static_cast<int>(longest)) +
+       " m: far parts of it see the sky beyond the last level (--levels " + std::to_string(needed) + " reach " +
+       reach(needed) + ")");
 }
 
 // ---- The engine's file texts ------------------------------------------------
@@ -1046,6 +1050,9 @@ bool CheckOptions(const ImportOptions& o, ImportResult& result) {
   if (o.VoxelSize > 0.0f && (o.LevelVoxels < 32 || o.LevelVoxels > KestorEngine::Cascade::MaxVoxels)) {
     return refuse("a cascaded field's levels need 32 to " + std::to_string(KestorEngine::Cascade::MaxVoxels) +
                   " voxels a side");
+  }
+  if (o.VoxelSize > 0.0f && (o.CascadeLevels < 1 || o.CascadeLevels > KestorEngine::Cascade::MaxLevels)) {
+    return refuse("a cascaded field has 1 to " + std::to_string(KestorEngine::Cascade::MaxLevels) + " levels");
   }
   if (o.CameraPosition && (!InRange(*o.CameraPosition) || !std::isfinite(o.CameraYaw) || !(std::abs(o.CameraPitch) <= 90.0f))) {
     return refuse("the camera needs a position within " + Shown(MaxCoordinate) + ", a yaw and a pitch within 90 degrees");

@@ -41,10 +41,13 @@ struct ImportOptions {
   std::string Name;     // the level's name; the source's file name without extension when empty
   int Voxels = 64;      // light-field voxels along the scene's longest side
   // Above 0: a cascaded light field instead, its finest voxels this many
-  // metres, as many levels as the scene's extent needs (from anywhere in
-  // it the whole scene is in the field), each of LevelVoxels per axis.
+  // metres, CascadeLevels levels of LevelVoxels per axis. The count is
+  // fixed rather than fitted to the scene's extent, so that what lies far
+  // outside the view costs no memory and no time; a scene reaching past
+  // the coarsest level gets a note saying how many levels would hold it.
   float VoxelSize = 0.0f;
   int LevelVoxels = 64;
+  int CascadeLevels = 6;
   bool ZUp = false;     // the source's up axis is Z (else Y, as OBJ and glTF have it)
   float Scale = 1.0f;   // source units to metres
   // A daylight sky and sun (a Thing "Sky"); otherwise a Sky of no strength,

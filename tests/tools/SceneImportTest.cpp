@@ -310,11 +310,11 @@ TEST(SceneImport, ObjBecomesSubmeshesMaterialsTextureAreaAndField) {
   EXPECT_NEAR(toCentre.z, -std::sin(glm::radians(15.0f)), 1e-4f);
   EXPECT_NEAR(toCentre.x, 0.0f, 1e-4f);
 
-  // With a voxel size, levels of 64 that follow the camera: the finest
-  // 0.64 m across, five of them to reach twice the room and the framing
-  // camera 3 m before it (four would do for the room alone).
+  // With a voxel size, levels of 64 that follow the camera, as many as
+  // asked whatever the scene's extent (memory and cost stay fixed).
   options.Name = "room3";
   options.VoxelSize = 0.01f;
+  options.CascadeLevels = 5;
   ASSERT_TRUE(ImportScene(options).Ok);
   LevelMap cascaded = ReadLevel(out / "Levels/room3.xml");
   EXPECT_EQ(cascaded["LightVolume"]["LightField"]["Resolution"], "64,64,64");
@@ -466,6 +466,16 @@ TEST(SceneImport, OptionsThatWouldWriteNoNumbersAreRefused) {
     const ImportResult result = ImportScene(options);
     ASSERT_EQ(result.Problems.size(), 1u) << voxel;
     EXPECT_NE(result.Problems[0].find("the voxel size must lie between"), std::string::npos) << result.Problems[0];
+  }
+  for (int levels : {0, 9}) {
+    ImportOptions options;
+    options.Source = dir.Path() + "/src/tri.obj";
+    options.OutDir = dir.Path() + "/out";
+    options.VoxelSize = 0.1f;
+    options.CascadeLevels = levels;
+    const ImportResult result = ImportScene(options);
+    ASSERT_EQ(result.Problems.size(), 1u) << levels;
+    EXPECT_NE(result.Problems[0].find("1 to 8 levels"), std::string::npos) << result.Problems[0];
   }
   EXPECT_TRUE(Files(dir.Path() + "/out").empty());
   // The program says it before reading anything.
