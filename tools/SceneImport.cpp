@@ -92,6 +92,8 @@ std::string Shown(float value) {
 
 // Emitted radiance a material may have: what a level's numbers take.
 constexpr float MaxEmission = 1e9f;
+// Below this a material counts as see-through and its surfaces are left out.
+constexpr float MinOpacity = 0.5f;
 
 // Things every import writes besides its nodes and areas: LightVolume, Sky
 // and Camera.
@@ -109,6 +111,9 @@ struct Material {
   glm::vec3 EmissionColor{0.0f};
   float Strength = 0.0f;
   std::string Texture;  // file name within Textures/<scene>, empty for none
+  // Mostly see-through (glass): the engine draws no transparency, and an
+  // opaque pane would shut the sun out of every room behind a window.
+  bool SeeThrough = false;
 };
 
 struct Texture {
@@ -194,6 +199,7 @@ class Reader {
   // their meshes and scale share one file.
   std::map<std::pair<std::vector<unsigned>, std::vector<float>>, int> meshByContent;
   std::vector<std::string> materialTextureKeys;
+  int seeThroughParts = 0;
 };
 
 // Formats whose counts or trees can make the library allocate far beyond
@@ -286,6 +292,11 @@ bool Reader::Read(Scene& scene) {
   ReadMaterials(scene);
   if (!result.Problems.empty()) return false;
   ReadNodes(scene);
+  if (seeThroughParts > 0) {
+    Note(std::to_string(seeThroughParts) + " mesh parts of see-through materials (opacity below " +
+         Shown(MinOpacity) + ", such as glass) left out: the engine draws no transparency, and opaque they "
+         "would shut the light out of what lies behind them");
+  }
   if (scene.Meshes.empty() && result.Problems.empty()) Problem("holds no triangles in any node");
   if (!result.Problems.empty()) return false;
   ReadAreas(scene);
@@ -341,6 +352,7 @@ void Reader::ReadMaterials(Scene& scene) {
       if (!finite("metalness", {value})) continue;
       out.Metallic = std::clamp(value, 0.0f, 1.0f);
     }
+    if (m.Get(AI_MATKEY_OPACITY, value) == AI_SUCCESS && std::isfinite(value)) out.SeeThrough = value < MinOpacity;
 
     // Emitted radiance = Strength x EmissionColor; the colour keeps the hue
     // with its largest channel at 1 and the strength carries the rest.
@@ -361,6 +373,11 @@ void Reader::ReadMaterials(Scene& scene) {
     }
     out.Texture = ReadTexture(scene, m, out.Name);
     scene.Materials.push_back(out);
+  }
+  // Some exporters write every material fully transparent by mistake:
+  // a scene of nothing but glass is taken as opaque rather than emptied.
+  if (std::all_of(scene.Materials.begin(), scene.Materials.end(), [](const Material& m) { return m.SeeThrough; })) {
+    for (Material& m : scene.Materials) m.SeeThrough = false;
   }
 }
 
@@ -532,6 +549,10 @@ int Reader::MeshFor(Scene& scene, const aiNode& node, const glm::mat4& bake, boo
   for (unsigned index : indices) {
     const aiMesh& m = *source->mMeshes[index];
     if (!(m.mPrimitiveTypes & aiPrimitiveType_TRIANGLE) || m.mNumFaces == 0) continue;
+    if (m.mMaterialIndex < scene.Materials.size() && scene.Materials[m.mMaterialIndex].SeeThrough) {
+      ++seeThroughParts;
+      continue;
+    }
     const uint32_t base = static_cast<uint32_t>(mesh.Vertices.size() / 3);
     for (unsigned v = 0; v < m.mNumVertices; ++v) {
       const glm::vec3 p = glm::vec3(bake * glm::vec4(m.mVertices[v].x, m.mVertices[v].y, m.mVertices[v].z, 1.0f));

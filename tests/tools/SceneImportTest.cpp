@@ -29,8 +29,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A floor of two materials (one textured), and a lamp panel 2 units above it
-// facing down: 0.5 wide in x, 1 deep in z. Y up.
+// A floor of two materials (one textured), a lamp panel 2 units above it
+// facing down: 0.5 wide in x, 1 deep in z, and a pane of glass. Y up.
 const char* const Obj = R"(mtllib room.mtl
 o Floor
 usemtl Tiled
@@ -58,6 +58,12 @@ v 0.25 2 0.5
 v -0.25 2 0.5
 vn 0 -1 0
 f 9//2 10//2 11//2 12//2
+o Pane
+usemtl Glass
+v -1 0 0
+v 1 0 0
+v 1 1 0
+f 13//2 14//2 15//2
 )";
 
 const char* const Mtl = R"(newmtl Tiled
@@ -69,6 +75,9 @@ Ns 98
 newmtl Glow
 Kd 1 1 1
 Ke 4 2 0
+newmtl Glass
+Kd 0.1 0.2 0.1
+d 0.1
 )";
 
 std::string Base64(const std::string& bytes) {
@@ -255,6 +264,9 @@ TEST(SceneImport, ObjBecomesSubmeshesMaterialsTextureAreaAndField) {
                                                   "Meshes/room/Floor.fml", "Meshes/room/Lamp.fml", "Textures",
                                                   "Textures/room", "Textures/room/checker.png"}));
   EXPECT_EQ(Read(out / "Textures/room/checker.png"), png);
+  // The glass is left out, with a note: opaque, it would shut the light out.
+  EXPECT_TRUE(std::any_of(result.Notes.begin(), result.Notes.end(),
+                          [](const std::string& n) { return n.find("1 mesh parts of see-through") != std::string::npos; }));
 
   KestorEngine::MeshLists floor;
   ASSERT_TRUE(KestorEngine::ReadMeshFile((out / "Meshes/room/Floor.fml").string(), floor));
