@@ -9,5 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$("$root/tools/build.sh" "$@" | tail -n 1)
 export LIBGL_ALWAYS_SOFTWARE=1
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
-xvfb-run -a -s '-screen 0 1280x1024x24' \
+# -noreset: by default the server resets whenever its last client leaves,
+# and a test starting in that moment finds no display.
+xvfb-run -a -s '-screen 0 1280x1024x24 -noreset' \
   ctest --test-dir "$dir" --output-on-failure -j "$(nproc)"

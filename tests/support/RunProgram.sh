@@ -24,7 +24,11 @@ trap '[ -n "$pid" ] && kill "$pid" 2> /dev/null; rm -rf "$scratch"' EXIT
 
 # On X only: SDL would otherwise fall back, when it cannot reach the display,
 # to drawing off screen, and the program would run where no key can reach it.
+# A server that resets when its last client leaves refuses connections for
+# a moment; the program starts once the display answers.
 start_program() {
+  local deadline=$((SECONDS + 20))
+  until xdotool getdisplaygeometry > /dev/null 2>&1 || [ "$SECONDS" -ge "$deadline" ]; do sleep 0.2; done
   SDL_VIDEODRIVER=x11 "$@" > "$scratch/out" 2> "$scratch/err" &
   pid=$!
 }
