@@ -327,6 +327,33 @@ int IMGUI::GenericSlider(glm::vec2 pos, glm::vec2 size, float min, float max, st
   return GenericSlider(pos, size, min, max, std::move(values), unused, behaviour, GUI::Default);
 }
 
+// A press on the track beside every knob: the nearest knob jumps there and
+// drags, or the whole group drags together.
+void IMGUI::GrabFromTrack(glm::vec2 at, glm::vec2 pos, glm::vec2 size, float min, float max,
+                          const std::vector<float*>& values, SegmentBehaviour behaviour) {
+  if (behaviour == SnapNearest) {
+    size_t nearest = 0;
+    float best = 1000000.0f;
+    for (size_t k = 0; k < values.size(); ++k) {
+      float distance = std::abs(KnobX(pos, size, *values[k], min, max) - at.x);
+      if (distance < best) {
+        best = distance;
+        nearest = k;
+      }
+    }
+    globalval = values[nearest];
+    StartDrag(3);
+    float t = size.x != 0.0f ? (at.x - pos.x) / size.x : 0.0f;
+    *globalval = glm::clamp(min + (max - min) * t, min, max);
+    valedit = *globalval;
+  } else if (behaviour == DragAll) {
+    valedits.clear();
+    for (float* v : values) valedits.push_back(*v);
+    globalval = values.front();
+    StartDrag(1);
+  }
+}
+
 int IMGUI::GenericSlider(glm::vec2 pos, glm::vec2 size, float min, float max, std::vector<float*> values,
                          bool, SegmentBehaviour behaviour, GUIStyleCollection styles) {
   const float range = max - min;
@@ -362,29 +389,7 @@ int IMGUI::GenericSlider(glm::vec2 pos, glm::vec2 size, float min, float max, st
           grabbed = true;
         }
       }
-      if (!grabbed && !values.empty()) {
-        if (behaviour == SnapNearest) {
-          size_t nearest = 0;
-          float best = 1000000.0f;
-          for (size_t k = 0; k < values.size(); ++k) {
-            float distance = std::abs(KnobX(pos, size, *values[k], min, max) - at.x);
-            if (distance < best) {
-              best = distance;
-              nearest = k;
-            }
-          }
-          globalval = values[nearest];
-          StartDrag(3);
-          float t = size.x != 0.0f ? (at.x - pos.x) / size.x : 0.0f;
-          *globalval = glm::clamp(min + range * t, min, max);
-          valedit = *globalval;
-        } else if (behaviour == DragAll) {
-          valedits.clear();
-          for (float* v : values) valedits.push_back(*v);
-          globalval = values.front();
-          StartDrag(1);
-        }
-      }
+      if (!grabbed && !values.empty()) GrabFromTrack(at, pos, size, min, max, values, behaviour);
       dragMousePos = at;
       if (result == 0) result = 1;
       move = true;

@@ -135,6 +135,8 @@ class IMGUI {
 
  private:
   static void StartDrag(int state);
+  static void GrabFromTrack(glm::vec2 at, glm::vec2 pos, glm::vec2 size, float min, float max,
+                            const std::vector<float*>& values, SegmentBehaviour behaviour);
   static void TextureDraw(glm::vec2 pos, glm::vec2 size, Texbit* texture, Resource<Shader>& shader,
                          const char* name);
   static std::string RunFileDialog(bool save, const std::string& title, const std::string& defaultPath,
