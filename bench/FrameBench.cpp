@@ -158,6 +158,16 @@ void SizeTo(int w, int h) {
   ScreenResolution->value = glm::vec2(w, h);
 }
 
+// Frames as fast as they come at w x h, the render scale fixed: what every
+// timed row but the automatic-scale ones starts from.
+void RunFreely(int w, int h, float scale) {
+  FlyCamSystem::pause = false;
+  SizeTo(w, h);
+  TargetFrameTime->value = 0.0f;
+  AutoRenderScale->value = false;
+  RenderScale->value = scale;
+}
+
 // Per-pass milliseconds per frame over the frames run by `run`.
 std::map<std::string, double> PassesOver(int frames, const std::function<void()>& run) {
   glFinish();
@@ -193,11 +203,7 @@ void BM_Frame(benchmark::State& state) {
   const float scale = static_cast<float>(state.range(2)) / 100.0f;
   state.SetLabel(std::string(stage.Label) + (state.range(2) != 100 ? ", scale " + std::to_string(scale).substr(0, 4) : ""));
   QuietStdout quiet;
-  FlyCamSystem::pause = false;
-  SizeTo(w, h);
-  TargetFrameTime->value = 0.0f;
-  AutoRenderScale->value = false;
-  RenderScale->value = scale;
+  RunFreely(w, h, scale);
   CVar<bool>* off = stage.Switch != nullptr ? *stage.Switch : nullptr;
   if (off != nullptr) off->value = false;
 
@@ -222,11 +228,7 @@ void BM_SunShadow(benchmark::State& state) {
   state.SetLabel(std::string(size == 0 ? "no sun shadow map" : "sun shadow map " + std::to_string(size)) +
                  (moving ? ", camera moving" : ""));
   QuietStdout quiet;
-  FlyCamSystem::pause = false;
-  SizeTo(w, w * 9 / 16);
-  TargetFrameTime->value = 0.0f;
-  AutoRenderScale->value = false;
-  RenderScale->value = 1.0f;
+  RunFreely(w, w * 9 / 16, 1.0f);
   const int previous = SunShadowMap->value;
   SunShadowMap->value = size;
   Transform* camera = ComponentHandler<Transform>::Get(startCamera);
@@ -352,11 +354,7 @@ void BM_Flight(benchmark::State& state) {
     return;
   }
   QuietStdout quiet;
-  FlyCamSystem::pause = false;
-  SizeTo(w, w * 9 / 16);
-  TargetFrameTime->value = 0.0f;
-  AutoRenderScale->value = false;
-  RenderScale->value = 1.0f;
+  RunFreely(w, w * 9 / 16, 1.0f);
   const Thing camera = RenderSystem::CameraThings.front();
   Transform* t = ComponentHandler<Transform>::Get(camera);
   const glm::vec3 position = t->Position;
@@ -591,11 +589,7 @@ void BM_Convergence(benchmark::State& state) {
     return;
   }
   QuietStdout quiet;
-  FlyCamSystem::pause = false;
-  SizeTo(w, h);
-  RenderScale->value = 1.0f;
-  TargetFrameTime->value = 0.0f;
-  AutoRenderScale->value = false;
+  RunFreely(w, h, 1.0f);
   auto render = [&] {
     TransformSystem::MAKETHEMATERIALREALITY(engine);
     MeshRendererSystem::MAKEITpretty(engine);
