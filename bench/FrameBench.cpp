@@ -13,6 +13,7 @@
 //   FrameBench --list-passes       the frame's pass table, as Markdown
 //   --level NAME                   another level than the street (Town)
 //   --benchmark_filter=Flight      a straight flight and a turn in place
+//   --benchmark_filter=Pops        a flight and a turn against a settled still
 #include <benchmark/benchmark.h>
 
 #include <SDL.h>
@@ -53,6 +54,7 @@
 #include "scene/Camera.h"
 #include "scene/CameraPathSystem.h"
 #include "scene/FlyCam.h"
+#include "scene/Lighting.h"
 #include "scene/MeshRenderer.h"
 #include "scene/Transform.h"
 
@@ -314,9 +316,8 @@ void BM_Tour(benchmark::State& state) {
 
 // The lit picture of the last frame, linear (what the presentation pass
 // tone-maps), for the change between frames.
-std::vector<float> LitPicture() {
+std::vector<float> Picture(Texbit* layer) {
   std::vector<float> out;
-  RenderTexture* layer = RenderSystem::Layer1;
   if (layer == nullptr) return out;
   out.resize(static_cast<size_t>(layer->Width) * layer->Height * 4);
   layer->ToGPU();
@@ -326,6 +327,8 @@ std::vector<float> LitPicture() {
   glGetTexImage(layer->Target(), 0, GL_RGBA, GL_FLOAT, out.data());
   return out;
 }
+
+std::vector<float> LitPicture() { return Picture(RenderSystem::Layer1); }
 
 // Mean |b - a| over the mean of a, all pixels and channels.
 double MeanChange(const std::vector<float>& a, const std::vector<float>& b) {
@@ -404,6 +407,114 @@ void BM_Flight(benchmark::State& state) {
   RenderSystem::ReadAfterFrame.erase("Layer1");
   CameraPathSystem::Follow(camera, {});
   engine->FixedStep = 0.0f;
+  t->Position = position;
+  t->Rotation = rotation;
+}
+
+// Relative RMSE of `a` against `b`, colour channels only.
+double Apart(const std::vector<float>& a, const std::vector<float>& b) {
+  if (a.empty() || a.size() != b.size()) return 0.0;
+  double num = 0.0, den = 0.0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (i % 4 == 3) continue;
+    const double d = static_cast<double>(a[i]) - b[i];
+    num += d * d;
+    den += static_cast<double>(b[i]) * b[i];
+  }
+  return den > 0.0 ? std::sqrt(num / den) : 0.0;
+}
+
+// Pops, told from motion: the picture at a pose some metres (argument 1)
+// along the start camera's heading, reached at the end of a flight there
+// at 10 m/s and at the end of a turn in place at 45 degrees a second, each
+// against the picture a still camera there makes once its levels are
+// placed at once and 90 frames settled. A turn scrolls nothing and leaves
+// what the temporal history lags behind; what a flight adds on top of that
+// is what scrolling in leaves unsettled. Argument 2 set: the levels relit
+// on their turns alone, as a fixed grid's voxels are (the row before the
+// fresh voxels were relit every frame).
+void BM_Pops(benchmark::State& state) {
+  const int w = static_cast<int>(state.range(0));
+  const float metres = static_cast<float>(state.range(1));
+  const bool turnsAlone = state.range(2) != 0;
+  state.SetLabel(std::to_string(static_cast<int>(metres)) + " m" + (turnsAlone ? ", levels on their turns alone" : ""));
+  if (RenderSystem::CameraThings.empty()) {
+    state.SkipWithError("no camera");
+    return;
+  }
+  QuietStdout quiet;
+  RunFreely(w, w * 9 / 16, 1.0f);
+  const int share = RenderSystem::CascadeShare, fresh = RenderSystem::FreshFrames;
+  if (turnsAlone) {
+    RenderSystem::CascadeShare = RenderSystem::InjectionShare;
+    RenderSystem::FreshFrames = 0;
+  }
+  const Thing camera = RenderSystem::CameraThings.front();
+  Transform* t = ComponentHandler<Transform>::Get(camera);
+  const glm::vec3 position = t->Position;
+  const glm::quat rotation = t->Rotation;
+  const glm::vec3 ahead = rotation * glm::vec3(0.0f, 0.0f, -1.0f);
+  CameraPose from;
+  from.Position = position;
+  from.Yaw = glm::degrees(std::atan2(ahead.x, ahead.y));
+  from.Pitch = glm::degrees(std::asin(std::clamp(ahead.z, -1.0f, 1.0f)));
+  CameraPose there = from;
+  there.Position += glm::normalize(glm::vec3(ahead.x, ahead.y, 0.0f) + glm::vec3(1e-6f, 0.0f, 0.0f)) * metres;
+  engine->FixedStep = 1.0f / 30.0f;
+  auto frames = [](int n) {
+    for (int i = 0; i < n; ++i) engine->RunPass();
+    glFinish();
+  };
+  // Every level placed where the camera is now, as on a level's first
+  // frame, and all of their voxels relit for the frames the light settles
+  // in after a big change: the coarsest levels' turns come too seldom for
+  // a picture to wait for them.
+  auto placeAtOnce = [] {
+    for (Thing lit : RenderSystem::LitThings) {
+      if (LightField* l = ComponentHandler<LightField>::Get(lit)) {
+        l->State.VoxelsValid = false;
+        l->State.Settling = RenderSystem::SettleFrames;
+      }
+    }
+  };
+  // What the present pass shows (the temporal pass's output, the history
+  // the next frame reads), not one frame's sparse samples.
+  Camera* lens = ComponentHandler<Camera>::Get(camera);
+  auto shown = [lens] { return Picture(lens != nullptr ? lens->Targets.OldLayer1 : nullptr); };
+  auto follow = [&](const CameraPose& a, const CameraPose& b, float seconds) {
+    CameraPathSystem::Follow(camera, {CameraKey{0.0f, a, std::nullopt}, CameraKey{seconds, b, std::nullopt}});
+  };
+  double flight = 0.0, turn = 0.0;
+  for (auto _ : state) {
+    follow(there, there, 100.0f);
+    placeAtOnce();
+    frames(90);
+    const std::vector<float> settled = shown();
+
+    follow(from, from, 100.0f);
+    placeAtOnce();
+    frames(30);
+    const float seconds = metres / 10.0f;
+    follow(from, there, seconds);
+    frames(static_cast<int>(std::lround(seconds * 30.0f)));
+    flight = Apart(shown(), settled);
+
+    CameraPose before = there;
+    before.Yaw -= 45.0f;
+    follow(before, before, 100.0f);
+    placeAtOnce();
+    frames(30);
+    follow(before, there, 1.0f);
+    frames(30);
+    turn = Apart(shown(), settled);
+  }
+  state.counters["flight"] = flight;
+  state.counters["turn"] = turn;
+  state.counters["flight / turn"] = turn > 0.0 ? flight / turn : 0.0;
+  CameraPathSystem::Follow(camera, {});
+  engine->FixedStep = 0.0f;
+  RenderSystem::CascadeShare = share;
+  RenderSystem::FreshFrames = fresh;
   t->Position = position;
   t->Rotation = rotation;
 }
@@ -663,6 +774,14 @@ void Register() {
       ->Iterations(16)
       ->MeasureProcessCPUTime()
       ->UseRealTime();
+  // Minutes a row; only a level whose light field follows the camera scrolls.
+  if (levelName != "StreetTest") {
+    auto* pops = benchmark::RegisterBenchmark("Pops", BM_Pops);
+    for (int metres : {15, 25, 35}) {
+      for (int turnsAlone : {0, 1}) pops->Args({480, metres, turnsAlone});
+    }
+    pops->Unit(benchmark::kMillisecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
+  }
   benchmark::RegisterBenchmark("PassCpu", BM_PassCpu)
       ->Args({640, 100, 0, -1})
       ->Args({640, 100, 0, 0})

@@ -191,3 +191,40 @@ TEST(Cascade, TrackerRedrawsWhatScrollsInAndWhatMovedEachLevelOnItsTurn) {
   // A switch that changes what is voxelised makes everything whole again.
   for (const LevelWork& l : t.Plan(camera, voxel, N, 3, far, true)) EXPECT_TRUE(l.Whole);
 }
+
+// The boxes a level drew anew stay fresh for as many frames as asked, the
+// youngest first and each as the stacked volumes' texels it covers (a box
+// that wraps round its level in pieces, level k from k N.z up); past the
+// cap the oldest wait for their level's turns.
+TEST(Cascade, FreshBoxesAgeOutYoungestFirstInTheirLevelsTexels) {
+  FreshBoxes fresh;
+  std::vector<LevelWork> work(2);
+  work[1].Boxes = {Box{glm::ivec3(-8, 0, 0), glm::ivec3(8, 8, 8)}};
+  fresh.Note(work, N, 3);
+  std::vector<FreshBoxes::Fresh> p = fresh.Pieces(16);
+  ASSERT_EQ(p.size(), 2u) << "the box wraps round x";
+  EXPECT_EQ(p[0].Lo, glm::ivec3(N.x - 8, 0, N.z));
+  EXPECT_EQ(p[0].Hi, glm::ivec3(N.x, 8, N.z + 8));
+  EXPECT_EQ(p[1].Lo, glm::ivec3(0, 0, N.z));
+  EXPECT_EQ(p[1].Age, 0);
+
+  std::vector<LevelWork> next(2);
+  next[0].Boxes = {Box{glm::ivec3(16, 16, 0), glm::ivec3(24, 24, 8)}};
+  fresh.Note(next, N, 3);
+  p = fresh.Pieces(16);
+  ASSERT_EQ(p.size(), 3u);
+  EXPECT_EQ(p[0].Age, 0);
+  EXPECT_EQ(p[0].Lo, glm::ivec3(16, 16, 0));
+  EXPECT_EQ(p[2].Age, 1);
+  EXPECT_EQ(fresh.Pieces(1).size(), 1u) << "the cap keeps the youngest";
+
+  const std::vector<LevelWork> none(2);
+  fresh.Note(none, N, 3);
+  EXPECT_EQ(fresh.Pieces(16).size(), 3u);
+  fresh.Note(none, N, 3);
+  p = fresh.Pieces(16);
+  ASSERT_EQ(p.size(), 1u) << "three frames old: no longer fresh";
+  EXPECT_EQ(p[0].Age, 2);
+  fresh.Note(work, N, 0);
+  EXPECT_TRUE(fresh.Pieces(16).empty()) << "no frames: nothing is fresh";
+}

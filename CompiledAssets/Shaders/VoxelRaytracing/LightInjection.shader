@@ -249,6 +249,12 @@ void main() {
   uint frame = uint(Time.w);
   uint share = uint(max(_InjectionShare, 1.0));
   uint ownShare = levelShare(share);
+  // A voxel drawn anew lately is relit every frame: its updates count one
+  // a frame, and its light is the mean of them all (the coarser level's
+  // light it started from counting as one) until it is as settled as its
+  // level's turns would keep it.
+  int age = cascaded() && _InjectionBlend.y < 1.0 ? freshAge(v) : -1;
+  uint update = age >= 0 ? frame : frame / ownShare;
   vec4 last = texelFetch(_LightField, v, 0);
   vec4 lastIndirect = texelFetch(_LightFieldIrradiance, v, 0);
   if (!lightCurrent(lastIndirect.a, frame, ownShare)) lastIndirect = vec4(0.0);
@@ -276,7 +282,7 @@ void main() {
   // the surfaces that see it flickering in blotches.
   uint place = (uint(v.x) * 73856093u) ^ (uint(v.y) * 19349663u) ^ (uint(v.z) * 83492791u);
   areaStratified = true;
-  areaFrame = frame / ownShare;
+  areaFrame = update;
   areaShift = uvec2(place * 2246822519u, (place ^ 0x27d4eb2fu) * 3266489917u);
   vec3 direct = directIrradiance(p, n, o, 0, 0u, Steps, luminance(lastIndirect.rgb));
   // The rays' directions run through an even sequence of the voxel's own,
@@ -287,7 +293,7 @@ void main() {
   // While the light settles each update stands alone, blended with
   // nothing: twice the rays then, for the few frames it lasts.
   int rays = _InjectionBlend.y >= 1.0 ? 2 * GatherRays : GatherRays;
-  uint first = (frame / ownShare) * uint(rays);
+  uint first = update * uint(rays);
   vec3 indirect = vec3(0.0);
   // In a cascade the gather sees the sky beyond two levels coarser than
   // its own (four times its window's reach): what lies further off fills
@@ -300,7 +306,7 @@ void main() {
   }
   vec3 R = albedo / PI * (direct + indirect);
   float stamp = lightStamp(frame);
-  vec2 blend = stale(p) ? vec2(1.0) : _InjectionBlend;
+  vec2 blend = stale(p) ? vec2(1.0) : (age >= 0 ? min(_InjectionBlend, vec2(1.0 / float(age + 2))) : _InjectionBlend);
   imageStore(_RadianceOut, v, vec4(lightCurrent(last.a, frame, ownShare) ? mix(last.rgb, R, blend.x) : R, stamp));
   imageStore(_IrradianceOut, v, vec4(lastIndirect.a > 0.5 ? mix(lastIndirect.rgb, indirect, blend.y) : indirect, stamp));
 }
@@ -501,7 +507,7 @@ void main() {
   texelCell(v, fieldLevel);
   uint share = levelShare(uint(max(_InjectionShare, 1.0)));
   uint turn = uint(v.x) + uint(v.y) * 2u + uint(v.z) * 3u + uint(Time.w);
-  if (turn % share != 0u) return;
+  if (turn % share != 0u && freshAge(v) < 0) return;
   uint at = atomicAdd(Count, 1u);
   if (at % 64u == 0u) atomicAdd(GroupsX, 1u);
   Voxels[at] = entry;

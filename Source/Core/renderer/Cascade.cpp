@@ -183,6 +183,32 @@ std::vector<Box> Merge(std::vector<Box> boxes, size_t most) {
   return boxes;
 }
 
+void FreshBoxes::Note(const std::vector<LevelWork>& work, glm::ivec3 n, int frames) {
+  if (n != voxels) kept.clear();
+  voxels = n;
+  for (Kept& k : kept) k.Age += 1;
+  kept.erase(std::remove_if(kept.begin(), kept.end(), [frames](const Kept& k) { return k.Age >= frames; }),
+             kept.end());
+  if (frames <= 0) return;
+  std::vector<Kept> now;
+  for (size_t level = 0; level < work.size(); ++level) {
+    for (const Box& b : work[level].Boxes) now.push_back({static_cast<int>(level), b, 0});
+  }
+  kept.insert(kept.begin(), now.begin(), now.end());
+}
+
+std::vector<FreshBoxes::Fresh> FreshBoxes::Pieces(size_t most) const {
+  std::vector<Fresh> out;
+  for (const Kept& k : kept) {
+    for (const Piece& p : Cascade::Pieces(k.B, voxels)) {
+      if (out.size() == most) return out;
+      const glm::ivec3 lo = p.Texel + glm::ivec3(0, 0, k.Level * voxels.z);
+      out.push_back({lo, lo + p.Size, k.Age});
+    }
+  }
+  return out;
+}
+
 void Tracker::Reset() {
   origins.clear();
   pending.clear();

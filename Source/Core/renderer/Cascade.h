@@ -142,6 +142,35 @@ struct LevelWork {
 // one.
 std::vector<Box> Merge(std::vector<Box> boxes, size_t most = 12);
 
+// The boxes of the levels drawn anew lately, which the injection relights
+// every frame while they are young (their light starts from nothing or from
+// a coarser level's, and a few rays an update every few frames would show
+// as grain where the camera goes), each as the pieces of the stacked
+// volumes it covers with its age in frames (0: drawn this frame).
+class FreshBoxes {
+ public:
+  struct Fresh {
+    glm::ivec3 Lo{0}, Hi{0};  // texels of the stacked volumes, [Lo, Hi)
+    int Age = 0;
+  };
+  // Once a frame, after the plan: what each level drew this frame, kept
+  // for `frames` frames.
+  void Note(const std::vector<LevelWork>& work, glm::ivec3 n, int frames);
+  // At most `most` pieces, the youngest first: the oldest are left to the
+  // levels' usual turns.
+  std::vector<Fresh> Pieces(size_t most) const;
+  void Reset() { kept.clear(); }
+
+ private:
+  struct Kept {
+    int Level = 0;
+    Box B;
+    int Age = 0;
+  };
+  glm::ivec3 voxels{0};
+  std::vector<Kept> kept;  // youngest first
+};
+
 // What a cascaded field's volumes hold and what each frame must redo to
 // keep them so. Level k catches up with things that moved every 2^k frames
 // (a coarse voxel changes little when a small thing moves inside it), and

@@ -278,6 +278,7 @@ void PlanLevels(FrameInputs& frame, FieldFrame& f) {
     s.VoxelsValid = false;
     c.Origins = tracker.Origins();
     c.Work.assign(static_cast<size_t>(c.Levels), Cascade::LevelWork());
+    s.Levels->Fresh.Note(c.Work, c.Voxels, RenderSystem::FreshFrames);
     if (c.Origins.size() != static_cast<size_t>(c.Levels)) c.Origins.assign(static_cast<size_t>(c.Levels), glm::ivec3(0));
     return;
   }
@@ -305,6 +306,7 @@ void PlanLevels(FrameInputs& frame, FieldFrame& f) {
   const std::uint64_t switches = RenderSystem::VoxelSwitchSignature(glm::mat4(1.0f));
   const bool rebuild = !s.VoxelsValid || s.VoxelSwitches != switches;
   c.Work = tracker.Plan(f.CameraPos, l.VoxelSize, c.Voxels, c.Levels, entries, rebuild);
+  s.Levels->Fresh.Note(c.Work, c.Voxels, RenderSystem::FreshFrames);
   c.Origins = tracker.Origins();
   s.VoxelsValid = true;
   s.VoxelSwitches = switches;

@@ -35,6 +35,7 @@ struct CameraTargets;
 // drew boxes anew makes from it).
 struct CascadeRecord {
   Cascade::Tracker Tracker;
+  Cascade::FreshBoxes Fresh;
   WorkList Occupied[2];
   int Current = 0;
   bool Listed = false;  // the current list holds every level's voxels

@@ -659,7 +659,7 @@ namespace {
 // While the light settles every voxel is relit each frame from this
 // frame's light alone; the first of those frames gathers the last light
 // scaled by `carried`.
-UniformBuffer InjectionInputs(const LightField& l, bool settling, float carried) {
+UniformBuffer InjectionInputs(const LightField& l, bool settling, float carried, int share) {
   UniformBuffer inputs;
   // A cascade's coarser levels relight less often, but not while settling.
   inputs.SetFloat("_ShareGrowth", settling ? 1.0f : RenderSystem::LevelShareGrowth);
@@ -669,7 +669,7 @@ UniformBuffer InjectionInputs(const LightField& l, bool settling, float carried)
   inputs.SetTexture("_LightFieldEmission", l.EmissionVolume);
   inputs.SetTexture("_LightFieldDistance", l.DistanceVolume);
   inputs.SetTexture("_LightFieldSun", l.SunVolume);
-  inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(RenderSystem::InjectionShare));
+  inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(share));
   inputs.SetVector("_InjectionBlend", settling ? glm::vec2(1.0f) : glm::vec2(0.5f, 0.25f));
   inputs.SetFloat("_CarriedLight", carried);
   inputs.CalculateHash();
@@ -694,10 +694,11 @@ void CarryLastFramesLight(const LightField& l) {
 // the voxels just relit.
 void FilterIrradiance(const LightField& l, const WorkList& relit, bool settling, UniformBuffer& time,
                       UniformBuffer& voxel, Texbit* irradiance, const CascadeFrame* levels) {
+  const int share = levels != nullptr ? RenderSystem::CascadeShare : RenderSystem::InjectionShare;
   UniformBuffer inputs;
   inputs.SetTexture("_LightFieldIrradiance", irradiance);
   inputs.SetTexture("_LightFieldMaterial", l.MaterialVolume);
-  inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(RenderSystem::InjectionShare));
+  inputs.SetFloat("_InjectionShare", settling ? 1.0f : static_cast<float>(share));
   inputs.SetFloat("_ShareGrowth", settling ? 1.0f : RenderSystem::LevelShareGrowth);
   std::vector<UniformBuffer*> buffers = {&time, &voxel, &inputs};
   const unsigned program = UseCompute(*RenderSystem::LightInjection, "Filter", &buffers);
@@ -721,7 +722,7 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   const float carried = l.State.Settling == SettleFrames ? l.State.CarriedLight : 1.0f;
   if (settling) --l.State.Settling;
   l.State.CarriedLight = 1.0f;
-  UniformBuffer inputs = InjectionInputs(l, settling, carried);
+  UniformBuffer inputs = InjectionInputs(l, settling, carried, InjectionShare);
   std::vector<UniformBuffer*> buffers = {&time, &voxel, &is, &inputs};
 
   unsigned program = UseCompute(*LightInjection, "Select", &buffers);
@@ -731,6 +732,7 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   glDispatchCompute(groups(l.VolumeBack->Width), groups(l.VolumeBack->Height), groups(l.VolumeBack->Depth));
   Debug::_CheckGLError("RELEASE", __LINE__);
   CarryLastFramesLight(l);
+
 
   program = UseCompute(*LightInjection, "Inject", &buffers);
   if (program == 0) return false;
@@ -750,6 +752,27 @@ namespace {
 // More pieces than the compaction takes (or no list yet): every voxel of
 // every level scanned.
 constexpr size_t MostChangedPieces = 32;
+// As many pieces of boxes drawn anew lately as the injection's test of
+// each voxel against them takes (the shaders' arrays).
+constexpr size_t MostFreshPieces = 16;
+
+void UploadFresh(unsigned program, const std::vector<Cascade::FreshBoxes::Fresh>& fresh) {
+  std::vector<glm::ivec3> lo, hi;
+  std::vector<int> age;
+  for (const Cascade::FreshBoxes::Fresh& f : fresh) {
+    lo.push_back(f.Lo);
+    hi.push_back(f.Hi);
+    age.push_back(f.Age);
+  }
+  const int count = static_cast<int>(fresh.size());
+  glProgramUniform1i(program, glGetUniformLocation(program, "_FreshCount"), count);
+  if (count > 0) {
+    glProgramUniform3iv(program, glGetUniformLocation(program, "_FreshLo"), count, &lo[0].x);
+    glProgramUniform3iv(program, glGetUniformLocation(program, "_FreshHi"), count, &hi[0].x);
+    glProgramUniform1iv(program, glGetUniformLocation(program, "_FreshAge"), count, age.data());
+  }
+  Debug::_CheckGLError("RELEASE", __LINE__);
+}
 
 void ListOccupied(LightField& l, const CascadeFrame& c, std::vector<UniformBuffer*>& buffers) {
   CascadeRecord& record = *l.State.Levels;
@@ -814,7 +837,7 @@ bool RenderSystem::InjectLevels(LightField& l, const CascadeFrame& c, UniformBuf
   const float carried = l.State.Settling == SettleFrames ? l.State.CarriedLight : 1.0f;
   if (settling) --l.State.Settling;
   l.State.CarriedLight = 1.0f;
-  UniformBuffer inputs = InjectionInputs(l, settling, carried);
+  UniformBuffer inputs = InjectionInputs(l, settling, carried, CascadeShare);
   std::vector<UniformBuffer*> buffers = {&time, &voxel, &is, &inputs};
   ListOccupied(l, c, buffers);
   CascadeRecord& record = *l.State.Levels;
@@ -824,14 +847,18 @@ bool RenderSystem::InjectLevels(LightField& l, const CascadeFrame& c, UniformBuf
   static WorkList list;
   list.Reset(static_cast<size_t>(l.VolumeBack->Width) * l.VolumeBack->Height * l.VolumeBack->Depth, 0);
   occupied.Bind(3);
+  const std::vector<Cascade::FreshBoxes::Fresh> fresh = record.Fresh.Pieces(MostFreshPieces);
   unsigned program = UseCompute(*LightInjection, "Pick", &buffers);
   if (program == 0) return false;
   UploadCascade(program, c);
+  UploadFresh(program, fresh);
   DispatchIndirect(occupied.Groups(), GL_SHADER_STORAGE_BARRIER_BIT | GL_COMMAND_BARRIER_BIT);
+
 
   program = UseCompute(*LightInjection, "Inject", &buffers);
   if (program == 0) return false;
   UploadCascade(program, c);
+  UploadFresh(program, fresh);
   BindImage(program, "_RadianceOut", 0, l.VolumeBack, 0, GL_RGBA16F);
   BindImage(program, "_IrradianceOut", 1, l.IrradianceBack, 0, GL_RGBA16F);
   BindImage(program, "_LightFieldDistanceImage", 2, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
