@@ -153,11 +153,12 @@ TEST(Cascade, TrackerRedrawsWhatScrollsInAndWhatMovedEachLevelOnItsTurn) {
   for (int i = 0; i < 5; ++i) EXPECT_EQ(boxes(t.Plan(camera, voxel, N, 3, still, false)), (std::vector<size_t>{0, 0, 0}));
 
   // A vane turning a step on the roof: level 0 at once, where it was and
-  // where it is (one box of whole cells), the coarser ones on their turns.
+  // where it is (one box of whole cells), the coarser ones on their turns
+  // (level k every 4^k frames).
   std::vector<Entry> turned = still;
   turned.push_back({13, glm::vec3(0.2f, 0.2f, 4), glm::vec3(0.8f, 0.8f, 5)});
   std::vector<size_t> total(3, 0);
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 16; ++i) {
     const std::vector<LevelWork> now = t.Plan(camera, voxel, N, 3, turned, false);
     for (size_t k = 0; k < 3; ++k) {
       total[k] += now[k].Boxes.size();
@@ -175,7 +176,7 @@ TEST(Cascade, TrackerRedrawsWhatScrollsInAndWhatMovedEachLevelOnItsTurn) {
   std::vector<Entry> far = turned;
   far.push_back({14, glm::vec3(20, 20, 0), glm::vec3(21, 21, 1)});
   std::vector<size_t> seen(3, 0);
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 16; ++i) {
     const std::vector<LevelWork> now = t.Plan(camera, voxel, N, 3, far, false);
     for (size_t k = 0; k < 3; ++k) seen[k] += now[k].Boxes.size();
   }

@@ -257,7 +257,7 @@ std::vector<LevelWork> Tracker::Plan(glm::vec3 camera, float finestVoxel, glm::i
       continue;
     }
     w.Moved = placed[static_cast<size_t>(k)] != origins[static_cast<size_t>(k)];
-    const bool turn = (frame + static_cast<unsigned>(k)) % (1u << k) == 0u;
+    const bool turn = (frame + static_cast<unsigned>(k)) % (1u << (2 * k)) == 0u;
     if (w.Moved) w.Boxes = ScrolledIn(origins[static_cast<size_t>(k)], placed[static_cast<size_t>(k)], n);
     if (w.Moved || turn) {
       for (const Box& b : waiting) w.Boxes.push_back(Intersect(b, window));
