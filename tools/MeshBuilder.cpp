@@ -237,7 +237,9 @@ std::string FmlText(const MeshLists& mesh) {
     faces += "    <Faces>" + Join(std::vector<uint32_t>(from, from + size)) + "</Faces>\n";
     start += size;
   }
-  return "<Mesh>\n  <Base>\n    <Vertices>" + Join(mesh.Vertices) + "</Vertices>\n    <Normals>" +
+  std::string far;
+  if (!mesh.Far.empty()) far = " Far=\"" + mesh.Far + "\" FarFrom=\"" + Join(std::vector<float>{mesh.FarFrom}) + "\"";
+  return "<Mesh" + far + ">\n  <Base>\n    <Vertices>" + Join(mesh.Vertices) + "</Vertices>\n    <Normals>" +
          Join(mesh.Normals) + "</Normals>\n    <UV1>" + Join(mesh.UV1) + "</UV1>\n" + faces +
          "  </Base>\n</Mesh>\n";
 }

@@ -20,6 +20,10 @@ struct MeshLists {
   // Indices in each submesh when there are several (each is written as its
   // own index list and drawn with its own material); empty for one.
   std::vector<uint32_t> SubmeshSizes;
+  // The cheaper mesh the camera draws instead from FarFrom metres away
+  // (none when empty).
+  std::string Far;
+  float FarFrom = 0.0f;
 };
 
 // One point of a surface of revolution: distance from the axis, height, and

@@ -47,11 +47,22 @@ void SpanBox(MeshBuilder& m, float x0, float x1, float y0, float y1, float z0, f
 }
 
 // A timber laid on a wall: from and to lie in the wall's plane, which faces
-// `out`; the timber stands `proud` out of it and sinks 1 cm in.
-void WallBeam(MeshBuilder& m, vec3 out, vec3 from, vec3 to, float width, float proud) {
+// `out`; the timber stands `proud` out of it and sinks 1 cm in. Seen from
+// afar (`face`) only its face is kept: its sides are a pixel or less there,
+// and they were most of a house's triangles.
+void WallBeam(MeshBuilder& m, vec3 out, vec3 from, vec3 to, float width, float proud, bool face = false) {
+  if (face) {
+    const vec3 front = out * proud;
+    const vec3 across = glm::normalize(glm::cross(out, to - from)) * (0.5f * width);
+    m.Polygon({from + front - across, to + front - across, to + front + across, from + front + across}, out);
+    return;
+  }
   const vec3 shift = out * (0.5f * proud - 0.01f);
   m.Beam(from + shift, to + shift, glm::cross(to - from, out), width, proud + 0.02f);
 }
+
+// Where the houses' meshes seen from afar take over.
+constexpr float HouseFarFrom = 40.0f;
 
 // A window opening on a street wall: centre (y, z), size, and the panes its
 // mullions divide it into.
@@ -76,10 +87,11 @@ constexpr float GlowProud = 0.012f;  // the night glass, in front of the dark
 struct Facade {
   MeshBuilder& m;
   float x;
+  bool Far = false;  // the timbers' faces alone
 
   void Beam(vec2 from, vec2 to, float width = 0.16f, float proud = 0.05f) const {
     m.Submesh(Timber);
-    WallBeam(m, vec3(1, 0, 0), vec3(x, from.x, from.y), vec3(x, to.x, to.y), width, proud);
+    WallBeam(m, vec3(1, 0, 0), vec3(x, from.x, from.y), vec3(x, to.x, to.y), width, proud, Far);
   }
 
   // Glass, frame, sill and glazing bars of an opening. The glass that glows
@@ -134,7 +146,7 @@ void RoofSlab(MeshBuilder& m, vec2 low, vec2 high, float halfLength, float thick
 // A pitched roof over walls at xFront and xBack whose tops are at eave; the
 // ridge runs along y at (ridgeX, ridgeZ), underside. Gable triangles close
 // the ends above the walls.
-void PitchedRoof(MeshBuilder& m, float xFront, float xBack, float eave, float ridgeX, float ridgeZ) {
+void PitchedRoof(MeshBuilder& m, float xFront, float xBack, float eave, float ridgeX, float ridgeZ, bool far) {
   const float overhang = 0.35f, gableOverhang = 0.3f, thickness = 0.15f;
   const float frontSlope = (ridgeZ - eave) / (xFront - ridgeX);
   const float backSlope = (ridgeZ - eave) / (ridgeX - xBack);
@@ -150,8 +162,8 @@ void PitchedRoof(MeshBuilder& m, float xFront, float xBack, float eave, float ri
     // Tie beam and king post on the gable.
     const vec3 out(0, side, 0);
     m.Submesh(Timber);
-    WallBeam(m, out, vec3(xFront, y, eave), vec3(xBack, y, eave), 0.16f, 0.05f);
-    WallBeam(m, out, vec3(ridgeX, y, eave), vec3(ridgeX, y, ridgeZ - 0.05f), 0.14f, 0.05f);
+    WallBeam(m, out, vec3(xFront, y, eave), vec3(xBack, y, eave), 0.16f, 0.05f, far);
+    WallBeam(m, out, vec3(ridgeX, y, eave), vec3(ridgeX, y, ridgeZ - 0.05f), 0.14f, 0.05f, far);
   }
 }
 
@@ -252,9 +264,19 @@ constexpr float LeftHouseFront = 1.2f;
 constexpr float RightHouseFront = 1.2f;
 constexpr float RightHouseUpper = 1.5f;  // the jettied storey's wall
 
+// A house as seen near, naming the mesh the camera draws from afar, or
+// that mesh itself.
+MeshLists Seen(MeshLists lists, bool far, const std::string& farName) {
+  if (!far) {
+    lists.Far = farName;
+    lists.FarFrom = HouseFarFrom;
+  }
+  return lists;
+}
+
 // Two storeys of plaster between oak framing under a steep roof, with a
 // lean-to behind. The weathervane stands on its ridge.
-MeshLists HouseLeft() {
+MeshLists HouseLeft(bool far) {
   MeshBuilder m;
   const float L = HouseHalfLength, front = LeftHouseFront, back = -1.2f, eave = 5.0f;
   m.Submesh(Stone);
@@ -263,11 +285,11 @@ MeshLists HouseLeft() {
   m.Box(vec3(back, -L, 0.45f), vec3(front, L, 2.75f));
   m.Submesh(UpperWalls);
   m.Box(vec3(back, -L, 2.75f), vec3(front, L, eave));
-  PitchedRoof(m, front, back, eave, 0.0f, 6.9f);
+  PitchedRoof(m, front, back, eave, 0.0f, 6.9f, far);
   LeanTo(m, back, -3.0f, 3.0f, 3.6f);
   ChimneyStack(m, {-0.75f, -0.25f}, {2.6f, 3.2f}, 5.6f, 7.7f);
 
-  Facade wall{m, front};
+  Facade wall{m, front, far};
   for (float z : {0.53f, 2.65f, 2.85f, 4.92f}) wall.Beam({-L, z}, {L, z});
   const float posts[] = {-L + 0.08f, -4.5f, -1.5f, 1.5f, 4.2f, L - 0.08f};
   for (float y : posts) wall.Beam({y, 0.45f}, {y, eave});
@@ -279,12 +301,12 @@ MeshLists HouseLeft() {
   wall.Beam({-4.5f, 0.61f}, {-L + 0.08f, 2.57f}, 0.13f);
   for (const Opening& o : LeftHouseWindows) wall.Window(o);
   wall.Door(5.05f, 0.45f, 0.95f, 2.1f);
-  return m.Lists();
+  return Seen(m.Lists(), far, "HouseLeftFar");
 }
 
 // A brick ground floor with a shop window; the framed upper storey juts out
 // over the pavement on joists.
-MeshLists HouseRight() {
+MeshLists HouseRight(bool far) {
   MeshBuilder m;
   const float L = HouseHalfLength, front = RightHouseFront, upper = RightHouseUpper, back = -1.3f;
   const float floor = 2.8f, eave = 5.4f;
@@ -298,17 +320,17 @@ MeshLists HouseRight() {
   for (float y = -L + 0.3f; y < L - 0.2f; y += 0.6f) {
     m.Box(vec3(front, y - 0.07f, floor - 0.18f), vec3(upper + 0.06f, y + 0.07f, floor));
   }
-  PitchedRoof(m, upper, back, eave, 0.1f, 7.4f);
+  PitchedRoof(m, upper, back, eave, 0.1f, 7.4f, far);
   LeanTo(m, back, -3.0f, 3.0f, 3.7f);
   ChimneyStack(m, {-0.2f, 0.4f}, {-3.8f, -3.2f}, 6.6f, 8.2f);
 
-  Facade ground{m, front};
+  Facade ground{m, front, far};
   for (const Opening& o : RightHouseGroundWindows) ground.Window(o);
   m.Submesh(Stone);
   m.Box(vec3(front, -3.55f, 2.33f), vec3(front + 0.06f, -0.85f, 2.5f));  // lintel of the shop window
   ground.Door(2.4f, 0.4f, 1.0f, 2.1f);
 
-  Facade jetty{m, upper};
+  Facade jetty{m, upper, far};
   for (float z : {2.88f, 5.32f}) jetty.Beam({-L, z}, {L, z});
   const float posts[] = {-L + 0.08f, -3.8f, -1.0f, 1.0f, 3.8f, L - 0.08f};
   for (float y : posts) jetty.Beam({y, floor}, {y, eave});
@@ -317,7 +339,7 @@ MeshLists HouseRight() {
     jetty.Beam({bay.x, 5.24f}, {bay.y, 2.96f}, 0.13f);
   }
   for (const Opening& o : RightHouseUpperWindows) jetty.Window(o);
-  return m.Lists();
+  return Seen(m.Lists(), far, "HouseRightFar");
 }
 
 // The glass of the windows lit from inside at night, in world space (its
@@ -540,8 +562,10 @@ const std::vector<NamedMesh>& StreetMeshes() {
   static const std::vector<NamedMesh> meshes = {
       {"Street", Street},
       {"Sidewalks", Sidewalks},
-      {"HouseLeft", HouseLeft},
-      {"HouseRight", HouseRight},
+      {"HouseLeft", [] { return HouseLeft(false); }},
+      {"HouseRight", [] { return HouseRight(false); }},
+      {"HouseLeftFar", [] { return HouseLeft(true); }},
+      {"HouseRightFar", [] { return HouseRight(true); }},
       {"Windows", Windows},
       {"LampPost", LampPost},
       {"LampBulb", [] { return UnitSphere(12, 16); }},

@@ -4,6 +4,9 @@
 // from a small target.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+
 #include "engine/Resource.h"
 #include "render/Material.h"
 #include "render/Mesh.h"
@@ -222,4 +225,38 @@ TEST_F(MeshTest, MaterialValuesAndTexturesReachTheDrawnPixels) {
   EXPECT_EQ(target.Pixel(10, 32), (std::array<uint8_t, 4>{0, 255, 128, 255}));
   EXPECT_EQ(target.Pixel(31, 5), (std::array<uint8_t, 4>{0, 255, 128, 255}));
   EXPECT_EQ(target.Pixel(40, 32), (std::array<uint8_t, 4>{0, 0, 0, 255}));
+}
+
+// A mesh's far version is drawn from its distance on, and only one that
+// can stand in for it: loaded, with the same submeshes, not chaining on to
+// a further one. A distance that is no distance drops the far mesh, said
+// in one line, and leaves the mesh itself usable.
+TEST_F(MeshTest, AFarMeshStandsInFromItsDistanceOnlyWhereItCan) {
+  const std::string quad = std::string(kQuad).substr(6);  // after "<Mesh>"
+  auto write = [&](const std::string& name, const std::string& attributes) {
+    assets.Write("Meshes/" + name + ".fml", "<Mesh" + attributes + ">" + quad);
+  };
+  write("Near", " Far=\"Plain\" FarFrom=\"40\"");
+  write("Plain", "");
+  write("Chained", " Far=\"Near\" FarFrom=\"10\"");
+  write("ToChained", " Far=\"Chained\" FarFrom=\"10\"");
+  write("ToMissing", " Far=\"Nowhere\" FarFrom=\"10\"");
+  write("ToItself", " Far=\"ToItself\" FarFrom=\"10\"");
+  Resource<Mesh> near = Resources<Mesh>::Get("Near");
+  EXPECT_FALSE(near->FarSeenFrom(39.0f));
+  EXPECT_FALSE(near->FarSeenFrom(std::nanf("")));
+  Resource<Mesh> far = near->FarSeenFrom(40.0f);
+  ASSERT_TRUE(far);
+  EXPECT_EQ(far.Name(), "Plain");
+  for (const char* name : {"ToChained", "ToMissing", "ToItself"}) {
+    EXPECT_FALSE(Resources<Mesh>::Get(name)->FarSeenFrom(100.0f)) << name;
+  }
+  for (const char* bad : {" Far=\"Plain\"", " Far=\"Plain\" FarFrom=\"-1\"", " Far=\"\" FarFrom=\"5\""}) {
+    write("Bad", bad);
+    CaptureStdout out;
+    Mesh mesh("Bad");
+    EXPECT_EQ(mesh.Faces.size(), 6u) << bad;
+    EXPECT_FALSE(mesh.FarSeenFrom(100.0f)) << bad;
+    EXPECT_NE(out.Text().find("\"Far\" needs a \"FarFrom\""), std::string::npos) << bad;
+  }
 }

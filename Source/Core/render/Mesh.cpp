@@ -5,6 +5,7 @@
 
 #include "engine/Debug.h"
 #include "engine/File.h"
+#include "engine/Resource.h"
 #include "render/MeshData.h"
 #include "render/ShaderVariant.h"
 
@@ -48,6 +49,8 @@ Mesh::Mesh(std::string name) {
     HasNormals = true;
     Normals = std::move(lists.Normals);
   }
+  FarName = lists.Far;
+  FarFrom = lists.FarFrom;
   std::cout << "VerticesAboutToBeUploaded:" << Vertices.size() << "\n";
   ToGPU();
   std::cout << "Uploaded :D\n";
@@ -58,6 +61,19 @@ Mesh::~Mesh() {
   VertexArray = SaneGL::VertexArray();
   IndexBuffer = SaneGL::Buffer();
   VertexBuffer = SaneGL::Buffer();
+}
+
+Resource<Mesh> Mesh::FarSeenFrom(float distance) {
+  if (FarName.empty() || !(distance >= FarFrom)) return Resource<Mesh>();
+  if (!farLooked) {
+    farLooked = true;
+    far = Resources<Mesh>::Get(FarName);
+    // A far mesh is one step: its own far mesh, or this one again, would
+    // chain or hold itself alive.
+    if (far && (far.Object() == this || !far->FarName.empty())) far = Resource<Mesh>();
+  }
+  if (!far || far->SubmeshCount != SubmeshCount || far->Faces.empty()) return Resource<Mesh>();
+  return far;
 }
 
 void Mesh::CreateGLObjects() {

@@ -9,6 +9,7 @@
 
 #include <glm/vec3.hpp>
 
+#include "engine/Resource.h"
 #include "sanegl/Objects.h"
 
 namespace KestorEngine {
@@ -56,6 +57,13 @@ class Mesh {
   bool OneSided = false;
   glm::vec3 BoundsMin{0.0f};
   glm::vec3 BoundsMax{0.0f};
+  // A cheaper mesh with the same submeshes that cameras draw instead from
+  // FarFrom metres away (named by the file; loaded on first use).
+  std::string FarName;
+  float FarFrom = 0.0f;
+  // The mesh to draw instead, seen from `distance` metres: the far one once
+  // it is that far and has as many submeshes; else none (this one).
+  Resource<Mesh> FarSeenFrom(float distance);
   SaneGL::Buffer VertexBuffer;
   SaneGL::Buffer IndexBuffer;
   SaneGL::VertexArray VertexArray;
@@ -65,6 +73,8 @@ class Mesh {
 
   // Where the mesh came from, for messages; empty for code-built meshes.
   std::string path;
+  Resource<Mesh> far;
+  bool farLooked = false;
   // Indices in the GL index buffer right now. Draws never reach past them,
   // whatever Faces holds since the last upload.
   size_t uploadedIndices = 0;

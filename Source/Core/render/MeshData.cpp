@@ -85,6 +85,16 @@ bool ReadMeshFile(const std::string& path, MeshLists& out) {
   }
   if (read.SubmeshSizes.size() == 1) read.SubmeshSizes.clear();
   read.HasUV1 = true;
+  // The far mesh is an economy: a bad distance drops it, not the mesh.
+  if (const char* far = mesh->Attribute("Far")) {
+    const float from = mesh->FloatAttribute("FarFrom", 0.0f);
+    if (std::isfinite(from) && from > 0.0f && *far != '\0') {
+      read.Far = far;
+      read.FarFrom = from;
+    } else {
+      Report(path, "\"Far\" needs a \"FarFrom\" distance above 0 and a name; drawn as it is at every distance");
+    }
+  }
   if (normals != nullptr) {
     if (!numbers(normals, "Normals", read.Normals)) return false;
     read.HasNormals = true;

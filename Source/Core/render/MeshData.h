@@ -21,6 +21,10 @@ struct MeshLists {
   std::vector<float> UV1;       // 2 per vertex
   bool HasNormals = false;
   bool HasUV1 = false;
+  // The mesh a camera draws instead from FarFrom metres away (the "Mesh"
+  // element's Far and FarFrom); none when Far is empty.
+  std::string Far;
+  float FarFrom = 0.0f;
 };
 
 // Reads Meshes/<name>.fml at `path`. "Base" may hold several "Faces"

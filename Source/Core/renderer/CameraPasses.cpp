@@ -90,6 +90,18 @@ bool Emits(const DrawEntry& e) {
   return found != shared->Uniforms.end() && found->second.Type == TypeFloat && found->second.FloatValue != 0.0f;
 }
 
+// The mesh the camera draws for an entry: its far mesh once the camera is
+// that far from the entry's box (the light field and the sun's map keep
+// the full one, which their passes cache by it).
+Resource<Mesh> SeenMesh(const PassContext& ctx, const DrawEntry& e) {
+  Mesh* mesh = std::get<0>(e).Object();
+  glm::vec3 lo, hi;
+  if (mesh == nullptr || mesh->FarName.empty() || !EntryWorldBounds(e, lo, hi)) return std::get<0>(e);
+  const glm::vec3 eye = ctx.Camera->T->Position;
+  Resource<Mesh> far = mesh->FarSeenFrom(glm::length(glm::clamp(eye, lo, hi) - eye));
+  return far ? far : std::get<0>(e);
+}
+
 // Draws the camera-flagged entries `pick` chooses with `pass`. A CPU
 // rasteriser pays for every triangle it sets up: the backs of meshes whose
 // fronts follow their normals are hidden behind their fronts and are culled
@@ -99,13 +111,14 @@ void DrawEntries(PassContext& ctx, const std::string& pass, bool rehash, bool cu
   for (DrawEntry& e : ctx.Frame.Queue) {
     if (!std::get<7>(e) || (pick && !pick(e)) || !std::get<4>(e)) continue;
     if (rehash) std::get<6>(e).CalculateHash();
-    const Mesh* mesh = std::get<0>(e).Object();
+    Resource<Mesh> drawn = cullBacks ? SeenMesh(ctx, e) : std::get<0>(e);
+    const Mesh* mesh = drawn.Object();
     SaneGL::CullFace(cullBacks && mesh != nullptr && mesh->OneSided ? SaneGL::FaceSide::Back : SaneGL::FaceSide::None);
     UniformBuffer draw = PerDraw(e);
     BufferList buffers = list(e, draw);
     std::get<4>(e)->Use(pass, &buffers);
     if (pass != "LightmapGI") NoteProgramReads(ctx);
-    Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
+    Draw::DrawMesh(drawn, std::get<2>(e), std::get<1>(e));
   }
   SaneGL::CullFace(SaneGL::FaceSide::None);
 }
