@@ -173,9 +173,10 @@ class FreshBoxes {
 
 // What a cascaded field's volumes hold and what each frame must redo to
 // keep them so. Level k catches up with things that moved every 4^k frames,
-// as often as its voxels are relit (a coarse voxel changes little when a
-// small thing moves inside it, and is seen from afar), and at once when it
-// moves itself; a thing that moved is redrawn where it was and where it is.
+// growing as the time between its voxels' relighting does (a coarse voxel
+// changes little when a small thing moves inside it, and is seen from
+// afar), and at once when it moves itself; a thing that moved is redrawn
+// where it was and where it is.
 class Tracker {
  public:
   // The levels' window corners as the volumes hold them; empty before the

@@ -80,10 +80,10 @@ class RenderSystem {
   // A cascade's level k relights its voxels every CascadeShare x
   // LevelShareGrowth^k frames: a coarse voxel is seen from afar, through
   // the finer levels' light, and half of them lie where a finer level
-  // holds the scene. The finest level's own voxels wait twice as long as a
-  // fixed grid's: only what it drew anew lately (Cascade::FreshBoxes),
+  // holds the scene. The finest level's own voxels wait four times as long
+  // as a fixed grid's: only what it drew anew lately (Cascade::FreshBoxes),
   // where the camera goes, is relit every frame.
-  static inline int CascadeShare = 4;
+  static inline int CascadeShare = 8;
   static inline int FreshFrames = 8;
   static inline float LevelShareGrowth = 4.0f;
   static bool InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel);
