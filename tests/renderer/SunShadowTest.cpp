@@ -552,9 +552,10 @@ TEST_F(SunShadows, ShadowEdgesHoldStillWhileTheCameraMoves) {
   std::printf("wall edge over the camera's steps: %.4f to %.4f m (reference %.4f)\n", lo, hi, reference.At50);
 }
 
-// The box moved, then the camera: the map draws only the texels the box
-// left and the ones it covers now, then those the squares uncover, and the
-// result is the map drawn whole; a still scene draws nothing.
+// The box moved, then the camera, then the ground while the box came to rest:
+// the map draws only the texels the box left and the ones it covers now,
+// then those the squares uncover, and the result is the map drawn whole; a
+// still scene draws nothing.
 TEST_F(SunShadows, AMapDrawnAgainInPartEqualsOneDrawnWhole) {
   ScratchAssets assets;
   Outdoor o;
@@ -599,4 +600,12 @@ TEST_F(SunShadows, AMapDrawnAgainInPartEqualsOneDrawnWhole) {
   EXPECT_GT(shadow.TexelsDrawn(), 0) << "the squares moved";
   EXPECT_LT(shadow.TexelsDrawn(), side * side) << "the camera moved a few centimetres";
   sameAsWhole("the camera moved");
+  // What keeps moving is drawn over a copy of the casters that stand
+  // still, which must hold one that came to rest meanwhile.
+  for (int i = 1; i <= 4; ++i) {
+    ComponentHandler<Transform>::Get(r.Find("Ground"))->Position = glm::vec3(0.01f * i, 0.0f, 0.0f);
+    if (i == 3) ComponentHandler<Transform>::Get(r.Find("Box"))->Position = glm::vec3(0.6f, -0.4f, 0.0f);
+    r.Frame();
+  }
+  sameAsWhole("the box came to rest while the ground moved");
 }

@@ -394,11 +394,12 @@ bool DrawSunShadowMap(PassContext& ctx) {
   auto texture = [&](const char* name) { return CameraTexture(*ctx.Table.Find(name), t); };
   SunShadow::Targets maps;
   maps.Atlas = static_cast<DepthTexture*>(texture("SunShadowMap"));
+  maps.Still = static_cast<DepthTexture*>(texture("SunShadowStill"));
   maps.Blocks = RT(texture("SunShadowBlocks"));
   maps.Hint = RT(texture("SunShadowHint"));
   maps.ScratchDepth = static_cast<DepthTexture*>(texture("SunShadowScratch"));
   maps.ScratchBlocks = RT(texture("SunShadowScratchBlocks"));
-  maps.Fresh = c.Made.count("SunShadowMap") != 0;
+  maps.Fresh = c.Made.count("SunShadowMap") != 0 || c.Made.count("SunShadowStill") != 0;
   SunShadow& shadow = SunShadow::Of(t);
   const float aspect = Shutter::Width() / std::max(Shutter::Height(), 1.0f);
   if (!shadow.Render(maps, ctx.Frame.Queue, CurtainSurface(), SunShadow::LensOf(*c.C, c.T->World, aspect), c.C->Near,

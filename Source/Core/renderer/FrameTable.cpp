@@ -144,10 +144,12 @@ std::vector<ResourceSpec> Resources() {
       // with the rest tells the next frame what a moving thing uncovered.
       ForCamera("Newness", window, Lifetime::History, F::RGBA16F, &C::Newness1, &C::Newness2),
       ForCamera("LastBufferDepth", render, Lifetime::History, F::R32F, &C::OldDepth1, &C::OldDepth2),
-      // The cascades side by side, then per 4 x 4 block the plane of its
-      // depths and whether it and the blocks around it are plain; one
-      // cascade's worth of each for moving what a cascade keeps.
+      // The cascades side by side, the same of the casters that stand
+      // still alone, then per 4 x 4 block the plane of its depths and
+      // whether it and the blocks around it are plain; one cascade's worth
+      // of each for moving what a cascade keeps.
       SunShadowRow("SunShadowMap", F::Depth32F, &SunShadow::AtlasSize),
+      SunShadowRow("SunShadowStill", F::Depth32F, &SunShadow::AtlasSize),
       SunShadowRow("SunShadowBlocks", F::RGBA32F, &SunShadow::BlocksSize),
       SunShadowRow("SunShadowHint", F::RGBA32UI, &SunShadow::BlocksSize),
       SunShadowRow("SunShadowScratch", F::Depth32F, &SunShadow::CascadeSize),
@@ -269,7 +271,8 @@ std::vector<PassSpec> CameraPasses() {
           .SwitchedBy(DeferredOrForward, false, false),
       PassSpec("Sun shadow map", c, PassKind::Draw, &DrawSunShadowMap)
           .Reading({"Scene", "Curtain"})
-          .Writing({"SunShadowMap", "SunShadowBlocks", "SunShadowHint", "SunShadowScratch", "SunShadowScratchBlocks"})
+          .Writing({"SunShadowMap", "SunShadowStill", "SunShadowBlocks", "SunShadowHint", "SunShadowScratch",
+                    "SunShadowScratchBlocks"})
           .SwitchedBy(RaycastScreen)
           .SwitchedBy(DeferredOrForward, true, false)
           .SwitchedBy(VisualizeVoxels, false)

@@ -367,7 +367,7 @@ bool SunShadow::Render(const Targets& given, std::vector<DrawEntry>& queue, cons
   texelsDrawn = 0;
   const bool sunShines = sky != nullptr && sky->SunStrength > 0.0f && glm::length(sky->SunRadiance()) > 0.0f &&
                          glm::length(sky->SunDirection) > 0.0f;
-  const bool whole = given.Atlas != nullptr && given.Blocks != nullptr && given.Hint != nullptr &&
+  const bool whole = given.Atlas != nullptr && given.Still != nullptr && given.Blocks != nullptr && given.Hint != nullptr &&
                      given.ScratchDepth != nullptr && given.ScratchBlocks != nullptr && given.Atlas->StorageMade;
   if (!sunShines || !whole) return false;
   // New textures (made, or remade at a new size) hold nothing yet.
@@ -395,36 +395,37 @@ bool SunShadow::Render(const Targets& given, std::vector<DrawEntry>& queue, cons
   std::copy(cascadeEnds.begin(), cascadeEnds.end(), ends.begin());
   forward = lens.Forward;
   tanHalfY = lens.Orthographic ? 0.0f : lens.TanHalfY;
-  std::vector<Redraw> redraws;
+  Redraws redraws;
   float start = near;
   for (int k = 0; k < Cascades; ++k) {
     Plan(k, FitSlice(lens, start, ends[k], scene.Lo, scene.Hi), scene, redraws);
     start = ends[k];
   }
-  // All the cascades' redraws in one pass, then their summaries: a CPU
-  // driver waits for its threads at every pass and dispatch.
-  if (!redraws.empty()) {
-    DrawRects(redraws, queue, curtain);
-    Summarise(redraws);
+  // All the cascades' redraws in one pass per atlas, then their summaries:
+  // a CPU driver waits for its threads at every pass and dispatch.
+  if (!redraws.Still.empty()) DrawRects(redraws.Still, maps.Still, queue, nullptr);
+  if (!redraws.Map.empty()) {
+    CopyStill(redraws.Map);
+    DrawRects(redraws.Map, maps.Atlas, queue, curtain);
+    Summarise(redraws.Map);
   }
   Publish(*sky);
   return true;
 }
 
-void SunShadow::Plan(int k, const Sphere& slice, const Scene& scene, std::vector<Redraw>& redraws) {
+void SunShadow::Plan(int k, const Sphere& slice, const Scene& scene, Redraws& redraws) {
   // Whole blocks of the summary at a time: it moves with the square.
   const Square square = FitSquare(slice, axes, size, Block);
   // Casters wholly below the slice's lowest point shade nothing in it.
   const float floor = glm::dot(slice.Centre, axes[2]) - slice.Radius;
-  std::vector<Caster> now;
-  std::vector<int> entries;
+  // The casters in the square, sorted by signature, and their entries.
+  std::vector<std::pair<Caster, int>> found;
   for (const SceneCaster& h : scene.Casters) {
     if (h.Top < floor) continue;
     const TexelRect texels = BoxTexels(square, axes, size, h.Lo, h.Hi);
-    if (texels.Empty()) continue;
-    now.push_back({h.Signature, texels});
-    entries.push_back(h.Entry);
+    if (!texels.Empty()) found.push_back({{h.Signature, texels}, h.Entry});
   }
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   TexelRect curtainTexels;
   if (scene.Curtain) curtainTexels = BoxTexels(square, axes, size, scene.CurtainLo, scene.CurtainHi);
 
@@ -436,37 +437,70 @@ void SunShadow::Plan(int k, const Sphere& slice, const Scene& scene, std::vector
   const bool scrolls = state.Valid && state.Square.HalfWidth == square.HalfWidth && shift != glm::ivec2(0) &&
                        std::abs(shift.x) < size && std::abs(shift.y) < size;
   const bool whole = !state.Valid || (!SameSquare(state.Square, square) && !scrolls);
-  std::vector<Caster> sorted = now;
-  std::sort(sorted.begin(), sorted.end());
-  std::vector<TexelRect> rects;
+  std::vector<TexelRect> uncovered;
   if (whole) {
-    rects.push_back({0, 0, size, size});
-  } else {
-    if (scrolls) {
-      Scroll(k, shift);
-      for (Caster& c : state.Drawn) c.Texels = Moved(c.Texels, -shift, size);
-      state.Curtain = Moved(state.Curtain, -shift, size);
-      // The columns and rows the square uncovered.
-      if (shift.x > 0) rects.push_back({size - shift.x, 0, size, size});
-      if (shift.x < 0) rects.push_back({0, 0, -shift.x, size});
-      if (shift.y > 0) rects.push_back({0, size - shift.y, size, size});
-      if (shift.y < 0) rects.push_back({0, 0, size, -shift.y});
-    }
-    rects.push_back(Union(ChangedTexels(state.Drawn, sorted), Union(state.Curtain, curtainTexels)));
+    uncovered.push_back({0, 0, size, size});
+    state.Drawn.clear();
+    state.Still.clear();
+  } else if (scrolls) {
+    Scroll(k, shift);
+    for (Caster& c : state.Drawn) c.Texels = Moved(c.Texels, -shift, size);
+    for (Caster& c : state.Still) c.Texels = Moved(c.Texels, -shift, size);
+    state.Curtain = Moved(state.Curtain, -shift, size);
+    // The columns and rows the square uncovered.
+    if (shift.x > 0) uncovered.push_back({size - shift.x, 0, size, size});
+    if (shift.x < 0) uncovered.push_back({0, 0, -shift.x, size});
+    if (shift.y > 0) uncovered.push_back({0, size - shift.y, size, size});
+    if (shift.y < 0) uncovered.push_back({0, 0, size, -shift.y});
   }
-  for (const TexelRect& rect : rects) {
-    if (rect.Empty()) continue;
+  // A caster is still where it stood as it was the frame before (all of
+  // them after a whole redraw); the others move, and are drawn into the
+  // atlas alone, every frame, over a copy of the still ones.
+  auto among = [](const std::vector<Caster>& list, const Caster& c) {
+    return std::binary_search(list.begin(), list.end(), c);
+  };
+  std::vector<Caster> now, still, moving, rested;
+  std::vector<int> stillEntries, movingEntries, restedEntries;
+  for (const auto& [caster, entry] : found) {
+    now.push_back(caster);
+    const bool stands = whole || among(state.Drawn, caster);
+    (stands ? still : moving).push_back(caster);
+    (stands ? stillEntries : movingEntries).push_back(entry);
+    // Come to rest: drawn on top of what the still atlas holds.
+    if (stands && !whole && !among(state.Still, caster)) {
+      rested.push_back(caster);
+      restedEntries.push_back(entry);
+    }
+  }
+  // The still atlas loses the casters that moved or went: their texels are
+  // drawn again from the still ones.
+  TexelRect lost, restedTexels;
+  for (const Caster& c : state.Still) {
+    if (!among(still, c)) lost = Union(lost, c.Texels);
+  }
+  for (const Caster& c : rested) restedTexels = Union(restedTexels, c.Texels);
+  auto add = [&](std::vector<Redraw>& to, const TexelRect& rect, const std::vector<Caster>& casters,
+                 const std::vector<int>& entries, bool withCurtain, bool clear) {
+    if (rect.Empty()) return;
     Redraw r;
     r.Cascade = k;
     r.Rect = rect;
-    for (size_t i = 0; i < now.size(); ++i) {
-      if (!Intersection(now[i].Texels, r.Rect).Empty()) r.Entries.push_back(entries[i]);
+    r.Clear = clear;
+    for (size_t i = 0; i < casters.size(); ++i) {
+      if (!Intersection(casters[i].Texels, rect).Empty()) r.Entries.push_back(entries[i]);
     }
-    r.Curtain = scene.Curtain && !Intersection(curtainTexels, r.Rect).Empty();
-    redraws.push_back(std::move(r));
-  }
+    r.Curtain = withCurtain && scene.Curtain && !Intersection(curtainTexels, rect).Empty();
+    to.push_back(std::move(r));
+  };
+  for (const TexelRect& rect : uncovered) add(redraws.Still, rect, still, stillEntries, false, true);
+  add(redraws.Still, lost, still, stillEntries, false, true);
+  add(redraws.Still, restedTexels, rested, restedEntries, false, false);
+  std::vector<TexelRect> mapRects = uncovered;
+  if (!whole) mapRects.push_back(Union(ChangedTexels(state.Drawn, now), Union(state.Curtain, curtainTexels)));
+  for (const TexelRect& rect : mapRects) add(redraws.Map, rect, moving, movingEntries, true, false);
   state.Square = square;
-  state.Drawn = std::move(sorted);
+  state.Drawn = std::move(now);
+  state.Still = std::move(still);
   state.Curtain = curtainTexels;
   state.Valid = true;
 }
@@ -487,26 +521,37 @@ void SunShadow::Scroll(int cascade, glm::ivec2 shift) {
     Debug::_CheckGLError("RELEASE", __LINE__);
   };
   copy(maps.Atlas, maps.ScratchDepth, size, shift);
+  copy(maps.Still, maps.ScratchDepth, size, shift);
   copy(maps.Blocks, maps.ScratchBlocks, size / Block, shift / Block);
   copy(maps.Hint, maps.ScratchBlocks, size / Block, shift / Block);
 }
 
-void SunShadow::DrawRects(const std::vector<Redraw>& redraws, std::vector<DrawEntry>& queue,
+void SunShadow::CopyStill(const std::vector<Redraw>& redraws) {
+  for (const Redraw& r : redraws) {
+    const TexelRect& t = r.Rect;
+    const int x = r.Cascade * size + t.X0;
+    glCopyImageSubData(maps.Still->ID, GL_TEXTURE_2D, 0, x, t.Y0, 0, maps.Atlas->ID, GL_TEXTURE_2D, 0, x, t.Y0, 0,
+                       t.X1 - t.X0, t.Y1 - t.Y0, 1);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+  }
+}
+
+void SunShadow::DrawRects(const std::vector<Redraw>& redraws, DepthTexture* into, std::vector<DrawEntry>& queue,
                           const Resource<Mesh>* curtain) {
   Resource<Shader>& shader = MapShader();
   if (!shader) return;
   FrameBuffer& target = MapTarget();
   target.HasDepth = true;
-  target.DepthTex = maps.Atlas;
+  target.DepthTex = into;
   FrameBuffer::SaveState();
-  target.ActivateEmpty(maps.Atlas->Width, maps.Atlas->Height);
+  target.ActivateEmpty(into->Width, into->Height);
   SaneGL::StatePush();
   SaneGL::ColorWrite(false, false, false, false);
   SaneGL::DepthWrite(true);
   SaneGL::Blend(false);
   for (const Redraw& r : redraws) {
     const TexelRect& rect = r.Rect;
-    texelsDrawn += static_cast<std::int64_t>(rect.X1 - rect.X0) * (rect.Y1 - rect.Y0);
+    if (into == maps.Atlas) texelsDrawn += static_cast<std::int64_t>(rect.X1 - rect.X0) * (rect.Y1 - rect.Y0);
     // The rect alone: its own viewport and a projection of just its
     // texels, so that nothing outside it is touched.
     SaneGL::Viewport(r.Cascade * size + rect.X0, rect.Y0, rect.X1 - rect.X0, rect.Y1 - rect.Y0);
@@ -519,8 +564,10 @@ void SunShadow::DrawRects(const std::vector<Redraw>& redraws, std::vector<DrawEn
     clip.SetMatrix4("_SunShadowClip", SquareClip(cascades[r.Cascade].Square, axes, depth, rect));
     clip.CalculateHash();
     std::vector<UniformBuffer*> buffers = {&clip};
-    shader->Use("Clear", &buffers);
-    Draw::Blit();
+    if (r.Clear) {
+      shader->Use("Clear", &buffers);
+      Draw::Blit();
+    }
     SaneGL::DepthTest(SaneGL::ValueComparison::LEqual);
     // Culled as the G-buffer culls: a one-sided mesh's back faces are
     // behind its front faces from the sun too.

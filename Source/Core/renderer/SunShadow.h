@@ -20,7 +20,11 @@
 // costs its own small square), and where its square moved (the camera
 // walked or turned), the rows and columns it uncovered, the rest kept and
 // moved. Casters outside a cascade's square, or below everything it holds,
-// are not drawn into it. How the lighting reads the map, in steps of
+// are not drawn into it. The casters that stood still since the frame
+// before are kept apart in a second atlas: where a caster moves, the
+// texels it touches are copied from there and it alone is drawn on top, so
+// that a turning weathervane does not draw the ground and the house under
+// its shadow again every frame. How the lighting reads the map, in steps of
 // growing cost taken only where needed, is told in Shaders/SunShadow.glinc.
 #include <array>
 #include <cstddef>
@@ -165,10 +169,12 @@ class SunShadow : public PassState {
   static constexpr const char* PassName = "Sun shadow map";
 
   // The textures the map pass draws into: the atlas (cascade k in texels
-  // [k side, (k + 1) side) x [0, side)), its block summaries, and one
-  // cascade's worth of each for moving what a square keeps.
+  // [k side, (k + 1) side) x [0, side)), the same for the casters that stand
+  // still alone, the atlas's block summaries, and one cascade's worth of
+  // each for moving what a square keeps.
   struct Targets {
     DepthTexture* Atlas = nullptr;
+    DepthTexture* Still = nullptr;
     RenderTexture* Blocks = nullptr;
     RenderTexture* Hint = nullptr;
     DepthTexture* ScratchDepth = nullptr;
@@ -219,25 +225,33 @@ class SunShadow : public PassState {
 
   // The atlas last drawn (tests).
   DepthTexture* Map() const { return maps.Atlas; }
-  // Texels drawn in the last Render, all cascades together (for tests and
-  // benchmarks: a still scene draws none).
+  // Texels of the atlas drawn again in the last Render, all cascades
+  // together (for tests and benchmarks: a still scene draws none).
   std::int64_t TexelsDrawn() const { return texelsDrawn; }
 
  private:
   struct CascadeState {
     SunShadowMath::Square Square;
     std::vector<SunShadowMath::Caster> Drawn;
+    // Those of Drawn in the atlas of still casters, sorted as Drawn.
+    std::vector<SunShadowMath::Caster> Still;
     SunShadowMath::TexelRect Curtain;  // where the cloth was drawn
     bool Valid = false;
   };
 
   // A cascade's texels to draw again, and the casters and the curtain
-  // found there.
+  // found there; emptied first, or drawn on top of what they hold.
   struct Redraw {
     int Cascade = 0;
     SunShadowMath::TexelRect Rect;
     std::vector<int> Entries;  // of the scene queue
     bool Curtain = false;
+    bool Clear = true;
+  };
+  // What a frame draws: into the atlas of still casters first, then into
+  // the atlas, each of whose rects starts as a copy of the still one.
+  struct Redraws {
+    std::vector<Redraw> Still, Map;
   };
 
   // What the frame's queue holds for the map: the casters with their
@@ -260,8 +274,11 @@ class SunShadow : public PassState {
   static Scene Gather(std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain, const glm::mat3& sunAxes,
                       glm::vec3 eye);
   // Cascade k's square over `slice` and the texels it must draw again.
-  void Plan(int k, const SunShadowMath::Sphere& slice, const Scene& scene, std::vector<Redraw>& redraws);
-  void DrawRects(const std::vector<Redraw>& redraws, std::vector<DrawEntry>& queue, const Resource<Mesh>* curtain);
+  void Plan(int k, const SunShadowMath::Sphere& slice, const Scene& scene, Redraws& redraws);
+  void DrawRects(const std::vector<Redraw>& redraws, DepthTexture* into, std::vector<DrawEntry>& queue,
+                 const Resource<Mesh>* curtain);
+  // The still casters' depths under the atlas's rects.
+  void CopyStill(const std::vector<Redraw>& redraws);
   // The summary of the blocks under the redrawn texels (and around them,
   // for the plain marks).
   void Summarise(const std::vector<Redraw>& redraws);
