@@ -15,7 +15,12 @@ if [ "${2:-}" = wm ]; then
   command -v openbox > /dev/null || { echo "skipped: needs openbox"; exit 77; }
   openbox > /dev/null 2>&1 &
   wm=$!
-  trap '[ -n "$pid" ] && kill "$pid" 2> /dev/null; kill "$wm" 2> /dev/null; rm -rf "$scratch"' EXIT
+  # openbox leaves its _NET_SUPPORTING_WM_CHECK on the root window when it
+  # is stopped: on a display that outlives this test (Xvfb -noreset) SDL
+  # would take it for a window manager still there, and the programs of the
+  # tests after it would ask a manager nobody runs for full screen.
+  trap '[ -n "$pid" ] && kill "$pid" 2> /dev/null; kill "$wm" 2> /dev/null; wait "$wm" 2> /dev/null;
+        xprop -root -remove _NET_SUPPORTING_WM_CHECK 2> /dev/null; rm -rf "$scratch"' EXIT
   sleep 1
 fi
 
