@@ -8,7 +8,7 @@ packages=(
   libsdl2-dev libx11-dev libglew-dev libfreetype-dev libsoundio-dev libtinyxml2-dev
   libstb-dev liblcms2-dev libglm-dev libcli11-dev libassimp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth libgl1-mesa-dri xdotool openbox imagemagick fonts-liberation
+  xvfb xauth libgl1-mesa-dri xdotool openbox x11-utils imagemagick fonts-liberation
 )
 if [ "${1:-}" = "--fuzz" ]; then packages+=(clang libclang-rt-dev); fi
 

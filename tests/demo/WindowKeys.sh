@@ -4,19 +4,31 @@
 # of the moment in the working folder, with one console line; F11 makes the
 # window cover the screen and, pressed again, gives back the window it was.
 # With "wm" an openbox window manager runs on the display and grants full
-# screen; without, the window covers the screen itself.
+# screen; without (one has run and quit), the window covers the screen
+# itself.
 #   WindowKeys.sh <path to KestorEngine> [wm]
-# Exit status 77 means skipped (no display, no xdotool, or no openbox for wm).
+# Exit status 77 means skipped (no display, no xdotool, or no openbox).
 set -u
 . "$(dirname "$0")/../support/RunProgram.sh"
 
-wm=
-if [ "${2:-}" = wm ]; then
-  command -v openbox > /dev/null || { echo "skipped: needs openbox"; exit 77; }
+command -v openbox > /dev/null || { echo "skipped: needs openbox"; exit 77; }
+# openbox marks the root window as managed while it runs.
+start_openbox() {
   openbox > /dev/null 2>&1 &
   wm=$!
-  trap '[ -n "$pid" ] && kill "$pid" 2> /dev/null; kill "$wm" 2> /dev/null; rm -rf "$scratch"' EXIT
-  sleep 1
+  local deadline=$((SECONDS + 20))
+  until xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q 'window id' ||
+    [ "$SECONDS" -ge "$deadline" ]; do sleep 0.2; done
+}
+wm=
+start_openbox
+if [ "${2:-}" = wm ]; then
+  trap '[ -n "$pid" ] && kill "$pid" 2> /dev/null; kill "$wm" 2> /dev/null; wait "$wm" 2> /dev/null; rm -rf "$scratch"' EXIT
+else
+  # Stopped, it leaves the mark behind on a display that lives on: the
+  # program must not take it for a manager that grants full screen.
+  kill "$wm"
+  wait "$wm" 2> /dev/null
 fi
 
 cd "$scratch"

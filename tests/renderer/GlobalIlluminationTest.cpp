@@ -256,9 +256,10 @@ TEST_F(GlobalIllumination, TheCornellBoxAsImportedMatchesOurPathTracerWhereverTh
     EXPECT_LE(whole, 0.10);
     EXPECT_GT(scale, 0.95f);
     EXPECT_LT(scale, 1.05f);
-    // The path tracer's own grain (0.034) and a few percent the field's
-    // bounce light lies low make up most of this.
-    EXPECT_LE(indirect, 0.11);
+    // The path tracer's own grain (0.034), the field's over sixteen frames
+    // (0.02) and its bounce light lying three to five percent low make up
+    // most of this.
+    EXPECT_LE(indirect, 0.105);
     EXPECT_NEAR(tint, referenceTint, 0.1f * referenceTint);
     EXPECT_NEAR(ceilingRatio, 1.0f, 0.1f);
     lowest = std::min(lowest, whole);

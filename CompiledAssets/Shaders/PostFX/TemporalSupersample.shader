@@ -51,6 +51,9 @@
       <Fragment><![CDATA[
 #version 430 core
 in vec2 UV;
+// The lit colour (_MainTex) again, for the neighbourhood's reads: a
+// software driver loads from an image for less than it fetches a texel.
+layout(rgba16f) readonly uniform image2D img_lit;
 uniform sampler2D BufferFinalLastFrame;
 uniform sampler2D MotionVectors;
 uniform sampler2D Newness;
@@ -149,7 +152,7 @@ struct Gathered {
 
 // Adds sample k of the lit colour with weight w.
 void take(inout Gathered g, ivec2 k, float w) {
-  vec3 c = max(texelFetch(_MainTex, k, 0).rgb, vec3(0.0));
+  vec3 c = max(imageLoad(img_lit, k).rgb, vec3(0.0));
   g.sum += c * w;
   g.m1 += c;
   g.m2 += c * c;

@@ -219,6 +219,40 @@ bool stale(vec3 world) {
   return false;
 }
 
+// A voxel whose surfaces face several ways (the foot of a wall, a block's
+// edge) keeps the plane of one, and the point of it nearest the centre may
+// lie behind another: where the floor crosses a voxel a quarter of the way
+// down, the wall's point at the centre lies below the floor, its rays saw
+// the floor from behind and its light came out black (the foot of every
+// wall dark in a band a voxel high, the light the floor and the walls
+// gathered a twentieth low).
+// The point moves along the plane until each other way's facing, in the
+// half-voxel it records, lies behind it. Not where the voxel holds both
+// sides of a wall thinner than itself: a point moved clear of the far
+// side's facing lands outside the wall, and the light of a sealed room's
+// walls leaked in.
+vec3 clearOfFacings(vec3 at, ivec3 c, vec3 n, uint facings) {
+  if (facesOneWay(facings) || facesBothWays(facings)) return at;
+  vec3 nv = normalize(normalToVoxel(n));
+  vec3 a = abs(nv);
+  // The way the kept plane faces, as the voxelisation counts it.
+  int own = a.z >= a.x && a.z >= a.y ? 2 : (a.x >= a.y ? 0 : 1);
+  for (int axis = 0; axis < 3; ++axis) {
+    if (axis == own) continue;
+    uint up = facingGroup(facings, axis * 2), down = facingGroup(facings, axis * 2 + 1);
+    float now = at[axis] - float(c[axis]);
+    float target = now;
+    // Short of the voxel's far face: a point on it would belong to the next.
+    if (up != 0u) target = max(target, min(float(findMSB(up) + 1) * 0.5, 15.0 / 16.0));
+    if (down != 0u) target = min(target, max(float(findLSB(down)) * 0.5, 1.0 / 16.0));
+    vec3 e = vec3(0.0);
+    e[axis] = 1.0;
+    vec3 along = e - nv * dot(nv, e);
+    if (target != now && abs(along[axis]) > 0.1) at += along * ((target - now) / along[axis]);
+  }
+  return at;
+}
+
 void main() {
   if (gl_GlobalInvocationID.x >= Count) return;
   uint entry = Voxels[gl_GlobalInvocationID.x];
@@ -243,7 +277,7 @@ void main() {
   // fall, a wall would see its corners from further out or closer in, voxel
   // by voxel, and stripes would follow the grid.
   vec3 at = vec3(cell) + 0.5;
-  if (!point) at += normalize(normalToVoxel(n)) * (surface.w * 0.87);
+  if (!point) at = clearOfFacings(at + normalize(normalToVoxel(n)) * (surface.w * 0.87), cell, n, voxelFacings(cell));
   vec3 o = at + normalize(toVoxelDir(n)) * SurfaceOffset;
   vec3 p = toWorld(at);
   uint frame = uint(Time.w);

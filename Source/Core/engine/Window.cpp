@@ -77,25 +77,44 @@ Window::~Window() {
 
 namespace {
 
+#ifdef KESTOR_HAVE_X11
+int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+
+// The one window id a window's property holds, or 0. A window gone since
+// (a manager that left its mark behind) answers with an error, not a crash.
+XID WindowInProperty(Display* display, XID window, Atom property) {
+  XSync(display, False);
+  const auto previous = XSetErrorHandler(IgnoreXError);
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  const int read =
+      XGetWindowProperty(display, window, property, 0, 1, False, XA_WINDOW, &type, &format, &count, &after, &data);
+  XID held = 0;
+  if (read == Success && type == XA_WINDOW && format == 32 && count == 1 && data != nullptr)
+    held = static_cast<XID>(*reinterpret_cast<unsigned long*>(data));
+  if (data != nullptr) XFree(data);
+  XSync(display, False);
+  XSetErrorHandler(previous);
+  return held;
+}
+#endif
+
 // Full screen is granted by the window manager. Without one (a bare X
 // server) SDL still takes the request as granted and reports the screen's
 // size while the window keeps its own, so the picture would be laid out for
-// a screen it is not shown on.
+// a screen it is not shown on. A manager that has quit leaves its mark on
+// the root window, so the mark counts only while the window it names still
+// carries it too.
 bool HasWindowManager(const SDL_SysWMinfo* info) {
 #ifdef KESTOR_HAVE_X11
   if (info == nullptr || info->subsystem != SDL_SYSWM_X11) return true;
   Display* display = info->info.x11.display;
   const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
   if (check == 0) return false;
-  Atom type = 0;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  const int read = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW, &type,
-                                      &format, &count, &after, &data);
-  const bool managed = read == Success && type == XA_WINDOW && count == 1;
-  if (data != nullptr) XFree(data);
-  return managed;
+  const XID supporting = WindowInProperty(display, DefaultRootWindow(display), check);
+  return supporting != 0 && WindowInProperty(display, supporting, check) == supporting;
 #else
   (void)info;
   return true;

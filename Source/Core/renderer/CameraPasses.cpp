@@ -292,6 +292,18 @@ std::set<std::string> CameraResources(const PassTable& table, const std::vector<
   return names;
 }
 
+// The temporal pass reads its nine samples of the lit colour through an
+// image: a software driver loads from one for less than it fetches a texel.
+// The barrier is for the lighting's stores and the emission's blends, which
+// a software driver may still be finishing when the pass starts.
+void BindLitImage(Texbit* lit) {
+  const unsigned program = CurrentProgram();
+  if (program == 0) return;
+  glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  BindImage(program, "img_lit", 0, lit, 0, GL_RGBA16F, GL_READ_ONLY);
+}
+
 }  // namespace
 
 bool BeginCamera(PassContext& ctx, Thing thing, const std::vector<bool>& live, std::vector<bool>& dropped) {
@@ -565,6 +577,7 @@ bool DrawTemporal(PassContext& ctx) {
   fill.Begin(static_cast<size_t>(c.W) * c.H);
   RenderSystem::TemporallyAntialias->Use(&list);
   NoteProgramReads(ctx);
+  BindLitImage(c.Targets->Layer1);
   Draw::Blit(c.Targets->Layer1);
   RenderTextureGuy::UseTexDone();
   fill.Run(*RenderSystem::TemporallyAntialias, list, c.Targets->Layer1, c.Targets->OldLayer2);
