@@ -172,6 +172,7 @@ void main() {
 layout(local_size_x = 64) in;
 layout(rgba16f) writeonly uniform image3D _RadianceOut;
 layout(rgba16f) writeonly uniform image3D _IrradianceOut;
+layout(rg32ui) writeonly uniform uimage3D _MaterialOut;
 layout(std430, binding = 0) readonly buffer VoxelList {
   uint GroupsX;
   uint GroupsY;
@@ -253,6 +254,38 @@ vec3 clearOfFacings(vec3 at, ivec3 c, vec3 n, uint facings) {
   return at;
 }
 
+bool heldAt(ivec3 c) {
+  if (any(lessThan(c, ivec3(0))) || any(greaterThanEqual(c, ivec3(_LightFieldTexSize)))) return false;
+  return unpackUnorm4x8(texelFetch(_LightFieldMaterial, fieldTexel(c), 0).x).a > 0.5;
+}
+
+// A slab thinner than a voxel leaves both its sides in one voxel, which
+// keeps the plane of whichever was drawn last. Where that side lies against
+// another surface (a paving slab's underside on the ground, when the grid's
+// plane falls there) its light is of no use, and the open side, the one
+// seen, found no voxel facing its way and came out black. The voxel takes
+// the open side's plane instead, where it passes (the half its facing
+// records), and keeps it: the pixels and the filter match their normals
+// against it. Where both sides are open (a thin wall) it stays as drawn.
+bool openSide(ivec3 c, uint facings, inout vec4 surface) {
+  if (!facesBothWays(facings)) return false;
+  vec3 nv = normalToVoxel(surface.xyz);
+  vec3 a = abs(nv);
+  int axis = a.z >= a.x && a.z >= a.y ? 2 : (a.x >= a.y ? 0 : 1);
+  int way = nv[axis] < 0.0 ? 1 : 0;
+  uint other = facingGroup(facings, axis * 2 + (1 - way));
+  if (facingGroup(facings, axis * 2 + way) == 0u || other == 0u) return false;
+  ivec3 ahead = ivec3(0);
+  ahead[axis] = way == 0 ? 1 : -1;
+  if (!heldAt(c + ahead) || heldAt(c - ahead)) return false;
+  // The outermost half the open side passes, along its own normal (the
+  // sides of a slab are parallel).
+  vec3 open = -normalize(nv);
+  float place = way == 0 ? ((other & 1u) != 0u ? 0.25 : 0.75) : ((other & 2u) != 0u ? 0.75 : 0.25);
+  surface = vec4(-surface.xyz, clamp((place - 0.5) / open[axis] / 0.87, -1.0, 1.0));
+  return true;
+}
+
 void main() {
   if (gl_GlobalInvocationID.x >= Count) return;
   uint entry = Voxels[gl_GlobalInvocationID.x];
@@ -267,6 +300,9 @@ void main() {
   // Points (the cloth's particles) carry no normal: lit as if facing up, at
   // the voxel's centre.
   bool point = dot(surface.xyz, surface.xyz) < 0.25;
+  if (!point && openSide(cell, voxelFacings(cell), surface)) {
+    imageStore(_MaterialOut, v, uvec4(m.x, packSnorm4x8(surface), 0u, 0u));
+  }
   vec3 n = point ? vec3(0.0, 0.0, 1.0) : normalize(surface.xyz);
   seed = uint(v.x) * 1973u + uint(v.y) * 9277u + uint(v.z) * 26699u + uint(Time.w) * 104729u;
   rnd();

@@ -241,7 +241,7 @@ std::vector<PassSpec> FieldPasses() {
       PassSpec("Light injection", f, PassKind::Compute, &InjectFieldLight)
           .Reading({"Material", "Emission", "Distance", "Facing", "Sunlight"})
           .ReadingLastFrame({"Radiance", "Irradiance"})
-          .Writing({"Radiance", "Irradiance", "FilteredIrradiance"})
+          .Writing({"Radiance", "Irradiance", "FilteredIrradiance", "Material"})
           .SwitchedBy(UpdateGI)
           .FallingBackTo("the voxels keep their light: frozen, not black"),
   };

@@ -739,6 +739,8 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   BindImage(program, "_RadianceOut", 0, l.VolumeBack, 0, GL_RGBA16F);
   BindImage(program, "_IrradianceOut", 1, l.IrradianceBack, 0, GL_RGBA16F);
   BindImage(program, "_LightFieldDistanceImage", 2, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
+  // A voxel holding both sides of a slab may take the open side's plane.
+  BindImage(program, "_MaterialOut", 3, l.MaterialVolume, 0, GL_RG32UI, GL_WRITE_ONLY);
   UploadISArrays(program, is);
   DispatchIndirect(list.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   FilterIrradiance(l, list, settling, time, voxel, l.IrradianceBack, nullptr);
@@ -862,6 +864,8 @@ bool RenderSystem::InjectLevels(LightField& l, const CascadeFrame& c, UniformBuf
   BindImage(program, "_RadianceOut", 0, l.VolumeBack, 0, GL_RGBA16F);
   BindImage(program, "_IrradianceOut", 1, l.IrradianceBack, 0, GL_RGBA16F);
   BindImage(program, "_LightFieldDistanceImage", 2, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
+  // A voxel holding both sides of a slab may take the open side's plane.
+  BindImage(program, "_MaterialOut", 3, l.MaterialVolume, 0, GL_RG32UI, GL_WRITE_ONLY);
   UploadISArrays(program, is);
   DispatchIndirect(list.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
 
