@@ -69,6 +69,34 @@ TEST_F(CascadeLight, APlaneUnderAUniformSkyShowsNoStepWhereLevelsMeet) {
   for (float row : rows) EXPECT_NEAR(row, 0.5f, 0.05f);
 }
 
+// A paving slab 15 cm thick lying on the ground under a uniform sky, its
+// underside on a face of the levels' voxels: the voxel holding both its
+// sides must keep the light of the top, the side open to the sky, which
+// then reads like the ground beside it.
+TEST_F(CascadeLight, ASlabThinnerThanAVoxelOnTheGroundIsLitFromAbove) {
+  ScratchAssets assets;
+  std::vector<Tri> ground, slab;
+  AddQuad(ground, {-20.0f, -20.0f, 0.0f}, {20.0f, -20.0f, 0.0f}, {20.0f, 20.0f, 0.0f}, {-20.0f, 20.0f, 0.0f});
+  // The top first, the underside last: the voxel kept the plane drawn last.
+  AddBox(slab, {-1.0f, -1.0f, 0.0f}, {1.0f, 1.0f, 0.15f}, false);
+  AddQuad(slab, {-1.0f, -1.0f, 0.0f}, {-1.0f, 1.0f, 0.0f}, {1.0f, 1.0f, 0.0f}, {1.0f, -1.0f, 0.0f});
+  assets.Mesh("Ground", ground);
+  assets.Mesh("Slab", slab);
+  assets.Material("Grey", glm::vec3(0.5f));
+  assets.Level("Slab", CascadeThing("32,32,16", 0.25f, 3) + MeshThing("Ground", "Ground", "Grey") +
+                           MeshThing("Slab", "Slab", "Grey") +
+                           R"(<Thing Name="Sky"><Sky ZenithColor="1,1,1" HorizonColor="1,1,1" GroundColor="1,1,1"
+                                SunStrength="0"/></Thing>)");
+  LevelRender r(48, 48);
+  r.Load("Slab");
+  r.Look({0.1f, -0.8f, 1.2f}, {0.1f, 0.0f, 0.15f}, 60.0f);
+  r.Frames(20);
+  const LinearImage image = r.Average(4);
+  const float top = image.Mean(20, 20, 28, 28).g;
+  std::printf("slab top %.3f\n", top);
+  EXPECT_NEAR(top, 0.5f, 0.1f);
+}
+
 // Relative RMSE of `a` against `b`, all pixels and channels.
 double Apart(const LinearImage& a, const LinearImage& b) {
   double num = 0.0, den = 0.0;
