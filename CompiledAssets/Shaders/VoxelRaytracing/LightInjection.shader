@@ -300,7 +300,10 @@ void main() {
   // Points (the cloth's particles) carry no normal: lit as if facing up, at
   // the voxel's centre.
   bool point = dot(surface.xyz, surface.xyz) < 0.25;
-  if (!point && openSide(cell, voxelFacings(cell), surface)) {
+  // A cascade's levels keep their materials until redrawn; one grid's are
+  // copied back over from the still ones every frame something moves, and
+  // the plane would turn back and forth with the voxel's updates.
+  if (!point && cascaded() && openSide(cell, voxelFacings(cell), surface)) {
     imageStore(_MaterialOut, v, uvec4(m.x, packSnorm4x8(surface), 0u, 0u));
   }
   vec3 n = point ? vec3(0.0, 0.0, 1.0) : normalize(surface.xyz);
