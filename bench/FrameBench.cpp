@@ -342,6 +342,22 @@ double MeanChange(const std::vector<float>& a, const std::vector<float>& b) {
   return total > 0.0 ? change / total : 0.0;
 }
 
+// A camera's pose as a camera path states it, and its heading along the
+// ground, for the rows that fly or turn from the start camera.
+CameraPose PoseOf(const Transform& t) {
+  const glm::vec3 ahead = t.Rotation * glm::vec3(0.0f, 0.0f, -1.0f);
+  CameraPose pose;
+  pose.Position = t.Position;
+  pose.Yaw = glm::degrees(std::atan2(ahead.x, ahead.y));
+  pose.Pitch = glm::degrees(std::asin(std::clamp(ahead.z, -1.0f, 1.0f)));
+  return pose;
+}
+
+glm::vec3 LevelHeading(const Transform& t) {
+  const glm::vec3 ahead = t.Rotation * glm::vec3(0.0f, 0.0f, -1.0f);
+  return glm::normalize(glm::vec3(ahead.x, ahead.y, 0.0f) + glm::vec3(1e-6f, 0.0f, 0.0f));
+}
+
 // From the start camera, at --fixed-step 1/30: a straight level flight
 // along its heading at 10 m/s (argument 1: 0), or a turn in place at 45
 // degrees a second (1), the baseline of what changes between frames. The
@@ -362,17 +378,13 @@ void BM_Flight(benchmark::State& state) {
   Transform* t = ComponentHandler<Transform>::Get(camera);
   const glm::vec3 position = t->Position;
   const glm::quat rotation = t->Rotation;
-  const glm::vec3 ahead = rotation * glm::vec3(0.0f, 0.0f, -1.0f);
-  CameraPose from;
-  from.Position = position;
-  from.Yaw = glm::degrees(std::atan2(ahead.x, ahead.y));
-  from.Pitch = glm::degrees(std::asin(std::clamp(ahead.z, -1.0f, 1.0f)));
+  const CameraPose from = PoseOf(*t);
   const float seconds = 60.0f;
   CameraPose to = from;
   if (turn) {
     to.Yaw += 45.0f * seconds;
   } else {
-    to.Position += glm::normalize(glm::vec3(ahead.x, ahead.y, 0.0f) + glm::vec3(1e-6f, 0.0f, 0.0f)) * 10.0f * seconds;
+    to.Position += LevelHeading(*t) * 10.0f * seconds;
   }
   CameraPathSystem::Follow(camera, {CameraKey{0.0f, from, std::nullopt}, CameraKey{seconds, to, std::nullopt}});
   engine->FixedStep = 1.0f / 30.0f;
@@ -454,12 +466,8 @@ void BM_Pops(benchmark::State& state) {
   Camera* lens = ComponentHandler<Camera>::Get(camera);
   const glm::vec3 position = t->Position;
   const glm::quat rotation = t->Rotation;
-  const glm::vec3 ahead = rotation * glm::vec3(0.0f, 0.0f, -1.0f);
-  const glm::vec3 level = glm::normalize(glm::vec3(ahead.x, ahead.y, 0.0f) + glm::vec3(1e-6f, 0.0f, 0.0f));
-  CameraPose start;
-  start.Position = position;
-  start.Yaw = glm::degrees(std::atan2(ahead.x, ahead.y));
-  start.Pitch = glm::degrees(std::asin(std::clamp(ahead.z, -1.0f, 1.0f)));
+  const glm::vec3 level = LevelHeading(*t);
+  const CameraPose start = PoseOf(*t);
   engine->FixedStep = 1.0f / 30.0f;
   const int still = 30, moving = 30;
   auto frames = [](int n) {
@@ -489,9 +497,9 @@ void BM_Pops(benchmark::State& state) {
   // From `a` to `b` in `moving` frames, the first a step on from `a`; the
   // mean change between them. A path's keys are on the engine's clock.
   auto move = [&](const CameraPose& a, const CameraPose& b) {
-    const float now = engine->TimeSinceStart() - 1.0f / 30.0f;
-    CameraPathSystem::Follow(camera, {CameraKey{now, a, std::nullopt},
-                                      CameraKey{now + moving / 30.0f, b, std::nullopt}});
+    const float begin = engine->TimeSinceStart() - 1.0f / 30.0f;
+    CameraPathSystem::Follow(camera, {CameraKey{begin, a, std::nullopt},
+                                      CameraKey{begin + moving / 30.0f, b, std::nullopt}});
     std::vector<float> last = shown();
     double moved = 0.0;
     for (int i = 0; i < moving; ++i) {
