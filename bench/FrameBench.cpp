@@ -342,6 +342,17 @@ double MeanChange(const std::vector<float>& a, const std::vector<float>& b) {
   return total > 0.0 ? change / total : 0.0;
 }
 
+// The start camera once frames run freely at w wide, or null (the row
+// skipped) on a level without one.
+Transform* StartCamera(benchmark::State& state, int w) {
+  if (RenderSystem::CameraThings.empty()) {
+    state.SkipWithError("no camera");
+    return nullptr;
+  }
+  RunFreely(w, w * 9 / 16, 1.0f);
+  return ComponentHandler<Transform>::Get(RenderSystem::CameraThings.front());
+}
+
 // A camera's pose as a camera path states it, and its heading along the
 // ground, for the rows that fly or turn from the start camera.
 CameraPose PoseOf(const Transform& t) {
@@ -368,14 +379,10 @@ void BM_Flight(benchmark::State& state) {
   const int w = static_cast<int>(state.range(0));
   const bool turn = state.range(1) != 0;
   state.SetLabel(turn ? "turning in place, 45 deg/s" : "straight, 10 m/s");
-  if (RenderSystem::CameraThings.empty()) {
-    state.SkipWithError("no camera");
-    return;
-  }
   QuietStdout quiet;
-  RunFreely(w, w * 9 / 16, 1.0f);
+  Transform* t = StartCamera(state, w);
+  if (t == nullptr) return;
   const Thing camera = RenderSystem::CameraThings.front();
-  Transform* t = ComponentHandler<Transform>::Get(camera);
   const glm::vec3 position = t->Position;
   const glm::quat rotation = t->Rotation;
   const CameraPose from = PoseOf(*t);
@@ -455,14 +462,10 @@ double Apart(const std::vector<float>& a, const std::vector<float>& b) {
 void BM_Pops(benchmark::State& state) {
   const int w = static_cast<int>(state.range(0));
   state.SetLabel(std::to_string(w) + " x " + std::to_string(w * 9 / 16));
-  if (RenderSystem::CameraThings.empty()) {
-    state.SkipWithError("no camera");
-    return;
-  }
   QuietStdout quiet;
-  RunFreely(w, w * 9 / 16, 1.0f);
+  Transform* t = StartCamera(state, w);
+  if (t == nullptr) return;
   const Thing camera = RenderSystem::CameraThings.front();
-  Transform* t = ComponentHandler<Transform>::Get(camera);
   Camera* lens = ComponentHandler<Camera>::Get(camera);
   const glm::vec3 position = t->Position;
   const glm::quat rotation = t->Rotation;

@@ -26,6 +26,20 @@ void Report(const std::string& path, const std::string& problem) {
   Debug::Log(path + ": " + problem + ", the mesh stays empty\n");
 }
 
+// The far mesh is an economy: a bad distance drops it, not the mesh.
+void ReadFarMesh(const std::string& path, const tinyxml2::XMLElement& mesh, MeshLists& read) {
+  const char* far = mesh.Attribute("Far");
+  if (far == nullptr) return;
+  const float from = mesh.FloatAttribute("FarFrom", 0.0f);
+  if (std::isfinite(from) && from > 0.0f && *far != '\0') {
+    read.Far = far;
+    read.FarFrom = from;
+  } else {
+    // Not Report: the mesh itself is kept.
+    Debug::Log(path + ": \"Far\" needs a \"FarFrom\" distance above 0 and a name; drawn as it is at every distance\n");
+  }
+}
+
 }  // namespace
 
 bool ReadMeshFile(const std::string& path, MeshLists& out) {
@@ -85,16 +99,7 @@ bool ReadMeshFile(const std::string& path, MeshLists& out) {
   }
   if (read.SubmeshSizes.size() == 1) read.SubmeshSizes.clear();
   read.HasUV1 = true;
-  // The far mesh is an economy: a bad distance drops it, not the mesh.
-  if (const char* far = mesh->Attribute("Far")) {
-    const float from = mesh->FloatAttribute("FarFrom", 0.0f);
-    if (std::isfinite(from) && from > 0.0f && *far != '\0') {
-      read.Far = far;
-      read.FarFrom = from;
-    } else {
-      Report(path, "\"Far\" needs a \"FarFrom\" distance above 0 and a name; drawn as it is at every distance");
-    }
-  }
+  ReadFarMesh(path, *mesh, read);
   if (normals != nullptr) {
     if (!numbers(normals, "Normals", read.Normals)) return false;
     read.HasNormals = true;

@@ -281,6 +281,16 @@ WorkList& Listed(int which) {
 }
 constexpr int SampleList = 0, EdgeList = 1;
 
+// The columns and rows a square of size texels uncovers moved by shift.
+std::vector<TexelRect> UncoveredBy(glm::ivec2 shift, int size) {
+  std::vector<TexelRect> uncovered;
+  if (shift.x > 0) uncovered.push_back({size - shift.x, 0, size, size});
+  if (shift.x < 0) uncovered.push_back({0, 0, -shift.x, size});
+  if (shift.y > 0) uncovered.push_back({0, size - shift.y, size, size});
+  if (shift.y < 0) uncovered.push_back({0, 0, size, -shift.y});
+  return uncovered;
+}
+
 }  // namespace
 
 int SunShadow::Side() {
@@ -413,12 +423,8 @@ bool SunShadow::Render(const Targets& given, std::vector<DrawEntry>& queue, cons
   return true;
 }
 
-void SunShadow::Plan(int k, const Sphere& slice, const Scene& scene, Redraws& redraws) {
-  // Whole blocks of the summary at a time: it moves with the square.
-  const Square square = FitSquare(slice, axes, size, Block);
-  // Casters wholly below the slice's lowest point shade nothing in it.
-  const float floor = glm::dot(slice.Centre, axes[2]) - slice.Radius;
-  // The casters in the square, sorted by signature, and their entries.
+std::vector<std::pair<Caster, int>> SunShadow::CastersOver(const Square& square, float floor,
+                                                          const Scene& scene) const {
   std::vector<std::pair<Caster, int>> found;
   for (const SceneCaster& h : scene.Casters) {
     if (h.Top < floor) continue;
@@ -426,6 +432,15 @@ void SunShadow::Plan(int k, const Sphere& slice, const Scene& scene, Redraws& re
     if (!texels.Empty()) found.push_back({{h.Signature, texels}, h.Entry});
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  return found;
+}
+
+void SunShadow::Plan(int k, const Sphere& slice, const Scene& scene, Redraws& redraws) {
+  // Whole blocks of the summary at a time: it moves with the square.
+  const Square square = FitSquare(slice, axes, size, Block);
+  // Casters wholly below the slice's lowest point shade nothing in it.
+  const float floor = glm::dot(slice.Centre, axes[2]) - slice.Radius;
+  const std::vector<std::pair<Caster, int>> found = CastersOver(square, floor, scene);
   TexelRect curtainTexels;
   if (scene.Curtain) curtainTexels = BoxTexels(square, axes, size, scene.CurtainLo, scene.CurtainHi);
 
@@ -447,11 +462,7 @@ void SunShadow::Plan(int k, const Sphere& slice, const Scene& scene, Redraws& re
     for (Caster& c : state.Drawn) c.Texels = Moved(c.Texels, -shift, size);
     for (Caster& c : state.Still) c.Texels = Moved(c.Texels, -shift, size);
     state.Curtain = Moved(state.Curtain, -shift, size);
-    // The columns and rows the square uncovered.
-    if (shift.x > 0) uncovered.push_back({size - shift.x, 0, size, size});
-    if (shift.x < 0) uncovered.push_back({0, 0, -shift.x, size});
-    if (shift.y > 0) uncovered.push_back({0, size - shift.y, size, size});
-    if (shift.y < 0) uncovered.push_back({0, 0, size, -shift.y});
+    uncovered = UncoveredBy(shift, size);
   }
   // A caster is still where it stood as it was the frame before (all of
   // them after a whole redraw); the others move, and are drawn into the

@@ -275,6 +275,10 @@ class SunShadow : public PassState {
                       glm::vec3 eye);
   // Cascade k's square over `slice` and the texels it must draw again.
   void Plan(int k, const SunShadowMath::Sphere& slice, const Scene& scene, Redraws& redraws);
+  // The casters over a square reaching up past floor, sorted by signature,
+  // with their draw entries.
+  std::vector<std::pair<SunShadowMath::Caster, int>> CastersOver(const SunShadowMath::Square& square, float floor,
+                                                                  const Scene& scene) const;
   void DrawRects(const std::vector<Redraw>& redraws, DepthTexture* into, std::vector<DrawEntry>& queue,
                  const Resource<Mesh>* curtain);
   // The still casters' depths under the atlas's rects.
