@@ -14,6 +14,9 @@
 //   --level NAME                   another level than the street (Town)
 //   --benchmark_filter=Flight      a straight flight and a turn in place
 //   --benchmark_filter=Pops        a flight and a turn against a settled still
+//   --pops-at METRES               the Pops row at one pose only
+//   --pops-pictures DIR            its pictures (settled, flight, turn and
+//                                  their differences, x4) as PPM files
 #include <benchmark/benchmark.h>
 
 #include <SDL.h>
@@ -119,6 +122,10 @@ Thing startCamera = Thing::GimmeDud();
 double startupCpu = 0.0;
 // The level the rows run on (--level NAME, the street by default).
 std::string levelName = "StreetTest";
+// The Pops row's poses (--pops-at METRES, all of them by default) and the
+// folder its pictures go to (--pops-pictures DIR, none by default).
+float popsAt = 0.0f;
+std::string popsPictures;
 
 // The program's composition (as main builds it), the level and the start
 // camera, made once; the first frame is timed as the start-up.
@@ -443,6 +450,29 @@ double Apart(const std::vector<float>& a, const std::vector<float>& b) {
   return den > 0.0 ? std::sqrt(num / den) : 0.0;
 }
 
+// A linear picture as an 8-bit binary PPM, tone-mapped x / (1 + x) with a
+// gamma of 2.2, top row first; `gain` scales it first (differences are
+// small).
+void WritePicture(const std::string& path, const std::vector<float>& rgba, int w, int h, float gain = 1.0f) {
+  if (rgba.size() != static_cast<size_t>(w) * h * 4) return;
+  std::ofstream out(path, std::ios::binary);
+  out << "P6\n" << w << " " << h << "\n255\n";
+  for (int y = h - 1; y >= 0; --y) {
+    for (int x = 0; x < w; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        const float v = std::max(0.0f, gain * rgba[(static_cast<size_t>(y) * w + x) * 4 + c]);
+        out.put(static_cast<char>(std::lround(255.0f * std::pow(v / (1.0f + v), 1.0f / 2.2f))));
+      }
+    }
+  }
+}
+
+std::vector<float> Difference(const std::vector<float>& a, const std::vector<float>& b) {
+  std::vector<float> out(a.size(), 0.0f);
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) out[i] = std::abs(a[i] - b[i]);
+  return out;
+}
+
 // Pops, told from motion, at several poses along the start camera's
 // heading (every 10 m from 15 m on). At each, three runs from the same
 // state: a cut to the start pose (every level placed there at once, all of
@@ -516,7 +546,7 @@ void BM_Pops(benchmark::State& state) {
   };
   std::vector<double> flights, turns;
   double flightMoved = 0.0, turnMoved = 0.0;
-  const std::vector<float> metres = {15.0f, 25.0f, 35.0f};
+  const std::vector<float> metres = popsAt > 0.0f ? std::vector<float>{popsAt} : std::vector<float>{15.0f, 25.0f, 35.0f};
   for (auto _ : state) {
     flights.clear();
     turns.clear();
@@ -531,17 +561,29 @@ void BM_Pops(benchmark::State& state) {
       back.Position -= level * 10.0f;
       cutTo(back);
       flightMoved += move(back, there) / metres.size();
-      flights.push_back(Apart(shown(), settled));
+      const std::vector<float> flown = shown();
+      flights.push_back(Apart(flown, settled));
 
       CameraPose before = there;
       before.Yaw -= 30.0f;
       cutTo(before);
       turnMoved += move(before, there) / metres.size();
-      turns.push_back(Apart(shown(), settled));
+      const std::vector<float> turned = shown();
+      turns.push_back(Apart(turned, settled));
 
       const std::string at = " " + std::to_string(static_cast<int>(m)) + " m";
       state.counters["flight" + at] = flights.back();
       state.counters["turn" + at] = turns.back();
+      const Texbit* shownLayer = lens != nullptr ? lens->Targets.OldLayer1 : nullptr;
+      if (!popsPictures.empty() && shownLayer != nullptr) {
+        const int pw = shownLayer->Width, ph = shownLayer->Height;
+        const std::string stem = popsPictures + "/" + std::to_string(static_cast<int>(m)) + "m-";
+        WritePicture(stem + "settled.ppm", settled, pw, ph);
+        WritePicture(stem + "flight.ppm", flown, pw, ph);
+        WritePicture(stem + "turn.ppm", turned, pw, ph);
+        WritePicture(stem + "flight-diff.ppm", Difference(flown, settled), pw, ph, 4.0f);
+        WritePicture(stem + "turn-diff.ppm", Difference(turned, settled), pw, ph, 4.0f);
+      }
     }
   }
   auto median = [](std::vector<double> v) {
@@ -856,11 +898,19 @@ int main(int argc, char** argv) {
   }
   // Random interleaving unless the caller says otherwise.
   std::vector<char*> args(argv, argv + argc);
-  for (size_t i = 1; i + 1 < args.size(); ++i) {
-    if (std::strcmp(args[i], "--level") != 0) continue;
-    levelName = args[i + 1];
+  for (size_t i = 1; i + 1 < args.size();) {
+    const std::string flag = args[i];
+    if (flag == "--level") {
+      levelName = args[i + 1];
+    } else if (flag == "--pops-at") {
+      popsAt = std::strtof(args[i + 1], nullptr);
+    } else if (flag == "--pops-pictures") {
+      popsPictures = args[i + 1];
+    } else {
+      ++i;
+      continue;
+    }
     args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-    break;
   }
   static char interleave[] = "--benchmark_enable_random_interleaving=true";
   static char repetitions[] = "--benchmark_repetitions=3";
