@@ -16,7 +16,7 @@
 //   --benchmark_filter=Pops        a flight and a turn against a settled still
 //   --pops-at METRES               the Pops row at one pose only
 //   --pops-pictures DIR            its pictures (settled, flight, turn and
-//                                  their differences, x4) as PPM files
+//                                  their differences, x4) as PNG files
 #include <benchmark/benchmark.h>
 
 #include <SDL.h>
@@ -27,6 +27,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -34,6 +35,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/CVar.h"
@@ -48,6 +50,7 @@
 #include "render/RenderTextureGuy.h"
 #include "render/Texbit.h"
 #include "renderer/DemoComposition.h"
+#include "renderer/FrameCapture.h"
 #include "renderer/PassTable.h"
 #include "renderer/PassTimers.h"
 #include "renderer/RenderSettings.h"
@@ -450,27 +453,41 @@ double Apart(const std::vector<float>& a, const std::vector<float>& b) {
   return den > 0.0 ? std::sqrt(num / den) : 0.0;
 }
 
-// A linear picture as an 8-bit binary PPM, tone-mapped x / (1 + x) with a
-// gamma of 2.2, top row first; `gain` scales it first (differences are
+// A linear RGBA picture (rows bottom first) tone-mapped x / (1 + x) with a
+// gamma of 2.2 into 8-bit RGB; `gain` scales it first (differences are
 // small).
-void WritePicture(const std::string& path, const std::vector<float>& rgba, int w, int h, float gain = 1.0f) {
-  if (rgba.size() != static_cast<size_t>(w) * h * 4) return;
-  std::ofstream out(path, std::ios::binary);
-  out << "P6\n" << w << " " << h << "\n255\n";
-  for (int y = h - 1; y >= 0; --y) {
-    for (int x = 0; x < w; ++x) {
-      for (int c = 0; c < 3; ++c) {
-        const float v = std::max(0.0f, gain * rgba[(static_cast<size_t>(y) * w + x) * 4 + c]);
-        out.put(static_cast<char>(std::lround(255.0f * std::pow(v / (1.0f + v), 1.0f / 2.2f))));
-      }
-    }
+std::vector<uint8_t> ToneMapped(const std::vector<float>& rgba, float gain) {
+  std::vector<uint8_t> rgb(rgba.size() / 4 * 3);
+  for (size_t i = 0; i < rgb.size(); ++i) {
+    const float v = std::max(0.0f, gain * rgba[i / 3 * 4 + i % 3]);
+    rgb[i] = static_cast<uint8_t>(std::lround(255.0f * std::pow(v / (1.0f + v), 1.0f / 2.2f)));
   }
+  return rgb;
 }
 
-std::vector<float> Difference(const std::vector<float>& a, const std::vector<float>& b) {
-  std::vector<float> out(a.size(), 0.0f);
-  for (size_t i = 0; i < a.size() && i < b.size(); ++i) out[i] = std::abs(a[i] - b[i]);
-  return out;
+// One pose's pictures for --pops-pictures: settled, flight and turn, and the
+// two motions' differences from settled (x4), as "<metres>m-<name>.png".
+void SavePopsPictures(int metres, const Texbit& layer, const std::vector<float>& settled,
+                      const std::vector<float>& flown, const std::vector<float>& turned) {
+  if (popsPictures.empty()) return;
+  auto difference = [&settled](const std::vector<float>& a) {
+    std::vector<float> out(a.size(), 0.0f);
+    for (size_t i = 0; i < a.size() && i < settled.size(); ++i) out[i] = std::abs(a[i] - settled[i]);
+    return out;
+  };
+  const std::vector<std::pair<std::string, std::vector<uint8_t>>> pictures = {
+      {"settled", ToneMapped(settled, 1.0f)},
+      {"flight", ToneMapped(flown, 1.0f)},
+      {"turn", ToneMapped(turned, 1.0f)},
+      {"flight-diff", ToneMapped(difference(flown), 4.0f)},
+      {"turn-diff", ToneMapped(difference(turned), 4.0f)}};
+  for (const auto& [name, rgb] : pictures) {
+    const std::string path = popsPictures + "/" + std::to_string(metres) + "m-" + name + ".png";
+    std::string problem;
+    if (!FrameCapture::WritePNG(path, layer.Width, layer.Height, rgb, problem)) {
+      std::cerr << path << ": " << problem << std::endl;
+    }
+  }
 }
 
 // Pops, told from motion, at several poses along the start camera's
@@ -574,15 +591,8 @@ void BM_Pops(benchmark::State& state) {
       const std::string at = " " + std::to_string(static_cast<int>(m)) + " m";
       state.counters["flight" + at] = flights.back();
       state.counters["turn" + at] = turns.back();
-      const Texbit* shownLayer = lens != nullptr ? lens->Targets.OldLayer1 : nullptr;
-      if (!popsPictures.empty() && shownLayer != nullptr) {
-        const int pw = shownLayer->Width, ph = shownLayer->Height;
-        const std::string stem = popsPictures + "/" + std::to_string(static_cast<int>(m)) + "m-";
-        WritePicture(stem + "settled.ppm", settled, pw, ph);
-        WritePicture(stem + "flight.ppm", flown, pw, ph);
-        WritePicture(stem + "turn.ppm", turned, pw, ph);
-        WritePicture(stem + "flight-diff.ppm", Difference(flown, settled), pw, ph, 4.0f);
-        WritePicture(stem + "turn-diff.ppm", Difference(turned, settled), pw, ph, 4.0f);
+      if (lens != nullptr && lens->Targets.OldLayer1 != nullptr) {
+        SavePopsPictures(static_cast<int>(m), *lens->Targets.OldLayer1, settled, flown, turned);
       }
     }
   }
