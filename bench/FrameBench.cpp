@@ -506,6 +506,59 @@ void SavePopsPictures(int metres, const Texbit& layer, const std::vector<float>&
 // change between consecutive pictures while moving, how far each motion
 // moves the picture: at 45 degrees the turn moved the town's street half
 // again as far as the flight.
+// The Pops row's camera and its three steps: frames run, a cut to a pose
+// and a second of motion.
+struct PopsRun {
+  static constexpr int Still = 30, Moving = 30;
+  Thing Lens;
+  Camera* Cam = nullptr;
+  Transform* T = nullptr;
+  // The clock and the frame count the shaders' noise and the levels'
+  // turns follow start over at every cut, so each run meets them alike.
+  int FirstFrame = RenderSystem::frameCounter;
+
+  static void Frames(int n) {
+    for (int i = 0; i < n; ++i) engine->RunPass();
+    glFinish();
+  }
+  // What the present pass shows (the temporal pass's output, the history
+  // the next frame reads), not one frame's sparse samples.
+  std::vector<float> Shown() const { return Picture(Cam != nullptr ? Cam->Targets.OldLayer1 : nullptr); }
+
+  void CutTo(const CameraPose& pose) const {
+    engine->PassesRun = 0;
+    RenderSystem::frameCounter = FirstFrame;
+    CameraPathSystem::Follow(Lens, {CameraKey{0.0f, pose, std::nullopt}});
+    Frames(1);
+    for (Thing lit : RenderSystem::LitThings) {
+      if (LightField* l = ComponentHandler<LightField>::Get(lit)) {
+        l->State.VoxelsValid = false;
+        l->State.Settling = RenderSystem::SettleFrames;
+      }
+    }
+    if (Cam != nullptr) Cam->Targets.FramesSinceLightChange = 0;
+    Frames(Still);
+  }
+
+  // From `a` to `b` in `Moving` frames, the first a step on from `a`; the
+  // mean change between them. A path's keys are on the engine's clock.
+  double Move(benchmark::State& state, const CameraPose& a, const CameraPose& b) const {
+    const float begin = engine->TimeSinceStart() - 1.0f / 30.0f;
+    CameraPathSystem::Follow(Lens, {CameraKey{begin, a, std::nullopt},
+                                    CameraKey{begin + Moving / 30.0f, b, std::nullopt}});
+    std::vector<float> last = Shown();
+    double moved = 0.0;
+    for (int i = 0; i < Moving; ++i) {
+      Frames(1);
+      std::vector<float> now = Shown();
+      moved += MeanChange(last, now) / Moving;
+      last = std::move(now);
+    }
+    if (glm::distance(T->Position, b.Position) > 0.01f) state.SkipWithError("the camera did not follow its path");
+    return moved;
+  }
+};
+
 void BM_Pops(benchmark::State& state) {
   const int w = static_cast<int>(state.range(0));
   state.SetLabel(std::to_string(w) + " x " + std::to_string(w * 9 / 16));
@@ -513,54 +566,12 @@ void BM_Pops(benchmark::State& state) {
   Transform* t = StartCamera(state, w);
   if (t == nullptr) return;
   const Thing camera = RenderSystem::CameraThings.front();
-  Camera* lens = ComponentHandler<Camera>::Get(camera);
+  const PopsRun run{camera, ComponentHandler<Camera>::Get(camera), t};
   const glm::vec3 position = t->Position;
   const glm::quat rotation = t->Rotation;
   const glm::vec3 level = LevelHeading(*t);
   const CameraPose start = PoseOf(*t);
   engine->FixedStep = 1.0f / 30.0f;
-  const int still = 30, moving = 30;
-  auto frames = [](int n) {
-    for (int i = 0; i < n; ++i) engine->RunPass();
-    glFinish();
-  };
-  // What the present pass shows (the temporal pass's output, the history
-  // the next frame reads), not one frame's sparse samples.
-  auto shown = [lens] { return Picture(lens != nullptr ? lens->Targets.OldLayer1 : nullptr); };
-  // The clock and the frame count the shaders' noise and the levels'
-  // turns follow start over at every cut, so each run meets them alike.
-  const int firstFrame = RenderSystem::frameCounter;
-  auto cutTo = [&](const CameraPose& pose) {
-    engine->PassesRun = 0;
-    RenderSystem::frameCounter = firstFrame;
-    CameraPathSystem::Follow(camera, {CameraKey{0.0f, pose, std::nullopt}});
-    frames(1);
-    for (Thing lit : RenderSystem::LitThings) {
-      if (LightField* l = ComponentHandler<LightField>::Get(lit)) {
-        l->State.VoxelsValid = false;
-        l->State.Settling = RenderSystem::SettleFrames;
-      }
-    }
-    if (lens != nullptr) lens->Targets.FramesSinceLightChange = 0;
-    frames(still);
-  };
-  // From `a` to `b` in `moving` frames, the first a step on from `a`; the
-  // mean change between them. A path's keys are on the engine's clock.
-  auto move = [&](const CameraPose& a, const CameraPose& b) {
-    const float begin = engine->TimeSinceStart() - 1.0f / 30.0f;
-    CameraPathSystem::Follow(camera, {CameraKey{begin, a, std::nullopt},
-                                      CameraKey{begin + moving / 30.0f, b, std::nullopt}});
-    std::vector<float> last = shown();
-    double moved = 0.0;
-    for (int i = 0; i < moving; ++i) {
-      frames(1);
-      std::vector<float> now = shown();
-      moved += MeanChange(last, now) / moving;
-      last = std::move(now);
-    }
-    if (glm::distance(t->Position, b.Position) > 0.01f) state.SkipWithError("the camera did not follow its path");
-    return moved;
-  };
   std::vector<double> flights, turns;
   double flightMoved = 0.0, turnMoved = 0.0;
   const std::vector<float> metres = popsAt > 0.0f ? std::vector<float>{popsAt} : std::vector<float>{15.0f, 25.0f, 35.0f};
@@ -570,29 +581,29 @@ void BM_Pops(benchmark::State& state) {
     for (float m : metres) {
       CameraPose there = start;
       there.Position += level * m;
-      cutTo(there);
-      frames(2 * moving);
-      const std::vector<float> settled = shown();
+      run.CutTo(there);
+      PopsRun::Frames(2 * PopsRun::Moving);
+      const std::vector<float> settled = run.Shown();
 
       CameraPose back = there;
       back.Position -= level * 10.0f;
-      cutTo(back);
-      flightMoved += move(back, there) / metres.size();
-      const std::vector<float> flown = shown();
+      run.CutTo(back);
+      flightMoved += run.Move(state, back, there) / metres.size();
+      const std::vector<float> flown = run.Shown();
       flights.push_back(Apart(flown, settled));
 
       CameraPose before = there;
       before.Yaw -= 30.0f;
-      cutTo(before);
-      turnMoved += move(before, there) / metres.size();
-      const std::vector<float> turned = shown();
+      run.CutTo(before);
+      turnMoved += run.Move(state, before, there) / metres.size();
+      const std::vector<float> turned = run.Shown();
       turns.push_back(Apart(turned, settled));
 
       const std::string at = " " + std::to_string(static_cast<int>(m)) + " m";
       state.counters["flight" + at] = flights.back();
       state.counters["turn" + at] = turns.back();
-      if (lens != nullptr && lens->Targets.OldLayer1 != nullptr) {
-        SavePopsPictures(static_cast<int>(m), *lens->Targets.OldLayer1, settled, flown, turned);
+      if (run.Cam != nullptr && run.Cam->Targets.OldLayer1 != nullptr) {
+        SavePopsPictures(static_cast<int>(m), *run.Cam->Targets.OldLayer1, settled, flown, turned);
       }
     }
   }
