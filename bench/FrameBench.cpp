@@ -26,8 +26,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -46,6 +46,7 @@
 #include "engine/Resource.h"
 #include "engine/Scene.h"
 #include "engine/Shutter.h"
+#include "engine/TextNumbers.h"
 #include "render/DrawSystem.h"
 #include "render/RenderTextureGuy.h"
 #include "render/Texbit.h"
@@ -490,6 +491,59 @@ void SavePopsPictures(int metres, const Texbit& layer, const std::vector<float>&
   }
 }
 
+// The Pops row's camera and its three steps: frames run, a cut to a pose
+// and a second of motion.
+struct PopsRun {
+  static constexpr int Still = 30, Moving = 30;
+  Thing Viewer;
+  Camera* Lens = nullptr;
+  Transform* T = nullptr;
+  // The clock and the frame count the shaders' noise and the levels'
+  // turns follow start over at every cut, so each run meets them alike.
+  int FirstFrame = RenderSystem::frameCounter;
+
+  static void Frames(int n) {
+    for (int i = 0; i < n; ++i) engine->RunPass();
+    glFinish();
+  }
+  // What the present pass shows (the temporal pass's output, the history
+  // the next frame reads), not one frame's sparse samples.
+  std::vector<float> Shown() const { return Picture(Lens != nullptr ? Lens->Targets.OldLayer1 : nullptr); }
+
+  void CutTo(const CameraPose& pose) const {
+    engine->PassesRun = 0;
+    RenderSystem::frameCounter = FirstFrame;
+    CameraPathSystem::Follow(Viewer, {CameraKey{0.0f, pose, std::nullopt}});
+    Frames(1);
+    for (Thing lit : RenderSystem::LitThings) {
+      if (LightField* l = ComponentHandler<LightField>::Get(lit)) {
+        l->State.VoxelsValid = false;
+        l->State.Settling = RenderSystem::SettleFrames;
+      }
+    }
+    if (Lens != nullptr) Lens->Targets.FramesSinceLightChange = 0;
+    Frames(Still);
+  }
+
+  // From `a` to `b` in `Moving` frames, the first a step on from `a`; the
+  // mean change between them. A path's keys are on the engine's clock.
+  double Move(benchmark::State& state, const CameraPose& a, const CameraPose& b) const {
+    const float begin = engine->TimeSinceStart() - 1.0f / 30.0f;
+    CameraPathSystem::Follow(Viewer, {CameraKey{begin, a, std::nullopt},
+                                      CameraKey{begin + Moving / 30.0f, b, std::nullopt}});
+    std::vector<float> last = Shown();
+    double moved = 0.0;
+    for (int i = 0; i < Moving; ++i) {
+      Frames(1);
+      std::vector<float> now = Shown();
+      moved += MeanChange(last, now) / Moving;
+      last = std::move(now);
+    }
+    if (glm::distance(T->Position, b.Position) > 0.01f) state.SkipWithError("the camera did not follow its path");
+    return moved;
+  }
+};
+
 // Pops, told from motion, at several poses along the start camera's
 // heading (every 10 m from 15 m on). At each, three runs from the same
 // state: a cut to the start pose (every level placed there at once, all of
@@ -506,59 +560,6 @@ void SavePopsPictures(int metres, const Texbit& layer, const std::vector<float>&
 // change between consecutive pictures while moving, how far each motion
 // moves the picture: at 45 degrees the turn moved the town's street half
 // again as far as the flight.
-// The Pops row's camera and its three steps: frames run, a cut to a pose
-// and a second of motion.
-struct PopsRun {
-  static constexpr int Still = 30, Moving = 30;
-  Thing Lens;
-  Camera* Cam = nullptr;
-  Transform* T = nullptr;
-  // The clock and the frame count the shaders' noise and the levels'
-  // turns follow start over at every cut, so each run meets them alike.
-  int FirstFrame = RenderSystem::frameCounter;
-
-  static void Frames(int n) {
-    for (int i = 0; i < n; ++i) engine->RunPass();
-    glFinish();
-  }
-  // What the present pass shows (the temporal pass's output, the history
-  // the next frame reads), not one frame's sparse samples.
-  std::vector<float> Shown() const { return Picture(Cam != nullptr ? Cam->Targets.OldLayer1 : nullptr); }
-
-  void CutTo(const CameraPose& pose) const {
-    engine->PassesRun = 0;
-    RenderSystem::frameCounter = FirstFrame;
-    CameraPathSystem::Follow(Lens, {CameraKey{0.0f, pose, std::nullopt}});
-    Frames(1);
-    for (Thing lit : RenderSystem::LitThings) {
-      if (LightField* l = ComponentHandler<LightField>::Get(lit)) {
-        l->State.VoxelsValid = false;
-        l->State.Settling = RenderSystem::SettleFrames;
-      }
-    }
-    if (Cam != nullptr) Cam->Targets.FramesSinceLightChange = 0;
-    Frames(Still);
-  }
-
-  // From `a` to `b` in `Moving` frames, the first a step on from `a`; the
-  // mean change between them. A path's keys are on the engine's clock.
-  double Move(benchmark::State& state, const CameraPose& a, const CameraPose& b) const {
-    const float begin = engine->TimeSinceStart() - 1.0f / 30.0f;
-    CameraPathSystem::Follow(Lens, {CameraKey{begin, a, std::nullopt},
-                                    CameraKey{begin + Moving / 30.0f, b, std::nullopt}});
-    std::vector<float> last = Shown();
-    double moved = 0.0;
-    for (int i = 0; i < Moving; ++i) {
-      Frames(1);
-      std::vector<float> now = Shown();
-      moved += MeanChange(last, now) / Moving;
-      last = std::move(now);
-    }
-    if (glm::distance(T->Position, b.Position) > 0.01f) state.SkipWithError("the camera did not follow its path");
-    return moved;
-  }
-};
-
 void BM_Pops(benchmark::State& state) {
   const int w = static_cast<int>(state.range(0));
   state.SetLabel(std::to_string(w) + " x " + std::to_string(w * 9 / 16));
@@ -602,8 +603,8 @@ void BM_Pops(benchmark::State& state) {
       const std::string at = " " + std::to_string(static_cast<int>(m)) + " m";
       state.counters["flight" + at] = flights.back();
       state.counters["turn" + at] = turns.back();
-      if (run.Cam != nullptr && run.Cam->Targets.OldLayer1 != nullptr) {
-        SavePopsPictures(static_cast<int>(m), *run.Cam->Targets.OldLayer1, settled, flown, turned);
+      if (run.Lens != nullptr && run.Lens->Targets.OldLayer1 != nullptr) {
+        SavePopsPictures(static_cast<int>(m), *run.Lens->Targets.OldLayer1, settled, flown, turned);
       }
     }
   }
@@ -924,7 +925,10 @@ int main(int argc, char** argv) {
     if (flag == "--level") {
       levelName = args[i + 1];
     } else if (flag == "--pops-at") {
-      popsAt = std::strtof(args[i + 1], nullptr);
+      if (!ParseWholeFloat(args[i + 1], popsAt) || popsAt <= 0.0f) {
+        std::cerr << "--pops-at needs a distance in metres above 0, not \"" << args[i + 1] << "\"" << std::endl;
+        return 2;
+      }
     } else if (flag == "--pops-pictures") {
       popsPictures = args[i + 1];
     } else {
