@@ -247,12 +247,19 @@ std::vector<PassSpec> FieldPasses() {
   };
 }
 
-std::vector<PassSpec> CameraPasses() {
+// What several camera passes read or write under one name each.
+std::vector<std::string> GBufferTargets() {
+  return {"Normals", "MotionVectors", "Albedo", "LinearDepth", "BufferDepth"};
+}
+std::vector<std::string> HistoryTargets() { return {"BufferFinalLastFrame", "Newness", "LastBufferDepth"}; }
+std::vector<std::string> SparseTargets() { return {"SparseLight", "SparseReflection", "SparsePlane"}; }
+std::vector<std::string> SunTargets() { return {"SunShadowMap", "SunShadowHint"}; }
+
+// A camera's passes in frame order, in three runs: what draws its
+// surfaces and the sun's depth, what lights them, and what turns the lit
+// colour into the picture shown.
+std::vector<PassSpec> SurfacePasses() {
   const RunsFor c = RunsFor::EachCamera;
-  const std::vector<std::string> gBuffer = {"Normals", "MotionVectors", "Albedo", "LinearDepth", "BufferDepth"};
-  const std::vector<std::string> history = {"BufferFinalLastFrame", "Newness", "LastBufferDepth"};
-  const std::vector<std::string> sparse = {"SparseLight", "SparseReflection", "SparsePlane"};
-  const std::vector<std::string> sun = {"SunShadowMap", "SunShadowHint"};
   return {
       PassSpec("Depth pre-pass", c, PassKind::Draw, &DrawDepthPrePass)
           .Reading({"Scene"})
@@ -261,7 +268,7 @@ std::vector<PassSpec> CameraPasses() {
           .FallingBackTo("the G-buffer clears and writes the depth itself"),
       PassSpec("G-buffer", c, PassKind::Draw, &DrawGBuffer)
           .Reading({"Scene", "Curtain", "BufferDepth"})
-          .Writing(gBuffer)
+          .Writing(GBufferTargets())
           .SwitchedBy(RenderGBuffer)
           .SwitchedBy(DeferredOrForward, true, false)
           .FallingBackTo("the lighting reads whatever the pooled targets hold"),
@@ -277,9 +284,16 @@ std::vector<PassSpec> CameraPasses() {
           .SwitchedBy(DeferredOrForward, true, false)
           .SwitchedBy(VisualizeVoxels, false)
           .FallingBackTo("the screen's sunlight comes from the light field's swept visibility"),
+  };
+}
+
+std::vector<PassSpec> LightPasses() {
+  const RunsFor c = RunsFor::EachCamera;
+  const std::vector<std::string> gBuffer = GBufferTargets(), sparse = SparseTargets(), sun = SunTargets();
+  return {
       PassSpec("Sparse light", c, PassKind::Compute, &DispatchSparseLight)
           .Reading(Join(gBuffer, sun, FieldVolumes()))
-          .ReadingLastFrame(history)
+          .ReadingLastFrame(HistoryTargets())
           .Writing(sparse)
           .SwitchedBy(RaycastScreen)
           .SwitchedBy(DeferredOrForward, true, false)
@@ -289,7 +303,7 @@ std::vector<PassSpec> CameraPasses() {
           .FallingBackTo("every pixel works its own light out"),
       PassSpec("Lighting", c, PassKind::Compute, &DispatchLighting)
           .Reading(Join(gBuffer, sparse, sun, FieldVolumes()))
-          .ReadingLastFrame(history)
+          .ReadingLastFrame(HistoryTargets())
           .Writing({"Layer1"})
           .SwitchedBy(RaycastScreen)
           .SwitchedBy(DeferredOrForward, true, false)
@@ -306,12 +320,18 @@ std::vector<PassSpec> CameraPasses() {
           .Writing({"TempLightmapStopgap"})
           .SwitchedBy(UpdateGI)
           .FallingBackTo("the lightmap keeps what it holds"),
+  };
+}
+
+std::vector<PassSpec> PicturePasses() {
+  const RunsFor c = RunsFor::EachCamera;
+  return {
       PassSpec("Motion", c, PassKind::Draw, &DrawMotion)
           .Reading({"Layer1", "BufferDepth", "MotionVectors"})
           .Writing({"MotionVectors"}),
       PassSpec("Temporal", c, PassKind::Draw, &DrawTemporal)
           .Reading({"Layer1", "MotionVectors", "BufferDepth", "LinearDepth"})
-          .ReadingLastFrame(history)
+          .ReadingLastFrame(HistoryTargets())
           .Writing({"BufferFinalLastFrame", "Newness"})
           .Swapping({"BufferFinalLastFrame", "Newness"})
           .SwitchedBy(TemporalSS)
@@ -333,7 +353,9 @@ PassTable MakeTable() {
   PassTable t;
   t.Resources = Resources();
   t.Passes = FieldPasses();
-  for (PassSpec& p : CameraPasses()) t.Passes.push_back(std::move(p));
+  for (auto passes : {SurfacePasses, LightPasses, PicturePasses}) {
+    for (PassSpec& p : passes()) t.Passes.push_back(std::move(p));
+  }
   t.Passes.push_back(PassSpec("GUI", RunsFor::Frame, PassKind::Draw, &DrawGUIQueue)
                          .Reading({"GUI queue"})
                          .Writing({"Window"}));
