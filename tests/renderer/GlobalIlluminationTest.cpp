@@ -200,7 +200,13 @@ TEST_F(GlobalIllumination, TheCornellBoxAsImportedMatchesOurPathTracerWhereverTh
   KestorTools::ImportOptions options;
   options.ZUp = true;
   options.Sky = false;
-  options.CameraPosition = glm::vec3(0.0f, -3.88f, 1.0f);
+  // Five millimetres above the cube's middle height: from the middle the
+  // four edges the room's walls meet in along the view fall exactly on the
+  // picture's diagonals, through the centres of the pixels there, and the
+  // rasteriser and the path tracer each pick either surface at such a tie
+  // (a ceiling pixel against a red wall's, four times apart in indirect
+  // light): forty pixels made a third of that figure's error.
+  options.CameraPosition = glm::vec3(0.0f, -3.88f, 1.005f);
   options.FieldOfView = 39.3f;
   ASSERT_TRUE(assets.Import("Cube", CornellCubeObj(), CornellMtl, options));
   LevelRender r(64, 64);
@@ -256,10 +262,10 @@ TEST_F(GlobalIllumination, TheCornellBoxAsImportedMatchesOurPathTracerWhereverTh
     EXPECT_LE(whole, 0.10);
     EXPECT_GT(scale, 0.95f);
     EXPECT_LT(scale, 1.05f);
-    // The path tracer's own grain (0.034), the field's over sixteen frames
-    // (0.02) and its bounce light lying three to five percent low make up
-    // most of this.
-    EXPECT_LE(indirect, 0.105);
+    // The path tracer's own grain (0.034) and the field's bounce light
+    // lying four to five percent low all over (0.063 to 0.070 at a fitted
+    // scale) make up most of this; the field's frames vary it by 0.004.
+    EXPECT_LE(indirect, 0.09);
     EXPECT_NEAR(tint, referenceTint, 0.1f * referenceTint);
     EXPECT_NEAR(ceilingRatio, 1.0f, 0.1f);
     lowest = std::min(lowest, whole);
