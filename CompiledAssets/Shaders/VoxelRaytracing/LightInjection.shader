@@ -286,6 +286,58 @@ bool openSide(ivec3 c, uint facings, inout vec4 surface) {
   return true;
 }
 
+// The world normal of voxel-space normal `nv` (normalToVoxel's inverse).
+vec3 normalToWorld(vec3 nv) {
+  if (cascaded()) return normalize(nv);
+  return normalize(transpose(mat3(_LightFieldWorldToLocal)) * (nv * 0.5 * _LightFieldTexSize));
+}
+
+// A voxel whose surfaces face several ways (the foot of a wall, a block's
+// edge) keeps the plane of one, the one drawn last, and a ray that met the
+// voxel took that one's light for all of them. Where the floor meets a wall
+// the wall's foot, lit at a slant, is half as bright as the floor beside
+// it, which is what the ceiling and the walls' lower halves see there: the
+// Cornell cube's bounce light came out a twentieth low all over. The voxel
+// shows rays the mean of its surfaces' light instead: each other way's
+// direct light on its own facing (square to its axis, in the half-voxel it
+// records, clear of the others as the kept plane's point is), the kept
+// plane's gathered light standing in for theirs (more rays would cost the
+// street's injection a third more for little change). Facings near the
+// kept plane's (a curved surface) are left to it, and both sides of a wall
+// thinner than a voxel too: the far side's light must not show on the near.
+vec3 otherFacingsLight(ivec3 c, vec3 kept, uint facings, vec3 albedo, vec3 indirect, float otherLight,
+                       out int count) {
+  count = 0;
+  vec3 sum = vec3(0.0);
+  if (facesOneWay(facings) || facesBothWays(facings)) return sum;
+  vec3 keptWorld = normalToWorld(kept);
+  vec3 a = abs(kept);
+  int keptAxis = a.z >= a.x && a.z >= a.y ? 2 : (a.x >= a.y ? 0 : 1);
+  int keptWay = keptAxis * 2 + (kept[keptAxis] < 0.0 ? 1 : 0);
+  for (int way = 0; way < 6; ++way) {
+    uint halves = facingGroup(facings, way);
+    if (halves == 0u || way == keptWay) continue;
+    int axis = way / 2;
+    bool up = (way & 1) == 0;
+    vec3 nv = vec3(0.0);
+    nv[axis] = up ? 1.0 : -1.0;
+    vec3 n = normalToWorld(nv);
+    if (dot(n, keptWorld) > 0.5) continue;
+    // The half furthest out along the facing.
+    float part = float(up ? findMSB(halves) : findLSB(halves));
+    // The rays of the last gather may have left it in a coarser level.
+    fieldLevel = rayLevel;
+    vec3 at = vec3(c) + 0.5;
+    at[axis] = float(c[axis]) + (part + 0.5) * 0.5;
+    at = clearOfFacings(at, c, n, facings);
+    vec3 o = at + normalize(toVoxelDir(n)) * SurfaceOffset;
+    vec3 direct = directIrradiance(toWorld(at), n, o, 0, 0u, Steps, otherLight);
+    sum += albedo / PI * (direct + indirect);
+    ++count;
+  }
+  return sum;
+}
+
 void main() {
   if (gl_GlobalInvocationID.x >= Count) return;
   uint entry = Voxels[gl_GlobalInvocationID.x];
@@ -367,17 +419,26 @@ void main() {
   // nothing: twice the rays then, for the few frames it lasts.
   int rays = _InjectionBlend.y >= 1.0 ? 2 * GatherRays : GatherRays;
   uint first = update * uint(rays);
-  vec3 indirect = vec3(0.0);
   // In a cascade the gather sees the sky beyond two levels coarser than
   // its own (four times its window's reach): what lies further off fills
   // little of the sky above a surface, and the rays through all the levels
   // cost a tenth of the town's injection.
   marchReach = 2;
+  vec3 indirect = vec3(0.0);
   for (int k = 0; k < rays; ++k) {
     vec3 d = cosineDirection(n, evenPoint(first + uint(k), shift));
     indirect += PI / float(rays) * incomingRadiance(o, d, false, false, Steps);
   }
   vec3 R = albedo / PI * (direct + indirect);
+  // The irradiance the pixels read stays the kept plane's: they match
+  // their normals against it.
+  int others = 0;
+  fieldLevel = level;
+  if (!point) {
+    R += otherFacingsLight(cell, normalToVoxel(n), voxelFacings(cell), albedo, indirect, luminance(lastIndirect.rgb),
+                           others);
+  }
+  R /= float(1 + others);
   float stamp = lightStamp(frame);
   vec2 blend = stale(p) ? vec2(1.0) : (age >= 0 ? min(_InjectionBlend, vec2(1.0 / float(age + 2))) : _InjectionBlend);
   imageStore(_RadianceOut, v, vec4(lightCurrent(last.a, frame, ownShare) ? mix(last.rgb, R, blend.x) : R, stamp));
