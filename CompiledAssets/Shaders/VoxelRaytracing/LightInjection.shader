@@ -314,16 +314,26 @@ vec3 otherFacingsLight(ivec3 c, vec3 kept, uint facings, vec3 albedo, vec3 indir
   vec3 a = abs(kept);
   int keptAxis = a.z >= a.x && a.z >= a.y ? 2 : (a.x >= a.y ? 0 : 1);
   int keptWay = keptAxis * 2 + (kept[keptAxis] < 0.0 ? 1 : 0);
+  // The ways first, the light after, a facing a turn for every voxel alike:
+  // neighbours holding different ways would each take the costly step on
+  // their own turns of the ways.
+  int ways[5];
   for (int way = 0; way < 6; ++way) {
-    uint halves = facingGroup(facings, way);
-    if (halves == 0u || way == keptWay) continue;
-    int axis = way / 2;
+    if (facingGroup(facings, way) == 0u || way == keptWay) continue;
+    vec3 nv = vec3(0.0);
+    nv[way / 2] = (way & 1) == 0 ? 1.0 : -1.0;
+    if (dot(normalToWorld(nv), keptWorld) > 0.5 || count == 5) continue;
+    ways[count] = way;
+    ++count;
+  }
+  for (int i = 0; i < count; ++i) {
+    int way = ways[i], axis = way / 2;
     bool up = (way & 1) == 0;
     vec3 nv = vec3(0.0);
     nv[axis] = up ? 1.0 : -1.0;
     vec3 n = normalToWorld(nv);
-    if (dot(n, keptWorld) > 0.5) continue;
     // The half furthest out along the facing.
+    uint halves = facingGroup(facings, way);
     float part = float(up ? findMSB(halves) : findLSB(halves));
     // The rays of the last gather may have left it in a coarser level.
     fieldLevel = rayLevel;
@@ -333,7 +343,6 @@ vec3 otherFacingsLight(ivec3 c, vec3 kept, uint facings, vec3 albedo, vec3 indir
     vec3 o = at + normalize(toVoxelDir(n)) * SurfaceOffset;
     vec3 direct = directIrradiance(toWorld(at), n, o, 0, 0u, Steps, otherLight);
     sum += albedo / PI * (direct + indirect);
-    ++count;
   }
   return sum;
 }
