@@ -120,12 +120,16 @@ float luminance(vec3 c) { return dot(c, vec3(0.2126, 0.7152, 0.0722)); }
 // whatever the driver's rounding; `u` is uniform in 0..1, new each frame.
 vec4 roundToHalf(vec4 v, float u) {
   vec4 a = abs(v);
-  ivec4 e;
-  frexp(a, e);
-  // Below 2^-14 the steps stay those of the smallest normal numbers.
-  vec4 step = exp2(vec4(max(e - 1, ivec4(-14)) - 10));
-  vec4 lo = floor(a / step) * step;
-  return sign(v) * (lo + step * vec4(lessThan(vec4(u) * step, a - lo)));
+  // From 2^-14 up a half keeps the float's top ten fraction bits: the lower
+  // thirteen are the distance to the half below in steps of 1 / 8192.
+  uvec4 bits = floatBitsToUint(a);
+  uvec4 low = bits & 0x1fffu;
+  uvec4 up = uvec4(greaterThan(vec4(low), vec4(u * 8192.0)));
+  vec4 normal = uintBitsToFloat(bits - low + (up << 13u));
+  // Below it the steps stay those of the smallest normal numbers, 2^-24.
+  vec4 s = a * 16777216.0;
+  vec4 small = (floor(s) + vec4(lessThan(vec4(u), fract(s)))) * (1.0 / 16777216.0);
+  return sign(v) * mix(small, normal, greaterThanEqual(a, vec4(1.0 / 16384.0)));
 }
 
 // Uniform in 0..1, another for every pixel and frame.
