@@ -33,6 +33,7 @@
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "renderer/StaleRegions.h"
+#include "renderer/SunShadow.h"
 #include "sanegl/GL.h"
 #include "sanegl/SaneGL.h"
 #include "scene/Lighting.h"
@@ -630,8 +631,33 @@ bool BuildMovedDistances(PassContext& ctx) {
                          : BuildDistance(ctx, glm::ivec3(0), FieldSize(*ctx.Field->L));
 }
 
+// Whether a fixed grid's sweep of the sun may wait a frame. With nothing
+// voxelised anew, the sun, the field and its volume as last swept, what it
+// holds is what a sweep would give. Where only moving casters changed and
+// the screen's sun comes from the sun's shadow map, the swept sun serves
+// the voxels' light alone, which gathers over many frames: every other
+// frame is soon enough.
+bool SweepMayWait(FieldFrame& f) {
+  LightFieldState& s = f.L->State;
+  const VoxelSteps& v = f.Steps;
+  const Sky* sky = RenderSystem::ActiveSky();
+  const glm::vec3 sun = sky != nullptr ? sky->SunDirection : glm::vec3(0.0f);
+  const bool same = s.SweptLastFrame && s.SweptFieldSun == sun && s.SweptPlace == f.T->World &&
+                    s.SweptVolume == f.L->SunVolume && !v.Rebuild && !v.DistanceWhole &&
+                    v.CopyStep != VoxelSteps::Copy::ToStatic && !v.Promote;
+  const bool still = v.CopyStep == VoxelSteps::Copy::None && !v.DrawMoving && !v.DetailEverything;
+  const bool waits = same && (still || SunShadow::Side() > 0);
+  s.SweptFieldSun = sun;
+  s.SweptPlace = f.T->World;
+  s.SweptVolume = f.L->SunVolume;
+  // A still field goes on waiting; one that changes sweeps the next frame.
+  s.SweptLastFrame = !waits || still;
+  return waits;
+}
+
 bool SweepSun(PassContext& ctx) {
   FieldFrame& f = *ctx.Field;
+  if (!f.Cascade.On && SweepMayWait(f)) return true;
   VoxelReadInputs(f);
   glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);

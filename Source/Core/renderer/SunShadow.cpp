@@ -437,7 +437,7 @@ std::vector<std::pair<Caster, int>> SunShadow::CastersOver(const Square& square,
 
 void SunShadow::Plan(int k, const Sphere& slice, const Scene& scene, Redraws& redraws) {
   // Whole blocks of the summary at a time: it moves with the square.
-  const Square square = FitSquare(slice, axes, size, Block);
+  const Square square = FitSquare(slice, axes, size, ScrollStep(size));
   // Casters wholly below the slice's lowest point shade nothing in it.
   const float floor = glm::dot(slice.Centre, axes[2]) - slice.Radius;
   const std::vector<std::pair<Caster, int>> found = CastersOver(square, floor, scene);

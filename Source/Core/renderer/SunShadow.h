@@ -26,6 +26,7 @@
 // that a turning weathervane does not draw the ground and the house under
 // its shadow again every frame. How the lighting reads the map, in steps of
 // growing cost taken only where needed, is told in Shaders/SunShadow.glinc.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -165,6 +166,13 @@ class SunShadow : public PassState {
   // A block counts as plain while no texel lies further off its plane than
   // this share of a texel.
   static constexpr float Flatness = 0.05f;
+  // A square moves in steps of this share of its side (whole blocks): each
+  // move costs copies of everything the cascade keeps and a pass over the
+  // casters along the strips it uncovers, whatever their width, so moving
+  // seldom and far is cheaper than often and little. The margin it needs
+  // makes the texels that much larger (about 2 %).
+  static constexpr int StepsPerSide = 48;
+  static int ScrollStep(int side) { return std::max(Block, side / StepsPerSide / Block * Block); }
   // Where the camera keeps it, by the name of the pass that draws the map.
   static constexpr const char* PassName = "Sun shadow map";
 
