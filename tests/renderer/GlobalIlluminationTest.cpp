@@ -1,7 +1,8 @@
 // The light field carries the scene's own light: the Cornell box against our
 // path tracer, light that stays out of a sealed box, the furnace, lights
 // switched off and things moved, a low sun's shadow, sky and sun in the
-// engine's one unit, area lights taking their radiance from their emitters.
+// engine's one unit, area lights taking their radiance from their emitters,
+// a swept sun that follows what changed the frame it changed.
 // Pictures are rendered at small sizes and read back linear.
 #include <gtest/gtest.h>
 
@@ -16,6 +17,8 @@
 
 #include "engine/Component.h"
 #include "render/Material.h"
+#include "render/Texbit.h"
+#include "render/TextureReadback.h"
 #include "renderer/LevelRender.h"
 #include "renderer/PathTracer.h"
 #include "renderer/RenderSettings.h"
@@ -675,4 +678,102 @@ TEST_F(GlobalIllumination, ALowSunsShadowFollowsItsHeadingAndEnds) {
       EXPECT_GT(seen, 0.8f) << s.At.x << ", " << s.At.y;
     }
   }
+}
+
+// A fixed grid's sun may go unswept for a frame where nothing it depends on
+// changed: whatever did change (the sun, its strength from none, the
+// field's place, a caster come to rest after moving an odd or an even
+// number of frames, the sun under frozen voxels) shows in the swept sun of
+// that same frame, as it would had it held from the start. A mover gone
+// may take a frame more while the sun's shadow map lights the screen.
+TEST_F(GlobalIllumination, TheSweptSunFollowsWhatChangedThatFrame) {
+  struct State {
+    glm::vec3 Sun{0.3f, -0.2f, 1.0f};
+    float Strength = 50000.0f;
+    glm::vec3 FieldAt{0.01f, 0.02f, 1.5f};
+    glm::vec3 BoxAt{-1.5f, 0.0f, 0.0f};
+    bool Update = true;
+    bool Box = true;  // voxelised
+  };
+  struct Row {
+    const char* What;
+    State Before, After;
+    int Moving;  // frames the box takes from Before to After
+    int Frames = 1;  // after the change, until it shows
+  };
+  const glm::vec3 low(-0.7f, 0.5f, 0.6f);
+  std::vector<Row> rows = {{"sun moved", {}, {}, 0},     {"sun came up", {}, {}, 0}, {"field moved", {}, {}, 0},
+                           {"box at rest after 3", {}, {}, 3}, {"box at rest after 4", {}, {}, 4},
+                           {"sun moved, voxels frozen", {}, {}, 0}, {"box gone after moving", {}, {}, 3, 2}};
+  rows[0].After.Sun = low;
+  rows[1].Before.Strength = 0.0f;
+  rows[2].After.FieldAt += glm::vec3(0.5f, 0.3f, 0.0f);
+  rows[3].After.BoxAt = rows[4].After.BoxAt = glm::vec3(1.0f, 0.5f, 0.0f);
+  rows[5].After.Update = false;
+  rows[5].After.Sun = low;
+  rows[6].After.BoxAt = rows[3].After.BoxAt;
+  rows[6].After.Box = false;
+
+  ScratchAssets assets;
+  std::vector<Tri> floor, wall, box;
+  AddQuad(floor, {-3.0f, -3.0f, 0.0f}, {3.0f, -3.0f, 0.0f}, {3.0f, 3.0f, 0.0f}, {-3.0f, 3.0f, 0.0f});
+  AddBox(wall, {0.2f, -2.0f, 0.0f}, {0.5f, 2.0f, 1.5f}, false);
+  AddBox(box, {-0.4f, -0.4f, 0.0f}, {0.4f, 0.4f, 0.8f}, false);
+  assets.Mesh("Floor", floor);
+  assets.Mesh("Wall", wall);
+  assets.Mesh("Box", box);
+  assets.Material("White", glm::vec3(0.6f));
+  assets.Level("Swept", FieldThing("0,0,1.5", "3.2,3.2,1.6", "16,16,8") + MeshThing("Floor", "Floor", "White") +
+                            MeshThing("Wall", "Wall", "White") + MeshThing("Box", "Box", "White") +
+                            R"(<Thing Name="Sky"><Sky SunDirection="0,0,1" SunStrength="50000"/></Thing>)");
+  const bool update = UpdateVoxels->value;
+  auto sunVolume = [](LevelRender& r) {
+    LightField* l = ComponentHandler<LightField>::Get(r.Find("Field"));
+    Texbit& v = *l->SunVolume;
+    glFinish();
+    return KestorTest::ReadTexels(v, GL_RG, GL_UNSIGNED_BYTE, static_cast<size_t>(v.Width) * v.Height * v.Depth * 2);
+  };
+  auto apply = [](LevelRender& r, const State& s) {
+    Sky* sky = ComponentHandler<Sky>::Get(r.Find("Sky"));
+    sky->SunDirection = s.Sun;
+    sky->SunStrength = s.Strength;
+    ComponentHandler<Transform>::Get(r.Find("Field"))->Position = s.FieldAt;
+    ComponentHandler<Transform>::Get(r.Find("Box"))->Position = s.BoxAt;
+    UpdateVoxels->value = s.Update;
+    ComponentHandler<MeshRenderer>::Get(r.Find("Box"))->ShadowCast = s.Box;
+  };
+  for (const Row& row : rows) {
+    std::vector<uint8_t> held, before, after;
+    {
+      LevelRender r(16, 16);
+      r.Load("Swept");
+      r.Look({0.0f, -5.0f, 3.0f}, {0.0f, 0.0f, 0.0f}, 50.0f);
+      // Frozen from the start, nothing would be voxelised; frozen later, the
+      // voxels hold what they held, as where nothing moved since.
+      State from = row.After;
+      from.Update = true;
+      apply(r, from);
+      r.Frames(3);
+      held = sunVolume(r);
+    }
+    LevelRender r(16, 16);
+    r.Load("Swept");
+    r.Look({0.0f, -5.0f, 3.0f}, {0.0f, 0.0f, 0.0f}, 50.0f);
+    apply(r, row.Before);
+    r.Frames(3);
+    before = sunVolume(r);
+    for (int i = 1; i <= row.Moving; ++i) {
+      State s = row.After;
+      s.BoxAt = glm::mix(row.Before.BoxAt, row.After.BoxAt, static_cast<float>(i) / row.Moving);
+      s.Box = true;
+      apply(r, s);
+      r.Frame();
+    }
+    apply(r, row.After);
+    r.Frames(row.Frames);
+    after = sunVolume(r);
+    ASSERT_NE(before, held) << row.What << ": the change leaves the sun as it was";
+    EXPECT_EQ(after, held) << row.What;
+  }
+  UpdateVoxels->value = update;
 }

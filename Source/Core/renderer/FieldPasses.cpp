@@ -640,8 +640,10 @@ bool BuildMovedDistances(PassContext& ctx) {
 bool SweepMayWait(FieldFrame& f) {
   LightFieldState& s = f.L->State;
   const VoxelSteps& v = f.Steps;
+  // A sun without strength is not swept: where it comes up (heading where
+  // it set or elsewhere), the volume holds no sweep of it yet.
   const Sky* sky = RenderSystem::ActiveSky();
-  const glm::vec3 sun = sky != nullptr ? sky->SunDirection : glm::vec3(0.0f);
+  const glm::vec3 sun = sky != nullptr && sky->SunStrength > 0.0f ? sky->SunDirection : glm::vec3(0.0f);
   const bool same = s.SweptLastFrame && s.SweptFieldSun == sun && s.SweptPlace == f.T->World &&
                     s.SweptVolume == f.L->SunVolume && !v.Rebuild && !v.DistanceWhole &&
                     v.CopyStep != VoxelSteps::Copy::ToStatic && !v.Promote;
