@@ -129,7 +129,9 @@ vec4 roundToHalf(vec4 v, float u) {
   // Below it the steps stay those of the smallest normal numbers, 2^-24.
   vec4 s = a * 16777216.0;
   vec4 small = (floor(s) + vec4(lessThan(vec4(u), fract(s)))) * (1.0 / 16777216.0);
-  return sign(v) * mix(small, normal, greaterThanEqual(a, vec4(1.0 / 16384.0)));
+  // The sign bit put back (the rounded magnitude of a zero is a zero).
+  uvec4 magnitude = floatBitsToUint(mix(small, normal, greaterThanEqual(a, vec4(1.0 / 16384.0))));
+  return uintBitsToFloat(magnitude | (floatBitsToUint(v) & 0x80000000u));
 }
 
 // Uniform in 0..1, another for every pixel and frame.
@@ -283,8 +285,10 @@ void main() {
   }
   // A broken sample (not a number, infinite) spoils the sums it went into:
   // checked once on the sums instead of per sample, the pixel then shows
-  // its history alone this frame, and no broken value reaches it.
-  bool broken = bad(g.sum) || bad(g.m2);
+  // its history alone this frame, and no broken value reaches it. The sum
+  // of squares alone tells: weights are at most 1, and half-precision
+  // samples that are finite square to no more than a float holds.
+  bool broken = bad(g.m2);
   if (broken) g = Gathered(vec3(0.0), vec3(0.0), vec3(0.0), vec3(0.0));
   vec3 sum = g.sum;
   vec3 m1 = g.m1, m2 = g.m2;
