@@ -129,7 +129,9 @@ vec4 roundToHalf(vec4 v, float u) {
   // Below it the steps stay those of the smallest normal numbers, 2^-24.
   vec4 s = a * 16777216.0;
   vec4 small = (floor(s) + vec4(lessThan(vec4(u), fract(s)))) * (1.0 / 16777216.0);
-  return sign(v) * mix(small, normal, greaterThanEqual(a, vec4(1.0 / 16384.0)));
+  // The sign bit put back (the rounded magnitude of a zero is a zero).
+  uvec4 magnitude = floatBitsToUint(mix(small, normal, greaterThanEqual(a, vec4(1.0 / 16384.0))));
+  return uintBitsToFloat(magnitude | (floatBitsToUint(v) & 0x80000000u));
 }
 
 // Uniform in 0..1, another for every pixel and frame.
@@ -168,9 +170,9 @@ void main() {
   // This pixel's centre in pixels of the lit colour.
   vec2 p = UV * vec2(size);
 
-  ivec2 motionSize = textureSize(MotionVectors, 0);
+  // The motion is drawn at the lit colour's size: this pixel's own sample.
   ivec2 here = clamp(ivec2(p), ivec2(0), size - 1);
-  vec2 motion = texelFetch(MotionVectors, clamp(ivec2(p), ivec2(0), motionSize - 1), 0).xy;
+  vec2 motion = texelFetch(MotionVectors, here, 0).xy;
   vec2 pastUV = UV - motion;
   vec2 outSize = vec2(textureSize(BufferFinalLastFrame, 0));
   float moved = length(motion * outSize);
@@ -209,9 +211,10 @@ void main() {
   float near = nearest2 > 0.0 ? nearest2 : farthest2;
   vec2 e = vec2(near, farthest2);
   bool parallax = false;
+  vec3 view = normalize(farRay(UV));
   if (_CameraMoved > 0.5) {
     vec3 shift = _CameraPos - _CameraPos_Past;
-    float a2 = dot(shift, shift), b2 = 2.0 * dot(normalize(farRay(UV)), shift);
+    float a2 = dot(shift, shift), b2 = 2.0 * dot(view, shift);
     e = sqrt(max(vec2(a2) + e * (vec2(b2) + e), vec2(0.0)));
     // The angle between the two views of the nearest point ((d + b / 2) / e
     // is its cosine): seen from far aside (a cut, a jump) the history was
@@ -232,7 +235,7 @@ void main() {
   float staleDepth = lastDepth > 0.0 ? lastDepth : near;
   bool stale = false;
   for (int k = 0; k < int(_StaleBoxes); ++k) {
-    vec3 w = _CameraPos + normalize(farRay(UV)) * staleDepth;
+    vec3 w = _CameraPos + view * staleDepth;
     vec3 q = vec3(dot(w, _StaleAxisU), dot(w, _StaleAxisV), dot(w, _StaleAxisL));
     stale = stale || (staleDepth > 0.0 && all(greaterThanEqual(q, _StaleLo[k].xyz)) &&
                       all(lessThanEqual(q, _StaleHi[k].xyz)));
@@ -257,7 +260,8 @@ void main() {
   Gathered g = Gathered(vec3(0.0), vec3(0.0), vec3(0.0), vec3(0.0));
   float weights, nearest, count;
   if (TemporalUpsampling > 0.5) {
-    ivec2 base = clamp(ivec2(floor(p + _AAJitter - 0.5)), ivec2(0), size - 2);
+    // The four samples around the pixel's centre: the depths' gather's.
+    ivec2 base = corner;
     vec2 first = vec2(base) + 0.5 - _AAJitter - p;
     vec2 wx = exp(-sharpness * (first.x + vec2(0.0, 1.0)) * (first.x + vec2(0.0, 1.0)));
     vec2 wy = exp(-sharpness * (first.y + vec2(0.0, 1.0)) * (first.y + vec2(0.0, 1.0)));
@@ -281,8 +285,10 @@ void main() {
   }
   // A broken sample (not a number, infinite) spoils the sums it went into:
   // checked once on the sums instead of per sample, the pixel then shows
-  // its history alone this frame, and no broken value reaches it.
-  bool broken = bad(g.sum) || bad(g.m2);
+  // its history alone this frame, and no broken value reaches it. The sum
+  // of squares alone tells: weights are at most 1, and half-precision
+  // samples that are finite square to no more than a float holds.
+  bool broken = bad(g.m2);
   if (broken) g = Gathered(vec3(0.0), vec3(0.0), vec3(0.0), vec3(0.0));
   vec3 sum = g.sum;
   vec3 m1 = g.m1, m2 = g.m2;
@@ -304,25 +310,28 @@ void main() {
   // has left (the glow of a lamp carried away): clipped too. One darker
   // than them is left alone (see above).
   bool faded = luminance(history.rgb) > 4.0 * luminance(g.brightest) + 0.002;
-  if ((moved > 0.5 || sky || faded) && !broken) {
-    // Moving pixels clip tightly: what they uncover is new. History that
-    // had to move far was wrong: it starts to gather anew.
-    // A margin for flat colour, in proportion: a dark wall keeps no glow.
-    vec3 margin = 0.02 * m1 + 1e-4;
-    vec3 lo = m1 - sigma - margin, hi = m1 + sigma + margin;
-    kept = clamp(history.rgb, lo, hi);
-    bool rejected = any(greaterThan(abs(kept - history.rgb), max(sigma, vec3(0.02)) * 2.0));
-    if (rejected) n = min(n, 1.0 / blend);
-  } else if (valid && !broken) {
-    float noise = 2.0 * luminance(sigma) / sqrt(max(count, 1.0));
-    if (abs(fast - slow) > 0.5 * max(fast, slow) + noise + 0.002) {
-      // Brought to the new brightness and into the colours around it: what
-      // it held may have been another thing's (a cloth that slid away),
-      // whose hue a change of brightness alone would keep.
-      kept = clamp(kept * clamp(fast / max(slow, 1e-4), 0.0, 8.0), m1 - sigma - 0.002, m1 + sigma + 0.002);
-      slow = fast;
-      n = min(n, KeptAfterChange);
-    }
+  // Both ways of letting history go end in one clip to the samples' spread
+  // (a CPU rasteriser runs every branch for every pixel, so it is one):
+  // moving pixels clip tightly, since what they uncover is new, with a
+  // margin for flat colour in proportion (a dark wall keeps no glow), and
+  // history that had to move far was wrong and starts to gather anew.
+  bool moving = (moved > 0.5 || sky || faded) && !broken;
+  float noise = 2.0 * luminance(sigma) / sqrt(max(count, 1.0));
+  // A still history whose brightness changed is brought to the new one and
+  // into the colours around it: what it held may have been another
+  // thing's (a cloth that slid away), whose hue a change of brightness
+  // alone would keep.
+  bool changed = !moving && valid && !broken && abs(fast - slow) > 0.5 * max(fast, slow) + noise + 0.002;
+  if (moving || changed) {
+    vec3 margin = moving ? 0.02 * m1 + 1e-4 : vec3(0.002);
+    vec3 scaled = moving ? kept : kept * clamp(fast / max(slow, 1e-4), 0.0, 8.0);
+    kept = clamp(scaled, m1 - sigma - margin, m1 + sigma + margin);
+  }
+  bool rejected = moving && any(greaterThan(abs(kept - history.rgb), max(sigma, vec3(0.02)) * 2.0));
+  if (rejected) n = min(n, 1.0 / blend);
+  if (changed) {
+    slow = fast;
+    n = min(n, KeptAfterChange);
   }
   // No history: the "Fill" pass gives the pixel the light of its surface
   // around it. An edge (samples of two surfaces about the pixel) keeps its
