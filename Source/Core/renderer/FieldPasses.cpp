@@ -336,6 +336,13 @@ void NoteLightChange(FrameInputs& frame, FieldFrame& f) {
   frame.WasSettling = frame.WasSettling || s.WasSettling;
 }
 
+// The direction towards the active sky's sun, zero while it has no
+// strength: a sun that does not shine neither moves shadows nor is swept.
+glm::vec3 ShiningSunDirection() {
+  const Sky* sky = RenderSystem::ActiveSky();
+  return sky != nullptr && sky->SunStrength > 0.0f ? sky->SunDirection : glm::vec3(0.0f);
+}
+
 // What moved or went away since the last frame, and where it leaves light
 // the injection and the temporal pass must work out afresh.
 void NoteSceneChanges(FrameInputs& frame, FieldFrame& f) {
@@ -343,8 +350,7 @@ void NoteSceneChanges(FrameInputs& frame, FieldFrame& f) {
   const CurtainChangeBox* curtain = CurtainChange();
   StaleRegions::NoteChanges(s, f.Steps.Signatures, frame.Queue, curtain != nullptr ? &curtain->Box : nullptr,
                             curtain != nullptr && curtain->Sudden);
-  const Sky* sky = RenderSystem::ActiveSky();
-  const glm::vec3 toSun = sky != nullptr && sky->SunStrength > 0.0f ? sky->SunDirection : glm::vec3(0.0f);
+  const glm::vec3 toSun = ShiningSunDirection();
   // Two voxels all round: the light that bounced off the thing, the sky it
   // hid.
   const glm::vec3 voxel = 2.0f * glm::abs(f.T->Scale) / glm::max(f.L->Resolution, glm::vec3(1.0f));
@@ -642,8 +648,7 @@ bool SweepMayWait(FieldFrame& f) {
   const VoxelSteps& v = f.Steps;
   // A sun without strength is not swept: where it comes up (heading where
   // it set or elsewhere), the volume holds no sweep of it yet.
-  const Sky* sky = RenderSystem::ActiveSky();
-  const glm::vec3 sun = sky != nullptr && sky->SunStrength > 0.0f ? sky->SunDirection : glm::vec3(0.0f);
+  const glm::vec3 sun = ShiningSunDirection();
   const bool same = s.SweptLastFrame && s.SweptFieldSun == sun && s.SweptPlace == f.T->World &&
                     s.SweptVolume == f.L->SunVolume && !v.Rebuild && !v.DistanceWhole &&
                     v.CopyStep != VoxelSteps::Copy::ToStatic && !v.Promote;
