@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
+#include <string>
 #include <vector>
 
 #include <glm/geometric.hpp>
@@ -72,6 +74,16 @@ std::vector<LinearImage> Frames(LevelRender& r, int n) {
   return frames;
 }
 
+// Level text of a small ball-shaped area light at each of `places`.
+std::string BulbAreas(std::initializer_list<const char*> places) {
+  std::string things;
+  for (const char* at : places) {
+    things += std::string("<Thing Name=\"Area") + at + "\"><Transform Position=\"" + at +
+              "\" Rotation=\"1,0,0,0\" Scale=\"0.1,0.1,0.1\"/><ISArea Type=\"0\" Samples=\"4\"/></Thing>\n";
+  }
+  return things;
+}
+
 }  // namespace
 
 TEST_F(LightingControls, NoiseStyleSamplesOneAreaAtRandomOneInTurnOrAll) {
@@ -85,14 +97,10 @@ TEST_F(LightingControls, NoiseStyleSamplesOneAreaAtRandomOneInTurnOrAll) {
   assets.Material("White", glm::vec3(0.6f));
   assets.Material("Warm", glm::vec3(1.0f), glm::vec3(1.0f, 0.7f, 0.4f), 400.0f);
   assets.Material("Cold", glm::vec3(1.0f), glm::vec3(0.4f, 0.6f, 1.0f), 200.0f);
-  std::string level = FieldThing("0,0,1.5", "3.2,3.2,1.6", "16,16,8") + MeshThing("Floor", "Floor", "White") +
+  const std::string level = FieldThing("0,0,1.5", "3.2,3.2,1.6", "16,16,8") + MeshThing("Floor", "Floor", "White") +
                       MeshThing("WarmBulb", "Bulb", "Warm", "-1,0,1.5", false) +
                       MeshThing("ColdBulb", "Bulb", "Cold", "1,0.5,1", false);
-  for (const char* lamp : {"-1,0,1.5", "1,0.5,1"}) {
-    level += std::string("<Thing Name=\"Area") + lamp + "\"><Transform Position=\"" + lamp +
-             "\" Rotation=\"1,0,0,0\" Scale=\"0.1,0.1,0.1\"/><ISArea Type=\"0\" Samples=\"4\"/></Thing>\n";
-  }
-  assets.Level("Lamps", level);
+  assets.Level("Lamps", level + BulbAreas({"-1,0,1.5", "1,0.5,1"}));
   LevelRender r(32, 32);
   r.Load("Lamps");
   r.Look({0.0f, -3.0f, 3.0f}, {0.0f, 0.0f, 0.0f}, 60.0f);
@@ -216,15 +224,11 @@ TEST_F(LightingControls, ASettledPenumbraKeepsTheMeanOfItsLighting) {
   assets.Mesh("Shut", shut);
   assets.Material("White", glm::vec3(0.6f));
   assets.Material("Warm", glm::vec3(1.0f), glm::vec3(1.0f, 0.7f, 0.4f), 400.0f);
-  std::string level = FieldThing("0,0,1.5", "3.2,3.2,1.6", "32,32,16") + MeshThing("Floor", "Floor", "White") +
+  const std::string level = FieldThing("0,0,1.5", "3.2,3.2,1.6", "32,32,16") + MeshThing("Floor", "Floor", "White") +
                       MeshThing("Plate", "Plate", "White") + MeshThing("Shut", "Shut", "White") +
                       MeshThing("Bulb", "Bulb", "Warm", "0,0,1.5", false) +
                       MeshThing("ShutBulb", "Bulb", "Warm", "1.5,1.5,1.1", false);
-  for (const char* lamp : {"0,0,1.5", "1.5,1.5,1.1"}) {
-    level += std::string("<Thing Name=\"Area") + lamp + "\"><Transform Position=\"" + lamp +
-             "\" Rotation=\"1,0,0,0\" Scale=\"0.1,0.1,0.1\"/><ISArea Type=\"0\" Samples=\"4\"/></Thing>\n";
-  }
-  assets.Level("Penumbra", level);
+  assets.Level("Penumbra", level + BulbAreas({"0,0,1.5", "1.5,1.5,1.1"}));
   LevelRender r(32, 32);
   TemporalSS->value = true;
   RenderSystem::ReadAfterFrame.insert("BufferFinalLastFrame");
