@@ -641,24 +641,27 @@ bool BuildMovedDistances(PassContext& ctx) {
 // voxelised anew, the sun, the field and its volume as last swept, what it
 // holds is what a sweep would give. Where only moving casters changed and
 // the screen's sun comes from the sun's shadow map, the swept sun serves
-// the voxels' light alone, which gathers over many frames: every other
-// frame is soon enough.
+// the voxels' light alone, which gathers over many frames: a sweep every
+// MovingSweepFrames frames is soon enough.
+constexpr int MovingSweepFrames = 4;
 bool SweepMayWait(FieldFrame& f) {
   LightFieldState& s = f.L->State;
   const VoxelSteps& v = f.Steps;
   // A sun without strength is not swept: where it comes up (heading where
   // it set or elsewhere), the volume holds no sweep of it yet.
   const glm::vec3 sun = ShiningSunDirection();
-  const bool same = s.SweptLastFrame && s.SweptFieldSun == sun && s.SweptPlace == f.T->World &&
-                    s.SweptVolume == f.L->SunVolume && !v.Rebuild && !v.DistanceWhole &&
-                    v.CopyStep != VoxelSteps::Copy::ToStatic && !v.Promote;
+  const bool same = s.SweptFieldSun == sun && s.SweptPlace == f.T->World && s.SweptVolume == f.L->SunVolume &&
+                    !v.Rebuild && !v.DistanceWhole && v.CopyStep != VoxelSteps::Copy::ToStatic && !v.Promote;
   const bool still = v.CopyStep == VoxelSteps::Copy::None && !v.DrawMoving && !v.DetailEverything;
-  const bool waits = same && (still || SunShadow::Side() > 0);
+  // A still field waits only on a volume that holds its casters as they
+  // stand; a changing one while the screen reads the map and the volume is
+  // not too far behind.
+  const bool waits = same && (still ? s.SweptBehind == 0
+                                    : SunShadow::Side() > 0 && s.SweptBehind < MovingSweepFrames - 1);
   s.SweptFieldSun = sun;
   s.SweptPlace = f.T->World;
   s.SweptVolume = f.L->SunVolume;
-  // A still field goes on waiting; one that changes sweeps the next frame.
-  s.SweptLastFrame = !waits || still;
+  s.SweptBehind = !waits ? 0 : s.SweptBehind + (still ? 0 : 1);
   return waits;
 }
 

@@ -68,11 +68,11 @@ struct LightFieldState {
   // The sun the levels were last swept for.
   glm::vec3 SweptSun{0.0f};
   // A fixed grid's last sweep: the sun, the field's place and the volume
-  // it went into, and whether the frame before swept.
+  // it went into, and how many frames of moving casters it missed since.
   glm::vec3 SweptFieldSun{0.0f};
   glm::mat4 SweptPlace{0.0f};
   const void* SweptVolume = nullptr;
-  bool SweptLastFrame = false;
+  int SweptBehind = 0;
   // The voxelised entries of the last frame, by signature (sorted) with the
   // world box each covered, and the boxes where the scene changed lately.
   std::vector<std::pair<std::uint64_t, WorldBox>> LastBoxes;
