@@ -4,6 +4,7 @@
 // voxels, cut where the texture wraps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -108,6 +109,21 @@ TEST(Cascade, PiecesMapEveryVoxelToItsWrappedTexelOnce) {
   }
 }
 
+// A scrolled-in slab's distances reach across the wrap to the trailing
+// side; an axis grown past the window is the window.
+TEST(Cascade, GrowAcrossWrapReachesTheFarSideOfTheWindow) {
+  const Box window = Window({8, 0, -16}, N);
+  const Box slab{{48, 0, -16}, {56, 40, 16}};
+  EXPECT_EQ(GrowAcrossWrap(slab, 16, window), (Box{{32, 0, -16}, {72, 40, 16}}));
+  long long trailing = 0;
+  for (const Piece& p : Pieces(GrowAcrossWrap(slab, 16, window), N)) {
+    const int beyond = p.World.x + p.Size.x - std::max(p.World.x, window.Hi.x);
+    if (beyond > 0) trailing += static_cast<long long>(beyond) * p.Size.y * p.Size.z;
+  }
+  EXPECT_EQ(trailing, 16LL * N.y * N.z) << "the first 16 columns of the window, past its far side";
+  EXPECT_EQ(GrowAcrossWrap(Box{{20, 8, 0}, {28, 16, 8}}, 4, window), (Box{{16, 4, -4}, {32, 20, 12}}));
+}
+
 TEST(Cascade, WorkBoxesAndSizesRoundOutwards) {
   EXPECT_EQ(AlignOut({{-9, 0, 7}, {1, 8, 9}}), (Box{{-16, 0, 0}, {8, 8, 16}}));
   // A surface on a voxel face marks the voxels on both sides of it.
@@ -196,7 +212,8 @@ TEST(Cascade, TrackerRedrawsWhatScrollsInAndWhatMovedEachLevelOnItsTurn) {
 // The boxes a level drew anew stay fresh for as many frames as asked, the
 // youngest first and each as the stacked volumes' texels it covers (a box
 // that wraps round its level in pieces, level k from k N.z up); past the
-// cap the oldest wait for their level's turns.
+// cap the oldest wait for their level's turns; a box drawn again replaces
+// what it covers of its level.
 TEST(Cascade, FreshBoxesAgeOutYoungestFirstInTheirLevelsTexels) {
   FreshBoxes fresh;
   std::vector<LevelWork> work(2);
@@ -228,4 +245,16 @@ TEST(Cascade, FreshBoxesAgeOutYoungestFirstInTheirLevelsTexels) {
   EXPECT_EQ(p[0].Age, 2);
   fresh.Note(work, N, 0);
   EXPECT_TRUE(fresh.Pieces(16).empty()) << "no frames: nothing is fresh";
+
+  // A thing that keeps moving redraws its box every frame: one entry, the
+  // youngest, not one a frame crowding the slabs out of the cap.
+  std::vector<LevelWork> again(2);
+  again[0].Boxes = next[0].Boxes;
+  again[1].Boxes = next[0].Boxes;
+  fresh.Note(next, N, 3);
+  fresh.Note(next, N, 3);
+  fresh.Note(again, N, 3);
+  p = fresh.Pieces(16);
+  ASSERT_EQ(p.size(), 2u) << "the box once at level 0 and once at level 1";
+  EXPECT_EQ(p[0].Age + p[1].Age, 0);
 }

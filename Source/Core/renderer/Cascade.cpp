@@ -53,6 +53,17 @@ Box VoxelsOf(glm::vec3 lo, glm::vec3 hi, float voxel) {
 
 Box Window(glm::ivec3 origin, glm::ivec3 n) { return {origin, origin + n}; }
 
+Box GrowAcrossWrap(const Box& b, int voxels, const Box& window) {
+  Box out = Grow(Intersect(b, window), voxels);
+  for (int axis = 0; axis < 3; ++axis) {
+    if (out.Hi[axis] - out.Lo[axis] >= window.Hi[axis] - window.Lo[axis]) {
+      out.Lo[axis] = window.Lo[axis];
+      out.Hi[axis] = window.Hi[axis];
+    }
+  }
+  return out;
+}
+
 glm::ivec3 PlaceLevel(glm::vec3 camera, float voxel, glm::ivec3 n, const glm::ivec3* current) {
   glm::ivec3 out(0);
   for (int axis = 0; axis < 3; ++axis) {
@@ -194,6 +205,17 @@ void FreshBoxes::Note(const std::vector<LevelWork>& work, glm::ivec3 n, int fram
   for (size_t level = 0; level < work.size(); ++level) {
     for (const Box& b : work[level].Boxes) now.push_back({static_cast<int>(level), b, 0});
   }
+  // A box drawn anew again starts its light over: the older entry would
+  // only take one of the few places the injection tests (a thing that keeps
+  // moving redraws its box every frame, and pushed the slabs that scrolled
+  // in out of the list within a frame or two).
+  kept.erase(std::remove_if(kept.begin(), kept.end(),
+                            [&now](const Kept& k) {
+                              return std::any_of(now.begin(), now.end(), [&k](const Kept& y) {
+                                return y.Level == k.Level && Intersect(k.B, y.B) == k.B;
+                              });
+                            }),
+             kept.end());
   kept.insert(kept.begin(), now.begin(), now.end());
 }
 

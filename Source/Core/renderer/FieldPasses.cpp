@@ -832,14 +832,17 @@ bool DrawLevelVoxelDetail(PassContext& ctx) {
 }
 
 // A voxel's distance reads the cells of 8 voxels up to 16 voxels round
-// it: the distances of every voxel within 16 of a box that changed, in
-// the pieces where the level wraps round its volume.
+// it, across its level's wrap: the distances of every texel within 16 of
+// a box that changed. Those on the window's trailing side read the slab
+// that scrolled in on the leading one; left as they were, they kept what
+// the texels held a window away, and a level that had moved stepped its
+// rays otherwise than one placed there at once.
 bool BuildLevelDistances(PassContext& ctx) {
   const CascadeFrame& c = ctx.Field->Cascade;
   bool ran = true;
   ForEachLevelBox(ctx, [&](int k, const Cascade::Box& b) {
     const Cascade::Box window = Cascade::Window(c.Origins[static_cast<size_t>(k)], c.Voxels);
-    for (const Cascade::Piece& p : Cascade::Pieces(Cascade::Intersect(Cascade::Grow(b, 2 * Cascade::Step), window), c.Voxels)) {
+    for (const Cascade::Piece& p : Cascade::Pieces(Cascade::GrowAcrossWrap(b, 2 * Cascade::Step, window), c.Voxels)) {
       const glm::ivec3 lo = p.Texel + glm::ivec3(0, 0, k * c.Voxels.z);
       ran = BuildDistance(ctx, lo, lo + p.Size) && ran;
     }
