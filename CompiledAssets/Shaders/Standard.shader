@@ -289,7 +289,7 @@ void main() {
     // voxel's centre along the normal (in voxel space), so that rays can
     // tell the side of the surface they are on instead of the whole voxel
     // blocking.
-    float offset = clamp(dot(Voxel - (vec3(v) + 0.5), nv) / 0.87, -1.0, 1.0);
+    float offset = clamp(dot(surfacePoint() - (vec3(v) + 0.5), nv) / 0.87, -1.0, 1.0);
     imageStore(_MaterialImage, t, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(n, offset)), 0u, 0u));
     if (emits) imageStore(_EmissionImage, t, vec4(emitted, _AreaSampled > 0.5 ? 1.0 : 2.0));
     // Occupancy mips: level 1 of the skip volume has the field's resolution.

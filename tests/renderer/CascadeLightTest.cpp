@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/Component.h"
+#include "render/TextureReadback.h"
 #include "renderer/FrameContext.h"
 #include "renderer/LevelRender.h"
 #include "renderer/RenderSettings.h"
@@ -114,7 +115,9 @@ double Apart(const LinearImage& a, const LinearImage& b) {
 // rest: what scrolled in, what stayed and what scrolled out must make the
 // same field and the same picture. A wall beside the start scrolls out of
 // the finest level: the texels it held come back as the open air before
-// the camera.
+// the camera. A roof at 45 degrees and a box whose faces lie on the finest
+// voxels' halves are drawn as the levels lay at each step, and must leave
+// the same facings as drawn in one go where they came to rest.
 TEST_F(CascadeLight, LevelsMovedWithTheCameraMatchLevelsPlacedThereAtOnce) {
   ScratchAssets assets;
   std::vector<Tri> ground, boxes;
@@ -123,6 +126,14 @@ TEST_F(CascadeLight, LevelsMovedWithTheCameraMatchLevelsPlacedThereAtOnce) {
     AddBox(boxes, at, at + glm::vec3(1.0f, 1.0f, 1.2f), false);
   }
   AddBox(boxes, {-2.0f, -3.4f, 0.0f}, {2.0f, -2.6f, 2.5f}, false);
+  // Roofs at 45 degrees and blocks on half-voxels, where the level kept
+  // what it drew as it passed.
+  for (int i = 0; i < 6; ++i) {
+    const float x = -1.3125f + 0.5625f * i, y = -1.9375f + 0.25f * (i % 2);
+    AddQuad(boxes, {x, y, 0.3f}, {x + 0.4f, y, 0.3f}, {x + 0.4f, y + 0.3f, 0.6f}, {x, y + 0.3f, 0.6f});
+    AddQuad(boxes, {x + 0.4f, y + 0.6f, 0.3f}, {x, y + 0.6f, 0.3f}, {x, y + 0.3f, 0.6f}, {x + 0.4f, y + 0.3f, 0.6f});
+    AddBox(boxes, {x, y + 1.0625f, 0.0f}, {x + 0.3125f, y + 1.4375f, 0.3125f + 0.0625f * i}, false);
+  }
   assets.Mesh("Ground", ground);
   assets.Mesh("Boxes", boxes);
   assets.Material("Grey", glm::vec3(0.5f));
@@ -135,6 +146,7 @@ TEST_F(CascadeLight, LevelsMovedWithTheCameraMatchLevelsPlacedThereAtOnce) {
   const glm::vec3 start(-1.5f, -4.0f, 1.5f), end(0.5f, 0.0f, 1.5f), at(0.5f, 3.5f, 0.5f);
   LinearImage pictures[2], fields[2];
   std::vector<glm::ivec3> origins[2];
+  std::vector<uint8_t> facings[2];
   for (int moved = 0; moved < 2; ++moved) {
     LevelRender r(48, 48);
     r.Load("Yard");
@@ -156,9 +168,12 @@ TEST_F(CascadeLight, LevelsMovedWithTheCameraMatchLevelsPlacedThereAtOnce) {
     const LightField* field = ComponentHandler<LightField>::Get(r.Find("Field"));
     ASSERT_TRUE(field != nullptr && field->State.Levels);
     origins[moved] = field->State.Levels->Tracker.Origins();
+    Texbit& f = *field->FacingVolume;
+    facings[moved] = ReadTexels(f, GL_RED_INTEGER, GL_UNSIGNED_INT, static_cast<size_t>(f.Width) * f.Height * f.Depth * 4);
   }
   Keep(pictures[1], "CascadeMoved.png");
   ASSERT_EQ(origins[0], origins[1]) << "the levels must end where they would be placed at once";
+  EXPECT_TRUE(facings[1] == facings[0]) << "every voxel must face as it would drawn there at once";
   const double picture = Apart(pictures[1], pictures[0]), voxels = Apart(fields[1], fields[0]);
   std::printf("moved with the camera against placed at once: relative RMSE %.4f, of the voxels seen %.4f\n",
               picture, voxels);
