@@ -279,7 +279,8 @@ void main() {
   vec3 emitted = max(EmissionColor * Strength, vec3(0.0));
   bool emits = Strength > 0.0 && max(emitted.r, max(emitted.g, emitted.b)) > 0.0;
   int count;
-  ivec3 first = surfaceVoxels(nv, count);
+  vec3 at;
+  ivec3 first = surfaceVoxels(nv, count, at);
   for (int i = 0; i < count; ++i) {
     ivec3 v = first;
     v[DepthAxis] += i;
@@ -289,7 +290,7 @@ void main() {
     // voxel's centre along the normal (in voxel space), so that rays can
     // tell the side of the surface they are on instead of the whole voxel
     // blocking.
-    float offset = clamp(dot(surfacePoint() - (vec3(v) + 0.5), nv) / 0.87, -1.0, 1.0);
+    float offset = clamp(dot(at - (vec3(v) + 0.5), nv) / 0.87, -1.0, 1.0);
     imageStore(_MaterialImage, t, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(n, offset)), 0u, 0u));
     if (emits) imageStore(_EmissionImage, t, vec4(emitted, _AreaSampled > 0.5 ? 1.0 : 2.0));
     // Occupancy mips: level 1 of the skip volume has the field's resolution.
@@ -298,7 +299,7 @@ void main() {
     imageStore(_RayTexImageAlpM4, t >> 2, vec4(1.0));
     imageStore(_RayTexImageAlpM5, t >> 3, vec4(1.0));
     imageStore(_RayTexImageAlpM6, t >> 4, vec4(1.0));
-    imageAtomicOr(_FacingImage, t, facingBit(nv, v));
+    imageAtomicOr(_FacingImage, t, facingBit(nv, v, at));
   }
 }
       ]]></Fragment>
@@ -329,7 +330,8 @@ layout(r32ui) uniform uimage3D _FacingImage;
 void main() {
   vec3 nv = transpose(mat3(_LightFieldLocalToWorld)) * normalize(Normal) / _LightFieldDistTexSize;
   int count;
-  ivec3 first = surfaceVoxels(nv, count);
+  vec3 at;
+  ivec3 first = surfaceVoxels(nv, count, at);
   for (int i = 0; i < count; ++i) {
     ivec3 v = first;
     v[DepthAxis] += i;
