@@ -466,22 +466,21 @@ std::vector<uint8_t> ToneMapped(const std::vector<float>& rgba, float gain) {
   return rgb;
 }
 
-// One pose's pictures for --pops-pictures: settled, flight and turn, and the
-// two motions' differences from settled (x4), as "<metres>m-<name>.png".
+// One pose's pictures for --pops-pictures: settled, each motion's last and
+// its difference from settled (x4), as "<metres>m-<name>.png".
 void SavePopsPictures(int metres, const Texbit& layer, const std::vector<float>& settled,
-                      const std::vector<float>& flown, const std::vector<float>& turned) {
+                      const std::vector<std::pair<std::string, const std::vector<float>*>>& motions) {
   if (popsPictures.empty()) return;
   auto difference = [&settled](const std::vector<float>& a) {
     std::vector<float> out(a.size(), 0.0f);
     for (size_t i = 0; i < a.size() && i < settled.size(); ++i) out[i] = std::abs(a[i] - settled[i]);
     return out;
   };
-  const std::vector<std::pair<std::string, std::vector<uint8_t>>> pictures = {
-      {"settled", ToneMapped(settled, 1.0f)},
-      {"flight", ToneMapped(flown, 1.0f)},
-      {"turn", ToneMapped(turned, 1.0f)},
-      {"flight-diff", ToneMapped(difference(flown), 4.0f)},
-      {"turn-diff", ToneMapped(difference(turned), 4.0f)}};
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> pictures = {{"settled", ToneMapped(settled, 1.0f)}};
+  for (const auto& [name, picture] : motions) {
+    pictures.emplace_back(name, ToneMapped(*picture, 1.0f));
+    pictures.emplace_back(name + "-diff", ToneMapped(difference(*picture), 4.0f));
+  }
   for (const auto& [name, rgb] : pictures) {
     const std::string path = popsPictures + "/" + std::to_string(metres) + "m-" + name + ".png";
     std::string problem;
@@ -517,6 +516,9 @@ struct PopsRun {
   void CutTo(const CameraPose& pose, int noise = 0) const {
     engine->PassesRun = 0;
     RenderSystem::frameCounter = FirstFrame + 1024 * noise;
+    // The jitter's phase too: a moving pixel's picture is mostly its last
+    // few frames, whose offsets move its edges.
+    if (Lens != nullptr) Lens->FrameCount = 0;
     CameraPathSystem::Follow(Viewer, {CameraKey{0.0f, pose, std::nullopt}});
     Frames(1);
     for (Thing lit : RenderSystem::LitThings) {
@@ -556,6 +558,12 @@ struct PopsRun {
 // cut short), 30 frames still, then a second of motion ending at the pose:
 //   settled  no motion, and 60 frames more still: the reference;
 //   flight   10 m straight along the heading at 10 m/s;
+//   held     the same flight with the levels held where the pose puts
+//            them (RenderSystem::LevelsHeldAt): nothing scrolls in, so
+//            what the flight scores above it is what scrolling adds, the
+//            pops, and the rest is what the motion does to the temporal
+//            history (a flight along the town's street moves the picture
+//            over twice as far a frame as the turn);
 //   turn     30 degrees in place, which scrolls nothing and leaves only
 //            what the temporal history lags behind.
 // The settled reference runs on other noise than the motions (CutTo's
@@ -565,11 +573,11 @@ struct PopsRun {
 // the motions' noise against it: what two settled fields differ by, the
 // least either motion can score.
 // Each motion's last picture against the settled one (relative RMSE) is
-// what the row reports per pose and as the median; what a flight adds over
-// the turn is what scrolling in leaves unsettled. "moved" is the mean
-// change between consecutive pictures while moving, how far each motion
-// moves the picture: at 45 degrees the turn moved the town's street half
-// again as far as the flight.
+// what the row reports per pose and as the median; what the flight adds
+// over the held one is what scrolling in leaves unsettled. "moved" is the
+// mean change between consecutive pictures while moving, how far each
+// motion moves the picture: the flight's over the held flight's is what
+// the pops add to it.
 void BM_Pops(benchmark::State& state) {
   const int w = static_cast<int>(state.range(0));
   state.SetLabel(std::to_string(w) + " x " + std::to_string(w * 9 / 16));
@@ -583,11 +591,12 @@ void BM_Pops(benchmark::State& state) {
   const glm::vec3 level = LevelHeading(*t);
   const CameraPose start = PoseOf(*t);
   engine->FixedStep = 1.0f / 30.0f;
-  std::vector<double> flights, turns, floors;
-  double flightMoved = 0.0, turnMoved = 0.0;
+  std::vector<double> flights, helds, turns, floors;
+  double flightMoved = 0.0, heldMoved = 0.0, turnMoved = 0.0;
   const std::vector<float> metres = popsAt > 0.0f ? std::vector<float>{popsAt} : std::vector<float>{15.0f, 25.0f, 35.0f};
   for (auto _ : state) {
     flights.clear();
+    helds.clear();
     turns.clear();
     floors.clear();
     for (float m : metres) {
@@ -607,6 +616,13 @@ void BM_Pops(benchmark::State& state) {
       const std::vector<float> flown = run.Shown();
       flights.push_back(Apart(flown, settled));
 
+      RenderSystem::LevelsHeldAt = there.Position;
+      run.CutTo(back);
+      heldMoved += run.Move(state, back, there) / metres.size();
+      RenderSystem::LevelsHeldAt.reset();
+      const std::vector<float> heldFlown = run.Shown();
+      helds.push_back(Apart(heldFlown, settled));
+
       CameraPose before = there;
       before.Yaw -= 30.0f;
       run.CutTo(before);
@@ -616,10 +632,12 @@ void BM_Pops(benchmark::State& state) {
 
       const std::string at = " " + std::to_string(static_cast<int>(m)) + " m";
       state.counters["flight" + at] = flights.back();
+      state.counters["held" + at] = helds.back();
       state.counters["turn" + at] = turns.back();
       state.counters["floor" + at] = floors.back();
       if (run.Lens != nullptr && run.Lens->Targets.OldLayer1 != nullptr) {
-        SavePopsPictures(static_cast<int>(m), *run.Lens->Targets.OldLayer1, settled, flown, turned);
+        SavePopsPictures(static_cast<int>(m), *run.Lens->Targets.OldLayer1, settled,
+                         {{"flight", &flown}, {"held", &heldFlown}, {"turn", &turned}});
       }
     }
   }
@@ -628,10 +646,13 @@ void BM_Pops(benchmark::State& state) {
     return v.empty() ? 0.0 : v[v.size() / 2];
   };
   state.counters["flight"] = median(flights);
+  state.counters["held"] = median(helds);
+  state.counters["flight / held"] = median(helds) > 0.0 ? median(flights) / median(helds) : 0.0;
   state.counters["turn"] = median(turns);
   state.counters["floor"] = median(floors);
   state.counters["flight / turn"] = median(turns) > 0.0 ? median(flights) / median(turns) : 0.0;
   state.counters["flight moved"] = flightMoved;
+  state.counters["held moved"] = heldMoved;
   state.counters["turn moved"] = turnMoved;
   CameraPathSystem::Follow(camera, {});
   engine->FixedStep = 0.0f;

@@ -109,21 +109,6 @@ TEST(Cascade, PiecesMapEveryVoxelToItsWrappedTexelOnce) {
   }
 }
 
-// A scrolled-in slab's distances reach across the wrap to the trailing
-// side; an axis grown past the window is the window.
-TEST(Cascade, GrowAcrossWrapReachesTheFarSideOfTheWindow) {
-  const Box window = Window({8, 0, -16}, N);
-  const Box slab{{48, 0, -16}, {56, 40, 16}};
-  EXPECT_EQ(GrowAcrossWrap(slab, 16, window), (Box{{32, 0, -16}, {72, 40, 16}}));
-  long long trailing = 0;
-  for (const Piece& p : Pieces(GrowAcrossWrap(slab, 16, window), N)) {
-    const int beyond = p.World.x + p.Size.x - std::max(p.World.x, window.Hi.x);
-    if (beyond > 0) trailing += static_cast<long long>(beyond) * p.Size.y * p.Size.z;
-  }
-  EXPECT_EQ(trailing, 16LL * N.y * N.z) << "the first 16 columns of the window, past its far side";
-  EXPECT_EQ(GrowAcrossWrap(Box{{20, 8, 0}, {28, 16, 8}}, 4, window), (Box{{16, 4, -4}, {32, 20, 12}}));
-}
-
 TEST(Cascade, WorkBoxesAndSizesRoundOutwards) {
   EXPECT_EQ(AlignOut({{-9, 0, 7}, {1, 8, 9}}), (Box{{-16, 0, 0}, {8, 8, 16}}));
   // A surface on a voxel face marks the voxels on both sides of it.

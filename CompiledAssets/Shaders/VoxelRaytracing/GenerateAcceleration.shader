@@ -9,8 +9,10 @@
   picks the columns, so that a thing that moved costs only the distances
   around it. A cascaded field's levels lie stacked along Z, each wrapping
   round its own share of the volume: the cells around a voxel are taken
-  from its own level, across its wrap (the rays keep to the level's window,
-  so cells beyond it only make the distances shorter).
+  from its own level's window, and those beyond it count as empty (a march
+  keeps to its window, and across the wrap lie the voxels a window away:
+  read, they tied the trailing side's distances to the slab that scrolled
+  in on the leading one).
 -->
 <Shader Name="GenerateAcceleration">
   <Uniforms>
@@ -34,6 +36,10 @@ uniform vec3 _LightFieldTexSize = vec3(1.0);
 flat in int Slice;
 layout(location = 0) out uint DistanceOut;
 
+// Where each level's window starts in its share of the volume (voxels):
+// a multiple of the coarsest cell read here.
+uniform vec3 _LevelWrap[8];
+
 // Cell `c` of mip `level` as its own level of a cascade holds it.
 ivec3 levelCell(ivec3 c, int level) {
   ivec3 n = ivec3(_LightFieldTexSize) * 2 >> level;
@@ -45,14 +51,27 @@ ivec3 levelCell(ivec3 c, int level) {
   return c;
 }
 
+// Where cell `c` of mip `level` lies along its level's window (0 at the
+// window's first cell).
+ivec3 windowCell(ivec3 c, int level) {
+  ivec3 n = ivec3(_LightFieldTexSize) * 2 >> level;
+  int k = Slice / int(_LightFieldTexSize.z);
+  ivec3 w = c - ivec3(0, 0, k * n.z) - (ivec3(_LevelWrap[k]) * 2 >> level);
+  return w + n * ivec3(lessThan(w, ivec3(0)));
+}
+
 bool emptyAround(ivec3 cell, int level) {
   ivec3 size = textureSize(_MainTex, level);
+  ivec3 n = ivec3(_LightFieldTexSize) * 2 >> level;
+  ivec3 along = windowCell(cell, level);
   for (int z = -1; z <= 1; ++z)
     for (int y = -1; y <= 1; ++y)
       for (int x = -1; x <= 1; ++x) {
-        ivec3 c = _Cascaded > 0.5 ? levelCell(cell + ivec3(x, y, z), level)
-                                  : clamp(cell + ivec3(x, y, z), ivec3(0), size - 1);
-        if (texelFetch(_MainTex, c, level).r > 0.0) return false;
+        ivec3 d = ivec3(x, y, z);
+        ivec3 w = along + d;
+        bool inside = _Cascaded < 0.5 || (all(greaterThanEqual(w, ivec3(0))) && all(lessThan(w, n)));
+        ivec3 c = _Cascaded > 0.5 ? levelCell(cell + d, level) : clamp(cell + d, ivec3(0), size - 1);
+        if (inside && texelFetch(_MainTex, c, level).r > 0.0) return false;
       }
   return true;
 }

@@ -53,17 +53,6 @@ Box VoxelsOf(glm::vec3 lo, glm::vec3 hi, float voxel) {
 
 Box Window(glm::ivec3 origin, glm::ivec3 n) { return {origin, origin + n}; }
 
-Box GrowAcrossWrap(const Box& b, int voxels, const Box& window) {
-  Box out = Grow(Intersect(b, window), voxels);
-  for (int axis = 0; axis < 3; ++axis) {
-    if (out.Hi[axis] - out.Lo[axis] >= window.Hi[axis] - window.Lo[axis]) {
-      out.Lo[axis] = window.Lo[axis];
-      out.Hi[axis] = window.Hi[axis];
-    }
-  }
-  return out;
-}
-
 glm::ivec3 PlaceLevel(glm::vec3 camera, float voxel, glm::ivec3 n, const glm::ivec3* current) {
   glm::ivec3 out(0);
   for (int axis = 0; axis < 3; ++axis) {

@@ -63,13 +63,6 @@ Box VoxelsOf(glm::vec3 lo, glm::vec3 hi, float voxel);
 // The window of a level with its corner at `origin`, `n` voxels per axis.
 Box Window(glm::ivec3 origin, glm::ivec3 n);
 
-// Box `b` of a level grown by `voxels` across its wrap, for passes whose
-// voxels read their neighbours' texels: a voxel by one side of the window
-// reads the texels beyond it, which hold the other side, so what scrolls
-// in on the leading side changes what the trailing side reads. Along an
-// axis it would cover wholly, the window's span.
-Box GrowAcrossWrap(const Box& b, int voxels, const Box& window);
-
 // Where a level's window goes for a camera at `camera` (metres): centred on
 // it, its corner on a multiple of Step; a level already placed at
 // `current` stays until the camera is Slack voxels off its centre.

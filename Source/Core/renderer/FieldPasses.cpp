@@ -306,7 +306,7 @@ void PlanLevels(FrameInputs& frame, FieldFrame& f) {
   }
   const std::uint64_t switches = RenderSystem::VoxelSwitchSignature(glm::mat4(1.0f));
   const bool rebuild = !s.VoxelsValid || s.VoxelSwitches != switches;
-  c.Work = tracker.Plan(f.CameraPos, l.VoxelSize, c.Voxels, c.Levels, entries, rebuild);
+  c.Work = tracker.Plan(RenderSystem::LevelsHeldAt.value_or(f.CameraPos), l.VoxelSize, c.Voxels, c.Levels, entries, rebuild);
   s.Levels->Fresh.Note(c.Work, c.Voxels, RenderSystem::FreshFrames);
   c.Origins = tracker.Origins();
   s.VoxelsValid = true;
@@ -473,6 +473,12 @@ bool BuildDistance(PassContext& ctx, glm::ivec3 lo, glm::ivec3 hi) {
     std::vector<UniformBuffer*> list = {&ctx.Frame.Time, &f.Voxel, &slices};
     RenderSystem::FieldDistanceGenerateAccurate->Use(&list);
     SaneGL::StateSync();
+    // A level's distances keep to its window, which starts at its wrap.
+    if (f.Cascade.On) {
+      GLint program = 0;
+      glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+      UploadCascade(static_cast<unsigned>(program), f.Cascade);
+    }
     Draw::Blit(f.L->SkipVolume);
   }
   RenderTextureGuy::UseTexDone();
@@ -832,17 +838,17 @@ bool DrawLevelVoxelDetail(PassContext& ctx) {
 }
 
 // A voxel's distance reads the cells of 8 voxels up to 16 voxels round
-// it, across its level's wrap: the distances of every texel within 16 of
-// a box that changed. Those on the window's trailing side read the slab
-// that scrolled in on the leading one; left as they were, they kept what
-// the texels held a window away, and a level that had moved stepped its
-// rays otherwise than one placed there at once.
+// it within its level's window: the distances of every texel within 16 of
+// a box that changed, inside the window. None reads across the wrap (a
+// march keeps to its window), so the trailing side owes nothing to the
+// slab that scrolled in on the leading one.
 bool BuildLevelDistances(PassContext& ctx) {
   const CascadeFrame& c = ctx.Field->Cascade;
   bool ran = true;
   ForEachLevelBox(ctx, [&](int k, const Cascade::Box& b) {
     const Cascade::Box window = Cascade::Window(c.Origins[static_cast<size_t>(k)], c.Voxels);
-    for (const Cascade::Piece& p : Cascade::Pieces(Cascade::GrowAcrossWrap(b, 2 * Cascade::Step, window), c.Voxels)) {
+    const Cascade::Box near = Cascade::Intersect(Cascade::Grow(b, 2 * Cascade::Step), window);
+    for (const Cascade::Piece& p : Cascade::Pieces(near, c.Voxels)) {
       const glm::ivec3 lo = p.Texel + glm::ivec3(0, 0, k * c.Voxels.z);
       ran = BuildDistance(ctx, lo, lo + p.Size) && ran;
     }

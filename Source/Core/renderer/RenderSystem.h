@@ -6,6 +6,7 @@
 // this system prepares the frame's inputs and runs the table.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -86,6 +87,10 @@ class RenderSystem {
   static inline int CascadeShare = 8;
   static inline int FreshFrames = 8;
   static inline float LevelShareGrowth = 4.0f;
+  // Where cascades' levels stay instead of following the camera, if set:
+  // a flight with its levels held scrolls nothing in, so against it a
+  // benchmark tells what scrolling adds from what the motion itself does.
+  static inline std::optional<glm::vec3> LevelsHeldAt;
   static bool InjectLight(LightField& l, UniformBuffer& time, UniformBuffer& is, UniformBuffer& voxel);
   // The same for a cascade's levels: its list of occupied voxels brought up
   // to date where boxes were drawn anew, this frame's share of them relit
