@@ -550,6 +550,57 @@ struct PopsRun {
   }
 };
 
+// The Pops row's scores over its poses.
+struct PopsScores {
+  std::vector<double> Flights, Helds, Turns, Floors;
+  double FlightMoved = 0.0, HeldMoved = 0.0, TurnMoved = 0.0;
+};
+
+// A cut to `from`, then the motion to `to`: its last picture, and its mean
+// change between pictures added to `moved` (a share of `poses`).
+std::vector<float> PopsMotion(benchmark::State& state, const PopsRun& run, const CameraPose& from,
+                              const CameraPose& to, double& moved, size_t poses) {
+  run.CutTo(from);
+  moved += run.Move(state, from, to) / static_cast<double>(poses);
+  return run.Shown();
+}
+
+// The settled still, the floor and the three motions at the pose `m`
+// metres along `level` from `start`.
+void PopsPose(benchmark::State& state, const PopsRun& run, const CameraPose& start, glm::vec3 level, float m,
+              size_t poses, PopsScores& s) {
+  CameraPose there = start;
+  there.Position += level * m;
+  run.CutTo(there, 1);
+  PopsRun::Frames(2 * PopsRun::Moving);
+  const std::vector<float> settled = run.Shown();
+  run.CutTo(there);
+  PopsRun::Frames(2 * PopsRun::Moving);
+  s.Floors.push_back(Apart(run.Shown(), settled));
+
+  CameraPose back = there, before = there;
+  back.Position -= level * 10.0f;
+  before.Yaw -= 30.0f;
+  const std::vector<float> flown = PopsMotion(state, run, back, there, s.FlightMoved, poses);
+  RenderSystem::LevelsHeldAt = there.Position;
+  const std::vector<float> held = PopsMotion(state, run, back, there, s.HeldMoved, poses);
+  RenderSystem::LevelsHeldAt.reset();
+  const std::vector<float> turned = PopsMotion(state, run, before, there, s.TurnMoved, poses);
+  s.Flights.push_back(Apart(flown, settled));
+  s.Helds.push_back(Apart(held, settled));
+  s.Turns.push_back(Apart(turned, settled));
+
+  const std::string at = " " + std::to_string(static_cast<int>(m)) + " m";
+  state.counters["flight" + at] = s.Flights.back();
+  state.counters["held" + at] = s.Helds.back();
+  state.counters["turn" + at] = s.Turns.back();
+  state.counters["floor" + at] = s.Floors.back();
+  if (run.Lens != nullptr && run.Lens->Targets.OldLayer1 != nullptr) {
+    SavePopsPictures(static_cast<int>(m), *run.Lens->Targets.OldLayer1, settled,
+                     {{"flight", &flown}, {"held", &held}, {"turn", &turned}});
+  }
+}
+
 // Pops, told from motion, at several poses along the start camera's
 // heading (every 10 m from 15 m on). At each, three runs from the same
 // state: a cut to the start pose (every level placed there at once, all of
@@ -591,69 +642,26 @@ void BM_Pops(benchmark::State& state) {
   const glm::vec3 level = LevelHeading(*t);
   const CameraPose start = PoseOf(*t);
   engine->FixedStep = 1.0f / 30.0f;
-  std::vector<double> flights, helds, turns, floors;
-  double flightMoved = 0.0, heldMoved = 0.0, turnMoved = 0.0;
+  PopsScores s;
   const std::vector<float> metres = popsAt > 0.0f ? std::vector<float>{popsAt} : std::vector<float>{15.0f, 25.0f, 35.0f};
   for (auto _ : state) {
-    flights.clear();
-    helds.clear();
-    turns.clear();
-    floors.clear();
-    for (float m : metres) {
-      CameraPose there = start;
-      there.Position += level * m;
-      run.CutTo(there, 1);
-      PopsRun::Frames(2 * PopsRun::Moving);
-      const std::vector<float> settled = run.Shown();
-      run.CutTo(there);
-      PopsRun::Frames(2 * PopsRun::Moving);
-      floors.push_back(Apart(run.Shown(), settled));
-
-      CameraPose back = there;
-      back.Position -= level * 10.0f;
-      run.CutTo(back);
-      flightMoved += run.Move(state, back, there) / metres.size();
-      const std::vector<float> flown = run.Shown();
-      flights.push_back(Apart(flown, settled));
-
-      RenderSystem::LevelsHeldAt = there.Position;
-      run.CutTo(back);
-      heldMoved += run.Move(state, back, there) / metres.size();
-      RenderSystem::LevelsHeldAt.reset();
-      const std::vector<float> heldFlown = run.Shown();
-      helds.push_back(Apart(heldFlown, settled));
-
-      CameraPose before = there;
-      before.Yaw -= 30.0f;
-      run.CutTo(before);
-      turnMoved += run.Move(state, before, there) / metres.size();
-      const std::vector<float> turned = run.Shown();
-      turns.push_back(Apart(turned, settled));
-
-      const std::string at = " " + std::to_string(static_cast<int>(m)) + " m";
-      state.counters["flight" + at] = flights.back();
-      state.counters["held" + at] = helds.back();
-      state.counters["turn" + at] = turns.back();
-      state.counters["floor" + at] = floors.back();
-      if (run.Lens != nullptr && run.Lens->Targets.OldLayer1 != nullptr) {
-        SavePopsPictures(static_cast<int>(m), *run.Lens->Targets.OldLayer1, settled,
-                         {{"flight", &flown}, {"held", &heldFlown}, {"turn", &turned}});
-      }
-    }
+    s = PopsScores();
+    for (float m : metres) PopsPose(state, run, start, level, m, metres.size(), s);
   }
   auto median = [](std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0.0 : v[v.size() / 2];
   };
-  state.counters["flight"] = median(flights);
-  state.counters["held"] = median(helds);
-  state.counters["flight / held"] = median(helds) > 0.0 ? median(flights) / median(helds) : 0.0;
-  state.counters["turn"] = median(turns);
-  state.counters["floor"] = median(floors);
-  state.counters["flight / turn"] = median(turns) > 0.0 ? median(flights) / median(turns) : 0.0;
-  state.counters["flight moved"] = flightMoved;
-  state.counters["held moved"] = heldMoved;
-  state.counters["turn moved"] = turnMoved;
+  const double flight = median(s.Flights), held = median(s.Helds), turn = median(s.Turns);
+  state.counters["flight"] = flight;
+  state.counters["held"] = held;
+  state.counters["flight / held"] = held > 0.0 ? flight / held : 0.0;
+  state.counters["turn"] = turn;
+  state.counters["floor"] = median(s.Floors);
+  state.counters["flight / turn"] = turn > 0.0 ? flight / turn : 0.0;
+  state.counters["flight moved"] = s.FlightMoved;
+  state.counters["held moved"] = s.HeldMoved;
+  state.counters["turn moved"] = s.TurnMoved;
   CameraPathSystem::Follow(camera, {});
   engine->FixedStep = 0.0f;
   t->Position = position;

@@ -110,27 +110,18 @@ double Apart(const LinearImage& a, const LinearImage& b) {
   return den > 0.0 ? std::sqrt(num / den) : 0.0;
 }
 
-// Boxes on the ground under a sky and a sun, seen after the camera came
-// 4 m (all of the finest level) in ten frames and the light settled, and
-// seen from there at once, the levels then where the moving ones came to
-// rest: what scrolled in, what stayed and what scrolled out must make the
-// same field and the same picture. A wall beside the start scrolls out of
-// the finest level: the texels it held come back as the open air before
-// the camera. A roof at 45 degrees and a box whose faces lie on the finest
-// voxels' halves are drawn as the levels lay at each step, and must leave
-// the same facings as drawn in one go where they came to rest. And no
-// pops: as the camera lands, what scrolled in is lit already, the picture
-// no further off than after the same flight with the levels held there.
-TEST_F(CascadeLight, LevelsMovedWithTheCameraMatchLevelsPlacedThereAtOnce) {
-  ScratchAssets assets;
+namespace {
+
+// The yard the level test below flies over: boxes on the ground under a
+// sky and a sun, a wall, and roofs at 45 degrees and blocks on half-voxels,
+// where the level kept what it drew as it passed.
+void WriteYard(ScratchAssets& assets) {
   std::vector<Tri> ground, boxes;
   AddQuad(ground, {-20.0f, -20.0f, 0.0f}, {20.0f, -20.0f, 0.0f}, {20.0f, 20.0f, 0.0f}, {-20.0f, 20.0f, 0.0f});
   for (glm::vec3 at : {glm::vec3(-1.5f, 3.0f, 0.0f), glm::vec3(0.8f, 4.5f, 0.0f), glm::vec3(2.5f, 2.0f, 0.0f)}) {
     AddBox(boxes, at, at + glm::vec3(1.0f, 1.0f, 1.2f), false);
   }
   AddBox(boxes, {-2.0f, -3.4f, 0.0f}, {2.0f, -2.6f, 2.5f}, false);
-  // Roofs at 45 degrees and blocks on half-voxels, where the level kept
-  // what it drew as it passed.
   for (int i = 0; i < 6; ++i) {
     const float x = -1.3125f + 0.5625f * i, y = -1.9375f + 0.25f * (i % 2);
     AddQuad(boxes, {x, y, 0.3f}, {x + 0.4f, y, 0.3f}, {x + 0.4f, y + 0.3f, 0.6f}, {x, y + 0.3f, 0.6f});
@@ -146,6 +137,24 @@ TEST_F(CascadeLight, LevelsMovedWithTheCameraMatchLevelsPlacedThereAtOnce) {
                            R"(<Thing Name="Sky"><Sky ZenithColor="0.5,0.5,0.5" HorizonColor="0.5,0.5,0.5"
                                 GroundColor="0.5,0.5,0.5" SunDirection="0.3,-0.5,0.8" SunStrength="20000"
                                 SunAngle="0.53"/></Thing>)");
+}
+
+}  // namespace
+
+// Boxes on the ground under a sky and a sun, seen after the camera came
+// 4 m (all of the finest level) in ten frames and the light settled, and
+// seen from there at once, the levels then where the moving ones came to
+// rest: what scrolled in, what stayed and what scrolled out must make the
+// same field and the same picture. A wall beside the start scrolls out of
+// the finest level: the texels it held come back as the open air before
+// the camera. A roof at 45 degrees and a box whose faces lie on the finest
+// voxels' halves are drawn as the levels lay at each step, and must leave
+// the same facings as drawn in one go where they came to rest. And no
+// pops: as the camera lands, what scrolled in is lit already, the picture
+// no further off than after the same flight with the levels held there.
+TEST_F(CascadeLight, LevelsMovedWithTheCameraMatchLevelsPlacedThereAtOnce) {
+  ScratchAssets assets;
+  WriteYard(assets);
   const glm::vec3 start(-1.5f, -4.0f, 1.5f), end(0.5f, 0.0f, 1.5f), at(0.5f, 3.5f, 0.5f);
   // 0 placed at once, 1 moved with the camera, 2 the same flight with the
   // levels held where it ends, which scrolls nothing in.
