@@ -837,17 +837,18 @@ bool DrawLevelVoxelDetail(PassContext& ctx) {
   return true;
 }
 
-// A voxel's distance reads the cells of 8 voxels up to 16 voxels round
-// it within its level's window: the distances of every texel within 16 of
-// a box that changed, inside the window. None reads across the wrap (a
-// march keeps to its window), so the trailing side owes nothing to the
-// slab that scrolled in on the leading one.
+// A voxel's distance reads the 3 x 3 x 3 cells of 8 voxels around its
+// own cell, within its level's window: a change in a box of whole cells
+// reaches the distances of the cells beside it, 8 voxels round, inside the
+// window. None reads across the wrap (a march keeps to its window), so the
+// trailing side owes nothing to the slab that scrolled in on the leading
+// one.
 bool BuildLevelDistances(PassContext& ctx) {
   const CascadeFrame& c = ctx.Field->Cascade;
   bool ran = true;
   ForEachLevelBox(ctx, [&](int k, const Cascade::Box& b) {
     const Cascade::Box window = Cascade::Window(c.Origins[static_cast<size_t>(k)], c.Voxels);
-    const Cascade::Box near = Cascade::Intersect(Cascade::Grow(b, 2 * Cascade::Step), window);
+    const Cascade::Box near = Cascade::Intersect(Cascade::Grow(b, Cascade::Step), window);
     for (const Cascade::Piece& p : Cascade::Pieces(near, c.Voxels)) {
       const glm::ivec3 lo = p.Texel + glm::ivec3(0, 0, k * c.Voxels.z);
       ran = BuildDistance(ctx, lo, lo + p.Size) && ran;
