@@ -192,7 +192,8 @@ TEST_F(CascadeLight, LevelsMovedWithTheCameraMatchLevelsPlacedThereAtOnce) {
     Texbit& f = *field->FacingVolume;
     facings[moved] = ReadTexels(f, GL_RED_INTEGER, GL_UNSIGNED_INT, static_cast<size_t>(f.Width) * f.Height * f.Depth * 4);
     Texbit& d = *field->DistanceVolume;
-    distances[moved] = ReadTexels(d, GL_RED_INTEGER, GL_UNSIGNED_BYTE, static_cast<size_t>(d.Width) * d.Height * d.Depth);
+    distances[moved] =
+        ReadTexels(d, GL_RED_INTEGER, GL_UNSIGNED_BYTE, static_cast<size_t>(d.Width) * d.Height * d.Depth);
   }
   Keep(pictures[1], "CascadeMoved.png");
   ASSERT_EQ(origins[0], origins[1]) << "the levels must end where they would be placed at once";
@@ -202,7 +203,9 @@ TEST_F(CascadeLight, LevelsMovedWithTheCameraMatchLevelsPlacedThereAtOnce) {
   // a surface; shorter ones (the trailing side keeps those its window's
   // old edge gave) only cost steps.
   size_t longer = 0;
-  for (size_t i = 0; i < distances[0].size() && i < distances[1].size(); ++i) longer += distances[1][i] > distances[0][i];
+  for (size_t i = 0; i < distances[0].size() && i < distances[1].size(); ++i) {
+    longer += distances[1][i] > distances[0][i];
+  }
   EXPECT_EQ(longer, 0u) << "of " << distances[0].size() << " distances";
   const double picture = Apart(pictures[1], pictures[0]), voxels = Apart(fields[1], fields[0]);
   std::printf("moved with the camera against placed at once: relative RMSE %.4f, of the voxels seen %.4f\n",

@@ -306,7 +306,8 @@ void PlanLevels(FrameInputs& frame, FieldFrame& f) {
   }
   const std::uint64_t switches = RenderSystem::VoxelSwitchSignature(glm::mat4(1.0f));
   const bool rebuild = !s.VoxelsValid || s.VoxelSwitches != switches;
-  c.Work = tracker.Plan(RenderSystem::LevelsHeldAt.value_or(f.CameraPos), l.VoxelSize, c.Voxels, c.Levels, entries, rebuild);
+  const glm::vec3 centre = RenderSystem::LevelsHeldAt.value_or(f.CameraPos);
+  c.Work = tracker.Plan(centre, l.VoxelSize, c.Voxels, c.Levels, entries, rebuild);
   s.Levels->Fresh.Note(c.Work, c.Voxels, RenderSystem::FreshFrames);
   c.Origins = tracker.Origins();
   s.VoxelsValid = true;
