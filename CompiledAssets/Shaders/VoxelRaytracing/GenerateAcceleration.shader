@@ -40,37 +40,29 @@ layout(location = 0) out uint DistanceOut;
 // a multiple of the coarsest cell read here.
 uniform vec3 _LevelWrap[8];
 
-// Cell `c` of mip `level` as its own level of a cascade holds it.
-ivec3 levelCell(ivec3 c, int level) {
-  ivec3 n = ivec3(_LightFieldTexSize) * 2 >> level;
-  int base = (Slice / int(_LightFieldTexSize.z)) * n.z;
-  c.z -= base;
-  c += n * ivec3(lessThan(c, ivec3(0)));
-  c -= n * ivec3(greaterThanEqual(c, n));
-  c.z += base;
-  return c;
-}
-
-// Where cell `c` of mip `level` lies along its level's window (0 at the
-// window's first cell).
-ivec3 windowCell(ivec3 c, int level) {
-  ivec3 n = ivec3(_LightFieldTexSize) * 2 >> level;
-  int k = Slice / int(_LightFieldTexSize.z);
-  ivec3 w = c - ivec3(0, 0, k * n.z) - (ivec3(_LevelWrap[k]) * 2 >> level);
-  return w + n * ivec3(lessThan(w, ivec3(0)));
-}
-
+// The 3 x 3 x 3 cells of mip `level` around `cell` hold nothing. In a
+// cascade they are taken where the voxel's level holds them: along its
+// window (0 at the window's first cell, which lies at the level's wrap in
+// its share of the volume), those beyond the window left out.
 bool emptyAround(ivec3 cell, int level) {
   ivec3 size = textureSize(_MainTex, level);
   ivec3 n = ivec3(_LightFieldTexSize) * 2 >> level;
-  ivec3 along = windowCell(cell, level);
+  int k = Slice / int(_LightFieldTexSize.z);
+  ivec3 base = ivec3(0, 0, k * n.z);
+  ivec3 seam = ivec3(_LevelWrap[k]) * 2 >> level;
+  ivec3 along = cell - base - seam;
+  along += n * ivec3(lessThan(along, ivec3(0)));
   for (int z = -1; z <= 1; ++z)
     for (int y = -1; y <= 1; ++y)
       for (int x = -1; x <= 1; ++x) {
         ivec3 d = ivec3(x, y, z);
         ivec3 w = along + d;
+        // Wrapped into the share even where left out, so that every read
+        // stays inside the volume.
+        ivec3 t = w + seam;
+        t += n * (ivec3(lessThan(t, ivec3(0))) - ivec3(greaterThanEqual(t, n)));
         bool inside = _Cascaded < 0.5 || (all(greaterThanEqual(w, ivec3(0))) && all(lessThan(w, n)));
-        ivec3 c = _Cascaded > 0.5 ? levelCell(cell + d, level) : clamp(cell + d, ivec3(0), size - 1);
+        ivec3 c = _Cascaded > 0.5 ? t + base : clamp(cell + d, ivec3(0), size - 1);
         if (inside && texelFetch(_MainTex, c, level).r > 0.0) return false;
       }
   return true;

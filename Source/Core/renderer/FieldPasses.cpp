@@ -475,11 +475,7 @@ bool BuildDistance(PassContext& ctx, glm::ivec3 lo, glm::ivec3 hi) {
     RenderSystem::FieldDistanceGenerateAccurate->Use(&list);
     SaneGL::StateSync();
     // A level's distances keep to its window, which starts at its wrap.
-    if (f.Cascade.On) {
-      GLint program = 0;
-      glGetIntegerv(GL_CURRENT_PROGRAM, &program);
-      UploadCascade(static_cast<unsigned>(program), f.Cascade);
-    }
+    UploadCascade(CurrentProgram(), f.Cascade);
     Draw::Blit(f.L->SkipVolume);
   }
   RenderTextureGuy::UseTexDone();
