@@ -19,6 +19,7 @@
 #include "render/Mesh.h"
 #include "support/EngineStatics.h"
 #include "support/GLTestContext.h"
+#include "renderer/FramePasses.h"
 #include "renderer/RenderSettings.h"
 #include "renderer/RenderSystem.h"
 #include "scene/AudioSystem.h"
@@ -202,6 +203,27 @@ TEST(RayFrames, SphereSampleStaysInTheUnitBallWithTheSignOfItsThirdNumber) {
       EXPECT_FALSE(std::isnan(RenderSystem::SphereSample({x, y, 0.0f}).z));
     }
   }
+}
+
+TEST(ViewCulling, ABoxIsOutOnlyWhenWhollyBeyondOneSideOfTheView) {
+  // From the origin along +Y, 90 degrees wide, 0.1 to 100 m.
+  const glm::mat4 clip = glm::perspective(glm::radians(90.0f), 1.0f, 0.1f, 100.0f) *
+                         glm::lookAt(glm::vec3(0.0f), glm::vec3(0.0f, 1.0f, 0.0f), glm::vec3(0.0f, 0.0f, 1.0f));
+  struct Case {
+    const char* what;
+    glm::vec3 lo, hi;
+    bool out;
+  } cases[] = {
+      {"ahead", {-1, 9, -1}, {1, 11, 1}, false},
+      {"behind the eye", {-1, -11, -1}, {1, -9, 1}, true},
+      {"beyond the far plane", {-1, 150, -1}, {1, 160, 1}, true},
+      {"wholly left of the view", {-30, 9, -1}, {-20, 11, 1}, true},
+      {"across the near plane", {-1, -1, -1}, {1, 1, 1}, false},
+      // Its corners lie beyond different sides, none beyond all of one.
+      {"round the whole view", {-500, -500, -500}, {500, 500, 500}, false},
+      {"along the left edge, partly in", {-30, 20, -1}, {-19, 40, 1}, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(OutsideClip(clip, c.lo, c.hi), c.out) << c.what;
 }
 
 TEST(FieldVolumeSize, StaysWithinTheContextAndTheLevelsThePassesUse) {

@@ -102,18 +102,28 @@ Resource<Mesh> SeenMesh(const PassContext& ctx, const DrawEntry& e) {
   return far ? far : std::get<0>(e);
 }
 
-// Draws the camera-flagged entries `pick` chooses with `pass`. A CPU
-// rasteriser pays for every triangle it sets up: the backs of meshes whose
-// fronts follow their normals are hidden behind their fronts and are culled
-// (not in the lightmap, whose top-down layout sees them all).
-void DrawEntries(PassContext& ctx, const std::string& pass, bool rehash, bool cullBacks, const ListFor& list,
+// Whether an entry lies wholly out of the camera's view this frame.
+bool OutOfView(const PassContext& ctx, const DrawEntry& e) {
+  glm::vec3 lo, hi;
+  return EntryWorldBounds(e, lo, hi) && OutsideClip(ctx.Camera->WorldToClip, lo, hi);
+}
+
+// Draws the camera-flagged entries `pick` chooses with `pass`; `seen`:
+// as the camera sees them. A CPU rasteriser pays for every vertex it
+// shades and every triangle it sets up, on screen or not: entries out of
+// view are skipped (the town's houses behind and beside the camera), and
+// the backs of meshes whose fronts follow their normals are hidden behind
+// their fronts and are culled (not in the lightmap, whose top-down layout
+// sees them all).
+void DrawEntries(PassContext& ctx, const std::string& pass, bool rehash, bool seen, const ListFor& list,
                  const std::function<bool(const DrawEntry&)>& pick = nullptr) {
   for (DrawEntry& e : ctx.Frame.Queue) {
     if (!std::get<7>(e) || (pick && !pick(e)) || !std::get<4>(e)) continue;
+    if (seen && OutOfView(ctx, e)) continue;
     if (rehash) std::get<6>(e).CalculateHash();
-    Resource<Mesh> drawn = cullBacks ? SeenMesh(ctx, e) : std::get<0>(e);
+    Resource<Mesh> drawn = seen ? SeenMesh(ctx, e) : std::get<0>(e);
     const Mesh* mesh = drawn.Object();
-    SaneGL::CullFace(cullBacks && mesh != nullptr && mesh->OneSided ? SaneGL::FaceSide::Back : SaneGL::FaceSide::None);
+    SaneGL::CullFace(seen && mesh != nullptr && mesh->OneSided ? SaneGL::FaceSide::Back : SaneGL::FaceSide::None);
     UniformBuffer draw = PerDraw(e);
     BufferList buffers = list(e, draw);
     std::get<4>(e)->Use(pass, &buffers);
@@ -222,6 +232,7 @@ void FillCameraUniforms(const FrameInputs& frame, CameraFrame& f) {
   u.SetMatrix4("_WorldToView", view);
   u.SetMatrix4("_AAWorldToView_Past", aaPast);
   u.SetMatrix4("_AAWorldToView", aa);
+  f.WorldToClip = aa;
   // In pixels of the scaled targets, where the temporal pass needs them.
   u.SetVector("_AAJitter", c->JitterOffset * glm::vec2(f.SW / std::max(1.0f, Shutter::Width()),
                                                        f.SH / std::max(1.0f, Shutter::Height())));
@@ -305,6 +316,21 @@ void BindLitImage(Texbit* lit) {
 }
 
 }  // namespace
+
+bool OutsideClip(const glm::mat4& worldToClip, const glm::vec3& lo, const glm::vec3& hi) {
+  // Each side of the clip volume is a plane in homogeneous coordinates
+  // (-w <= x <= w, and so for y and z): a box lies beyond one when all its
+  // corners do, wherever they stand against the eye.
+  int beyond[6] = {0, 0, 0, 0, 0, 0};
+  for (int i = 0; i < 8; ++i) {
+    const glm::vec4 c = worldToClip * glm::vec4((i & 1) ? hi.x : lo.x, (i & 2) ? hi.y : lo.y, (i & 4) ? hi.z : lo.z, 1.0f);
+    for (int a = 0; a < 3; ++a) {
+      beyond[2 * a] += c[a] > c.w ? 1 : 0;
+      beyond[2 * a + 1] += c[a] < -c.w ? 1 : 0;
+    }
+  }
+  return std::any_of(std::begin(beyond), std::end(beyond), [](int n) { return n == 8; });
+}
 
 bool BeginCamera(PassContext& ctx, Thing thing, const std::vector<bool>& live, std::vector<bool>& dropped) {
   CameraFrame& f = *ctx.Camera;

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include <glm/mat4x4.hpp>
 #include <glm/vec3.hpp>
 
 #include "engine/Thing.h"
@@ -126,6 +127,7 @@ struct CameraFrame {
   int SW = 0, SH = 0;  // the render size
   bool First = false;  // the first of CameraThings
   UniformBuffer View;  // the camera uniforms: matrices, rays, sizes
+  glm::mat4 WorldToClip{1.0f};  // as the scene is drawn this frame (jittered)
   UniformBuffer Surface;
   UniformBuffer Sparse;  // whether the sparse samples are there, and they
   // What the lighting reads of the sun's shadow map: "_SunShadowOn" 0

@@ -64,6 +64,10 @@ void EndCamera(PassContext& ctx);
 // false without a mesh (LightFieldStage.cpp).
 bool EntryWorldBounds(const DrawEntry& e, glm::vec3& lo, glm::vec3& hi);
 
+// Whether the world box [lo, hi] lies wholly beyond one side of the clip
+// volume of `worldToClip`: nothing of it can reach the picture.
+bool OutsideClip(const glm::mat4& worldToClip, const glm::vec3& lo, const glm::vec3& hi);
+
 // Notes which probed resources (the lightmap) the program made current last
 // samples; every pass calls it after making a program current.
 void NoteProgramReads(PassContext& ctx);
