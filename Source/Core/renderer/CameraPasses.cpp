@@ -90,22 +90,15 @@ bool Emits(const DrawEntry& e) {
   return found != shared->Uniforms.end() && found->second.Type == TypeFloat && found->second.FloatValue != 0.0f;
 }
 
-// The mesh the camera draws for an entry: its far mesh once the camera is
-// that far from the entry's box (the light field and the sun's map keep
-// the full one, which their passes cache by it).
-Resource<Mesh> SeenMesh(const PassContext& ctx, const DrawEntry& e) {
+// The mesh the camera draws for an entry whose world box is [lo, hi]: its
+// far mesh once the camera is that far from the box (the light field and
+// the sun's map keep the full one, which their passes cache by it).
+Resource<Mesh> SeenMesh(const PassContext& ctx, const DrawEntry& e, const glm::vec3& lo, const glm::vec3& hi) {
   Mesh* mesh = std::get<0>(e).Object();
-  glm::vec3 lo, hi;
-  if (mesh == nullptr || mesh->FarName.empty() || !EntryWorldBounds(e, lo, hi)) return std::get<0>(e);
+  if (mesh == nullptr || mesh->FarName.empty()) return std::get<0>(e);
   const glm::vec3 eye = ctx.Camera->T->Position;
   Resource<Mesh> far = mesh->FarSeenFrom(glm::length(glm::clamp(eye, lo, hi) - eye));
   return far ? far : std::get<0>(e);
-}
-
-// Whether an entry lies wholly out of the camera's view this frame.
-bool OutOfView(const PassContext& ctx, const DrawEntry& e) {
-  glm::vec3 lo, hi;
-  return EntryWorldBounds(e, lo, hi) && OutsideClip(ctx.Camera->WorldToClip, lo, hi);
 }
 
 // Draws the camera-flagged entries `pick` chooses with `pass`; `seen`:
@@ -119,9 +112,11 @@ void DrawEntries(PassContext& ctx, const std::string& pass, bool rehash, bool se
                  const std::function<bool(const DrawEntry&)>& pick = nullptr) {
   for (DrawEntry& e : ctx.Frame.Queue) {
     if (!std::get<7>(e) || (pick && !pick(e)) || !std::get<4>(e)) continue;
-    if (seen && OutOfView(ctx, e)) continue;
+    glm::vec3 lo, hi;
+    const bool boxed = seen && EntryWorldBounds(e, lo, hi);
+    if (boxed && OutsideClip(ctx.Camera->WorldToClip, lo, hi)) continue;
     if (rehash) std::get<6>(e).CalculateHash();
-    Resource<Mesh> drawn = seen ? SeenMesh(ctx, e) : std::get<0>(e);
+    Resource<Mesh> drawn = boxed ? SeenMesh(ctx, e, lo, hi) : std::get<0>(e);
     const Mesh* mesh = drawn.Object();
     SaneGL::CullFace(seen && mesh != nullptr && mesh->OneSided ? SaneGL::FaceSide::Back : SaneGL::FaceSide::None);
     UniformBuffer draw = PerDraw(e);
