@@ -9,6 +9,8 @@
     Deferred  0: normal facing the eye packed into 0..1, roughness in alpha
               1: screen motion  2: albedo  3: distance from the camera
     Forward   0: lit colour                1: screen motion
+    VoxelizeRank         image atomics: the rank of the last point drawn
+                         into each voxel (VoxelRaytracing/VoxelStore)
     VoxelizeMidAndColor  image stores: material (albedo, normal) + occupancy
                          of the light field
     VoxelizeDetail       image stores: occupancy at twice the resolution
@@ -120,24 +122,37 @@ void main() {
 }
       ]]></Fragment>
     </Pass>
+    <Pass Name="VoxelizeRank">
+      <Vertex><![CDATA[
+#version 430 core
+uniform vec3 _LightFieldTexSize = vec3(1.0);
+#define VOXEL_RES _LightFieldTexSize
+#include "ClothVoxelVertex"
+      ]]></Vertex>
+      <Fragment><![CDATA[
+#version 430 core
+flat in ivec3 Voxel;
+uniform vec3 _LightFieldTexSize = vec3(1.0);
+layout(r32ui) uniform uimage3D _RankImage;
+#include "VoxelRaytracing/VoxelStore"
+void main() {
+  ivec3 v;
+  if (voxelTexel(Voxel, 1, ivec3(_LightFieldTexSize), v)) imageAtomicMax(_RankImage, v, voxelRank(false));
+}
+      ]]></Fragment>
+      <Geometry><![CDATA[
+#version 430 core
+uniform vec3 _LightFieldTexSize = vec3(1.0);
+#define VOXEL_RES _LightFieldTexSize
+#include "ClothVoxelPoints"
+      ]]></Geometry>
+    </Pass>
     <Pass Name="VoxelizeMidAndColor">
       <Vertex><![CDATA[
 #version 430 core
-in vec3 position;
-in vec3 normal;
-in vec2 uv;
-uniform mat4 _LightFieldWorldToLocal = mat4(1.0);
 uniform vec3 _LightFieldTexSize = vec3(1.0);
-out vec3 VoxelPosition;
-out vec3 WorldNormal;
-out vec2 Fabric;
-void main() {
-  vec3 local = (_LightFieldWorldToLocal * vec4(position, 1.0)).xyz;
-  VoxelPosition = (local * 0.5 + 0.5) * _LightFieldTexSize;
-  WorldNormal = normal;
-  Fabric = uv;
-  gl_Position = vec4(0.0, 0.0, 0.0, 1.0);
-}
+#define VOXEL_RES _LightFieldTexSize
+#include "ClothVoxelVertex"
       ]]></Vertex>
       <Fragment><![CDATA[
 #version 430 core
@@ -161,7 +176,9 @@ void main() {
   // below 1) and the normal; it lights the cloth's front, the side the fresh
   // curtain turns to the street.
   vec3 albedo = clamp(FabricAlbedo(UV), 0.0, 0.98);
-  imageStore(_MaterialImage, v, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(normalize(Normal), 0.0)), 0u, 0u));
+  if (voxelWinner(v, voxelRank(false))) {
+    imageStore(_MaterialImage, v, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(normalize(Normal), 0.0)), 0u, 0u));
+  }
   imageStore(_RayTexImageAlpM2, v, vec4(1.0));
   imageStore(_RayTexImageAlpM3, v >> 1, vec4(1.0));
   imageStore(_RayTexImageAlpM4, v >> 2, vec4(1.0));
@@ -181,21 +198,9 @@ uniform vec3 _LightFieldTexSize = vec3(1.0);
     <Pass Name="VoxelizeDetail">
       <Vertex><![CDATA[
 #version 430 core
-in vec3 position;
-in vec3 normal;
-in vec2 uv;
-uniform mat4 _LightFieldWorldToLocal = mat4(1.0);
 uniform vec3 _LightFieldDistTexSize = vec3(1.0);
-out vec3 VoxelPosition;
-out vec3 WorldNormal;
-out vec2 Fabric;
-void main() {
-  vec3 local = (_LightFieldWorldToLocal * vec4(position, 1.0)).xyz;
-  VoxelPosition = (local * 0.5 + 0.5) * _LightFieldDistTexSize;
-  WorldNormal = normal;
-  Fabric = uv;
-  gl_Position = vec4(0.0, 0.0, 0.0, 1.0);
-}
+#define VOXEL_RES _LightFieldDistTexSize
+#include "ClothVoxelVertex"
       ]]></Vertex>
       <Fragment><![CDATA[
 #version 430 core

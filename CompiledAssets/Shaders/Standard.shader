@@ -14,6 +14,8 @@
     Depth     depth only
     LightmapGI           the surface seen from above over the light field's
                          box, albedo x sky
+    VoxelizeRank         image atomics: the rank of the last surface drawn
+                         into each voxel (VoxelRaytracing/VoxelStore)
     VoxelizeMidAndColor  image stores: albedo, normal, emission and occupancy
                          of the light field
     VoxelizeDetail       image stores: occupancy at twice the resolution
@@ -240,6 +242,39 @@ void main() {
 }
       ]]></Fragment>
     </Pass>
+    <Pass Name="VoxelizeRank">
+      <Vertex><![CDATA[
+#version 430 core
+uniform vec3 _LightFieldTexSize = vec3(1.0);
+#define VOXEL_RES _LightFieldTexSize
+#include "VoxelRaytracing/VoxelizeVertex"
+      ]]></Vertex>
+      <Fragment><![CDATA[
+#version 430 core
+in vec3 Normal;
+layout(r32ui) uniform uimage3D _RankImage;
+#include "VoxelRaytracing/VoxelizeSurface"
+#include "VoxelRaytracing/VoxelizeColour"
+void main() {
+  int count;
+  vec3 at;
+  ivec3 first = surfaceVoxels(voxelNormal(normalize(Normal)), count, at);
+  uint rank = voxelRank(emitting(emission()));
+  for (int i = 0; i < count; ++i) {
+    ivec3 v = first;
+    v[DepthAxis] += i;
+    ivec3 t;
+    if (voxelTexel(v, 1, ivec3(_LightFieldTexSize), t)) imageAtomicMax(_RankImage, t, rank);
+  }
+}
+      ]]></Fragment>
+      <Geometry><![CDATA[
+#version 430 core
+uniform vec3 _LightFieldTexSize = vec3(1.0);
+#define VOXEL_RES _LightFieldTexSize
+#include "VoxelRaytracing/VoxelizeGeometry"
+      ]]></Geometry>
+    </Pass>
     <Pass Name="VoxelizeMidAndColor">
       <Vertex><![CDATA[
 #version 430 core
@@ -251,11 +286,7 @@ uniform vec3 _LightFieldTexSize = vec3(1.0);
 #version 430 core
 in vec3 Normal;
 in vec2 UV;
-uniform vec3 _LightFieldTexSize = vec3(1.0);
-uniform mat4 _LightFieldLocalToWorld = mat4(1.0);
 uniform vec3 Color = vec3(0.8);
-uniform vec3 EmissionColor = vec3(0.0);
-uniform float Strength = 0.0;
 uniform float _AreaSampled = 0.0;
 uniform sampler2D AlbedoMap;
 layout(rg32ui) writeonly uniform uimage3D _MaterialImage;
@@ -267,17 +298,17 @@ layout(r8) writeonly uniform image3D _RayTexImageAlpM5;
 layout(r8) writeonly uniform image3D _RayTexImageAlpM6;
 layout(r32ui) uniform uimage3D _FacingImage;
 #include "VoxelRaytracing/VoxelizeSurface"
+#include "VoxelRaytracing/VoxelizeColour"
 void main() {
   // What the light injection needs, not a lit colour: the surface's albedo,
   // its normal and what it emits. Albedo stays below 1 so that light
   // bounced between surfaces dies out.
   vec3 albedo = clamp(Color * texture(AlbedoMap, UV).rgb, 0.0, 0.98);
   vec3 n = normalize(Normal);
-  vec3 nv = normalize((transpose(mat3(_LightFieldLocalToWorld)) * n) * 2.0 / _LightFieldTexSize);
-  // Only emitters write there, so a lamp's cage in the bulb's voxel cannot
-  // put the bulb out. Alpha 1: an area light samples this emitter.
-  vec3 emitted = max(EmissionColor * Strength, vec3(0.0));
-  bool emits = Strength > 0.0 && max(emitted.r, max(emitted.g, emitted.b)) > 0.0;
+  vec3 nv = voxelNormal(n);
+  vec3 emitted = emission();
+  bool emits = emitting(emitted);
+  uint rank = voxelRank(emits);
   int count;
   vec3 at;
   ivec3 first = surfaceVoxels(nv, count, at);
@@ -291,8 +322,11 @@ void main() {
     // tell the side of the surface they are on instead of the whole voxel
     // blocking.
     float offset = clamp(dot(at - (vec3(v) + 0.5), nv) / 0.87, -1.0, 1.0);
-    imageStore(_MaterialImage, t, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(n, offset)), 0u, 0u));
-    if (emits) imageStore(_EmissionImage, t, vec4(emitted, _AreaSampled > 0.5 ? 1.0 : 2.0));
+    if (voxelWinner(t, rank)) {
+      imageStore(_MaterialImage, t, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(n, offset)), 0u, 0u));
+      // Alpha 1: an area light samples this emitter.
+      if (emits) imageStore(_EmissionImage, t, vec4(emitted, _AreaSampled > 0.5 ? 1.0 : 2.0));
+    }
     // Occupancy mips: level 1 of the skip volume has the field's resolution.
     imageStore(_RayTexImageAlpM2, t, vec4(1.0));
     imageStore(_RayTexImageAlpM3, t >> 1, vec4(1.0));
@@ -350,6 +384,7 @@ void main() {
 #version 430 core
 uniform vec3 _LightFieldDistTexSize = vec3(1.0);
 #define VOXEL_RES _LightFieldDistTexSize
+#define VOXEL_SCALE 2.0
 #include "VoxelRaytracing/VoxelizeGeometry"
       ]]></Geometry>
     </Pass>

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <set>
 #include <utility>
 #include <string>
@@ -538,6 +539,63 @@ TEST_F(RenderFrame, StillThingsAreVoxelisedOnceAndMovingOnesOnTopMatchAWholeRevo
   EXPECT_EQ(voxelisedFrames(), before);
   frameWithMoverAt(-3.0f);
   EXPECT_EQ(occupiedAbove(4), 0) << "nothing stays where the cube was";
+}
+
+TEST_F(RenderFrame, VoxelsSharedBySurfacesHoldTheSameMaterialAtEveryVoxelisation) {
+  // Cubes of two materials turned every way and overlapping, in a field
+  // wide enough that its voxelisation is rasterised in several tiles,
+  // which a driver's threads take in any order.
+  LightField* l = ComponentHandler<LightField>::Get(field);
+  l->Resolution = glm::vec3(128.0f, 128.0f, 16.0f);
+  const Resource<Material> other = Resources<Material>::Get("Plaster");
+  ASSERT_TRUE(other);
+  std::vector<glm::mat4> places;
+  std::mt19937 random(11);
+  std::uniform_real_distribution<float> across(-5.0f, 5.0f), turn(0.0f, 6.2832f);
+  for (int i = 0; i < 240; ++i) {
+    const glm::vec3 axis = glm::normalize(glm::vec3(across(random), across(random), across(random)) + 1e-3f);
+    places.push_back(glm::translate(glm::mat4(1.0f), glm::vec3(across(random), across(random), 0.2f * across(random))) *
+                     glm::rotate(glm::mat4(1.0f), turn(random), axis) * glm::scale(glm::mat4(1.0f), glm::vec3(0.6f)));
+  }
+  auto voxelise = [&] {
+    DrawSystem::ClearCache();
+    for (size_t i = 0; i < places.size(); ++i) {
+      DrawSystem::QueueDraw(cube, -1, places[i], places[i], i % 2 == 0 ? material : other, {}, true, true);
+    }
+    l->State.VoxelsValid = false;
+    RenderSystem::RenderFrame(nullptr);
+    glFinish();
+    return KestorTest::ReadTexels(*l->MaterialVolume, GL_RG_INTEGER, GL_UNSIGNED_INT, 128 * 128 * 16 * 8);
+  };
+  const std::vector<uint8_t> first = voxelise();
+  for (int run = 0; run < 3; ++run) EXPECT_TRUE(voxelise() == first) << "voxelisation " << run + 2;
+}
+
+TEST_F(RenderFrame, OfSurfacesSharingVoxelsAnEmitterOrElseTheOneDrawnLastKeepsThem) {
+  // The same cube twice, so that every voxel is shared: the volumes hold
+  // what the winner alone would leave.
+  LightField* l = ComponentHandler<LightField>::Get(field);
+  const Resource<Material> plaster = Resources<Material>::Get("Plaster"), bulb = Resources<Material>::Get("Light1");
+  ASSERT_TRUE(plaster && bulb);
+  auto voxelise = [&](std::vector<Resource<Material>> drawn) {
+    DrawSystem::ClearCache();
+    const glm::mat4 m = glm::scale(glm::mat4(1.0f), glm::vec3(1.5f));
+    for (const Resource<Material>& each : drawn) DrawSystem::QueueDraw(cube, -1, m, m, each, {}, true, true);
+    l->State.VoxelsValid = false;
+    RenderSystem::RenderFrame(nullptr);
+    glFinish();
+    std::vector<uint8_t> held = KestorTest::ReadTexels(*l->MaterialVolume, GL_RG_INTEGER, GL_UNSIGNED_INT, 512 * 8);
+    const std::vector<uint8_t> light = KestorTest::ReadTexels(*l->EmissionVolume, GL_RGBA, GL_HALF_FLOAT, 512 * 8);
+    held.insert(held.end(), light.begin(), light.end());
+    return held;
+  };
+  const struct {
+    std::vector<Resource<Material>> Drawn;
+    Resource<Material> Keeps;
+  } cases[] = {{{material, plaster}, plaster}, {{plaster, material}, material}, {{bulb, plaster}, bulb}, {{plaster, bulb}, bulb}};
+  for (const auto& c : cases) {
+    EXPECT_TRUE(voxelise(c.Drawn) == voxelise({c.Keeps})) << c.Drawn[0].Name() << " then " << c.Drawn[1].Name();
+  }
 }
 
 TEST_F(RenderFrame, TheLightingWritesEveryPixelOfASizeNotAMultipleOfTwenty) {

@@ -144,6 +144,7 @@ void MakeCascadeVolumes(const PassTable& table, Thing thing, LightField& l) {
             << l.VoxelSize << " m, " << bytes / levels << " bytes a level" << std::endl;
   l.State.Levels = std::make_shared<CascadeRecord>();
   l.State.VoxelsValid = false;
+  l.State.NextRank = 0;
 }
 
 // The first time a field is met: its volumes at the resolution the driver
@@ -167,6 +168,7 @@ void MakeVolumes(const PassTable& table, Thing thing, LightField& l) {
   ReportFieldMemory(table, "LightField of Thing " + std::to_string(thing.ID), l);
   OpenSunBorder(l.SunVolume);
   l.State.VoxelsValid = false;
+  l.State.NextRank = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -365,7 +367,7 @@ void NoteSceneChanges(FrameInputs& frame, FieldFrame& f) {
 
 // The curtain's particles as points, into the voxel pass that is open.
 void DrawCurtainPoints(FieldFrame& f, const char* pass, std::vector<UniformBuffer*> list,
-                       void (*bind)(unsigned, LightField&)) {
+                       const std::function<void(unsigned, LightField&)>& bind) {
   Resource<Mesh>* curtain = CurtainSurface();
   if (curtain == nullptr || !RenderSystem::particlesRender) return;
   glEnable(GL_PROGRAM_POINT_SIZE);
@@ -401,14 +403,47 @@ void CloseVoxelPass() {
   SaneGL::StatePop();
 }
 
-// The voxelised entries `pick` chooses (and the curtain) into the material
-// volumes and the occupancy mips.
-void DrawColour(PassContext& ctx, const Pick& pick, bool withCurtain) {
+// The ranks a draw of `mesh` takes: one per triangle (per corner for the
+// curtain's points), whatever part of it the entry draws.
+std::uint32_t RanksOf(const Resource<Mesh>& mesh, bool points) {
+  const Mesh* m = mesh.Object();
+  const size_t indices = m != nullptr ? m->Faces.size() : 0;
+  return static_cast<std::uint32_t>(points ? indices : indices / 3) + 1u;
+}
+// Ranks count up to this; the shaders keep the top bit for emitters.
+constexpr std::uint64_t RankLimit = 0x7fffffffull;
+
+// The rank of the first triangle the draws of this round take, moved on
+// past them; where the count would run out the rank volume is emptied and
+// it starts again.
+std::uint32_t TakeRanks(FieldFrame& f, std::uint64_t needed) {
+  LightFieldState& s = f.First->State;
+  if (s.NextRank == 0 || s.NextRank + needed >= RankLimit) {
+    ClearIntegerVolume(f.First->RankVolume);
+    s.NextRank = 1;
+  }
+  const std::uint32_t first = s.NextRank;
+  s.NextRank += static_cast<std::uint32_t>(needed);
+  return first;
+}
+
+// One round of the colour voxelisation (VoxelRaytracing/VoxelStore): the
+// ranks alone, or the material where a fragment's rank won.
+void DrawColourRound(PassContext& ctx, const Pick& pick, bool withCurtain, bool ranking, std::uint32_t rank) {
   FieldFrame& f = *ctx.Field;
   FrameInputs& in = ctx.Frame;
-  OpenVoxelPass(VoxelFace(f, f.L->VolumeBack, 1), std::min(f.MaxSamples, 16));
-  f.Voxel.SetTexture("_RayTex", f.First->VolumeBack);
-  f.Voxel.CalculateHash();
+  const char* pass = ranking ? "VoxelizeRank" : "VoxelizeMidAndColor";
+  auto bind = [&](std::uint32_t first) {
+    const unsigned program = CurrentProgram();
+    if (program == 0) return;
+    if (ranking) {
+      BindImage(program, "_RankImage", 0, f.First->RankVolume, 0, GL_R32UI, GL_READ_WRITE);
+    } else {
+      BindColourImages(program, *f.First);
+    }
+    glProgramUniform1ui(program, glGetUniformLocation(program, "_VoxelRank"), first);
+    Debug::_CheckGLError("RELEASE", __LINE__);
+  };
   for (size_t i = 0; i < in.Queue.size(); ++i) {
     DrawEntry& e = in.Queue[i];
     if (!std::get<8>(e) || !std::get<4>(e) || !pick(i)) continue;
@@ -419,13 +454,38 @@ void DrawColour(PassContext& ctx, const Pick& pick, bool withCurtain) {
     std::vector<UniformBuffer*> list = {&in.Time, &f.VoxelView, &f.Voxel, &draw, &std::get<6>(e)};
     if (std::get<5>(e) != nullptr) list.push_back(std::get<5>(e));
     list.push_back(&in.IS);
-    std::get<4>(e)->Use("VoxelizeMidAndColor", &list);
+    std::get<4>(e)->Use(pass, &list);
     SaneGL::StateSync();
-    if (unsigned program = CurrentProgram()) BindColourImages(program, *f.First);
+    bind(rank);
+    rank += RanksOf(std::get<0>(e), false);
     Draw::DrawMesh(std::get<0>(e), std::get<2>(e), std::get<1>(e));
-    f.L->State.VoxelisedEntries += 1;
+    if (!ranking) f.L->State.VoxelisedEntries += 1;
   }
-  if (withCurtain) DrawCurtainPoints(f, "VoxelizeMidAndColor", {&in.Time, &f.VoxelView, &f.Voxel, &in.IS}, &BindColourImages);
+  if (!withCurtain) return;
+  DrawCurtainPoints(f, pass, {&in.Time, &f.VoxelView, &f.Voxel, &in.IS}, [&](unsigned, LightField&) { bind(rank); });
+}
+
+// The voxelised entries `pick` chooses (and the curtain) into the material
+// volumes and the occupancy mips, in two rounds: the first ranks the
+// surfaces in each voxel, the second writes.
+void DrawColour(PassContext& ctx, const Pick& pick, bool withCurtain) {
+  FieldFrame& f = *ctx.Field;
+  FrameInputs& in = ctx.Frame;
+  std::uint64_t needed = 1;
+  for (size_t i = 0; i < in.Queue.size(); ++i) {
+    if (std::get<8>(in.Queue[i]) && std::get<4>(in.Queue[i]) && pick(i)) needed += RanksOf(std::get<0>(in.Queue[i]), false);
+  }
+  Resource<Mesh>* curtain = withCurtain ? CurtainSurface() : nullptr;
+  if (curtain != nullptr) needed += RanksOf(*curtain, true);
+  const std::uint32_t rank = TakeRanks(f, needed);
+  OpenVoxelPass(VoxelFace(f, f.L->VolumeBack, 1), std::min(f.MaxSamples, 16));
+  f.Voxel.SetTexture("_RayTex", f.First->VolumeBack);
+  f.Voxel.SetTexture("_VoxelRanks", f.First->RankVolume);
+  f.Voxel.CalculateHash();
+  DrawColourRound(ctx, pick, withCurtain, true, rank);
+  glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_TEXTURE_FETCH_BARRIER_BIT);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+  DrawColourRound(ctx, pick, withCurtain, false, rank);
   CloseVoxelPass();
 }
 

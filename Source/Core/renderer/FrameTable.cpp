@@ -115,6 +115,7 @@ std::vector<ResourceSpec> Resources() {
       ForField("Distance", F::R8UI, &L::DistanceVolume),
       ForField("Material", F::RG32UI, &L::MaterialVolume),
       ForField("Facing", F::R32UI, &L::FacingVolume),
+      ForField("SurfaceRank", F::R32UI, &L::RankVolume),
       ForField("Emission", F::RGBA16F, &L::EmissionVolume),
       ClearedWhenMade(ForField("Irradiance", F::RGBA16F, &L::IrradianceVolume, &L::IrradianceBack)),
       ClearedWhenMade(ForField("FilteredIrradiance", F::RGBA16F, &L::IrradianceFiltered)),
@@ -169,7 +170,7 @@ std::vector<std::string> Join(std::vector<std::string> a, Lists... rest) {
 
 std::vector<PassSpec> FieldPasses() {
   const RunsFor f = RunsFor::EachField;
-  const std::vector<std::string> still = {"Material", "Emission", "Occupancy", "Facing"};
+  const std::vector<std::string> still = {"Material", "Emission", "Occupancy", "Facing", "SurfaceRank"};
   return {
       PassSpec("Voxels", f, PassKind::Draw, &DrawStillVoxels)
           .Reading({"Scene"})
