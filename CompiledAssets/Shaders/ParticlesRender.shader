@@ -9,8 +9,8 @@
     Deferred  0: normal facing the eye packed into 0..1, roughness in alpha
               1: screen motion  2: albedo  3: distance from the camera
     Forward   0: lit colour                1: screen motion
-    VoxelizeRank         image atomics: the rank of the last point drawn
-                         into each voxel (VoxelRaytracing/VoxelStore)
+    VoxelizeRank         image atomics: the rank of the surface that keeps
+                         each voxel (VoxelRaytracing/VoxelStore)
     VoxelizeMidAndColor  image stores: material (albedo, normal) + occupancy
                          of the light field
     VoxelizeDetail       image stores: occupancy at twice the resolution

@@ -14,8 +14,8 @@
     Depth     depth only
     LightmapGI           the surface seen from above over the light field's
                          box, albedo x sky
-    VoxelizeRank         image atomics: the rank of the last surface drawn
-                         into each voxel (VoxelRaytracing/VoxelStore)
+    VoxelizeRank         image atomics: the rank of the surface that keeps
+                         each voxel (VoxelRaytracing/VoxelStore)
     VoxelizeMidAndColor  image stores: albedo, normal, emission and occupancy
                          of the light field
     VoxelizeDetail       image stores: occupancy at twice the resolution

@@ -592,7 +592,10 @@ TEST_F(RenderFrame, OfSurfacesSharingVoxelsAnEmitterOrElseTheOneDrawnLastKeepsTh
   const struct {
     std::vector<Resource<Material>> Drawn;
     Resource<Material> Keeps;
-  } cases[] = {{{material, plaster}, plaster}, {{plaster, material}, material}, {{bulb, plaster}, bulb}, {{plaster, bulb}, bulb}};
+  } cases[] = {{{material, plaster}, plaster},
+               {{plaster, material}, material},
+               {{bulb, plaster}, bulb},
+               {{plaster, bulb}, bulb}};
   for (const auto& c : cases) {
     EXPECT_TRUE(voxelise(c.Drawn) == voxelise({c.Keeps})) << c.Drawn[0].Name() << " then " << c.Drawn[1].Name();
   }

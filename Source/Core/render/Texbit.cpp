@@ -289,12 +289,14 @@ void Texbit::UploadDataFoReal(unsigned type, unsigned format, unsigned internalF
   }
 
   if (!StorageMade) {
-    // Storage always holds the whole mip chain, so switching Mipmaps on later
-    // needs no new storage.
+    // A picture's storage holds the whole mip chain, so switching Mipmaps on
+    // later needs no new storage. A volume made without mipmaps (the light
+    // field's, which never filter down) holds its one level: the chain was
+    // an eighth more of its memory, for nothing.
     if (target == GL_TEXTURE_3D) {
       const int largest = std::max({Width, Height, Depth});
       std::cout << "MipmapLevels3D" << std::log2(static_cast<double>(largest)) + 1 << std::endl;
-      glTexStorage3D(GL_TEXTURE_3D, FullMipLevels(largest), internalFormat, Width, Height, Depth);
+      glTexStorage3D(GL_TEXTURE_3D, StorageLevels(), internalFormat, Width, Height, Depth);
       CHECK_GL();
     } else if (target == GL_TEXTURE_2D_MULTISAMPLE) {
       glTexStorage2DMultisample(GL_TEXTURE_2D_MULTISAMPLE, Samples, internalFormat, Width, Height,
@@ -311,9 +313,7 @@ void Texbit::UploadDataFoReal(unsigned type, unsigned format, unsigned internalF
     // would show it, and differently in every run. Zeros read as "nothing
     // yet" everywhere.
     if (Data == nullptr && PixelBuffer == nullptr && target != GL_TEXTURE_2D_MULTISAMPLE && GLEW_ARB_clear_texture) {
-      const int levels = target == GL_TEXTURE_3D ? FullMipLevels(std::max({Width, Height, Depth}))
-                                                 : FullMipLevels(std::max(Width, Height));
-      for (int level = 0; level < levels; ++level) {
+      for (int level = 0; level < StorageLevels(); ++level) {
         glClearTexImage(ID, level, format, type, nullptr);
         CHECK_GL();
       }
@@ -349,6 +349,11 @@ void Texbit::UploadDataFoReal(unsigned type, unsigned format, unsigned internalF
     glGenerateMipmap(target);
     CHECK_GL();
   }
+}
+
+int Texbit::StorageLevels() const {
+  if (Target() != GL_TEXTURE_3D) return FullMipLevels(std::max(Width, Height));
+  return Mipmaps ? FullMipLevels(std::max({Width, Height, Depth})) : 1;
 }
 
 void Texbit::GenerateMipmaps() {

@@ -102,6 +102,8 @@ class Texbit {
 
   // GL_TEXTURE_2D_MULTISAMPLE, GL_TEXTURE_3D or GL_TEXTURE_2D, from the fields.
   unsigned Target() const;
+  // The mip levels its storage holds.
+  int StorageLevels() const;
 
   int32_t FilterMode = 1;  // 1 or 2: linear; anything else: nearest
   int32_t WrapMode = 1;    // 1: clamp to edge; anything else: repeat

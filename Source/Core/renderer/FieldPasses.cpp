@@ -427,6 +427,11 @@ std::uint32_t TakeRanks(FieldFrame& f, std::uint64_t needed) {
   return first;
 }
 
+// Whether the colour voxelisation draws entry `i` of the queue.
+bool DrawsColour(const std::vector<DrawEntry>& queue, size_t i, const Pick& pick) {
+  return std::get<8>(queue[i]) && std::get<4>(queue[i]) && pick(i);
+}
+
 // One round of the colour voxelisation (VoxelRaytracing/VoxelStore): the
 // ranks alone, or the material where a fragment's rank won.
 void DrawColourRound(PassContext& ctx, const Pick& pick, bool withCurtain, bool ranking, std::uint32_t rank) {
@@ -445,8 +450,8 @@ void DrawColourRound(PassContext& ctx, const Pick& pick, bool withCurtain, bool 
     Debug::_CheckGLError("RELEASE", __LINE__);
   };
   for (size_t i = 0; i < in.Queue.size(); ++i) {
+    if (!DrawsColour(in.Queue, i, pick)) continue;
     DrawEntry& e = in.Queue[i];
-    if (!std::get<8>(e) || !std::get<4>(e) || !pick(i)) continue;
     std::get<6>(e).CalculateHash();
     UniformBuffer draw;
     draw.SetMatrix4("_LocalToWorld_Past", std::get<3>(e));
@@ -473,7 +478,7 @@ void DrawColour(PassContext& ctx, const Pick& pick, bool withCurtain) {
   FrameInputs& in = ctx.Frame;
   std::uint64_t needed = 1;
   for (size_t i = 0; i < in.Queue.size(); ++i) {
-    if (std::get<8>(in.Queue[i]) && std::get<4>(in.Queue[i]) && pick(i)) needed += RanksOf(std::get<0>(in.Queue[i]), false);
+    if (DrawsColour(in.Queue, i, pick)) needed += RanksOf(std::get<0>(in.Queue[i]), false);
   }
   Resource<Mesh>* curtain = withCurtain ? CurtainSurface() : nullptr;
   if (curtain != nullptr) needed += RanksOf(*curtain, true);

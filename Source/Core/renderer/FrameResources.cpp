@@ -187,9 +187,9 @@ long long FieldVolumeBytes(const PassTable& table, glm::ivec3 voxels, bool casca
     if (r.Life != Lifetime::Field || (cascaded && r.OneGridOnly)) continue;
     glm::ivec3 size = ResourceSize(r, TargetSizes(), voxels);
     long long bytes = 0;
-    // Every level down to one texel: a texture's storage always holds its
-    // whole chain, mipmapped or not.
-    for (int k = 0; k < 16 && size.x > 0; ++k) {
+    // Every level down to one texel for a mipmapped volume (Texbit's
+    // storage), the first alone for the rest.
+    for (int k = 0; k < (r.Mipmaps ? 16 : 1) && size.x > 0; ++k) {
       bytes += static_cast<long long>(size.x) * size.y * size.z * TexelBytes(r.Format);
       if (glm::all(glm::equal(size, glm::ivec3(1)))) break;
       size = glm::max(size / 2, glm::ivec3(1));
