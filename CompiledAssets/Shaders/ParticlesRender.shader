@@ -137,7 +137,7 @@ layout(r32ui) uniform uimage3D _RankImage;
 #include "VoxelRaytracing/VoxelStore"
 void main() {
   ivec3 v;
-  if (voxelTexel(Voxel, 1, ivec3(_LightFieldTexSize), v)) imageAtomicMax(_RankImage, v, voxelRank(false));
+  if (voxelTexel(Voxel, 1, ivec3(_LightFieldTexSize), v)) imageAtomicMax(_RankImage, v, voxelRank(false, 0.0));
 }
       ]]></Fragment>
       <Geometry><![CDATA[
@@ -176,7 +176,7 @@ void main() {
   // below 1) and the normal; it lights the cloth's front, the side the fresh
   // curtain turns to the street.
   vec3 albedo = clamp(FabricAlbedo(UV), 0.0, 0.98);
-  if (voxelWinner(v, voxelRank(false))) {
+  if (voxelWinner(v, voxelRank(false, 0.0))) {
     imageStore(_MaterialImage, v, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(normalize(Normal), 0.0)), 0u, 0u));
   }
   imageStore(_RayTexImageAlpM2, v, vec4(1.0));

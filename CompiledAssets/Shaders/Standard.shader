@@ -256,15 +256,16 @@ layout(r32ui) uniform uimage3D _RankImage;
 #include "VoxelRaytracing/VoxelizeSurface"
 #include "VoxelRaytracing/VoxelizeColour"
 void main() {
+  vec3 nv = voxelNormal(normalize(Normal));
+  bool emits = emitting(emission());
   int count;
   vec3 at;
-  ivec3 first = surfaceVoxels(voxelNormal(normalize(Normal)), count, at);
-  uint rank = voxelRank(emitting(emission()));
+  ivec3 first = surfaceVoxels(nv, count, at);
   for (int i = 0; i < count; ++i) {
     ivec3 v = first;
     v[DepthAxis] += i;
     ivec3 t;
-    if (voxelTexel(v, 1, ivec3(_LightFieldTexSize), t)) imageAtomicMax(_RankImage, t, rank);
+    if (voxelTexel(v, 1, ivec3(_LightFieldTexSize), t)) imageAtomicMax(_RankImage, t, voxelRank(emits, voxelOffset(at, v, nv)));
   }
 }
       ]]></Fragment>
@@ -308,7 +309,6 @@ void main() {
   vec3 nv = voxelNormal(n);
   vec3 emitted = emission();
   bool emits = emitting(emitted);
-  uint rank = voxelRank(emits);
   int count;
   vec3 at;
   ivec3 first = surfaceVoxels(nv, count, at);
@@ -317,12 +317,8 @@ void main() {
     v[DepthAxis] += i;
     ivec3 t;
     if (!voxelTexel(v, 1, ivec3(_LightFieldTexSize), t)) continue;
-    // Where the surface passes through the voxel: its distance from the
-    // voxel's centre along the normal (in voxel space), so that rays can
-    // tell the side of the surface they are on instead of the whole voxel
-    // blocking.
-    float offset = clamp(dot(at - (vec3(v) + 0.5), nv) / 0.87, -1.0, 1.0);
-    if (voxelWinner(t, rank)) {
+    float offset = voxelOffset(at, v, nv);
+    if (voxelWinner(t, voxelRank(emits, offset))) {
       imageStore(_MaterialImage, t, uvec4(packUnorm4x8(vec4(albedo, 1.0)), packSnorm4x8(vec4(n, offset)), 0u, 0u));
       // Alpha 1: an area light samples this emitter.
       if (emits) imageStore(_EmissionImage, t, vec4(emitted, _AreaSampled > 0.5 ? 1.0 : 2.0));

@@ -196,9 +196,11 @@ LevelRender::~LevelRender() {
         m->Materials.clear();
       }
       ComponentHandler<MeshRenderer>::HereItsBunk(named.second);
-      // A field or sky left behind would light the next level rendered.
+      // A field, sky or area light left behind would light the next level
+      // rendered.
       ComponentHandler<LightField>::HereItsBunk(named.second);
       ComponentHandler<Sky>::HereItsBunk(named.second);
+      ComponentHandler<ISArea>::HereItsBunk(named.second);
     }
   }
   held->levels.clear();

@@ -144,7 +144,6 @@ void MakeCascadeVolumes(const PassTable& table, Thing thing, LightField& l) {
             << l.VoxelSize << " m, " << bytes / levels << " bytes a level" << std::endl;
   l.State.Levels = std::make_shared<CascadeRecord>();
   l.State.VoxelsValid = false;
-  l.State.NextRank = 0;
 }
 
 // The first time a field is met: its volumes at the resolution the driver
@@ -168,7 +167,6 @@ void MakeVolumes(const PassTable& table, Thing thing, LightField& l) {
   ReportFieldMemory(table, "LightField of Thing " + std::to_string(thing.ID), l);
   OpenSunBorder(l.SunVolume);
   l.State.VoxelsValid = false;
-  l.State.NextRank = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -410,21 +408,27 @@ std::uint32_t RanksOf(const Resource<Mesh>& mesh, bool points) {
   const size_t indices = m != nullptr ? m->Faces.size() : 0;
   return static_cast<std::uint32_t>(points ? indices : indices / 3) + 1u;
 }
-// Ranks count up to this; the shaders keep the top bit for emitters.
-constexpr std::uint64_t RankLimit = 0x7fffffffull;
-
-// The rank of the first triangle the draws of this round take, moved on
-// past them; where the count would run out the rank volume is emptied and
-// it starts again.
-std::uint32_t TakeRanks(FieldFrame& f, std::uint64_t needed) {
-  LightFieldState& s = f.First->State;
-  if (s.NextRank == 0 || s.NextRank + needed >= RankLimit) {
-    ClearIntegerVolume(f.First->RankVolume);
-    s.NextRank = 1;
+// Empties texels `lo` to `hi` (exclusive) of the rank volume for a round
+// of the colour voxelisation (VoxelRaytracing/VoxelStore), or all of it
+// where the driver cannot clear a part.
+void ClearRanks(LightField& l, glm::ivec3 lo, glm::ivec3 hi) {
+  Texbit* ranks = l.RankVolume;
+  lo = glm::max(lo, glm::ivec3(0));
+  hi = glm::min(hi, glm::ivec3(ranks->Width, ranks->Height, ranks->Depth));
+  if (glm::any(glm::lessThanEqual(hi, lo))) return;
+  if (!GLEW_ARB_clear_texture) {
+    ClearIntegerVolume(ranks);
+    return;
   }
-  const std::uint32_t first = s.NextRank;
-  s.NextRank += static_cast<std::uint32_t>(needed);
-  return first;
+  // After the atomics of the last round.
+  glMemoryBarrier(GL_TEXTURE_UPDATE_BARRIER_BIT);
+  const GLuint zero = 0;
+  glClearTexSubImage(ranks->ID, 0, lo.x, lo.y, lo.z, hi.x - lo.x, hi.y - lo.y, hi.z - lo.z, GL_RED_INTEGER,
+                     GL_UNSIGNED_INT, &zero);
+  Debug::_CheckGLError("RELEASE", __LINE__);
+}
+void ClearAllRanks(LightField& l) {
+  ClearRanks(l, glm::ivec3(0), glm::ivec3(l.RankVolume->Width, l.RankVolume->Height, l.RankVolume->Depth));
 }
 
 // Whether the colour voxelisation draws entry `i` of the queue.
@@ -434,7 +438,7 @@ bool DrawsColour(const std::vector<DrawEntry>& queue, size_t i, const Pick& pick
 
 // One round of the colour voxelisation (VoxelRaytracing/VoxelStore): the
 // ranks alone, or the material where a fragment's rank won.
-void DrawColourRound(PassContext& ctx, const Pick& pick, bool withCurtain, bool ranking, std::uint32_t rank) {
+void DrawColourRound(PassContext& ctx, const Pick& pick, bool withCurtain, bool ranking) {
   FieldFrame& f = *ctx.Field;
   FrameInputs& in = ctx.Frame;
   const char* pass = ranking ? "VoxelizeRank" : "VoxelizeMidAndColor";
@@ -449,6 +453,7 @@ void DrawColourRound(PassContext& ctx, const Pick& pick, bool withCurtain, bool 
     glProgramUniform1ui(program, glGetUniformLocation(program, "_VoxelRank"), first);
     Debug::_CheckGLError("RELEASE", __LINE__);
   };
+  std::uint32_t rank = 1;
   for (size_t i = 0; i < in.Queue.size(); ++i) {
     if (!DrawsColour(in.Queue, i, pick)) continue;
     DrawEntry& e = in.Queue[i];
@@ -472,25 +477,18 @@ void DrawColourRound(PassContext& ctx, const Pick& pick, bool withCurtain, bool 
 
 // The voxelised entries `pick` chooses (and the curtain) into the material
 // volumes and the occupancy mips, in two rounds: the first ranks the
-// surfaces in each voxel, the second writes.
+// surfaces in each voxel, the second writes. The caller empties the ranks
+// where the entries draw.
 void DrawColour(PassContext& ctx, const Pick& pick, bool withCurtain) {
   FieldFrame& f = *ctx.Field;
-  FrameInputs& in = ctx.Frame;
-  std::uint64_t needed = 1;
-  for (size_t i = 0; i < in.Queue.size(); ++i) {
-    if (DrawsColour(in.Queue, i, pick)) needed += RanksOf(std::get<0>(in.Queue[i]), false);
-  }
-  Resource<Mesh>* curtain = withCurtain ? CurtainSurface() : nullptr;
-  if (curtain != nullptr) needed += RanksOf(*curtain, true);
-  const std::uint32_t rank = TakeRanks(f, needed);
   OpenVoxelPass(VoxelFace(f, f.L->VolumeBack, 1), std::min(f.MaxSamples, 16));
   f.Voxel.SetTexture("_RayTex", f.First->VolumeBack);
   f.Voxel.SetTexture("_VoxelRanks", f.First->RankVolume);
   f.Voxel.CalculateHash();
-  DrawColourRound(ctx, pick, withCurtain, true, rank);
+  DrawColourRound(ctx, pick, withCurtain, true);
   glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT | GL_TEXTURE_FETCH_BARRIER_BIT);
   Debug::_CheckGLError("RELEASE", __LINE__);
-  DrawColourRound(ctx, pick, withCurtain, false, rank);
+  DrawColourRound(ctx, pick, withCurtain, false);
   CloseVoxelPass();
 }
 
@@ -647,6 +645,7 @@ bool DrawStillVoxels(PassContext& ctx) {
   LightField& l = *ctx.Field->L;
   ClearIntegerVolume(l.MaterialVolume);
   ClearIntegerVolume(l.FacingVolume);
+  ClearAllRanks(*ctx.Field->First);
   ClearVolumeLevels(l.EmissionVolume, 1);
   if (ClearVoxels->value) ClearVolumeLevels(l.SkipVolume, RenderSystem::SkipLevels);
   DrawColour(ctx, Still(ctx.Field->Steps), false);
@@ -689,7 +688,13 @@ bool CopyVoxels(PassContext& ctx) {
 }
 
 bool DrawMovingVoxels(PassContext& ctx) {
-  DrawColour(ctx, Moving(ctx.Field->Steps), ctx.Field->Particles);
+  const VoxelSteps& v = ctx.Field->Steps;
+  if (v.MovingBounded) {
+    ClearRanks(*ctx.Field->First, v.MovingLo, v.MovingHi);
+  } else {
+    ClearAllRanks(*ctx.Field->First);
+  }
+  DrawColour(ctx, Moving(v), ctx.Field->Particles);
   return true;
 }
 
@@ -842,6 +847,10 @@ bool ClearLevelBox(PassContext& ctx, int k, const Cascade::Box& b) {
     BindImage(program, name.c_str(), 2 + m, l.SkipVolume, m, GL_R8);
   }
   dispatch(program);
+  for (const Cascade::Piece& p : Cascade::Pieces(b, f.Cascade.Voxels)) {
+    const glm::ivec3 first = p.Texel + glm::ivec3(0, 0, k * f.Cascade.Voxels.z);
+    ClearRanks(*f.First, first, first + p.Size);
+  }
   program = UseCompute(*work, "ClearLight", &list);
   if (program == 0) return false;
   BindImage(program, "_Radiance0", 0, l.Volume, 0, GL_RGBA16F);

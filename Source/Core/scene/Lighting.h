@@ -62,10 +62,6 @@ struct LightFieldState {
   // Entries drawn into the volumes in the last frame that updated them (the
   // curtain not counted).
   int VoxelisedEntries = 0;
-  // The rank the next voxelised triangle takes (VoxelRaytracing/VoxelStore);
-  // 0: the rank volume is to be cleared first (it was made, or the count
-  // ran out).
-  std::uint32_t NextRank = 0;
   // A cascaded field's record of where its levels lie and what they hold
   // (renderer/FrameContext.h); made by the renderer when it first meets it.
   std::shared_ptr<CascadeRecord> Levels;
@@ -141,7 +137,7 @@ class LightField : public Component {
   // (VoxelRaytracing/LightField lists the bits).
   Texbit* FacingVolume = nullptr;
   // The rank of the surface that keeps each voxel's material (R32UI, an
-  // atomic max by the voxelisation's first round).
+  // atomic max by the voxelisation's first round, emptied for each).
   Texbit* RankVolume = nullptr;
   // 1 where a voxel sees the sun, 0 where something is in the way (R8,
   // sampled linearly).
