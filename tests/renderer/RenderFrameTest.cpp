@@ -571,16 +571,16 @@ TEST_F(RenderFrame, VoxelsSharedBySurfacesHoldTheSameMaterialAtEveryVoxelisation
   for (int run = 0; run < 3; ++run) EXPECT_TRUE(voxelise() == first) << "voxelisation " << run + 2;
 }
 
-TEST_F(RenderFrame, OfSurfacesSharingVoxelsAnEmitterOrElseTheOneDrawnLastKeepsThem) {
-  // The same cube twice, so that every voxel is shared: the volumes hold
-  // what the winner alone would leave.
+TEST_F(RenderFrame, OfSurfacesSharingVoxelsAnEmitterThenTheNearestTheCentreThenTheLastDrawnKeepsThem) {
+  // Surfaces that share every voxel they touch: the volumes hold what the
+  // winner alone would leave, whichever is drawn first.
   LightField* l = ComponentHandler<LightField>::Get(field);
   const Resource<Material> plaster = Resources<Material>::Get("Plaster"), bulb = Resources<Material>::Get("Light1");
   ASSERT_TRUE(plaster && bulb);
-  auto voxelise = [&](std::vector<Resource<Material>> drawn) {
+  using Drawn = std::pair<Resource<Material>, glm::mat4>;
+  auto voxelise = [&](const std::vector<Drawn>& drawn) {
     DrawSystem::ClearCache();
-    const glm::mat4 m = glm::scale(glm::mat4(1.0f), glm::vec3(1.5f));
-    for (const Resource<Material>& each : drawn) DrawSystem::QueueDraw(cube, -1, m, m, each, {}, true, true);
+    for (const Drawn& d : drawn) DrawSystem::QueueDraw(cube, -1, d.second, d.second, d.first, {}, true, true);
     l->State.VoxelsValid = false;
     RenderSystem::RenderFrame(nullptr);
     glFinish();
@@ -589,16 +589,26 @@ TEST_F(RenderFrame, OfSurfacesSharingVoxelsAnEmitterOrElseTheOneDrawnLastKeepsTh
     held.insert(held.end(), light.begin(), light.end());
     return held;
   };
+  const glm::mat4 box = glm::scale(glm::mat4(1.0f), glm::vec3(1.5f));
+  // Two thin slabs in one layer of 1.5 m voxels: through the voxels'
+  // centres, and 0.6 m above them.
+  auto slab = [](float z) {
+    return glm::translate(glm::mat4(1.0f), glm::vec3(0.0f, 0.0f, z)) *
+           glm::scale(glm::mat4(1.0f), glm::vec3(1.5f, 1.5f, 0.005f));
+  };
+  const Drawn brick{material, box}, plastered{plaster, box}, lamp{bulb, box};
+  const Drawn centred{material, slab(0.75f)}, above{plaster, slab(1.35f)};
   const struct {
-    std::vector<Resource<Material>> Drawn;
-    Resource<Material> Keeps;
-  } cases[] = {{{material, plaster}, plaster},
-               {{plaster, material}, material},
-               {{bulb, plaster}, bulb},
-               {{plaster, bulb}, bulb}};
-  for (const auto& c : cases) {
-    EXPECT_TRUE(voxelise(c.Drawn) == voxelise({c.Keeps})) << c.Drawn[0].Name() << " then " << c.Drawn[1].Name();
-  }
+    const char* Name;
+    std::vector<Drawn> Order;
+    Drawn Keeps;
+  } cases[] = {{"brick, then plaster", {brick, plastered}, plastered},
+               {"plaster, then brick", {plastered, brick}, brick},
+               {"a lamp, then plaster", {lamp, plastered}, lamp},
+               {"plaster, then a lamp", {plastered, lamp}, lamp},
+               {"the slab through the centres first", {centred, above}, centred},
+               {"the slab through the centres last", {above, centred}, centred}};
+  for (const auto& c : cases) EXPECT_TRUE(voxelise(c.Order) == voxelise({c.Keeps})) << c.Name;
 }
 
 TEST_F(RenderFrame, TheLightingWritesEveryPixelOfASizeNotAMultipleOfTwenty) {
