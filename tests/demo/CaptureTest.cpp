@@ -204,28 +204,37 @@ TEST(Program, ALevelWithoutASkyHasTheOldDaylightUnlessSkyNoneSaysDark) {
 TEST(Program, AFixedStepAndACameraPathGiveTheSamePictureEveryRun) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
   KestorTest::TempDir dir;
-  // Down the lane past the curtain's rail, turning, then a cut back.
-  const std::string path = dir.Write("tour.txt",
-                                     "0  2.6 -5.2 1.2  -40 -11\n"
-                                     "3  0   -2   1.5   20  -5  60\n"
-                                     "3  2.6 -5.2 1.2  -40 -11\n");
-  LinearImage runs[2];
-  for (int i = 0; i < 2; ++i) {
-    const std::string pfm = dir.Path() + "/run" + std::to_string(i) + ".pfm";
-    ProgramRun run = RunProgram(dir, "--size 128x72 --frames 9 --hide-panel --fixed-step 0.5 --camera-path '" +
-                                         path + "' --capture-hdr '" + pfm + "'");
-    ASSERT_EQ(run.status, 0) << run.err;
-    std::string problem;
-    ASSERT_TRUE(FrameCapture::ReadPFM(pfm, runs[i], problem)) << problem;
+  const struct {
+    const char* Level;
+    const char* Path;
+  } cases[] = {
+      // Down the lane past the curtain's rail, turning, then a cut back.
+      {"StreetTest", "0  2.6 -5.2 1.2  -40 -11\n3  0   -2   1.5   20  -5  60\n3  2.6 -5.2 1.2  -40 -11\n"},
+      // Along the town's street, far enough that its light field's levels
+      // scroll and voxelise what comes into them.
+      {"Town", "0  1.2 33 1.7  180 -4\n4  1.2 13 1.7  180 -4\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.Write(std::string(c.Level) + ".txt", c.Path);
+    LinearImage runs[2];
+    for (int i = 0; i < 2; ++i) {
+      const std::string pfm = dir.Path() + "/" + c.Level + std::to_string(i) + ".pfm";
+      ProgramRun run = RunProgram(dir, std::string("--level ") + c.Level + " --size 128x72 --frames 9 --hide-panel " +
+                                           "--fixed-step 0.5 --camera-path '" + path + "' --capture-hdr '" + pfm + "'");
+      ASSERT_EQ(run.status, 0) << run.err;
+      std::string problem;
+      ASSERT_TRUE(FrameCapture::ReadPFM(pfm, runs[i], problem)) << problem;
+    }
+    ASSERT_EQ(runs[0].RGB.size(), runs[1].RGB.size());
+    double difference = 0.0, level = 0.0;
+    for (size_t k = 0; k < runs[0].RGB.size(); ++k) {
+      difference += std::pow(runs[0].RGB[k] - runs[1].RGB[k], 2.0);
+      level += std::pow(runs[0].RGB[k], 2.0);
+    }
+    ASSERT_GT(level, 0.0) << c.Level;
+    EXPECT_TRUE(runs[0].RGB == runs[1].RGB) << c.Level << ": RMS difference over RMS level "
+                                            << std::sqrt(difference / level);
   }
-  ASSERT_EQ(runs[0].RGB.size(), runs[1].RGB.size());
-  double difference = 0.0, level = 0.0;
-  for (size_t k = 0; k < runs[0].RGB.size(); ++k) {
-    difference += std::pow(runs[0].RGB[k] - runs[1].RGB[k], 2.0);
-    level += std::pow(runs[0].RGB[k], 2.0);
-  }
-  ASSERT_GT(level, 0.0);
-  EXPECT_LT(std::sqrt(difference / level), 1e-3) << "RMS difference over RMS level";
 }
 
 TEST(Program, TheSettsShowNoPeriodicPatternWhereTheyAreFarUnderTheLowSun) {
