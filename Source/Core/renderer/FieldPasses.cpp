@@ -457,6 +457,12 @@ void DrawColourRound(PassContext& ctx, const Pick& pick, bool withCurtain, bool 
   for (size_t i = 0; i < in.Queue.size(); ++i) {
     if (!DrawsColour(in.Queue, i, pick)) continue;
     DrawEntry& e = in.Queue[i];
+    // A shader without the ranking round writes its voxels as it will:
+    // the error shader would draw in its place, for nothing.
+    if (ranking && std::get<4>(e)->Passes.count(pass) == 0) {
+      rank += RanksOf(std::get<0>(e), false);
+      continue;
+    }
     std::get<6>(e).CalculateHash();
     UniformBuffer draw;
     draw.SetMatrix4("_LocalToWorld_Past", std::get<3>(e));
