@@ -464,10 +464,9 @@ void DrawColourRound(PassContext& ctx, const Pick& pick, bool withCurtain, bool 
       continue;
     }
     std::get<6>(e).CalculateHash();
-    UniformBuffer draw;
-    draw.SetMatrix4("_LocalToWorld_Past", std::get<3>(e));
-    draw.SetMatrix4("_WorldToLocal_Past", Draw::AffineInverse(std::get<3>(e)).WorldToLocal);
-    std::vector<UniformBuffer*> list = {&in.Time, &f.VoxelView, &f.Voxel, &draw, &std::get<6>(e)};
+    // No last frame's place: the voxel passes read none (an inverse a draw
+    // and a round, for nothing).
+    std::vector<UniformBuffer*> list = {&in.Time, &f.VoxelView, &f.Voxel, &std::get<6>(e)};
     if (std::get<5>(e) != nullptr) list.push_back(std::get<5>(e));
     list.push_back(&in.IS);
     std::get<4>(e)->Use(pass, &list);
