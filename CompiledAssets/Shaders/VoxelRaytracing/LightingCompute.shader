@@ -214,9 +214,11 @@ void main() {
 #version 430 core
 layout(local_size_x = 16, local_size_y = 25) in;
 layout(rgba16f) writeonly uniform image2D img_output;
-uniform sampler2D SparseLight;
-uniform sampler2D SparseReflection;
-uniform sampler2D SparsePlane;
+// The sparse pass's samples, one texel a block, read through images: a
+// software driver loads from an image for less than it fetches a texel.
+layout(rgba32f) readonly uniform image2D img_sparseLight;
+layout(rgba16f) readonly uniform image2D img_sparseReflection;
+layout(rgba8) readonly uniform image2D img_sparsePlane;
 layout(std430, binding = 1) buffer FallbackList {
   uvec3 FallbackGroups;
   uint FallbackCount;
@@ -265,7 +267,7 @@ vec3 showVoxels(vec3 view) {
 // cost a third of the sparse pass's savings. False where all four see the
 // sky (a thin pole against it).
 bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R, out SunSamples sun) {
-  ivec2 blocks = textureSize(SparseLight, 0);
+  ivec2 blocks = imageSize(img_sparseLight);
   ivec2 offset = sampleOffset();
   ivec2 first = (pixel - offset) >> 1;
   vec3 seen = s.World - _CameraPos;
@@ -277,8 +279,8 @@ bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R, out SunSamples
   float total = 0.0;
   for (int i = 0; i < 4; ++i) {
     ivec2 block = clamp(first + ivec2(i & 1, i >> 1), ivec2(0), blocks - 1);
-    vec4 light = texelFetch(SparseLight, block, 0);
-    vec4 plane = texelFetch(SparsePlane, block, 0);
+    vec4 light = imageLoad(img_sparseLight, block);
+    vec4 plane = imageLoad(img_sparsePlane, block);
     vec3 n = plane.xyz * 2.0 - 1.0;
     float off = (dot(n, seen) - light.w) * tolerance;
     float facing = max(dot(s.N, n), 0.0);
@@ -293,7 +295,7 @@ bool gatherSparse(ivec2 pixel, Surface s, out vec3 E, out vec3 R, out SunSamples
     float w = near.x * near.y * (match + 1e-3) * step(4.0 / 255.0, plane.a);
     addSunSample(sun, plane.a, match, w);
     E += light.rgb * w;
-    if (shiny) R += texelFetch(SparseReflection, block, 0).rgb * w;
+    if (shiny) R += imageLoad(img_sparseReflection, block).rgb * w;
     total += w;
   }
   if (total <= 0.0) return false;

@@ -155,17 +155,12 @@ void OpenScenePass(PassContext& ctx, const std::vector<RenderTexture*>& targets)
 // ---------------------------------------------------------------------------
 // Lighting inputs
 
-// The sparse pass's samples, one texel a 2 x 2 block, and whether the
-// lighting has them; without them every pixel works its own light out.
-UniformBuffer SparseInputs(const PassContext& ctx, bool ready) {
-  const CameraTargets& t = *ctx.Camera->Targets;
+// Whether the lighting has the sparse pass's samples (one texel a 2 x 2
+// block, bound as images); without them every pixel works its own light
+// out.
+UniformBuffer SparseInputs(bool ready) {
   UniformBuffer sparse;
   sparse.SetFloat("_SparseLight", ready ? 1.0f : 0.0f);
-  if (ready) {
-    sparse.SetTexture("SparseLight", t.SparseLight);
-    sparse.SetTexture("SparseReflection", t.SparseReflection);
-    sparse.SetTexture("SparsePlane", t.SparsePlane);
-  }
   sparse.CalculateHash();
   return sparse;
 }
@@ -448,7 +443,7 @@ bool DrawSunShadowMap(PassContext& ctx) {
 bool DispatchSparseLight(PassContext& ctx) {
   if (!RenderSystem::LightingStencil) return false;
   CameraTargets& t = *ctx.Camera->Targets;
-  UniformBuffer sparse = SparseInputs(ctx, true);
+  UniformBuffer sparse = SparseInputs(true);
   BufferList list = LightingList(ctx, sparse);
   const unsigned program = UseCompute(*RenderSystem::LightingStencil, "Sparse", &list);
   NoteProgramReads(ctx);
@@ -471,7 +466,7 @@ bool DispatchSparseLight(PassContext& ctx) {
   if (const unsigned reflection = UseCompute(*RenderSystem::LightingStencil, "Reflection", &list)) {
     BindImage(reflection, "img_reflection", 3, t.SparseReflection, 0, GL_RGBA16F);
     BindFieldImages(ctx, reflection);
-    DispatchIndirect(glossy.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT);
+    DispatchIndirect(glossy.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
   }
   // The samples in penumbrae, into the alpha of their planes.
   if (ReadsSunShadow(ctx)) {
@@ -493,7 +488,7 @@ bool DispatchLighting(PassContext& ctx) {
   RenderTextureGuy::UseTexDone();
   if (!RenderSystem::LightingStencil || !LightFieldReady(ctx)) return true;
   const bool sparseDone = ctx.Wrote("SparseLight");
-  UniformBuffer sparse = SparseInputs(ctx, sparseDone);
+  UniformBuffer sparse = SparseInputs(sparseDone);
   BufferList list = LightingList(ctx, sparse);
   const unsigned program = UseCompute(*RenderSystem::LightingStencil, "GlobalIllumination", &list);
   NoteProgramReads(ctx);
@@ -504,6 +499,12 @@ bool DispatchLighting(PassContext& ctx) {
   fallback.Reset(static_cast<size_t>(lit->Width) * lit->Height, 1);
   BindImage(program, "img_output", 0, lit, 0, GL_RGBA16F);
   BindFieldImages(ctx, program);
+  if (sparseDone) {
+    const CameraTargets& t = *ctx.Camera->Targets;
+    BindImage(program, "img_sparseLight", 3, t.SparseLight, 0, GL_RGBA32F, GL_READ_ONLY);
+    BindImage(program, "img_sparseReflection", 4, t.SparseReflection, 0, GL_RGBA16F, GL_READ_ONLY);
+    BindImage(program, "img_sparsePlane", 5, t.SparsePlane, 0, GL_RGBA8, GL_READ_ONLY);
+  }
   // Groups of 20 x 20 pixels, rounded up: the shader skips what lies
   // outside the image. The emission blends into the written image and
   // later passes sample it.
