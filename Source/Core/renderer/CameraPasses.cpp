@@ -182,11 +182,14 @@ BufferList SunList(PassContext& ctx) {
 bool ReadsSunShadow(const PassContext& ctx) { return ctx.Wrote("SunShadowMap"); }
 
 // The light field's volumes as the lighting programs read them: the
-// distances and occupancy as images, the area arrays as raw uploads.
+// distances, occupancy, material and indirect light as images, the area
+// arrays as raw uploads.
 void BindFieldImages(PassContext& ctx, unsigned program) {
   LightField* first = ctx.Frame.First;
   BindImage(program, "_LightFieldDistanceImage", 1, first->DistanceVolume, 0, GL_R8, GL_READ_ONLY);
   BindImage(program, "_LightFieldSkipImage", 2, first->SkipVolume, 0, GL_R8, GL_READ_ONLY);
+  BindImage(program, "img_fieldMaterial", 6, first->MaterialVolume, 0, GL_RG32UI, GL_READ_ONLY);
+  BindImage(program, "img_fieldIrradiance", 7, first->IrradianceFiltered, 0, GL_RGBA16F, GL_READ_ONLY);
   RenderSystem::UploadISArrays(program, ctx.Frame.IS);
   UploadCascade(program, ctx.Frame.FirstCascade);
 }
