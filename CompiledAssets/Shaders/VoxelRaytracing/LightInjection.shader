@@ -460,6 +460,10 @@ void main() {
 #version 430 core
 layout(local_size_x = 64) in;
 layout(rgba16f) writeonly uniform image3D _FilteredOut;
+// The neighbours' material and indirect light, fifty reads a voxel: a
+// software driver loads from an image for less than it fetches a texel.
+layout(rg32ui) readonly uniform uimage3D _MaterialIn;
+layout(rgba16f) readonly uniform image3D _IrradianceIn;
 layout(std430, binding = 0) readonly buffer VoxelList {
   uint GroupsX;
   uint GroupsY;
@@ -500,9 +504,9 @@ void main() {
       ivec3 c = cell + u * i + w * j;
       if (any(lessThan(c, ivec3(0))) || any(greaterThanEqual(c, size))) continue;
       ivec3 at = fieldTexel(c);
-      uvec2 mc = texelFetch(_LightFieldMaterial, at, 0).xy;
+      uvec2 mc = imageLoad(_MaterialIn, at).xy;
       if (unpackUnorm4x8(mc.x).a < 0.5 || dot(unpackSnorm4x8(mc.y).xyz, n) < 0.8) continue;
-      vec4 e = texelFetch(_LightFieldIrradiance, at, 0);
+      vec4 e = imageLoad(_IrradianceIn, at);
       if (!current(e.a, frame, share)) continue;
       // The voxel itself counts double: edges stay a little sharper.
       float weight = (i == 0 && j == 0) ? 2.0 : 1.0;

@@ -705,6 +705,8 @@ void FilterIrradiance(const LightField& l, const WorkList& relit, bool settling,
   if (program == 0) return;
   if (levels != nullptr) UploadCascade(program, *levels);
   BindImage(program, "_FilteredOut", 0, l.IrradianceFiltered, 0, GL_RGBA16F);
+  BindImage(program, "_MaterialIn", 1, l.MaterialVolume, 0, GL_RG32UI, GL_READ_ONLY);
+  BindImage(program, "_IrradianceIn", 2, irradiance, 0, GL_RGBA16F, GL_READ_ONLY);
   DispatchIndirect(relit.Groups(), GL_TEXTURE_FETCH_BARRIER_BIT | GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
 }
 
