@@ -186,8 +186,8 @@ bool ReadsSunShadow(const PassContext& ctx) { return ctx.Wrote("SunShadowMap"); 
 // arrays as raw uploads.
 void BindFieldImages(PassContext& ctx, unsigned program) {
   LightField* first = ctx.Frame.First;
-  BindImage(program, "_LightFieldDistanceImage", 1, first->DistanceVolume, 0, GL_R8, GL_READ_ONLY);
-  BindImage(program, "_LightFieldSkipImage", 2, first->SkipVolume, 0, GL_R8, GL_READ_ONLY);
+  BindImage(program, "img_fieldFacing", 1, first->FacingVolume, 0, GL_R32UI, GL_READ_ONLY);
+  BindImage(program, "img_fieldEmission", 2, first->EmissionVolume, 0, GL_RGBA16F, GL_READ_ONLY);
   BindImage(program, "img_fieldMaterial", 6, first->MaterialVolume, 0, GL_RG32UI, GL_READ_ONLY);
   BindImage(program, "img_fieldIrradiance", 7, first->IrradianceFiltered, 0, GL_RGBA16F, GL_READ_ONLY);
   RenderSystem::UploadISArrays(program, ctx.Frame.IS);
