@@ -182,8 +182,8 @@ BufferList SunList(PassContext& ctx) {
 bool ReadsSunShadow(const PassContext& ctx) { return ctx.Wrote("SunShadowMap"); }
 
 // The light field's volumes as the lighting programs read them: the
-// distances, occupancy, material and indirect light as images, the area
-// arrays as raw uploads.
+// march's facings, emission and material and the indirect light as images
+// (the rest as textures), the area arrays as raw uploads.
 void BindFieldImages(PassContext& ctx, unsigned program) {
   LightField* first = ctx.Frame.First;
   BindImage(program, "img_fieldFacing", 1, first->FacingVolume, 0, GL_R32UI, GL_READ_ONLY);
