@@ -186,10 +186,8 @@ bool ReadsSunShadow(const PassContext& ctx) { return ctx.Wrote("SunShadowMap"); 
 // (the rest as textures), the area arrays as raw uploads.
 void BindFieldImages(PassContext& ctx, unsigned program) {
   LightField* first = ctx.Frame.First;
-  BindImage(program, "img_fieldFacing", 1, first->FacingVolume, 0, GL_R32UI, GL_READ_ONLY);
-  BindImage(program, "img_fieldEmission", 2, first->EmissionVolume, 0, GL_RGBA16F, GL_READ_ONLY);
-  BindImage(program, "img_fieldMaterial", 6, first->MaterialVolume, 0, GL_RG32UI, GL_READ_ONLY);
-  BindImage(program, "img_fieldIrradiance", 7, first->IrradianceFiltered, 0, GL_RGBA16F, GL_READ_ONLY);
+  RenderSystem::BindMarchImages(program, *first);
+  BindImage(program, "img_fieldIrradiance", 1, first->IrradianceFiltered, 0, GL_RGBA16F, GL_READ_ONLY);
   RenderSystem::UploadISArrays(program, ctx.Frame.IS);
   UploadCascade(program, ctx.Frame.FirstCascade);
 }
@@ -504,9 +502,9 @@ bool DispatchLighting(PassContext& ctx) {
   BindFieldImages(ctx, program);
   if (sparseDone) {
     const CameraTargets& t = *ctx.Camera->Targets;
-    BindImage(program, "img_sparseLight", 3, t.SparseLight, 0, GL_RGBA32F, GL_READ_ONLY);
-    BindImage(program, "img_sparseReflection", 4, t.SparseReflection, 0, GL_RGBA16F, GL_READ_ONLY);
-    BindImage(program, "img_sparsePlane", 5, t.SparsePlane, 0, GL_RGBA8, GL_READ_ONLY);
+    BindImage(program, "img_sparseLight", 2, t.SparseLight, 0, GL_RGBA32F, GL_READ_ONLY);
+    BindImage(program, "img_sparseReflection", 3, t.SparseReflection, 0, GL_RGBA16F, GL_READ_ONLY);
+    BindImage(program, "img_sparsePlane", 4, t.SparsePlane, 0, GL_RGBA8, GL_READ_ONLY);
   }
   // Groups of 20 x 20 pixels, rounded up: the shader skips what lies
   // outside the image. The emission blends into the written image and

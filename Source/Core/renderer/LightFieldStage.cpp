@@ -690,14 +690,6 @@ void CarryLastFramesLight(const LightField& l) {
   Debug::_CheckGLError("RELEASE", __LINE__);
 }
 
-// The occupied voxels' material, facings and emission that the march reads
-// as images.
-void BindMarchImages(unsigned program, const LightField& l) {
-  BindImage(program, "img_fieldMaterial", 4, l.MaterialVolume, 0, GL_RG32UI, GL_READ_ONLY);
-  BindImage(program, "img_fieldFacing", 5, l.FacingVolume, 0, GL_R32UI, GL_READ_ONLY);
-  BindImage(program, "img_fieldEmission", 6, l.EmissionVolume, 0, GL_RGBA16F, GL_READ_ONLY);
-}
-
 // The indirect light averaged over each surface's neighbouring voxels, for
 // the voxels just relit.
 void FilterIrradiance(const LightField& l, const WorkList& relit, bool settling, UniformBuffer& time,
@@ -748,7 +740,6 @@ bool RenderSystem::InjectLight(LightField& l, UniformBuffer& time, UniformBuffer
   if (program == 0) return false;
   BindImage(program, "_RadianceOut", 0, l.VolumeBack, 0, GL_RGBA16F);
   BindImage(program, "_IrradianceOut", 1, l.IrradianceBack, 0, GL_RGBA16F);
-  BindImage(program, "_LightFieldDistanceImage", 2, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
   // A voxel holding both sides of a slab may take the open side's plane.
   BindImage(program, "_MaterialOut", 3, l.MaterialVolume, 0, GL_RG32UI, GL_WRITE_ONLY);
   BindMarchImages(program, l);
@@ -874,7 +865,6 @@ bool RenderSystem::InjectLevels(LightField& l, const CascadeFrame& c, UniformBuf
   UploadFresh(program, fresh);
   BindImage(program, "_RadianceOut", 0, l.VolumeBack, 0, GL_RGBA16F);
   BindImage(program, "_IrradianceOut", 1, l.IrradianceBack, 0, GL_RGBA16F);
-  BindImage(program, "_LightFieldDistanceImage", 2, l.DistanceVolume, 0, GL_R8, GL_READ_ONLY);
   // A voxel holding both sides of a slab may take the open side's plane.
   BindImage(program, "_MaterialOut", 3, l.MaterialVolume, 0, GL_RG32UI, GL_WRITE_ONLY);
   BindMarchImages(program, l);

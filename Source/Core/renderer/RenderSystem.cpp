@@ -93,6 +93,12 @@ void RenderSystem::UploadISArrays(unsigned program, UniformBuffer& is) {
   }
 }
 
+void RenderSystem::BindMarchImages(unsigned program, const LightField& l) {
+  BindImage(program, "img_fieldMaterial", 5, l.MaterialVolume, 0, GL_RG32UI, GL_READ_ONLY);
+  BindImage(program, "img_fieldFacing", 6, l.FacingVolume, 0, GL_R32UI, GL_READ_ONLY);
+  BindImage(program, "img_fieldEmission", 7, l.EmissionVolume, 0, GL_RGBA16F, GL_READ_ONLY);
+}
+
 void RenderSystem::Attach(KestorEngineFlyHahaJk* engine) {
   engine->PrepareStageLists();
   engine->UpdateList[UpdateSlot] = [engine]() { return MAKEITpretty(engine); };

@@ -69,6 +69,10 @@ class RenderSystem {
   // The area arrays reach GL as raw array uploads (the buffer staging skips
   // arrays); for the program made current last.
   static void UploadISArrays(unsigned program, UniformBuffer& is);
+  // Binds the occupied voxels' material, facings and emission to the
+  // images every program that marches the field reads them through (units
+  // 5 to 7).
+  static void BindMarchImages(unsigned program, const LightField& l);
   // The volume size of a light field: each axis of `resolution` within 2 and
   // half of `max3DSize` (GL_MAX_3D_TEXTURE_SIZE), the whole shrunk evenly to
   // kMaxFieldVoxels; all zero when an axis is below one voxel (or NaN).
