@@ -1,10 +1,16 @@
 <?xml version="1.0" encoding="UTF-8"?>
 <!--
-  The distance volume: for each voxel of the light field, how many voxels a
-  ray may advance without missing geometry (0: occupied). Built from the
-  occupancy mips of the skip volume (_MainTex, twice the field's resolution):
-  if the 3 x 3 x 3 cells of mip k around the voxel are all empty, nothing
-  lies within 2^(k-1) voxels. The quad is repeated once per slice of
+  The distance volume: for each voxel of the light field, the empty box
+  around it that a ray may cross in one step without missing geometry.
+  Built from the occupancy mips of the skip volume (_MainTex, twice the
+  field's resolution; a cell of mip k spans 2^(k-1) voxels): 0 occupied; 1
+  the voxel alone; k the voxel's own cell of mip k; k + 8 the 3 x 3 x 3
+  cells of mip k around that one (nothing lies within 2^(k-1) voxels). Next
+  to a surface the cell holding a voxel is often empty where its
+  neighbours are not: rays leaving a surface for a lamp crossed the air
+  there a voxel at a time. The order of the values follows the
+  emptiness they need, so a voxel with more geometry around never gets a
+  greater one. The quad is repeated once per slice of
   _SliceRange (first, count) by the geometry stage (gl_Layer); the viewport
   picks the columns, so that a thing that moved costs only the distances
   around it. A cascaded field's levels lie stacked along Z, each wrapping
@@ -78,9 +84,13 @@ void main() {
     // finer ones inside, and most of the volume is open air.
     for (int k = 4; k >= 2; --k) {
       if (emptyAround(voxel >> (k - 1), k)) {
-        distance = uint(1 << (k - 1));
+        distance = uint(k) | 8u;
         break;
       }
+    }
+    // Next to a surface the cell holding the voxel may still be empty.
+    for (int k = 4; k >= 2 && distance == 1u; --k) {
+      if (texelFetch(_MainTex, voxel >> (k - 1), k).r == 0.0) distance = uint(k);
     }
   }
   DistanceOut = distance;
