@@ -210,6 +210,19 @@ float HistoryCap(const FrameInputs& frame, const CameraTargets& t) {
   return frame.Settling ? std::min(1.0f + since, RenderSystem::KeptWhileSettling) : 1.0f + since;
 }
 
+// The view rays of the jittered projection `inverse` from `eye`, towards
+// its far plane: columns the ray at the picture's corner (0, 0), and its
+// change across the picture's width and height. A ray is linear in where
+// it passes, so a pixel's is two multiply-adds instead of a projection.
+glm::mat3 ViewRays(const glm::mat4& inverse, const glm::vec3& eye) {
+  auto ray = [&](float x, float y) {
+    const glm::vec4 far = inverse * glm::vec4(x, y, 1.0f, 1.0f);
+    return glm::vec3(far) - eye * far.w;
+  };
+  const glm::vec3 corner = ray(-1.0f, -1.0f);
+  return glm::mat3(corner, ray(1.0f, -1.0f) - corner, ray(-1.0f, 1.0f) - corner);
+}
+
 void FillCameraUniforms(const FrameInputs& frame, CameraFrame& f) {
   Camera* c = f.C;
   Transform* T = f.T;
@@ -231,6 +244,7 @@ void FillCameraUniforms(const FrameInputs& frame, CameraFrame& f) {
   u.SetMatrix4("_InvWorldToView", glm::inverse(view));
   u.SetMatrix4("_AAInvWorldToView_Past", glm::inverse(aaPast));
   u.SetMatrix4("_AAInvWorldToView", glm::inverse(aa));
+  u.SetMatrix3("_AAViewRays", ViewRays(glm::inverse(aa), T->Position));
   u.SetMatrix4("_WorldToCamera", T->WorldInverse);
   u.SetVector("_CameraPos", T->Position);
   // Where last frame's picture was seen from: the temporal pass tells by it
