@@ -571,6 +571,55 @@ TEST_F(RenderFrame, VoxelsSharedBySurfacesHoldTheSameMaterialAtEveryVoxelisation
   for (int run = 0; run < 3; ++run) EXPECT_TRUE(voxelise() == first) << "voxelisation " << run + 2;
 }
 
+TEST_F(RenderFrame, EveryEmptyBoxARayCrossesInOneStepHoldsNoOccupiedVoxel) {
+  // Small cubes strewn through a field: the box each voxel's distance
+  // names (its own cell or the block of cells around it) must be empty, or
+  // a ray would step over the geometry in it.
+  LightField* l = ComponentHandler<LightField>::Get(field);
+  l->Resolution = glm::vec3(32.0f, 32.0f, 16.0f);
+  std::mt19937 random(5);
+  std::uniform_real_distribution<float> across(-5.0f, 5.0f);
+  DrawSystem::ClearCache();
+  for (int i = 0; i < 12; ++i) {
+    const glm::mat4 m = glm::translate(glm::mat4(1.0f), glm::vec3(across(random), across(random), across(random))) *
+                        glm::scale(glm::mat4(1.0f), glm::vec3(0.3f));
+    DrawSystem::QueueDraw(cube, -1, m, m, material, {}, true, true);
+  }
+  RenderSystem::RenderFrame(nullptr);
+  glFinish();
+  const glm::ivec3 n(32, 32, 16);
+  const size_t count = static_cast<size_t>(n.x) * n.y * n.z;
+  const std::vector<uint8_t> occupied = KestorTest::ReadTexels(*l->SkipVolume, GL_RED, GL_UNSIGNED_BYTE, count, 1);
+  const std::vector<uint8_t> distance = KestorTest::ReadTexels(*l->DistanceVolume, GL_RED_INTEGER, GL_UNSIGNED_BYTE, count);
+  ASSERT_EQ(occupied.size(), count);
+  ASSERT_EQ(distance.size(), count);
+  auto at = [&](glm::ivec3 v) { return static_cast<size_t>(v.x + n.x * (v.y + n.y * v.z)); };
+  size_t wrong = 0, ownCells = 0, blocks = 0, solid = 0;
+  for (int z = 0; z < n.z; ++z)
+    for (int y = 0; y < n.y; ++y)
+      for (int x = 0; x < n.x; ++x) {
+        const glm::ivec3 v(x, y, z);
+        const int code = distance[at(v)];
+        solid += occupied[at(v)] > 0;
+        if (code == 0) continue;
+        const int k = code > 1 ? (code & 7) - 1 : 0, around = code >> 3;
+        ownCells += code > 1 && around == 0;
+        blocks += around != 0;
+        const glm::ivec3 coarse(v.x >> k, v.y >> k, v.z >> k);
+        const glm::ivec3 lo = glm::max((coarse - around) * (1 << k), glm::ivec3(0));
+        const glm::ivec3 hi = glm::min((coarse + 1 + around) * (1 << k), n);
+        bool empty = true;
+        for (int c = lo.z; c < hi.z && empty; ++c)
+          for (int b = lo.y; b < hi.y && empty; ++b)
+            for (int a = lo.x; a < hi.x && empty; ++a) empty = occupied[at({a, b, c})] == 0;
+        wrong += empty ? 0 : 1;
+      }
+  ASSERT_GT(solid, 0u);
+  EXPECT_EQ(wrong, 0u) << "boxes holding geometry";
+  EXPECT_GT(ownCells, 0u) << "no voxel next to a surface crosses its own empty cell";
+  EXPECT_GT(blocks, 0u);
+}
+
 TEST_F(RenderFrame, OfSurfacesSharingVoxelsAnEmitterThenTheNearestTheCentreThenTheLastDrawnKeepsThem) {
   // Surfaces that share every voxel they touch: the volumes hold what the
   // winner alone would leave, whichever is drawn first.
