@@ -602,7 +602,7 @@ TEST_F(RenderFrame, EveryEmptyBoxARayCrossesInOneStepHoldsNoOccupiedVoxel) {
         const int code = distance[at(v)];
         solid += occupied[at(v)] > 0;
         if (code == 0) continue;
-        const int k = code > 1 ? (code & 7) - 1 : 0, around = code >> 3;
+        const int k = (code & 7) - 1, around = code >> 3;
         ownCells += code > 1 && around == 0;
         blocks += around != 0;
         const glm::ivec3 coarse(v.x >> k, v.y >> k, v.z >> k);

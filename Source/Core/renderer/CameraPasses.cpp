@@ -243,8 +243,9 @@ void FillCameraUniforms(const FrameInputs& frame, CameraFrame& f) {
   u.SetMatrix4("_InvWorldToView_Past", glm::inverse(viewPast));
   u.SetMatrix4("_InvWorldToView", glm::inverse(view));
   u.SetMatrix4("_AAInvWorldToView_Past", glm::inverse(aaPast));
-  u.SetMatrix4("_AAInvWorldToView", glm::inverse(aa));
-  u.SetMatrix3("_AAViewRays", ViewRays(glm::inverse(aa), T->Position));
+  const glm::mat4 aaInverse = glm::inverse(aa);
+  u.SetMatrix4("_AAInvWorldToView", aaInverse);
+  u.SetMatrix3("_AAViewRays", ViewRays(aaInverse, T->Position));
   u.SetMatrix4("_WorldToCamera", T->WorldInverse);
   u.SetVector("_CameraPos", T->Position);
   // Where last frame's picture was seen from: the temporal pass tells by it
